@@ -1,0 +1,76 @@
+// The core's thread record: every piece of per-thread state of the core. One
+// record, made on first use, serves every thread of the process.
+#pragma once
+#include "core/Heap.h"
+#include "core/Types.h"
+
+namespace LxScript {
+class Engine;
+class TVContext;
+}  // namespace LxScript
+
+namespace LxCore {
+
+class Encoder;
+class Localizer;
+class Lock;
+class XML;
+struct ModalRecord;
+
+// Base of the one object a thread record owns; deleted at the last exit and
+// with the record.
+class ThreadOwned : public Root {
+public:
+    virtual ~ThreadOwned() = default;
+};
+
+// Asked while a native dialog is up whether the engine's script may go on.
+using KeepRunningHook = bool (*)(LxScript::Engine* engine);
+
+// Allocated with the C runtime, not the core heap: the heap keeps its cache here.
+// The engine reads word 2 (current engine) and word 5 (script context).
+class ThreadData {
+public:
+    Encoder* encoder = nullptr;                 // null until first asked for
+    Localizer* localizer = nullptr;
+    LxScript::Engine* engine = nullptr;
+    ThreadOwned* ownedObject = nullptr;
+    Lock* lockTable = nullptr;                  // the global lock table when the record was made
+    LxScript::TVContext* scriptContext = nullptr;
+    KeepRunningHook keepRunningHook = nullptr;
+    u64 scratchVariantSlot[2] = {};             // placeholder: the scratch Variant
+    u64 currentDirectorySlot[2] = {};           // placeholder: the current-directory record
+    XML* parseNamespace = nullptr;              // default namespace for parsing
+    XML* newNodeNamespace = nullptr;            // namespace given to new nodes
+    char* scratchBytes = nullptr;               // core heap; String::encode's output
+    ModalRecord* dialogs = nullptr;             // open native dialogs, innermost first
+    i64 timerMark = 0;                          // microseconds
+    i32 scratchSize = 0;                        // bytes allocated at scratchBytes
+    u32 scratchLength = 0;                      // bytes of the last text encoded there
+    u32 dstMinute = 0;                          // daylight-saving cache
+    i32 dstAnswer = 0;
+    u32 unitBaseCode = kInch;                   // default base of unit values: one point
+    f64 unitBaseValue = 1.0 / 72;
+    HeapCache heapCache;
+
+    static constexpr u32 kInch = 0x696E6368;    // 'inch'
+
+    // The record; made on first use. Never null (throws std::bad_alloc).
+    static ThreadData* get();
+    // The record when there is one, else null; never makes one.
+    static ThreadData* find();
+    // Tears down and frees a record held in the thread-local slot.
+    static void freeCurrent();
+
+private:
+    ThreadData() = default;
+    ~ThreadData() = default;
+    static void destroy(ThreadData* record) noexcept;
+    friend void initThreadData(bool start);
+};
+
+// Module start/end: the thread-local slot at start; at end the process-wide
+// record is torn down and the slot released.
+void initThreadData(bool start);
+
+}  // namespace LxCore
