@@ -4,8 +4,11 @@
 
 #include <string_view>
 
+#include "core/Clock.h"
+#include "core/Error.h"
 #include "core/Heap.h"
 #include "core/Refcountable.h"
+#include "core/SimpleArray.h"
 #include "core/String.h"
 #include "core/ThreadData.h"
 
@@ -14,57 +17,116 @@ namespace LxCore {
 namespace {
 
 u32 initCount = 0;
+bool startingUp = true;
+SimpleArray* atExitList = nullptr;
+i64 timerMarkToBe = 0;
+
+using AtExitFunction = void (*)();
+
+void readTimerMark(bool start) {
+    if (start)
+        timerMarkToBe = getMicroseconds();
+}
 
 struct Module {
     std::string_view name;
     void (*run)(bool start);   // true: start, false: end
 };
 
-// Start order. Modules not built yet go where the comments stand.
+// Start order. A module that is not built yet keeps an empty slot, which does
+// nothing; building it means putting its start/end function in its slot.
+// The table names each function directly, so that a module the rest of the
+// program never mentions (a class object found only by name) is still linked
+// and started. A start that throws must leave nothing behind.
 constexpr Module kModules[] = {
-    // clock; then the high-resolution time read as the timer mark
+    {"clock", initClock},
+    {"timer mark", readTimerMark},
     {"allocators", initAllocators},
-    {"thread record", initThreadData},   // the thread-local slot
-    // main thread id
+    {"thread record", initThreadData},          // the thread-local slot
+    {"main thread id", initMainThreadId},
     {"String", initString},
-    // localizers, encoders, Error, Array, live-object class registry,
-    // dictionaries, unit types, unit registry, UnitValue class,
-    // file-system globals, current directory, XML, ByteArray class
+    {"localizers", nullptr},
+    {"encoders", nullptr},
+    {"Error", initError},
+    {"Array", nullptr},
+    {"live-object class registry", nullptr},
+    {"dictionaries", nullptr},
+    {"unit types", nullptr},
+    {"unit registry", nullptr},
+    {"UnitValue class", nullptr},
+    {"file-system globals", nullptr},
+    {"current directory", nullptr},             // into the thread record
+    {"XML", nullptr},
+    {"ByteArray class", nullptr},
     {"lock table", initLockTable},
 };
 
-// End order, by module name; the thread record and the allocators go last
-// because every other end may still free core memory.
+// End order, by module name. Modules not named here are only started: the
+// timer mark, the current directory (it goes with the thread record) and the
+// ByteArray class (it goes with the live-object class registry). The thread
+// record and the allocators go last because every other end may still free
+// core memory.
 constexpr std::string_view kEndOrder[] = {
     "lock table",
-    // XML, file-system globals, UnitValue class, unit registry, unit types,
-    // dictionaries, live-object class registry, Array, clock, Error,
-    // encoders, localizers
+    "XML",
+    "file-system globals",
+    "UnitValue class",
+    "unit registry",
+    "unit types",
+    "dictionaries",
+    "live-object class registry",
+    "Array",
+    "clock",
+    "Error",
+    "encoders",
+    "localizers",
     "String",
-    // main thread id
+    "main thread id",
     "thread record",
     "allocators",
 };
 
-constexpr const Module* findModule(std::string_view name) {
-    for (const Module& module : kModules)
-        if (module.name == name)
-            return &module;
-    return nullptr;
+constexpr i32 kModuleCount = i32(sizeof(kModules) / sizeof(kModules[0]));
+
+constexpr i32 findModule(std::string_view name) {
+    for (i32 i = 0; i < kModuleCount; i++)
+        if (kModules[i].name == name)
+            return i;
+    return -1;
 }
 
-constexpr bool everyEndNamesAModule() {
-    for (std::string_view name : kEndOrder)
-        if (!findModule(name))
+constexpr bool endOrderIsSound() {
+    for (std::string_view name : kEndOrder) {
+        if (findModule(name) < 0)
             return false;
+        i32 times = 0;
+        for (std::string_view other : kEndOrder)
+            times += other == name;
+        if (times != 1)
+            return false;
+    }
     return true;
 }
-static_assert(everyEndNamesAModule(), "an end step names no module");
+static_assert(endOrderIsSound(), "every end step names one module, once");
 
-// A throwing end step would leave the library half torn down: terminate instead.
-void endModules() noexcept {
-    for (std::string_view name : kEndOrder)
-        findModule(name)->run(false);
+// Ends the modules among the first `started` of the start order. A throwing
+// end step would leave the library half torn down: terminate instead.
+void endModules(i32 started) noexcept {
+    for (std::string_view name : kEndOrder) {
+        i32 index = findModule(name);
+        if (index < started && kModules[index].run)
+            kModules[index].run(false);
+    }
+}
+
+// Functions registered while the list runs are run too, in their turn.
+void runAtExitList() noexcept {
+    if (!atExitList)
+        return;
+    for (i32 i = 0; i < atExitList->getCount(); i++)
+        reinterpret_cast<AtExitFunction>(atExitList->get(i))();
+    delete atExitList;
+    atExitList = nullptr;
 }
 
 }  // namespace
@@ -72,9 +134,23 @@ void endModules() noexcept {
 void InitTerm::init() {
     if (atomicIncrement(&initCount) != 1)
         return;
-    for (const Module& module : kModules)
-        module.run(true);
-    ThreadData::get();
+    startingUp = true;
+    i32 started = 0;
+    try {
+        for (; started < kModuleCount; started++)
+            if (kModules[started].run)
+                kModules[started].run(true);
+        atExitList = new SimpleArray;
+        ThreadData::get()->timerMark = timerMarkToBe;
+    } catch (...) {
+        delete atExitList;
+        atExitList = nullptr;
+        endModules(started);
+        atomicDecrement(&initCount);
+        ThreadData::freeCurrent();
+        throw;
+    }
+    startingUp = false;
 }
 
 void InitTerm::exit() {
@@ -85,15 +161,23 @@ void InitTerm::exit() {
         ThreadData::freeCurrent();
         return;
     }
+    runAtExitList();
     if (ThreadData* record = ThreadData::find()) {
         delete record->ownedObject;
         record->ownedObject = nullptr;
     }
-    endModules();
+    endModules(kModuleCount);
     atomicDecrement(&initCount);
     ThreadData::freeCurrent();
 }
 
 bool InitTerm::isInitialized() { return i32(initCount) > 0; }
+
+bool InitTerm::isStartingUp() { return startingUp; }
+
+void InitTerm::atExit(void (*function)()) {
+    if (function && atExitList)
+        atExitList->add(reinterpret_cast<SimpleArray::Value>(function));
+}
 
 }  // namespace LxCore

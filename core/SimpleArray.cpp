@@ -123,6 +123,13 @@ void SimpleArray::merge(const SimpleArray& other, bool keepNull) {
     }
 }
 
+void SimpleArray::set(i32 index, Value value) {
+    if (index < 0 || index >= block->count)
+        return;
+    detach();
+    block->elements()[index] = value;
+}
+
 i32 SimpleArray::find(Value value) const {
     const intptr_t* elements = block->elements();
     for (i32 i = 0; i < block->count; i++)

@@ -43,6 +43,7 @@ public:
     void insert(Value value, i32 index);            // index clamped to 0..count
     void append(const SimpleArray& other);
     void merge(const SimpleArray& other, bool keepNull);   // set union, in order
+    void set(i32 index, Value value);               // nothing outside the array
     i32 find(Value value) const;                    // -1 when absent
     void remove(Value value);                       // the first equal element
     Value removeAt(i32 index);                      // below 0 acts as 0; 0 past the end
@@ -67,6 +68,7 @@ public:
     void insert(T* item, i32 index) { SimpleArray::insert(toValue(item), index); }
     void append(const TSimpleArray& other) { SimpleArray::append(other); }
     void merge(const TSimpleArray& other, bool keepNull) { SimpleArray::merge(other, keepNull); }
+    void set(i32 index, T* item) { SimpleArray::set(index, toValue(item)); }
     i32 find(const T* item) const { return SimpleArray::find(toValue(item)); }
     void remove(const T* item) { SimpleArray::remove(toValue(item)); }
     T* removeAt(i32 index) { return toItem(SimpleArray::removeAt(index)); }

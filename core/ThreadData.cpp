@@ -2,29 +2,55 @@
 // never turned on: the first record made is stored process-wide and shared.
 #include "core/ThreadData.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdlib>
 #include <new>
 
 #include "core/Refcountable.h"
+#include "core/Variant.h"
+#include "core/platform/PlatformThread.h"
+#include "script/engine/TVContext.h"
 
 namespace LxCore {
 
 // The engine finds its fields by word position.
 static_assert(offsetof(ThreadData, engine) == 2 * sizeof(void*));
 static_assert(offsetof(ThreadData, scriptContext) == 5 * sizeof(void*));
+// The placeholder keeps the room of the value it stands for.
+static_assert(sizeof(ThreadData::scratchVariantSlot) == sizeof(Variant));
 
 namespace {
 
-ThreadData* processRecord = nullptr;
+// Another thread (Tellwire's pump) may ask for the record first, so it is
+// published with one compare-and-swap: two first callers cannot both keep one.
+std::atomic<ThreadData*> processRecord{nullptr};
 i32 slotIndex = -1;                             // -1: no thread-local slot
 thread_local ThreadData* slotRecord = nullptr;  // the slot's value on this thread
+std::atomic<u32> mainThreadId{0};
+
+// Modules that keep data of their own for a record made off the main thread
+// (XML's namespaces). Each fills its slot when it is built; an empty slot
+// does nothing.
+struct OffMainThreadHook {
+    const char* name;
+    void (*run)(ThreadData* record, bool start);
+};
+constexpr OffMainThreadHook kOffMainThreadHooks[] = {
+    {"XML thread data", nullptr},
+};
+
+void runOffMainThreadHooks(ThreadData* record, bool start) {
+    for (const OffMainThreadHook& hook : kOffMainThreadHooks)
+        if (hook.run)
+            hook.run(record, start);
+}
 
 }  // namespace
 
 ThreadData* ThreadData::find() {
-    if (processRecord)
-        return processRecord;
+    if (ThreadData* record = processRecord.load(std::memory_order_acquire))
+        return record;
     return slotIndex >= 0 ? slotRecord : nullptr;
 }
 
@@ -36,8 +62,17 @@ ThreadData* ThreadData::get() {
         throw std::bad_alloc();
     ThreadData* record = new (memory) ThreadData;
     record->lockTable = *getGlobalLockTable();
-    processRecord = record;
     record->heapCache.setBudget(Heap::kDefaultCacheSize);
+    ThreadData* first = nullptr;
+    if (!processRecord.compare_exchange_strong(first, record, std::memory_order_acq_rel)) {
+        record->~ThreadData();
+        std::free(memory);
+        return first;
+    }
+    if (getCurrentThreadId() != 0) {
+        record->offMainThreadData = true;
+        runOffMainThreadHooks(record, true);
+    }
     return record;
 }
 
@@ -46,13 +81,19 @@ ThreadData* ThreadData::get() {
 void ThreadData::destroy(ThreadData* record) noexcept {
     delete record->ownedObject;
     record->ownedObject = nullptr;
+    // Decided by how the record began: the main thread id may already be
+    // gone when the record ends.
+    if (record->offMainThreadData)
+        runOffMainThreadHooks(record, false);
     Heap::free(record->scratchBytes);
     record->scratchBytes = nullptr;
     record->scratchSize = 0;
     record->scratchLength = 0;
     record->heapCache.setBudget(0);
-    // The current-directory record, the scratch Variant and the script
-    // context are destroyed here once they exist.
+    // The current-directory record and the scratch Variant are destroyed
+    // here once they are more than placeholders.
+    delete record->scriptContext;
+    record->scriptContext = nullptr;
     record->~ThreadData();
     std::free(record);
 }
@@ -65,17 +106,28 @@ void ThreadData::freeCurrent() {
     destroy(record);
 }
 
+// The record stays findable while it is torn down, so that releases made by
+// the teardown reach its cache rather than make a new record.
 void initThreadData(bool start) {
     if (start) {
         slotIndex = 0;
         return;
     }
-    if (ThreadData* record = processRecord) {
+    if (ThreadData* record = processRecord.load(std::memory_order_acquire)) {
         ThreadData::destroy(record);
-        processRecord = nullptr;
+        processRecord.store(nullptr, std::memory_order_release);
     }
     slotRecord = nullptr;
     slotIndex = -1;
+}
+
+void initMainThreadId(bool start) {
+    mainThreadId.store(start ? platformThreadId() : 0, std::memory_order_relaxed);
+}
+
+u32 getCurrentThreadId() {
+    u32 id = platformThreadId();
+    return id == mainThreadId.load(std::memory_order_relaxed) ? 0 : id;
 }
 
 }  // namespace LxCore

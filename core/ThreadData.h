@@ -36,10 +36,10 @@ public:
     LxScript::Engine* engine = nullptr;
     ThreadOwned* ownedObject = nullptr;
     Lock* lockTable = nullptr;                  // the global lock table when the record was made
-    LxScript::TVContext* scriptContext = nullptr;
+    LxScript::TVContext* scriptContext = nullptr;   // owned
     KeepRunningHook keepRunningHook = nullptr;
-    u64 scratchVariantSlot[2] = {};             // placeholder: the scratch Variant
-    u64 currentDirectorySlot[2] = {};           // placeholder: the current-directory record
+    u64 scratchVariantSlot[5] = {};             // placeholder: the scratch Variant, undefined
+    u64 currentDirectorySlot[2] = {};           // placeholder: path String and flag
     XML* parseNamespace = nullptr;              // default namespace for parsing
     XML* newNodeNamespace = nullptr;            // namespace given to new nodes
     char* scratchBytes = nullptr;               // core heap; String::encode's output
@@ -47,13 +47,17 @@ public:
     i64 timerMark = 0;                          // microseconds
     i32 scratchSize = 0;                        // bytes allocated at scratchBytes
     u32 scratchLength = 0;                      // bytes of the last text encoded there
-    u32 dstMinute = 0;                          // daylight-saving cache
-    i32 dstAnswer = 0;
+    u32 dstMinute = kNoMinute;                  // daylight-saving cache
+    i32 dstAnswer = -1;
     u32 unitBaseCode = kInch;                   // default base of unit values: one point
     f64 unitBaseValue = 1.0 / 72;
     HeapCache heapCache;
+    // Made off the main thread, so its own XML thread data was set up; the
+    // teardown ends only what was set up.
+    bool offMainThreadData = false;
 
     static constexpr u32 kInch = 0x696E6368;    // 'inch'
+    static constexpr u32 kNoMinute = 0xFFFFFFFF; // no minute cached yet
 
     // The record; made on first use. Never null (throws std::bad_alloc).
     static ThreadData* get();
@@ -70,7 +74,13 @@ private:
 };
 
 // Module start/end: the thread-local slot at start; at end the process-wide
-// record is torn down and the slot released.
+// record is torn down, and the record pointer and the slot are cleared.
 void initThreadData(bool start);
+
+// Module start/end: the id of the thread that runs the first init.
+void initMainThreadId(bool start);
+
+// The calling thread's system id, or 0 on the thread that ran the first init.
+u32 getCurrentThreadId();
 
 }  // namespace LxCore

@@ -142,6 +142,23 @@ TEST_F(SimpleArrayTest, RemoveAtOutsideTheArray) {
     EXPECT_EQ(contents(shared), (std::vector<Value>{5, 6}));
 }
 
+TEST_F(SimpleArrayTest, SetChangesOnlyItsOwnCopyAndOnlyInside) {
+    SimpleArray array = make({1, 2, 3});
+    SimpleArray shared(array);
+    array.set(1, 9);
+    EXPECT_EQ(contents(array), (std::vector<Value>{1, 9, 3}));
+    EXPECT_EQ(contents(shared), (std::vector<Value>{1, 2, 3}));
+
+    SimpleArray before(array);
+    for (i32 index : {-1, 3, SimpleArray::kMaxCount})
+        array.set(index, 7);
+    EXPECT_EQ(contents(array), (std::vector<Value>{1, 9, 3}));
+    EXPECT_EQ(blockOf(array), blockOf(before));     // nothing set, nothing copied
+
+    empty.set(0, 5);
+    EXPECT_EQ(empty.getCount(), 0);
+}
+
 TEST_F(SimpleArrayTest, FindAndRemoveTheFirstEqualElement) {
     SimpleArray array = make({3, 1, 3, 2});
     EXPECT_EQ(array.find(3), 0);

@@ -1,0 +1,382 @@
+// Number text: formatNumber, parseNumber, parseInteger and parseDigits.
+#include "core/NumberText.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <locale.h>
+
+#include "core/CharClass.h"
+
+namespace LxCore {
+
+namespace {
+
+constexpr f64 kNaN = std::numeric_limits<f64>::quiet_NaN();
+constexpr f64 kInfinity = std::numeric_limits<f64>::infinity();
+
+constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+
+// Larger precisions would only add zeros; the script methods stop at 100 too.
+constexpr u32 kMaxDigits = 100;
+
+// The significant digits kept exactly; one more only rounds.
+constexpr i32 kMantissaDigits = 18;
+
+// An exponent is read saturating at this; far beyond any text a String can
+// hold, so the digits' own shift can never bring a capped value back in range.
+constexpr i64 kExponentCap = 1000000000;
+
+void setAscii(String& out, const char* text, size_t n) {
+    out.setLength(i32(n));
+    if (n == 0) return;
+    unit* p = out.getBuffer();
+    for (size_t i = 0; i < n; ++i) p[i] = u8(text[i]);
+}
+
+void setAscii(String& out, const char* text) { setAscii(out, text, std::strlen(text)); }
+
+bool isDigit(unit c) { return c >= '0' && c <= '9'; }
+
+// 0..35, or -1 for anything that is a digit in no radix.
+i32 digitValue(unit c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
+    return -1;
+}
+
+// ---------------------------------------------------------------------------
+// Formatting
+
+// The integer part in radix 2..36. The widest, in radix 2, has 1024 digits.
+void formatRadix(String& out, f64 value, u32 radix) {
+    char text[1100];
+    size_t n = sizeof text;
+    f64 v = std::trunc(std::fabs(value));
+    while (v >= 1 && n > 1) {
+        f64 digit = std::fmod(v, f64(radix));  // exact, in [0, radix)
+        text[--n] = kDigits[i32(digit)];
+        v = std::floor((v - digit) / f64(radix));
+    }
+    if (n == sizeof text)
+        text[--n] = '0';  // no integer part: no sign either
+    else if (value < 0)
+        text[--n] = '-';
+    setAscii(out, text + n, sizeof text - n);
+}
+
+// Whole digits of |value| count against the budget of 15 significant digits.
+i32 fixedPrecision(f64 magnitude, u32 digits) {
+    i32 whole = magnitude >= 1 ? i32(std::trunc(std::log10(magnitude))) + 1 : 0;
+    i32 p = 15 - whole;
+    if (p > i32(digits)) p = i32(digits);
+    // A spent budget means no fraction digits; a negative precision would
+    // read as "none" and print six, cut instead of rounded.
+    return p < 0 ? 0 : p;
+}
+
+// Reshapes the printed text: trailing zeros (automatic) or an exact fraction
+// length (fixed, exponential), and an exponent without leading zeros.
+void finishNumber(String& out, u32 digits, u32 mode) {
+    char printed[512];
+    const i32 n = out.length() < i32(sizeof printed) ? out.length() : i32(sizeof printed);
+    for (i32 i = 0; i < n; ++i) printed[i] = char(out[i]);
+    i32 cut = 0;
+    while (cut < n && printed[cut] != 'e') ++cut;
+
+    // Mantissa, trimmed; room for a '.' and the padding zeros.
+    char text[sizeof printed + kMaxDigits + 8];
+    i32 begin = 0, end = cut;
+    while (begin < end && u8(printed[begin]) <= 32) ++begin;
+    while (end > begin && u8(printed[end - 1]) <= 32) --end;
+    i32 length = end - begin;
+    std::memcpy(text, printed + begin, size_t(length));
+    const char* point = static_cast<const char*>(std::memchr(text, '.', size_t(length)));
+    if (mode == kFormatAutomatic) {
+        if (point) {
+            while (text[length - 1] == '0') --length;
+            if (text[length - 1] == '.') --length;
+        }
+    } else if (digits > 0) {
+        if (!point) {
+            point = text + length;
+            text[length++] = '.';
+        }
+        const i32 whole = i32(point - text) + 1;
+        while (length < whole + i32(digits)) text[length++] = '0';
+        length = whole + i32(digits);
+    }
+
+    // Exponent: no zeros after its sign, but at least one digit.
+    if (cut < n) {
+        text[length++] = 'e';
+        i32 i = cut + 1;
+        if (i < n && (printed[i] == '+' || printed[i] == '-')) text[length++] = printed[i++];
+        while (i < n - 1 && printed[i] == '0') ++i;
+        while (i < n) text[length++] = printed[i++];
+    }
+    setAscii(out, text, size_t(length));
+}
+
+// ---------------------------------------------------------------------------
+// Parsing
+
+bool trailingAllowed(const unit* p, const unit* end, u32 flags) {
+    switch (flags & kParseTrailingMask) {
+        case kParseWholeText: return p == end;
+        case kParseToWhiteSpace: return p == end || isWhiteSpaceChar(*p);
+        default: return true;
+    }
+}
+
+const unit* skipWhiteSpace(const unit* p, const unit* end) {
+    while (p < end && isWhiteSpaceChar(*p)) ++p;
+    return p;
+}
+
+void storeRest(String* rest, const unit* p, const unit* end) {
+    if (rest) *rest = String(p, i32(end - p));
+}
+
+// The sign goes on at the end; NaN stays the plain NaN.
+f64 applySign(f64 value, bool negative) {
+    if (std::isnan(value)) return kNaN;
+    return negative ? -value : value;
+}
+
+bool matchAscii(const unit*& p, const unit* end, const char* word) {
+    const unit* q = p;
+    for (; *word; ++word, ++q)
+        if (q >= end || *q != unit(u8(*word))) return false;
+    p = q;
+    return true;
+}
+
+locale_t cNumericLocale() {
+    static locale_t locale = newlocale(LC_ALL_MASK, "C", locale_t(0));
+    return locale;
+}
+
+// mantissa x 10^exponent, rounded once to the nearest double: a product of
+// rounded powers of ten would be off by an ulp now and then, and would lose
+// every number below 1e-308 to an infinite divisor.
+f64 scaleDecimal(u64 mantissa, i64 exponent) {
+    if (mantissa == 0) return 0;
+    // At most 19 digits: beyond these bounds the result is 0 or infinite.
+    if (exponent > 400) return kInfinity;
+    if (exponent < -400) return 0;
+    // Both exact, so one operation rounds once.
+    static constexpr f64 kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                           1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                           1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (mantissa < (u64(1) << 53) && exponent >= -22 && exponent <= 22) {
+        f64 m = f64(mantissa);
+        return exponent < 0 ? m / kExactPowers[-exponent] : m * kExactPowers[exponent];
+    }
+    char text[48];
+    std::snprintf(text, sizeof text, "%llue%lld", static_cast<unsigned long long>(mantissa),
+                  static_cast<long long>(exponent));
+    // Out of range still returns the rounded value (0, a subnormal or infinity).
+    locale_t c = cNumericLocale();
+    return c ? strtod_l(text, nullptr, c) : std::strtod(text, nullptr);
+}
+
+// The decimal form: digits, one '.', an optional exponent. p is left at the
+// first unread unit; NaN when no digit came or an 'e' had none.
+f64 readDecimal(const unit*& p) {
+    u64 mantissa = 0;
+    i32 significant = 0;
+    i64 exponent = 0;
+    bool point = false, anyDigit = false;
+    for (;; ++p) {
+        unit c = *p;
+        if (c == '.' && !point) {
+            point = true;
+            continue;
+        }
+        if (!isDigit(c)) break;
+        anyDigit = true;
+        u32 d = u32(c - '0');
+        if (significant == 0 && d == 0) {
+            if (point) --exponent;  // a zero before the first significant digit
+        } else if (significant < kMantissaDigits) {
+            mantissa = mantissa * 10 + d;
+            ++significant;
+            if (point) --exponent;
+        } else {
+            if (significant == kMantissaDigits) {
+                if (d >= 5) ++mantissa;
+                ++significant;
+            }
+            if (!point) ++exponent;
+        }
+    }
+    if (!anyDigit) return kNaN;
+
+    if (*p == 'e' || *p == 'E') {
+        const unit* q = p + 1;
+        bool negative = false;
+        if (*q == '+' || *q == '-') negative = *q++ == '-';
+        if (!isDigit(*q)) {
+            p = q;
+            return kNaN;
+        }
+        i64 e = 0;
+        for (; isDigit(*q); ++q) {
+            e = e * 10 + (*q - '0');
+            if (e > kExponentCap) e = kExponentCap;
+        }
+        p = q;
+        exponent += negative ? -e : e;
+    }
+    return scaleDecimal(mantissa, exponent);
+}
+
+}  // namespace
+
+void formatNumber(String& out, f64 value, u32 radix, u32 digits, u32 mode) {
+    if (std::isnan(value)) return setAscii(out, "NaN");
+    if (std::isinf(value)) return setAscii(out, value > 0 ? "Infinity" : "-Infinity");
+    // Fifteen digits would round it past the largest double.
+    if (value == DBL_MAX) return setAscii(out, "1.7976931348623157e+308");
+    if (value == -DBL_MAX) return setAscii(out, "-1.7976931348623157e+308");
+    if (value == 0) value = 0.0;  // negative zero prints as zero in every form
+
+    if (radix != 0 && radix != 10) {
+        if (radix < 2 || radix > 36) return setAscii(out, "NaN");
+        return formatRadix(out, value, radix);
+    }
+
+    if (digits > kMaxDigits) digits = kMaxDigits;
+    if (mode > kFormatExponential) mode = kFormatExponential;
+    const f64 magnitude = std::fabs(value);
+    if (mode == kFormatAutomatic && magnitude < 1e21 && std::trunc(value) == value) {
+        if (magnitude >= 1e9)
+            out.sprintf("%.0f", value);
+        else
+            out.sprintf("%ld", i32(value));  // |value| < 1e9: fits
+        return;
+    }
+    if (mode == kFormatFixed || (mode == kFormatAutomatic && magnitude >= 1e-6 && magnitude < 1e21))
+        out.sprintf("%20.*f", fixedPrecision(magnitude, digits), value);
+    else
+        out.sprintf("%20.*e", i32(digits), value);
+    finishNumber(out, digits, mode);
+}
+
+const unit* parseDigits(const unit* text, f64* value, u32* radix, u32 flags) {
+    if (!text || *text == 0) {
+        *value = kNaN;
+        *radix = 10;
+        return text;
+    }
+    const unit* p = text;
+    u32 used = 10;
+    if (p[0] == '0') {  // p[1] exists: at worst it is the terminating 0
+        used = (flags & kParseNoOctal) ? 10 : 8;
+        if ((p[1] == 'x' || p[1] == 'X') && !(flags & kParseNoHex)) {
+            used = 16;
+            p += 2;
+        } else if (p[1] == '8' || p[1] == '9') {
+            used = 10;
+        }
+    }
+    if (*radix != 0 && *radix != used) {
+        used = *radix;
+        p = text;
+    }
+    *radix = used;
+    if (used < 2 || used > 36) {
+        *value = kNaN;
+        return text;
+    }
+
+    const i64 limit = std::numeric_limits<i64>::max();
+    i64 exact = 0;
+    f64 held = 0;            // once the integer would overflow
+    i64 dropped = -1;        // digits counted after the overflow; -1: none
+    bool anyDigit = false;
+    for (;; ++p) {
+        i32 d = digitValue(*p);
+        if (d < 0 || u32(d) >= used) break;
+        anyDigit = true;
+        if (dropped >= 0) {
+            ++dropped;
+        } else if (exact > (limit - d) / i64(used)) {
+            held = f64(exact) * f64(used);
+            dropped = 0;
+        } else {
+            exact = exact * i64(used) + d;
+        }
+    }
+    if (!anyDigit)
+        *value = kNaN;
+    else if (dropped < 0)
+        *value = f64(exact);  // rounds to nearest, ties to even
+    else
+        *value = dropped == 0 ? held : held * std::pow(f64(used), f64(dropped));
+    return p;
+}
+
+f64 parseNumber(const String& text, u32 flags, String* rest) {
+    const unit* const end = text.chars() + text.length();
+    const unit* p = skipWhiteSpace(text.chars(), end);
+    if (p == end) {
+        if (rest) rest->clear();
+        return 0;
+    }
+    bool negative = false;
+    if (*p == '+' || *p == '-') {
+        negative = *p++ == '-';
+        if (p == end || isWhiteSpaceChar(*p)) {
+            storeRest(rest, p, end);
+            return kNaN;
+        }
+    }
+    f64 value;
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+        u32 radix = 16;
+        p = parseDigits(p, &value, &radix, flags);
+    } else if (matchAscii(p, end, "Infinity")) {
+        value = kInfinity;
+    } else if (matchAscii(p, end, "NaN")) {
+        value = kNaN;
+    } else {
+        value = readDecimal(p);
+    }
+    if (!trailingAllowed(p, end, flags)) value = kNaN;
+    storeRest(rest, p, end);
+    return applySign(value, negative);
+}
+
+f64 parseInteger(const String& text, u32 radix, u32 flags, String* rest) {
+    const unit* const end = text.chars() + text.length();
+    const unit* p = skipWhiteSpace(text.chars(), end);
+    if (p == end) {
+        if (rest) rest->clear();
+        return 0;
+    }
+    if (radix != 0 && (radix < 2 || radix > 36)) {
+        if (rest) *rest = text;
+        return kNaN;
+    }
+    bool negative = false;
+    if (*p == '+' || *p == '-') {
+        negative = *p++ == '-';
+        if (p == end || isWhiteSpaceChar(*p)) {
+            storeRest(rest, p, end);
+            return kNaN;
+        }
+    }
+    f64 value;
+    p = parseDigits(p, &value, &radix, flags);
+    if (!trailingAllowed(p, end, flags)) value = kNaN;
+    storeRest(rest, p, end);
+    return applySign(value, negative);
+}
+
+}  // namespace LxCore

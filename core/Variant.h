@@ -1,0 +1,126 @@
+// The core's one value type: a tagged value that owns what it holds and keeps
+// a lazily built text form beside it.
+#pragma once
+#include "core/Heap.h"
+#include "core/String.h"
+#include "core/Types.h"
+
+namespace LxScript {
+class Object;
+}  // namespace LxScript
+
+namespace LxCore {
+
+class Variant : public Root {
+public:
+    // Types 0 to 4 are simple: nothing is held beyond the text.
+    enum Type : u32 {
+        kUndefined = 0,
+        kNull = 1,
+        kBoolean = 2,
+        kNumber = 3,
+        kString = 4,
+        kScriptObject = 5,
+        kLiveObject = 6,
+        kPoint = 7,
+        kRect = 8,
+        kArray = 9,
+        kFileSpec = 10,
+        kRegExp = 11,
+        kUnitValue = 12,
+    };
+
+    // Flag bits 0 to 8 describe the value and go with every change of it;
+    // bits 9 to 15 belong to the Variant as a slot and survive every change.
+    static constexpr u16 kFinite = 1;
+    static constexpr u16 kInt32 = 2;               // integral, in the signed 32-bit range
+    static constexpr u16 kUInt32 = 4;              // integral, in the unsigned 32-bit range
+    static constexpr u16 kNaN = 8;
+    static constexpr u16 kInfinity = 16;
+    static constexpr u16 kNegativeInfinity = 32;
+    static constexpr u16 kNegativeZero = 64;
+    static constexpr u16 kNumberClassMask = 0x7F;  // 0: not computed yet
+    static constexpr u16 kNumberFlagsComputed = 0x80;
+    static constexpr u16 kTextCurrent = 0x100;     // the text is the number's decimal text
+    static constexpr u16 kLockedReference = 0x200; // a held script object also counts a lock
+    static constexpr u16 kValueFlags = 0x1FF;
+    static constexpr u16 kSlotFlags = 0xFE00;
+
+    // What compare answers when either side is NaN.
+    static constexpr i32 kUnordered = 0x7FFFFFFF;
+
+    Variant();
+    Variant(bool value);
+    Variant(i32 value);
+    Variant(f64 value);
+    Variant(const String& value);
+    Variant(const char* value);                    // Latin-1
+    Variant(const Variant& other);
+    explicit Variant(const Variant* other);        // null: undefined
+    ~Variant();
+
+    Variant& operator=(const Variant& source);
+    void clear();                                  // undefined; the text String stays for reuse
+    bool operator==(const Variant& other) const;   // strict: no conversion
+    bool operator!=(const Variant& other) const { return !(*this == other); }
+    i32 compare(const Variant& other) const;       // -1, 0, 1 or kUnordered
+
+    Type getType() const { return Type(type); }
+    u16 getFlags() const { return flags; }
+    void setSlotFlags(u16 slotFlags) { flags = u16((flags & kValueFlags) | (slotFlags & kSlotFlags)); }
+
+    void setNull();
+    void setBool(bool value);
+    void setNumber(f64 value);
+    void setInt(i32 value);
+    void setUInt(u32 value);
+    void setNaN();
+    void setInfinity();
+    void setNegativeInfinity();
+    void setNegativeZero();
+    void setString(const String& value);
+    void setString(const char* value);             // Latin-1
+    void setString(const unit* value);             // up to the terminating 0
+
+    // The class of the value toNumber gives.
+    bool isFinite() const;                         // negative zero included
+    bool isNaN() const;
+    bool isNegativeZero() const;
+    void updateNumberClass() const;
+    void updateNumberFlags() const;
+
+    // Conversions. The text form lives in the Variant: a number's decimal
+    // text is built once and kept until the value changes.
+    void makeString(u32 radix) const;
+    const String* getText() const { return text; }  // as makeString left it; null until made
+    static const String* asString(const Variant& value);
+    String toString() const;
+    void toString(String& out) const;
+    const String* toNumberString(i32 mode, i32 digits) const;
+    f64 toNumber() const;
+    bool toBoolean() const;
+    i32 toInt(i32 min, i32 max) const;             // saturated, then clamped
+    i32 toInt() const;                             // wraps to 32 bits
+    void convertTo(u32 newType);
+
+private:
+    union Payload {
+        f64 number;
+        u8 boolean;
+        void* pointer;                             // the held value of types 5 and up
+    };
+
+    Payload payload = {};
+    u32 id = 0;                                    // live object: its id; object reference: the object id
+    LxScript::Object* object = nullptr;            // a held script object
+    mutable String* text = nullptr;                // a string's value; else the cached text form
+    u32 type = kUndefined;
+    mutable u16 flags = 0;
+
+    String& textString() const;                    // made on first need
+    u16 numberClass() const;
+    void becomeSimple(u32 newType, u16 valueFlags);
+    void releaseValue();
+};
+
+}  // namespace LxCore

@@ -1,0 +1,422 @@
+#include "core/platform/FileSystem.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <signal.h>
+#include <spawn.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "core/Heap.h"
+#include "core/platform/NativeText.h"
+
+extern char** environ;
+
+namespace LxCore {
+
+using namespace PlatformStatus;
+
+namespace {
+
+// The current folder record. One record serves the whole process, as the
+// thread record it belongs to does.
+struct CurrentFolder : Root {
+    String path;
+    bool known = false;     // false: read the working folder on first need
+};
+
+CurrentFolder* current = nullptr;
+
+constexpr int kMaxLinks = 40;           // as the kernel follows at most
+constexpr u32 kUnknownCode = 0x3F3F3F3F;  // '????'
+
+bool missing(int err) { return err == ENOENT || err == ENOTDIR; }
+
+// The system's form of a path. A relative path is joined to the core's
+// current folder, so the process's working folder never plays a part.
+bool osPath(const String& path, std::string& out) {
+    if (path.isEmpty())
+        return false;
+    if (path[0] == '/')
+        return toNative(path, out);
+    String full;
+    if (platformGetCurrentFolder(full) != 0)
+        return false;
+    if (full[full.length() - 1] != '/')
+        full += unit('/');
+    full += path;
+    return toNative(full, out);
+}
+
+// Appends the components of a path to a stack, dropping "." and empty ones
+// and letting ".." take the one before it.
+struct Component {
+    const unit* start;
+    i32 length;
+};
+
+void pushComponents(const String& path, std::vector<Component>& parts) {
+    const unit* s = path.chars();
+    const i32 n = path.length();
+    for (i32 i = 0; i < n;) {
+        i32 end = i;
+        while (end < n && s[end] != '/')
+            ++end;
+        const i32 length = end - i;
+        const bool dot = length == 1 && s[i] == '.';
+        const bool dotDot = length == 2 && s[i] == '.' && s[i + 1] == '.';
+        if (dotDot) {
+            if (!parts.empty())
+                parts.pop_back();
+        } else if (length > 0 && !dot) {
+            parts.push_back({s + i, length});
+        }
+        i = end + 1;
+    }
+}
+
+String joinComponents(const std::vector<Component>& parts) {
+    String out;
+    if (parts.empty())
+        return String("/");
+    for (const Component& part : parts) {
+        out += unit('/');
+        out.append(part.start, part.length);
+    }
+    return out;
+}
+
+// What lstat tells, with the birth time where the file system keeps one.
+struct Info {
+    u32 mode;
+    uid_t uid;
+    gid_t gid;
+    i64 created;
+    i64 modified;
+};
+
+bool readInfo(const std::string& native, Info& info) {
+    struct statx sx;
+    if (statx(AT_FDCWD, native.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &sx) == 0) {
+        info = {sx.stx_mode, sx.stx_uid, sx.stx_gid, i64(sx.stx_mtime.tv_sec), i64(sx.stx_mtime.tv_sec)};
+        if (sx.stx_mask & STATX_BTIME)
+            info.created = i64(sx.stx_btime.tv_sec);
+        return true;
+    }
+    // Old kernels, and sandboxes that forbid statx, still have lstat.
+    if (errno != ENOSYS && errno != EPERM)
+        return false;
+    struct stat st;
+    if (lstat(native.c_str(), &st) != 0)
+        return false;
+    info = {st.st_mode, st.st_uid, st.st_gid, i64(st.st_mtime), i64(st.st_mtime)};
+    return true;
+}
+
+u32 toSeconds(i64 t) { return t < 0 ? 0 : t > i64(0xFFFFFFFF) ? 0xFFFFFFFFu : u32(t); }
+
+bool inGroup(gid_t gid) {
+    if (gid == getegid())
+        return true;
+    int n = getgroups(0, nullptr);
+    if (n <= 0)
+        return false;
+    std::vector<gid_t> groups(static_cast<size_t>(n));
+    n = getgroups(n, groups.data());
+    for (int i = 0; i < n; ++i)
+        if (groups[size_t(i)] == gid)
+            return true;
+    return false;
+}
+
+// Read-only is what the permission bits say for this user: the owner's,
+// the group's or the others' write bit. The superuser's power to write
+// anyway is not counted, so a file made read-only reads so for everyone.
+bool isReadOnly(const Info& info) {
+    if (info.uid == geteuid())
+        return !(info.mode & S_IWUSR);
+    if (inGroup(info.gid))
+        return !(info.mode & S_IWGRP);
+    return !(info.mode & S_IWOTH);
+}
+
+bool hasHiddenName(const String& path) {
+    String full = platformGetFullPath(path);
+    i32 slash = full.find(unit('/'), full.length() - 1, true);
+    return slash >= 0 && full[slash + 1] == '.';
+}
+
+// The bytes a symbolic link holds; empty when it cannot be read.
+std::string readLink(const std::string& native) {
+    std::vector<char> buffer(256);
+    for (;;) {
+        ssize_t n = readlink(native.c_str(), buffer.data(), buffer.size());
+        if (n < 0)
+            return std::string();
+        if (size_t(n) < buffer.size())
+            return std::string(buffer.data(), size_t(n));
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+int openFlags(const char* mode) {
+    if (!mode)
+        return -1;
+    const int access = std::strchr(mode, '+') ? O_RDWR : mode[0] == 'r' ? O_RDONLY : O_WRONLY;
+    switch (mode[0]) {
+        case 'r': return access;
+        case 'w': return access | O_CREAT | O_TRUNC;
+        case 'a': return access | O_CREAT | O_APPEND;
+        default: return -1;
+    }
+}
+
+// The shell ends as soon as it has started the opener in the background, so
+// waiting for it is short and no child of ours is left behind. Exit 127
+// tells that the desktop has no opener.
+constexpr const char* kOpenScript =
+    "command -v xdg-open >/dev/null 2>&1 || exit 127\n"
+    "xdg-open \"$1\" &\n";
+
+bool openWithDesktop(const std::string& native) {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    for (int fd = 0; fd <= 2; ++fd)
+        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+    // A new session, no blocked signals and every disposition at its
+    // default: the opener must not inherit what the host ignores or blocks.
+    sigset_t none, all;
+    sigemptyset(&none);
+    sigfillset(&all);
+    sigdelset(&all, SIGKILL);
+    sigdelset(&all, SIGSTOP);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(kOpenScript),
+                    const_cast<char*>("sh"), const_cast<char*>(native.c_str()), nullptr};
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, "/bin/sh", &actions, &attributes, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (rc != 0)
+        return false;
+    // Our own child only: the host may have children of its own.
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return errno == ECHILD;  // reaped by a host that ignores SIGCHLD: it did start
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+u32 platformGetAttributes(const String& path, u32* created, u32* modified) {
+    if (created)
+        *created = 0;
+    if (modified)
+        *modified = 0;
+    std::string native;
+    Info info;
+    if (!osPath(path, native) || !readInfo(native, info))
+        return 0;
+    u32 bits;
+    if (S_ISLNK(info.mode)) {
+        bits = kAttrShortcut;
+        struct stat target;
+        if (stat(native.c_str(), &target) == 0 && S_ISDIR(target.st_mode))
+            bits |= kAttrFolder;
+    } else {
+        bits = S_ISDIR(info.mode) ? kAttrFolder : kAttrFile;
+        if (isReadOnly(info))
+            bits |= kAttrReadOnly;
+    }
+    if (hasHiddenName(path))
+        bits |= kAttrHidden;
+    if (created)
+        *created = toSeconds(info.created);
+    if (modified)
+        *modified = toSeconds(info.modified);
+    return bits;
+}
+
+String platformGetFullPath(const String& path) {
+    if (path.isEmpty())
+        return String();
+    std::vector<Component> parts;
+    String base;
+    if (path[0] != '/') {
+        if (platformGetCurrentFolder(base) != 0 || base.isEmpty())
+            return String();
+        pushComponents(base, parts);
+    }
+    pushComponents(path, parts);
+    return joinComponents(parts);
+}
+
+unit getPathSeparator() { return '/'; }
+
+bool platformSamePath(const String& a, const String& b) { return a == b; }
+
+i32 readCurrentDirectory(String& out) {
+    out.clear();
+    std::unique_ptr<char, decltype(&std::free)> cwd(getcwd(nullptr, 0), &std::free);
+    // Linux writes "(unreachable)" before a folder outside the process's root.
+    if (!cwd || cwd.get()[0] != '/')
+        return kIOError;
+    out = fromNative(cwd.get());
+    return 0;
+}
+
+i32 platformGetCurrentFolder(String& out) {
+    if (!current)
+        return readCurrentDirectory(out);
+    if (!current->known) {
+        if (i32 status = readCurrentDirectory(current->path)) {
+            out.clear();
+            return status;
+        }
+        current->known = true;
+    }
+    out = current->path;
+    return 0;
+}
+
+// Checks what chdir would check, then changes only the core's record.
+i32 platformSetCurrentFolder(const String& path) {
+    String full = platformGetFullPath(path);
+    std::string native;
+    if (full.isEmpty() || !toNative(full, native))
+        return kNotFound;
+    struct stat st;
+    if (stat(native.c_str(), &st) != 0)
+        return errorFromErrno(errno);
+    if (!S_ISDIR(st.st_mode))
+        return kNotFound;
+    if (faccessat(AT_FDCWD, native.c_str(), X_OK, AT_EACCESS) != 0)
+        return errorFromErrno(errno);
+    if (!current)
+        return kIOError;    // the library is not started
+    current->path = full;
+    current->known = true;
+    return 0;
+}
+
+// Opened without blocking, so that a pipe without a writer or reader cannot
+// hold the caller; blocking comes back once it is open.
+i32 platformOpenStream(const String& path, const char* mode, FILE*& stream) {
+    stream = nullptr;
+    const int flags = openFlags(mode);
+    if (flags < 0)
+        return kIOError;
+    std::string native;
+    if (!osPath(path, native))
+        return kNotFound;
+    const int fd = open(native.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
+    if (fd < 0)
+        return missing(errno) ? kNotFound : kIOError;
+    struct stat st;
+    const int status = fcntl(fd, F_GETFL);
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || status < 0 ||
+        fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return kIOError;
+    }
+    FILE* file = fdopen(fd, mode);
+    if (!file) {
+        close(fd);
+        return kIOError;
+    }
+    stream = file;
+    return 0;
+}
+
+i32 platformRemoveFile(const String& path) {
+    std::string native;
+    if (!osPath(path, native))
+        return kNotFound;
+    struct stat st;
+    if (lstat(native.c_str(), &st) != 0)
+        return errorFromErrno(errno);
+    if (!S_ISDIR(st.st_mode))
+        return unlink(native.c_str()) == 0 ? 0 : errorFromErrno(errno);
+    if (rmdir(native.c_str()) == 0)
+        return 0;
+    // Some file systems say EEXIST for a folder that is not empty.
+    return errno == ENOTEMPTY || errno == EEXIST ? kIOError : errorFromErrno(errno);
+}
+
+i32 platformSetFileLength(const String& path, u32 length) {
+    std::string native;
+    if (!osPath(path, native))
+        return kNotFound;
+    if (truncate(native.c_str(), off_t(length)) == 0)
+        return 0;
+    return missing(errno) ? kNotFound : kIOError;
+}
+
+i32 platformResolveShortcut(const String& path, String& out) {
+    out = path;
+    std::string native;
+    if (!osPath(path, native))
+        return 0;
+    int hops = 0;
+    for (struct stat st; lstat(native.c_str(), &st) == 0 && S_ISLNK(st.st_mode); ++hops) {
+        if (hops == kMaxLinks)
+            return kIOError;
+        std::string target = readLink(native);
+        if (target.empty())
+            return kIOError;
+        if (target[0] != '/')
+            target = native.substr(0, native.rfind('/') + 1) + target;
+        native = target;
+    }
+    if (hops > 0)
+        out = platformGetFullPath(fromNative(native.data(), native.size()));
+    return 0;
+}
+
+i32 platformExecute(const String& path) {
+    std::string native;
+    if (!osPath(path, native))
+        return kNotFound;
+    struct stat st;
+    if (stat(native.c_str(), &st) != 0)
+        return missing(errno) ? kNotFound : kIOError;
+    return openWithDesktop(native) ? 0 : kIOError;
+}
+
+i32 platformGetTypeCreator(const String&, u32& type, u32& creator) {
+    type = kUnknownCode;
+    creator = kUnknownCode;
+    return 0;
+}
+
+i32 platformSetTypeCreator(const String&, u32, u32) { return 0; }
+
+void initCurrentFolder(bool start) {
+    if (!start) {
+        delete current;
+        current = nullptr;
+        return;
+    }
+    // Read first, so that a start that throws leaves nothing behind.
+    String path;
+    const bool known = readCurrentDirectory(path) == 0;
+    if (!current)
+        current = new CurrentFolder;
+    current->path = path;
+    current->known = known;
+}
+
+}  // namespace LxCore
