@@ -1,0 +1,752 @@
+#include "objects/Connector.h"
+
+#include <climits>
+#include <cstring>
+#include <vector>
+
+#include "objects/Specifier.h"
+#include "objects/platform/ShellTool.h"
+
+namespace LxObjects {
+
+using Tellwire::Specifier;
+
+namespace {
+
+const char* const kKeyTexts[TellwireConnector::kKeyCount] = {
+    "/morvane/tellwire/", "/morvane/tellwire/groups/", "Group", "Specifier", "Path", "WindowClassName",
+    "DisplayName", "BundleIdentifier", "TellwireVersion", "AllowMultipleInstances", "IsShellTool",
+    "MessageAuthentication", "MessageDigest", "SupportsTVTK", "ExecutableBasename", "ExecutableExtensionWin",
+    "OMVDictionary", "DeveloperInstallPath", "RedirectTo", "ExecutablePath",
+};
+
+bool equal(const LoString& a, const LoString& b)
+{
+    return a.length() == b.length() && a.compare(b.text()) == 0;
+}
+
+bool endsWith(const LoString& text, const char* tail)
+{
+    int n = int(std::strlen(tail));
+    return text.length() >= n && std::memcmp(text.text() + text.length() - n, tail, size_t(n)) == 0;
+}
+
+// A member version ending in ".*" (and long enough to carry one).
+bool isWildcard(const LoString& text)
+{
+    return text.length() >= 3 && endsWith(text, ".*");
+}
+
+int lastIndexOf(const LoString& text, char c)
+{
+    const char* p = std::strrchr(text.text(), c);
+    return p ? int(p - text.text()) : -1;
+}
+
+// The file name of a path without its last extension; empty when the path
+// has no folder part.
+LoString fileStem(const LoString& path)
+{
+    int slash = lastIndexOf(path, '/');
+    if (slash < 0)
+        return LoString();
+    LoString name(path.text() + slash + 1);
+    int dot = lastIndexOf(name, '.');
+    if (dot >= 0)
+        name.truncate(dot);
+    return name;
+}
+
+// The wrapper beside a shell tool: its extension (or nothing) becomes ".sh".
+LoString wrapperPathFor(const LoString& path)
+{
+    LoString out(path);
+    if (path.length() > 4 && path.text()[path.length() - 4] == '.')
+        out.truncate(path.length() - 4);
+    out += ".sh";
+    return out;
+}
+
+LoString specifierPart(const LoString& text, void (Specifier::*get)(LoString&) const)
+{
+    Specifier parsed(text.text(), false);
+    LoString out;
+    (parsed.*get)(out);
+    return out;
+}
+
+double number(const LoString& text)
+{
+    return Tellwire::readNumber(text);
+}
+
+}  // namespace
+
+bool splitGroupEntry(const LoString& entry, GroupEntry& out)
+{
+    const char* text = entry.text();
+    const char* first = std::strchr(text, '/');
+    const char* last = std::strrchr(text, '/');
+    if (!first || first == last)
+        return false;
+    out.group.assign(text, int(first - text));
+    out.set.assign(first + 1, int(last - first - 1));
+    out.member.assign(last + 1);
+    return true;
+}
+
+// ---- records -----------------------------------------------------------------
+
+TWConnectorAppInfo::TWConnectorAppInfo()
+    : tellwireVersion(Tellwire::readNumber("2.0")),
+      allowMultipleInstances(false),
+      isShellTool(false),
+      supportsTVTK(false),
+      messageAuthentication(true),
+      messageDigest(true),
+      executableExtension("exe"),
+      processId(0)
+{
+}
+
+TWConnectorAppInfo::TWConnectorAppInfo(const TWConnectorAppInfo& other) = default;
+TWConnectorAppInfo& TWConnectorAppInfo::operator=(const TWConnectorAppInfo& other) = default;
+TWConnectorAppInfo::~TWConnectorAppInfo() = default;
+
+bool TWConnectorAppInfo::operator==(const TWConnectorAppInfo& o) const
+{
+    // Two versions that are no number (text "nan") count as equal, so such a
+    // record still finds itself.
+    bool sameVersion = tellwireVersion == o.tellwireVersion ||
+                       (tellwireVersion != tellwireVersion && o.tellwireVersion != o.tellwireVersion);
+    return equal(specifier, o.specifier) && equal(path, o.path) && equal(windowClassName, o.windowClassName) &&
+           equal(bundleIdentifier, o.bundleIdentifier) && equal(displayName, o.displayName) && sameVersion &&
+           allowMultipleInstances == o.allowMultipleInstances && isShellTool == o.isShellTool &&
+           supportsTVTK == o.supportsTVTK && messageAuthentication == o.messageAuthentication &&
+           messageDigest == o.messageDigest && equal(executableBasename, o.executableBasename) &&
+           equal(executableExtension, o.executableExtension) && equal(omvDictionary, o.omvDictionary) &&
+           equal(developerInstallPath, o.developerInstallPath) && equal(redirectTo, o.redirectTo);
+}
+
+// ---- the record list -------------------------------------------------------------
+
+TWConnectorAppInfoList::TWConnectorAppInfoList() = default;
+
+TWConnectorAppInfoList::~TWConnectorAppInfoList()
+{
+    clear();
+}
+
+TWConnectorAppInfo* TWConnectorAppInfoList::find(const LoString& specifier, int* index)
+{
+    if (index)
+        *index = -1;
+    ObjectLock guard(*this);
+    auto search = [&](const LoString& text) -> TWConnectorAppInfo* {
+        for (int i = 0; i < records_.count(); ++i) {
+            TWConnectorAppInfo* record = records_.get(i);
+            if (equal(record->specifier, text)) {
+                if (index)
+                    *index = i;
+                return record;
+            }
+        }
+        return nullptr;
+    };
+    if (TWConnectorAppInfo* record = search(specifier))
+        return record;
+    Specifier plain(specifier.text(), false);
+    plain.setInstance(LoString());
+    if (plain.isEmpty() || equal(plain, specifier))
+        return nullptr;
+    return search(plain);
+}
+
+bool TWConnectorAppInfoList::findCopy(const LoString& specifier, TWConnectorAppInfo& out, int* index)
+{
+    ObjectLock guard(*this);
+    TWConnectorAppInfo* record = find(specifier, index);
+    if (record)
+        out = *record;
+    return record != nullptr;
+}
+
+void TWConnectorAppInfoList::copyAt(int index, TWConnectorAppInfo& out)
+{
+    ObjectLock guard(*this);
+    if (TWConnectorAppInfo* record = records_.get(index))
+        out = *record;
+}
+
+bool TWConnectorAppInfoList::addIfNew(TWConnectorAppInfo* record)
+{
+    if (!record)
+        return false;
+    ObjectLock guard(*this);
+    if (containsEqual(*record)) {
+        delete record;
+        return false;
+    }
+    try {
+        records_.append(record);
+    } catch (...) {
+        delete record;
+        throw;
+    }
+    return true;
+}
+
+bool TWConnectorAppInfoList::containsEqual(const TWConnectorAppInfo& record)
+{
+    ObjectLock guard(*this);
+    for (int i = 0; i < records_.count(); ++i)
+        if (*records_.get(i) == record)
+            return true;
+    return false;
+}
+
+void TWConnectorAppInfoList::clear()
+{
+    ObjectLock guard(*this);
+    while (records_.count() > 0)
+        delete records_.removeAt(records_.count() - 1);
+}
+
+int TWConnectorAppInfoList::count()
+{
+    ObjectLock guard(*this);
+    return records_.count();
+}
+
+bool TWConnectorAppInfoList::resolveRedirects()
+{
+    ObjectLock guard(*this);
+    bool any = false;
+    for (int i = 0; i < records_.count(); ++i) {
+        TWConnectorAppInfo* start = records_.get(i);
+        if (start->redirectTo.isEmpty())
+            continue;
+        any = true;
+        // Follow the chain to its end, then hand the path back along it. A
+        // chain that meets one of its own records stops there.
+        std::vector<TWConnectorAppInfo*> chain;
+        std::vector<TWConnectorAppInfo*> targets;
+        TWConnectorAppInfo* record = start;
+        for (;;) {
+            bool seen = false;
+            for (TWConnectorAppInfo* r : chain)
+                seen = seen || r == record;
+            if (seen || record->redirectTo.isEmpty())
+                break;
+            int at;
+            TWConnectorAppInfo* target = find(record->redirectTo, &at);
+            if (!target)
+                break;
+            chain.push_back(record);
+            targets.push_back(target);
+            record = target;
+        }
+        LoString resolved;
+        for (size_t k = chain.size(); k-- > 0;) {
+            chain[k]->path = resolved.isEmpty() ? targets[k]->path : resolved;
+            resolved = chain[k]->path;
+        }
+    }
+    return any;
+}
+
+// ---- the connector -----------------------------------------------------------------
+
+TellwireConnector::TellwireConnector(const LoString& name)
+    : groups_(nullptr), apps_(nullptr), tableBuilt_(false), name_(name)
+{
+    for (int k = 0; k < kKeyCount; ++k)
+        keys_[k].assign(kKeyTexts[k]);
+}
+
+TellwireConnector::~TellwireConnector()
+{
+    ObjectLock guard(*this);
+    deleteGroups();
+    delete apps_;
+    apps_ = nullptr;
+}
+
+void TellwireConnector::deleteGroups()
+{
+    if (!groups_)
+        return;
+    while (groups_->count() > 0)
+        delete groups_->removeAt(groups_->count() - 1);
+    delete groups_;
+    groups_ = nullptr;
+}
+
+void TellwireConnector::buildTable()
+{
+    ObjectLock guard(*this);
+    deleteGroups();
+    delete apps_;
+    apps_ = new TWConnectorAppInfoList;
+    groups_ = new LoVector<LoString>;
+    tableBuilt_ = false;
+    if (!apps_ || !groups_)
+        return;
+    try {
+        tableBuilt_ = fillTable(*apps_, *groups_);
+    } catch (...) {
+        tableBuilt_ = false;
+    }
+}
+
+TWConnectorAppInfoList* TellwireConnector::getAppList()
+{
+    ObjectLock guard(*this);
+    if (!apps_)
+        buildTable();
+    return tableBuilt_ ? apps_ : nullptr;
+}
+
+LoVector<LoString>* TellwireConnector::getGroupEntries()
+{
+    ObjectLock guard(*this);
+    if (!groups_)
+        buildTable();
+    return groups_;
+}
+
+bool TellwireConnector::lookup(const LoString& specifier, TWConnectorAppInfo& out)
+{
+    if (specifier.isEmpty())
+        return false;
+    ObjectLock guard(*this);
+    TWConnectorAppInfoList* list = getAppList();
+    int index;
+    return list && list->findCopy(specifier, out, &index);
+}
+
+bool TellwireConnector::isTableAvailable()
+{
+    return getAppList() != nullptr;
+}
+
+int TellwireConnector::getApplicationCount()
+{
+    ObjectLock guard(*this);
+    TWConnectorAppInfoList* list = getAppList();
+    return list ? list->count() : 0;
+}
+
+void TellwireConnector::getApplicationSpecifier(LoString& out, u32 index)
+{
+    out.assign("");
+    if (index == 0xFFFFFFFFu) {
+        out = name_;
+        return;
+    }
+    ObjectLock guard(*this);
+    TWConnectorAppInfoList* list = getAppList();
+    if (!list || index > u32(INT_MAX))
+        return;
+    TWConnectorAppInfo record;
+    list->copyAt(int(index), record);
+    out = record.specifier;
+}
+
+void TellwireConnector::getDisplayName(LoString& out, const LoString& name, const LoString& version,
+                                       const LoString& locale)
+{
+    out.assign("");
+    ObjectLock guard(*this);
+    LoString text(name);
+    if (!version.isEmpty()) {
+        text += '-';
+        text += version;
+    }
+    if (!locale.isEmpty()) {
+        text += '-';
+        text += locale.lowerCased();
+    }
+    Specifier normal(text.text(), true);
+    TWConnectorAppInfo record;
+    if (!lookup(normal, record))
+        return;
+    out = record.displayName.isEmpty() ? fileStem(record.path) : record.displayName;
+}
+
+void TellwireConnector::getApplicationPath(LoString& out, const LoString& specifier)
+{
+    out.assign("");
+    LoString plain(specifier);
+    const char* hash = std::strchr(plain.text(), '#');
+    if (hash)
+        plain.truncate(int(hash - plain.text()));
+    TWConnectorAppInfo record;
+    if (lookup(plain, record))
+        out = record.path;
+}
+
+bool TellwireConnector::supportsTVTK(const LoString& specifier)
+{
+    if (specifier.isEmpty())
+        return false;
+    Specifier normal(specifier.text(), true);
+    if (!normal.isInstalled())
+        return false;
+    TWConnectorAppInfo record;
+    return lookup(normal, record) && record.supportsTVTK;
+}
+
+bool TellwireConnector::isShellTool(const LoString& specifier)
+{
+    TWConnectorAppInfo record;
+    return lookup(specifier, record) && record.isShellTool;
+}
+
+bool TellwireConnector::usesMessageAuthentication(const LoString& specifier)
+{
+    TWConnectorAppInfo record;
+    return !lookup(specifier, record) || record.messageAuthentication;
+}
+
+bool TellwireConnector::usesMessageDigest(const LoString& specifier)
+{
+    TWConnectorAppInfo record;
+    return !lookup(specifier, record) || record.messageDigest;
+}
+
+void TellwireConnector::getBundleIdentifier(LoString& out, const LoString& specifier)
+{
+    TWConnectorAppInfo record;
+    out = lookup(specifier, record) ? record.bundleIdentifier : LoString();
+}
+
+void TellwireConnector::getExecutableBasename(LoString& out, const LoString& specifier)
+{
+    TWConnectorAppInfo record;
+    out = lookup(specifier, record) ? record.executableBasename : LoString();
+}
+
+void TellwireConnector::getExecutableExtension(LoString& out, const LoString& specifier)
+{
+    TWConnectorAppInfo record;
+    out = lookup(specifier, record) ? record.executableExtension : LoString();
+}
+
+void TellwireConnector::getOMVDictionary(LoString& out, const LoString& specifier)
+{
+    TWConnectorAppInfo record;
+    if (!lookup(specifier, record))
+        out.assign("");
+    else if (record.omvDictionary.isEmpty())
+        out.assign("none");
+    else
+        out = record.omvDictionary;
+}
+
+void TellwireConnector::getDeveloperInstallPath(LoString& out, const LoString& specifier)
+{
+    TWConnectorAppInfo record;
+    out = lookup(specifier, record) ? record.developerInstallPath : LoString();
+}
+
+void TellwireConnector::getRedirectTo(LoString& out, const LoString& specifier)
+{
+    TWConnectorAppInfo record;
+    out = lookup(specifier, record) ? record.redirectTo : LoString();
+}
+
+bool TellwireConnector::setProcessId(const LoString& specifier, u32 pid)
+{
+    ObjectLock guard(*this);
+    TWConnectorAppInfoList* list = getAppList();
+    if (!list)
+        return false;
+    // find tries the exact text first; only that counts here.
+    int at;
+    TWConnectorAppInfo* record = list->find(specifier, &at);
+    if (!record || !equal(record->specifier, specifier))
+        return false;
+    record->processId = pid;
+    return true;
+}
+
+u32 TellwireConnector::getProcessId(const LoString& specifier)
+{
+    TWConnectorAppInfo record;
+    return lookup(specifier, record) ? record.processId : 0;
+}
+
+void TellwireConnector::resetTable()
+{
+    ObjectLock guard(*this);
+    deleteGroups();
+    delete apps_;
+    apps_ = nullptr;
+    tableBuilt_ = false;
+}
+
+bool TellwireConnector::unregisterTarget(const LoString&, const LoString&)
+{
+    return false;
+}
+
+bool TellwireConnector::hasAppInfo(const TWConnectorAppInfo&)
+{
+    return false;
+}
+
+bool TellwireConnector::registerAppInfo(const TWConnectorAppInfo& given)
+{
+    if (given.specifier.isEmpty() || given.path.isEmpty())
+        return false;
+    ObjectLock guard(*this);
+    TWConnectorAppInfoList* list = getAppList();
+    if (!list)
+        return false;
+    TWConnectorAppInfo present;
+    int index;
+    if (list->findCopy(given.specifier, present, &index)) {
+        if (equal(present.path, given.path))
+            return false;
+        if (!unregisterTarget(given.specifier, given.displayName))
+            return false;
+    }
+    TWConnectorAppInfo record(given);
+    if (record.isShellTool) {
+        LoString wrapper = wrapperPathFor(record.path);
+        if (Platform::writeShellWrapper(wrapper.text(), record.path.text()))
+            record.path = wrapper;
+    }
+    if (record.displayName.isEmpty())
+        record.displayName = fileStem(record.path);
+    if (!storeAppInfo(record))
+        return false;
+    // The table may have been rebuilt meanwhile; ask for it again.
+    list = getAppList();
+    if (list && !list->addIfNew(new TWConnectorAppInfo(record)))
+        resetTable();
+    return true;
+}
+
+// ---- resolution within suites ----------------------------------------------------
+
+LoString versionMajor(const LoString& version)
+{
+    const char* dot = std::strchr(version.text(), '.');
+    if (!dot || dot == version.text())
+        return LoString();
+    return LoString(version.text(), int(dot - version.text()));
+}
+
+namespace {
+
+// The version text up to its first '.' (all of it without one).
+LoString majorPart(const LoString& version)
+{
+    const char* dot = std::strchr(version.text(), '.');
+    return dot ? LoString(version.text(), int(dot - version.text())) : version;
+}
+
+}  // namespace
+
+LoString resolveWithHint(const LoString& target, const LoString& hint)
+{
+    const LoString& text = hint.isEmpty() ? target : hint;
+    Specifier wanted(text.text(), false);
+    LoString version;
+    wanted.getVersion(version);
+    // A wildcard names a major version: it must not be read as the one
+    // release whose number it happens to equal (10.* is not just 10.0).
+    if (!isWildcard(version)) {
+        Tellwire::normalizeSpecifier(&wanted, false);
+        return wanted.isInstalled() ? LoString(wanted) : LoString();
+    }
+    LoString upper("-");
+    upper.append(version.text(), version.length() - 2);
+    upper += ".99";
+    if (!wanted.setVersion(upper))
+        return LoString();
+
+    LoString name, completedVersion;
+    wanted.getName(name);
+    wanted.getVersion(completedVersion);
+    LoString major = versionMajor(completedVersion);
+    TellwireConnector* connector = getGlobalConnector();
+    if (major.isEmpty() || !connector)
+        return wanted;
+    int count = connector->getApplicationCount();
+    for (int i = 0; i < count; ++i) {
+        LoString text;
+        connector->getApplicationSpecifier(text, u32(i));
+        Specifier other(text.text(), false);
+        if (other.isEmpty() || equal(other, wanted))
+            continue;
+        LoString otherName, otherVersion;
+        other.getName(otherName);
+        other.getVersion(otherVersion);
+        if (equal(otherName, name) && equal(majorPart(otherVersion), major) && Tellwire::isTargetRunning(other))
+            return other;
+    }
+    return wanted;
+}
+
+void TellwireConnector::getGroupOf(LoString& out, const LoString& specifier, LoString* set)
+{
+    out.assign("");
+    if (set)
+        set->assign("");
+    ObjectLock guard(*this);
+    LoVector<LoString>* groups = getGroupEntries();
+    if (!groups || groups->count() == 0)
+        return;
+    Specifier normal(specifier.text(), true);
+    if (normal.isEmpty())
+        return;
+    LoString keyVersion;
+    normal.getVersion(keyVersion);
+    if (keyVersion.isEmpty())
+        keyVersion.assign("1.0");
+    LoString key;
+    normal.getName(key);
+    key += '-';
+    key += keyVersion;
+    int keyDot = lastIndexOf(keyVersion, '.');
+
+    double best = 0.0;
+    for (int i = groups->count() - 1; i >= 0; --i) {
+        GroupEntry entry;
+        if (!splitGroupEntry(*groups->get(i), entry))
+            continue;
+        if (isWildcard(entry.member) && keyDot >= 0) {
+            entry.member.truncate(entry.member.length() - 2);
+            entry.member += keyVersion.text() + keyDot;
+        }
+        if (!equal(entry.member, key))
+            continue;
+        double v = number(entry.set);
+        if (v > best) {
+            best = v;
+            out = entry.group;
+            if (set)
+                *set = entry.set;
+        }
+    }
+}
+
+void TellwireConnector::resolveForSender(LoString& out, const LoString& sender, const LoString& target,
+                                         const LoString& group)
+{
+    ObjectLock guard(*this);
+    LoVector<LoString>* groups = getGroupEntries();
+    Specifier senderSpec(sender.text(), false);
+    Specifier targetSpec(target.text(), false);
+    if (!groups || groups->count() == 0 || senderSpec.isEmpty() || targetSpec.isEmpty()) {
+        out = resolveWithHint(target, LoString());
+        return;
+    }
+    LoString senderName, senderVersionText, targetName;
+    senderSpec.getName(senderName);
+    senderSpec.getVersion(senderVersionText);
+    targetSpec.getName(targetName);
+    double senderVersion = senderVersionText.isEmpty() ? 0.0 : number(senderVersionText);
+
+    LoString firstTarget, setTarget, currentSet, senderSeen;
+    for (int i = groups->count() - 1; i >= 0; --i) {
+        GroupEntry entry;
+        if (!splitGroupEntry(*groups->get(i), entry) || !equal(entry.group, group))
+            continue;
+        if (!equal(entry.set, currentSet)) {
+            currentSet = entry.set;
+            setTarget.assign("");
+            senderSeen.assign("");
+        }
+        Specifier member(entry.member.text(), false);
+        LoString memberName;
+        member.getName(memberName);
+        if (equal(memberName, senderName)) {
+            double memberVersion = 0.0;
+            if (senderVersion != 0.0) {
+                memberVersion = number(specifierPart(member, &Specifier::getVersion));
+                if (memberVersion < 0)
+                    memberVersion = senderVersion + 1.0;
+            }
+            if (memberVersion <= senderVersion) {
+                if (!setTarget.isEmpty()) {
+                    out = resolveWithHint(target, setTarget);
+                    return;
+                }
+                senderSeen = member;
+            }
+        }
+        if (equal(memberName, targetName)) {
+            if (!senderSeen.isEmpty()) {
+                out = resolveWithHint(target, member);
+                return;
+            }
+            if (setTarget.isEmpty())
+                setTarget = member;
+            if (firstTarget.isEmpty())
+                firstTarget = member;
+        }
+    }
+    out = resolveWithHint(target, firstTarget.isEmpty() ? LoString(targetSpec) : firstTarget);
+}
+
+void TellwireConnector::resolveInGroupSet(LoString& out, const LoString& target, const LoString& group,
+                                          const LoString& set)
+{
+    ObjectLock guard(*this);
+    LoVector<LoString>* groups = getGroupEntries();
+    int count = groups ? groups->count() : 0;
+    for (int i = count - 1; i >= 0; --i) {
+        GroupEntry entry;
+        if (!splitGroupEntry(*groups->get(i), entry) || !equal(entry.group, group) || !equal(entry.set, set))
+            continue;
+        Specifier member(entry.member.text(), false);
+        if (!equal(specifierPart(member, &Specifier::getName), target))
+            continue;
+        LoString hint;
+        if (isWildcard(entry.member) || Specifier(entry.member.text(), true).isInstalled())
+            hint = member;
+        out = resolveWithHint(target, hint);
+        return;
+    }
+    out = resolveWithHint(target, LoString());
+}
+
+// ---- the process-wide connector -----------------------------------------------
+
+namespace {
+
+TellwireConnector* globalConnector = nullptr;
+ConnectorFactory connectorFactory = nullptr;
+
+}  // namespace
+
+void setConnectorFactory(ConnectorFactory factory)
+{
+    connectorFactory = factory;
+}
+
+bool createGlobalConnector(const LoString& name)
+{
+    if (globalConnector)
+        return true;
+    globalConnector = connectorFactory ? connectorFactory(name, LoString("default")) : nullptr;
+    return true;
+}
+
+TellwireConnector* getGlobalConnector()
+{
+    return globalConnector;
+}
+
+bool destroyGlobalConnector()
+{
+    delete globalConnector;
+    globalConnector = nullptr;
+    return true;
+}
+
+}  // namespace LxObjects

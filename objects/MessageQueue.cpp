@@ -1,0 +1,160 @@
+#include "objects/MessageQueue.h"
+
+#include <memory>
+#include <string_view>
+
+namespace LxObjects {
+namespace TellwireData {
+
+using Tellwire::Message;
+
+namespace {
+
+std::string_view view(const LoString& s)
+{
+    return std::string_view(s.text(), size_t(s.length()));
+}
+
+const char kReason[] = "Timeout";
+const char kForwardKind[] = "FWDMESSAGES";
+
+}  // namespace
+
+bool isExpired(const Message& m, i64 now)
+{
+    if (m.timeout > 0 && m.timestamp > 0)
+        return now - m.timestamp >= m.timeout;  // both positive: no overflow
+    return m.timeout == 0 && view(m.type) == "Ignore";
+}
+
+MessageQueue::MessageQueue() = default;
+
+MessageQueue::~MessageQueue()
+{
+    ObjectLock guard(*this);
+    while (Message* m = messages_.removeAt(0)) {
+        std::unique_ptr<Message> owned(m);
+        Tellwire::notifySenderOfTimeout(*m, kReason, name_);
+    }
+}
+
+bool MessageQueue::enqueueMessage(Message* m)
+{
+    if (!m || m->target.isEmpty() || m->sender.isEmpty())
+        return false;
+    ObjectLock guard(*this);
+    if (m->timestamp == 0)
+        m->timestamp = Tellwire::now();
+    if (m->timeout == 0)
+        m->timeout = kDefaultTimeout;
+    messages_.append(m);
+    if (!name_.isEmpty() && view(m->type) != "Debug")
+        Tellwire::forwardMessageLog(*m, kForwardKind, name_, "added");
+    return true;
+}
+
+Message* MessageQueue::sweepQueue()
+{
+    ObjectLock guard(*this);
+    i64 now = Tellwire::now();
+    // Local watchers stay where they are while the front is searched; the
+    // ones passed then move to the end, in their order.
+    int passed = 0;
+    Message* taken = nullptr;
+    while (!taken && passed < messages_.count()) {
+        Message* m = messages_.get(passed);
+        if (isExpired(*m, now)) {
+            std::unique_ptr<Message> expired(messages_.removeAt(passed));
+            Tellwire::notifySenderOfTimeout(*m, kReason, name_);
+        } else if (view(m->type) == "Ignore") {
+            ++passed;
+        } else {
+            taken = messages_.removeAt(passed);
+        }
+    }
+    for (int i = 0; i < passed; ++i)
+        messages_.append(messages_.removeAt(0));
+    if (taken && !name_.isEmpty() && view(taken->type) != "Debug")
+        Tellwire::forwardMessageLog(*taken, kForwardKind, name_, "picked");
+    return taken;
+}
+
+void MessageQueue::expireMessages()
+{
+    ObjectLock guard(*this);
+    i64 now = Tellwire::now();
+    // From the last to the first; a reply that lands in this queue goes
+    // after the index.
+    for (int i = messages_.count() - 1; i >= 0; --i) {
+        Message* m = messages_.get(i);
+        if (!m || !isExpired(*m, now))
+            continue;
+        std::unique_ptr<Message> expired(messages_.removeAt(i));
+        Tellwire::notifySenderOfTimeout(*m, kReason, name_);
+    }
+}
+
+bool MessageQueue::removeLocalWatchers(u32 serial)
+{
+    if (serial == Message::kUnset)
+        return false;
+    ObjectLock guard(*this);
+    for (int i = messages_.count() - 1; i >= 0; --i) {
+        Message* m = messages_.get(i);
+        if (m->serialNumber == serial && m->timeout >= 1 && view(m->type) == "Ignore"
+            && view(m->responseRequest) == "Timeout" && view(m->target) == view(m->sender)) {
+            delete messages_.removeAt(i);
+        }
+    }
+    return false;
+}
+
+void MessageQueue::setName(const LoString& name)
+{
+    ObjectLock guard(*this);
+    name_ = name;
+}
+
+LoString MessageQueue::getName() const
+{
+    ObjectLock guard(*this);
+    return name_;
+}
+
+Message* MessageQueue::findMessageForTarget(const LoString& target) const
+{
+    ObjectLock guard(*this);
+    for (int i = 0; i < messages_.count(); ++i)
+        if (view(messages_.get(i)->target) == view(target))
+            return messages_.get(i);
+    return nullptr;
+}
+
+bool MessageQueue::isEmpty() const
+{
+    return count() == 0;
+}
+
+int MessageQueue::count() const
+{
+    ObjectLock guard(*this);
+    return messages_.count();
+}
+
+int MessageQueue::writeDiagnostics(LoString& out, const LoString& path) const
+{
+    ObjectLock guard(*this);
+    bool logs = view(path).substr(0, 4) == "/log";
+    int listed = 0;
+    for (int i = 0; i < messages_.count(); ++i) {
+        const Message* m = messages_.get(i);
+        if ((view(m->type) == "Log") != logs)
+            continue;
+        Tellwire::writeMessageDiagnostics(out, path, *m);
+        ++listed;
+    }
+    return listed;
+}
+
+}  // namespace TellwireData
+}  // namespace LxObjects

@@ -1,0 +1,56 @@
+// The queues in which an endpoint keeps its incoming and outgoing messages,
+// and the rules by which queued messages expire.
+#pragma once
+#include "objects/LoLock.h"
+#include "objects/LoString.h"
+#include "objects/LoVector.h"
+#include "objects/Message.h"
+
+namespace LxObjects {
+namespace TellwireData {
+
+// A message expires when its timeout has run out since its timestamp; a
+// local watcher ("Ignore") without a timeout expires at once. A negative
+// timeout, or a timeout without a timestamp, never runs out.
+bool isExpired(const Tellwire::Message& message, i64 now);
+
+// Messages oldest first. The queue owns what it holds; every operation holds
+// the queue's lock. A queue with a name reports to the forwarding log.
+class MessageQueue : public LoLockable {
+public:
+    static constexpr i64 kDefaultTimeout = 600;
+
+    MessageQueue();
+    // Senders of messages still queued get their "Timeout" replies.
+    ~MessageQueue() override;
+
+    // Takes the message; a timestamp of 0 becomes now, a timeout of 0 the
+    // default. False for a null message or one without target or sender:
+    // the caller keeps that one.
+    bool enqueueMessage(Tellwire::Message* message);
+    // The next deliverable message, which the caller then owns; null when
+    // none. Expired messages met on the way are dropped, local watchers
+    // move to the end.
+    Tellwire::Message* sweepQueue();
+    // Drops every expired message, notifying its sender.
+    void expireMessages();
+    // Drops the local time-out watchers of a serial number. Always false.
+    bool removeLocalWatchers(u32 serial);
+
+    void setName(const LoString& name);
+    LoString getName() const;
+    // The first message to target; it stays in the queue.
+    Tellwire::Message* findMessageForTarget(const LoString& target) const;
+    bool isEmpty() const;
+    int count() const;
+    // The diagnostics lines of the "Log" messages for a path beginning with
+    // "/log", of the others for any other path; returns how many.
+    int writeDiagnostics(LoString& out, const LoString& path) const;
+
+private:
+    LoVector<Tellwire::Message> messages_;
+    LoString name_;
+};
+
+}  // namespace TellwireData
+}  // namespace LxObjects

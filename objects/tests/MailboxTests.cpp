@@ -1,0 +1,630 @@
+#include "objects/platform/Mailbox.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+using LxObjects::Platform::Mailbox;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Same bytes as the peer's "sendsize".
+std::string pattern(size_t size) {
+    std::string s(size, '\0');
+    for (size_t i = 0; i < size; i++)
+        s[i] = static_cast<char>((i * 131 + i / 251) & 0xff);
+    return s;
+}
+
+// The peer program as a child process with pipes on its standard input and output.
+class Peer {
+public:
+    explicit Peer(const std::vector<std::string>& args) {
+        int toChild[2], fromChild[2];
+        if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
+        std::vector<std::string> all = {MAILBOX_PEER};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& a : all)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid, MAILBOX_PEER, &actions, nullptr, argv.data(), environ) != 0)
+            pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(toChild[0]);
+        ::close(fromChild[1]);
+        in = toChild[1];
+        out = fromChild[0];
+    }
+
+    ~Peer() {
+        closeInput();
+        if (out >= 0)
+            ::close(out);
+        if (pid > 0 && !reaped) {
+            ::kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+
+    bool started() const { return pid > 0; }
+
+    bool readLine(std::string& line, int timeoutMs = 20000) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            size_t nl = pending.find('\n');
+            if (nl != std::string::npos) {
+                line = pending.substr(0, nl);
+                pending.erase(0, nl + 1);
+                return true;
+            }
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now()).count();
+            struct pollfd p = {out, POLLIN, 0};
+            if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0)
+                return false;
+            char buf[512];
+            ssize_t n = read(out, buf, sizeof buf);
+            if (n <= 0)
+                return false;
+            pending.append(buf, static_cast<size_t>(n));
+        }
+    }
+
+    void closeInput() {
+        if (in >= 0)
+            ::close(in);
+        in = -1;
+    }
+
+    void kill(int sig) { ::kill(pid, sig); }
+
+    // Exit status, 128 + signal, or -1 when still running at the deadline.
+    int wait(int timeoutMs = 60000) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (!reaped) {
+            int st = 0;
+            pid_t r = waitpid(pid, &st, WNOHANG);
+            if (r == pid) {
+                reaped = true;
+                status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+            } else if (std::chrono::steady_clock::now() > deadline) {
+                return -1;
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
+        return status;
+    }
+
+    pid_t pid = -1;
+
+private:
+    int in = -1;
+    int out = -1;
+    std::string pending;
+    bool reaped = false;
+    int status = -1;
+};
+
+// Every test gets its own runtime and home folders.
+class MailboxTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/mailbox-test-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        base = tmpl;
+        run = base + "/run";
+        ASSERT_EQ(mkdir(run.c_str(), 0700), 0);
+        ASSERT_EQ(chmod(run.c_str(), 0700), 0);
+        fs::create_directories(base + "/home");
+        setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
+        setenv("HOME", (base + "/home").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (base + "/config").c_str(), 1);
+        setenv("MORVANE_INSTALLED_PRODUCTS", (base + "/products.xml").c_str(), 1);
+    }
+
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(base, ec);
+    }
+
+    // The files in a mailbox folder.
+    std::set<std::string> filesOf(const std::string& user, const std::string& name) {
+        std::set<std::string> out;
+        std::error_code ec;
+        for (const auto& e : fs::directory_iterator(Mailbox::folderPath(user, name), ec))
+            out.insert(e.path().filename().string());
+        return out;
+    }
+
+    std::string base, run;
+};
+
+}  // namespace
+
+TEST(MailboxNames, Encoding) {
+    struct Case {
+        std::string in, out;
+    } cases[] = {
+        {"App", "app"},
+        {"app_2-10.0-en_us#thread", "app_2-10.0-en_us#thread"},
+        {"a/b", "a%2Fb"},
+        {"..", "%2E."},
+        {".lock", "%2Elock"},
+        {"a.b", "a.b"},
+        {"A B", "a%20b"},
+        {std::string("a\0b", 3), "a%00b"},
+        {"\xc3\xa9", "%C3%A9"},
+        {"~x", "%7Ex"},
+        {"%2E", "%252e"},
+        {"", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Mailbox::encodeName(c.in), c.out) << c.in;
+    EXPECT_EQ(Mailbox::encodeUserId(""), "_");
+    EXPECT_EQ(Mailbox::encodeUserId("S-1/X"), "s-1%2Fx");
+}
+
+TEST(MailboxNames, LongNamesAreHashed) {
+    EXPECT_EQ(Mailbox::encodeName(std::string(200, 'a')), std::string(200, 'a'));
+    EXPECT_EQ(Mailbox::encodeName(std::string(66, '/') + "ab"), [] {
+        std::string s;
+        for (int i = 0; i < 66; i++)
+            s += "%2F";
+        return s + "ab";
+    }());
+    // The digest is of the folded name, so case does not matter here either.
+    EXPECT_EQ(Mailbox::encodeName(std::string(300, 'a')), "~4e5475d125a33c6190718e75adc1b704");
+    EXPECT_EQ(Mailbox::encodeName(std::string(300, 'A')), "~4e5475d125a33c6190718e75adc1b704");
+    std::string over = Mailbox::encodeName(std::string(67, '/'));
+    ASSERT_EQ(over.size(), 33u);
+    EXPECT_EQ(over[0], '~');
+    EXPECT_EQ(over.find_first_not_of("0123456789abcdef", 1), std::string::npos);
+}
+
+TEST_F(MailboxTest, CreateFailsWhileThisProcessHoldsTheName) {
+    Mailbox a, b;
+    EXPECT_FALSE(Mailbox::isHeld("u", "box"));
+    ASSERT_TRUE(a.create("u", "box"));
+    EXPECT_TRUE(a.isOpen());
+    EXPECT_TRUE(Mailbox::isHeld("u", "box"));
+    EXPECT_FALSE(b.create("u", "box"));
+    EXPECT_FALSE(b.isOpen());
+    a.close();
+    EXPECT_FALSE(Mailbox::isHeld("u", "box"));
+    ASSERT_TRUE(b.create("u", "box"));
+    EXPECT_FALSE(a.create("u", "box"));
+}
+
+TEST_F(MailboxTest, NameFreeWhenHolderClosesOrDies) {
+    for (bool killIt : {false, true}) {
+        Peer peer({"hold", "u", "box"});
+        ASSERT_TRUE(peer.started());
+        std::string line;
+        ASSERT_TRUE(peer.readLine(line));
+        ASSERT_EQ(line, "ready");
+        Mailbox m;
+        EXPECT_TRUE(Mailbox::isHeld("u", "box"));
+        EXPECT_FALSE(m.create("u", "box"));
+        if (killIt) {
+            peer.kill(SIGKILL);
+            EXPECT_EQ(peer.wait(), 128 + SIGKILL);
+        } else {
+            peer.closeInput();
+            EXPECT_EQ(peer.wait(), 0);
+        }
+        EXPECT_FALSE(Mailbox::isHeld("u", "box"));
+        EXPECT_TRUE(m.create("u", "box"));
+    }
+}
+
+TEST_F(MailboxTest, PeerCannotTakeAHeldName) {
+    Mailbox m;
+    ASSERT_TRUE(m.create("u", "box"));
+    Peer peer({"hold", "u", "box"});
+    std::string line;
+    ASSERT_TRUE(peer.readLine(line));
+    EXPECT_EQ(line, "busy");
+    EXPECT_EQ(peer.wait(), 1);
+}
+
+TEST_F(MailboxTest, ProbingNeitherCreatesNorTakes) {
+    EXPECT_FALSE(Mailbox::isHeld("u", "never"));
+    EXPECT_FALSE(Mailbox::send("u", "never", "x"));
+    EXPECT_FALSE(fs::exists(run + "/morvane"));
+
+    Peer peer({"hold", "u", "box"});
+    std::string line;
+    ASSERT_TRUE(peer.readLine(line));
+    for (int i = 0; i < 50; i++)
+        EXPECT_TRUE(Mailbox::isHeld("u", "box"));
+    peer.closeInput();
+    EXPECT_EQ(peer.wait(), 0);
+    EXPECT_FALSE(Mailbox::isHeld("u", "box"));
+    Mailbox m;
+    EXPECT_TRUE(m.create("u", "box"));
+}
+
+TEST_F(MailboxTest, SendFailsWithoutHolder) {
+    Mailbox m;
+    ASSERT_TRUE(m.create("u", "box"));
+    m.close();
+    EXPECT_FALSE(Mailbox::send("u", "box", "lost"));
+    EXPECT_EQ(filesOf("u", "box"), std::set<std::string>{".lock"});
+}
+
+TEST_F(MailboxTest, EmptyNameIsRefused) {
+    Mailbox m;
+    EXPECT_FALSE(m.create("u", ""));
+    EXPECT_FALSE(Mailbox::isHeld("u", ""));
+    EXPECT_FALSE(Mailbox::send("u", "", "x"));
+    EXPECT_EQ(Mailbox::folderPath("u", ""), "");
+}
+
+TEST_F(MailboxTest, EachMessageWholeOnceInOrder) {
+    Mailbox m;
+    std::string out = "junk";
+    EXPECT_FALSE(m.hasMessage());
+    EXPECT_FALSE(m.readOne(out));
+    ASSERT_TRUE(m.create("u", "box"));
+    EXPECT_FALSE(m.hasMessage());
+    EXPECT_FALSE(m.readOne(out));
+
+    const std::vector<std::string> sent = {"first", "", std::string("bin\0\xff\n", 6), "last"};
+    for (const std::string& s : sent)
+        ASSERT_TRUE(Mailbox::send("u", "box", s));
+    for (const std::string& s : sent) {
+        EXPECT_TRUE(m.hasMessage());
+        ASSERT_TRUE(m.readOne(out));
+        EXPECT_EQ(out, s);
+    }
+    EXPECT_FALSE(m.hasMessage());
+    EXPECT_FALSE(m.readOne(out));
+    EXPECT_EQ(filesOf("u", "box"), std::set<std::string>{".lock"});
+}
+
+TEST_F(MailboxTest, ConcurrentWritersNeverInterleave) {
+    Mailbox m;
+    ASSERT_TRUE(m.create("u", "box"));
+    const int writers = 4, each = 200;
+    std::vector<std::unique_ptr<Peer>> peers;
+    for (int w = 0; w < writers; w++)
+        peers.push_back(std::make_unique<Peer>(
+            std::vector<std::string>{"send", "u", "box", std::to_string(each), "w" + std::to_string(w)}));
+
+    // Read while they write.
+    std::map<std::string, int> next;
+    int received = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    std::string msg;
+    while (received < writers * each && std::chrono::steady_clock::now() < deadline) {
+        if (!m.readOne(msg)) {
+            m.wait(20);
+            continue;
+        }
+        received++;
+        size_t a = msg.find(':'), b = msg.find(':', a + 1);
+        ASSERT_NE(b, std::string::npos) << msg.substr(0, 40);
+        std::string tag = msg.substr(0, a);
+        int i = std::stoi(msg.substr(a + 1, b - a - 1));
+        EXPECT_EQ(i, next[tag]) << tag;
+        EXPECT_EQ(msg.substr(b + 1), std::string(size_t(i), 'x')) << tag << " " << i;
+        next[tag] = i + 1;
+    }
+    EXPECT_EQ(received, writers * each);
+    for (auto& p : peers)
+        EXPECT_EQ(p->wait(), 0);
+    for (int w = 0; w < writers; w++)
+        EXPECT_EQ(next["w" + std::to_string(w)], each);
+    EXPECT_FALSE(m.readOne(msg));
+}
+
+TEST_F(MailboxTest, ThreadsOfOneWriterKeepTheirOrder) {
+    Mailbox m;
+    ASSERT_TRUE(m.create("u", "box"));
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; t++) {
+        threads.emplace_back([t] {
+            for (int i = 0; i < 200; i++)
+                EXPECT_TRUE(Mailbox::send("u", "box", "t" + std::to_string(t) + ":" + std::to_string(i)));
+        });
+    }
+    for (auto& th : threads)
+        th.join();
+    std::map<std::string, int> next;
+    std::string msg;
+    int received = 0;
+    while (m.readOne(msg)) {
+        size_t a = msg.find(':');
+        std::string tag = msg.substr(0, a);
+        EXPECT_EQ(std::stoi(msg.substr(a + 1)), next[tag]++);
+        received++;
+    }
+    EXPECT_EQ(received, 800);
+}
+
+TEST_F(MailboxTest, SlowReaderNeverBlocksWriter) {
+    Mailbox m;
+    ASSERT_TRUE(m.create("u", "box"));
+    Peer peer({"send", "u", "box", "2000", "w"});
+    ASSERT_EQ(peer.wait(), 0) << "the writer finished without anyone reading";
+    std::string msg;
+    for (int i = 0; i < 2000; i++) {
+        ASSERT_TRUE(m.readOne(msg));
+        EXPECT_EQ(msg, "w:" + std::to_string(i) + ":" + std::string(size_t(i), 'x'));
+    }
+    EXPECT_FALSE(m.hasMessage());
+}
+
+TEST_F(MailboxTest, ReadsSkipWhatIsNotAMessageWithoutBlocking) {
+    struct Watchdog {   // a blocking read ends the test process
+        Watchdog() { alarm(30); }
+        ~Watchdog() { alarm(0); }
+    } watchdog;
+    Mailbox m;
+    ASSERT_TRUE(m.create("u", "box"));
+    std::string dir = Mailbox::folderPath("u", "box");
+    std::string outside = base + "/outside";
+    { std::FILE* f = std::fopen(outside.c_str(), "w"); std::fputs("secret", f); std::fclose(f); }
+
+    const std::string low = "00000000000000000001-0000000001-000000000";
+    ASSERT_EQ(mkfifo((dir + "/" + low + "1.msg").c_str(), 0600), 0);
+    ASSERT_EQ(symlink(outside.c_str(), (dir + "/" + low + "2.msg").c_str()), 0);
+    ASSERT_EQ(mkdir((dir + "/" + low + "3.msg").c_str(), 0700), 0);
+    fs::create_directories(dir + "/" + low + "4.msg/full");
+    { std::FILE* f = std::fopen((dir + "/tmp-1-1").c_str(), "w"); std::fputs("unfinished", f); std::fclose(f); }
+    ASSERT_TRUE(Mailbox::send("u", "box", "real"));
+
+    std::string msg;
+    EXPECT_TRUE(m.hasMessage());
+    ASSERT_TRUE(m.readOne(msg));
+    EXPECT_EQ(msg, "real");
+    EXPECT_FALSE(m.readOne(msg));
+    EXPECT_FALSE(m.hasMessage()) << "a folder that cannot be removed is dropped once";
+    EXPECT_EQ(filesOf("u", "box"), (std::set<std::string>{".lock", "tmp-1-1", low + "4.msg"}));
+    EXPECT_TRUE(fs::exists(outside));
+    ASSERT_TRUE(Mailbox::send("u", "box", "after"));
+    ASSERT_TRUE(m.readOne(msg));
+    EXPECT_EQ(msg, "after");
+}
+
+TEST_F(MailboxTest, TenMiBMessageArrivesWhole) {
+    Mailbox m;
+    ASSERT_TRUE(m.create("u", "box"));
+    const size_t size = size_t(10) << 20;
+    Peer peer({"sendsize", "u", "box", std::to_string(size)});
+    ASSERT_EQ(peer.wait(), 0);
+    std::string msg;
+    ASSERT_TRUE(m.readOne(msg));
+    ASSERT_EQ(msg.size(), size);
+    EXPECT_TRUE(msg == pattern(size));
+}
+
+TEST_F(MailboxTest, OversizedMessagesRefusedAndDropped) {
+    Mailbox m;
+    ASSERT_TRUE(m.create("u", "box"));
+    std::string big(Mailbox::kMaxMessage + 1, 'b');
+    EXPECT_FALSE(Mailbox::send("u", "box", big));
+    EXPECT_EQ(filesOf("u", "box"), std::set<std::string>{".lock"});
+
+    big.pop_back();
+    ASSERT_TRUE(Mailbox::send("u", "box", big));
+    std::string msg;
+    ASSERT_TRUE(m.readOne(msg));
+    EXPECT_EQ(msg.size(), Mailbox::kMaxMessage);
+    msg.clear();
+    big.clear();
+    big.shrink_to_fit();
+
+    // Planted by hand, sparse, and ahead of a real message.
+    std::string planted = Mailbox::folderPath("u", "box") + "/00000000000000000001-0000000001-0000000001.msg";
+    int fd = open(planted.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, off_t(Mailbox::kMaxMessage) + 1), 0);
+    close(fd);
+    ASSERT_TRUE(Mailbox::send("u", "box", "after"));
+    ASSERT_TRUE(m.readOne(msg));
+    EXPECT_EQ(msg, "after");
+    EXPECT_FALSE(fs::exists(planted));
+}
+
+TEST_F(MailboxTest, NoNameReachesOutsideTheUserFolder) {
+    const std::vector<std::string> names = {
+        "..", ".", "/", "../../escape", "a/../../b", std::string("a\0b", 3), std::string(1, '\0'),
+        std::string(300, '/'), std::string(300, '.'), ".lock", ".hidden", "~x", "%2E", "\xff\xfe", "a",
+    };
+    const std::vector<std::string> users = {"u", "..", "/etc", ""};
+    std::set<std::string> folders;
+    std::vector<std::unique_ptr<Mailbox>> boxes;
+    for (const std::string& user : users) {
+        std::string userFolder = run + "/morvane/mailslot/" + Mailbox::encodeUserId(user);
+        for (const std::string& name : names) {
+            auto box = std::make_unique<Mailbox>();
+            ASSERT_TRUE(box->create(user, name)) << name;
+            std::string folder = Mailbox::folderPath(user, name);
+            EXPECT_EQ(fs::path(folder).parent_path().string(), userFolder) << name;
+            EXPECT_TRUE(folders.insert(folder).second) << "two names share " << folder;
+            ASSERT_TRUE(Mailbox::send(user, name, "to " + name));
+            std::string msg;
+            ASSERT_TRUE(box->readOne(msg));
+            EXPECT_EQ(msg, "to " + name);
+            boxes.push_back(std::move(box));
+        }
+    }
+    // Nothing but the expected folders and lock files exists under the runtime folder.
+    for (const auto& e : fs::recursive_directory_iterator(run)) {
+        std::string rel = fs::relative(e.path(), run).string();
+        size_t depth = std::count(rel.begin(), rel.end(), '/');
+        if (depth <= 3) {
+            EXPECT_TRUE(e.is_directory() && !e.is_symlink()) << rel;
+            EXPECT_EQ(e.status().permissions() & fs::perms::all, fs::perms::owner_all) << rel;
+        } else {
+            EXPECT_TRUE(depth == 4 && e.path().filename() == ".lock") << rel;
+        }
+        if (depth == 3) {
+            EXPECT_TRUE(folders.count(e.path().string())) << rel;
+        }
+        EXPECT_EQ(rel.rfind("morvane", 0), 0u) << rel;
+    }
+}
+
+TEST_F(MailboxTest, LinksInsideTheRuntimeFolderAreNotFollowed) {
+    std::string elsewhere = base + "/elsewhere";
+    fs::create_directories(elsewhere + "/mailslot/u/box");
+    ASSERT_EQ(symlink(elsewhere.c_str(), (run + "/morvane").c_str()), 0);
+    Mailbox m;
+    EXPECT_FALSE(m.create("u", "box"));
+    EXPECT_FALSE(Mailbox::send("u", "box", "x"));
+    EXPECT_TRUE(fs::is_empty(elsewhere + "/mailslot/u/box"));
+}
+
+TEST_F(MailboxTest, NamesAndUserIdsAreCaseFolded) {
+    Mailbox m, other;
+    ASSERT_TRUE(m.create("User", "App"));
+    EXPECT_TRUE(Mailbox::isHeld("user", "APP"));
+    EXPECT_FALSE(other.create("USER", "aPp"));
+    ASSERT_TRUE(Mailbox::send("uSeR", "app", "hello"));
+    std::string msg;
+    ASSERT_TRUE(m.readOne(msg));
+    EXPECT_EQ(msg, "hello");
+}
+
+TEST_F(MailboxTest, UsersAreSeparate) {
+    Mailbox alice, bob;
+    ASSERT_TRUE(alice.create("alice", "box"));
+    ASSERT_TRUE(bob.create("bob", "box"));
+    ASSERT_TRUE(Mailbox::send("alice", "box", "for alice"));
+    EXPECT_FALSE(bob.hasMessage());
+    std::string msg;
+    ASSERT_TRUE(alice.readOne(msg));
+    EXPECT_EQ(msg, "for alice");
+}
+
+TEST_F(MailboxTest, LaunchedChildInheritsNoMailbox) {
+    auto m = std::make_unique<Mailbox>();
+    ASSERT_TRUE(m->create("u", "box"));
+    Peer child({"linger"});
+    std::string line;
+    std::vector<std::string> targets;
+    while (child.readLine(line) && line != "ready")
+        targets.push_back(line);
+    ASSERT_EQ(line, "ready");
+    for (const std::string& t : targets) {
+        EXPECT_EQ(t.find(run), std::string::npos) << t;
+        EXPECT_EQ(t.find("inotify"), std::string::npos) << t;
+    }
+    m.reset();
+    EXPECT_FALSE(Mailbox::isHeld("u", "box")) << "the child, still running, holds nothing";
+    Mailbox again;
+    EXPECT_TRUE(again.create("u", "box"));
+    child.closeInput();
+    EXPECT_EQ(child.wait(), 0);
+}
+
+TEST_F(MailboxTest, CreationClearsLeftovers) {
+    Mailbox m;
+    ASSERT_TRUE(m.create("u", "box"));
+    ASSERT_TRUE(Mailbox::send("u", "box", "old"));
+    m.close();
+    std::string dir = Mailbox::folderPath("u", "box");
+    { std::FILE* f = std::fopen((dir + "/tmp-9-9").c_str(), "w"); std::fclose(f); }
+    ASSERT_TRUE(m.create("u", "box"));
+    EXPECT_FALSE(m.hasMessage());
+    EXPECT_EQ(filesOf("u", "box"), std::set<std::string>{".lock"});
+}
+
+TEST_F(MailboxTest, WaitReturnsWhenAMessageArrives) {
+    Mailbox m;
+    EXPECT_FALSE(m.wait(10));
+    ASSERT_TRUE(m.create("u", "box"));
+    EXPECT_FALSE(m.wait(30));
+    auto start = std::chrono::steady_clock::now();
+    std::thread writer([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        Mailbox::send("u", "box", "wake");
+    });
+    EXPECT_TRUE(m.wait(20000));
+    writer.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    std::string msg;
+    ASSERT_TRUE(m.readOne(msg));
+    EXPECT_EQ(msg, "wake");
+}
+
+TEST_F(MailboxTest, UnsafeRuntimeFolderIsRefused) {
+    std::string good = base + "/good";
+    ASSERT_EQ(mkdir(good.c_str(), 0700), 0);
+    struct Setup {
+        const char* what;
+        std::string path;
+    };
+    std::vector<Setup> setups;
+    for (auto [what, mode] : {std::pair{"group-writable", 0770}, {"other-writable", 0702}, {"sticky shared", 01777}}) {
+        std::string p = base + "/" + what;
+        ASSERT_EQ(mkdir(p.c_str(), 0700), 0);
+        ASSERT_EQ(chmod(p.c_str(), static_cast<mode_t>(mode)), 0);
+        setups.push_back({what, p});
+    }
+    ASSERT_EQ(symlink(good.c_str(), (base + "/link").c_str()), 0);
+    setups.push_back({"symbolic link", base + "/link"});
+    setups.push_back({"missing", base + "/missing"});
+    { std::FILE* f = std::fopen((base + "/file").c_str(), "w"); std::fclose(f); }
+    setups.push_back({"regular file", base + "/file"});
+    if (geteuid() == 0) {
+        std::string p = base + "/foreign";
+        ASSERT_EQ(mkdir(p.c_str(), 0700), 0);
+        ASSERT_EQ(chown(p.c_str(), 54321, 54321), 0);
+        setups.push_back({"owned by another user", p});
+    }
+
+    for (const Setup& s : setups) {
+        setenv("XDG_RUNTIME_DIR", s.path.c_str(), 1);
+        Mailbox m;
+        EXPECT_EQ(Mailbox::runtimeFolder(), "") << s.what;
+        EXPECT_FALSE(m.create("u", "box")) << s.what;
+        EXPECT_FALSE(Mailbox::isHeld("u", "box")) << s.what;
+        EXPECT_FALSE(Mailbox::send("u", "box", "x")) << s.what;
+        EXPECT_FALSE(fs::exists(s.path + "/morvane")) << s.what;
+    }
+    EXPECT_FALSE(fs::exists(good + "/morvane"));
+    setenv("XDG_RUNTIME_DIR", good.c_str(), 1);
+    EXPECT_EQ(Mailbox::runtimeFolder(), good);
+    Mailbox m;
+    EXPECT_TRUE(m.create("u", "box"));
+}
+
+TEST_F(MailboxTest, RuntimeFolderWithoutXdgIsTheUsersRunFolder) {
+    std::string runUser = "/run/user/" + std::to_string(geteuid());
+    struct stat st;
+    if (lstat(runUser.c_str(), &st) != 0)
+        GTEST_SKIP() << "no " << runUser << "; the /tmp fallback is not tried on a real system";
+    setenv("XDG_RUNTIME_DIR", "", 1);
+    std::string r = Mailbox::runtimeFolder();
+    EXPECT_TRUE(r == runUser || r.empty()) << r;
+}
