@@ -11,6 +11,8 @@
 #include "core/SimpleArray.h"
 #include "core/String.h"
 #include "core/ThreadData.h"
+#include "core/platform/FileSystem.h"
+#include "core/platform/Folders.h"
 
 namespace LxCore {
 
@@ -54,8 +56,8 @@ constexpr Module kModules[] = {
     {"unit types", nullptr},
     {"unit registry", nullptr},
     {"UnitValue class", nullptr},
-    {"file-system globals", nullptr},
-    {"current directory", nullptr},             // into the thread record
+    {"file-system globals", initPlatformFileSystem},
+    {"current directory", initCurrentFolder},             // into the thread record
     {"XML", nullptr},
     {"ByteArray class", nullptr},
     {"lock table", initLockTable},

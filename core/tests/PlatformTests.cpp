@@ -113,12 +113,9 @@ protected:
         setenv("HOME", home.c_str(), 1);
         setenv("XDG_CONFIG_HOME", config.c_str(), 1);
         InitTerm::init();
-        initPlatformFileSystem(true);
-        initCurrentFolder(true);
     }
 
     void TearDown() override {
-        initPlatformFileSystem(false);
         InitTerm::exit();
         for (const auto& [name, value] : saved) {
             if (value)
