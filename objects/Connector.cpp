@@ -9,7 +9,7 @@
 
 namespace LxObjects {
 
-using Tellwire::Specifier;
+using Specifier = Tellwire::Specifier;
 
 namespace {
 
@@ -77,7 +77,7 @@ LoString specifierPart(const LoString& text, void (Specifier::*get)(LoString&) c
 
 double number(const LoString& text)
 {
-    return Tellwire::readNumber(text);
+    return readNumber(text);
 }
 
 }  // namespace
@@ -98,7 +98,7 @@ bool splitGroupEntry(const LoString& entry, GroupEntry& out)
 // ---- records -----------------------------------------------------------------
 
 TWConnectorAppInfo::TWConnectorAppInfo()
-    : tellwireVersion(Tellwire::readNumber("2.0")),
+    : tellwireVersion(readNumber("2.0")),
       allowMultipleInstances(false),
       isShellTool(false),
       supportsTVTK(false),
@@ -559,7 +559,7 @@ LoString resolveWithHint(const LoString& target, const LoString& hint)
     // A wildcard names a major version: it must not be read as the one
     // release whose number it happens to equal (10.* is not just 10.0).
     if (!isWildcard(version)) {
-        Tellwire::normalizeSpecifier(&wanted, false);
+        normalizeSpecifier(&wanted, false);
         return wanted.isInstalled() ? LoString(wanted) : LoString();
     }
     LoString upper("-");
@@ -585,7 +585,7 @@ LoString resolveWithHint(const LoString& target, const LoString& hint)
         LoString otherName, otherVersion;
         other.getName(otherName);
         other.getVersion(otherVersion);
-        if (equal(otherName, name) && equal(majorPart(otherVersion), major) && Tellwire::isTargetRunning(other))
+        if (equal(otherName, name) && equal(majorPart(otherVersion), major) && isTargetRunning(other))
             return other;
     }
     return wanted;

@@ -14,7 +14,9 @@
 #include "objects/PlatformServices.h"
 
 namespace LxObjects {
-namespace Tellwire {
+
+using Header = Tellwire::Header;
+using Message = Tellwire::Message;
 
 namespace {
 
@@ -177,9 +179,9 @@ bool isUserType(const LoString& type)
 
 // -- The record ---------------------------------------------------------------
 
-Message::Message() : type("Tavrel"), timestamp(now()), version("2.05") {}
+Tellwire::Message::Message() : type("Tavrel"), timestamp(now()), version("2.05") {}
 
-Message::Message(const Message& other)
+Tellwire::Message::Message(const Message& other)
     : LoLockable(),
       target(other.target),
       sender(other.sender),
@@ -203,12 +205,12 @@ Message::Message(const Message& other)
         type.assign("Tavrel");
 }
 
-Message::~Message()
+Tellwire::Message::~Message()
 {
     deleteHeaders();
 }
 
-void Message::deleteHeaders()
+void Tellwire::Message::deleteHeaders()
 {
     while (headers_) {
         Header* next = headers_->next;
@@ -217,7 +219,7 @@ void Message::deleteHeaders()
     }
 }
 
-void Message::addHeader(const LoString& name, const LoString& value)
+void Tellwire::Message::addHeader(const LoString& name, const LoString& value)
 {
     if (name.isEmpty())
         return;
@@ -231,7 +233,7 @@ void Message::addHeader(const LoString& name, const LoString& value)
     prependHeader(name, value);
 }
 
-Header* Message::prependHeader(const LoString& name, const LoString& value)
+Header* Tellwire::Message::prependHeader(const LoString& name, const LoString& value)
 {
     Header* header = new Header(name, value);
     if (!header)
@@ -241,20 +243,20 @@ Header* Message::prependHeader(const LoString& name, const LoString& value)
     return header;
 }
 
-void Message::addHeader(const char* name, const char* value)
+void Tellwire::Message::addHeader(const char* name, const char* value)
 {
     if (name && *name)
         addHeader(LoString(name), LoString(value));
 }
 
-void Message::addHeader(const char* name, i32 number)
+void Tellwire::Message::addHeader(const char* name, i32 number)
 {
     char text[16];
     std::snprintf(text, sizeof text, "%ld", long(number));
     addHeader(name, text);
 }
 
-LoString Message::getHeader(const char* name) const
+LoString Tellwire::Message::getHeader(const char* name) const
 {
     ObjectLock guard(*this);
     string_view wanted(name ? name : "");
@@ -264,7 +266,7 @@ LoString Message::getHeader(const char* name) const
     return LoString();
 }
 
-bool Message::isUserMessageType() const
+bool Tellwire::Message::isUserMessageType() const
 {
     return isUserType(type);
 }
@@ -669,8 +671,6 @@ void writeMessageDiagnostics(LoString& out, const LoString& prefix, const Messag
     out.append(m.body.text(), lineEnd ? int(lineEnd - m.body.text()) : m.body.length());
     out += '\n';
 }
-
-}  // namespace Tellwire
 
 // -- Digest settings ------------------------------------------------------------
 

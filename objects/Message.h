@@ -13,11 +13,11 @@
 #include "objects/LoLock.h"
 #include "objects/LoString.h"
 #include "objects/LoTypes.h"
+#include "objects/Tellwire.h"
 
 namespace LxObjects {
-namespace Tellwire {
 
-class Header : public LoHeap {
+class Tellwire::Header : public LoHeap {
 public:
     Header(const LoString& name, const LoString& value) : name(name), value(value) {}
 
@@ -26,7 +26,7 @@ public:
     LoString value;
 };
 
-class Message : public LoLockable {
+class Tellwire::Message : public LoLockable {
 public:
     static constexpr u32 kUnset = 0xFFFFFFFF;  // received, result and error not set
     // A text read adds at most this many custom headers; the lines of
@@ -67,7 +67,7 @@ public:
     LoString digestStatus;  // after reading: "NODIGEST", "REJECTED" or empty
 
 private:
-    friend int parseMessage(Message& message, const char* text, int length);
+    friend int parseMessage(Tellwire::Message& message, const char* text, int length);
     void deleteHeaders();
     Header* prependHeader(const LoString& name, const LoString& value);
 
@@ -79,23 +79,24 @@ bool isUserType(const LoString& type);
 
 // Writes the message's text into out (cleared first). False for an empty
 // target or sender; out then holds the lines written so far.
-bool serializeMessage(const Message& message, LoString& out);
+bool serializeMessage(const Tellwire::Message& message, LoString& out);
 // Appends the text to out, preceded by its digest line when digests are
 // sent. False, with out unchanged, when the text cannot be written.
-bool serializeMessageWithDigest(const Message& message, LoString& out);
+bool serializeMessageWithDigest(const Tellwire::Message& message, LoString& out);
 // Reads one message from the first length bytes of text into message and
 // returns the bytes it took, with the line ends after the body; a further
 // message may begin there. Takes at least one byte of a non-empty text and
 // never reads past its end.
-int parseMessage(Message& message, const char* text, int length);
+int parseMessage(Tellwire::Message& message, const char* text, int length);
 
 // Sends the sender of an expired message the reply it asked for (reason in
 // its response request); false when none is asked for or none could be sent.
-bool notifySenderOfTimeout(const Message& message, const char* reason, const LoString& queueName);
+bool notifySenderOfTimeout(const Tellwire::Message& message, const char* reason, const LoString& queueName);
 // Hands a forwarding handler of the main endpoint a report on the message.
-void forwardMessageLog(const Message& message, const char* kind, const LoString& queueName, const char* word);
+void forwardMessageLog(const Tellwire::Message& message, const char* kind, const LoString& queueName,
+                       const char* word);
 // Appends the diagnostics lines of the message below prefix.
-void writeMessageDiagnostics(LoString& out, const LoString& prefix, const Message& message);
+void writeMessageDiagnostics(LoString& out, const LoString& prefix, const Tellwire::Message& message);
 
 // The current time in seconds since 1970.
 i64 now();
@@ -107,15 +108,13 @@ struct MessageHooks {
     // A fresh serial number from the current context.
     bool (*nextSerialNumber)(u32& serial);
     // Sends through the current context's main endpoint without launching.
-    bool (*sendThroughMainEndpoint)(Message& message);
+    bool (*sendThroughMainEndpoint)(Tellwire::Message& message);
     // Whether the main endpoint has a handler named kind for every message,
     // and handing it a message (delivery kind 0, no reply text).
     bool (*hasForwarder)(const char* kind);
-    void (*forward)(const char* kind, Message& message);
+    void (*forward)(const char* kind, Tellwire::Message& message);
 };
 void setMessageHooks(const MessageHooks* hooks);
-
-}  // namespace Tellwire
 
 namespace TellwireData {
 

@@ -6,7 +6,7 @@
 namespace LxObjects {
 namespace TellwireData {
 
-using Tellwire::Message;
+using Message = Tellwire::Message;
 
 namespace {
 
@@ -34,7 +34,7 @@ MessageQueue::~MessageQueue()
     ObjectLock guard(*this);
     while (Message* m = messages_.removeAt(0)) {
         std::unique_ptr<Message> owned(m);
-        Tellwire::notifySenderOfTimeout(*m, kReason, name_);
+        notifySenderOfTimeout(*m, kReason, name_);
     }
 }
 
@@ -44,19 +44,19 @@ bool MessageQueue::enqueueMessage(Message* m)
         return false;
     ObjectLock guard(*this);
     if (m->timestamp == 0)
-        m->timestamp = Tellwire::now();
+        m->timestamp = LxObjects::now();
     if (m->timeout == 0)
         m->timeout = kDefaultTimeout;
     messages_.append(m);
     if (!name_.isEmpty() && view(m->type) != "Debug")
-        Tellwire::forwardMessageLog(*m, kForwardKind, name_, "added");
+        forwardMessageLog(*m, kForwardKind, name_, "added");
     return true;
 }
 
 Message* MessageQueue::sweepQueue()
 {
     ObjectLock guard(*this);
-    i64 now = Tellwire::now();
+    i64 now = LxObjects::now();
     // Local watchers stay where they are while the front is searched; the
     // ones passed then move to the end, in their order.
     int passed = 0;
@@ -65,7 +65,7 @@ Message* MessageQueue::sweepQueue()
         Message* m = messages_.get(passed);
         if (isExpired(*m, now)) {
             std::unique_ptr<Message> expired(messages_.removeAt(passed));
-            Tellwire::notifySenderOfTimeout(*m, kReason, name_);
+            notifySenderOfTimeout(*m, kReason, name_);
         } else if (view(m->type) == "Ignore") {
             ++passed;
         } else {
@@ -75,14 +75,14 @@ Message* MessageQueue::sweepQueue()
     for (int i = 0; i < passed; ++i)
         messages_.append(messages_.removeAt(0));
     if (taken && !name_.isEmpty() && view(taken->type) != "Debug")
-        Tellwire::forwardMessageLog(*taken, kForwardKind, name_, "picked");
+        forwardMessageLog(*taken, kForwardKind, name_, "picked");
     return taken;
 }
 
 void MessageQueue::expireMessages()
 {
     ObjectLock guard(*this);
-    i64 now = Tellwire::now();
+    i64 now = LxObjects::now();
     // From the last to the first; a reply that lands in this queue goes
     // after the index.
     for (int i = messages_.count() - 1; i >= 0; --i) {
@@ -90,7 +90,7 @@ void MessageQueue::expireMessages()
         if (!m || !isExpired(*m, now))
             continue;
         std::unique_ptr<Message> expired(messages_.removeAt(i));
-        Tellwire::notifySenderOfTimeout(*m, kReason, name_);
+        notifySenderOfTimeout(*m, kReason, name_);
     }
 }
 
@@ -150,7 +150,7 @@ int MessageQueue::writeDiagnostics(LoString& out, const LoString& path) const
         const Message* m = messages_.get(i);
         if ((view(m->type) == "Log") != logs)
             continue;
-        Tellwire::writeMessageDiagnostics(out, path, *m);
+        writeMessageDiagnostics(out, path, *m);
         ++listed;
     }
     return listed;

@@ -10,7 +10,8 @@
 #include "objects/platform/Mailbox.h"
 
 namespace LxObjects {
-namespace Tellwire {
+
+using Specifier = Tellwire::Specifier;
 
 namespace {
 
@@ -327,9 +328,9 @@ double nowMilliseconds()
 
 // ---- Specifier ---------------------------------------------------------------
 
-Specifier::Specifier() = default;
+Tellwire::Specifier::Specifier() = default;
 
-Specifier::Specifier(const char* text, bool normalize)
+Tellwire::Specifier::Specifier(const char* text, bool normalize)
 {
     int n = 0;
     if (text) {
@@ -347,56 +348,56 @@ Specifier::Specifier(const char* text, bool normalize)
     }
 }
 
-Specifier::Specifier(const Specifier& other) = default;
+Tellwire::Specifier::Specifier(const Specifier& other) = default;
 
-Specifier& Specifier::operator=(const Specifier& other)
+Specifier& Tellwire::Specifier::operator=(const Specifier& other)
 {
     LoString::operator=(other);
     return *this;
 }
 
-Specifier::~Specifier() = default;
+Tellwire::Specifier::~Specifier() = default;
 
-void Specifier::getName(LoString& out) const
+void Tellwire::Specifier::getName(LoString& out) const
 {
     out = part(*this, parse(text(), length()).name);
 }
 
-void Specifier::getInstance(LoString& out) const
+void Tellwire::Specifier::getInstance(LoString& out) const
 {
     out = part(*this, parse(text(), length()).instance);
 }
 
-void Specifier::getVersion(LoString& out) const
+void Tellwire::Specifier::getVersion(LoString& out) const
 {
     out = part(*this, parse(text(), length()).version);
 }
 
-void Specifier::getLocale(LoString& out) const
+void Tellwire::Specifier::getLocale(LoString& out) const
 {
     out = part(*this, parse(text(), length()).locale);
 }
 
-void Specifier::getEngine(LoString& out) const
+void Tellwire::Specifier::getEngine(LoString& out) const
 {
     out = part(*this, parse(text(), length()).engine);
 }
 
-bool Specifier::setInstance(const LoString& instance)
+bool Tellwire::Specifier::setInstance(const LoString& instance)
 {
     Pieces x = takeApart(*this);
     x.instance = instance;
     return rebuild(this, x);
 }
 
-bool Specifier::setEngine(const LoString& engine)
+bool Tellwire::Specifier::setEngine(const LoString& engine)
 {
     Pieces x = takeApart(*this);
     x.engine = engine;
     return rebuild(this, x);
 }
 
-bool Specifier::setLocale(const LoString& locale)
+bool Tellwire::Specifier::setLocale(const LoString& locale)
 {
     Pieces x = takeApart(*this);
     LoString found = locale.lowerCased();
@@ -406,7 +407,7 @@ bool Specifier::setLocale(const LoString& locale)
     return rebuild(this, x);
 }
 
-bool Specifier::setVersion(const LoString& version)
+bool Tellwire::Specifier::setVersion(const LoString& version)
 {
     Pieces x = takeApart(*this);
     double w = version.isEmpty() ? 0 : readNumber(version);
@@ -449,7 +450,7 @@ bool Specifier::setVersion(const LoString& version)
     return true;
 }
 
-bool Specifier::isInstalled() const
+bool Tellwire::Specifier::isInstalled() const
 {
     if (isEmpty())
         return false;
@@ -590,5 +591,4 @@ void setFacilityHooks(const FacilityHooks* table)
         hooks.sendProbe = table->sendProbe;
 }
 
-}  // namespace Tellwire
 }  // namespace LxObjects

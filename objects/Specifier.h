@@ -9,11 +9,11 @@
 #pragma once
 #include "objects/LoString.h"
 #include "objects/LoTypes.h"
+#include "objects/Tellwire.h"
 
 namespace LxObjects {
-namespace Tellwire {
 
-class Specifier : public LoString {
+class Tellwire::Specifier : public LoString {
 public:
     // Texts of this many bytes or more give an empty specifier.
     static const int kMaxLength = 256;
@@ -56,11 +56,11 @@ bool findInstalledSpecifier(const LoString& name, const LoString& version, LoStr
 // resolved within the own application's suite (useConnector set), then a
 // running instance is preferred, else the best installed version and
 // locale. The text stays as given, lower-cased, when nothing fits.
-void normalizeSpecifier(Specifier* specifier, bool useConnector);
+void normalizeSpecifier(Tellwire::Specifier* specifier, bool useConnector);
 
 // Whether somebody answers under the specifier: this process itself, a
 // launched process that is still alive, or the holder of its mailbox.
-bool isTargetRunning(const Specifier& specifier);
+bool isTargetRunning(const Tellwire::Specifier& specifier);
 
 // One probe message of the kind ("ping", "Tavrel") from sender to target;
 // true when it reached a holder of the target's mailbox.
@@ -88,6 +88,4 @@ struct FacilityHooks {
     bool (*sendProbe)(const LoString& sender, const LoString& target, const LoString& kind, u32 serial);
 };
 void setFacilityHooks(const FacilityHooks* hooks);
-
-}  // namespace Tellwire
 }  // namespace LxObjects

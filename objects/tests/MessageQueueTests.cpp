@@ -12,8 +12,8 @@
 using namespace MessageTestSupport;
 using LxObjects::i64;
 using LxObjects::u32;
-using LxObjects::Tellwire::Message;
-using LxObjects::Tellwire::now;
+using Message = LxObjects::Tellwire::Message;
+using LxObjects::now;
 using LxObjects::TellwireData::isExpired;
 using LxObjects::TellwireData::MessageQueue;
 

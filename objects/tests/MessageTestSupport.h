@@ -18,7 +18,7 @@
 namespace MessageTestSupport {
 
 using LxObjects::LoString;
-using LxObjects::Tellwire::Message;
+using Message = LxObjects::Tellwire::Message;
 
 inline std::string str(const LoString& s)
 {
@@ -35,7 +35,7 @@ inline int parseText(Message& message, const std::string& text)
 {
     std::unique_ptr<char[]> exact(new char[text.size() ? text.size() : 1]);
     std::copy(text.begin(), text.end(), exact.get());
-    return LxObjects::Tellwire::parseMessage(message, exact.get(), int(text.size()));
+    return LxObjects::parseMessage(message, exact.get(), int(text.size()));
 }
 
 // The value of the "Timestamp: " line of a written text; -1 when missing.
@@ -73,11 +73,11 @@ public:
         };
         table_.forward = [](const char*, Message& m) { current()->forwarded.emplace_back(new Message(m)); };
         if (withContext)
-            LxObjects::Tellwire::setMessageHooks(&table_);
+            LxObjects::setMessageHooks(&table_);
     }
     ~RecordingHooks()
     {
-        LxObjects::Tellwire::setMessageHooks(nullptr);
+        LxObjects::setMessageHooks(nullptr);
         current() = nullptr;
     }
 
@@ -109,7 +109,7 @@ private:
     }
 
     bool withForwarder_;
-    LxObjects::Tellwire::MessageHooks table_{};
+    LxObjects::MessageHooks table_{};
 };
 
 // A connector whose table holds the own application with the given digest
@@ -175,12 +175,12 @@ protected:
         UserFolders::SetUp();
         mkdir((config + "/morvane").c_str(), 0700);
         TestFolders::writeFile(valuesFile(), "UserID=U1\nMD5ID=k\n");
-        LxObjects::Tellwire::setMessageHooks(nullptr);
+        LxObjects::setMessageHooks(nullptr);
         LxObjects::TellwireData::deleteMessageGlobals();
     }
     void TearDown() override
     {
-        LxObjects::Tellwire::setMessageHooks(nullptr);
+        LxObjects::setMessageHooks(nullptr);
         LxObjects::TellwireData::deleteMessageGlobals();
         UserFolders::TearDown();
     }

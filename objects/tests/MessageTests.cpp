@@ -13,11 +13,11 @@ using namespace MessageTestSupport;
 using LxObjects::i64;
 using LxObjects::md5Hex;
 using LxObjects::u32;
-using LxObjects::Tellwire::Message;
-using LxObjects::Tellwire::now;
-using LxObjects::Tellwire::parseMessage;
-using LxObjects::Tellwire::serializeMessage;
-using LxObjects::Tellwire::serializeMessageWithDigest;
+using Message = LxObjects::Tellwire::Message;
+using LxObjects::now;
+using LxObjects::parseMessage;
+using LxObjects::serializeMessage;
+using LxObjects::serializeMessageWithDigest;
 
 namespace {
 
@@ -719,8 +719,8 @@ TEST_F(MessageText, TimeoutNotificationNeedsAContext)
 {
     std::unique_ptr<Message> m(simpleMessage());
     m->responseRequest.assign("Result Timeout");
-    EXPECT_FALSE(LxObjects::Tellwire::notifySenderOfTimeout(*m, "Timeout", LoString("/messages/q")));
-    LxObjects::Tellwire::forwardMessageLog(*m, "FWDMESSAGES", LoString("/messages/q"), "added");
+    EXPECT_FALSE(LxObjects::notifySenderOfTimeout(*m, "Timeout", LoString("/messages/q")));
+    LxObjects::forwardMessageLog(*m, "FWDMESSAGES", LoString("/messages/q"), "added");
 }
 
 TEST_F(MessageText, TimeoutReplyIsBuiltForTheSender)
@@ -759,7 +759,7 @@ TEST_F(MessageText, TimeoutReplyIsBuiltForTheSender)
         if (*c.detector)
             m.addHeader("TIMEOUT_DETECTOR", c.detector);
         i64 before = now();
-        EXPECT_EQ(LxObjects::Tellwire::notifySenderOfTimeout(m, c.reason, LoString()), c.sent) << c.what;
+        EXPECT_EQ(LxObjects::notifySenderOfTimeout(m, c.reason, LoString()), c.sent) << c.what;
         ASSERT_EQ(hooks.sent.size(), c.sent ? 1u : 0u) << c.what;
         EXPECT_TRUE(hooks.forwarded.empty()) << c.what;  // the queue has no name
         if (!c.sent)
@@ -779,7 +779,7 @@ TEST_F(MessageText, TimeoutReplyIsBuiltForTheSender)
     hooks.sendResult = false;
     std::unique_ptr<Message> m(simpleMessage());
     m->responseRequest.assign("Timeout");
-    EXPECT_FALSE(LxObjects::Tellwire::notifySenderOfTimeout(*m, "Timeout", LoString()));
+    EXPECT_FALSE(LxObjects::notifySenderOfTimeout(*m, "Timeout", LoString()));
     EXPECT_EQ(hooks.sent.size(), 1u);
 }
 
@@ -803,14 +803,14 @@ TEST_F(MessageText, ForwardingLogReportsTheMessage)
         std::unique_ptr<Message> m(simpleMessage(c.body));
         m->type.assign(c.type);
         m->serialNumber = 8;
-        LxObjects::Tellwire::forwardMessageLog(*m, "FWDMESSAGES", LoString("/q"), "picked");
+        LxObjects::forwardMessageLog(*m, "FWDMESSAGES", LoString("/q"), "picked");
         ASSERT_EQ(hooks.forwarded.size(), c.logged ? 1u : 0u) << c.type << "/" << c.body;
         if (!c.logged)
             continue;
         const Message& report = *hooks.forwarded[0];
         EXPECT_EQ(str(report.getHeader("MsgRoot")), "/q");
         LoString lines;
-        LxObjects::Tellwire::writeMessageDiagnostics(lines, LoString("/q"), *m);
+        LxObjects::writeMessageDiagnostics(lines, LoString("/q"), *m);
         char text[16];
         time_t t = time_t(m->timestamp);
         struct tm parts;
@@ -843,7 +843,7 @@ TEST(MessageDiagnostics, LinesOfOneMessage)
     m.addHeader("H", "v");
     m.body.assign("first line\nsecond");
     LoString out("");
-    LxObjects::Tellwire::writeMessageDiagnostics(out, LoString("/p"), m);
+    LxObjects::writeMessageDiagnostics(out, LoString("/p"), m);
     std::string p = "/p/msg12";
     EXPECT_EQ(str(out), p + ";1;msg[" + clock(1700000000) + "];00000012;\n"
                         + p + "/version;0;@TW>Version;2.05;\n"
@@ -867,7 +867,7 @@ TEST(MessageDiagnostics, LinesOfOneMessage)
     e.timestamp = 0;
     e.type.assign("");
     LoString empty;
-    LxObjects::Tellwire::writeMessageDiagnostics(empty, LoString(), e);
+    LxObjects::writeMessageDiagnostics(empty, LoString(), e);
     EXPECT_EQ(str(empty), "/msg0;1;msg[" + clock(0) + "];00000000;\n"
                           "/msg0/version;0;@TW>Version;2.05;\n"
                           "/msg0/target;0;Target;;\n"

@@ -7,7 +7,7 @@
 #include "objects/tests/TestConnector.h"
 
 using LxObjects::LoString;
-using LxObjects::Tellwire::Specifier;
+using Specifier = LxObjects::Tellwire::Specifier;
 using TestConnectors::InstalledApps;
 using TestConnectors::str;
 
@@ -205,14 +205,14 @@ protected:
     void useContext(const char* own)
     {
         ownSpecifier = own;
-        LxObjects::Tellwire::FacilityHooks table = {contextSpecifier, nullptr, nullptr};
-        LxObjects::Tellwire::setFacilityHooks(&table);
+        LxObjects::FacilityHooks table = {contextSpecifier, nullptr, nullptr};
+        LxObjects::setFacilityHooks(&table);
     }
 
     std::string normalizedNoGroups(const char* text)
     {
         Specifier specifier(text, false);
-        LxObjects::Tellwire::normalizeSpecifier(&specifier, false);
+        LxObjects::normalizeSpecifier(&specifier, false);
         return str(specifier);
     }
 };

@@ -12,7 +12,7 @@
 #include "objects/tests/TestConnector.h"
 
 using LxObjects::LoString;
-using LxObjects::Tellwire::Specifier;
+using Specifier = LxObjects::Tellwire::Specifier;
 using TestConnectors::InstalledApps;
 using TestConnectors::str;
 
@@ -256,13 +256,13 @@ TEST_F(Normalization, FindInstalledSpecifier)
 {
     connector->install("app-10.0");
     LoString locale;
-    EXPECT_TRUE(LxObjects::Tellwire::findInstalledSpecifier("app", "10.0", locale));
+    EXPECT_TRUE(LxObjects::findInstalledSpecifier("app", "10.0", locale));
     EXPECT_EQ(str(locale), "");  // app-10.0-de_de is not in the user's locale
     locale.assign("de_de");
-    EXPECT_TRUE(LxObjects::Tellwire::findInstalledSpecifier("app", "10.0", locale));
+    EXPECT_TRUE(LxObjects::findInstalledSpecifier("app", "10.0", locale));
     EXPECT_EQ(str(locale), "de_de");
     locale.assign("fr_fr");
-    EXPECT_FALSE(LxObjects::Tellwire::findInstalledSpecifier("app", "10.5", locale));
+    EXPECT_FALSE(LxObjects::findInstalledSpecifier("app", "10.5", locale));
     EXPECT_EQ(str(locale), "");
 }
 
@@ -332,7 +332,7 @@ protected:
         probeAnswer = false;
     }
 
-    bool running(const char* text) { return LxObjects::Tellwire::isTargetRunning(Specifier(text, false)); }
+    bool running(const char* text) { return LxObjects::isTargetRunning(Specifier(text, false)); }
 };
 
 TEST_F(RunningTest, NobodyAnswers)
@@ -362,8 +362,8 @@ TEST_F(RunningTest, LaunchedProcessThatLives)
 
 TEST_F(RunningTest, ProbesInOrder)
 {
-    LxObjects::Tellwire::FacilityHooks table = {nullptr, nullptr, recordProbe};
-    LxObjects::Tellwire::setFacilityHooks(&table);
+    LxObjects::FacilityHooks table = {nullptr, nullptr, recordProbe};
+    LxObjects::setFacilityHooks(&table);
     EXPECT_FALSE(running("app-10.5-en_us"));
     ASSERT_EQ(probes.size(), 2u);
     EXPECT_EQ(probes[0].target, "app-10.5-en_us#thread");
@@ -388,15 +388,15 @@ TEST_F(RunningTest, ProbesInOrder)
 
 TEST_F(RunningTest, OwnSpecifierFromTheContext)
 {
-    LxObjects::Tellwire::FacilityHooks table = {nullptr, ownContext, recordProbe};
-    LxObjects::Tellwire::setFacilityHooks(&table);
+    LxObjects::FacilityHooks table = {nullptr, ownContext, recordProbe};
+    LxObjects::setFacilityHooks(&table);
     EXPECT_TRUE(running("me-1.0"));
     EXPECT_TRUE(probes.empty());
     EXPECT_FALSE(running("ed-5.0"));
     ASSERT_FALSE(probes.empty());
     EXPECT_EQ(probes[0].sender, "me-1.0");
     EXPECT_EQ(probes[0].serial, 41u);
-    EXPECT_TRUE(LxObjects::Tellwire::sendToTarget("x", "x", "ping", 0));
+    EXPECT_TRUE(LxObjects::sendToTarget("x", "x", "ping", 0));
 }
 
 }  // namespace

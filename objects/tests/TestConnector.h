@@ -105,7 +105,7 @@ protected:
 
     void TearDown() override
     {
-        LxObjects::Tellwire::setFacilityHooks(nullptr);
+        LxObjects::setFacilityHooks(nullptr);
         LxObjects::destroyGlobalConnector();
         LxObjects::setConnectorFactory(nullptr);
         held.clear();

@@ -1,0 +1,7 @@
+#include "objects/Tellwire.h"
+
+namespace LxObjects {
+
+Tellwire::~Tellwire() = default;
+
+}  // namespace LxObjects
