@@ -1,6 +1,15 @@
 #include "core/Encoder.h"
 
+#include <algorithm>
+
+#include "core/HashTable.h"
+#include "core/InitTerm.h"
+#include "core/Refcountable.h"
+#include "core/SimpleArray.h"
 #include "core/String.h"
+#include "core/ThreadData.h"
+#include "core/platform/CodePages.h"
+#include "core/platform/Environment.h"
 
 namespace LxCore {
 
@@ -10,9 +19,12 @@ namespace {
 constexpr i32 kInternalError = -33;
 constexpr i32 kConversionError = 37;
 constexpr i32 kPartialCharacter = 38;
+constexpr i32 kCannotConvert = 44;
 
 bool isHighSurrogate(u32 u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool isLowSurrogate(u32 u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+u32 joinSurrogates(u32 high, u32 low) { return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00); }
 
 // Length of the UTF-8 sequence a lead byte announces; 0 when the byte cannot
 // lead (a continuation byte, 0xFE, 0xFF).
@@ -34,6 +46,108 @@ constexpr u32 kMinValue[7] = {0, 0, 0x80, 0x800, 0x10000, 0x200000, 0x200000};
 
 u32 utf8Length(u32 cp) { return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4; }
 
+// A count that may outgrow the out slot.
+u32 countOrNone(u64 n) { return n < kEncoderNoCount ? u32(n) : kEncoderNoCount; }
+u32 countOf(i32 n) { return n > 0 ? u32(n) : 0; }
+
+// ---------------------------------------------------------------------------
+// One byte, one unit: the loops every one-byte class shares. `map` converts
+// one item and answers a status; the first status is kept and the conversion
+// goes on. Input left over for want of room gives 38.
+
+template <class Map>
+i32 decodeEachByte(const char* bytes, u32& byteCount, unit* out, u32& unitCount, Map map) {
+    const u32 n = std::min(byteCount, unitCount);
+    i32 status = 0;
+    for (u32 i = 0; i < n; ++i) {
+        i32 s = map(u8(bytes[i]), out[i]);
+        if (status == 0) status = s;
+    }
+    if (status == 0 && byteCount > n) status = kPartialCharacter;
+    byteCount = unitCount = n;
+    return status;
+}
+
+template <class Map>
+i32 encodeEachUnit(const unit* units, u32& unitCount, char* out, u32& byteCount, Map map) {
+    const u32 n = std::min(byteCount, unitCount);
+    i32 status = 0;
+    for (u32 i = 0; i < n; ++i) {
+        u8 b = 0;
+        i32 s = map(units[i], b);
+        out[i] = char(b);
+        if (status == 0) status = s;
+    }
+    if (status == 0 && unitCount > n) status = kPartialCharacter;
+    byteCount = unitCount = n;
+    return status;
+}
+
+// Windows-1252 from 0x80 to 0x9F; the five bytes it leaves out are U+FFFD.
+constexpr unit kCP1252High[32] = {
+    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
+    0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178,
+};
+
+bool within(unit u, unit low, unit high) { return u >= low && u <= high; }
+
+i32 cp1252Byte(unit u, u8& b) {
+    if (u <= 0xFF) {
+        b = u8(u);
+        return 0;
+    }
+    if (u == 0x20AC || u == 0x2122) {
+        b = u == 0x20AC ? 0x80 : 0x99;
+        return 0;
+    }
+    // Only these ranges hold characters of the table.
+    if (within(u, 0x0152, 0x0197) || within(u, 0x02C0, 0x02DF) || within(u, 0x2010, 0x203F)) {
+        for (u8 i = 0; i < 32; ++i) {
+            if (kCP1252High[i] == u) {
+                b = u8(0x80 + i);
+                return 0;
+            }
+        }
+    }
+    b = '?';
+    return kConversionError;
+}
+
+// Mac OS Roman from 0x80 to 0xFF.
+constexpr unit kMacRomanHigh[128] = {
+    0x00C4, 0x00C5, 0x00C7, 0x00C9, 0x00D1, 0x00D6, 0x00DC, 0x00E1,
+    0x00E0, 0x00E2, 0x00E4, 0x00E3, 0x00E5, 0x00E7, 0x00E9, 0x00E8,
+    0x00EA, 0x00EB, 0x00ED, 0x00EC, 0x00EE, 0x00EF, 0x00F1, 0x00F3,
+    0x00F2, 0x00F4, 0x00F6, 0x00F5, 0x00FA, 0x00F9, 0x00FB, 0x00FC,
+    0x2020, 0x00B0, 0x00A2, 0x00A3, 0x00A7, 0x2022, 0x00B6, 0x00DF,
+    0x00AE, 0x00A9, 0x2122, 0x00B4, 0x00A8, 0x2260, 0x00C6, 0x00D8,
+    0x221E, 0x00B1, 0x2264, 0x2265, 0x00A5, 0x00B5, 0x2202, 0x2211,
+    0x220F, 0x03C0, 0x222B, 0x00AA, 0x00BA, 0x03A9, 0x00E6, 0x00F8,
+    0x00BF, 0x00A1, 0x00AC, 0x221A, 0x0192, 0x2248, 0x2206, 0x00AB,
+    0x00BB, 0x2026, 0x00A0, 0x00C0, 0x00C3, 0x00D5, 0x0152, 0x0153,
+    0x2013, 0x2014, 0x201C, 0x201D, 0x2018, 0x2019, 0x00F7, 0x25CA,
+    0x00FF, 0x0178, 0x2044, 0x20AC, 0x2039, 0x203A, 0xFB01, 0xFB02,
+    0x2021, 0x00B7, 0x201A, 0x201E, 0x2030, 0x00C2, 0x00CA, 0x00C1,
+    0x00CB, 0x00C8, 0x00CD, 0x00CE, 0x00CF, 0x00CC, 0x00D3, 0x00D4,
+    0xF8FF, 0x00D2, 0x00DA, 0x00DB, 0x00D9, 0x0131, 0x02C6, 0x02DC,
+    0x00AF, 0x02D8, 0x02D9, 0x02DA, 0x00B8, 0x02DD, 0x02DB, 0x02C7,
+};
+
+// Byte order of the UCS classes: `little` is their flag.
+u32 readOrdered(const u8* p, u32 size, bool little) {
+    u32 value = 0;
+    for (u32 k = 0; k < size; ++k)
+        value = (value << 8) | p[little ? size - 1 - k : k];
+    return value;
+}
+
+void writeOrdered(u8* p, u32 size, bool little, u32 value) {
+    for (u32 k = 0; k < size; ++k)
+        p[little ? k : size - 1 - k] = u8(value >> (8 * k));
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -54,6 +168,269 @@ i32 Encoder::getByteCount(const unit*, i32, u32& byteCount) const {
 i32 Encoder::decode(const char*, u32&, unit*, u32&) const { return kInternalError; }
 
 i32 Encoder::encode(const unit*, u32&, char*, u32&) const { return kInternalError; }
+
+// ---------------------------------------------------------------------------
+// ASCII
+
+void AsciiEncoder::getNames(String& out) const {
+    out = "US-ASCII,ASCII,ISO646-US,ISO_646.IRV:1991,ISO-IR-6,ANSI_X3.4-1968,CP367,IBM367,US,"
+          "ISO646.1991-IRV";
+}
+
+i32 AsciiEncoder::getCharCount(const char*, i32 byteCount, u32& unitCount) const {
+    unitCount = countOf(byteCount);
+    return 0;
+}
+
+i32 AsciiEncoder::getByteCount(const unit*, i32 unitCount, u32& byteCount) const {
+    byteCount = countOf(unitCount);
+    return 0;
+}
+
+i32 AsciiEncoder::decode(const char* bytes, u32& byteCount, unit* out, u32& unitCount) const {
+    return decodeEachByte(bytes, byteCount, out, unitCount, [](u8 b, unit& u) {
+        u = b < 0x80 ? unit(b) : unit(0xFFFD);
+        return b < 0x80 ? 0 : kConversionError;
+    });
+}
+
+i32 AsciiEncoder::encode(const unit* units, u32& unitCount, char* out, u32& byteCount) const {
+    return encodeEachUnit(units, unitCount, out, byteCount, [](unit u, u8& b) {
+        b = u < 0x80 ? u8(u) : u8('?');
+        return u < 0x80 ? 0 : kConversionError;
+    });
+}
+
+// ---------------------------------------------------------------------------
+// BINARY
+
+void BinaryEncoder::getNames(String& out) const { out = "BINARY"; }
+
+i32 BinaryEncoder::getCharCount(const char*, i32 byteCount, u32& unitCount) const {
+    unitCount = countOf(byteCount);
+    return 0;
+}
+
+i32 BinaryEncoder::getByteCount(const unit*, i32 unitCount, u32& byteCount) const {
+    byteCount = countOf(unitCount);
+    return 0;
+}
+
+i32 BinaryEncoder::decode(const char* bytes, u32& byteCount, unit* out, u32& unitCount) const {
+    return decodeEachByte(bytes, byteCount, out, unitCount, [](u8 b, unit& u) {
+        u = b;
+        return 0;
+    });
+}
+
+i32 BinaryEncoder::encode(const unit* units, u32& unitCount, char* out, u32& byteCount) const {
+    return encodeEachUnit(units, unitCount, out, byteCount, [](unit u, u8& b) {
+        b = u8(u);
+        return 0;
+    });
+}
+
+// ---------------------------------------------------------------------------
+// CP1252 and strict ISO-8859-1
+
+void CP1252Encoder::getNames(String& out) const { out = "CP1252,WINDOWS-1252,MS-ANSI"; }
+
+void ISO88591Encoder::getNames(String& out) const {
+    out = "ISO-8859-1,ISO-8859-1,ISO-8859-1:1987,ISO-IR-100,LATIN1";
+}
+
+i32 CP1252Encoder::getCharCount(const char*, i32 byteCount, u32& unitCount) const {
+    unitCount = countOf(byteCount);
+    return 0;
+}
+
+i32 CP1252Encoder::getByteCount(const unit*, i32 unitCount, u32& byteCount) const {
+    byteCount = countOf(unitCount);
+    return 0;
+}
+
+i32 CP1252Encoder::decode(const char* bytes, u32& byteCount, unit* out, u32& unitCount) const {
+    const bool strict = flag != 0;
+    return decodeEachByte(bytes, byteCount, out, unitCount, [strict](u8 b, unit& u) {
+        if (b < 0x80 || b > 0x9F) {
+            u = b;
+            return 0;
+        }
+        u = strict ? unit(0xFFFD) : kCP1252High[b - 0x80];
+        return strict ? kCannotConvert : 0;
+    });
+}
+
+i32 CP1252Encoder::encode(const unit* units, u32& unitCount, char* out, u32& byteCount) const {
+    const bool strict = flag != 0;
+    return encodeEachUnit(units, unitCount, out, byteCount, [strict](unit u, u8& b) {
+        i32 status = cp1252Byte(u, b);
+        if (strict && b >= 0x80 && b <= 0x9F) {
+            b = '?';
+            status = kConversionError;
+        }
+        return status;
+    });
+}
+
+// ---------------------------------------------------------------------------
+// MacRoman
+
+void MacRomanEncoder::getNames(String& out) const { out = "MACINTOSH,MAC-ROMAN"; }
+
+i32 MacRomanEncoder::getCharCount(const char*, i32 byteCount, u32& unitCount) const {
+    unitCount = countOf(byteCount);
+    return 0;
+}
+
+i32 MacRomanEncoder::getByteCount(const unit*, i32 unitCount, u32& byteCount) const {
+    byteCount = countOf(unitCount);
+    return 0;
+}
+
+i32 MacRomanEncoder::decode(const char* bytes, u32& byteCount, unit* out, u32& unitCount) const {
+    return decodeEachByte(bytes, byteCount, out, unitCount, [](u8 b, unit& u) {
+        u = b < 0x80 ? unit(b) : kMacRomanHigh[b - 0x80];
+        return 0;
+    });
+}
+
+i32 MacRomanEncoder::encode(const unit* units, u32& unitCount, char* out, u32& byteCount) const {
+    return encodeEachUnit(units, unitCount, out, byteCount, [](unit u, u8& b) {
+        if (u < 0x80) {
+            b = u8(u);
+            return 0;
+        }
+        const unit* end = kMacRomanHigh + 128;
+        const unit* at = std::find(kMacRomanHigh, end, u);
+        b = at != end ? u8(0x80 + (at - kMacRomanHigh)) : u8('?');
+        return at != end ? 0 : kConversionError;
+    });
+}
+
+// ---------------------------------------------------------------------------
+// UCS-2: two bytes per unit in the order of `flag`.
+
+void UCS2Encoder::getNames(String& out) const {
+    out = "UCS2,UCS-2,ISO-10646-UCS-2,UTF16,UTF-16,ISO-10646-UTF-16";
+}
+
+void UCS2beEncoder::getNames(String& out) const {
+    out = "UCS2BE,UCS-2BE,ISO-10646-UCS-2BE,UTF16BE,UTF-16BE,ISO-10646-UTF16BE";
+}
+
+void UCS2leEncoder::getNames(String& out) const {
+    out = "UCS2LE,UCS-2LE,ISO-10646-UCS-2LE,UTF16LE,UTF-16LE,ISO-10646-UTF16LE";
+}
+
+i32 UCS2Encoder::getCharCount(const char*, i32 byteCount, u32& unitCount) const {
+    unitCount = countOf(byteCount) / 2;
+    return 0;
+}
+
+i32 UCS2Encoder::getByteCount(const unit*, i32 unitCount, u32& byteCount) const {
+    byteCount = countOrNone(u64(countOf(unitCount)) * 2);
+    return 0;
+}
+
+i32 UCS2Encoder::decode(const char* bytes, u32& byteCount, unit* out, u32& unitCount) const {
+    const u8* in = reinterpret_cast<const u8*>(bytes);
+    const u32 inLength = byteCount, room = unitCount;
+    u32 i = 0, o = 0;
+    while (inLength - i >= 2 && o < room) {
+        out[o++] = unit(readOrdered(in + i, 2, flag != 0));
+        i += 2;
+    }
+    byteCount = i;
+    unitCount = o;
+    return i < inLength ? kPartialCharacter : 0;  // a lone byte, or no room
+}
+
+i32 UCS2Encoder::encode(const unit* units, u32& unitCount, char* out, u32& byteCount) const {
+    u8* p = reinterpret_cast<u8*>(out);
+    const u32 inLength = unitCount, room = byteCount;
+    u32 i = 0, o = 0;
+    while (i < inLength && room - o >= 2) {
+        writeOrdered(p + o, 2, flag != 0, units[i++]);
+        o += 2;
+    }
+    unitCount = i;
+    byteCount = o;
+    return i < inLength ? kPartialCharacter : 0;
+}
+
+// ---------------------------------------------------------------------------
+// UCS-4: four bytes per code point in the order of `flag`.
+
+void UCS4Encoder::getNames(String& out) const { out = "UCS4,UCS-4,ISO-10646-UCS-4,UTF-32,UTF32"; }
+
+void UCS4beEncoder::getNames(String& out) const {
+    out = "UCS4BE,UCS-4BE,ISO-10646-UCS-4BE,UTF-32BE,UTF32BE";
+}
+
+void UCS4leEncoder::getNames(String& out) const {
+    out = "UCS4LE,UCS-4LE,ISO-10646-UCS-4LE,UTF-32LE,UTF32LE";
+}
+
+i32 UCS4Encoder::getCharCount(const char*, i32 byteCount, u32& unitCount) const {
+    unitCount = countOf(byteCount) / 4;
+    return 0;
+}
+
+// An upper bound: a surrogate pair takes four bytes, not eight.
+i32 UCS4Encoder::getByteCount(const unit*, i32 unitCount, u32& byteCount) const {
+    byteCount = countOrNone(u64(countOf(unitCount)) * 4);
+    return 0;
+}
+
+i32 UCS4Encoder::decode(const char* bytes, u32& byteCount, unit* out, u32& unitCount) const {
+    const u8* in = reinterpret_cast<const u8*>(bytes);
+    const u32 inLength = byteCount, room = unitCount;
+    u32 i = 0, o = 0;
+    while (inLength - i >= 4 && o < room) {
+        out[o++] = unit(readOrdered(in + i, 4, flag != 0));  // the low 16 bits only
+        i += 4;
+    }
+    byteCount = i;
+    unitCount = o;
+    return i < inLength ? kPartialCharacter : 0;
+}
+
+i32 UCS4Encoder::encode(const unit* units, u32& unitCount, char* out, u32& byteCount) const {
+    u8* p = reinterpret_cast<u8*>(out);
+    const u32 inLength = unitCount, room = byteCount;
+    u32 i = 0, o = 0;
+    i32 status = 0;
+    while (i < inLength) {
+        u32 cp = units[i], step = 1;
+        if (isLowSurrogate(cp)) {
+            status = kConversionError;
+            break;
+        }
+        if (isHighSurrogate(cp)) {
+            if (i + 1 >= inLength) {
+                status = kPartialCharacter;
+                break;
+            }
+            if (!isLowSurrogate(units[i + 1])) {
+                status = kConversionError;
+                break;
+            }
+            cp = joinSurrogates(cp, units[i + 1]);
+            step = 2;
+        }
+        if (room - o < 4) {
+            status = kPartialCharacter;
+            break;
+        }
+        writeOrdered(p + o, 4, flag != 0, cp);
+        o += 4;
+        i += step;
+    }
+    unitCount = i;
+    byteCount = o;
+    return status;
+}
 
 // ---------------------------------------------------------------------------
 // UTF-8
@@ -169,7 +546,7 @@ i32 UTF8Encoder::encode(const unit* units, u32& unitCount, char* out, u32& byteC
                 status = kConversionError;
                 break;
             }
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+            cp = joinSurrogates(cp, units[i + 1]);
             step = 2;
         }
         u32 len = utf8Length(cp);
@@ -202,13 +579,503 @@ i32 UTF8Encoder::encode(const unit* units, u32& unitCount, char* out, u32& byteC
 }
 
 // ---------------------------------------------------------------------------
-// Seams until the encoder registry exists.
+// Code-page encoders
 
-Encoder* currentEncoder() { return nullptr; }
+namespace {
+
+// Rows are searched in this order; some names lead to other pages than they
+// say (ISO-8859-3 is 28591, and IBM850 stops at 850 before 437 is reached).
+struct CodePageRow {
+    u16 codePage;
+    u16 width;
+    const char* aliases;
+};
+
+constexpr CodePageRow kCodePageRows[] = {
+    {10000, 1, "MACINTOSH,MAC-ROMAN"},
+    {65000, 0, "UTF-7,UTF7,UNICODE-1-1-UTF-7,UNICODE-2-0-UTF-7"},
+    {28592, 0, "ISO-8859-2,ISO-8859-2,ISO-8859-2:1987,ISO-IR-101,LATIN2"},
+    {28591, 0, "ISO-8859-3,ISO-8859-3,ISO-8859-3:1988,ISO-IR-109,LATIN3"},
+    {28594, 0, "ISO-8859-4,ISO-8859-4,ISO-8859-4:1988,ISO-IR-110,LATIN4,BALTIC"},
+    {28595, 0, "ISO-8859-5,ISO-8859-5,ISO-8859-5:1988,ISO-IR-144,CYRILLIC"},
+    {28596, 0, "ISO-8859-6,ISO-8859-6,ISO-8859-6:1987,ISO-IR-127,ECMA-114,ASMO-708,ARABIC"},
+    {28597, 0, "ISO-8859-7,ISO-8859-7,ISO-8859-7:1987,ISO-IR-126,ECMA-118,ELOT-928,GREEK8,GREEK"},
+    {28598, 0, "ISO-8859-8,ISO-8859-8,ISO-8859-8:1988,ISO-IR-138,HEBREW"},
+    {28599, 0, "ISO-8859-9,ISO-8859-9,ISO-8859-9:1989,ISO-IR-148,LATIN5,TURKISH"},
+    {28600, 0, "ISO-8859-10,ISO-8859-10,ISO-8859-10:1992,ISO-IR-157,LATIN6"},
+    {28603, 0, "ISO-8859-13,ISO-8859-13,ISO-IR-179,LATIN7"},
+    {28604, 0, "ISO-8859-14,ISO-8859-14,ISO-8859-14,ISO-8859-14:1998,ISO-IR-199,LATIN8"},
+    {28605, 0, "ISO-8859-15,ISO-8859-15,ISO-8859-15:1998,ISO-IR-203"},
+    {28606, 0, "ISO-8859-16,ISO-885,ISO-885,MS-EE"},
+    {850, 1, "IBM850"},
+    {866, 0, "IBM866"},
+    {932, 0, "SJIS,SHIFT-JIS,MS-SJIS,MS-KANJI"},
+    {936, 0, "GBK,WINDOWS-936,GB2312,GB-2312-80,ISO-IR-58,CHINESE"},
+    {949, 0, "UHC,KSC-5601,KS-C-5601-1987,KS-C-5601-1989,ISO-IR-149,KOREAN"},
+    {950, 0, "BIG5,BIG-5,BIG-FIVE,BIGFIVE,CN-BIG5"},
+    {1251, 0, "MS-CYRL"},
+    {1252, 1, "MS-ANSI"},
+    {1253, 0, "MS-GREEK"},
+    {1254, 0, "MS-TURK"},
+    {1255, 0, "MS-HEBR"},
+    {1256, 0, "MS-ARAB"},
+    {1257, 0, "WINBALTRIM"},
+    {1361, 0, "JOHAB"},
+    {51932, 0, "EUC-JP,EUCJP"},
+    {51949, 0, "EUC-KR,EUCKR"},
+    {52936, 0, "HZ,HZ-GB-2312"},
+    {10001, 0, "MAC-JAPANESE"},
+    {10006, 0, "MAC-GREEK"},
+    {10007, 0, "MAC-CYRILLIC"},
+    {10029, 0, "MAC-LATIN"},
+    {10079, 0, "MAC-ICELANDIC"},
+    {10081, 0, "MAC-TURKISH"},
+    {437, 1, "IBM850"},
+    {709, 0, "CP709,WINDOWS-709,ASMO-449,BCONV4"},
+    {1026, 0, "EBCDIC"},
+    {20866, 0, "KOI-8R"},
+    {21886, 0, "KOI-8U"},
+    {50220, 0, "ISO-2022-JP"},
+    {50225, 0, "ISO-2022-KR"},
+    {0, 0, nullptr},
+};
+
+// Pages whose conversions take no flags at all.
+bool refusesFlags(u32 page) {
+    switch (page) {
+        case 50220: case 50221: case 50222: case 50225: case 50227: case 50229:
+        case 52936: case 54936: case 65000: case 65001:
+            return true;
+        default:
+            return page >= 57002 && page <= 57011;
+    }
+}
+
+const CodePageRow* rowOfPage(u32 page) {
+    for (const CodePageRow* row = kCodePageRows; row->codePage; ++row)
+        if (row->codePage == page)
+            return row;
+    return nullptr;
+}
+
+String framed(const String& text) {
+    String s(",");
+    s += text;
+    s += ',';
+    return s;
+}
+
+// A name holding a comma is no name, even where it matches part of a row.
+const CodePageRow* rowOfName(const String& name) {
+    if (name.find(unit(',')) >= 0)
+        return nullptr;
+    const String wanted = framed(name);
+    for (const CodePageRow* row = kCodePageRows; row->codePage; ++row)
+        if (framed(String(row->aliases)).find(wanted) >= 0)
+            return row;
+    return nullptr;
+}
+
+bool isDigit(unit u) { return u >= '0' && u <= '9'; }
+
+// The number that starts at `from`; past 32 bits it is no page at all.
+bool readNumber(const String& text, i32 from, u32& page) {
+    u64 value = 0;
+    for (i32 i = from; i < text.length() && isDigit(text[i]); ++i) {
+        value = value * 10 + u64(text[i] - '0');
+        if (value > 0xFFFFFFFFu)
+            return false;
+    }
+    page = u32(value);
+    return true;
+}
+
+// "CP" and a digit, or "WINDOWS-" and a digit with more after it, name a page
+// by number; anything else is looked up by name.
+enum class PageSpelling { kName, kNumber, kTooLarge };
+
+PageSpelling spelledPage(const String& name, u32& page) {
+    i32 from = -1;
+    if (name.length() >= 3 && name.compare("CP", 2) == 0 && isDigit(name[2]))
+        from = 2;
+    else if (name.length() > 9 && name.compare("WINDOWS-", 8) == 0 && isDigit(name[8]))
+        from = 8;
+    if (from < 0)
+        return PageSpelling::kName;
+    return readNumber(name, from, page) ? PageSpelling::kNumber : PageSpelling::kTooLarge;
+}
+
+String decimal(u32 n) {
+    char digits[12];
+    i32 at = sizeof digits;
+    digits[--at] = 0;
+    do {
+        digits[--at] = char('0' + n % 10);
+        n /= 10;
+    } while (n);
+    return String(digits + at);
+}
+
+// The canonical name of a page, which every code-page encoder carries.
+String pageName(u32 page) {
+    String s("CP");
+    s += decimal(page);
+    return s;
+}
+
+// Upper case with '_' read as '-', for one name or a whole alias list.
+String normalizeList(const String& text) {
+    String s(text);
+    s.toUpper();
+    s.replaceAll(unit('_'), unit('-'));
+    return s;
+}
+
+// A leading "X-" does not count in one name.
+String dropExperimental(const String& name) {
+    return name.length() >= 2 && name.compare("X-", 2) == 0 ? name.substr(2) : name;
+}
+
+String normalizeName(const String& name) { return dropExperimental(normalizeList(name)); }
+
+// Maps a status the layer reports to the encoder's; a result that does not
+// fit the room delivers nothing.
+i32 finishConversion(const CodePageResult& r, u32& inCount, u32& outCount, bool hasOutput) {
+    const u64 room = hasOutput ? outCount : 0;
+    i32 status = 0;
+    switch (r.stop) {
+        case CodePageStop::kDone: status = r.substituted ? kConversionError : 0; break;
+        case CodePageStop::kInvalid: status = kConversionError; break;
+        case CodePageStop::kIncomplete: status = kPartialCharacter; break;
+        case CodePageStop::kNoConverter: status = kCannotConvert; break;
+    }
+    if (r.stop == CodePageStop::kNoConverter || r.produced > room) {
+        inCount = 0;
+        outCount = 0;
+        return r.stop == CodePageStop::kDone ? kPartialCharacter : status;
+    }
+    inCount = r.consumed;
+    outCount = u32(r.produced);
+    return status;
+}
+
+}  // namespace
+
+UniversalEncoder::UniversalEncoder(u32 codePage, u32 width, const String& names)
+    : names(names), data(new EncoderData) {
+    this->width = width;
+    data->codePage = codePage;
+    if (!refusesFlags(codePage))
+        data->toUnicodeFlags = kCodePagePrecomposed | kCodePageFailOnInvalid;
+}
+
+UniversalEncoder::~UniversalEncoder() { delete data; }
+
+// Case and '_' are normalised for callers other than the registry; a leading
+// "X-" is not, since the registry has dropped it already and may not twice.
+Encoder* UniversalEncoder::create(const String& text) {
+    const String name = normalizeList(text);
+    if (name.isEmpty())
+        return currentEncoder();
+    u32 page = 0;
+    const CodePageRow* row = nullptr;
+    switch (spelledPage(name, page)) {
+        case PageSpelling::kTooLarge:
+            return nullptr;
+        case PageSpelling::kNumber:
+            row = rowOfPage(page);
+            break;
+        case PageSpelling::kName:
+            row = rowOfName(name);
+            if (!row)
+                return nullptr;
+            page = row->codePage;
+            break;
+    }
+    if (!platformCodePageKnown(page))
+        return nullptr;
+    String names(row ? row->aliases : "");
+    if (!names.isEmpty())
+        names += ',';
+    names += pageName(page);
+    names += ",WINDOWS-";
+    names += decimal(page);
+    return new UniversalEncoder(page, row ? row->width : 0, names);
+}
+
+void UniversalEncoder::getNames(String& out) const { out = names; }
+
+i32 UniversalEncoder::getCharCount(const char* bytes, i32 byteCount, u32& unitCount) const {
+    unitCount = 0;
+    if (!bytes || byteCount <= 0)
+        return 0;
+    CodePageResult r = platformCodePageToUnicode(data->codePage, data->toUnicodeFlags, bytes,
+                                                 u32(byteCount), nullptr, 0);
+    if (r.stop != CodePageStop::kDone)
+        return kCannotConvert;
+    unitCount = countOrNone(r.produced);
+    return 0;
+}
+
+i32 UniversalEncoder::getByteCount(const unit* units, i32 unitCount, u32& byteCount) const {
+    byteCount = 0;
+    if (!units || unitCount <= 0)
+        return 0;
+    CodePageResult r = platformCodePageFromUnicode(data->codePage, data->fromUnicodeFlags, units,
+                                                   u32(unitCount), nullptr, 0);
+    if (r.stop == CodePageStop::kIncomplete) {
+        byteCount = countOrNone(r.produced);
+        return kPartialCharacter;
+    }
+    if (r.stop != CodePageStop::kDone)
+        return kConversionError;
+    byteCount = countOrNone(r.produced);
+    return 0;
+}
+
+i32 UniversalEncoder::decode(const char* bytes, u32& byteCount, unit* out, u32& unitCount) const {
+    if (!bytes || byteCount == 0) {
+        byteCount = unitCount = 0;
+        return 0;
+    }
+    CodePageResult r = platformCodePageToUnicode(data->codePage, data->toUnicodeFlags, bytes,
+                                                 byteCount, out, out ? unitCount : 0);
+    return finishConversion(r, byteCount, unitCount, out != nullptr);
+}
+
+i32 UniversalEncoder::encode(const unit* units, u32& unitCount, char* out, u32& byteCount) const {
+    if (!units || unitCount == 0) {
+        unitCount = byteCount = 0;
+        return 0;
+    }
+    CodePageResult r = platformCodePageFromUnicode(data->codePage, data->fromUnicodeFlags, units,
+                                                   unitCount, out, out ? byteCount : 0);
+    return finishConversion(r, unitCount, byteCount, out != nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// The registry
+
+namespace {
+
+struct EncoderRegistry : Root {
+    THashTable<Encoder> names;          // normalised alias -> encoder
+    TSimpleArray<Encoder> list;         // owned, in registration order
+    // Owned too: encoders a later one took every name from. A file or a
+    // thread may still hold one, so they live as long as the registry.
+    TSimpleArray<Encoder> retired;
+    Encoder* ascii = nullptr;
+    Encoder* binary = nullptr;
+    Encoder* utf8 = nullptr;
+    Encoder* ucs4 = nullptr;
+    Encoder* system = nullptr;          // made on first use
+};
+
+EncoderRegistry* registry = nullptr;
+
+bool owns(const Encoder* e) {
+    return registry->list.find(e) >= 0 || registry->retired.find(e) >= 0;
+}
+
+// `loser` has no name left: `winner` stands in for it wherever the registry
+// points at it.
+void retire(Encoder* loser, Encoder* winner) {
+    EncoderRegistry& r = *registry;
+    r.retired.add(loser);
+    r.list.remove(loser);
+    for (Encoder** slot : {&r.system, &r.ascii, &r.binary})
+        if (*slot == loser)
+            *slot = winner;
+    if (ThreadData* t = ThreadData::find(); t && t->encoder == loser)
+        t->encoder = winner;
+}
+
+// Called under the registry guard. Throws with `e` not taken when it cannot
+// be listed; once listed, the registry owns it.
+void registerLocked(Encoder* e) {
+    EncoderRegistry& r = *registry;
+    if (r.list.find(e) < 0) {
+        r.list.add(e);
+        i32 at = r.retired.find(e);
+        if (at >= 0)
+            r.retired.removeAt(at);
+    }
+    String aliases;
+    e->getNames(aliases);
+    aliases = normalizeList(aliases);
+    TSimpleArray<Encoder> previous;
+    for (i32 from = 0; from <= aliases.length();) {
+        i32 comma = aliases.find(unit(','), from);
+        if (comma < 0)
+            comma = aliases.length();
+        const String name = dropExperimental(aliases.substr(from, comma - from));
+        from = comma + 1;
+        if (name.isEmpty())
+            continue;
+        Encoder* old = r.names.get(name);
+        r.names.put(name, e);
+        if (old && old != e && previous.find(old) < 0)
+            previous.add(old);
+    }
+    for (i32 i = 0; i < previous.getCount(); ++i) {
+        Encoder* old = previous.get(i);
+        if (!r.names.findByValue(old) && r.list.find(old) >= 0)
+            retire(old, e);
+    }
+}
+
+// Registers an encoder made here; one that could not be listed is deleted.
+Encoder* adopt(Encoder* e) {
+    try {
+        registerLocked(e);
+    } catch (...) {
+        if (!owns(e))
+            delete e;
+        throw;
+    }
+    return e;
+}
+
+// Steps of a lookup under the guard: the name table, then a code-page encoder.
+Encoder* findOrBuildLocked(const String& key) {
+    if (Encoder* e = registry->names.get(key))
+        return e;
+    Encoder* made = UniversalEncoder::create(key);
+    if (!made)
+        return nullptr;
+    // Each page is built once: another spelling of its number ("CP01252")
+    // finds the encoder that the page's own name has.
+    const u32 page = static_cast<UniversalEncoder*>(made)->codePage();
+    if (Encoder* known = registry->names.get(pageName(page))) {
+        delete made;
+        return known;
+    }
+    return adopt(made);
+}
+
+}  // namespace
+
+void initEncoders(bool start) {
+    if (!start) {
+        if (!registry)
+            return;
+        if (ThreadData* t = ThreadData::find())
+            t->encoder = nullptr;
+        for (const TSimpleArray<Encoder>* owned : {&registry->list, &registry->retired})
+            for (i32 i = 0; i < owned->getCount(); ++i)
+                delete owned->get(i);
+        delete registry;
+        registry = nullptr;
+        return;
+    }
+    if (registry)
+        return;
+    registry = new EncoderRegistry;
+    try {
+        EncoderRegistry& r = *registry;
+        r.ascii = adopt(new AsciiEncoder);
+        r.binary = adopt(new BinaryEncoder);
+        adopt(new CP1252Encoder);
+        adopt(new ISO88591Encoder);
+        adopt(new UCS2Encoder);
+        adopt(new UCS2beEncoder);
+        adopt(new UCS2leEncoder);
+        r.ucs4 = adopt(new UCS4Encoder);
+        adopt(new UCS4beEncoder);
+        adopt(new UCS4leEncoder);
+        r.utf8 = adopt(new UTF8Encoder);
+        adopt(new MacRomanEncoder);
+    } catch (...) {
+        initEncoders(false);
+        throw;
+    }
+}
+
+void registerEncoder(Encoder* encoder) {
+    if (!encoder || !registry)
+        return;
+    GlobalLockGuard guard(kEncoderLock);
+    registerLocked(encoder);
+}
+
+Encoder* findEncoder(const String& name) {
+    if (!registry)
+        return nullptr;
+    const String key = normalizeName(name);
+    // Never registered: the current encoder may be one the caller owns.
+    if (key.isEmpty())
+        return currentEncoder();
+    {
+        GlobalLockGuard guard(kEncoderLock);
+        if (Encoder* e = registry->names.get(key))
+            return e;
+    }
+    GlobalLockGuard guard(kEncoderLock);
+    if (Encoder* e = findOrBuildLocked(key))
+        return e;
+    // Last, any listed encoder may know the name.
+    for (i32 i = 0; i < registry->list.getCount(); ++i) {
+        Encoder* offered = registry->list.get(i)->createEncoder(key);
+        if (!offered)
+            continue;
+        if (!owns(offered))
+            adopt(offered);
+        registry->names.put(key, offered);
+        return offered;
+    }
+    return nullptr;
+}
+
+Encoder* findEncoder(const char* name) { return registry ? findEncoder(String(name)) : nullptr; }
+
+Encoder* asciiEncoder() { return registry ? registry->ascii : nullptr; }
+
+Encoder* binaryEncoder() { return registry ? registry->binary : nullptr; }
 
 Encoder* utf8Encoder() {
-    static UTF8Encoder encoder;
-    return &encoder;
+    if (registry)
+        return registry->utf8;
+    static UTF8Encoder early;   // for URI and system text before start and after end
+    return &early;
+}
+
+Encoder* systemEncoder() {
+    if (!registry)
+        return nullptr;
+    GlobalLockGuard guard(kEncoderLock);
+    if (registry->system)
+        return registry->system;
+    // Conversions made meanwhile use ASCII.
+    ThreadData* t = ThreadData::get();
+    Encoder* const saved = t->encoder;
+    registry->system = registry->ascii;
+    t->encoder = registry->ascii;
+    try {
+        if (Encoder* e = findOrBuildLocked(normalizeName(getAnsiCodePageName())))
+            registry->system = e;
+    } catch (...) {
+        registry->system = nullptr;     // try again next time
+        t->encoder = saved;
+        throw;
+    }
+    t->encoder = saved;
+    return registry->system;
+}
+
+Encoder* currentEncoder() {
+    if (!registry)
+        return nullptr;
+    if (InitTerm::isStartingUp())
+        return registry->ascii;
+    ThreadData* t = ThreadData::get();
+    if (!t->encoder)
+        t->encoder = systemEncoder();
+    return t->encoder;
+}
+
+void setCurrentEncoder(Encoder* encoder) {
+    if (registry)
+        ThreadData::get()->encoder = encoder;
 }
 
 }  // namespace LxCore

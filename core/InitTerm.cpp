@@ -4,9 +4,12 @@
 
 #include <string_view>
 
+#include "core/Array.h"
 #include "core/Clock.h"
+#include "core/Encoder.h"
 #include "core/Error.h"
 #include "core/Heap.h"
+#include "core/Localizer.h"
 #include "core/Refcountable.h"
 #include "core/SimpleArray.h"
 #include "core/String.h"
@@ -47,10 +50,10 @@ constexpr Module kModules[] = {
     {"thread record", initThreadData},          // the thread-local slot
     {"main thread id", initMainThreadId},
     {"String", initString},
-    {"localizers", nullptr},
-    {"encoders", nullptr},
+    {"localizers", initLocalizers},
+    {"encoders", initEncoders},
     {"Error", initError},
-    {"Array", nullptr},
+    {"Array", initArray},
     {"live-object class registry", nullptr},
     {"dictionaries", nullptr},
     {"unit types", nullptr},

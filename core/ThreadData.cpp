@@ -17,8 +17,10 @@ namespace LxCore {
 // The engine finds its fields by word position.
 static_assert(offsetof(ThreadData, engine) == 2 * sizeof(void*));
 static_assert(offsetof(ThreadData, scriptContext) == 5 * sizeof(void*));
-// The placeholder keeps the room of the value it stands for.
-static_assert(sizeof(ThreadData::scratchVariantSlot) == sizeof(Variant));
+// The fields after the hook keep their places: five words of Variant first.
+static_assert(offsetof(ThreadData, scratchVariant) == 7 * sizeof(void*));
+static_assert(sizeof(Variant) == 5 * sizeof(void*));
+static_assert(offsetof(ThreadData, currentDirectory) == 12 * sizeof(void*));
 
 namespace {
 
@@ -90,8 +92,12 @@ void ThreadData::destroy(ThreadData* record) noexcept {
     record->scratchSize = 0;
     record->scratchLength = 0;
     record->heapCache.setBudget(0);
-    // The current-directory record and the scratch Variant are destroyed
-    // here once they are more than placeholders.
+    // Emptied here, while the record is whole, rather than by its destructor.
+    record->currentDirectory.path.clear();
+    record->currentDirectory.known = false;
+    // Its text goes back now too; the destructor then has nothing to free.
+    record->scratchVariant.~Variant();
+    ::new (&record->scratchVariant) Variant;
     delete record->scriptContext;
     record->scriptContext = nullptr;
     record->~ThreadData();

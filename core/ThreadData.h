@@ -2,7 +2,9 @@
 // record, made on first use, serves every thread of the process.
 #pragma once
 #include "core/Heap.h"
+#include "core/String.h"
 #include "core/Types.h"
+#include "core/Variant.h"
 
 namespace LxScript {
 class Engine;
@@ -24,6 +26,13 @@ public:
     virtual ~ThreadOwned() = default;
 };
 
+// The core's current folder, against which relative paths are resolved: the
+// process's working folder belongs to the host and is never changed.
+struct CurrentDirectory {
+    String path;
+    bool known = false;     // false: read from the process's working folder on first need
+};
+
 // Asked while a native dialog is up whether the engine's script may go on.
 using KeepRunningHook = bool (*)(LxScript::Engine* engine);
 
@@ -38,8 +47,8 @@ public:
     Lock* lockTable = nullptr;                  // the global lock table when the record was made
     LxScript::TVContext* scriptContext = nullptr;   // owned
     KeepRunningHook keepRunningHook = nullptr;
-    u64 scratchVariantSlot[5] = {};             // placeholder: the scratch Variant, undefined
-    u64 currentDirectorySlot[2] = {};           // placeholder: path String and flag
+    Variant scratchVariant;                     // handed out for missing array elements
+    CurrentDirectory currentDirectory;          // kept by core/platform/FileSystem.cpp
     XML* parseNamespace = nullptr;              // default namespace for parsing
     XML* newNodeNamespace = nullptr;            // namespace given to new nodes
     char* scratchBytes = nullptr;               // core heap; String::encode's output

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/Heap.h"
+#include "core/ThreadData.h"
 #include "core/platform/NativeText.h"
 
 extern char** environ;
@@ -23,15 +24,6 @@ namespace LxCore {
 using namespace PlatformStatus;
 
 namespace {
-
-// The current folder record. One record serves the whole process, as the
-// thread record it belongs to does.
-struct CurrentFolder : Root {
-    String path;
-    bool known = false;     // false: read the working folder on first need
-};
-
-CurrentFolder* current = nullptr;
 
 constexpr int kMaxLinks = 40;           // as the kernel follows at most
 constexpr u32 kUnknownCode = 0x3F3F3F3F;  // '????'
@@ -278,17 +270,21 @@ i32 readCurrentDirectory(String& out) {
     return 0;
 }
 
+// The folder lives in the thread record; without one (the library is not
+// started) the process's working folder stands in, read each time.
 i32 platformGetCurrentFolder(String& out) {
-    if (!current)
+    ThreadData* record = ThreadData::find();
+    if (!record)
         return readCurrentDirectory(out);
-    if (!current->known) {
-        if (i32 status = readCurrentDirectory(current->path)) {
+    CurrentDirectory& current = record->currentDirectory;
+    if (!current.known) {
+        if (i32 status = readCurrentDirectory(current.path)) {
             out.clear();
             return status;
         }
-        current->known = true;
+        current.known = true;
     }
-    out = current->path;
+    out = current.path;
     return 0;
 }
 
@@ -305,10 +301,11 @@ i32 platformSetCurrentFolder(const String& path) {
         return kNotFound;
     if (faccessat(AT_FDCWD, native.c_str(), X_OK, AT_EACCESS) != 0)
         return errorFromErrno(errno);
-    if (!current)
+    ThreadData* record = ThreadData::find();
+    if (!record)
         return kIOError;    // the library is not started
-    current->path = full;
-    current->known = true;
+    record->currentDirectory.path = full;
+    record->currentDirectory.known = true;
     return 0;
 }
 
@@ -339,6 +336,13 @@ i32 platformOpenStream(const String& path, const char* mode, FILE*& stream) {
     }
     stream = file;
     return 0;
+}
+
+bool platformSameFile(const String& a, const String& b) {
+    std::string first, second;
+    struct stat one, two;
+    return osPath(a, first) && osPath(b, second) && stat(first.c_str(), &one) == 0 &&
+           stat(second.c_str(), &two) == 0 && one.st_dev == two.st_dev && one.st_ino == two.st_ino;
 }
 
 i32 platformRemoveFile(const String& path) {
@@ -406,17 +410,18 @@ i32 platformSetTypeCreator(const String&, u32, u32) { return 0; }
 
 void initCurrentFolder(bool start) {
     if (!start) {
-        delete current;
-        current = nullptr;
+        if (ThreadData* record = ThreadData::find()) {
+            record->currentDirectory.path.clear();
+            record->currentDirectory.known = false;
+        }
         return;
     }
     // Read first, so that a start that throws leaves nothing behind.
     String path;
     const bool known = readCurrentDirectory(path) == 0;
-    if (!current)
-        current = new CurrentFolder;
-    current->path = path;
-    current->known = known;
+    CurrentDirectory& current = ThreadData::get()->currentDirectory;
+    current.path = path;
+    current.known = known;
 }
 
 }  // namespace LxCore

@@ -38,16 +38,20 @@ bool platformSamePath(const String& a, const String& b);
 // The process's working folder; 52 when the system gives none.
 i32 readCurrentDirectory(String& out);
 
-// The core's current folder: the process's working folder until it is set.
+// The core's current folder, kept in the thread record: the process's
+// working folder until it is set (and, without a record, always).
 i32 platformGetCurrentFolder(String& out);
 // Makes an existing folder current for the core: 48 when it is missing or not
-// a folder, 53 when it may not be entered.
+// a folder, 53 when it may not be entered, 52 without a thread record.
 i32 platformSetCurrentFolder(const String& path);
 
 // Opens a C stream with an fopen mode ("rb", "w+b", "a+b" ...): 48 when the
 // file or a folder on its way is missing, 52 for any other failure. A folder
 // is not a file, and opening never waits for the other end of a pipe.
 i32 platformOpenStream(const String& path, const char* mode, FILE*& stream);
+
+// Whether both paths lead, through any links, to one existing file.
+bool platformSameFile(const String& a, const String& b);
 
 // Removes a file, a symbolic link (not what it leads to) or an empty folder:
 // 48 missing, 53 not allowed, 52 otherwise (a folder that is not empty too).
@@ -70,8 +74,9 @@ i32 platformExecute(const String& path);
 i32 platformGetTypeCreator(const String& path, u32& type, u32& creator);
 i32 platformSetTypeCreator(const String& path, u32 type, u32 creator);
 
-// Module start/end: the core's current folder, read from the process's
-// working folder at start (a failure leaves it to be read on first need).
+// Module start/end: the thread record's current folder, read from the
+// process's working folder at start (a failure leaves it to be read on first
+// need); the end empties it, so that it is read again when next needed.
 void initCurrentFolder(bool start);
 
 }  // namespace LxCore

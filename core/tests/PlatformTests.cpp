@@ -21,6 +21,7 @@
 
 #include "core/InitTerm.h"
 #include "core/String.h"
+#include "core/ThreadData.h"
 #include "core/platform/Platform.h"
 
 using namespace LxCore;
@@ -267,13 +268,34 @@ TEST_F(PlatformTest, AFolderThatMayNotBeEnteredIsRefused) {
 }
 
 TEST_F(PlatformTest, TheCurrentFolderIsReadOnFirstNeedWithoutTheModule) {
-    initCurrentFolder(false);
+    ASSERT_EQ(platformSetCurrentFolder(S(root)), 0);
+    initCurrentFolder(false);  // forgets the folder set, so it is read again
     String current;
     EXPECT_EQ(platformGetCurrentFolder(current), 0);
     EXPECT_EQ(N(current), processFolder());
-    EXPECT_EQ(platformSetCurrentFolder(S(root)), 52);
     EXPECT_EQ(readCurrentDirectory(current), 0);
     EXPECT_EQ(N(current), processFolder());
+}
+
+TEST_F(PlatformTest, TheCurrentFolderLivesInTheThreadRecord) {
+    ASSERT_EQ(platformSetCurrentFolder(S(root)), 0);
+    const CurrentDirectory& record = ThreadData::get()->currentDirectory;
+    EXPECT_TRUE(record.known);
+    EXPECT_EQ(N(record.path), root);
+    initCurrentFolder(false);
+    EXPECT_FALSE(record.known);
+    EXPECT_TRUE(record.path.isEmpty());
+}
+
+TEST_F(PlatformTest, SameFileLooksThroughLinksAndNames) {
+    writeFile(path("file"), "x");
+    writeFile(path("other"), "x");
+    symlink("file", path("soft").c_str());
+    link(path("file").c_str(), path("hard").c_str());
+    EXPECT_TRUE(platformSameFile(S(path("file")), S(path("soft"))));
+    EXPECT_TRUE(platformSameFile(S(path("hard")), S(path("./file"))));
+    EXPECT_FALSE(platformSameFile(S(path("file")), S(path("other"))));
+    EXPECT_FALSE(platformSameFile(S(path("missing")), S(path("missing"))));
 }
 
 TEST_F(PlatformTest, PathsCompareWithCase) {

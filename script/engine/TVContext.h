@@ -1,14 +1,57 @@
-// The script context the engine keeps in the core's thread record. The
-// record owns it and deletes it through this destructor; the engine library
-// fills in the rest.
+// The script context: what the engine keeps per thread beside the core's
+// thread record, which owns it and deletes it through its destructor.
 #pragma once
+#include <cstdint>
+
 #include "core/Heap.h"
+#include "core/SimpleArray.h"
+#include "core/Types.h"
+#include "core/Variant.h"
+
+namespace LxCore {
+class ThreadData;
+}  // namespace LxCore
 
 namespace LxScript {
 
+class Engine;
+
 class TVContext : public LxCore::Root {
 public:
+    // Inline, so that the core can make and delete one without the engine.
+    explicit TVContext(LxCore::ThreadData* record = nullptr) : record(record) {}
     virtual ~TVContext() = default;
+    TVContext(const TVContext&) = delete;
+    TVContext& operator=(const TVContext&) = delete;
+
+    // The calling thread's context, made on first use (throws
+    // std::bad_alloc, also while the core library is not started).
+    static TVContext& get();
+    // The context when there is one; never makes one.
+    static TVContext* find();
+
+    // True while the stack position of the caller lies above the limit.
+    bool checkStack() const;
+    // Sets the limit that many bytes below the caller's stack position;
+    // zero or fewer bytes remove the limit.
+    void setStackBottom(LxCore::i32 bytes);
+    uintptr_t getStackLimit() const { return stackLimit; }
+    void setStackLimit(uintptr_t limit) { stackLimit = limit; }   // 0: no limit
+
+    LxCore::ThreadData* getThreadData() const { return record; }
+    LxCore::Variant& getValue() { return value; }
+    LxCore::TSimpleArray<Engine>& getEngines() { return engines; }
+
+    LxCore::u32 localizeNesting = 0;    // raised around the script's localize()
+    bool sourceListing = false;         // Array.__120__
+    bool spareFlag = false;
+    bool usDaylightSaving = false;      // Date.__usdst__
+
+private:
+    LxCore::ThreadData* record;
+    LxCore::Variant value;
+    LxCore::TSimpleArray<Engine> engines;
+    uintptr_t stackLimit = 0;
 };
 
 }  // namespace LxScript

@@ -1,0 +1,137 @@
+// The data pool: one process-wide table that gives every name, keyword,
+// operator spelling and simple constant of the engine a 32-bit id, so that
+// the scanner, the trees and the runtime compare integers instead of texts.
+#pragma once
+#include "core/Heap.h"
+#include "core/SimpleArray.h"
+#include "core/String.h"
+#include "core/Types.h"
+
+namespace LxCore {
+class Variant;
+}  // namespace LxCore
+
+namespace LxScript {
+
+using LxCore::i32;
+using LxCore::u32;
+using LxCore::u64;
+
+// The top three bits of an id are its tag; see DataPool's constants.
+using DataPoolId = i32;
+
+// One slot of the text index; symbol 0 marks an empty slot.
+struct DataPoolSlot {
+    u32 hash;
+    u32 symbol;             // symbol index + 1
+};
+
+// The pool's store. Texts lie one after the other in one buffer, each
+// followed by a 0 unit; a text's length is the distance to the next one, so
+// texts that hold a 0 unit keep their full length.
+class DataPoolData : public LxCore::Root {
+public:
+    static constexpr u64 kFirstCapacity = 16384;        // bytes
+    static constexpr i32 kFirstRoom = 4096;             // symbols
+    // Symbol indexes must stay below the tag bits.
+    static constexpr u32 kMaxSymbols = 0x20000000;
+
+    DataPoolData();         // throws std::bad_alloc
+    ~DataPoolData();
+    DataPoolData(const DataPoolData&) = delete;
+    DataPoolData& operator=(const DataPoolData&) = delete;
+
+    LxCore::unit* buffer = nullptr;     // core heap
+    u64 capacity = 0;                   // bytes
+    u64 used = 0;                       // bytes
+    LxCore::SimpleArray offsets;        // symbol index -> byte offset in the buffer
+    DataPoolSlot* slots = nullptr;      // open addressing; a power of two of them
+    u32 slotCount = 0;
+    u32 count = 0;                      // symbols
+    u32 maxSymbols = kMaxSymbols;
+
+    const LxCore::unit* textOf(u32 index, u32& length) const;
+    // The slot that holds the text, or the empty slot where it would go.
+    DataPoolSlot* findSlot(const LxCore::unit* text, u32 length, u32 hash) const;
+    // Stores the text as the next symbol and points its slot at it, also when
+    // the text is there already (the later symbol wins). Throws
+    // std::bad_alloc and changes nothing when memory or ids run out.
+    u32 append(const LxCore::unit* text, u32 length, u32 hash);
+
+private:
+    void growSlots();
+    void growBuffer(u64 need);
+};
+
+class DataPool : public LxCore::Root {
+public:
+    static constexpr i32 kTagMask = i32(0xE0000000);
+    static constexpr i32 kSymbolTag = 0;
+    static constexpr i32 kUpperCaseTag = 0x20000000;    // text begins with 'A'..'Z'
+    static constexpr i32 kUnitTag = 0x40000000;         // one UTF-16 unit
+    static constexpr i32 kIntegerTag = 0x60000000;      // 0 .. kMaxInteger
+    static constexpr i32 kPackedTag = i32(0x80000000);  // up to three 7-bit characters
+    static constexpr i32 kPayloadMask = 0x1FFFFFFF;
+    static constexpr i32 kMaxInteger = 0x1FFFFFFF;
+    static constexpr i32 kLastPredefined = 155;
+
+    // Predefined ids the engine names directly.
+    static constexpr DataPoolId kFalse = 68;
+    static constexpr DataPoolId kNull = 85;
+    static constexpr DataPoolId kTrue = 100;
+    static constexpr DataPoolId kMinusZero = 130;
+
+    // The pool. It holds symbols only while the engine library is started:
+    // reading or adding a symbol at any other time throws std::logic_error.
+    static DataPool& get();
+    // Library start/end: makes the store (throws std::bad_alloc, leaving
+    // none) or frees it.
+    static void init(bool start);
+
+    // A text that is an integer literal gives its integer id; any other text
+    // is interned. Null counts as the empty text.
+    DataPoolId add(const LxCore::unit* text);
+    DataPoolId add(const char* text);                   // Latin-1
+    DataPoolId add(const LxCore::Variant& value);
+    DataPoolId add(u32 n);
+    DataPoolId add(LxCore::f64 d);
+    DataPoolId add(LxCore::unit c) { return kUnitTag | i32(c); }
+
+    LxCore::String getSymbol(DataPoolId id) const;
+    void getValue(DataPoolId id, LxCore::Variant& out) const;
+    LxCore::f64 getNumber(DataPoolId id) const;
+    i32 getInteger(DataPoolId id) const;
+    u32 getUInteger(DataPoolId id) const { return u32(getInteger(id)); }
+    bool isNumber(DataPoolId id) const;
+
+    bool isInteger(DataPoolId id) const {
+        return isIntegerId(id) || id == kMinusZero ||
+               (!isPredefined(id) && _isInteger(id));
+    }
+    bool isUInteger(DataPoolId id) const {
+        return isIntegerId(id) || id == kMinusZero ||
+               (!isPredefined(id) && _isUInteger(id));
+    }
+    // Whether the id's text is a decimal number without a leading zero that
+    // fits a signed (unsigned) 32-bit integer.
+    bool _isInteger(DataPoolId id) const;
+    bool _isUInteger(DataPoolId id) const;
+
+    static bool isUpperCase(DataPoolId id) { return (id & kTagMask) == kUpperCaseTag; }
+    static bool isIntegerId(DataPoolId id) { return (id & kTagMask) == kIntegerTag; }
+
+private:
+    DataPoolData* data = nullptr;
+    i32 lastPredefined = 0;
+
+    static bool isPredefined(DataPoolId id) { return u32(id) <= u32(kLastPredefined); }
+
+    DataPoolData& store() const;
+    DataPoolId intern(const LxCore::unit* text, u32 length);
+    DataPoolId addText(const LxCore::unit* text, u32 length);
+    bool isUnsignedText(DataPoolId id, u32 limit) const;
+
+    friend struct DataPoolProbe;        // tests reach the store through it
+};
+
+}  // namespace LxScript

@@ -1,0 +1,58 @@
+// The preprocessor: runs the directive lines of a script ("#name argument"
+// or "//@name argument") without parsing it. It collects directive values,
+// inserts included files between marker lines and follows "includepath".
+// Its include-file resolver and reader serve the scanner's includes too.
+#pragma once
+#include "core/Heap.h"
+#include "core/String.h"
+#include "core/Types.h"
+
+namespace LxCore {
+class Error;
+class FileSpec;
+}  // namespace LxCore
+
+namespace LxScript {
+
+class PreprocessorData;
+
+class Preprocessor : public LxCore::Root {
+public:
+    // Includes longer than this many characters are refused, so that the
+    // preprocessor and the scanner see the same text.
+    static constexpr LxCore::i32 kMaxIncludeLength = 10000000;
+
+    // The include path starts as the environment variable "JSINCLUDE".
+    Preprocessor();
+    virtual ~Preprocessor();
+    Preprocessor(const Preprocessor&) = delete;
+    Preprocessor& operator=(const Preprocessor&) = delete;
+
+    // 0 with the preprocessed text in result; otherwise the newest error's
+    // number, result emptied and the errors copied to error when given.
+    // Never throws.
+    LxCore::i32 process(const LxCore::String& source, const LxCore::String& fileName,
+                        LxCore::String& result, LxCore::Error* error);
+    // The value of a directive from the last process; null when absent.
+    const LxCore::String* getDirective(const LxCore::String& name) const;
+    // Replaces the include path (folders separated by ";" or ":").
+    void setIncludes(const LxCore::String& path);
+
+    // The folder that holds a file, in URI form with "~" for the home
+    // folder; empty when the name is empty or leads to no existing folder.
+    static LxCore::String getFolderOf(const LxCore::String& fileName);
+    // Finds an include file: beside the including file (folder in URI form,
+    // may be empty), then along the include path from that folder and from
+    // the current folder. False when nothing is found.
+    static bool resolveIncludeFile(const LxCore::String& folder, const LxCore::String& name,
+                                   const LxCore::String& includePath, LxCore::FileSpec& out);
+    // Reads a whole include file (encoding from its byte-order mark, line
+    // ends as LF): 0, the file error number, or 41 when it is longer than
+    // kMaxIncludeLength characters. May throw std::bad_alloc.
+    static LxCore::i32 readIncludeFile(const LxCore::FileSpec& file, LxCore::String& out);
+
+private:
+    PreprocessorData* d;
+};
+
+}  // namespace LxScript

@@ -1,0 +1,463 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <ftw.h>
+#include <map>
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/Error.h"
+#include "core/FileSpec.h"
+#include "core/InitTerm.h"
+#include "core/String.h"
+#include "core/platform/FileSystem.h"
+#include "core/platform/NativeText.h"
+#include "script/frontend/Preprocessor.h"
+
+using namespace LxCore;
+using LxScript::Preprocessor;
+
+namespace {
+
+String S(const std::string& utf8) { return fromNative(utf8.data(), utf8.size()); }
+
+std::string N(const String& text) {
+    std::string out;
+    EXPECT_TRUE(toNative(text, out));
+    return out;
+}
+
+void removeTree(const std::string& path) {
+    nftw(
+        path.c_str(), [](const char* name, const struct stat*, int, struct FTW*) { return remove(name); }, 16,
+        FTW_DEPTH | FTW_PHYS);
+}
+
+// The variables the preprocessor and the path layer read, put back after each test.
+constexpr const char* kVariables[] = {"JSINCLUDE", "HOME"};
+
+// Each test gets its own folder of fixture files and starts the core library;
+// the core's current folder is the test's "cwd" folder, the process's
+// working folder is never changed.
+class PreprocessorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* name : kVariables) {
+            const char* value = std::getenv(name);
+            saved[name] = value ? std::optional<std::string>(value) : std::nullopt;
+        }
+        unsetenv("JSINCLUDE");
+        const char* base = std::getenv("TMPDIR");
+        root = std::string(base && base[0] == '/' ? base : "/tmp") + "/tvpre-XXXXXX";
+        ASSERT_NE(mkdtemp(&root[0]), nullptr) << errno;
+        folder("cwd");
+        folder("home");
+        setenv("HOME", path("home").c_str(), 1);
+        InitTerm::init();
+        state.emplace();
+        ASSERT_EQ(platformSetCurrentFolder(S(path("cwd"))), 0);
+    }
+
+    void TearDown() override {
+        state.reset();  // core objects go before the library ends
+        InitTerm::exit();
+        for (const auto& [name, value] : saved) {
+            if (value)
+                setenv(name.c_str(), value->c_str(), 1);
+            else
+                unsetenv(name.c_str());
+        }
+        removeTree(root);
+    }
+
+    std::string path(const std::string& name) const { return root + "/" + name; }
+    void folder(const std::string& name) const { mkdir(path(name).c_str(), 0700); }
+    void write(const std::string& name, const std::string& bytes) const {
+        std::ofstream(path(name), std::ios::binary | std::ios::trunc) << bytes;
+    }
+
+    // Runs the preprocessor over a text in the file of that name.
+    i32 run(Preprocessor& preprocessor, const std::string& text, const std::string& fileName) {
+        output.clear();
+        errors().clear();
+        const i32 rc = preprocessor.process(S(text), S(fileName), result(), &errors());
+        output = N(result());
+        return rc;
+    }
+    i32 run(const std::string& text, const std::string& fileName) { return run(pre(), text, fileName); }
+
+    std::optional<std::string> directive(const char* name) {
+        const String* value = pre().getDirective(String(name));
+        return value ? std::optional<std::string>(N(*value)) : std::nullopt;
+    }
+
+    std::string message() const {
+        String text;
+        errors().getMessage(text);
+        return N(text);
+    }
+
+    struct State {
+        Preprocessor pre;
+        String result;
+        Error errors;
+    };
+
+    Preprocessor& pre() { return state->pre; }
+    String& result() { return state->result; }
+    Error& errors() { return state->errors; }
+    const Error& errors() const { return state->errors; }
+
+    std::map<std::string, std::optional<std::string>> saved;
+    std::string root;
+    std::optional<State> state;
+    std::string output;
+};
+
+std::string begins(const std::string& p) { return "// +++++ #include " + p + " +++++\n"; }
+std::string ends(const std::string& p) { return "// ----- #include " + p + " -----\n"; }
+
+// ---------------------------------------------------------------------------
+// Directive values
+
+TEST_F(PreprocessorTest, DirectiveValuesAreCollected) {
+    ASSERT_EQ(run("#target app\n#target other\n#script 'My Script';\n#strict\nvar x;\n#targetengine \"e\\x41\" ;\n",
+                  ""),
+              0);
+    EXPECT_EQ(directive("target"), "other");
+    EXPECT_EQ(directive("script"), "My Script");
+    EXPECT_EQ(directive("strict"), "");
+    EXPECT_EQ(directive("targetengine"), "eA");
+    EXPECT_EQ(directive("debug"), std::nullopt);
+    EXPECT_TRUE(errors().isEmpty());
+}
+
+TEST_F(PreprocessorTest, DirectiveLinesBecomeComments) {
+    ASSERT_EQ(run("  #target app\nx = 1; # not at line start\n", ""), 0);
+    EXPECT_EQ(output, "  //@target app\nx = 1; # not at line start\n");
+
+    // "//@" lines are directives already; the text comes back as it was.
+    const String text = S("//@target a\n//  @script s\n//@@debug 1\n// note\n");
+    ASSERT_EQ(pre().process(text, String(), result(), nullptr), 0);
+    EXPECT_TRUE(result().sharesBufferWith(text));
+    EXPECT_EQ(directive("target"), "a");
+    EXPECT_EQ(directive("script"), "s");
+    EXPECT_EQ(directive("debug"), std::nullopt);
+}
+
+TEST_F(PreprocessorTest, BlockCommentsHideDirectives) {
+    ASSERT_EQ(run("/*\n#target hidden\n*/\n/* one line */ #script hidden\n  /* x */\n#strict\n", ""), 0);
+    EXPECT_EQ(directive("target"), std::nullopt);
+    EXPECT_EQ(directive("script"), std::nullopt);
+    EXPECT_EQ(directive("strict"), "");
+    ASSERT_EQ(run("/* never closed\n#target hidden\n", ""), 0);
+    EXPECT_EQ(directive("target"), std::nullopt);
+}
+
+TEST_F(PreprocessorTest, EachRunStartsWithAnEmptyTable) {
+    ASSERT_EQ(run("#target app\n", ""), 0);
+    ASSERT_EQ(run("#script s\n", ""), 0);
+    EXPECT_EQ(directive("target"), std::nullopt);
+    EXPECT_EQ(directive("script"), "s");
+}
+
+// A directive without an argument ends at its own line end, whatever the
+// line ends are; the next line is a directive of its own.
+TEST_F(PreprocessorTest, DirectiveWithoutArgumentKeepsToItsLine) {
+    // Included text always has LF line ends, whatever the file holds.
+    write("b.jsx", "#strict\r\n#include c.jsx\r\n");
+    write("c.jsx", "#target from-c\n");
+    const std::string main = path("main.jsx");
+    for (const char* eol : {"\n", "\r\n", "\r", "\xE2\x80\xA8"}) {
+        SCOPED_TRACE(testing::PrintToString(std::string(eol)));
+        const std::string text = std::string("#strict") + eol + "#include \"b.jsx\"" + eol + "#script";
+        ASSERT_EQ(run(text, main), 0) << message();
+        EXPECT_EQ(directive("strict"), "");
+        EXPECT_EQ(directive("target"), "from-c");
+        EXPECT_EQ(directive("script"), "");
+        EXPECT_NE(output.find(begins(path("b.jsx"))), std::string::npos);
+        EXPECT_NE(output.find(begins(path("c.jsx"))), std::string::npos);
+    }
+}
+
+TEST_F(PreprocessorTest, ArgumentMayFollowTheNameDirectly) {
+    write("b.jsx", "#target b\n");
+    ASSERT_EQ(run("#include\"b.jsx\"\n#debug2\n", path("main.jsx")), 0) << message();
+    EXPECT_EQ(directive("target"), "b");
+    EXPECT_EQ(directive("debug"), "2");
+}
+
+TEST_F(PreprocessorTest, MalformedLiteralIsASyntaxError) {
+    const std::string cases[] = {"#target \"abc\n", "#include 'x.jsx\n", "#script \"a\\x4\"\n", "//@script 'a"};
+    for (const std::string& text : cases) {
+        SCOPED_TRACE(text);
+        result() = S("stale");
+        EXPECT_EQ(run("var a;\n" + text, path("main.jsx")), 8);
+        EXPECT_EQ(output, "");
+        EXPECT_EQ(message(), "Syntax error");
+        ASSERT_NE(errors().getRecord(), nullptr);
+        EXPECT_EQ(errors().getRecord()->line, 1);
+        EXPECT_EQ(N(errors().getRecord()->fileName), path("main.jsx"));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Includes
+
+TEST_F(PreprocessorTest, IncludeIsSplicedBetweenMarkerLines) {
+    write("b.jsx", "x = 1;");
+    ASSERT_EQ(run("a();\n#include \"b.jsx\"\nc();\n", path("main.jsx")), 0) << message();
+    const std::string b = path("b.jsx");
+    EXPECT_EQ(output, "a();\n//@include \"b.jsx\"\n" + begins(b) + "x = 1;\n" + ends(b) + "c();\n");
+
+    // On the last line, without a line end, the markers still get lines of their own.
+    ASSERT_EQ(run("//@include b.jsx", path("main.jsx")), 0) << message();
+    EXPECT_EQ(output, "//@include b.jsx\n" + begins(b) + "x = 1;\n" + ends(b));
+}
+
+TEST_F(PreprocessorTest, IncludesNestRelativeToTheIncludingFile) {
+    folder("lib");
+    folder("lib/deep");
+    write("lib/a.jsx", "#target a\n#include 'deep/b.jsx'\n");
+    write("lib/deep/b.jsx", "#script b\n#include '../c.jsx'\n");
+    write("lib/c.jsx", "c();\n");
+    ASSERT_EQ(run("#include 'lib/a.jsx'\n", path("main.jsx")), 0) << message();
+    EXPECT_EQ(directive("target"), "a");
+    EXPECT_EQ(directive("script"), "b");
+    const std::string a = path("lib/a.jsx"), b = path("lib/deep/b.jsx"), c = path("lib/c.jsx");
+    EXPECT_EQ(output, "//@include 'lib/a.jsx'\n" + begins(a) + "//@target a\n//@include 'deep/b.jsx'\n" +
+                          begins(b) + "//@script b\n//@include '../c.jsx'\n" + begins(c) + "c();\n" + ends(c) +
+                          ends(b) + ends(a));
+}
+
+TEST_F(PreprocessorTest, EmptyIncludeInsertsNothing) {
+    write("empty.jsx", "");
+    ASSERT_EQ(run("#include empty.jsx\nx;\n", path("main.jsx")), 0) << message();
+    EXPECT_EQ(output, "//@include empty.jsx\nx;\n");
+}
+
+TEST_F(PreprocessorTest, IncludeNamesArePercentDecoded) {
+    write("my lib.jsx", "#target spaced\n");
+    ASSERT_EQ(run("#include my%20lib.jsx\n", path("main.jsx")), 0) << message();
+    EXPECT_EQ(directive("target"), "spaced");
+    EXPECT_NE(output.find(begins(path("my%20lib.jsx"))), std::string::npos);
+}
+
+TEST_F(PreprocessorTest, IncludeLoopsAreStackOverruns) {
+    write("a.jsx", "#include b.jsx\n");
+    write("b.jsx", "#include a.jsx\n");
+    write("self.jsx", "#include self.jsx\n");
+    struct Case {
+        std::string text, fileName, failingFile;
+    } cases[] = {
+        {"#include a.jsx\n", path("main.jsx"), path("b.jsx")},
+        {"#include b.jsx\n", path("a.jsx"), path("b.jsx")},
+        {"#include self.jsx\n", path("self.jsx"), path("self.jsx")},
+        // The same file named through a URI is the same file.
+        {"#include self.jsx\n", "file://" + path("self.jsx"), "file://" + path("self.jsx")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text + " in " + c.fileName);
+        EXPECT_EQ(run(c.text, c.fileName), 27);
+        EXPECT_EQ(output, "");
+        EXPECT_EQ(message(), "Stack overrun");
+        EXPECT_EQ(N(errors().getRecord()->fileName), c.failingFile);
+    }
+}
+
+TEST_F(PreprocessorTest, LoopThroughALinkEnds) {
+    // Every level names the file through one more "sub/", so no path repeats;
+    // the system's limit on links or the nesting limit ends it.
+    ASSERT_EQ(symlink(".", path("sub").c_str()), 0);
+    write("a.jsx", "#include sub/a.jsx\n");
+    const i32 rc = run("#include a.jsx\n", path("main.jsx"));
+    EXPECT_TRUE(rc == 27 || rc == 48) << rc;
+    EXPECT_EQ(output, "");
+}
+
+TEST_F(PreprocessorTest, DeepNestingIsAStackOverrun) {
+    auto chain = [&](int levels) {
+        std::string dir = "chain" + std::to_string(levels);
+        folder(dir);
+        for (int i = 0; i < levels; i++) {
+            write(dir + "/a.jsx", "#include d/a.jsx\n");
+            dir += "/d";
+            folder(dir);
+        }
+        write(dir + "/a.jsx", "#target bottom\n");
+        return "#include chain" + std::to_string(levels) + "/a.jsx\n";
+    };
+    ASSERT_EQ(run(chain(20), path("main.jsx")), 0) << message();
+    EXPECT_EQ(directive("target"), "bottom");
+    EXPECT_EQ(run(chain(150), path("main.jsx")), 27);
+    EXPECT_EQ(output, "");
+}
+
+TEST_F(PreprocessorTest, RunawayIncludeFanOutIsRefused) {
+    // Twenty levels that each include the next twice: a million includes.
+    for (int i = 0; i < 20; i++)
+        write("f" + std::to_string(i) + ".jsx",
+              "#include f" + std::to_string(i + 1) + ".jsx\n#include f" + std::to_string(i + 1) + ".jsx\n");
+    write("f20.jsx", "x;\n");
+    EXPECT_EQ(run("#include f0.jsx\n", path("main.jsx")), 41);
+    EXPECT_EQ(output, "");
+}
+
+TEST_F(PreprocessorTest, MissingIncludeNamesTheDirective) {
+    write("b.jsx", "\n\n  #include 'missing.jsx'\n");
+    EXPECT_EQ(run("x;\n#include b.jsx\n", path("main.jsx")), 48);
+    EXPECT_EQ(output, "");
+    EXPECT_EQ(message(), "File or folder does not exist");
+    const ErrorRecord* record = errors().getRecord();
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(N(record->fileName), path("b.jsx"));
+    EXPECT_EQ(record->line, 2);
+    EXPECT_EQ(record->further, 2);
+    EXPECT_EQ(record->length, 22);
+
+    // Without an error list the number alone comes back.
+    EXPECT_EQ(pre().process(S("#include nowhere.jsx"), String(), result(), nullptr), 48);
+}
+
+TEST_F(PreprocessorTest, UnreadableIncludesReportTheFileError) {
+    folder("dir.jsx");
+    EXPECT_EQ(run("#include dir.jsx\n", path("main.jsx")), 52);
+    // An empty name names no file, not the including folder.
+    EXPECT_EQ(run("#include ''\n", path("main.jsx")), 48);
+}
+
+TEST_F(PreprocessorTest, OverlongIncludeIsRefused) {
+    write("big.jsx", std::string(size_t(Preprocessor::kMaxIncludeLength), 'x'));
+    ASSERT_EQ(run("#include big.jsx\n", path("main.jsx")), 0) << message();
+    write("big.jsx", std::string(size_t(Preprocessor::kMaxIncludeLength) + 1, 'x'));
+    EXPECT_EQ(run("#include big.jsx\n", path("main.jsx")), 41);
+    EXPECT_EQ(output, "");
+}
+
+TEST_F(PreprocessorTest, ByteOrderMarksAreNotText) {
+    write("utf8.jsx", "\xEF\xBB\xBF#target utf8\n");
+    write("utf16.jsx", std::string("\xFF\xFE#\0s\0c\0r\0i\0p\0t\0 \0\xFC\0\r\0\n\0", 24));
+    ASSERT_EQ(run("\xEF\xBB\xBF#include utf8.jsx\n#include utf16.jsx\n", path("main.jsx")), 0) << message();
+    EXPECT_EQ(directive("target"), "utf8");
+    EXPECT_EQ(directive("script"), "\xC3\xBC");
+    EXPECT_NE(output.find(begins(path("utf8.jsx")) + "//@target utf8\n"), std::string::npos);
+    EXPECT_NE(output.find(begins(path("utf16.jsx")) + "//@script \xC3\xBC\n"), std::string::npos);
+}
+
+TEST_F(PreprocessorTest, IncludedLineEndsBecomeLineFeeds) {
+    write("crlf.jsx", "a;\r\nb;\rc;");
+    ASSERT_EQ(run("#include crlf.jsx\n", path("main.jsx")), 0) << message();
+    EXPECT_NE(output.find(begins(path("crlf.jsx")) + "a;\nb;\nc;\n" + ends(path("crlf.jsx"))), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------
+// The include path
+
+TEST_F(PreprocessorTest, SearchOrderIsBesideThenPathFromFolderThenFromCurrentFolder) {
+    folder("f");
+    folder("f/inc");
+    folder("cwd/inc");
+    write("f/inc/lib.jsx", "#target f-inc\n");
+    write("cwd/inc/lib.jsx", "#target cwd-inc\n");
+    pre().setIncludes(S("inc"));
+    const std::string main = path("f/main.jsx");
+
+    ASSERT_EQ(run("#include lib.jsx\n", main), 0) << message();
+    EXPECT_EQ(directive("target"), "f-inc");
+    write("f/lib.jsx", "#target beside\n");
+    ASSERT_EQ(run("#include lib.jsx\n", main), 0) << message();
+    EXPECT_EQ(directive("target"), "beside");
+    remove(path("f/lib.jsx").c_str());
+    remove(path("f/inc/lib.jsx").c_str());
+    ASSERT_EQ(run("#include lib.jsx\n", main), 0) << message();
+    EXPECT_EQ(directive("target"), "cwd-inc");
+    // A script without a file name looks from the current folder only.
+    ASSERT_EQ(run("#include lib.jsx\n", ""), 0) << message();
+    EXPECT_EQ(directive("target"), "cwd-inc");
+}
+
+TEST_F(PreprocessorTest, IncludePathSplitsAtSemicolonsAndColons) {
+    folder("one");
+    folder("two");
+    folder("three drei");
+    write("two/b.jsx", "#target two\n");
+    write("three drei/c.jsx", "#script three\n");
+    pre().setIncludes(S(" " + path("one") + " ;" + path("two") + ":" + root + "/three%20drei;;"));
+    ASSERT_EQ(run("#include b.jsx\n#include c.jsx\n", ""), 0) << message();
+    EXPECT_EQ(directive("target"), "two");
+    EXPECT_EQ(directive("script"), "three");
+}
+
+TEST_F(PreprocessorTest, IncludePathDirectiveLastsOneRun) {
+    folder("extra");
+    write("extra/e.jsx", "#target extra\n");
+    const std::string main = path("main.jsx");
+    ASSERT_EQ(run("#includepath '" + path("extra") + "';\n#include e.jsx\n", main), 0) << message();
+    EXPECT_EQ(directive("target"), "extra");
+    EXPECT_EQ(run("#include e.jsx\n", main), 48);
+}
+
+TEST_F(PreprocessorTest, IncludePathStartsFromTheEnvironment) {
+    folder("gr\xC3\xBC\xC3\x9F");
+    write("gr\xC3\xBC\xC3\x9F/env.jsx", "#target env\n");
+    setenv("JSINCLUDE", path("gr\xC3\xBC\xC3\x9F").c_str(), 1);
+    Preprocessor fromEnvironment;
+    ASSERT_EQ(run(fromEnvironment, "#include env.jsx\n", ""), 0) << message();
+    const String* target = fromEnvironment.getDirective(String("target"));
+    ASSERT_NE(target, nullptr);
+    EXPECT_EQ(N(*target), "env");
+}
+
+TEST_F(PreprocessorTest, AbsoluteAndHomeNames) {
+    write("home/h.jsx", "#script home\n");
+    write("abs.jsx", "#target abs\n");
+    for (const std::string& fileName : {std::string(""), path("main.jsx")}) {
+        SCOPED_TRACE(fileName);
+        ASSERT_EQ(run("#include '" + path("abs.jsx") + "'\n#include ~/h.jsx\n", fileName), 0) << message();
+        EXPECT_EQ(directive("target"), "abs");
+        EXPECT_EQ(directive("script"), "home");
+    }
+    // A script in the home folder includes itself: caught at once.
+    write("home/me.jsx", "x;\n");
+    EXPECT_EQ(run("#include me.jsx\n", path("home/me.jsx")), 27);
+    EXPECT_EQ(N(errors().getRecord()->fileName), path("home/me.jsx"));
+}
+
+TEST_F(PreprocessorTest, ResolverLooksBesideTheFolderFirst) {
+    folder("f");
+    write("f/x.jsx", "");
+    folder("f/sub");
+    FileSpec found;
+    EXPECT_TRUE(Preprocessor::resolveIncludeFile(S(path("f")), S("x.jsx"), String(), found));
+    String native;
+    found.getNativePath(native);
+    EXPECT_EQ(N(native), path("f/x.jsx"));
+    // Beside the file anything that exists counts; along the path only files.
+    EXPECT_TRUE(Preprocessor::resolveIncludeFile(S(path("f")), S("sub"), String(), found));
+    EXPECT_FALSE(Preprocessor::resolveIncludeFile(String(), S("sub"), S(path("f")), found));
+    EXPECT_FALSE(Preprocessor::resolveIncludeFile(S(path("f")), S("/nowhere/x.jsx"), S(path("f")), found));
+    EXPECT_FALSE(Preprocessor::resolveIncludeFile(S(path("f")), String(), S(path("f")), found));
+}
+
+TEST_F(PreprocessorTest, FolderOfAFile) {
+    folder("f");
+    EXPECT_EQ(N(Preprocessor::getFolderOf(S(path("f/a.jsx")))), path("f"));
+    EXPECT_EQ(N(Preprocessor::getFolderOf(S("a.jsx"))), path("cwd"));
+    EXPECT_EQ(N(Preprocessor::getFolderOf(S(path("missing/a.jsx")))), "");
+    EXPECT_EQ(N(Preprocessor::getFolderOf(String())), "");
+}
+
+TEST_F(PreprocessorTest, LinkedIncludeFileIsFoundAlongThePath) {
+    folder("inc");
+    write("real.jsx", "#target linked\n");
+    ASSERT_EQ(symlink(path("real.jsx").c_str(), path("inc/link.jsx").c_str()), 0);
+    pre().setIncludes(S(path("inc")));
+    ASSERT_EQ(run("#include link.jsx\n", ""), 0) << message();
+    EXPECT_EQ(directive("target"), "linked");
+}
+
+}  // namespace
