@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "objects/ConfigurationXml.h"
+#include "objects/PlatformServices.h"
 #include "objects/Specifier.h"
 #include "objects/platform/ShellTool.h"
 
@@ -527,6 +529,97 @@ bool TellwireConnector::registerAppInfo(const TWConnectorAppInfo& given)
     if (list && !list->addIfNew(new TWConnectorAppInfo(record)))
         resetTable();
     return true;
+}
+
+// ---- launching ---------------------------------------------------------------
+
+namespace {
+
+// A developer build announces itself by a link DeveloperApp.lnk beside the
+// installed program; when its target exists, that is started instead. A web
+// address has no folder to look in.
+LoString developerPath(const LoString& path)
+{
+    int slash = lastIndexOf(path, '/');
+    if (slash < 0 || std::strncmp(path.text(), "https://", 8) == 0)
+        return path;
+    LoString shortcut(path.text(), slash + 1);
+    shortcut += "DeveloperApp.lnk";
+    if (!fileExists(shortcut))
+        return path;
+    LoString target = resolveShortcut(shortcut);
+    return fileExists(target) ? target : path;
+}
+
+}  // namespace
+
+bool TellwireConnector::launchApplication(const LoString& specifier, const LoString& arguments, bool show)
+{
+    TWConnectorAppInfo record;
+    {
+        ObjectLock guard(*this);
+        TWConnectorAppInfoList* list = getAppList();
+        int index;
+        if (!list || !list->findCopy(specifier, record, &index))
+            return false;
+    }
+    if (record.path.isEmpty())
+        return false;
+    // No lock is held while the process starts. The connector's name is the
+    // specifier of the endpoint that set the facility up: the sender.
+    u32 pid = 0;
+    bool started = launchProcess(name_, developerPath(record.path), arguments.isEmpty() ? nullptr : &arguments,
+                                 !show, &pid);
+    recordLaunch(specifier, record, pid);
+    return started;
+}
+
+// A failed start records 0 as well. The table is fetched again: it may have
+// been rebuilt while the process started.
+void TellwireConnector::recordLaunch(const LoString& specifier, const TWConnectorAppInfo& found, u32 pid)
+{
+    Specifier parsed(specifier.text(), false);
+    LoString instance;
+    parsed.getInstance(instance);
+    ObjectLock guard(*this);
+    if (setProcessId(specifier, pid) || instance.isEmpty())
+        return;
+    TWConnectorAppInfoList* list = getAppList();
+    TWConnectorAppInfo* record = new TWConnectorAppInfo(found);
+    if (!list || !record) {
+        delete record;
+        return;
+    }
+    record->specifier = parsed;
+    record->processId = pid;
+    list->addIfNew(record);
+}
+
+void TellwireConnector::bringToFront(const char* specifier)
+{
+    ObjectLock guard(*this);
+    if (!getAppList())
+        return;
+    Specifier normal(specifier, true);
+    TWConnectorAppInfo record;
+    if (lookup(normal, record))
+        bringWindowToFront(record.windowClassName);
+}
+
+void TellwireConnector::writeConfigurationXml(LoString& out, const LoString& what)
+{
+    out.assign("");
+    if (what.isEmpty())
+        return;
+    ObjectLock guard(*this);
+    if (what.compare("groups") == 0) {
+        if (LoVector<LoString>* groups = getGroupEntries())
+            out = configurationXmlForGroups(*this, *groups);
+        return;
+    }
+    TWConnectorAppInfo record;
+    if (lookup(what, record))
+        out = configurationXmlForRecord(*this, record);
 }
 
 // ---- resolution within suites ----------------------------------------------------

@@ -100,11 +100,19 @@ public:
 
     // Builds the table when needed; true when it exists.
     virtual bool isTableAvailable();
+    // Starts the application's program with arguments (none when empty), in
+    // the program's folder, and records the new process id; a developer
+    // shortcut DeveloperApp.lnk beside the program takes its place. An
+    // instance specifier gets a record of its own. False when the
+    // application is unknown, has no path, or did not start.
+    virtual bool launchApplication(const LoString& specifier, const LoString& arguments, bool show);
     virtual int getApplicationCount();
     // Index 0xFFFFFFFF gives the connector's name; one past the table empty.
     virtual void getApplicationSpecifier(LoString& out, u32 index);
     virtual void getDisplayName(LoString& out, const LoString& name, const LoString& version,
                                 const LoString& locale);
+    // Raises the application's main window; there are no windows here.
+    virtual void bringToFront(const char* specifier);
     // The specifier's engine part plays no part.
     virtual void getApplicationPath(LoString& out, const LoString& specifier);
     virtual bool supportsTVTK(const LoString& specifier);
@@ -134,6 +142,9 @@ public:
     // Fills a fresh, empty list and group vector; false means no table.
     virtual bool fillTable(TWConnectorAppInfoList& list, LoVector<LoString>& groups) = 0;
     virtual bool hasAppInfo(const TWConnectorAppInfo& record);
+    // The configuration XML of one application, or of the group entries
+    // when what is "groups"; empty when there is nothing to write.
+    virtual void writeConfigurationXml(LoString& out, const LoString& what);
 
     // Adds a record taken from elsewhere; a shell tool gets its wrapper
     // script first. False when the record is incomplete, already present
@@ -154,6 +165,7 @@ private:
     void buildTable();
     void deleteGroups();
     bool lookup(const LoString& specifier, TWConnectorAppInfo& out);
+    void recordLaunch(const LoString& specifier, const TWConnectorAppInfo& found, u32 pid);
 
     LoVector<LoString>* groups_;
     TWConnectorAppInfoList* apps_;

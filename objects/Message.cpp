@@ -12,6 +12,7 @@
 
 #include "objects/Connector.h"
 #include "objects/PlatformServices.h"
+#include "objects/TellwireContext.h"
 
 namespace LxObjects {
 
@@ -523,9 +524,8 @@ bool notifySenderOfTimeout(const Message& message, const char* reason, const LoS
     string_view version = view(message.version);
     if (version.empty() || version == "1.0") {
         reply->type = message.type;
-        u32 serial = 0;
-        if (h && h->nextSerialNumber && h->nextSerialNumber(serial))
-            reply->serialNumber = serial;
+        if (TellwireContext* context = getCurrentContext())
+            reply->serialNumber = context->nextSerialNumber();
     } else {
         reply->serialNumber = message.serialNumber;
         reply->type.assign(reason);

@@ -101,12 +101,10 @@ void writeMessageDiagnostics(LoString& out, const LoString& prefix, const Tellwi
 // The current time in seconds since 1970.
 i64 now();
 
-// What messages and queues need of the facility's context and main endpoint,
-// which are built on top of them. The context installs its hooks; a null
-// table or null members mean that there is no context.
+// What messages and queues need of the main endpoint, which is built on top
+// of them. The endpoint installs its hooks; a null table or null members
+// mean that there is no main endpoint.
 struct MessageHooks {
-    // A fresh serial number from the current context.
-    bool (*nextSerialNumber)(u32& serial);
     // Sends through the current context's main endpoint without launching.
     bool (*sendThroughMainEndpoint)(Tellwire::Message& message);
     // Whether the main endpoint has a handler named kind for every message,

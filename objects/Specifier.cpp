@@ -6,8 +6,10 @@
 #include <locale.h>
 
 #include "objects/Connector.h"
+#include "objects/InterAppStream.h"
+#include "objects/Message.h"
 #include "objects/PlatformServices.h"
-#include "objects/platform/Mailbox.h"
+#include "objects/TellwireContext.h"
 
 namespace LxObjects {
 
@@ -120,31 +122,66 @@ bool equal(const LoString& a, const LoString& b)
     return a.length() == b.length() && a.compare(b.text()) == 0;
 }
 
-// ---- the facility's hooks ------------------------------------------------
+// ---- the context and the transport --------------------------------------
 
-void noContext(LoString& out)
+// The current context's own specifier; empty without a context.
+LoString contextSpecifier()
 {
-    out.assign("");
+    LoString out;
+    if (TellwireContext* context = getCurrentContext())
+        context->getContextSpecifier(out);
+    return out;
 }
 
-bool noSender(LoString&, u32&)
+// Sender and serial number of a probe from the current context; false while
+// the set-up that makes it runs, or without one.
+bool probeSender(LoString& sender, u32& serial)
 {
-    return false;
-}
-
-// Without the transport the probe is the holder test alone: a message to a
-// held mailbox reaches its holder.
-bool holderProbe(const LoString&, const LoString& target, const LoString&, u32)
-{
-    if (target.isEmpty())
+    if (isSetupRunning())
         return false;
-    LoString user = getUserId();
-    return Platform::Mailbox::isHeld({user.text(), size_t(user.length())},
-                                     {target.text(), size_t(target.length())});
+    TellwireContext* context = getCurrentContext();
+    if (!context)
+        return false;
+    context->getContextSpecifier(sender);
+    serial = context->nextSerialNumber();
+    return true;
 }
 
-const FacilityHooks kDefaultHooks = {noContext, noSender, holderProbe};
-FacilityHooks hooks = kDefaultHooks;
+LoString probeAddress(const LoString& sender, const LoString& kind, bool randomInstance)
+{
+    LoString address(sender);
+    if (randomInstance) {
+        address += '_';
+        address += u32(std::rand());
+    }
+    address += '#';
+    address += kind;
+    return address;
+}
+
+// A free sender address, so that nothing answers into a mailbox somebody
+// else reads: sender#kind, else up to ten sender_<random>#kind.
+LoString freeProbeAddress(BaseInterAppStream& stream, const LoString& sender, const LoString& kind)
+{
+    LoString address = probeAddress(sender, kind, false);
+    for (int i = 0; i < 10 && !stream.isNameFree(address); ++i)
+        address = probeAddress(sender, kind, true);
+    return address;
+}
+
+bool sendProbe(const LoString& sender, const LoString& target, const LoString& kind, u32 serial)
+{
+    InterAppStream* stream = getPingStream();
+    if (!stream || stream->isNameFree(target))
+        return false;
+    Tellwire::Message probe;
+    probe.target = target;
+    probe.type = kind;
+    probe.serialNumber = serial;
+    probe.sender = freeProbeAddress(*stream, sender, kind);
+    LoString text;
+    return stream->isOpen() && serializeMessageWithDigest(probe, text) && stream->send(target, text);
+}
 
 // ---- the installed list ----------------------------------------------------
 
@@ -186,8 +223,7 @@ bool resolveInOwnSuite(Specifier* specifier, const Pieces& wanted)
 {
     if (resolvingGroups)
         return false;
-    LoString own;
-    hooks.contextSpecifier(own);
+    LoString own = contextSpecifier();
     TellwireConnector* connector = getGlobalConnector();
     if (own.isEmpty() || !connector)
         return false;
@@ -551,7 +587,7 @@ bool isTargetRunning(const Specifier& specifier)
         return false;
     LoString own;
     u32 serial = 0;
-    if (!hooks.probeSender(own, serial)) {
+    if (!probeSender(own, serial)) {
         own.assign("Unknown");
         own += nowMilliseconds();
         serial = 0;
@@ -575,20 +611,7 @@ bool sendToTarget(const LoString& sender, const LoString& target, const LoString
 {
     if (equal(sender, target))
         return true;
-    return hooks.sendProbe(sender, target, kind, serial);
-}
-
-void setFacilityHooks(const FacilityHooks* table)
-{
-    hooks = kDefaultHooks;
-    if (!table)
-        return;
-    if (table->contextSpecifier)
-        hooks.contextSpecifier = table->contextSpecifier;
-    if (table->probeSender)
-        hooks.probeSender = table->probeSender;
-    if (table->sendProbe)
-        hooks.sendProbe = table->sendProbe;
+    return sendProbe(sender, target, kind, serial);
 }
 
 }  // namespace LxObjects

@@ -62,8 +62,9 @@ void normalizeSpecifier(Tellwire::Specifier* specifier, bool useConnector);
 // launched process that is still alive, or the holder of its mailbox.
 bool isTargetRunning(const Tellwire::Specifier& specifier);
 
-// One probe message of the kind ("ping", "Tavrel") from sender to target;
-// true when it reached a holder of the target's mailbox.
+// One probe message of the kind ("ping", "Tavrel") from sender to target
+// through the ping mailbox; true when it reached a holder of the target's
+// mailbox (or sender is target).
 bool sendToTarget(const LoString& sender, const LoString& target, const LoString& kind, u32 serial);
 
 // The C library's atof read in the "C" numeric locale, whatever locale the
@@ -73,19 +74,4 @@ double readNumber(const LoString& text);
 // The user's locale as specifiers write it ("en_us" when the system has none).
 LoString getUserLocale();
 
-// What this layer needs of the facility's context and transport, which are
-// built on top of it. The facility installs its hooks; a null table or null
-// members keep the defaults: no context, and a probe that answers whether
-// somebody holds the target's mailbox, without writing a message.
-struct FacilityHooks {
-    // The current context's own specifier; empty without a context.
-    void (*contextSpecifier)(LoString& out);
-    // Sender and serial number of a probe, from the current context; false
-    // while a set-up runs or without a context.
-    bool (*probeSender)(LoString& sender, u32& serial);
-    // The probe behind its first step (sender equal to target): the shared
-    // stream, the holder test, the message and its sending.
-    bool (*sendProbe)(const LoString& sender, const LoString& target, const LoString& kind, u32 serial);
-};
-void setFacilityHooks(const FacilityHooks* hooks);
 }  // namespace LxObjects

@@ -1,7 +1,7 @@
 // Helpers of the message and queue tests: reading texts from buffers of
 // their exact size (so that a read past the end shows under the address
-// sanitizer), a stand-in for the context's hooks that records what would be
-// sent and forwarded, a connector with one record for the own application,
+// sanitizer), a context with a stand-in for the main endpoint's hooks that
+// records what would be sent and forwarded, a connector with one record for the own application,
 // and a fixture with its own per-user folders and digest key.
 #pragma once
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@
 #include "objects/Connector.h"
 #include "objects/Message.h"
 #include "objects/MessageQueue.h"
+#include "objects/TellwireContext.h"
 
 namespace MessageTestSupport {
 
@@ -47,18 +48,14 @@ inline long long writtenTimestamp(const std::string& text)
     return std::stoll(text.substr(at + 12));
 }
 
-// Stands in for the context: records the replies sent through the main
-// endpoint and the reports handed to forwarding handlers.
+// A current context, and a stand-in for the main endpoint that records the
+// replies sent through it and the reports handed to forwarding handlers.
 class RecordingHooks {
 public:
     explicit RecordingHooks(bool withContext = true, bool withForwarder = true)
         : withForwarder_(withForwarder)
     {
         current() = this;
-        table_.nextSerialNumber = [](LxObjects::u32& serial) {
-            serial = current()->nextSerial++;
-            return true;
-        };
         table_.sendThroughMainEndpoint = [](Message& m) {
             current()->sent.emplace_back(new Message(m));
             if (current()->loopback) {
@@ -72,14 +69,20 @@ public:
             return current()->withForwarder_ && std::string(kind) == "FWDMESSAGES";
         };
         table_.forward = [](const char*, Message& m) { current()->forwarded.emplace_back(new Message(m)); };
-        if (withContext)
+        if (withContext) {
             LxObjects::setMessageHooks(&table_);
+            LxObjects::setCurrentContext(new LxObjects::TellwireContext(LxObjects::Tellwire::Specifier()));
+        }
     }
     ~RecordingHooks()
     {
+        LxObjects::setCurrentContext(nullptr);
         LxObjects::setMessageHooks(nullptr);
         current() = nullptr;
     }
+
+    // The number the context hands out next, used up.
+    LxObjects::u32 drawSerial() { return LxObjects::getCurrentContext()->nextSerialNumber(); }
 
     // The words of the forwarding-log entries, in order.
     std::vector<std::string> forwardedWords() const
@@ -94,7 +97,6 @@ public:
         return words;
     }
 
-    LxObjects::u32 nextSerial = 1000;
     bool sendResult = true;
     // A queue that also receives every reply sent, as a local endpoint's would.
     LxObjects::TellwireData::MessageQueue* loopback = nullptr;

@@ -5,6 +5,7 @@
 #include "objects/Connector.h"
 #include "objects/Specifier.h"
 #include "objects/tests/TestConnector.h"
+#include "objects/tests/TestContext.h"
 
 using LxObjects::LoString;
 using Specifier = LxObjects::Tellwire::Specifier;
@@ -193,21 +194,10 @@ TEST_F(Suites, ResolveWithHint)
 
 // ---- normalisation within the own application's suite ---------------------
 
-const char* ownSpecifier = "";
-
-void contextSpecifier(LoString& out)
-{
-    out.assign(ownSpecifier);
-}
-
 class OwnSuite : public Suites {
 protected:
-    void useContext(const char* own)
-    {
-        ownSpecifier = own;
-        LxObjects::FacilityHooks table = {contextSpecifier, nullptr, nullptr};
-        LxObjects::setFacilityHooks(&table);
-    }
+    // The own application is the current context's main endpoint.
+    void useContext(const char* own) { TestContexts::useContext(own); }
 
     std::string normalizedNoGroups(const char* text)
     {

@@ -9,7 +9,10 @@
 #include <unistd.h>
 #include <vector>
 
+#include "objects/InterAppStream.h"
+#include "objects/tests/TellwirePeer.h"
 #include "objects/tests/TestConnector.h"
+#include "objects/tests/TestContext.h"
 
 using LxObjects::LoString;
 using Specifier = LxObjects::Tellwire::Specifier;
@@ -305,35 +308,8 @@ TEST_F(Normalization, IsInstalled)
 
 // ---- the running test -----------------------------------------------------------
 
-struct Probe {
-    std::string sender, target, kind;
-    LxObjects::u32 serial;
-};
-std::vector<Probe> probes;
-bool probeAnswer = false;
-
-bool recordProbe(const LoString& sender, const LoString& target, const LoString& kind, LxObjects::u32 serial)
-{
-    probes.push_back({str(sender), str(target), str(kind), serial});
-    return probeAnswer;
-}
-
-bool ownContext(LoString& sender, LxObjects::u32& serial)
-{
-    sender.assign("me-1.0");
-    serial = 41;
-    return true;
-}
-
 class RunningTest : public Normalization {
 protected:
-    void SetUp() override
-    {
-        Normalization::SetUp();
-        probes.clear();
-        probeAnswer = false;
-    }
-
     bool running(const char* text) { return LxObjects::isTargetRunning(Specifier(text, false)); }
 };
 
@@ -362,42 +338,57 @@ TEST_F(RunningTest, LaunchedProcessThatLives)
     EXPECT_FALSE(running("app-9.0-en_us#main"));
 }
 
-TEST_F(RunningTest, ProbesInOrder)
+// The probes are messages a holder receives: a "ping" to the thread
+// mailbox, else a "Tavrel" to the target itself.
+TEST_F(RunningTest, ProbesReachTheHolder)
 {
-    LxObjects::FacilityHooks table = {nullptr, nullptr, recordProbe};
-    LxObjects::setFacilityHooks(&table);
-    EXPECT_FALSE(running("app-10.5-en_us"));
-    ASSERT_EQ(probes.size(), 2u);
-    EXPECT_EQ(probes[0].target, "app-10.5-en_us#thread");
-    EXPECT_EQ(probes[0].kind, "ping");
-    EXPECT_EQ(probes[1].target, "app-10.5-en_us");
-    EXPECT_EQ(probes[1].kind, "Tavrel");
-    // Without a context the sender is "Unknown" and the time in milliseconds.
-    EXPECT_EQ(probes[0].sender.rfind("Unknown", 0), 0u);
-    EXPECT_GT(probes[0].sender.size(), 15u);
-    EXPECT_EQ(probes[0].serial, 0u);
-
-    probes.clear();
-    EXPECT_FALSE(running("app-10.5-en_us#main"));
-    ASSERT_EQ(probes.size(), 1u);
-    EXPECT_EQ(probes[0].kind, "Tavrel");
-
-    probes.clear();
-    probeAnswer = true;
+    TestPeers::TellwirePeer peer;
+    ASSERT_TRUE(peer.ready());
+    ASSERT_EQ(peer.command({"hold", "app-10.5-en_us"}), "ok");
     EXPECT_TRUE(running("app-10.5-en_us"));
-    EXPECT_EQ(probes.size(), 1u);
+    TestPeers::Report probe = peer.next("app-10.5-en_us");
+    ASSERT_EQ(probe.messages.size(), 1u);
+    EXPECT_EQ(probe.messages[0]["type"], "Tavrel");
+    EXPECT_EQ(probe.messages[0]["target"], "app-10.5-en_us");
+    // Without a context the sender is "Unknown" and the time in milliseconds.
+    std::string sender = probe.messages[0]["sender"];
+    EXPECT_EQ(sender.rfind("Unknown", 0), 0u) << sender;
+    EXPECT_EQ(sender.substr(sender.size() - 7), "#Tavrel");
+    EXPECT_GT(sender.size(), 22u);
+    EXPECT_EQ(probe.messages[0]["serial"], "0");
+    EXPECT_EQ(probe.messages[0]["digest"], "");
+
+    ASSERT_EQ(peer.command({"hold", "app-10.5-en_us#thread"}), "ok");
+    EXPECT_TRUE(running("app-10.5-en_us"));
+    probe = peer.next("app-10.5-en_us#thread");
+    ASSERT_EQ(probe.messages.size(), 1u);
+    EXPECT_EQ(probe.messages[0]["type"], "ping");
+    EXPECT_EQ(probe.messages[0]["h.ECHO_REQUEST"], "");  // a probe asks nothing
+    EXPECT_FALSE(peer.next("app-10.5-en_us", 200).got) << "the thread mailbox answered first";
+
+    // An engine is asked directly.
+    EXPECT_FALSE(running("app-10.5-en_us#main"));
+    EXPECT_FALSE(peer.next("app-10.5-en_us#thread", 200).got);
 }
 
 TEST_F(RunningTest, OwnSpecifierFromTheContext)
 {
-    LxObjects::FacilityHooks table = {nullptr, ownContext, recordProbe};
-    LxObjects::setFacilityHooks(&table);
+    LxObjects::TellwireContext* context = TestContexts::useContext("me-1.0");
+    LxObjects::openPingStream(LoString("me-1.0"));
+    TestPeers::TellwirePeer peer;
+    ASSERT_TRUE(peer.ready());
+    ASSERT_EQ(peer.command({"hold", "ed-5.0#thread"}), "ok");
+
     EXPECT_TRUE(running("me-1.0"));
-    EXPECT_TRUE(probes.empty());
-    EXPECT_FALSE(running("ed-5.0"));
-    ASSERT_FALSE(probes.empty());
-    EXPECT_EQ(probes[0].sender, "me-1.0");
-    EXPECT_EQ(probes[0].serial, 41u);
+    EXPECT_TRUE(running("ed-5.0"));
+    LxObjects::u32 after = context->nextSerialNumber();
+    TestPeers::Report probe = peer.next("ed-5.0#thread");
+    ASSERT_EQ(probe.messages.size(), 1u);
+    EXPECT_EQ(probe.messages[0]["serial"], std::to_string(after - 1));
+    // me-1.0#ping is this process's ping mailbox: the probe takes another name.
+    std::string sender = probe.messages[0]["sender"];
+    EXPECT_EQ(sender.rfind("me-1.0_", 0), 0u) << sender;
+    EXPECT_EQ(sender.substr(sender.size() - 5), "#ping");
     EXPECT_TRUE(LxObjects::sendToTarget("x", "x", "ping", 0));
 }
 

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "objects/Connector.h"
+#include "objects/InterAppStream.h"
 #include "objects/Specifier.h"
+#include "objects/TellwireContext.h"
 #include "objects/platform/Mailbox.h"
 #include "objects/tests/TestFolders.h"
 
@@ -105,7 +107,9 @@ protected:
 
     void TearDown() override
     {
-        LxObjects::setFacilityHooks(nullptr);
+        LxObjects::setCurrentContext(nullptr);
+        LxObjects::setContextHooks(nullptr);
+        LxObjects::closePingStream();
         LxObjects::destroyGlobalConnector();
         LxObjects::setConnectorFactory(nullptr);
         held.clear();
