@@ -26,29 +26,69 @@ bool isLowSurrogate(u32 u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
 u32 joinSurrogates(u32 high, u32 low) { return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00); }
 
-// Length of the UTF-8 sequence a lead byte announces; 0 when the byte cannot
-// lead (a continuation byte, 0xFE, 0xFF).
-u32 utf8SequenceLength(u8 b) {
-    if (b < 0x80) return 1;
-    if (b < 0xC0) return 0;
-    if (b < 0xE0) return 2;
-    if (b < 0xF0) return 3;
-    if (b < 0xF8) return 4;
-    if (b < 0xFC) return 5;
-    if (b < 0xFE) return 6;
+// The code point at units[i] of n: the unit itself, or a surrogate pair
+// joined (step 2). A low surrogate first, or a high one not followed by a
+// low one, gives 37; a high one that ends the input gives 38.
+i32 readCodePoint(const unit* units, u32 i, u32 n, u32& cp, u32& step) {
+    cp = units[i];
+    step = 1;
+    if (isLowSurrogate(cp))
+        return kConversionError;
+    if (!isHighSurrogate(cp))
+        return 0;
+    if (i + 1 >= n)
+        return kPartialCharacter;
+    if (!isLowSurrogate(units[i + 1]))
+        return kConversionError;
+    cp = joinSurrogates(cp, units[i + 1]);
+    step = 2;
     return 0;
 }
 
-// Indexed by sequence length: the payload bits of the lead byte and the
-// smallest value that needs that many bytes (anything less is overlong).
-constexpr u8 kLeadMask[7] = {0, 0x7F, 0x1F, 0x0F, 0x07, 0x03, 0x01};
+// The smallest value that needs a sequence of each length (anything less is
+// overlong).
 constexpr u32 kMinValue[7] = {0, 0, 0x80, 0x800, 0x10000, 0x200000, 0x200000};
 
 u32 utf8Length(u32 cp) { return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4; }
 
+// Writes the UTF-8 form of a code point up to U+10FFFF; answers its length.
+u32 writeUtf8(u32 cp, u8* p) {
+    const u32 len = utf8Length(cp);
+    switch (len) {
+        case 1: p[0] = u8(cp); break;
+        case 2:
+            p[0] = u8(0xC0 | (cp >> 6));
+            p[1] = u8(0x80 | (cp & 0x3F));
+            break;
+        case 3:
+            p[0] = u8(0xE0 | (cp >> 12));
+            p[1] = u8(0x80 | ((cp >> 6) & 0x3F));
+            p[2] = u8(0x80 | (cp & 0x3F));
+            break;
+        default:
+            p[0] = u8(0xF0 | (cp >> 18));
+            p[1] = u8(0x80 | ((cp >> 12) & 0x3F));
+            p[2] = u8(0x80 | ((cp >> 6) & 0x3F));
+            p[3] = u8(0x80 | (cp & 0x3F));
+            break;
+    }
+    return len;
+}
+
 // A count that may outgrow the out slot.
 u32 countOrNone(u64 n) { return n < kEncoderNoCount ? u32(n) : kEncoderNoCount; }
 u32 countOf(i32 n) { return n > 0 ? u32(n) : 0; }
+
+// Counts of the fixed-width classes: `size` bytes for each unit.
+i32 countUnits(i32 byteCount, u32 size, u32& unitCount) {
+    unitCount = countOf(byteCount) / size;
+    return 0;
+}
+
+i32 countBytes(i32 unitCount, u32 size, u32& byteCount) {
+    byteCount = countOrNone(u64(countOf(unitCount)) * size);
+    return 0;
+}
 
 // ---------------------------------------------------------------------------
 // One byte, one unit: the loops every one-byte class shares. `map` converts
@@ -148,6 +188,48 @@ void writeOrdered(u8* p, u32 size, bool little, u32 value) {
         p[little ? k : size - 1 - k] = u8(value >> (8 * k));
 }
 
+// One unit from each `size` bytes; UCS-4 keeps the low 16 bits of a code
+// point only. A lone byte at the end, or no room, gives 38.
+i32 decodeFixed(const char* bytes, u32& byteCount, unit* out, u32& unitCount, u32 size, bool little) {
+    const u8* in = reinterpret_cast<const u8*>(bytes);
+    const u32 inLength = byteCount, room = unitCount;
+    u32 i = 0, o = 0;
+    while (inLength - i >= size && o < room) {
+        out[o++] = unit(readOrdered(in + i, size, little));
+        i += size;
+    }
+    byteCount = i;
+    unitCount = o;
+    return i < inLength ? kPartialCharacter : 0;
+}
+
+// The loop of the classes that write whole code points: `put` writes one
+// into the room left and answers the bytes it took, 0 when it does not fit;
+// `noRoom` is the status that then ends the conversion.
+template <class Put>
+i32 encodeCodePoints(const unit* units, u32& unitCount, char* out, u32& byteCount, i32 noRoom, Put put) {
+    u8* p = reinterpret_cast<u8*>(out);
+    const u32 inLength = unitCount, room = byteCount;
+    u32 i = 0, o = 0;
+    i32 status = 0;
+    while (i < inLength) {
+        u32 cp = 0, step = 1;
+        status = readCodePoint(units, i, inLength, cp, step);
+        if (status != 0)
+            break;
+        const u32 size = put(cp, p + o, room - o);
+        if (size == 0) {
+            status = noRoom;
+            break;
+        }
+        o += size;
+        i += step;
+    }
+    unitCount = i;
+    byteCount = o;
+    return status;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -178,13 +260,11 @@ void AsciiEncoder::getNames(String& out) const {
 }
 
 i32 AsciiEncoder::getCharCount(const char*, i32 byteCount, u32& unitCount) const {
-    unitCount = countOf(byteCount);
-    return 0;
+    return countUnits(byteCount, 1, unitCount);
 }
 
 i32 AsciiEncoder::getByteCount(const unit*, i32 unitCount, u32& byteCount) const {
-    byteCount = countOf(unitCount);
-    return 0;
+    return countBytes(unitCount, 1, byteCount);
 }
 
 i32 AsciiEncoder::decode(const char* bytes, u32& byteCount, unit* out, u32& unitCount) const {
@@ -207,13 +287,11 @@ i32 AsciiEncoder::encode(const unit* units, u32& unitCount, char* out, u32& byte
 void BinaryEncoder::getNames(String& out) const { out = "BINARY"; }
 
 i32 BinaryEncoder::getCharCount(const char*, i32 byteCount, u32& unitCount) const {
-    unitCount = countOf(byteCount);
-    return 0;
+    return countUnits(byteCount, 1, unitCount);
 }
 
 i32 BinaryEncoder::getByteCount(const unit*, i32 unitCount, u32& byteCount) const {
-    byteCount = countOf(unitCount);
-    return 0;
+    return countBytes(unitCount, 1, byteCount);
 }
 
 i32 BinaryEncoder::decode(const char* bytes, u32& byteCount, unit* out, u32& unitCount) const {
@@ -240,13 +318,11 @@ void ISO88591Encoder::getNames(String& out) const {
 }
 
 i32 CP1252Encoder::getCharCount(const char*, i32 byteCount, u32& unitCount) const {
-    unitCount = countOf(byteCount);
-    return 0;
+    return countUnits(byteCount, 1, unitCount);
 }
 
 i32 CP1252Encoder::getByteCount(const unit*, i32 unitCount, u32& byteCount) const {
-    byteCount = countOf(unitCount);
-    return 0;
+    return countBytes(unitCount, 1, byteCount);
 }
 
 i32 CP1252Encoder::decode(const char* bytes, u32& byteCount, unit* out, u32& unitCount) const {
@@ -279,13 +355,11 @@ i32 CP1252Encoder::encode(const unit* units, u32& unitCount, char* out, u32& byt
 void MacRomanEncoder::getNames(String& out) const { out = "MACINTOSH,MAC-ROMAN"; }
 
 i32 MacRomanEncoder::getCharCount(const char*, i32 byteCount, u32& unitCount) const {
-    unitCount = countOf(byteCount);
-    return 0;
+    return countUnits(byteCount, 1, unitCount);
 }
 
 i32 MacRomanEncoder::getByteCount(const unit*, i32 unitCount, u32& byteCount) const {
-    byteCount = countOf(unitCount);
-    return 0;
+    return countBytes(unitCount, 1, byteCount);
 }
 
 i32 MacRomanEncoder::decode(const char* bytes, u32& byteCount, unit* out, u32& unitCount) const {
@@ -324,26 +398,15 @@ void UCS2leEncoder::getNames(String& out) const {
 }
 
 i32 UCS2Encoder::getCharCount(const char*, i32 byteCount, u32& unitCount) const {
-    unitCount = countOf(byteCount) / 2;
-    return 0;
+    return countUnits(byteCount, 2, unitCount);
 }
 
 i32 UCS2Encoder::getByteCount(const unit*, i32 unitCount, u32& byteCount) const {
-    byteCount = countOrNone(u64(countOf(unitCount)) * 2);
-    return 0;
+    return countBytes(unitCount, 2, byteCount);
 }
 
 i32 UCS2Encoder::decode(const char* bytes, u32& byteCount, unit* out, u32& unitCount) const {
-    const u8* in = reinterpret_cast<const u8*>(bytes);
-    const u32 inLength = byteCount, room = unitCount;
-    u32 i = 0, o = 0;
-    while (inLength - i >= 2 && o < room) {
-        out[o++] = unit(readOrdered(in + i, 2, flag != 0));
-        i += 2;
-    }
-    byteCount = i;
-    unitCount = o;
-    return i < inLength ? kPartialCharacter : 0;  // a lone byte, or no room
+    return decodeFixed(bytes, byteCount, out, unitCount, 2, flag != 0);
 }
 
 i32 UCS2Encoder::encode(const unit* units, u32& unitCount, char* out, u32& byteCount) const {
@@ -373,67 +436,54 @@ void UCS4leEncoder::getNames(String& out) const {
 }
 
 i32 UCS4Encoder::getCharCount(const char*, i32 byteCount, u32& unitCount) const {
-    unitCount = countOf(byteCount) / 4;
-    return 0;
+    return countUnits(byteCount, 4, unitCount);
 }
 
 // An upper bound: a surrogate pair takes four bytes, not eight.
 i32 UCS4Encoder::getByteCount(const unit*, i32 unitCount, u32& byteCount) const {
-    byteCount = countOrNone(u64(countOf(unitCount)) * 4);
-    return 0;
+    return countBytes(unitCount, 4, byteCount);
 }
 
 i32 UCS4Encoder::decode(const char* bytes, u32& byteCount, unit* out, u32& unitCount) const {
-    const u8* in = reinterpret_cast<const u8*>(bytes);
-    const u32 inLength = byteCount, room = unitCount;
-    u32 i = 0, o = 0;
-    while (inLength - i >= 4 && o < room) {
-        out[o++] = unit(readOrdered(in + i, 4, flag != 0));  // the low 16 bits only
-        i += 4;
-    }
-    byteCount = i;
-    unitCount = o;
-    return i < inLength ? kPartialCharacter : 0;
+    return decodeFixed(bytes, byteCount, out, unitCount, 4, flag != 0);
 }
 
 i32 UCS4Encoder::encode(const unit* units, u32& unitCount, char* out, u32& byteCount) const {
-    u8* p = reinterpret_cast<u8*>(out);
-    const u32 inLength = unitCount, room = byteCount;
-    u32 i = 0, o = 0;
-    i32 status = 0;
-    while (i < inLength) {
-        u32 cp = units[i], step = 1;
-        if (isLowSurrogate(cp)) {
-            status = kConversionError;
-            break;
-        }
-        if (isHighSurrogate(cp)) {
-            if (i + 1 >= inLength) {
-                status = kPartialCharacter;
-                break;
-            }
-            if (!isLowSurrogate(units[i + 1])) {
-                status = kConversionError;
-                break;
-            }
-            cp = joinSurrogates(cp, units[i + 1]);
-            step = 2;
-        }
-        if (room - o < 4) {
-            status = kPartialCharacter;
-            break;
-        }
-        writeOrdered(p + o, 4, flag != 0, cp);
-        o += 4;
-        i += step;
-    }
-    unitCount = i;
-    byteCount = o;
-    return status;
+    const bool little = flag != 0;
+    return encodeCodePoints(units, unitCount, out, byteCount, kPartialCharacter,
+                            [little](u32 cp, u8* p, u32 room) -> u32 {
+                                if (room < 4)
+                                    return 0;
+                                writeOrdered(p, 4, little, cp);
+                                return 4;
+                            });
 }
 
 // ---------------------------------------------------------------------------
 // UTF-8
+
+u32 utf8LeadLength(u8 lead) {
+    if (lead < 0x80) return 1;
+    if (lead < 0xC0) return 0;
+    if (lead < 0xE0) return 2;
+    if (lead < 0xF0) return 3;
+    if (lead < 0xF8) return 4;
+    if (lead < 0xFC) return 5;
+    if (lead < 0xFE) return 6;
+    return 0;
+}
+
+bool readUtf8(const u8* p, u32 length, u32& value) {
+    // The payload bits of the lead byte, by sequence length.
+    static constexpr u8 kLeadMask[7] = {0, 0x7F, 0x1F, 0x0F, 0x07, 0x03, 0x01};
+    value = p[0] & kLeadMask[length];
+    bool continues = true;
+    for (u32 k = 1; k < length; ++k) {
+        continues &= (p[k] & 0xC0) == 0x80;
+        value = (value << 6) | (p[k] & 0x3F);
+    }
+    return continues;
+}
 
 void UTF8Encoder::getNames(String& out) const {
     out = "UTF-8,UTF8,UNICODE-1-1-UTF-8,UNICODE-2-0-UTF-8,UNICODE-2-0-UTF-8";
@@ -444,7 +494,7 @@ i32 UTF8Encoder::getCharCount(const char* bytes, i32 byteCount, u32& unitCount) 
     u32 count = 0;
     i32 status = 0;
     for (i32 i = 0; i < byteCount;) {
-        u32 len = utf8SequenceLength(u8(bytes[i]));
+        u32 len = utf8LeadLength(u8(bytes[i]));
         if (len == 0 || len > 4) {
             status = kConversionError;
             break;
@@ -487,7 +537,7 @@ i32 UTF8Encoder::decode(const char* bytes, u32& byteCount, unit* out, u32& unitC
     u32 i = 0, o = 0;
     i32 status = 0;
     while (i < inLength && o < room) {
-        u32 len = utf8SequenceLength(in[i]);
+        u32 len = utf8LeadLength(in[i]);
         if (len == 0) {
             status = kConversionError;
             break;
@@ -496,14 +546,8 @@ i32 UTF8Encoder::decode(const char* bytes, u32& byteCount, unit* out, u32& unitC
             status = kPartialCharacter;
             break;
         }
-        u32 value = in[i] & kLeadMask[len];
-        bool bad = false;
-        for (u32 k = 1; k < len; ++k) {
-            u8 c = in[i + k];
-            bad |= (c & 0xC0) != 0x80;
-            value = (value << 6) | (c & 0x3F);
-        }
-        if (bad || value < kMinValue[len] || value > 0x10FFFF) {
+        u32 value = 0;
+        if (!readUtf8(in + i, len, value) || value < kMinValue[len] || value > 0x10FFFF) {
             out[o++] = 0xFFFD;
             i += len;
             status = kConversionError;
@@ -527,55 +571,11 @@ i32 UTF8Encoder::decode(const char* bytes, u32& byteCount, unit* out, u32& unitC
     return status;
 }
 
+// No room stops the conversion where it is, which is not an error here.
 i32 UTF8Encoder::encode(const unit* units, u32& unitCount, char* out, u32& byteCount) const {
-    const u32 inLength = unitCount, room = byteCount;
-    u32 i = 0, o = 0;
-    i32 status = 0;
-    while (i < inLength) {
-        u32 cp = units[i], step = 1;
-        if (isLowSurrogate(cp)) {
-            status = kConversionError;
-            break;
-        }
-        if (isHighSurrogate(cp)) {
-            if (i + 1 >= inLength) {
-                status = kPartialCharacter;
-                break;
-            }
-            if (!isLowSurrogate(units[i + 1])) {
-                status = kConversionError;
-                break;
-            }
-            cp = joinSurrogates(cp, units[i + 1]);
-            step = 2;
-        }
-        u32 len = utf8Length(cp);
-        if (room - o < len) break;  // no room: stop where we are, not an error
-        u8* p = reinterpret_cast<u8*>(out + o);
-        switch (len) {
-            case 1: p[0] = u8(cp); break;
-            case 2:
-                p[0] = u8(0xC0 | (cp >> 6));
-                p[1] = u8(0x80 | (cp & 0x3F));
-                break;
-            case 3:
-                p[0] = u8(0xE0 | (cp >> 12));
-                p[1] = u8(0x80 | ((cp >> 6) & 0x3F));
-                p[2] = u8(0x80 | (cp & 0x3F));
-                break;
-            default:
-                p[0] = u8(0xF0 | (cp >> 18));
-                p[1] = u8(0x80 | ((cp >> 12) & 0x3F));
-                p[2] = u8(0x80 | ((cp >> 6) & 0x3F));
-                p[3] = u8(0x80 | (cp & 0x3F));
-                break;
-        }
-        o += len;
-        i += step;
-    }
-    unitCount = i;
-    byteCount = o;
-    return status;
+    return encodeCodePoints(units, unitCount, out, byteCount, 0, [](u32 cp, u8* p, u32 room) -> u32 {
+        return room < utf8Length(cp) ? 0 : writeUtf8(cp, p);
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -1033,9 +1033,10 @@ Encoder* asciiEncoder() { return registry ? registry->ascii : nullptr; }
 Encoder* binaryEncoder() { return registry ? registry->binary : nullptr; }
 
 Encoder* utf8Encoder() {
-    if (registry)
+    if (registry && registry->utf8)
         return registry->utf8;
-    static UTF8Encoder early;   // for URI and system text before start and after end
+    // For URI and system text before the registry has its own, and after it ends.
+    static UTF8Encoder early;
     return &early;
 }
 

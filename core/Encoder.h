@@ -139,6 +139,18 @@ public:
     i32 encode(const unit* units, u32& unitCount, char* out, u32& byteCount) const override;
 };
 
+// UTF-8 sequences one at a time: the UTF-8 encoder reads with these, and so
+// do the places that look at UTF-8 bytes themselves (the encoding check of
+// files, system text).
+
+// The length a lead byte announces, up to 6 as early UTF-8 allowed; 0 for a
+// byte that cannot lead (a continuation byte, 0xFE, 0xFF).
+u32 utf8LeadLength(u8 lead);
+// The value of the sequence of `length` (1 to 6) bytes at p; false when a
+// byte after the lead is no continuation byte. Overlong forms and values
+// past U+10FFFF are the caller's to judge.
+bool readUtf8(const u8* p, u32 length, u32& value);
+
 // What a code-page encoder hands to the system's converter.
 class EncoderData : public Root {
 public:
@@ -196,8 +208,8 @@ void registerEncoder(Encoder* encoder);
 Encoder* findEncoder(const String& name);
 Encoder* findEncoder(const char* name);
 
-// The distinguished encoders; null (UTF-8: a built-in one) while there is no
-// registry.
+// The distinguished encoders; null while there is no registry. UTF-8 is never
+// null: a built-in one stands in until the registry has its own.
 Encoder* asciiEncoder();
 Encoder* binaryEncoder();
 Encoder* utf8Encoder();

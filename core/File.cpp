@@ -43,33 +43,22 @@ String canonicalName(const Encoder* e) {
 
 unit lowerAscii(unit c) { return c >= 'A' && c <= 'Z' ? unit(c + 32) : c; }
 
-// The length a UTF-8 lead byte announces; 0 for a byte that cannot lead.
-u32 leadLength(u8 b) {
-    if (b < 0x80) return 1;
-    if (b < 0xC0) return 0;
-    if (b < 0xE0) return 2;
-    if (b < 0xF0) return 3;
-    if (b < 0xF8) return 4;
-    if (b < 0xFC) return 5;
-    if (b < 0xFE) return 6;
-    return 0;
-}
-
 // Whether the bytes read from the start of a file look like UTF-8: every
-// sequence well formed and at least one longer than a byte. A sequence cut
-// off by the end of what was read is not judged, unless the file itself
-// ends there: a file cut inside a character is not well formed.
+// sequence well formed and at least one longer than a byte. Only the form
+// counts here, not the value a sequence holds. A sequence cut off by the end
+// of what was read is not judged, unless the file itself ends there: a file
+// cut inside a character is not well formed.
 bool looksLikeUTF8(const u8* bytes, size_t n, bool wholeFile) {
     bool multiByte = false;
     for (size_t i = 0; i < n;) {
-        const u32 length = leadLength(bytes[i]);
+        const u32 length = utf8LeadLength(bytes[i]);
         if (length == 0)
             return false;
         if (length > n - i)
             return !wholeFile && multiByte;
-        for (u32 k = 1; k < length; ++k)
-            if ((bytes[i + k] & 0xC0) != 0x80)
-                return false;
+        u32 value = 0;
+        if (!readUtf8(bytes + i, length, value))
+            return false;
         multiByte |= length > 1;
         i += length;
     }

@@ -85,6 +85,8 @@ namespace {
 
 SimpleArray::Value toValue(const void* p) { return reinterpret_cast<SimpleArray::Value>(p); }
 
+i32 intBucket(i64 key, i32 buckets) { return i32(u32(key & 0x7FFFFFFF) % u32(buckets)); }
+
 }  // namespace
 
 IntHashTable::IntHashTable(const IntHashTable& other) { putAll(other); }
@@ -103,13 +105,9 @@ IntHashTable& IntHashTable::operator=(const IntHashTable& other) {
 
 IntHashTable::~IntHashTable() { clear(); }
 
-IntHashTable::Entry* IntHashTable::head(i32 b) const {
-    return reinterpret_cast<Entry*>(buckets.get(b));
-}
+IntHashTable::Entry* IntHashTable::head(i32 b) const { return chainHead<Entry>(buckets, b); }
 
-i32 IntHashTable::bucketOf(i64 key) const {
-    return i32(u32(key & 0x7FFFFFFF) % u32(buckets.getCount()));
-}
+i32 IntHashTable::bucketOf(i64 key) const { return intBucket(key, buckets.getCount()); }
 
 IntHashTable::Entry* IntHashTable::find(i64 key) const {
     if (buckets.getCount() == 0)
@@ -127,16 +125,8 @@ void IntHashTable::putAll(const IntHashTable& other) {
 }
 
 void IntHashTable::clear() {
-    for (i32 b = 0; b < buckets.getCount(); b++) {
-        for (Entry* e = head(b); e;) {
-            Entry* next = e->next;
-            delete e;
-            e = next;
-        }
-    }
-    buckets.setCount(0);
+    freeChains<Entry>(buckets, walks);
     count = 0;
-    abandonWalks(walks);
 }
 
 void IntHashTable::put(i64 key, void* value) {
@@ -166,15 +156,7 @@ void* IntHashTable::get(i64 key) const {
 }
 
 void IntHashTable::unlink(Entry* e) {
-    i32 b = bucketOf(e->key);
-    Entry* prev = nullptr;
-    for (Entry* at = head(b); at && at != e; at = at->next)
-        prev = at;
-    if (prev)
-        prev->next = e->next;
-    else
-        buckets.set(b, toValue(e->next));
-    stepOverRemoved(walks, e, e->next);
+    unchain(buckets, bucketOf(e->key), e, walks);
     delete e;
     count--;
 }
@@ -259,19 +241,8 @@ void IntHashTable::getValues(SimpleArray& out) const {
 void IntHashTable::rehash(i32 n) {
     if (walks)
         return;
-    i32 size = std::clamp(n, 1, kMaxHashBuckets);
-    SimpleArray fresh;
-    fresh.setCount(size);       // the only step that may fail
-    for (i32 b = 0; b < buckets.getCount(); b++) {
-        for (Entry* e = head(b); e;) {
-            Entry* next = e->next;
-            i32 to = i32(u32(e->key & 0x7FFFFFFF) % u32(size));
-            e->next = reinterpret_cast<Entry*>(fresh.get(to));
-            fresh.set(to, toValue(e));
-            e = next;
-        }
-    }
-    buckets = fresh;
+    const i32 size = std::clamp(n, 1, kMaxHashBuckets);
+    rechain<Entry>(buckets, size, [](const Entry* e, i32 total) { return intBucket(e->key, total); });
 }
 
 bool deleteArrayValue(i64, void** value, void*) {

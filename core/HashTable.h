@@ -31,6 +31,59 @@ void stepOverRemoved(HashWalk* walks, const void* entry, void* successor);
 // A cleared table: every walk stops at the end of its bucket.
 void abandonWalks(HashWalk* walks);
 
+// Chains both tables keep alike: bucket heads are entry pointers in a
+// SimpleArray, and each entry links the next by `next`.
+template <class Entry>
+Entry* chainHead(const SimpleArray& buckets, i32 b) {
+    return reinterpret_cast<Entry*>(buckets.get(b));
+}
+
+// Takes e out of the chain of bucket b, for the caller to free; every walk
+// steps over it.
+template <class Entry>
+void unchain(SimpleArray& buckets, i32 b, Entry* e, HashWalk* walks) {
+    Entry* prev = nullptr;
+    for (Entry* at = chainHead<Entry>(buckets, b); at && at != e; at = at->next)
+        prev = at;
+    if (prev)
+        prev->next = e->next;
+    else
+        buckets.set(b, reinterpret_cast<SimpleArray::Value>(e->next));
+    stepOverRemoved(walks, e, e->next);
+}
+
+// Frees every entry and releases the buckets; every walk stops.
+template <class Entry>
+void freeChains(SimpleArray& buckets, HashWalk* walks) {
+    for (i32 b = 0; b < buckets.getCount(); b++) {
+        for (Entry* e = chainHead<Entry>(buckets, b); e;) {
+            Entry* next = e->next;
+            delete e;
+            e = next;
+        }
+    }
+    buckets.setCount(0);
+    abandonWalks(walks);
+}
+
+// Moves every entry into `size` new buckets, `bucketOf(entry, size)` giving
+// its place. Throws std::bad_alloc with the buckets unchanged.
+template <class Entry, class BucketOf>
+void rechain(SimpleArray& buckets, i32 size, BucketOf bucketOf) {
+    SimpleArray fresh;
+    fresh.setCount(size);       // the only step that may fail
+    for (i32 b = 0; b < buckets.getCount(); b++) {
+        for (Entry* e = chainHead<Entry>(buckets, b); e;) {
+            Entry* next = e->next;
+            const i32 to = bucketOf(e, size);
+            e->next = chainHead<Entry>(fresh, to);
+            fresh.set(to, reinterpret_cast<SimpleArray::Value>(e));
+            e = next;
+        }
+    }
+    buckets = fresh;
+}
+
 // Bucket counts stop at 2^30, so doubling never overflows.
 constexpr i32 kMaxHashBuckets = 1 << 30;
 // Twice the buckets when the load is above 50 %, else the buckets given.
@@ -97,16 +150,8 @@ public:
     ~THashTable() { clear(); }
 
     void clear() {
-        for (i32 b = 0; b < buckets.getCount(); b++) {
-            for (Entry* e = head(b); e;) {
-                Entry* next = e->next;
-                delete e;
-                e = next;
-            }
-        }
-        buckets.setCount(0);
+        freeChains<Entry>(buckets, walks);
         count = 0;
-        abandonWalks(walks);
     }
 
     // Insert or replace; an existing entry found case-blind takes the key's
@@ -203,19 +248,9 @@ public:
     void rehash(u32 n) {
         if (walks)
             return;
-        i32 size = i32(std::clamp<u32>(n, 1, kMaxHashBuckets));
-        SimpleArray fresh;
-        fresh.setCount(size);       // the only step that may fail
-        for (i32 b = 0; b < buckets.getCount(); b++) {
-            for (Entry* e = head(b); e;) {
-                Entry* next = e->next;
-                i32 to = i32(e->hash % u32(size));
-                e->next = reinterpret_cast<Entry*>(fresh.get(to));
-                fresh.set(to, toValue(e));
-                e = next;
-            }
-        }
-        buckets = fresh;
+        const i32 size = i32(std::clamp<u32>(n, 1, kMaxHashBuckets));
+        rechain<Entry>(buckets, size,
+                       [](const Entry* e, i32 total) { return i32(e->hash % u32(total)); });
     }
 
 private:
@@ -242,7 +277,7 @@ private:
     };
 
     static SimpleArray::Value toValue(Entry* e) { return reinterpret_cast<SimpleArray::Value>(e); }
-    Entry* head(i32 b) const { return reinterpret_cast<Entry*>(buckets.get(b)); }
+    Entry* head(i32 b) const { return chainHead<Entry>(buckets, b); }
     i32 bucketOf(u32 h) const { return i32(h % u32(buckets.getCount())); }
 
     void putAll(const THashTable& other) {
@@ -259,15 +294,7 @@ private:
     }
 
     void unlink(Entry* e) {
-        i32 b = bucketOf(e->hash);
-        Entry* prev = nullptr;
-        for (Entry* at = head(b); at && at != e; at = at->next)
-            prev = at;
-        if (prev)
-            prev->next = e->next;
-        else
-            buckets.set(b, toValue(e->next));
-        stepOverRemoved(walks, e, e->next);
+        unchain(buckets, bucketOf(e->hash), e, walks);
         delete e;
         count--;
     }

@@ -142,6 +142,17 @@ void storeRest(String* rest, const unit* p, const unit* end) {
     if (rest) *rest = String(p, i32(end - p));
 }
 
+// Steps over a leading sign. A sign with nothing but white space or the end
+// after it reads as no number: false, with the rest stored.
+bool readSign(const unit*& p, const unit* end, bool& negative, String* rest) {
+    negative = false;
+    if (*p != '+' && *p != '-') return true;
+    negative = *p++ == '-';
+    if (p != end && !isWhiteSpaceChar(*p)) return true;
+    storeRest(rest, p, end);
+    return false;
+}
+
 // The sign goes on at the end; NaN stays the plain NaN.
 f64 applySign(f64 value, bool negative) {
     if (std::isnan(value)) return kNaN;
@@ -330,13 +341,7 @@ f64 parseNumber(const String& text, u32 flags, String* rest) {
         return 0;
     }
     bool negative = false;
-    if (*p == '+' || *p == '-') {
-        negative = *p++ == '-';
-        if (p == end || isWhiteSpaceChar(*p)) {
-            storeRest(rest, p, end);
-            return kNaN;
-        }
-    }
+    if (!readSign(p, end, negative, rest)) return kNaN;
     f64 value;
     if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
         u32 radix = 16;
@@ -365,13 +370,7 @@ f64 parseInteger(const String& text, u32 radix, u32 flags, String* rest) {
         return kNaN;
     }
     bool negative = false;
-    if (*p == '+' || *p == '-') {
-        negative = *p++ == '-';
-        if (p == end || isWhiteSpaceChar(*p)) {
-            storeRest(rest, p, end);
-            return kNaN;
-        }
-    }
+    if (!readSign(p, end, negative, rest)) return kNaN;
     f64 value;
     p = parseDigits(p, &value, &radix, flags);
     if (!trailingAllowed(p, end, flags)) value = kNaN;

@@ -462,6 +462,21 @@ constexpr i32 kCrLf = 1, kCr = 2, kLf = 3;
 // The platform's own style: the system reads and writes files with CR LF.
 constexpr i32 kPlatformLineFeed = kCrLf;
 
+// ---------------------------------------------------------------------------
+// Case
+
+// Maps every unit; the buffer is made private only when one changes.
+bool mapUnits(String& s, unit (*map)(unit)) {
+    const i32 n = s.length();
+    for (i32 i = 0; i < n; ++i) {
+        if (map(s.chars()[i]) == s.chars()[i]) continue;
+        unit* p = s.getBuffer();
+        for (; i < n; ++i) p[i] = map(p[i]);
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 // ===========================================================================
@@ -766,27 +781,9 @@ i32 String::convertLineFeeds(i32 mode) {
 
 i32 getPlatformLineFeed() { return kPlatformLineFeed; }
 
-bool String::toLower() {
-    const i32 n = length();
-    for (i32 i = 0; i < n; ++i) {
-        if (toLowerChar(chars()[i]) == chars()[i]) continue;
-        unit* p = getBuffer();
-        for (; i < n; ++i) p[i] = toLowerChar(p[i]);
-        return true;
-    }
-    return false;
-}
+bool String::toLower() { return mapUnits(*this, toLowerChar); }
 
-bool String::toUpper() {
-    const i32 n = length();
-    for (i32 i = 0; i < n; ++i) {
-        if (toUpperChar(chars()[i]) == chars()[i]) continue;
-        unit* p = getBuffer();
-        for (; i < n; ++i) p[i] = toUpperChar(p[i]);
-        return true;
-    }
-    return false;
-}
+bool String::toUpper() { return mapUnits(*this, toUpperChar); }
 
 u32 String::decode(const char* bytes, i32 length, Encoder* encoder) {
     if (bytes && length < 0) {

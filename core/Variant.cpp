@@ -47,6 +47,19 @@ u16 numberFlagsOf(f64 value) {
     return f;
 }
 
+// The number an integer conversion starts from, and its flags: a number's
+// own, kept current, or those of what any other value converts to.
+f64 numberAndFlags(const Variant& v, u16& f) {
+    if (v.getType() == Variant::kNumber) {
+        v.updateNumberFlags();
+        f = v.getFlags();
+        return v.toNumber();
+    }
+    const f64 value = v.toNumber();
+    f = numberFlagsOf(value);
+    return value;
+}
+
 // Plain digits, no printf: the text of most numbers a script makes.
 void writeInt32(String& out, i32 value) {
     unit digits[12];
@@ -391,16 +404,8 @@ bool Variant::toBoolean() const {
 }
 
 i32 Variant::toInt(i32 min, i32 max) const {
-    f64 value;
-    u16 f;
-    if (type == kNumber) {
-        updateNumberFlags();
-        value = payload.number;
-        f = flags;
-    } else {
-        value = toNumber();
-        f = numberFlagsOf(value);
-    }
+    u16 f = 0;
+    const f64 value = numberAndFlags(*this, f);
     i32 result;
     if (f & kNaN)
         result = 0;
@@ -416,16 +421,8 @@ i32 Variant::toInt(i32 min, i32 max) const {
 }
 
 i32 Variant::toInt() const {
-    f64 value;
-    u16 f;
-    if (type == kNumber) {
-        updateNumberFlags();
-        value = payload.number;
-        f = flags;
-    } else {
-        value = toNumber();
-        f = numberFlagsOf(value);
-    }
+    u16 f = 0;
+    const f64 value = numberAndFlags(*this, f);
     if (f & (kNaN | kInfinity | kNegativeInfinity)) return 0;
     if ((f & kUInt32) || !(f & kInt32)) return wrapInt32(value);
     return i32(value);

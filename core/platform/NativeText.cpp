@@ -10,24 +10,12 @@ namespace LxCore {
 
 namespace {
 
-// The registry's UTF-8 encoder; our own one while there is none, so that the
-// layer works at every stage of start-up.
-const Encoder& utf8() {
-    if (const Encoder* e = utf8Encoder())
-        return *e;
-    static const UTF8Encoder fallback;
-    return fallback;
-}
-
 // Bytes a well-formed sequence starting with b takes; 0 when b cannot start
-// one (a continuation byte, or a lead of a value past U+10FFFF).
+// one (a continuation byte, or a lead of five or six bytes, whose values all
+// lie past U+10FFFF).
 u32 leadLength(u8 b) {
-    if (b < 0x80) return 1;
-    if (b < 0xC0) return 0;
-    if (b < 0xE0) return 2;
-    if (b < 0xF0) return 3;
-    if (b < 0xF8) return 4;
-    return 0;
+    const u32 n = utf8LeadLength(b);
+    return n <= 4 ? n : 0;
 }
 
 }  // namespace
@@ -41,7 +29,7 @@ bool toNative(const String& text, std::string& out) {
             return false;
     if (n == 0)
         return true;
-    const Encoder& e = utf8();
+    const Encoder& e = *utf8Encoder();  // never null, at any stage of start-up
     u32 count = 0;
     if (e.getByteCount(units, i32(n), count) != 0 || count == kEncoderNoCount)
         return false;
@@ -61,7 +49,7 @@ String fromNative(const char* bytes, size_t length) {
         return text;
     if (length > size_t(String::kMaxLength))
         throw std::bad_alloc();
-    const Encoder& e = utf8();
+    const Encoder& e = *utf8Encoder();
     text.setLength(i32(length));
     unit* out = text.getBuffer();
     u32 in = u32(length), room = u32(length);
