@@ -13,6 +13,7 @@
 #include "core/ThreadData.h"
 #include "core/Variant.h"
 #include "core/tests/TestAllocator.h"
+#include "core/tests/TestSupport.h"
 
 namespace LxCore {
 

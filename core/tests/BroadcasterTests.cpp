@@ -12,7 +12,7 @@
 #include "core/Heap.h"
 #include "core/String.h"
 #include "core/Variant.h"
-#include "core/tests/TestAllocator.h"
+#include "core/tests/TestSupport.h"
 
 namespace LxCore {
 namespace {

@@ -9,7 +9,7 @@
 #include "core/Clock.h"
 #include "core/InitTerm.h"
 #include "core/ThreadData.h"
-#include "core/tests/TestAllocator.h"
+#include "core/tests/TestSupport.h"
 
 namespace LxCore {
 namespace {
@@ -104,20 +104,10 @@ TEST(Clock, HiresTimerMeasuresFromInitThenBetweenCalls) {
 class ClockZoneTest : public ::testing::Test {
 protected:
     CoreStarted core;
-    std::string saved;
-    bool hadZone = false;
+    SavedEnvironment zone{"TZ"};
 
-    void SetUp() override {
-        if (const char* tz = std::getenv("TZ")) {
-            saved = tz;
-            hadZone = true;
-        }
-    }
     void TearDown() override {
-        if (hadZone)
-            setenv("TZ", saved.c_str(), 1);
-        else
-            unsetenv("TZ");
+        zone.restore();
         initClock(true);
     }
     void useZone(const char* zone) {

@@ -6,6 +6,7 @@
 #include "core/InitTerm.h"
 #include "core/String.h"
 #include "core/platform/CodePages.h"
+#include "core/tests/TestSupport.h"
 
 using namespace LxCore;
 
@@ -13,8 +14,7 @@ namespace {
 
 class EncoderRegistryTest : public ::testing::Test {
 protected:
-    void SetUp() override { InitTerm::init(); }
-    void TearDown() override { InitTerm::exit(); }
+    CoreStarted core;
 };
 
 std::string names(const Encoder* e) {

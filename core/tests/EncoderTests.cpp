@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "core/Encoder.h"
-#include "core/InitTerm.h"
 #include "core/String.h"
+#include "core/tests/TestSupport.h"
 
 using namespace LxCore;
 
@@ -15,8 +15,7 @@ namespace {
 
 class EncoderTest : public ::testing::Test {
 protected:
-    void SetUp() override { InitTerm::init(); }
-    void TearDown() override { InitTerm::exit(); }
+    CoreStarted core;
 };
 
 struct Decoded {

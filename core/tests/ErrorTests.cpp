@@ -11,6 +11,7 @@
 #include "core/String.h"
 #include "core/Variant.h"
 #include "core/tests/TestAllocator.h"
+#include "core/tests/TestSupport.h"
 
 namespace LxCore {
 namespace {

@@ -235,7 +235,7 @@ TEST_F(FileSpecTest, RelativePathsBetweenTwoSpecs) {
 // What is on disk
 
 TEST_F(FileSpecTest, AttributesTellWhatIsThere) {
-    writeBytes(work + "/f", "x");
+    writeFile(work + "/f", "x");
     mkdir((work + "/d").c_str(), 0700);
     u32 created = 0, modified = 0;
     EXPECT_EQ(FileSpec(S("f"), true).getAttributes(&created, &modified), 4);
@@ -246,7 +246,7 @@ TEST_F(FileSpecTest, AttributesTellWhatIsThere) {
 }
 
 TEST_F(FileSpecTest, LinksResolveToTheirFinalTarget) {
-    writeBytes(work + "/target", "x");
+    writeFile(work + "/target", "x");
     ASSERT_EQ(symlink("target", (work + "/one").c_str()), 0);
     ASSERT_EQ(symlink((work + "/one").c_str(), (work + "/two").c_str()), 0);
     ASSERT_EQ(symlink("loop-b", (work + "/loop-a").c_str()), 0);
@@ -269,15 +269,13 @@ TEST_F(FileSpecTest, LinksResolveToTheirFinalTarget) {
 }
 
 TEST_F(FileSpecTest, SpecialFoldersAndTheModulePath) {
-    const char* saved = std::getenv("TMPDIR");
-    const std::optional<std::string> tmpdir = saved ? std::optional<std::string>(saved) : std::nullopt;
-    setenv("TMPDIR", root.c_str(), 1);
     FileSpec folder;
-    const i32 status = FileSpec::getSpecialFolder(5, folder);
-    if (tmpdir)
-        setenv("TMPDIR", tmpdir->c_str(), 1);
-    else
-        unsetenv("TMPDIR");
+    i32 status;
+    {
+        SavedEnvironment tmpdir{"TMPDIR"};
+        setenv("TMPDIR", root.c_str(), 1);
+        status = FileSpec::getSpecialFolder(5, folder);
+    }
     EXPECT_EQ(status, 0);
     EXPECT_EQ(nativePath(folder), root);
     EXPECT_EQ(FileSpec::getSpecialFolder(4, folder), -36);

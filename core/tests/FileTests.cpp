@@ -20,7 +20,7 @@ class FileTest : public FileFolderTest {
 protected:
     // A file in the work folder holding the bytes, opened with the mode.
     File* openWith(const std::string& name, const std::string& bytes, const char* mode = "r") {
-        writeBytes(work + "/" + name, bytes);
+        writeFile(work + "/" + name, bytes);
         File* file = new File(FileSpec(S(name), true));
         EXPECT_EQ(file->open(String(mode)), 0) << name;
         files.emplace_back(file);
@@ -67,7 +67,7 @@ std::string canonical(Encoder* e) {
 // Opening
 
 TEST_F(FileTest, OpenModesGoByTheirFirstLetterInEitherCase) {
-    writeBytes(work + "/f", "hello");
+    writeFile(work + "/f", "hello");
     File& file = fileAt("f");
     EXPECT_EQ(file.open(String("x")), 20);
     EXPECT_FALSE(file.isOpen());
@@ -75,7 +75,7 @@ TEST_F(FileTest, OpenModesGoByTheirFirstLetterInEitherCase) {
     EXPECT_TRUE(file.isOpen());
     String text;
     EXPECT_EQ(file.read(-1, text), 0);
-    EXPECT_EQ(U(text), u"hello");
+    EXPECT_EQ(str(text), u"hello");
     EXPECT_EQ(file.open(String("")), 0);  // reopens
     EXPECT_EQ(file.close(), 0);
     EXPECT_EQ(file.close(), 0);
@@ -88,9 +88,9 @@ TEST_F(FileTest, OpenModesGoByTheirFirstLetterInEitherCase) {
 }
 
 TEST_F(FileTest, WriteEditAndAppendTreatTheContentAsTheirNamesSay) {
-    writeBytes(work + "/w", "old content");
-    writeBytes(work + "/e", "0123456789");
-    writeBytes(work + "/a", "start");
+    writeFile(work + "/w", "old content");
+    writeFile(work + "/e", "0123456789");
+    writeFile(work + "/a", "start");
     File& w = fileAt("w");
     ASSERT_EQ(w.open(String("w")), 0);
     EXPECT_EQ(w.write(S("new"), false), 0);
@@ -102,9 +102,9 @@ TEST_F(FileTest, WriteEditAndAppendTreatTheContentAsTheirNamesSay) {
     EXPECT_EQ(a.write(S("+end"), false), 0);
     for (File* f : {&w, &e, &a})
         EXPECT_EQ(f->close(), 0);
-    EXPECT_EQ(readBytes(work + "/w"), "new");
-    EXPECT_EQ(readBytes(work + "/e"), "ab23456789");
-    EXPECT_EQ(readBytes(work + "/a"), "start+end");
+    EXPECT_EQ(readFile(work + "/w"), "new");
+    EXPECT_EQ(readFile(work + "/e"), "ab23456789");
+    EXPECT_EQ(readFile(work + "/a"), "start+end");
 }
 
 TEST_F(FileTest, ATypeOrCreatorCodeOnANewFileStillOpensIt) {
@@ -112,7 +112,7 @@ TEST_F(FileTest, ATypeOrCreatorCodeOnANewFileStillOpensIt) {
     ASSERT_EQ(file.open(String("w"), 0x54455854, 0x74747874), 0);
     EXPECT_EQ(file.write(S("x"), false), 0);
     EXPECT_EQ(file.close(), 0);
-    EXPECT_EQ(readBytes(work + "/typed"), "x");
+    EXPECT_EQ(readFile(work + "/typed"), "x");
 }
 
 TEST_F(FileTest, RelativeSpecsOpenInTheCoreFolder) {
@@ -135,13 +135,13 @@ TEST_F(FileTest, ABrokenLinkReportsOnReadingAndMeasuring) {
 }
 
 TEST_F(FileTest, ALinkIsFollowedToItsTarget) {
-    writeBytes(work + "/target", "through the link");
+    writeFile(work + "/target", "through the link");
     ASSERT_EQ(symlink("target", (work + "/link").c_str()), 0);
     File& file = fileAt("link");
     ASSERT_EQ(file.open(String("r")), 0);
     String text;
     EXPECT_EQ(file.read(-1, text), 0);
-    EXPECT_EQ(U(text), u"through the link");
+    EXPECT_EQ(str(text), u"through the link");
 }
 
 TEST_F(FileTest, WithoutAnOpenStreamEveryTransferSays50) {
@@ -185,7 +185,7 @@ TEST_F(FileTest, MarksAndZeroPatternsNameTheEncoding) {
         EXPECT_EQ(N(file->getEncoding()), c.name) << c.name;
         String text;
         EXPECT_EQ(file->read(-1, text), 0) << c.name;
-        EXPECT_EQ(U(text), c.text) << c.name;
+        EXPECT_EQ(str(text), c.text) << c.name;
     }
 }
 
@@ -214,14 +214,14 @@ TEST_F(FileTest, TheUTF8CheckJudgesWhateverWasRead) {
 }
 
 TEST_F(FileTest, AnEncodingSetBeforeOpeningWins) {
-    writeBytes(work + "/f", "caf\xC3\xA9");
+    writeFile(work + "/f", "caf\xC3\xA9");
     File& file = fileAt("f");
     file.setEncoding(S("iso-8859-1"));
     ASSERT_EQ(file.open(String("r")), 0);
     EXPECT_EQ(N(file.getEncoding()), "iso-8859-1");
     String text;
     EXPECT_EQ(file.read(-1, text), 0);
-    EXPECT_EQ(U(text), u"caf\u00C3\u00A9");
+    EXPECT_EQ(str(text), u"caf\u00C3\u00A9");
 
     file.setEncoding(S("no-such-encoding"));
     EXPECT_EQ(N(file.getEncoding()), canonical(currentEncoder()));
@@ -248,11 +248,11 @@ TEST_F(FileTest, CountedReadsFoldLineBreaksInVariableWidthText) {
     ASSERT_EQ(N(file->getEncoding()), "UTF-8");
     String text;
     EXPECT_EQ(file->read(4, text), 0);
-    EXPECT_EQ(U(text), u"\u00E9x\ny");
+    EXPECT_EQ(str(text), u"\u00E9x\ny");
     EXPECT_EQ(file->read(3, text), 0);
-    EXPECT_EQ(U(text), u"\nz\n");
+    EXPECT_EQ(str(text), u"\nz\n");
     EXPECT_EQ(file->read(5, text), 0);
-    EXPECT_EQ(U(text), u"!");
+    EXPECT_EQ(str(text), u"!");
     EXPECT_EQ(file->read(1, text), 51);
     EXPECT_TRUE(text.isEmpty());
     EXPECT_EQ(file->read(0, text), 0);  // nothing asked, nothing past the end
@@ -264,18 +264,18 @@ TEST_F(FileTest, FourByteCharactersAreNeverCutInHalf) {
     ASSERT_EQ(N(file->getEncoding()), "UTF-8");
     String text;
     EXPECT_EQ(file->read(1, text), 0);
-    EXPECT_EQ(U(text), u"\U0001F600");
+    EXPECT_EQ(str(text), u"\U0001F600");
     EXPECT_EQ(file->readln(text), 0);
-    EXPECT_EQ(U(text), u"\U0001F600");
+    EXPECT_EQ(str(text), u"\U0001F600");
     EXPECT_EQ(file->read(2, text), 0);
-    EXPECT_EQ(U(text), u"\U0001F600x");
+    EXPECT_EQ(str(text), u"\U0001F600x");
     EXPECT_EQ(file->readln(text), 0);  // the CR pushes the next character back
     EXPECT_TRUE(text.isEmpty());
     EXPECT_FALSE(file->eof());
     EXPECT_EQ(file->readln(text), 0);
-    EXPECT_EQ(U(text), u"\U0001F600");
+    EXPECT_EQ(str(text), u"\U0001F600");
     EXPECT_EQ(file->readln(text), 0);
-    EXPECT_EQ(U(text), u"\U0001F600");
+    EXPECT_EQ(str(text), u"\U0001F600");
     EXPECT_TRUE(file->eof());
     EXPECT_EQ(file->readln(text), 51);
 }
@@ -284,10 +284,10 @@ TEST_F(FileTest, ACharacterHeldBackIsNotTheEnd) {
     File* file = openWith("held", "a\rb");
     String text;
     EXPECT_EQ(file->readln(text), 0);
-    EXPECT_EQ(U(text), u"a");
+    EXPECT_EQ(str(text), u"a");
     EXPECT_FALSE(file->eof());  // 'b' was read ahead
     EXPECT_EQ(file->read(-1, text), 0);
-    EXPECT_EQ(U(text), u"b");
+    EXPECT_EQ(str(text), u"b");
     EXPECT_TRUE(file->eof());
 }
 
@@ -303,45 +303,45 @@ TEST_F(FileTest, FixedWidthReadsCountInSixtyFourBitsAndStopAtTheEnd) {
     ASSERT_EQ(N(wide->getEncoding()), "UCS-2LE");
     String text;
     EXPECT_EQ(wide->read(2, text), 0);
-    EXPECT_EQ(U(text), u"AB");
+    EXPECT_EQ(str(text), u"AB");
     EXPECT_EQ(wide->read(0x7FFFFFFE, text), 0);  // 2 x that overflows 32 bits
-    EXPECT_EQ(U(text), u"C");
+    EXPECT_EQ(str(text), u"C");
     EXPECT_EQ(wide->read(1, text), 51);
 
     File* wider = openWith("ucs4", std::string("\0\0\xFE\xFF\0\0\0A\0\0\0B", 12));
     EXPECT_EQ(wider->read(0x7FFFFFFE, text), 0);
-    EXPECT_EQ(U(text), u"AB");
+    EXPECT_EQ(str(text), u"AB");
 
     File* plain = openWith("plain", "no breaks\r\nfolded");
     EXPECT_EQ(plain->read(0x40000000, text), 0);
-    EXPECT_EQ(U(text), u"no breaks\r\nfolded");
+    EXPECT_EQ(str(text), u"no breaks\r\nfolded");
 }
 
 TEST_F(FileTest, ReadingTheRestFoldsBreaksUnlessBinary) {
     File* file = openWith("rest", "a\r\nb\rc");
     String text;
     EXPECT_EQ(file->read(-1, text), 0);
-    EXPECT_EQ(U(text), u"a\nb\nc");
+    EXPECT_EQ(str(text), u"a\nb\nc");
     EXPECT_EQ(file->read(0x7FFFFFFF, text), 0);  // nothing left is no error
     EXPECT_TRUE(text.isEmpty());
 
     File* binary = openWith("binary", "a\r\n\xFF");
     binary->setEncoding(S("BINARY"));
     EXPECT_EQ(binary->read(-1, text), 0);
-    EXPECT_EQ(U(text), u"a\r\n\u00FF");
+    EXPECT_EQ(str(text), u"a\r\n\u00FF");
 
     File* cut = openWith("cut", "\xC3\xA9\xE6\x97");
     cut->setEncoding(S("UTF-8"));
     EXPECT_EQ(cut->read(-1, text), 38);
-    EXPECT_EQ(U(text), u"\u00E9");
+    EXPECT_EQ(str(text), u"\u00E9");
 }
 
 TEST_F(FileTest, ReadAllOpensWhenNeededAndRefusesLongFiles) {
-    writeBytes(work + "/all", "whole\r\ntext");
+    writeFile(work + "/all", "whole\r\ntext");
     File& file = fileAt("all");
     String text;
     EXPECT_EQ(file.readAll(text, 100), 0);
-    EXPECT_EQ(U(text), u"whole\ntext");
+    EXPECT_EQ(str(text), u"whole\ntext");
     EXPECT_FALSE(file.isOpen());
     EXPECT_EQ(file.readAll(text, 5), 52);
     EXPECT_TRUE(text.isEmpty());
@@ -361,7 +361,7 @@ TEST_F(FileTest, WritingConvertsLineBreaksWhenAsked) {
     file.setEncoding(S("BINARY"));
     EXPECT_EQ(file.write(S("|\n"), true), 0);
     EXPECT_EQ(file.close(), 0);
-    EXPECT_EQ(readBytes(work + "/out"), "a\r\nb\r\nc\r\nd|e\nf|\xC3\xA9\xF0\x9F\x98\x80|\n");
+    EXPECT_EQ(readFile(work + "/out"), "a\r\nb\r\nc\r\nd|e\nf|\xC3\xA9\xF0\x9F\x98\x80|\n");
 }
 
 TEST_F(FileTest, TextTheEncoderCannotTakeIsNotWritten) {
@@ -371,7 +371,7 @@ TEST_F(FileTest, TextTheEncoderCannotTakeIsNotWritten) {
     EXPECT_EQ(file.write(S("ok"), false), 0);
     EXPECT_EQ(file.write(S("caf\xC3\xA9"), false), 37);
     EXPECT_EQ(file.close(), 0);
-    EXPECT_EQ(readBytes(work + "/ascii"), "ok");
+    EXPECT_EQ(readFile(work + "/ascii"), "ok");
 }
 
 TEST_F(FileTest, SeekCountsFromStartPositionOrEnd) {
@@ -392,7 +392,7 @@ TEST_F(FileTest, SeekCountsFromStartPositionOrEnd) {
 }
 
 TEST_F(FileTest, TheLengthIsRememberedRaisedByWritesAndSet) {
-    writeBytes(work + "/len", std::string(100, 'x'));
+    writeFile(work + "/len", std::string(100, 'x'));
     File& file = fileAt("len");
     u32 length = 0;
     EXPECT_EQ(file.getLength(length), 0);  // measured while closed
@@ -410,14 +410,14 @@ TEST_F(FileTest, TheLengthIsRememberedRaisedByWritesAndSet) {
     EXPECT_FALSE(file.isOpen());
     EXPECT_EQ(file.getLength(length), 0);
     EXPECT_EQ(length, 10u);
-    EXPECT_EQ(readBytes(work + "/len"), "12345xxxxx");
+    EXPECT_EQ(readFile(work + "/len"), "12345xxxxx");
     EXPECT_EQ(file.setLength(-3), 0);
-    EXPECT_EQ(readBytes(work + "/len"), "");
+    EXPECT_EQ(readFile(work + "/len"), "");
     EXPECT_EQ(fileAt("missing").setLength(5), 48);
 }
 
 TEST_F(FileTest, OpeningForWritingForgetsTheOldLength) {
-    writeBytes(work + "/emptied", std::string(100, 'x'));
+    writeFile(work + "/emptied", std::string(100, 'x'));
     File& file = fileAt("emptied");
     u32 length = 0;
     ASSERT_EQ(file.getLength(length), 0);
@@ -433,9 +433,9 @@ TEST_F(FileTest, ReadingAndWritingMayTakeTurns) {
     EXPECT_EQ(file->read(2, text), 0);
     EXPECT_EQ(file->write(S("XY"), false), 0);
     EXPECT_EQ(file->read(1, text), 0);
-    EXPECT_EQ(U(text), u"e");
+    EXPECT_EQ(str(text), u"e");
     EXPECT_EQ(file->close(), 0);
-    EXPECT_EQ(readBytes(work + "/turns"), "abXYef");
+    EXPECT_EQ(readFile(work + "/turns"), "abXYef");
 }
 
 TEST_F(FileTest, AFailedWriteIsReportedAndCleared) {
@@ -443,8 +443,8 @@ TEST_F(FileTest, AFailedWriteIsReportedAndCleared) {
     EXPECT_EQ(file->write(S("x"), false), 52);
     String text;
     EXPECT_EQ(file->read(-1, text), 0);
-    EXPECT_EQ(U(text), u"abc");
-    EXPECT_EQ(readBytes(work + "/read-only-stream"), "abc");
+    EXPECT_EQ(str(text), u"abc");
+    EXPECT_EQ(readFile(work + "/read-only-stream"), "abc");
 }
 
 TEST_F(FileTest, AStreamThatCannotSeekGivesNothingToTheDetection) {
@@ -458,11 +458,11 @@ TEST_F(FileTest, AStreamThatCannotSeekGivesNothingToTheDetection) {
     ::close(writer);
     String text;
     EXPECT_EQ(file.read(-1, text), 0);
-    EXPECT_EQ(U(text), u"\u00EF\u00BB\u00BFpiped");
+    EXPECT_EQ(str(text), u"\u00EF\u00BB\u00BFpiped");
 }
 
 TEST_F(FileTest, LengthsBeyond32BitsAreRefusedClearly) {
-    writeBytes(work + "/huge", "");
+    writeFile(work + "/huge", "");
     if (truncate((work + "/huge").c_str(), off_t(5) << 30) != 0)
         GTEST_SKIP() << "no room for a sparse file";
     File& file = fileAt("huge");
@@ -481,28 +481,28 @@ TEST_F(FileTest, CopyingTakesEveryBlock) {
     std::string content;
     for (int i = 0; i < 5000; ++i)
         content += char('a' + i % 26);
-    writeBytes(work + "/source", content);
-    writeBytes(work + "/target", "to be replaced, and longer than nothing");
+    writeFile(work + "/source", content);
+    writeFile(work + "/target", "to be replaced, and longer than nothing");
     File& file = fileAt("source");
     ASSERT_EQ(file.open(String("r")), 0);
     EXPECT_EQ(file.copy(FileSpec(S("target"), true)), 0);
     EXPECT_FALSE(file.isOpen());
-    EXPECT_EQ(readBytes(work + "/target"), content);
+    EXPECT_EQ(readFile(work + "/target"), content);
     EXPECT_EQ(file.copy(FileSpec(S("fresh"), true)), 0);
-    EXPECT_EQ(readBytes(work + "/fresh"), content);
+    EXPECT_EQ(readFile(work + "/fresh"), content);
     EXPECT_EQ(fileAt("missing").copy(FileSpec(S("x"), true)), 48);
     EXPECT_FALSE(exists(work + "/x"));
     EXPECT_EQ(file.copy(FileSpec(S("no/folder/x"), true)), 48);
 }
 
 TEST_F(FileTest, CopyingAFileOntoItselfLeavesItIntact) {
-    writeBytes(work + "/self", "precious");
+    writeFile(work + "/self", "precious");
     ASSERT_EQ(symlink("self", (work + "/alias").c_str()), 0);
     ASSERT_EQ(link((work + "/self").c_str(), (work + "/hard").c_str()), 0);
     File& file = fileAt("self");
     for (const char* target : {"self", "alias", "hard", "./self"})
         EXPECT_EQ(file.copy(FileSpec(S(target), true)), 0) << target;
-    EXPECT_EQ(readBytes(work + "/self"), "precious");
+    EXPECT_EQ(readFile(work + "/self"), "precious");
 }
 
 // ---------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include "core/InitTerm.h"
 #include "core/ThreadData.h"
 #include "core/tests/TestAllocator.h"
+#include "core/tests/TestSupport.h"
 
 namespace LxCore {
 namespace {

@@ -2,8 +2,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,36 +12,18 @@
 #include "core/String.h"
 #include "core/Variant.h"
 #include "core/tests/TestCallbacks.h"
+#include "core/tests/TestSupport.h"
 
 namespace LxCore {
 namespace {
 
-std::u16string str(const String& s) { return std::u16string(s.chars(), size_t(s.length())); }
-
-String make(const std::u16string& text) { return String(text.data(), i32(text.size())); }
-
-// The locale variables, put back after each test.
-constexpr const char* kLocaleVariables[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
-
 class LocalizerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* name : kLocaleVariables) {
-            const char* value = std::getenv(name);
-            saved[name] = value ? std::optional<std::string>(value) : std::nullopt;
-        }
         setLocale("en_US.UTF-8");
         InitTerm::init();
     }
-    void TearDown() override {
-        InitTerm::exit();
-        for (const auto& [name, value] : saved) {
-            if (value)
-                setenv(name.c_str(), value->c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
-    }
+    void TearDown() override { InitTerm::exit(); }
 
     // Only LANG is left set (null: none at all).
     static void setLocale(const char* lang) {
@@ -55,7 +35,8 @@ protected:
             unsetenv("LANG");
     }
 
-    std::map<std::string, std::optional<std::string>> saved;
+    // The locale variables, put back after each test.
+    SavedEnvironment environment{"LC_ALL", "LC_MESSAGES", "LANG"};
 };
 
 // A localizer that records what it is asked and answers from its fields.

@@ -8,9 +8,9 @@
 #include <limits>
 #include <string>
 
-#include "core/InitTerm.h"
 #include "core/NumberText.h"
 #include "core/String.h"
+#include "core/tests/TestSupport.h"
 
 using namespace LxCore;
 
@@ -21,8 +21,7 @@ constexpr f64 kInf = std::numeric_limits<f64>::infinity();
 
 class NumberTextTest : public ::testing::Test {
 protected:
-    void SetUp() override { InitTerm::init(); }
-    void TearDown() override { InitTerm::exit(); }
+    CoreStarted core;
 };
 
 std::string ascii(const String& s) {
@@ -36,8 +35,6 @@ std::string format(f64 value, u32 radix = 10, u32 digits = 15, u32 mode = kForma
     formatNumber(out, value, radix, digits, mode);
     return ascii(out);
 }
-
-String text(const std::u16string& s) { return String(s.data(), i32(s.size())); }
 
 // Equal as numbers, with NaN equal to NaN and the sign of zero counted.
 bool same(f64 a, f64 b) {
@@ -291,9 +288,9 @@ TEST_F(NumberTextTest, ParseNumberReadsDecimalText) {
     };
     for (const ParseCase& c : cases) {
         String rest("unchanged");
-        f64 value = parseNumber(text(c.text), c.flags, &rest);
+        f64 value = parseNumber(make(c.text), c.flags, &rest);
         EXPECT_PRED2(same, value, c.expected) << std::string(c.text.begin(), c.text.end());
-        EXPECT_TRUE(rest == text(c.rest)) << std::string(c.text.begin(), c.text.end());
+        EXPECT_TRUE(rest == make(c.rest)) << std::string(c.text.begin(), c.text.end());
     }
 }
 
@@ -319,9 +316,9 @@ TEST_F(NumberTextTest, ParseNumberReadsHexInfinityAndNaN) {
     };
     for (const ParseCase& c : cases) {
         String rest("unchanged");
-        f64 value = parseNumber(text(c.text), c.flags, &rest);
+        f64 value = parseNumber(make(c.text), c.flags, &rest);
         EXPECT_PRED2(same, value, c.expected) << std::string(c.text.begin(), c.text.end());
-        EXPECT_TRUE(rest == text(c.rest)) << std::string(c.text.begin(), c.text.end());
+        EXPECT_TRUE(rest == make(c.rest)) << std::string(c.text.begin(), c.text.end());
     }
     EXPECT_FALSE(std::signbit(parseNumber(String("-NaN"), 0)));
 }
@@ -408,13 +405,13 @@ TEST_F(NumberTextTest, ParseNumberAddsLongDigitRunsToLargeExponents) {
 
 TEST_F(NumberTextTest, ParseNumberCopesWithHugeDigitRuns) {
     std::u16string ones(1000000, u'1');
-    EXPECT_EQ(parseNumber(text(ones), 0), kInf);
+    EXPECT_EQ(parseNumber(make(ones), 0), kInf);
     std::u16string tiny = u"0." + std::u16string(1000000, u'0') + u"1";
-    EXPECT_PRED2(same, parseNumber(text(tiny), 0), 0.0);
+    EXPECT_PRED2(same, parseNumber(make(tiny), 0), 0.0);
     std::u16string exact = std::u16string(1000000, u'0') + u"42";
-    EXPECT_EQ(parseNumber(text(exact), 0), 42);
+    EXPECT_EQ(parseNumber(make(exact), 0), 42);
     std::u16string fraction = u"3." + std::u16string(1000000, u'0');
-    EXPECT_EQ(parseNumber(text(fraction), 0), 3);
+    EXPECT_EQ(parseNumber(make(fraction), 0), 3);
 }
 
 TEST_F(NumberTextTest, ParseNumberStopsAtAnEmbeddedZero) {
@@ -482,10 +479,10 @@ TEST_F(NumberTextTest, ParseIntegerReadsEveryRadix) {
     };
     for (const auto& c : cases) {
         String rest("unchanged");
-        f64 value = parseInteger(text(c.text), c.radix, c.flags, &rest);
+        f64 value = parseInteger(make(c.text), c.radix, c.flags, &rest);
         EXPECT_PRED2(same, value, c.expected) << std::string(c.text.begin(), c.text.end()) << " radix "
                                               << c.radix;
-        EXPECT_TRUE(rest == text(c.rest)) << std::string(c.text.begin(), c.text.end());
+        EXPECT_TRUE(rest == make(c.rest)) << std::string(c.text.begin(), c.text.end());
     }
 }
 
@@ -499,8 +496,8 @@ TEST_F(NumberTextTest, ParseIntegerBeyondSixtyFourBits) {
     std::string e400 = "1" + std::string(400, '0');
     EXPECT_EQ(parseInteger(String(e400.c_str()), 10, 0), kInf);
     std::u16string ones(1000000, u'1');
-    EXPECT_EQ(parseInteger(text(ones), 0, 0), kInf);
-    EXPECT_EQ(parseInteger(text(ones), 2, 0), kInf);
+    EXPECT_EQ(parseInteger(make(ones), 0, 0), kInf);
+    EXPECT_EQ(parseInteger(make(ones), 2, 0), kInf);
 }
 
 TEST_F(NumberTextTest, ParseIntegerRoundsToNearestAboveTwoToThe53) {

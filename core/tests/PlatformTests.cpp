@@ -6,13 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
 #include <functional>
-#include <ftw.h>
-#include <map>
-#include <optional>
 #include <pwd.h>
-#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -23,64 +18,16 @@
 #include "core/String.h"
 #include "core/ThreadData.h"
 #include "core/platform/Platform.h"
+#include "core/tests/TestSupport.h"
 
 using namespace LxCore;
 
 namespace {
 
-std::string makeTemporaryFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && base[0] == '/' ? base : "/tmp") + "/tvplatform-XXXXXX";
-    if (!mkdtemp(&pattern[0]))
-        ADD_FAILURE() << "mkdtemp: " << errno;
-    return pattern;
-}
-
-void removeTree(const std::string& path) {
-    nftw(
-        path.c_str(),
-        [](const char* name, const struct stat* info, int, struct FTW*) {
-            if (S_ISDIR(info->st_mode))
-                chmod(name, 0700);
-            return remove(name);
-        },
-        16, FTW_DEPTH | FTW_PHYS);
-}
-
-void writeFile(const std::string& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
-
-bool exists(const std::string& path) {
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0;
-}
-
-std::string processFolder() {
-    char buffer[PATH_MAX];
-    return getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string();
-}
-
 std::string executablePath() {
     char buffer[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer);
     return n > 0 ? std::string(buffer, size_t(n)) : std::string();
-}
-
-// Strings in tests are written as UTF-8.
-String S(const std::string& utf8) { return fromNative(utf8.data(), utf8.size()); }
-
-std::string N(const String& text) {
-    std::string out;
-    EXPECT_TRUE(toNative(text, out));
-    return out;
 }
 
 bool eventually(const std::function<bool()>& done) {
@@ -93,20 +40,13 @@ bool eventually(const std::function<bool()>& done) {
     return true;
 }
 
-// The variables the layer reads, put back after each test.
-constexpr const char* kVariables[] = {"HOME",   "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "TMPDIR", "LC_ALL",
-                                      "LC_MESSAGES", "LANG",       "PATH"};
-
 // Each test runs with the library and the layer's modules started, in its
 // own folder with its own HOME and configuration folder.
 class PlatformTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* name : kVariables) {
-            const char* value = std::getenv(name);
-            saved[name] = value ? std::optional<std::string>(value) : std::nullopt;
-        }
-        root = makeTemporaryFolder();
+        root = makeTemporaryFolder("tvplatform");
+        ASSERT_FALSE(root.empty());
         home = root + "/home";
         config = root + "/config";
         mkdir(home.c_str(), 0700);
@@ -118,12 +58,6 @@ protected:
 
     void TearDown() override {
         InitTerm::exit();
-        for (const auto& [name, value] : saved) {
-            if (value)
-                setenv(name.c_str(), value->c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
         removeTree(root);
     }
 
@@ -137,7 +71,9 @@ protected:
     std::string path(const std::string& name) const { return root + "/" + name; }
     u32 attributes(const std::string& p) const { return platformGetAttributes(S(p)); }
 
-    std::map<std::string, std::optional<std::string>> saved;
+    // The variables the layer reads, put back after each test.
+    SavedEnvironment environment{"HOME",   "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "TMPDIR",
+                                 "LC_ALL", "LC_MESSAGES",     "LANG",            "PATH"};
     std::string root, home, config;
 };
 
@@ -146,8 +82,7 @@ protected:
 
 class PlatformText : public ::testing::Test {
 protected:
-    void SetUp() override { InitTerm::init(); }
-    void TearDown() override { InitTerm::exit(); }
+    CoreStarted core;
 };
 
 TEST_F(PlatformText, UTF8RoundTrips) {

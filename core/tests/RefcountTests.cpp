@@ -10,6 +10,7 @@
 #include "core/Refcountable.h"
 #include "core/ThreadData.h"
 #include "core/tests/TestAllocator.h"
+#include "core/tests/TestSupport.h"
 
 namespace LxCore {
 namespace {

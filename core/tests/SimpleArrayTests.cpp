@@ -8,6 +8,7 @@
 #include "core/Refcountable.h"
 #include "core/SimpleArray.h"
 #include "core/tests/TestAllocator.h"
+#include "core/tests/TestSupport.h"
 
 namespace LxCore {
 

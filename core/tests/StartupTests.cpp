@@ -13,6 +13,7 @@
 #include "core/platform/PlatformThread.h"
 #include "core/tests/TestAllocator.h"
 #include "core/tests/TestCallbacks.h"
+#include "core/tests/TestSupport.h"
 #include "script/engine/Engine.h"
 #include "script/engine/TVContext.h"
 

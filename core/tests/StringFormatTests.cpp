@@ -7,9 +7,9 @@
 #include <string>
 
 #include "core/Encoder.h"
-#include "core/InitTerm.h"
 #include "core/String.h"
 #include "core/ThreadData.h"
+#include "core/tests/TestSupport.h"
 
 using namespace LxCore;
 
@@ -17,16 +17,9 @@ namespace {
 
 class StringFormatTest : public ::testing::Test {
 protected:
-    void SetUp() override { InitTerm::init(); }
-    void TearDown() override {
-        String::setLocalizationHooks(nullptr, nullptr);
-        InitTerm::exit();
-    }
+    CoreStarted core;
+    void TearDown() override { String::setLocalizationHooks(nullptr, nullptr); }
 };
-
-std::u16string str(const String& s) { return std::u16string(s.chars(), size_t(s.length())); }
-
-String make(const std::u16string& text) { return String(text.data(), i32(text.size())); }
 
 template <typename... Args>
 std::u16string format(const char* f, Args... args) {

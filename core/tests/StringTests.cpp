@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "core/InitTerm.h"
 #include "core/String.h"
+#include "core/tests/TestSupport.h"
 
 using namespace LxCore;
 
@@ -17,11 +17,8 @@ namespace {
 
 class StringTest : public ::testing::Test {
 protected:
-    void SetUp() override { InitTerm::init(); }
-    void TearDown() override { InitTerm::exit(); }
+    CoreStarted core;
 };
-
-std::u16string text(const String& s) { return std::u16string(s.chars(), size_t(s.length())); }
 
 // A private buffer holding the text (not shared with anything).
 String privateString(const char16_t* s) {
@@ -54,8 +51,8 @@ TEST_F(StringTest, CopiesShareUntilOneChanges) {
     EXPECT_TRUE(a.sharesBufferWith(b));
     EXPECT_TRUE(a.sharesBufferWith(c));
     b.setAt(0, u'J');
-    EXPECT_EQ(text(a), u"hello");
-    EXPECT_EQ(text(b), u"Jello");
+    EXPECT_EQ(str(a), u"hello");
+    EXPECT_EQ(str(b), u"Jello");
     EXPECT_FALSE(a.sharesBufferWith(b));
     EXPECT_TRUE(a.sharesBufferWith(c));
 }
@@ -84,7 +81,7 @@ TEST_F(StringTest, ChangingOperationsDetach) {
         String original(u" abc,abc ");
         String copy(original);
         edit(copy);
-        EXPECT_EQ(text(original), u" abc,abc ") << name;
+        EXPECT_EQ(str(original), u" abc,abc ") << name;
         EXPECT_FALSE(copy.sharesBufferWith(original)) << name;
     }
 }
@@ -97,7 +94,7 @@ TEST_F(StringTest, UnshareableBufferIsCopiedWhenTaken) {
     String b(a);
     EXPECT_FALSE(b.sharesBufferWith(a));
     EXPECT_TRUE(b.isShareable());
-    EXPECT_EQ(text(b), u"text");
+    EXPECT_EQ(str(b), u"text");
 
     String c;
     c = a;
@@ -106,13 +103,13 @@ TEST_F(StringTest, UnshareableBufferIsCopiedWhenTaken) {
 
     String whole = a.substr(0, -1);
     EXPECT_FALSE(whole.sharesBufferWith(a));
-    EXPECT_EQ(text(whole), u"text");
+    EXPECT_EQ(str(whole), u"text");
 
     // Growing and shrinking in place keep the mark.
     a.setLength(3000);
     a.setLength(4);
     EXPECT_FALSE(a.isShareable());
-    EXPECT_EQ(text(a), u"text");
+    EXPECT_EQ(str(a), u"text");
 }
 
 TEST_F(StringTest, SelfAssignmentKeepsTheBuffer) {
@@ -123,7 +120,7 @@ TEST_F(StringTest, SelfAssignmentKeepsTheBuffer) {
         const String& alias = a;
         a = alias;
         EXPECT_EQ(a.chars(), before);
-        EXPECT_EQ(text(a), u"self");
+        EXPECT_EQ(str(a), u"self");
         EXPECT_EQ(a.isShareable(), shareable);
     }
 }
@@ -137,7 +134,7 @@ TEST_F(StringTest, UnshareableEmptyStringLeavesSharedEmptyAlone) {
     String copy(a);
     EXPECT_TRUE(copy.sharesBufferWith(String()));
     a += u"x";
-    EXPECT_EQ(text(a), u"x");
+    EXPECT_EQ(str(a), u"x");
     EXPECT_TRUE(String().isEmpty());
 }
 
@@ -145,22 +142,22 @@ TEST_F(StringTest, UnshareableEmptyStringLeavesSharedEmptyAlone) {
 
 TEST_F(StringTest, BytesWidenWithoutSign) {
     String s("a\xE9");
-    EXPECT_EQ(text(s), u"a\u00E9");
+    EXPECT_EQ(str(s), u"a\u00E9");
     s += '\xFF';
     s += "\x80";
-    EXPECT_EQ(text(s), u"a\u00E9\u00FF\u0080");
+    EXPECT_EQ(str(s), u"a\u00E9\u00FF\u0080");
 }
 
 TEST_F(StringTest, CharAssignmentIsSignExtended) {
     String s("long text");
     s = '\xE9';
-    EXPECT_EQ(text(s), std::u16string(1, u'\xFFE9'));
+    EXPECT_EQ(str(s), std::u16string(1, u'\xFFE9'));
     s = 'A';
-    EXPECT_EQ(text(s), u"A");
+    EXPECT_EQ(str(s), u"A");
     s = char(0);
     EXPECT_TRUE(s.sharesBufferWith(String()));
     s = u'\x263A';
-    EXPECT_EQ(text(s), u"\u263A");
+    EXPECT_EQ(str(s), u"\u263A");
     s = unit(0);
     EXPECT_TRUE(s.sharesBufferWith(String()));
 }
@@ -168,9 +165,9 @@ TEST_F(StringTest, CharAssignmentIsSignExtended) {
 TEST_F(StringTest, AssignmentFromPointers) {
     String s("x");
     s = "bytes\xE9";
-    EXPECT_EQ(text(s), u"bytes\u00E9");
+    EXPECT_EQ(str(s), u"bytes\u00E9");
     s = u"units";
-    EXPECT_EQ(text(s), u"units");
+    EXPECT_EQ(str(s), u"units");
     s = static_cast<const char*>(nullptr);
     EXPECT_TRUE(s.sharesBufferWith(String()));
     s = u"again";
@@ -179,8 +176,8 @@ TEST_F(StringTest, AssignmentFromPointers) {
 }
 
 TEST_F(StringTest, UnitsWithLength) {
-    EXPECT_EQ(text(String(u"abcdef", 3)), u"abc");
-    EXPECT_EQ(text(String(u"abc\0def", -1)), u"abc");
+    EXPECT_EQ(str(String(u"abcdef", 3)), u"abc");
+    EXPECT_EQ(str(String(u"abc\0def", -1)), u"abc");
     const unit embedded[] = {u'a', 0, u'b'};
     String s(embedded, 3);
     EXPECT_EQ(s.length(), 3);
@@ -206,7 +203,7 @@ TEST_F(StringTest, ClearAndReset) {
     EXPECT_EQ(t.length(), 0);
     EXPECT_EQ(t.capacity(), 16);
     EXPECT_FALSE(t.sharesBufferWith(other));
-    EXPECT_EQ(text(other), u"shared");
+    EXPECT_EQ(str(other), u"shared");
 
     s.clear();
     EXPECT_TRUE(s.sharesBufferWith(String()));
@@ -252,12 +249,12 @@ TEST_F(StringTest, SetLengthOfSharedBufferCopiesWhatFits) {
     String a("abcdef");
     String b(a);
     b.setLength(3);
-    EXPECT_EQ(text(b), u"abc");
-    EXPECT_EQ(text(a), u"abcdef");
+    EXPECT_EQ(str(b), u"abc");
+    EXPECT_EQ(str(a), u"abcdef");
     String c(a);
     c.setLength(40);
     EXPECT_EQ(c.capacity(), 64);
-    EXPECT_EQ(text(c.substr(0, 6)), u"abcdef");
+    EXPECT_EQ(str(c.substr(0, 6)), u"abcdef");
 }
 
 TEST_F(StringTest, RepeatedAppendsDoubleTheCapacity) {
@@ -277,7 +274,7 @@ TEST_F(StringTest, FillAndSetAt) {
     s.setAt(1, u'+');
     s.setAt(-1, u'!');
     s.setAt(4, u'!');
-    EXPECT_EQ(text(s), u"-+--");
+    EXPECT_EQ(str(s), u"-+--");
     s.fill(u'x', 0);
     EXPECT_TRUE(s.sharesBufferWith(String()));
 }
@@ -299,7 +296,7 @@ TEST_F(StringTest, AppendForms) {
     s.append(u"zz", 0);
     s += static_cast<const char*>(nullptr);
     s += static_cast<const unit*>(nullptr);
-    EXPECT_EQ(text(s), u"abcdefghijkl");
+    EXPECT_EQ(str(s), u"abcdefghijkl");
 }
 
 TEST_F(StringTest, InsertPositions) {
@@ -309,13 +306,13 @@ TEST_F(StringTest, InsertPositions) {
     for (auto [pos, expected] : cases) {
         String s("abc");
         s.insert(String("XY"), pos);
-        EXPECT_EQ(text(s), expected) << pos;
+        EXPECT_EQ(str(s), expected) << pos;
     }
     String s("ac");
     s.insert(u'b', 1);
     s.insert("<", -1);
     s.insert(String(), 1);
-    EXPECT_EQ(text(s), u"<abc");
+    EXPECT_EQ(str(s), u"<abc");
 }
 
 // ---- aliasing: the argument lies in this string's own buffer ----
@@ -323,41 +320,41 @@ TEST_F(StringTest, InsertPositions) {
 TEST_F(StringTest, SelfAppendAndInsert) {
     String s = privateString(u"abc");
     s += s;
-    EXPECT_EQ(text(s), u"abcabc");
+    EXPECT_EQ(str(s), u"abcabc");
 
     String t = privateString(u"0123456789abcde");  // full 16-unit buffer: the append reallocates
     t.append(t.chars() + 2, 3);
-    EXPECT_EQ(text(t), u"0123456789abcde234");
+    EXPECT_EQ(str(t), u"0123456789abcde234");
 
     String u = privateString(u"abc");
     u.insert(u, 1);
-    EXPECT_EQ(text(u), u"aabcbc");
+    EXPECT_EQ(str(u), u"aabcbc");
 
     String v = privateString(u"abcdef");
     v = v.chars() + 2;
-    EXPECT_EQ(text(v), u"cdef");
+    EXPECT_EQ(str(v), u"cdef");
 
     String w = privateString(u"abcdef");
     w.append(w.chars(), -1);
-    EXPECT_EQ(text(w), u"abcdefabcdef");
+    EXPECT_EQ(str(w), u"abcdefabcdef");
 }
 
 TEST_F(StringTest, ReplaceWithOwnText) {
     String s = privateString(u"a-b");
     EXPECT_EQ(s.replace(String("-"), s), 1);
-    EXPECT_EQ(text(s), u"aa-bb");
+    EXPECT_EQ(str(s), u"aa-bb");
 
     String t = privateString(u"x.y.z");
     EXPECT_EQ(t.replaceAll(".", t), 2);
-    EXPECT_EQ(text(t), u"xx.y.zyx.y.zz");
+    EXPECT_EQ(str(t), u"xx.y.zyx.y.zz");
 
     String u = privateString(u"same");
     EXPECT_EQ(u.replaceAll(u, String("!")), 1);
-    EXPECT_EQ(text(u), u"!");
+    EXPECT_EQ(str(u), u"!");
 
     String v = privateString(u"abcabc");
     EXPECT_EQ(v.replace(v.chars() + 3, v.chars()), 0);
-    EXPECT_EQ(text(v), u"abcabcabc");
+    EXPECT_EQ(str(v), u"abcabcabc");
 }
 
 // ---- comparison ----
@@ -507,16 +504,16 @@ TEST_F(StringTest, FindFirstOf) {
 TEST_F(StringTest, Replace) {
     String s("one two one");
     EXPECT_EQ(s.replace(String("one"), String("1")), 0);
-    EXPECT_EQ(text(s), u"1 two one");
+    EXPECT_EQ(str(s), u"1 two one");
     EXPECT_EQ(s.replace(String("one"), String("1"), 1), 6);
-    EXPECT_EQ(text(s), u"1 two 1");
+    EXPECT_EQ(str(s), u"1 two 1");
     EXPECT_EQ(s.replace(String("zzz"), String("!")), -1);
     EXPECT_EQ(s.replace(String(), String(">"), 3), 0);
-    EXPECT_EQ(text(s), u">1 two 1");
+    EXPECT_EQ(str(s), u">1 two 1");
     EXPECT_EQ(s.replace(u'1', u'I', 2), 7);
-    EXPECT_EQ(text(s), u">1 two I");
+    EXPECT_EQ(str(s), u">1 two I");
     EXPECT_EQ(s.replace(u"two", u""), 3);
-    EXPECT_EQ(text(s), u">1  I");
+    EXPECT_EQ(str(s), u">1  I");
 }
 
 TEST_F(StringTest, ReplaceAllTable) {
@@ -542,11 +539,11 @@ TEST_F(StringTest, ReplaceAllTable) {
     for (const Case& c : cases) {
         String s(c.text);
         EXPECT_EQ(s.replaceAll(c.find, c.replacement, c.start), c.count) << c.text << c.find;
-        EXPECT_EQ(text(s), c.expected) << c.text << c.find;
+        EXPECT_EQ(str(s), c.expected) << c.text << c.find;
     }
     String s("x %1 y");
     EXPECT_EQ(s.replaceAll("%1", String(u"\u00E9")), 1);
-    EXPECT_EQ(text(s), u"x \u00E9 y");
+    EXPECT_EQ(str(s), u"x \u00E9 y");
     String gone("abab");
     gone.replaceAll(String("ab"), String());
     EXPECT_TRUE(gone.sharesBufferWith(String()));
@@ -556,20 +553,20 @@ TEST_F(StringTest, ReplaceAllUnits) {
     String s("a.b.c");
     String copy(s);
     EXPECT_EQ(s.replaceAll(u'.', u'/'), 2);
-    EXPECT_EQ(text(s), u"a/b/c");
-    EXPECT_EQ(text(copy), u"a.b.c");
+    EXPECT_EQ(str(s), u"a/b/c");
+    EXPECT_EQ(str(copy), u"a.b.c");
     String none(copy);
     EXPECT_EQ(none.replaceAll(u'#', u'/'), 0);
     EXPECT_TRUE(none.sharesBufferWith(copy));
     EXPECT_EQ(s.replaceAll(u'/', u'.', 2), 1);
-    EXPECT_EQ(text(s), u"a/b.c");
+    EXPECT_EQ(str(s), u"a/b.c");
 }
 
 TEST_F(StringTest, ReplaceAllKeepsUnshareableMark) {
     String s("a-b-c");
     s.setShareable(false);
     s.replaceAll("-", "+");
-    EXPECT_EQ(text(s), u"a+b+c");
+    EXPECT_EQ(str(s), u"a+b+c");
     EXPECT_FALSE(s.isShareable());
 }
 
@@ -588,7 +585,7 @@ TEST_F(StringTest, EraseTable) {
     for (const Case& c : cases) {
         String s("abcdef");
         s.erase(c.start, c.count);
-        EXPECT_EQ(text(s), c.expected) << c.start << " " << c.count;
+        EXPECT_EQ(str(s), c.expected) << c.start << " " << c.count;
     }
     String s("abcdef");
     s.erase(0, -1);
@@ -614,15 +611,15 @@ TEST_F(StringTest, Substr) {
     EXPECT_TRUE(s.substr(0, -1).sharesBufferWith(s));
     EXPECT_TRUE(s.substr(0, 6).sharesBufferWith(s));
     EXPECT_TRUE(s.substr(0, 60).sharesBufferWith(s));
-    EXPECT_EQ(text(s.substr(2, 2)), u"cd");
-    EXPECT_EQ(text(s.substr(2, -1)), u"cdef");
-    EXPECT_EQ(text(s.substr(4, 10)), u"ef");
+    EXPECT_EQ(str(s.substr(2, 2)), u"cd");
+    EXPECT_EQ(str(s.substr(2, -1)), u"cdef");
+    EXPECT_EQ(str(s.substr(4, 10)), u"ef");
     EXPECT_TRUE(s.substr(6, 1).sharesBufferWith(String()));
     EXPECT_TRUE(s.substr(2, 0).sharesBufferWith(String()));
     // A negative start reads from the beginning, never before the buffer.
-    EXPECT_EQ(text(s.substr(-3, 2)), u"ab");
-    EXPECT_EQ(text(s.substr(-3, -1)), u"abcdef");
-    EXPECT_EQ(text(s.substr(INT_MIN, 1)), u"a");
+    EXPECT_EQ(str(s.substr(-3, 2)), u"ab");
+    EXPECT_EQ(str(s.substr(-3, -1)), u"abcdef");
+    EXPECT_EQ(str(s.substr(INT_MIN, 1)), u"a");
 }
 
 TEST_F(StringTest, Trim) {
@@ -633,35 +630,35 @@ TEST_F(StringTest, Trim) {
     for (auto [in, expected] : cases) {
         String s(in);
         s.trim();
-        EXPECT_EQ(text(s), expected) << in;
+        EXPECT_EQ(str(s), expected) << in;
     }
     String nbsp(u"\u00A0x\u00A0");
     nbsp.trim();
-    EXPECT_EQ(text(nbsp), u"\u00A0x\u00A0");
+    EXPECT_EQ(str(nbsp), u"\u00A0x\u00A0");
 }
 
 TEST_F(StringTest, NextToken) {
     String s("  a , b");
-    EXPECT_EQ(text(s.nextToken(',')), u"a");
-    EXPECT_EQ(text(s), u" b");
-    EXPECT_EQ(text(s.nextToken(',')), u"b");
+    EXPECT_EQ(str(s.nextToken(',')), u"a");
+    EXPECT_EQ(str(s), u" b");
+    EXPECT_EQ(str(s.nextToken(',')), u"b");
     EXPECT_TRUE(s.isEmpty());
 
     String t("abc");
-    EXPECT_EQ(text(t.nextToken(',')), u"abc");
+    EXPECT_EQ(str(t.nextToken(',')), u"abc");
     EXPECT_TRUE(t.sharesBufferWith(String()));
 
     String u(u"x\u2022y");
-    EXPECT_EQ(text(u.nextToken(u'\x2022')), u"x");
-    EXPECT_EQ(text(u), u"y");
+    EXPECT_EQ(str(u.nextToken(u'\x2022')), u"x");
+    EXPECT_EQ(str(u), u"y");
 
     String v("k :: v :: w");
-    EXPECT_EQ(text(v.nextToken("::")), u"k");
-    EXPECT_EQ(text(v), u" v :: w");
+    EXPECT_EQ(str(v.nextToken("::")), u"k");
+    EXPECT_EQ(str(v), u" v :: w");
 
     String w(",x");
-    EXPECT_EQ(text(w.nextToken(',')), u"");
-    EXPECT_EQ(text(w), u"x");
+    EXPECT_EQ(str(w.nextToken(',')), u"");
+    EXPECT_EQ(str(w), u"x");
 }
 
 // An empty separator cannot split: the whole text comes out, so a loop
@@ -669,7 +666,7 @@ TEST_F(StringTest, NextToken) {
 TEST_F(StringTest, NextTokenWithEmptySeparatorTakesAll) {
     for (const char* separator : {"", static_cast<const char*>(nullptr)}) {
         String s(" a,b ");
-        EXPECT_EQ(text(s.nextToken(separator)), u"a,b");
+        EXPECT_EQ(str(s.nextToken(separator)), u"a,b");
         EXPECT_TRUE(s.isEmpty());
     }
 }

@@ -4,7 +4,6 @@
 #include <cstdlib>
 
 #include "core/Heap.h"
-#include "core/InitTerm.h"
 
 namespace LxCore {
 
@@ -45,13 +44,6 @@ public:
     ~UsingAllocator() { setAllocatorForTests(nullptr); }
     UsingAllocator(const UsingAllocator&) = delete;
     UsingAllocator& operator=(const UsingAllocator&) = delete;
-};
-
-// Keeps the core library started for one test.
-class CoreStarted {
-public:
-    CoreStarted() { InitTerm::init(); }
-    ~CoreStarted() { InitTerm::exit(); }
 };
 
 }  // namespace LxCore

@@ -6,9 +6,9 @@
 #include <limits>
 #include <string>
 
-#include "core/InitTerm.h"
 #include "core/String.h"
 #include "core/Variant.h"
+#include "core/tests/TestSupport.h"
 
 using namespace LxCore;
 
@@ -19,8 +19,7 @@ constexpr f64 kInf = std::numeric_limits<f64>::infinity();
 
 class VariantTest : public ::testing::Test {
 protected:
-    void SetUp() override { InitTerm::init(); }
-    void TearDown() override { InitTerm::exit(); }
+    CoreStarted core;
 };
 
 std::string ascii(const String& s) {

@@ -1,12 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <optional>
 #include <string>
 
 #include "core/Error.h"
@@ -14,17 +10,13 @@
 #include "core/Localizer.h"
 #include "core/String.h"
 #include "core/ZStringLocalizer.h"
-#include "core/platform/NativeText.h"
 #include "core/tests/TestCallbacks.h"
+#include "core/tests/TestSupport.h"
 
 namespace LxCore {
 namespace {
 
 using LxObjects::ZStringLocalizer;
-
-std::u16string str(const String& s) { return std::u16string(s.chars(), size_t(s.length())); }
-
-String native(const std::string& utf8) { return fromNative(utf8.c_str()); }
 
 std::string utf16le(const std::u16string& text) {
     std::string bytes;
@@ -45,20 +37,13 @@ public:
     }
 };
 
-constexpr const char* kVariables[] = {"HOME", "XDG_CONFIG_HOME", "LC_ALL", "LC_MESSAGES", "LANG"};
-
 // Each test has its own folder, HOME and configuration folder, and the
 // library started with the locale en_US.
 class ZStringLocalizerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* name : kVariables) {
-            const char* value = std::getenv(name);
-            saved[name] = value ? std::optional<std::string>(value) : std::nullopt;
-        }
-        char pattern[] = "/tmp/tavrel-zstring-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root = pattern;
+        root = makeTemporaryFolder("tavrel-zstring");
+        ASSERT_FALSE(root.empty());
         home = root + "/home";
         config = home + "/.config";
         std::filesystem::create_directories(config);
@@ -72,13 +57,7 @@ protected:
 
     void TearDown() override {
         InitTerm::exit();
-        for (const auto& [name, value] : saved) {
-            if (value)
-                setenv(name.c_str(), value->c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
-        std::filesystem::remove_all(root);
+        removeTree(root);
     }
 
     // Writes bytes to a file under the test folder, making its folders.
@@ -99,7 +78,7 @@ protected:
         return str(s);
     }
 
-    std::map<std::string, std::optional<std::string>> saved;
+    SavedEnvironment environment{"HOME", "XDG_CONFIG_HOME", "LC_ALL", "LC_MESSAGES", "LANG"};
     std::string root;
     std::string home;
     std::string config;
@@ -126,7 +105,7 @@ TEST_F(ZStringLocalizerTest, TheDefaultTemplateFindsTheFileBesideTheScript) {
           "$$$/last=no line break at the end");
     ScriptCallbacks callbacks;
     UsingCallbacks using_(&callbacks);
-    callbacks.scriptFile = native(root + "/proj/tools/build.tvs");
+    callbacks.scriptFile = S(root + "/proj/tools/build.tvs");
     ZStringLocalizer localizer("");
 
     EXPECT_EQ(ask(localizer, "$$$/a/b=Hello world"), u"Hallo Welt");
@@ -147,7 +126,7 @@ TEST_F(ZStringLocalizerTest, TheFileIsReadOnceForOneCombination) {
     write("s/s/s_en_US.dat", "$$$/k=one\n");
     ScriptCallbacks callbacks;
     UsingCallbacks using_(&callbacks);
-    callbacks.scriptFile = native(root + "/s/s.tvs");
+    callbacks.scriptFile = S(root + "/s/s.tvs");
     ZStringLocalizer localizer("");
 
     EXPECT_EQ(ask(localizer, "$$$/k=x"), u"one");
@@ -160,9 +139,9 @@ TEST_F(ZStringLocalizerTest, TheFileIsReadOnceForOneCombination) {
 
     // Another script is another file; coming back reads the first again.
     write("t/t/t_en_US.dat", "$$$/k=tee\n");
-    callbacks.scriptFile = native(root + "/t/t.tvs");
+    callbacks.scriptFile = S(root + "/t/t.tvs");
     EXPECT_EQ(ask(localizer, "$$$/k=x"), u"tee");
-    callbacks.scriptFile = native(root + "/s/s.tvs");
+    callbacks.scriptFile = S(root + "/s/s.tvs");
     EXPECT_EQ(ask(localizer, "$$$/k=x"), u"three");
 
     // While no script runs, the last one stands.
@@ -173,7 +152,7 @@ TEST_F(ZStringLocalizerTest, TheFileIsReadOnceForOneCombination) {
 TEST_F(ZStringLocalizerTest, AMissingFileIsLookedForAtEveryCall) {
     ScriptCallbacks callbacks;
     UsingCallbacks using_(&callbacks);
-    callbacks.scriptFile = native(root + "/m/m.tvs");
+    callbacks.scriptFile = S(root + "/m/m.tvs");
     ZStringLocalizer localizer("");
     EXPECT_EQ(ask(localizer, "$$$/k=x"), u"(declined) $$$/k=x");
     EXPECT_EQ(ask(localizer, "$$$/k=x"), u"(declined) $$$/k=x");
@@ -181,13 +160,13 @@ TEST_F(ZStringLocalizerTest, AMissingFileIsLookedForAtEveryCall) {
     EXPECT_EQ(ask(localizer, "$$$/k=x"), u"found");
 
     // Also after a file was loaded for the same locale and info.
-    callbacks.scriptFile = native(root + "/n/n.tvs");
+    callbacks.scriptFile = S(root + "/n/n.tvs");
     EXPECT_EQ(ask(localizer, "$$$/k=x"), u"(declined) $$$/k=x");
     write("n/n/n_en_US.dat", "$$$/k=late\n");
     EXPECT_EQ(ask(localizer, "$$$/k=x"), u"late");
 
     // A folder where the file should be is no file.
-    callbacks.scriptFile = native(root + "/f/f.tvs");
+    callbacks.scriptFile = S(root + "/f/f.tvs");
     std::filesystem::create_directories(root + "/f/f/f_en_US.dat");
     EXPECT_EQ(ask(localizer, "$$$/k=x"), u"(declined) $$$/k=x");
 }
@@ -205,21 +184,21 @@ TEST_F(ZStringLocalizerTest, TheScriptIsAskedForOnlyWhenTheTemplateNamesIt) {
     write("loc/tavrel-en_US.dat", "$$$/k=fixed\n");
     ScriptCallbacks callbacks;
     UsingCallbacks using_(&callbacks);
-    callbacks.scriptFile = native(root + "/s/s.tvs");
+    callbacks.scriptFile = S(root + "/s/s.tvs");
 
-    ZStringLocalizer fixed(native(root + "/loc/tavrel-{LOCALE}.dat"));
+    ZStringLocalizer fixed(S(root + "/loc/tavrel-{LOCALE}.dat"));
     EXPECT_EQ(ask(fixed, "$$$/k=x"), u"fixed");
     EXPECT_EQ(callbacks.scriptQuestions, 0);
 
     // A script change does not reload a template that does not name it.
     write("loc/tavrel-en_US.dat", "$$$/k=changed\n");
-    callbacks.scriptFile = native(root + "/t/t.tvs");
+    callbacks.scriptFile = S(root + "/t/t.tvs");
     EXPECT_EQ(ask(fixed, "$$$/k=x"), u"fixed");
     EXPECT_EQ(callbacks.scriptQuestions, 0);
 
     write("s/lang/en.dat", "$$$/k=by path\n");
     ZStringLocalizer byPath("{FILEPATH}/lang/{LANGUAGE}.dat");
-    callbacks.scriptFile = native(root + "/s/s.tvs");
+    callbacks.scriptFile = S(root + "/s/s.tvs");
     EXPECT_EQ(ask(byPath, "$$$/k=x"), u"by path");
     EXPECT_EQ(callbacks.scriptQuestions, 1);
 }
@@ -233,13 +212,13 @@ TEST_F(ZStringLocalizerTest, PlaceholdersAreFilled) {
     write("{LOCALE}/{LOCALE}/{LOCALE}_en_US.dat", "$$$/k=braces\n");
     ScriptCallbacks callbacks;
     UsingCallbacks using_(&callbacks);
-    callbacks.scriptFile = native(root + "/{LOCALE}/{LOCALE}.tvs");
+    callbacks.scriptFile = S(root + "/{LOCALE}/{LOCALE}.tvs");
     ZStringLocalizer braces("");
     EXPECT_EQ(ask(braces, "$$$/k=x"), u"braces");
 
     // Unknown placeholders stay as they are.
     write("x/{OTHER}-en_US.dat", "$$$/k=other\n");
-    ZStringLocalizer other(native(root + "/x/{OTHER}-{LOCALE}.dat"));
+    ZStringLocalizer other(S(root + "/x/{OTHER}-{LOCALE}.dat"));
     EXPECT_EQ(ask(other, "$$$/k=x"), u"other");
 }
 
@@ -260,17 +239,17 @@ TEST_F(ZStringLocalizerTest, ScriptNamesAreTakenAsTheyStand) {
     };
     for (const Case& c : cases) {
         write(c.file, "$$$/k=" + c.script + "\n");
-        callbacks.scriptFile = native(root + "/" + c.script);
+        callbacks.scriptFile = S(root + "/" + c.script);
         String text("$$$/k=x");
         EXPECT_TRUE(localizer.translate(text, "en_US", "")) << c.script;
-        EXPECT_EQ(str(text), str(native(c.script)));
+        EXPECT_EQ(str(text), str(S(c.script)));
     }
 }
 
 TEST_F(ZStringLocalizerTest, TheFileEncodingIsDetected) {
     ScriptCallbacks callbacks;
     UsingCallbacks using_(&callbacks);
-    callbacks.scriptFile = native(root + "/e/e.tvs");
+    callbacks.scriptFile = S(root + "/e/e.tvs");
     ZStringLocalizer localizer("");
     struct Case {
         const char* locale;
@@ -295,7 +274,7 @@ TEST_F(ZStringLocalizerTest, ResolvesThroughTheLocalizerServices) {
           "$$$/CT/Tavrel/Errors/Err5=Kommentar ohne Ende\n");
     ScriptCallbacks callbacks;
     UsingCallbacks using_(&callbacks);
-    callbacks.scriptFile = native(root + "/s/s.tvs");
+    callbacks.scriptFile = S(root + "/s/s.tvs");
     callbacks.locale = "de_DE";
     ZStringLocalizer localizer("");
     Localizer::registerLocalizer(&localizer);
@@ -331,7 +310,7 @@ void deleteHostLocalizer() {
 
 TEST_F(ZStringLocalizerTest, AHostLocalizerLivesOneSessionOfTheLibrary) {
     write("loc/tavrel-en_US.dat", "$$$/k=loaded\n");
-    const String fileTemplate = native(root + "/loc/tavrel-{LOCALE}.dat");
+    const String fileTemplate = S(root + "/loc/tavrel-{LOCALE}.dat");
     for (int session = 0; session < 3; session++) {
         hostLocalizer = new ZStringLocalizer(fileTemplate);
         Localizer::registerLocalizer(hostLocalizer);

@@ -10,6 +10,7 @@
 #include "core/InitTerm.h"
 #include "core/Refcountable.h"
 #include "core/tests/TestAllocator.h"
+#include "core/tests/TestSupport.h"
 #include "script/engine/InitTerm.h"
 #include "script/engine/TVContext.h"
 #include "script/engine/tests/TestEngine.h"

@@ -10,6 +10,7 @@
 #include "core/String.h"
 #include "core/ThreadData.h"
 #include "core/Variant.h"
+#include "core/tests/TestSupport.h"
 #include "script/engine/Engine.h"
 #include "script/engine/InitTerm.h"
 #include "script/engine/TVContext.h"
@@ -20,8 +21,7 @@ namespace {
 
 using LxCore::Error;
 using LxCore::String;
-
-std::u16string str(const String& s) { return std::u16string(s.chars(), size_t(s.length())); }
+using LxCore::str;
 
 class EngineTest : public ::testing::Test {
 protected:

@@ -10,6 +10,7 @@
 #include "core/String.h"
 #include "core/Variant.h"
 #include "core/tests/TestAllocator.h"
+#include "core/tests/TestSupport.h"
 #include "script/engine/InitTerm.h"
 #include "script/frontend/DataPool.h"
 
@@ -22,9 +23,8 @@ struct DataPoolProbe {
 namespace {
 
 using LxCore::String;
+using LxCore::str;
 using LxCore::Variant;
-
-std::u16string str(const String& s) { return std::u16string(s.chars(), size_t(s.length())); }
 
 std::u16string widen(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 

@@ -1,10 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <ftw.h>
-#include <map>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
@@ -15,7 +11,7 @@
 #include "core/InitTerm.h"
 #include "core/String.h"
 #include "core/platform/FileSystem.h"
-#include "core/platform/NativeText.h"
+#include "core/tests/TestSupport.h"
 #include "script/frontend/Preprocessor.h"
 
 using namespace LxCore;
@@ -23,37 +19,15 @@ using LxScript::Preprocessor;
 
 namespace {
 
-String S(const std::string& utf8) { return fromNative(utf8.data(), utf8.size()); }
-
-std::string N(const String& text) {
-    std::string out;
-    EXPECT_TRUE(toNative(text, out));
-    return out;
-}
-
-void removeTree(const std::string& path) {
-    nftw(
-        path.c_str(), [](const char* name, const struct stat*, int, struct FTW*) { return remove(name); }, 16,
-        FTW_DEPTH | FTW_PHYS);
-}
-
-// The variables the preprocessor and the path layer read, put back after each test.
-constexpr const char* kVariables[] = {"JSINCLUDE", "HOME"};
-
 // Each test gets its own folder of fixture files and starts the core library;
 // the core's current folder is the test's "cwd" folder, the process's
 // working folder is never changed.
 class PreprocessorTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* name : kVariables) {
-            const char* value = std::getenv(name);
-            saved[name] = value ? std::optional<std::string>(value) : std::nullopt;
-        }
         unsetenv("JSINCLUDE");
-        const char* base = std::getenv("TMPDIR");
-        root = std::string(base && base[0] == '/' ? base : "/tmp") + "/tvpre-XXXXXX";
-        ASSERT_NE(mkdtemp(&root[0]), nullptr) << errno;
+        root = makeTemporaryFolder("tvpre");
+        ASSERT_FALSE(root.empty());
         folder("cwd");
         folder("home");
         setenv("HOME", path("home").c_str(), 1);
@@ -65,20 +39,12 @@ protected:
     void TearDown() override {
         state.reset();  // core objects go before the library ends
         InitTerm::exit();
-        for (const auto& [name, value] : saved) {
-            if (value)
-                setenv(name.c_str(), value->c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
         removeTree(root);
     }
 
     std::string path(const std::string& name) const { return root + "/" + name; }
     void folder(const std::string& name) const { mkdir(path(name).c_str(), 0700); }
-    void write(const std::string& name, const std::string& bytes) const {
-        std::ofstream(path(name), std::ios::binary | std::ios::trunc) << bytes;
-    }
+    void write(const std::string& name, const std::string& bytes) const { writeFile(path(name), bytes); }
 
     // Runs the preprocessor over a text in the file of that name.
     i32 run(Preprocessor& preprocessor, const std::string& text, const std::string& fileName) {
@@ -112,7 +78,8 @@ protected:
     Error& errors() { return state->errors; }
     const Error& errors() const { return state->errors; }
 
-    std::map<std::string, std::optional<std::string>> saved;
+    // The variables the preprocessor and the path layer read, put back after each test.
+    SavedEnvironment environment{"JSINCLUDE", "HOME"};
     std::string root;
     std::optional<State> state;
     std::string output;
