@@ -7,6 +7,9 @@
 #include "objects/ConfigurationXml.h"
 #include "objects/PlatformServices.h"
 #include "objects/Specifier.h"
+#include "objects/TellwireContext.h"
+#include "objects/TellwireThread.h"
+#include "objects/TellwireUtils.h"
 #include "objects/platform/ShellTool.h"
 
 namespace LxObjects {
@@ -555,12 +558,17 @@ LoString developerPath(const LoString& path)
 
 bool TellwireConnector::launchApplication(const LoString& specifier, const LoString& arguments, bool show)
 {
+    // A debug target carries its engine part ("app-1.0#tvtk"); the
+    // application's record is kept under the specifier without it.
+    LoString plain(specifier);
+    if (const char* hash = std::strchr(plain.text(), '#'))
+        plain.truncate(int(hash - plain.text()));
     TWConnectorAppInfo record;
     {
         ObjectLock guard(*this);
         TWConnectorAppInfoList* list = getAppList();
         int index;
-        if (!list || !list->findCopy(specifier, record, &index))
+        if (!list || (!list->findCopy(specifier, record, &index) && !list->findCopy(plain, record, &index)))
             return false;
     }
     if (record.path.isEmpty())
@@ -620,6 +628,393 @@ void TellwireConnector::writeConfigurationXml(LoString& out, const LoString& wha
     TWConnectorAppInfo record;
     if (lookup(what, record))
         out = configurationXmlForRecord(*this, record);
+}
+
+// ---- diagnostics and maintenance ------------------------------------------------
+
+namespace {
+
+// Applications of earlier generations that may run without being installed.
+// Their names are this system's own.
+const char* const kLegacyTargets[] = {
+    "vandrel-1.0",         "vandrel-1.5",          "vandrel-2.0-en_us",    "quillon-1.0",
+    "quillon-2.0",         "quillon-3.0-en_us",    "marrowpage-1.0",       "marrowpage-2.0",
+    "marrowpage-3.0-en_us", "sendalink-1.0",       "sendalink-2.0-en_us",  "orrinscan-1.0",
+    "orrinscan-1.1",       "orrinscan-2.0-en_us",  "pellamdraw-1.0",       "pellamdraw-2.0",
+    "pellamdraw-3.0-en_us", "tessacast-1.0",       "tessacast-2.0-en_us",  "kelvardesk-1.0",
+    "kelvardesk-2.0",      "kelvardesk-3.0-en_us",
+};
+
+void diagnosticsLine(LoString& out, const LoString& path, const char* flag, const LoString& label,
+                     const LoString& value)
+{
+    out += path;
+    out += ';';
+    out += flag;
+    out += ';';
+    out += label;
+    out += ';';
+    out += value;
+    out += ";\n";
+}
+
+LoString joined(const LoString& a, const char* b)
+{
+    LoString out(a);
+    out += b;
+    return out;
+}
+
+LoString onOff(bool on)
+{
+    return LoString(on ? "ON" : "OFF");
+}
+
+LoString decimal(u32 n)
+{
+    LoString out;
+    out += n;
+    return out;
+}
+
+// The lines of a target's own report appended below prefix; with
+// skipOwnLines the lines that repeat what the item shows already are left
+// out (the target's own node, its name, path and status).
+void appendReport(LoString& out, const LoString& report, const LoString& prefix, const LoString& spec,
+                  bool skipOwnLines)
+{
+    LoString own("/");
+    own += spec;
+    const char* p = report.text();
+    LoString path, label, value;
+    int flag = 0;
+    while (int n = TellwireUtils::parseDiagnosticsLine(p, path, label, value, flag)) {
+        p += n;
+        bool skip = equal(path, own);
+        if (skipOwnLines)
+            skip = skip || label.compare("Name") == 0 || label.compare("Path") == 0 ||
+                   label.compare("Status") == 0;
+        if (!skip)
+            diagnosticsLine(out, joined(prefix, path.text()), flag ? "1" : "0", label, value);
+    }
+}
+
+// What a running target reports of its context and pump thread.
+void targetReports(LoString& out, const LoString& spec, const LoString& prefix)
+{
+    TellwireContext* context = getCurrentContext();
+    LoString own;
+    if (context)
+        context->getContextSpecifier(own);
+    LoString contextReport, threadReport;
+    if (context && equal(own, spec)) {
+        LoString root("/");
+        root += spec;
+        context->writeContextDiagnostics(contextReport, root.text());
+        if (TellwireThread* thread = context->getPumpThread())
+            thread->writeThreadDiagnostics(threadReport, root.text());
+    } else {
+        LoString topic("context");
+        queryTarget(contextReport, spec.text(), "INFO", 10, &topic);
+        topic.assign("thread");
+        queryTarget(threadReport, spec.text(), "INFO", 10, &topic);
+    }
+    appendReport(out, contextReport, prefix, spec, true);
+    appendReport(out, threadReport, prefix, spec, false);
+}
+
+}  // namespace
+
+void TellwireConnector::writeDiagnostics(LoString& out, const LoString& path)
+{
+    LoString p = joined(path, "/targets");
+    // The records are copied out under the lock; the targets are asked
+    // after it is released, since answering may need this connector (and
+    // this process's pump thread, which may be the one asking).
+    std::vector<TWConnectorAppInfo> records;
+    std::vector<LoString> groups;
+    LoString kind;
+    {
+        ObjectLock guard(*this);
+        getKind(kind);
+        if (TWConnectorAppInfoList* list = getAppList()) {
+            for (int i = 0; i < list->count(); ++i) {
+                records.emplace_back();
+                list->copyAt(i, records.back());
+            }
+        }
+        if (LoVector<LoString>* entries = getGroupEntries())
+            for (int i = 0; i < entries->count(); ++i)
+                groups.push_back(*entries->get(i));
+    }
+
+    diagnosticsLine(out, p, "1", LoString("Targets"), decimal(u32(records.size())));
+    diagnosticsLine(out, joined(p, "/connector"), "0", LoString("Connector"), kind);
+    LoString installed = joined(p, "/installed"), running = joined(p, "/running");
+    diagnosticsLine(out, installed, "1", LoString("Installed"), LoString("0"));
+    diagnosticsLine(out, running, "1", LoString("Running"), LoString("0"));
+
+    u32 installedCount = 0, runningCount = 0;
+    for (const TWConnectorAppInfo& record : records) {
+        const LoString& s = record.specifier;
+        Specifier spec(s.text(), false);
+        LoString status;
+        bool isRunning = isTargetRunning(spec);
+        if (isRunning && !queryOwnEntry(status, s, LoString("STATUS")))
+            queryTarget(status, s.text(), "STATUS", 2, nullptr);
+        LoString n = isRunning ? running : installed;
+        n += '/';
+        n += s;
+        ++(isRunning ? runningCount : installedCount);
+
+        diagnosticsLine(out, n, "1", s, status);
+        LoString group;
+        getGroupOf(group, s, nullptr);
+        if (!group.isEmpty())
+            diagnosticsLine(out, joined(n, "/group"), "0", LoString("Group"), group);
+        LoString text;
+        getApplicationPath(text, s);
+        diagnosticsLine(out, joined(n, "/path"), "0", LoString("Path"), text);
+        LoString name, version, locale;
+        spec.getName(name);
+        spec.getVersion(version);
+        spec.getLocale(locale);
+        getDisplayName(text, name, version, locale);
+        if (!text.isEmpty())
+            diagnosticsLine(out, joined(n, "/displayname"), "0", LoString("Display Name"), text);
+        diagnosticsLine(out, joined(n, "/authentication"), "0", LoString("MsgAuthentication"),
+                        onOff(usesMessageAuthentication(s)));
+        diagnosticsLine(out, joined(n, "/digest"), "0", LoString("MsgDigest"), onOff(usesMessageDigest(s)));
+        diagnosticsLine(out, joined(n, "/tvtk"), "0", LoString("TVTK"), onOff(supportsTVTK(s)));
+        getBundleIdentifier(text, s);
+        if (!text.isEmpty())
+            diagnosticsLine(out, joined(n, "/bundleid"), "0", LoString("BundleID"), text);
+        if (!status.isEmpty()) {
+            diagnosticsLine(out, joined(n, "/status"), "0", LoString("Status"), status);
+            targetReports(out, s, running);
+        } else {
+            diagnosticsLine(out, joined(n, "/status"), "0", LoString("Status"), LoString("(not running)"));
+        }
+        getExecutableBasename(text, s);
+        if (!text.isEmpty()) {
+            LoString extension;
+            getExecutableExtension(extension, s);
+            text += '.';
+            text += extension;
+            diagnosticsLine(out, joined(n, "/exename"), "0", LoString("ExeName"), text);
+        }
+    }
+    diagnosticsLine(out, installed, "1", LoString("Installed"), decimal(installedCount));
+    diagnosticsLine(out, running, "1", LoString("Running"), decimal(runningCount));
+
+    LoString g = joined(p, "/groups");
+    if (groups.empty()) {
+        diagnosticsLine(out, g, "0", LoString("Groups"), LoString("(no groups defined)"));
+        return;
+    }
+    diagnosticsLine(out, g, "1", LoString("Groups"), decimal(u32(groups.size())));
+    LoString previous;
+    for (const LoString& entry : groups) {
+        int last = lastIndexOf(entry, '/');
+        if (last < 0)
+            continue;
+        LoString c;
+        for (const char* part = entry.text(); part < entry.text() + last; ++part)
+            if (*part != '/')
+                c += *part;
+        LoString s(entry.text() + last + 1);
+        LoString node(g);
+        node += '/';
+        node += c;
+        if (!equal(node, previous)) {
+            // The set's first member follows the empty value in a field of
+            // its own.
+            out += node;
+            out += ";1;";
+            out += c;
+            out += ";;";
+            out += s;
+            out += ";\n";
+        }
+        previous = node;
+        LoString leaf(node);
+        leaf += '/';
+        leaf += s;
+        diagnosticsLine(out, leaf, "0", s, LoString());
+    }
+}
+
+bool TellwireConnector::mergeFrom(TellwireConnector& other)
+{
+    ObjectLock guard(*this);
+    if (!getAppList())
+        return false;
+    LoString mine, theirs;
+    getKind(mine);
+    other.getKind(theirs);
+    if (equal(mine, theirs))
+        return false;
+    ObjectLock otherGuard(other);
+    bool ok = true;
+    if (TWConnectorAppInfoList* list = other.getAppList()) {
+        for (int i = 0; i < list->count(); ++i) {
+            TWConnectorAppInfo record;
+            list->copyAt(i, record);
+            if (!hasAppInfo(record) && !registerAppInfo(record))
+                ok = false;
+        }
+    }
+    if (LoVector<LoString>* entries = other.getGroupEntries()) {
+        for (int i = 0; i < entries->count(); ++i) {
+            GroupEntry entry;
+            if (!splitGroupEntry(*entries->get(i), entry)) {
+                ok = false;
+                continue;
+            }
+            if (!addGroupEntry(entry.member, entry.group, entry.set.isEmpty() ? nullptr : &entry.set))
+                ok = false;
+        }
+    }
+    return ok;
+}
+
+bool TellwireConnector::unregisterAll()
+{
+    ObjectLock guard(*this);
+    TWConnectorAppInfoList* list = getAppList();
+    if (!list)
+        return false;
+    // Copied first: unregistering may change the table under way.
+    std::vector<TWConnectorAppInfo> records(size_t(list->count()));
+    for (size_t i = 0; i < records.size(); ++i)
+        list->copyAt(int(i), records[i]);
+    std::vector<LoString> entries;
+    if (LoVector<LoString>* groups = getGroupEntries())
+        for (int i = 0; i < groups->count(); ++i)
+            entries.push_back(*groups->get(i));
+    bool ok = true;
+    for (size_t i = records.size(); i-- > 0;)
+        ok = unregisterTarget(records[i].specifier, records[i].displayName) && ok;
+    for (const LoString& text : entries) {
+        GroupEntry entry;
+        if (!splitGroupEntry(text, entry)) {
+            ok = false;
+            continue;
+        }
+        ok = removeGroupEntry(entry.member, entry.group, entry.set.isEmpty() ? nullptr : &entry.set) && ok;
+    }
+    resetTable();
+    return ok;
+}
+
+bool TellwireConnector::refresh(bool checkLegacy)
+{
+    ObjectLock guard(*this);
+    unregisterAll();
+    resetTable();
+    if (!getAppList())
+        return false;
+    return checkLegacy ? registerRunningLegacyTargets() : isTableAvailable();
+}
+
+namespace {
+
+bool sameKeys(const TellwireConnector& a, const TellwireConnector& b)
+{
+    if (!equal(a.getName(), b.getName()))
+        return false;
+    for (int k = 0; k < TellwireConnector::kKeyCount; ++k) {
+        auto key = TellwireConnector::Key(k);
+        if (key != TellwireConnector::kExecutablePath && !equal(a.key(key), b.key(key)))
+            return false;
+    }
+    return true;
+}
+
+bool holdsEntry(LoVector<LoString>& entries, const LoString& entry)
+{
+    for (int i = 0; i < entries.count(); ++i)
+        if (equal(*entries.get(i), entry))
+            return true;
+    return false;
+}
+
+// Every record of from is in to, by specifier, and equal.
+bool recordsFound(TWConnectorAppInfoList& from, TWConnectorAppInfoList& to)
+{
+    for (int i = 0; i < from.count(); ++i) {
+        TWConnectorAppInfo record, found;
+        from.copyAt(i, record);
+        int at;
+        if (!to.findCopy(record.specifier, found, &at) || found != record)
+            return false;
+    }
+    return true;
+}
+
+bool entriesFound(LoVector<LoString>& from, LoVector<LoString>& to)
+{
+    for (int i = 0; i < from.count(); ++i)
+        if (!holdsEntry(to, *from.get(i)))
+            return false;
+    return true;
+}
+
+}  // namespace
+
+bool TellwireConnector::equals(TellwireConnector& other)
+{
+    if (!other.tableBuilt_ || !sameKeys(*this, other))
+        return false;
+    bool mineThere = apps_ && groups_;
+    bool theirsThere = other.apps_ && other.groups_;
+    if (mineThere != theirsThere)
+        return false;
+    if (!mineThere)
+        return true;
+    return groups_->count() == other.groups_->count() && apps_->count() == other.apps_->count() &&
+           entriesFound(*groups_, *other.groups_) && recordsFound(*apps_, *other.apps_);
+}
+
+bool TellwireConnector::validateConnector(TellwireConnector& other)
+{
+    if (!other.tableBuilt_ || !sameKeys(*this, other))
+        return false;
+    bool mineThere = apps_ && groups_;
+    bool theirsThere = other.apps_ && other.groups_;
+    if (mineThere != theirsThere)
+        return false;
+    if (!mineThere)
+        return true;
+    bool mineLarger = groups_->count() >= other.groups_->count();
+    bool groupsMatch = mineLarger ? entriesFound(*groups_, *other.groups_) : entriesFound(*other.groups_, *groups_);
+    mineLarger = apps_->count() >= other.apps_->count();
+    bool recordsMatch = mineLarger ? recordsFound(*apps_, *other.apps_) : recordsFound(*other.apps_, *apps_);
+    return groupsMatch && recordsMatch;
+}
+
+bool TellwireConnector::registerRunningLegacyTargets()
+{
+    ObjectLock guard(*this);
+    LoString userLocale = getUserLocale();
+    bool found = false;
+    for (const char* text : kLegacyTargets) {
+        Specifier spec(text, false);
+        LoString locale;
+        spec.getLocale(locale);
+        if (!locale.isEmpty() && !equal(locale, userLocale))
+            spec.setLocale(userLocale);
+        if (spec.isInstalled() || !isTargetRunning(spec))
+            continue;
+        registerRunningTarget(spec, LoString("(running)"), 0, false, true);
+        found = true;
+    }
+    return found;
+}
+
+bool TellwireConnector::registerRunningTarget(const LoString&, const LoString&, u32, bool, bool)
+{
+    return false;
 }
 
 // ---- resolution within suites ----------------------------------------------------

@@ -146,6 +146,32 @@ public:
     // when what is "groups"; empty when there is nothing to write.
     virtual void writeConfigurationXml(LoString& out, const LoString& what);
 
+    // -- Diagnostics and maintenance --
+    // Appends the "targets" branch (with its "groups") of the diagnostics
+    // report below path. Running targets are asked for their status and
+    // reports; no connector lock is held while they answer.
+    virtual void writeDiagnostics(LoString& out, const LoString& path);
+    // Takes over the records (those not present here) and the group entries
+    // of a connector of another kind; false when the kinds are the same or
+    // any step failed.
+    virtual bool mergeFrom(TellwireConnector& other);
+    // Unregisters every record and group entry, then drops the table; true
+    // only when every step succeeded.
+    virtual bool unregisterAll();
+    // Builds the table anew; with checkLegacy the result is whether a legacy
+    // target was found running, otherwise whether the table exists.
+    virtual bool refresh(bool checkLegacy);
+    // Same name, keys, group entries and records (process ids aside).
+    virtual bool equals(TellwireConnector& other);
+    // The comparison of equals, walking the larger of each two lists.
+    virtual bool validateConnector(TellwireConnector& other);
+    // Registers the built-in legacy targets that run without being
+    // installed; true when at least one runs.
+    virtual bool registerRunningLegacyTargets();
+    // Registers a target found running; this connector keeps none.
+    virtual bool registerRunningTarget(const LoString& specifier, const LoString& path, u32 processId,
+                                       bool show, bool running);
+
     // Adds a record taken from elsewhere; a shell tool gets its wrapper
     // script first. False when the record is incomplete, already present
     // with the same path, or refused.

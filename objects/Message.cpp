@@ -508,6 +508,16 @@ void setMessageHooks(const MessageHooks* table)
     hooks.store(table);
 }
 
+namespace {
+
+const MessageHooks* activeHooks()
+{
+    const MessageHooks* h = hooks.load();
+    return h ? h : &endpointMessageHooks();
+}
+
+}  // namespace
+
 bool notifySenderOfTimeout(const Message& message, const char* reason, const LoString& queueName)
 {
     if (!reason || !contains(message.responseRequest, reason))
@@ -515,7 +525,7 @@ bool notifySenderOfTimeout(const Message& message, const char* reason, const LoS
     if (view(message.getHeader("TIMEOUT_DETECTOR")) == "SENDER")
         return false;  // the sender watches its time-outs itself
 
-    const MessageHooks* h = hooks.load();
+    const MessageHooks* h = activeHooks();
     std::unique_ptr<Message> reply(new Message);
     if (!reply)
         throw std::bad_alloc();
@@ -542,7 +552,7 @@ void forwardMessageLog(const Message& message, const char* kind, const LoString&
     string_view type = view(message.type);
     if (type == "Debug" || type == "Log" || (type == "Tavrel" && message.body.isEmpty()))
         return;
-    const MessageHooks* h = hooks.load();
+    const MessageHooks* h = activeHooks();
     if (!h || !h->hasForwarder || !h->forward || !h->hasForwarder(kind))
         return;
     std::unique_ptr<Message> report(new Message);

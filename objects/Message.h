@@ -101,9 +101,9 @@ void writeMessageDiagnostics(LoString& out, const LoString& prefix, const Tellwi
 // The current time in seconds since 1970.
 i64 now();
 
-// What messages and queues need of the main endpoint, which is built on top
-// of them. The endpoint installs its hooks; a null table or null members
-// mean that there is no main endpoint.
+// What messages and queues need of the main endpoint. Without a table set
+// the endpoint's own are used (endpointMessageHooks); a test may set one of
+// its own; null members mean that there is no main endpoint.
 struct MessageHooks {
     // Sends through the current context's main endpoint without launching.
     bool (*sendThroughMainEndpoint)(Tellwire::Message& message);
@@ -113,6 +113,8 @@ struct MessageHooks {
     void (*forward)(const char* kind, Tellwire::Message& message);
 };
 void setMessageHooks(const MessageHooks* hooks);
+// The hooks of the current context's main endpoint (Tellwire.cpp).
+const MessageHooks& endpointMessageHooks();
 
 namespace TellwireData {
 

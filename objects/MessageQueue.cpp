@@ -31,67 +31,100 @@ MessageQueue::MessageQueue() = default;
 
 MessageQueue::~MessageQueue()
 {
-    ObjectLock guard(*this);
-    while (Message* m = messages_.removeAt(0)) {
-        std::unique_ptr<Message> owned(m);
-        notifySenderOfTimeout(*m, kReason, name_);
+    LoVector<Message> left;
+    {
+        ObjectLock guard(*this);
+        while (Message* m = messages_.removeAt(0))
+            left.append(m);
+    }
+    notifyAndDelete(left);
+}
+
+// Senders are told outside the queue's lock: a reply may come back to this
+// very queue, and a forwarding handler may send on its own.
+void MessageQueue::notifyAndDelete(LoVector<Message>& expired)
+{
+    LoString name = getName();
+    for (int i = 0; i < expired.count(); ++i) {
+        std::unique_ptr<Message> owned(expired.get(i));
+        notifySenderOfTimeout(*owned, kReason, name);
     }
 }
 
 bool MessageQueue::enqueueMessage(Message* m)
 {
-    if (!m || m->target.isEmpty() || m->sender.isEmpty())
+    if (!m)
         return false;
-    ObjectLock guard(*this);
+    if (m->target.isEmpty() || m->sender.isEmpty()) {
+        // Nobody could ever take it out again.
+        delete m;
+        return false;
+    }
     if (m->timestamp == 0)
         m->timestamp = LxObjects::now();
     if (m->timeout == 0)
         m->timeout = kDefaultTimeout;
+    // Reported while the message is still the caller's alone.
+    LoString name = getName();
+    if (!name.isEmpty() && view(m->type) != "Debug")
+        forwardMessageLog(*m, kForwardKind, name, "added");
+    ObjectLock guard(*this);
     messages_.append(m);
-    if (!name_.isEmpty() && view(m->type) != "Debug")
-        forwardMessageLog(*m, kForwardKind, name_, "added");
     return true;
 }
 
 Message* MessageQueue::sweepQueue()
 {
-    ObjectLock guard(*this);
-    i64 now = LxObjects::now();
-    // Local watchers stay where they are while the front is searched; the
-    // ones passed then move to the end, in their order.
-    int passed = 0;
     Message* taken = nullptr;
-    while (!taken && passed < messages_.count()) {
-        Message* m = messages_.get(passed);
-        if (isExpired(*m, now)) {
-            std::unique_ptr<Message> expired(messages_.removeAt(passed));
-            notifySenderOfTimeout(*m, kReason, name_);
-        } else if (view(m->type) == "Ignore") {
-            ++passed;
-        } else {
-            taken = messages_.removeAt(passed);
-        }
+    // A sender told of an expiry may answer into this very queue; its reply
+    // is looked for again.
+    for (bool again = true; again;) {
+        LoVector<Message> expired;
+        sweepOnce(expired, taken);
+        again = !taken && expired.count() > 0;
+        notifyAndDelete(expired);
     }
-    for (int i = 0; i < passed; ++i)
-        messages_.append(messages_.removeAt(0));
-    if (taken && !name_.isEmpty() && view(taken->type) != "Debug")
-        forwardMessageLog(*taken, kForwardKind, name_, "picked");
+    LoString name = getName();
+    if (taken && !name.isEmpty() && view(taken->type) != "Debug")
+        forwardMessageLog(*taken, kForwardKind, name, "picked");
     return taken;
+}
+
+void MessageQueue::sweepOnce(LoVector<Message>& expired, Message*& taken)
+{
+    {
+        ObjectLock guard(*this);
+        i64 now = LxObjects::now();
+        // Local watchers stay where they are while the front is searched;
+        // the ones passed then move to the end, in their order.
+        int passed = 0;
+        while (!taken && passed < messages_.count()) {
+            Message* m = messages_.get(passed);
+            if (isExpired(*m, now))
+                expired.append(messages_.removeAt(passed));
+            else if (view(m->type) == "Ignore")
+                ++passed;
+            else
+                taken = messages_.removeAt(passed);
+        }
+        for (int i = 0; i < passed; ++i)
+            messages_.append(messages_.removeAt(0));
+    }
 }
 
 void MessageQueue::expireMessages()
 {
-    ObjectLock guard(*this);
-    i64 now = LxObjects::now();
-    // From the last to the first; a reply that lands in this queue goes
-    // after the index.
-    for (int i = messages_.count() - 1; i >= 0; --i) {
-        Message* m = messages_.get(i);
-        if (!m || !isExpired(*m, now))
-            continue;
-        std::unique_ptr<Message> expired(messages_.removeAt(i));
-        notifySenderOfTimeout(*m, kReason, name_);
+    LoVector<Message> expired;
+    {
+        ObjectLock guard(*this);
+        i64 now = LxObjects::now();
+        for (int i = messages_.count() - 1; i >= 0; --i) {
+            Message* m = messages_.get(i);
+            if (m && isExpired(*m, now))
+                expired.append(messages_.removeAt(i));
+        }
     }
+    notifyAndDelete(expired);
 }
 
 bool MessageQueue::removeLocalWatchers(u32 serial)

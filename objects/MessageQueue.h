@@ -25,8 +25,7 @@ public:
     ~MessageQueue() override;
 
     // Takes the message; a timestamp of 0 becomes now, a timeout of 0 the
-    // default. False for a null message or one without target or sender:
-    // the caller keeps that one.
+    // default. A message without target or sender is deleted: false.
     bool enqueueMessage(Tellwire::Message* message);
     // The next deliverable message, which the caller then owns; null when
     // none. Expired messages met on the way are dropped, local watchers
@@ -48,6 +47,9 @@ public:
     int writeDiagnostics(LoString& out, const LoString& path) const;
 
 private:
+    void notifyAndDelete(LoVector<Tellwire::Message>& expired);
+    void sweepOnce(LoVector<Tellwire::Message>& expired, Tellwire::Message*& taken);
+
     LoVector<Tellwire::Message> messages_;
     LoString name_;
 };

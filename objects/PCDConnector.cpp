@@ -101,6 +101,11 @@ bool PCDConnector::fillTable(TWConnectorAppInfoList& list, LoVector<LoString>& g
     return walk.iterate(*products_);
 }
 
+bool PCDConnector::refresh(bool)
+{
+    return false;
+}
+
 bool PCDConnector::hasAppInfo(const TWConnectorAppInfo& record)
 {
     ObjectLock guard(*this);

@@ -22,6 +22,8 @@ public:
     // True while no table can be built; otherwise whether the table holds
     // a record for the record's specifier.
     bool hasAppInfo(const TWConnectorAppInfo& record) override;
+    // The product data is read once: the table stays as it is. False.
+    bool refresh(bool checkLegacy) override;
 
     // Null only when it could not be allocated.
     const ProductData* getProductData() const { return products_; }

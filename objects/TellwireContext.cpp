@@ -1,9 +1,11 @@
 #include "objects/TellwireContext.h"
 
 #include <atomic>
+#include <new>
 
 #include "objects/Connector.h"
 #include "objects/Message.h"
+#include "objects/TellwireThread.h"
 #include "objects/TellwireUtils.h"
 
 namespace LxObjects {
@@ -21,7 +23,6 @@ std::atomic<TellwireContext*> currentContext{nullptr};
 std::atomic<u32> serialSeed{1};
 std::atomic<bool> firstUse{true};
 
-std::atomic<const ContextHooks*> hooks{nullptr};
 
 // 0 asks for a number and 0xFFFFFFFF means none; a counter that wraps
 // starts again at 1.
@@ -72,34 +73,29 @@ LoString onOff(bool on)
 
 }  // namespace
 
-void setContextHooks(const ContextHooks* table)
-{
-    hooks.store(table);
-}
-
-bool isSetupRunning()
-{
-    const ContextHooks* h = hooks.load();
-    return h && h->isSetupRunning && h->isSetupRunning();
-}
-
 // ---- the context ----------------------------------------------------------------
 
 TellwireContext::TellwireContext(const Specifier& spec)
     : pumpThread_(nullptr), nextSerial_(serialSeed.load()), mainEndpoint_(nullptr), logging_(false)
 {
-    ObjectLock guard(*this);
-    const ContextHooks* h = hooks.load();
-    if (h && h->startPumpThread)
-        pumpThread_ = h->startPumpThread(*this, spec);
+    // Made before the context's lock is taken: the pump thread takes its own
+    // lock first and the context's inside it, never the other way round.
+    TellwireThread* thread = new TellwireThread(this, spec);
+    if (!thread)
+        throw std::bad_alloc();
+    {
+        ObjectLock guard(*this);
+        pumpThread_ = thread;
+    }
+    thread->start();
 }
 
 TellwireContext::~TellwireContext()
 {
-    const ContextHooks* h = hooks.load();
-    if (pumpThread_ && h && h->stopPumpThread && h->stopPumpThread(*pumpThread_) && h->deletePumpThread)
-        h->deletePumpThread(pumpThread_);
+    if (pumpThread_ && pumpThread_->wake())
+        delete pumpThread_;
     pumpThread_ = nullptr;  // one that did not end is left alone
+    forgetSetupContext(this);
 
     TellwireContext* self = this;
     currentContext.compare_exchange_strong(self, nullptr);
@@ -124,14 +120,11 @@ void TellwireContext::removeEndpoint(Tellwire* endpoint)
 
 Tellwire* TellwireContext::findEndpoint(const LoString& spec)
 {
-    const ContextHooks* h = hooks.load();
-    if (!h || !h->endpointSpecifier)
-        return nullptr;
     ObjectLock guard(*this);
     for (int i = 0; i < endpoints_.count(); ++i) {
         Tellwire* endpoint = endpoints_.get(i);
         LoString text;
-        h->endpointSpecifier(*endpoint, text);
+        Tellwire::getSpecifier(endpoint, text);
         if (text.length() == spec.length() && text.compare(spec.text()) == 0)
             return endpoint;
     }
@@ -179,18 +172,20 @@ u32 TellwireContext::nextSerialNumber()
 
 void TellwireContext::getContextSpecifier(LoString& out)
 {
-    const ContextHooks* h = hooks.load();
     LoString text;
-    bool fromThread = false;
+    TellwireThread* thread = nullptr;
     {
         ObjectLock guard(*this);
-        if (mainEndpoint_ && h && h->endpointSpecifier) {
-            h->endpointSpecifier(*mainEndpoint_, text);
-        } else if (!mainEndpoint_ && pumpThread_ && h && h->pumpMailboxName) {
-            h->pumpMailboxName(*pumpThread_, text);
-            fromThread = true;
-        }
+        if (mainEndpoint_)
+            Tellwire::getSpecifier(mainEndpoint_, text);
+        else
+            thread = pumpThread_;
     }
+    // Asked outside the context's lock: the pump thread takes the context's
+    // lock while it holds its own. The thread lives as long as the context.
+    bool fromThread = thread != nullptr;
+    if (thread)
+        text = thread->getMailboxName();
     // Normalised outside the lock: it asks the connector, which may ask
     // for this specifier in turn.
     bool normalize = fromThread && !namingContext;
@@ -213,15 +208,15 @@ void TellwireContext::writeContextDiagnostics(LoString& out, const char* prefix)
     LoString s;
     getContextSpecifier(s);
     TellwireConnector* connector = getContextConnector();
-    const ContextHooks* h = hooks.load();
 
     appendLine(out, p, "", "1", "Info", LoString());
     appendLine(out, p, "/name", "0", "Name", s);
-    if (h && h->queryStatus) {
-        LoString status;
-        h->queryStatus(status, s);
-        appendLine(out, p, "/status", "0", "Status", status);
-    }
+    // This process's own status comes from its pump thread's entries: a
+    // ping to itself would wait for the thread that may be the one asking.
+    LoString status;
+    if (TellwireThread* thread = getPumpThread())
+        status = thread->queryEntry(LoString("STATUS"));
+    appendLine(out, p, "/status", "0", "Status", status);
     LoString groups, path;
     if (connector) {
         connector->getGroupOf(groups, s, nullptr);
@@ -265,9 +260,7 @@ TellwireContext* getCurrentContext()
         return ctx;
     if (ctx)
         firstUse.store(false);
-    const ContextHooks* h = hooks.load();
-    if (h && h->waitForSetup)
-        h->waitForSetup();
+    waitForSetup();
     return currentContext.load();
 }
 
@@ -302,6 +295,7 @@ void mergeContext(TellwireContext* into, TellwireContext* from)
             held = into->endpoints_.get(i) == endpoint;
         if (!held)
             into->endpoints_.append(endpoint);
+        Tellwire::moveToContext(endpoint, into);
     }
     into->mainEndpoint_ = from->mainEndpoint_;
     from->mainEndpoint_ = nullptr;

@@ -69,27 +69,6 @@ void setCurrentContext(TellwireContext* ctx);
 void mergeContext(TellwireContext* into, TellwireContext* from);
 TellwireThread* getCurrentPumpThread();
 
-// What the context needs of the endpoints, the pump thread and the set-up,
-// which are built on top of it and install these. Null members: endpoints
-// without specifiers, contexts without a pump thread, no set-up.
-struct ContextHooks {
-    // The endpoint's specifier text.
-    void (*endpointSpecifier)(const Tellwire& endpoint, LoString& out);
-    // A pump thread for the context, constructed and started; null when none.
-    TellwireThread* (*startPumpThread)(TellwireContext& context, const Tellwire::Specifier& spec);
-    // Stops the thread and waits for its end; true when it ended in time, so
-    // that it may be deleted.
-    bool (*stopPumpThread)(TellwireThread& thread);
-    void (*deletePumpThread)(TellwireThread* thread);
-    // The name of the thread's open mailbox; empty when it is not open.
-    void (*pumpMailboxName)(TellwireThread& thread, LoString& out);
-    // The status word a status query of specifier answers.
-    void (*queryStatus)(LoString& out, const LoString& specifier);
-    // Waits for a running set-up to end.
-    void (*waitForSetup)();
-    bool (*isSetupRunning)();
-};
-void setContextHooks(const ContextHooks* hooks);
 // Whether the set-up that makes the context is running.
 bool isSetupRunning();
 

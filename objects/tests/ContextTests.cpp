@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "objects/Message.h"
+#include "objects/TellwireThread.h"
 #include "objects/TellwireUtils.h"
 #include "objects/tests/TestConnector.h"
 #include "objects/tests/TestContext.h"
@@ -17,7 +18,6 @@ using LxObjects::TellwireContext;
 using LxObjects::u32;
 using Specifier = LxObjects::Tellwire::Specifier;
 using TestConnectors::str;
-using TestContexts::pumpRecord;
 using TestContexts::StandInEndpoint;
 
 namespace {
@@ -27,8 +27,6 @@ protected:
     void SetUp() override
     {
         InstalledApps::SetUp();
-        pumpRecord() = TestContexts::PumpRecord();
-        LxObjects::setContextHooks(&TestContexts::standInHooks());
         LxObjects::setCurrentContext(nullptr);
         LxObjects::TellwireData::deleteMessageGlobals();  // read from this connector
     }
@@ -44,6 +42,15 @@ protected:
         TellwireContext* context = new TellwireContext(Specifier(spec, false));
         EXPECT_NE(context, nullptr);
         return context;
+    }
+
+    // The pump thread holds its mailbox once it runs.
+    LxObjects::TellwireThread* running(TellwireContext* context)
+    {
+        LxObjects::TellwireThread* thread = context->getPumpThread();
+        EXPECT_NE(thread, nullptr);
+        EXPECT_TRUE(TestFolders::eventually([thread] { return !thread->getMailboxName().isEmpty(); }));
+        return thread;
     }
 
     std::string specifierOf(TellwireContext* context)
@@ -179,8 +186,8 @@ TEST_F(Contexts, FindEndpointComparesExactly)
 TEST_F(Contexts, ContextSpecifier)
 {
     connector->install("ed-5.0-en_us");
-    TellwireContext* context = fresh();
-    EXPECT_EQ(specifierOf(context), "");
+    TellwireContext* context = fresh("paint");
+    running(context);
     StandInEndpoint* main = new StandInEndpoint("Paint_2-10.5-EN_US#Main");
     context->addEndpoint(main);
     context->setMainEndpoint(main);
@@ -189,11 +196,17 @@ TEST_F(Contexts, ContextSpecifier)
 
     // Without a main endpoint the pump thread's mailbox names the context,
     // completed from the installed applications.
-    pumpRecord().startOne = true;
-    pumpRecord().mailboxName = "ed#thread";
-    context = fresh();
+    context = fresh("ed");
+    running(context);
     EXPECT_EQ(specifierOf(context), "ed-5.0-en_us");
-    pumpRecord().mailboxName = "";
+    delete context;
+
+    // A pump thread that found no mailbox names nothing.
+    hold("ed#thread");
+    for (int i = 1; i <= 8; ++i)
+        hold(("ed_" + std::to_string(i) + "#thread").c_str());
+    context = fresh("ed");
+    EXPECT_TRUE(TestFolders::eventually([context] { return !context->getPumpThread()->isRunning(); }));
     EXPECT_EQ(specifierOf(context), "");
     delete context;
 }
@@ -205,9 +218,9 @@ TEST_F(Contexts, ContextSpecifierOfABareNameEnds)
     connector->install("ed-5.0-en_us");
     connector->install("ed-6.0-en_us");
     connector->groups = {"vandrel/1/ed-5.0"};
-    pumpRecord().startOne = true;
-    pumpRecord().mailboxName = "ed#thread";
-    LxObjects::setCurrentContext(fresh());
+    TellwireContext* context = fresh("ed");
+    running(context);
+    LxObjects::setCurrentContext(context);
     LoString out;
     LxObjects::getCurrentContext()->getContextSpecifier(out);
     EXPECT_EQ(str(out).rfind("ed-", 0), 0u) << str(out);
@@ -215,34 +228,25 @@ TEST_F(Contexts, ContextSpecifierOfABareNameEnds)
 
 TEST_F(Contexts, PumpThreadStartsAndStopsWithTheContext)
 {
-    TellwireContext* none = fresh();
-    EXPECT_EQ(none->getPumpThread(), nullptr);
-    delete none;
-    EXPECT_EQ(pumpRecord().stopped, 0);
-
-    pumpRecord().startOne = true;
-    TellwireContext* context = fresh();
-    EXPECT_EQ(pumpRecord().started, 1);
-    EXPECT_EQ(context->getPumpThread(), TestContexts::pumpToken());
+    TellwireContext* context = fresh("app-1.0");
+    LxObjects::TellwireThread* thread = running(context);
+    EXPECT_EQ(str(thread->getMailboxName()), "app-1.0#thread");
     LxObjects::setCurrentContext(context);
-    EXPECT_EQ(LxObjects::getCurrentPumpThread(), TestContexts::pumpToken());
+    EXPECT_EQ(LxObjects::getCurrentPumpThread(), thread);
     LxObjects::setCurrentContext(nullptr);
     EXPECT_EQ(LxObjects::getCurrentPumpThread(), nullptr);
-    EXPECT_EQ(pumpRecord().stopped, 1);
-    EXPECT_EQ(pumpRecord().deleted, 1);
-
-    // A thread that did not end in time is left alone.
-    pumpRecord().stopInTime = false;
-    delete fresh();
-    EXPECT_EQ(pumpRecord().stopped, 2);
-    EXPECT_EQ(pumpRecord().deleted, 1);
+    // The thread ended with its context and gave its mailbox up.
+    LxObjects::InterAppStream again(LoString("app-1.0#thread"));
+    EXPECT_TRUE(again.isOpen());
 }
 
-TEST_F(Contexts, WithoutAContextEveryQueryWaitsForTheSetup)
+// Without a set-up nothing is waited for: every query answers at once.
+TEST_F(Contexts, WithoutAContextEveryQueryAnswersAtOnce)
 {
+    LxObjects::TellwireUtils::Timer timer;
     EXPECT_EQ(LxObjects::getCurrentContext(), nullptr);
     EXPECT_EQ(LxObjects::getCurrentContext(), nullptr);
-    EXPECT_EQ(pumpRecord().setupWaits, 2);
+    EXPECT_LT(timer.elapsed(), 1000.0);
 }
 
 // ---- diagnostics --------------------------------------------------------------
@@ -260,8 +264,11 @@ TEST_F(Contexts, DiagnosticsLines)
 {
     connector->records.push_back(TestConnectors::record("app-10.5-en_us", "/opt/vandrel/app-10.5"));
     connector->groups = {"vandrel/10/app-10.5"};
-    pumpRecord().status = "BUSY";
     TellwireContext* context = TestContexts::useContext("APP-10.5-en_us#Main");
+    // A host that pumped every 10 ms and then not for a second is busy; its
+    // own status is read from its pump thread, not by a ping to itself.
+    double lastPump = double(std::time(nullptr)) * 1000.0 - 1000.0;
+    context->getPumpThread()->setPumpStatistics(10.0, lastPump);
     u32 next = context->nextSerialNumber() + 1;
     LoString out("kept\n");
     std::string before = clockNow();
@@ -301,26 +308,23 @@ TEST_F(Contexts, DiagnosticsLines)
 }
 
 // The "/nextsnr" line shows one more than the next number; the group line
-// only appears with a group, the status line only with a status query.
+// only appears with a group.
 TEST_F(Contexts, DiagnosticsOfABareContext)
 {
-    LxObjects::ContextHooks withoutStatus = TestContexts::standInHooks();
-    withoutStatus.queryStatus = nullptr;
-    LxObjects::setContextHooks(&withoutStatus);
-    pumpRecord().startOne = true;
-    pumpRecord().mailboxName = "solo-2.0#thread";
-    TellwireContext* context = fresh();
+    TellwireContext* context = fresh("solo-2.0");
+    running(context);
     u32 next = context->nextSerialNumber() + 1;
     LoString out;
     context->writeContextDiagnostics(out, "");
     std::string text = str(out);
-    EXPECT_NE(text.find("/context/name;0;Name;solo-2.0;\n/context/path;0;Path;;\n"), std::string::npos)
+    EXPECT_NE(text.find("/context/name;0;Name;solo-2.0;\n/context/status;0;Status;IDLE;\n"
+                        "/context/path;0;Path;;\n"),
+              std::string::npos)
         << text;
     EXPECT_EQ(text.find("/group"), std::string::npos);
     EXPECT_NE(text.find("/context/nextsnr;0;Next serial number;" + std::to_string(next + 1) + ";\n"),
               std::string::npos);
     delete context;
-    LxObjects::setContextHooks(&TestContexts::standInHooks());
 }
 
 TEST_F(Contexts, DiagnosticsFollowTheDigestSettings)

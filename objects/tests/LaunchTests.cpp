@@ -108,6 +108,16 @@ TEST_F(Launching, EmptyArgumentsPassNone)
     EXPECT_TRUE(waitForReport().arguments.empty());
 }
 
+// A debug message names its target with the engine part; the record is the
+// application's own.
+TEST_F(Launching, TargetWithAnEnginePartStartsItsApplication)
+{
+    ASSERT_TRUE(launch("app-1.0#tvtk", "-specifier app-1.0#tvtk -nostartupscreen"));
+    Report r = waitForReport();
+    EXPECT_EQ(r.tag, "installed");
+    EXPECT_EQ(r.arguments, (std::vector<std::string>{"-specifier", "app-1.0#tvtk", "-nostartupscreen"}));
+}
+
 TEST_F(Launching, UnknownApplicationStartsNothing)
 {
     EXPECT_FALSE(launch("other-1.0"));

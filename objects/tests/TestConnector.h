@@ -108,7 +108,6 @@ protected:
     void TearDown() override
     {
         LxObjects::setCurrentContext(nullptr);
-        LxObjects::setContextHooks(nullptr);
         LxObjects::closePingStream();
         LxObjects::destroyGlobalConnector();
         LxObjects::setConnectorFactory(nullptr);

@@ -4,13 +4,23 @@
 //                 digest key it settled on, one a line.
 //   thread-limit  leaves no address space for a thread stack, creates a
 //                 thread and prints its error, its id and whether it ran.
+// With OBJECTS_PEER_SETUP=<specifier> in its environment it runs the
+// Tellwire set-up for that specifier with whatever arguments it was given
+// as its launch parameters, and prints the pump thread's mailbox name and
+// its "LAUNCHPARAMS" entry, one a line.
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
 #include "objects/PlatformServices.h"
+#include "objects/TellwireContext.h"
+#include "objects/TellwireThread.h"
 #include "objects/Thread.h"
 
 namespace {
@@ -65,10 +75,27 @@ int threadLimit()
     return 0;
 }
 
+int setup(const char* spec)
+{
+    if (!LxObjects::setupSynchronously(LxObjects::LoString(spec)))
+        return 1;
+    LxObjects::TellwireThread* thread = LxObjects::getCurrentPumpThread();
+    if (!thread)
+        return 1;
+    for (int i = 0; i < 500 && thread->getMailboxName().isEmpty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::printf("%s\n%s\n", thread->getMailboxName().text(),
+                thread->queryEntry(LxObjects::LoString("LAUNCHPARAMS")).text());
+    LxObjects::setCurrentContext(nullptr);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (const char* spec = std::getenv("OBJECTS_PEER_SETUP"))
+        return setup(spec);
     if (argc == 2 && std::strcmp(argv[1], "ids") == 0)
         return ids();
     if (argc == 2 && std::strcmp(argv[1], "thread-limit") == 0)

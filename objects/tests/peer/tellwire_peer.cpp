@@ -39,6 +39,12 @@
 //                                     open descriptors to <report>, then
 //                                     holds <report>-child until a message
 //                                     arrives there.
+//   tellwire_peer application [args] an installed application started by
+//                                     a launch: holds the mailbox that
+//                                     "-specifier" names, waits for one
+//                                     message there and answers it with a
+//                                     "Result" whose body is its arguments,
+//                                     joined by blanks.
 #include <dirent.h>
 #include <poll.h>
 #include <unistd.h>
@@ -423,12 +429,45 @@ int launched(const std::string& report)
     return 0;
 }
 
+int application(int argc, char** argv)
+{
+    std::string arguments, specifier;
+    for (int i = 2; i < argc; ++i) {
+        arguments += (i > 2 ? " " : "") + std::string(argv[i]);
+        if (std::string(argv[i]) == "-specifier" && i + 1 < argc)
+            specifier = argv[i + 1];
+    }
+    InterAppStream box(lo(specifier));
+    if (specifier.empty() || !box.isOpen())
+        return 1;
+    auto deadline = Clock::now() + std::chrono::seconds(60);
+    while (Clock::now() < deadline) {
+        if (!box.readOne()) {
+            box.waitForMessage(100);
+            continue;
+        }
+        LoString text;
+        box.takeReceived(text);
+        Message request;
+        LxObjects::parseMessage(request, text.text(), text.length());
+        Message reply;
+        reply.type.assign("Result");
+        reply.serialNumber = request.serialNumber;
+        reply.result = request.serialNumber;
+        reply.body = lo(arguments);
+        return sendMessage(box, request.sender, reply) ? 0 : 1;
+    }
+    return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     if (argc == 3 && std::string(argv[1]) == "launched")
         return launched(argv[2]);
+    if (argc >= 2 && std::string(argv[1]) == "application")
+        return application(argc, argv);
     if (argc != 1) {
         std::fprintf(stderr, "tellwire_peer: bad arguments\n");
         return 2;

@@ -1,0 +1,65 @@
+// The debugger core's API: what the host binding and any other native
+// caller in the process use. Strings are UTF-8; out-strings are replaced
+// unless a function says otherwise. Each function answers a TVDCoreStatus;
+// they may throw std::bad_alloc like the core they stand on.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "objects/Message.h"
+
+using TVDCoreStatus = int32_t;
+
+enum : TVDCoreStatus {
+    kTVDSuccess = 0,
+    kTVDSessionNotUp = 3,         // TVDInitialize ran, yet no session stands
+    kTVDAlreadyInitialized = 11,
+    kTVDNotInitialized = 12,
+    kTVDPreprocessorError = 15,
+    kTVDCompileError = 16,
+    kTVDRefused = -1,             // Tellwire refused a launch or a send
+};
+
+// Receives every message the session's debug endpoint delivers: the
+// delivery kind, the message and the reply text (may be null). 0 means
+// handled; anything else is the error code Tellwire answers with.
+using TVDMessageCallback = int32_t (*)(int32_t kind, LxObjects::Tellwire::Message& message,
+                                       LxObjects::LoString* reply);
+
+TVDCoreStatus TVDInitialize(const std::string& application, const std::string& version,
+                            TVDMessageCallback callback);
+bool TVDIsInitialized();
+TVDCoreStatus TVDTerminate();
+
+TVDCoreStatus TVDResolveApplicationSpecifier(const std::string& specifier, std::string& out);
+// Appends to out.
+TVDCoreStatus TVDGetInstalledApplicationSpecifiers(std::vector<std::string>& out);
+TVDCoreStatus TVDGetDisplayNameForApplication(const std::string& specifier, std::string& name);
+TVDCoreStatus TVDGetApplicationInstalled(const std::string& specifier, bool& installed);
+TVDCoreStatus TVDGetApplicationRunning(const std::string& specifier, bool& running);
+TVDCoreStatus TVDLaunchApplication(const std::string& specifier, const std::string& parameters, bool flag);
+TVDCoreStatus TVDBringApplicationToFront(const std::string& specifier);
+
+// The message comes back with its serial number. A message queued while
+// its target is being launched is on its way: 0, not -1.
+TVDCoreStatus TVDSendDebugMessage(LxObjects::Tellwire::Message& message, bool launch);
+// Delivers every waiting message to the callback, on the calling thread,
+// then writes the queued outgoing ones.
+TVDCoreStatus TVDPumpMessages();
+
+// The report is left alone when the script is correct.
+TVDCoreStatus TVDCheckSyntax(const std::string& script, const std::string& fileName,
+                             const std::string& includePath, std::string& report);
+// out gets the compiled text (0), or the error text (16).
+TVDCoreStatus TVDCompileToTVSBin(const std::string& script, const std::string& fileName,
+                                 const std::string& includePath, std::string& out);
+// Only the directives found fill their out-strings; error gets the
+// preprocessor's error text with status 15.
+TVDCoreStatus TVDGetScriptDirectives(const std::string& script, const std::string& fileName,
+                                     std::string& scriptName, std::string& strict, std::string& target,
+                                     std::string& targetEngine, std::string& error);
+
+// No session needed for these two.
+TVDCoreStatus TVDPathToUri(const std::string& path, std::string& uri);
+TVDCoreStatus TVDUriToPath(const std::string& uri, std::string& path);

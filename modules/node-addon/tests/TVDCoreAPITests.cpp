@@ -1,0 +1,203 @@
+// The debugger core's API without the host: status codes, the session's
+// start and end, local debug messages through the pump, the script
+// services and path conversion. These run under the sanitizers as well.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ftw.h>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "core/InitTerm.h"
+#include "modules/node-addon/source/TVDCoreAPI.h"
+#include "objects/InterAppStream.h"
+#include "objects/LoString.h"
+
+namespace {
+
+using LxObjects::LoString;
+using Message = LxObjects::Tellwire::Message;
+
+struct Delivery {
+    int kind;
+    std::string type, body, sender;
+    LxObjects::u32 serial, result;
+};
+std::vector<Delivery> gDelivered;
+int32_t (*gThen)() = nullptr;
+
+int32_t record(int32_t kind, Message& m, LoString* reply) {
+    gDelivered.push_back({kind, m.type.text(), m.body.text(), m.sender.text(), m.serialNumber, m.result});
+    if (reply)
+        reply->assign("seen");
+    return gThen ? gThen() : 0;
+}
+
+// Each test gets its own per-user folders and an empty product list.
+class TVDCore : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tvdcore-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        root = pattern;
+        for (const char* dir : {"/home", "/run", "/config"})
+            mkdir((root + dir).c_str(), 0700);
+        setenv("HOME", (root + "/home").c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", (root + "/run").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
+        setenv("MORVANE_INSTALLED_PRODUCTS", (root + "/none.xml").c_str(), 1);
+        gDelivered.clear();
+        gThen = nullptr;
+    }
+    void TearDown() override {
+        if (TVDIsInitialized())
+            TVDTerminate();
+        nftw(root.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return remove(p); }, 16,
+             FTW_DEPTH | FTW_PHYS);
+    }
+
+    // Pumps until count messages came or about five seconds passed.
+    void pumpFor(size_t count) {
+        for (int i = 0; i < 500 && gDelivered.size() < count; ++i) {
+            EXPECT_EQ(TVDPumpMessages(), kTVDSuccess);
+            usleep(10000);
+        }
+    }
+
+    std::string root;
+};
+
+TEST_F(TVDCore, WithoutASessionEveryCallAnswers12) {
+    std::string s, s2, s3, s4, s5;
+    std::vector<std::string> list;
+    bool flag = false;
+    Message m;
+    EXPECT_FALSE(TVDIsInitialized());
+    EXPECT_EQ(TVDTerminate(), kTVDNotInitialized);
+    EXPECT_EQ(TVDResolveApplicationSpecifier("a", s), kTVDNotInitialized);
+    EXPECT_EQ(TVDGetInstalledApplicationSpecifiers(list), kTVDNotInitialized);
+    EXPECT_EQ(TVDGetDisplayNameForApplication("a", s), kTVDNotInitialized);
+    EXPECT_EQ(TVDGetApplicationInstalled("a", flag), kTVDNotInitialized);
+    EXPECT_EQ(TVDGetApplicationRunning("a", flag), kTVDNotInitialized);
+    EXPECT_EQ(TVDLaunchApplication("a", "", false), kTVDNotInitialized);
+    EXPECT_EQ(TVDBringApplicationToFront("a"), kTVDNotInitialized);
+    EXPECT_EQ(TVDSendDebugMessage(m, false), kTVDNotInitialized);
+    EXPECT_EQ(TVDPumpMessages(), kTVDNotInitialized);
+    EXPECT_EQ(TVDCheckSyntax("", "a", "", s), kTVDNotInitialized);
+    EXPECT_EQ(TVDCompileToTVSBin("", "a", "", s), kTVDNotInitialized);
+    EXPECT_EQ(TVDGetScriptDirectives("", "a", s, s2, s3, s4, s5), kTVDNotInitialized);
+}
+
+TEST_F(TVDCore, PathsAndURIsWithoutASession) {
+    const std::string home = root + "/home";
+    const std::pair<std::string, std::string> table[] = {
+        {home + "/a b.tvs", "~/a%20b.tvs"},
+        {"/opt/x/%41.tvs", "/opt/x/%2541.tvs"},
+        {"/", "/"},
+    };
+    for (const auto& [path, uri] : table) {
+        std::string out;
+        EXPECT_EQ(TVDPathToUri(path, out), kTVDSuccess);
+        EXPECT_EQ(out, uri) << path;
+        EXPECT_EQ(TVDUriToPath(uri, out), kTVDSuccess);
+        EXPECT_EQ(out, path) << uri;
+    }
+}
+
+TEST_F(TVDCore, StartAndEndAgainAndAgain) {
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(TVDInitialize("tvdcore", std::to_string(i), record), kTVDSuccess);
+        EXPECT_TRUE(TVDIsInitialized());
+        EXPECT_EQ(TVDInitialize("tvdcore", "9", record), kTVDAlreadyInitialized);
+        std::string uri;
+        EXPECT_EQ(TVDPathToUri("/x", uri), kTVDSuccess);
+        EXPECT_EQ(TVDTerminate(), kTVDSuccess);
+        EXPECT_FALSE(TVDIsInitialized());
+        EXPECT_EQ(TVDTerminate(), kTVDNotInitialized);
+    }
+}
+
+TEST_F(TVDCore, AHeldDebugMailboxLeavesNoSession) {
+    {
+        LxObjects::InterAppStream holder(LoString("tvdcore_5-2.0#dbg"));
+        ASSERT_TRUE(holder.isOpen());
+        EXPECT_EQ(TVDInitialize("tvdcore", "5", record), kTVDSessionNotUp);
+        EXPECT_FALSE(TVDIsInitialized());
+        // The failed start took back the inits it raised.
+        EXPECT_FALSE(LxCore::InitTerm::isInitialized());
+        EXPECT_EQ(TVDTerminate(), kTVDNotInitialized);
+    }
+    EXPECT_EQ(TVDInitialize("tvdcore", "5", record), kTVDSuccess);
+    EXPECT_EQ(TVDTerminate(), kTVDSuccess);
+}
+
+TEST_F(TVDCore, ALocalDebugMessageReachesTheCallback) {
+    ASSERT_EQ(TVDInitialize("tvdcore", "6", record), kTVDSuccess);
+    Message m;
+    m.type.assign("Debug");
+    m.responseRequest.assign("Result Error");
+    m.target.assign("tvdcore_6-2.0#dbg");
+    m.body.assign("ping me");
+    ASSERT_EQ(TVDSendDebugMessage(m, false), kTVDSuccess);
+    EXPECT_NE(m.serialNumber, 0u);
+    pumpFor(2);
+    ASSERT_EQ(gDelivered.size(), 2u);
+    EXPECT_EQ(gDelivered[0].kind, 1);
+    EXPECT_EQ(gDelivered[0].body, "ping me");
+    // The answer to ourselves: a result whose field holds the kind number.
+    EXPECT_EQ(gDelivered[1].kind, 3);
+    EXPECT_EQ(gDelivered[1].type, "Tavrel");
+    EXPECT_EQ(gDelivered[1].body, "seen");
+    EXPECT_EQ(gDelivered[1].serial, m.serialNumber);
+    EXPECT_EQ(gDelivered[1].result, 3u);
+}
+
+TEST_F(TVDCore, AnEndInsideThePumpWaitsForThePump) {
+    ASSERT_EQ(TVDInitialize("tvdcore", "8", record), kTVDSuccess);
+    Message m;
+    m.type.assign("Debug");
+    m.target.assign("tvdcore_8-2.0#dbg");
+    m.body.assign("end now");
+    ASSERT_EQ(TVDSendDebugMessage(m, false), kTVDSuccess);
+    gThen = [] {
+        EXPECT_EQ(TVDTerminate(), kTVDSuccess);
+        EXPECT_FALSE(TVDIsInitialized());
+        EXPECT_EQ(TVDInitialize("tvdcore", "8", record), kTVDSessionNotUp);
+        return int32_t(0);
+    };
+    pumpFor(1);
+    ASSERT_EQ(gDelivered.size(), 1u);
+    EXPECT_FALSE(TVDIsInitialized());
+    gThen = nullptr;
+    EXPECT_EQ(TVDInitialize("tvdcore", "8", record), kTVDSuccess);
+    EXPECT_EQ(TVDTerminate(), kTVDSuccess);
+}
+
+TEST_F(TVDCore, ScriptServices) {
+    ASSERT_EQ(TVDInitialize("tvdcore", "7", record), kTVDSuccess);
+    std::string report = "untouched", out;
+    EXPECT_EQ(TVDCheckSyntax("var a;", "/s/a.tvs", "", report), kTVDSuccess);
+    EXPECT_EQ(report,
+              "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><errorInfo><errorText><![CDATA[Not implemented]]>"
+              "</errorText><line>0</line><col1>0</col1><col2>1</col2><file><![CDATA[/s/a.tvs]]></file></errorInfo>");
+    EXPECT_EQ(TVDCompileToTVSBin("var a;", "/s/a.tvs", "", out), kTVDCompileError);
+    EXPECT_EQ(out, "Not implemented(-36)");
+
+    std::string script = "keep", strict = "keep", target = "keep", engine = "keep", error = "keep";
+    EXPECT_EQ(TVDGetScriptDirectives("var a;", "/s/a.tvs", script, strict, target, engine, error), kTVDSuccess);
+    EXPECT_EQ(script + strict + target + engine + error, "keepkeepkeepkeepkeep");
+    EXPECT_EQ(TVDGetScriptDirectives("#target app\n#strict on\n", "/s/a.tvs", script, strict, target, engine, error),
+              kTVDSuccess);
+    EXPECT_EQ(target, "app");
+    EXPECT_EQ(strict, "on");
+    EXPECT_EQ(engine, "keep");
+    EXPECT_EQ(TVDGetScriptDirectives("#include \"nowhere.tvs\"\n", root + "/a.tvs", script, strict, target, engine,
+                                     error),
+              kTVDPreprocessorError);
+    EXPECT_EQ(error, "File or folder does not exist (48)");
+}
+
+}  // namespace

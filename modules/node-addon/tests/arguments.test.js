@@ -1,0 +1,95 @@
+// The module as a front end loads it: its 17 functions, their argument
+// checks, and what each answers while no session stands.
+'use strict';
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const { ownFolders, loadAddon } = require('./helpers');
+
+const folders = ownFolders();
+const addon = loadAddon();
+
+const names = ['tvdInitialize', 'tvdIsInitialized', 'tvdCleanup', 'tvdResolveApplicationSpecifier',
+  'tvdGetInstalledApplicationSpecifiers', 'tvdGetDisplayNameForApplication', 'tvdGetApplicationInstalled',
+  'tvdGetApplicationRunning', 'tvdLaunchApplication', 'tvdBringApplicationToFront', 'tvdCompileToTVSBin',
+  'tvdCheckSyntax', 'tvdGetScriptDirectives', 'tvdSendDebugMessage', 'tvdPumpSession', 'tvdPathToUri',
+  'tvdUriToPath'];
+
+const minimum = { tvdInitialize: 2, tvdResolveApplicationSpecifier: 1, tvdGetDisplayNameForApplication: 1,
+  tvdGetApplicationInstalled: 1, tvdGetApplicationRunning: 1, tvdLaunchApplication: 1,
+  tvdBringApplicationToFront: 1, tvdCompileToTVSBin: 3, tvdCheckSyntax: 3, tvdGetScriptDirectives: 2,
+  tvdSendDebugMessage: 2, tvdPumpSession: 1, tvdPathToUri: 1, tvdUriToPath: 1 };
+
+test('the module exports its 17 functions in order', () => {
+  assert.deepEqual(Object.keys(addon), names);
+  for (const name of names) assert.equal(typeof addon[name], 'function');
+});
+
+test('too few arguments throw a TypeError', () => {
+  for (const [name, count] of Object.entries(minimum)) {
+    const args = Array(count - 1).fill('x');
+    assert.throws(() => addon[name](...args), { name: 'TypeError', message: 'Wrong number of arguments' }, name);
+  }
+});
+
+test('the pump wants a function', () => {
+  for (const value of ['f', 1, {}, null, undefined])
+    assert.throws(() => addon.tvdPumpSession(value),
+      { name: 'TypeError', message: 'First parameter must be a function' });
+});
+
+test('cleanup and the session test take any arguments', () => {
+  assert.equal(addon.tvdIsInitialized(1, 2, 3), false);
+  assert.deepEqual(addon.tvdCleanup('a', {}, 3), { status: 12 });
+});
+
+test('every function that needs a session answers 12 without one', () => {
+  const calls = {
+    tvdResolveApplicationSpecifier: ['a'], tvdGetInstalledApplicationSpecifiers: [],
+    tvdGetDisplayNameForApplication: ['a'], tvdGetApplicationInstalled: ['a'], tvdGetApplicationRunning: ['a'],
+    tvdLaunchApplication: ['a'], tvdBringApplicationToFront: ['a'], tvdCompileToTVSBin: ['', 'a.tvs', ''],
+    tvdCheckSyntax: ['', 'a.tvs', ''], tvdGetScriptDirectives: ['', 'a.tvs'], tvdSendDebugMessage: ['a', 'b'],
+    tvdPumpSession: [() => assert.fail('nothing to deliver')], tvdCleanup: [],
+  };
+  for (const [name, args] of Object.entries(calls))
+    assert.deepEqual(addon[name](...args), { status: 12 }, name);
+});
+
+test('a string argument of another type raises the string error and reads as empty', () => {
+  assert.throws(() => addon.tvdGetApplicationRunning(5), { name: 'TypeError', message: /string/i });
+  assert.throws(() => addon.tvdCheckSyntax('', 3, ''), { name: 'TypeError' });
+  assert.throws(() => addon.tvdLaunchApplication('a', 'b', 'not a boolean'), { name: 'TypeError' });
+});
+
+test('path and URI conversion work without a session', () => {
+  const home = folders.home;
+  const table = [
+    [`${home}/notes.txt`, '~/notes.txt'],
+    [`${home}/a b/c%d.txt`, '~/a%20b/c%25d.txt'],
+    ['/opt/Tavrel/Scripts/x.tvs', '/opt/Tavrel/Scripts/x.tvs'],
+    ['/opt/dir/', '/opt/dir'],
+    ['/tmp/ünïcode/ñ.tvs', '/tmp/%C3%BCn%C3%AFcode/%C3%B1.tvs'],
+    [home, '~'],
+  ];
+  for (const [path, uri] of table) {
+    assert.deepEqual(addon.tvdPathToUri(path), { status: 0, uri }, path);
+    assert.deepEqual(addon.tvdUriToPath(uri), { status: 0, path: path.replace(/\/$/, '') }, uri);
+  }
+});
+
+test('a path is taken literally, a URI is decoded', () => {
+  // "%41" in a path is the three characters; in a URI it is "A".
+  assert.equal(addon.tvdPathToUri('/tmp/%41').uri, '/tmp/%2541');
+  assert.equal(addon.tvdUriToPath('/tmp/%41').path, '/tmp/A');
+  assert.equal(addon.tvdUriToPath('file:///tmp/a%20b').path, '/tmp/a b');
+  assert.equal(addon.tvdUriToPath('~/x').path, `${folders.home}/x`);
+});
+
+test('path and URI arguments are converted to strings', () => {
+  assert.equal(addon.tvdPathToUri(12).status, 0);
+  assert.equal(addon.tvdUriToPath({ toString: () => '/a' }).path, '/a');
+  assert.throws(() => addon.tvdPathToUri(Symbol('s')), TypeError);
+});
+
+test('a relative path is taken against the current folder', () => {
+  assert.equal(addon.tvdUriToPath('x.tvs').path, require('node:path').join(process.cwd(), 'x.tvs'));
+});
