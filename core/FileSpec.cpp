@@ -1,4 +1,4 @@
-// File specifications and the two conversions between paths and URIs.
+// FileSpec and the two conversions between paths and URIs.
 #include "core/FileSpec.h"
 
 #include <cstring>

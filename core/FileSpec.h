@@ -1,4 +1,4 @@
-// File specifications: one absolute path naming a file or folder, and its
+// FileSpec: one absolute path naming a file or folder, and its
 // URI form as scripts see it ("/home/me/notes.txt", "~/notes.txt",
 // percent-encoded). Relative paths are taken against the core's current
 // folder; the process's working folder is never changed.

@@ -272,7 +272,7 @@ void formatInto(String& out, const unit* f, va_list* ap) {
             ++f;
         }
         const unit conversion = *f;
-        if (conversion == 0) return;  // an unfinished specification ends the text
+        if (conversion == 0) return;  // an unfinished conversion ends the text
         ++f;
         if (!isConversion(conversion)) {
             out += conversion;  // "%%" and anything unknown print as themselves

@@ -1,4 +1,4 @@
-// A fixture for tests of file specifications and files: a fresh folder of
+// A fixture for tests of FileSpec and File: a fresh folder of
 // its own with a home folder inside it, HOME pointing there, the library
 // started and the core's current folder set to a work folder. The process's
 // working folder is never changed.

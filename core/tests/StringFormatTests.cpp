@@ -84,7 +84,7 @@ TEST_F(StringFormatTest, LiteralsAndUnknownConversions) {
     EXPECT_EQ(format("100%%"), u"100%");
     EXPECT_EQ(format("%q%S", 1), u"qS");
     EXPECT_EQ(format("no args"), u"no args");
-    // An unfinished specification ends the text; nothing past the 0 is read.
+    // An unfinished conversion ends the text; nothing past the 0 is read.
     EXPECT_EQ(format("abc%"), u"abc");
     EXPECT_EQ(format("abc%-+05.3l"), u"abc");
     EXPECT_EQ(format("abc%5"), u"abc");
