@@ -18,7 +18,7 @@ class Encoder;
 
 class FileData : public Root {
 public:
-    FileSpecData spec;          // the path, resolved when the spec named a link
+    FileSpecData spec;          // the path, resolved when the FileSpec named a link
     String encodingName;        // empty until set or filled in by open
     Encoder* encoder = nullptr; // not owned
     FILE* stream = nullptr;
