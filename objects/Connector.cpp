@@ -420,22 +420,25 @@ bool TellwireConnector::usesMessageDigest(const LoString& specifier)
     return !lookup(specifier, record) || record.messageDigest;
 }
 
-void TellwireConnector::getBundleIdentifier(LoString& out, const LoString& specifier)
+LoString TellwireConnector::recordText(const LoString& specifier, LoString TWConnectorAppInfo::*field)
 {
     TWConnectorAppInfo record;
-    out = lookup(specifier, record) ? record.bundleIdentifier : LoString();
+    return lookup(specifier, record) ? record.*field : LoString();
+}
+
+void TellwireConnector::getBundleIdentifier(LoString& out, const LoString& specifier)
+{
+    out = recordText(specifier, &TWConnectorAppInfo::bundleIdentifier);
 }
 
 void TellwireConnector::getExecutableBasename(LoString& out, const LoString& specifier)
 {
-    TWConnectorAppInfo record;
-    out = lookup(specifier, record) ? record.executableBasename : LoString();
+    out = recordText(specifier, &TWConnectorAppInfo::executableBasename);
 }
 
 void TellwireConnector::getExecutableExtension(LoString& out, const LoString& specifier)
 {
-    TWConnectorAppInfo record;
-    out = lookup(specifier, record) ? record.executableExtension : LoString();
+    out = recordText(specifier, &TWConnectorAppInfo::executableExtension);
 }
 
 void TellwireConnector::getOMVDictionary(LoString& out, const LoString& specifier)
@@ -451,14 +454,12 @@ void TellwireConnector::getOMVDictionary(LoString& out, const LoString& specifie
 
 void TellwireConnector::getDeveloperInstallPath(LoString& out, const LoString& specifier)
 {
-    TWConnectorAppInfo record;
-    out = lookup(specifier, record) ? record.developerInstallPath : LoString();
+    out = recordText(specifier, &TWConnectorAppInfo::developerInstallPath);
 }
 
 void TellwireConnector::getRedirectTo(LoString& out, const LoString& specifier)
 {
-    TWConnectorAppInfo record;
-    out = lookup(specifier, record) ? record.redirectTo : LoString();
+    out = recordText(specifier, &TWConnectorAppInfo::redirectTo);
 }
 
 bool TellwireConnector::setProcessId(const LoString& specifier, u32 pid)

@@ -191,6 +191,8 @@ private:
     void buildTable();
     void deleteGroups();
     bool lookup(const LoString& specifier, TWConnectorAppInfo& out);
+    // One text field of the record for a specifier; empty when none is known.
+    LoString recordText(const LoString& specifier, LoString TWConnectorAppInfo::*field);
     void recordLaunch(const LoString& specifier, const TWConnectorAppInfo& found, u32 pid);
 
     LoVector<LoString>* groups_;
