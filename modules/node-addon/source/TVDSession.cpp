@@ -7,6 +7,8 @@
 #include "core/String.h"
 #include "core/ZStringLocalizer.h"
 #include "objects/LoString.h"
+#include "objects/TellwireContext.h"
+#include "objects/TellwireThread.h"
 #include "script/engine/InitTerm.h"
 
 using LxCore::FileSpec;
@@ -136,12 +138,21 @@ TVDCoreStatus TVDSession::start(const std::string& application, const std::strin
 // front end holding the same name leaves it shut.
 bool TVDSession::openEndpoint(const std::string& application, const std::string& version,
                               TVDMessageCallback callback) {
-    LoString name(application.data(), int(application.size()));
+    // Mailbox names are C strings: each part ends at a zero byte, so that
+    // the endpoint keeps its "_version-2.0#dbg" after it.
+    LoString name(application.c_str());
     name += "_";
-    name.append(version.data(), int(version.size()));
+    name += version.c_str();
     name += "-2.0";
-    if (!LxObjects::tellwireInit(name, true))
+    const bool hadContext = LxObjects::getCurrentContext() != nullptr;
+    if (!LxObjects::tellwireInit(name, true)) {
+        // A set-up refused for its name (too long, say) stays marked as
+        // done and would refuse every later start: forget it, unless the
+        // refusal came from a context that stands.
+        if (!hadContext && !LxObjects::getCurrentContext())
+            LxObjects::endSetupState();
         return false;
+    }
     name += "#dbg";
     auto* handler = new LxObjects::DebugTWHandler(callback);
     Tellwire* endpoint = handler ? new Tellwire(name.text(), handler, true, nullptr) : nullptr;

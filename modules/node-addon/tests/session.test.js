@@ -63,6 +63,31 @@ test('a debug mailbox held by another front end leaves no session: 3', async () 
   await peer.close();
 });
 
+test('a name no mailbox can carry leaves no session, and the next start works', () => {
+  for (const name of ['a'.repeat(300), 'b'.repeat(20 << 20)]) {
+    assert.deepEqual(addon.tvdInitialize(name, '1'), { status: 3 }, `${name.length} characters`);
+    assert.equal(addon.tvdIsInitialized(), false);
+    assert.deepEqual(addon.tvdCleanup(), { status: 12 });
+    assert.deepEqual(addon.tvdInitialize(app, '9'), { status: 0 }, `after ${name.length} characters`);
+    assert.deepEqual(addon.tvdCleanup(), { status: 0 });
+  }
+});
+
+test('a zero character ends the application name, not the mailbox name', async () => {
+  const peer = new Peer();
+  await peer.ready();
+  const name = `${app}_6-2.0#dbg`;
+  try {
+    assert.equal(await peer.command('hold', name), 'ok');
+    assert.deepEqual(addon.tvdInitialize(`${app}\0tail`, '6\0x'), { status: 3 });
+    assert.equal(await peer.command('release', name), 'ok');
+    assert.deepEqual(addon.tvdInitialize(`${app}\0tail`, '6\0x'), { status: 0 });
+  } finally {
+    addon.tvdCleanup();
+    await peer.close();
+  }
+});
+
 test('a cleanup inside a pump callback ends the session once the pump returns', async () => {
   assert.deepEqual(addon.tvdInitialize(app, '8'), { status: 0 });
   peerOnce([['tell', '-', `${app}_8-2.0#dbg`, 'type=Debug', 'serial=5', 'body=bye']]);
