@@ -11,6 +11,7 @@ namespace LxObjects {
 
 class ThreadData : public LoHeap {
 public:
+    // Cancelled: the object is being destroyed, from any state.
     enum Gate { Suspended, Resumed, Cancelled };
 
     std::thread handle;
@@ -23,6 +24,14 @@ public:
     Gate gate = Suspended;
     bool idKnown = false;
     u32 id = 0;
+
+    // Checked before each virtual call: once destruction has begun the
+    // subclass part is gone (or going), so its vptr must not be read.
+    bool mayCall()
+    {
+        std::lock_guard<std::mutex> guard(gateMutex);
+        return gate != Cancelled;
+    }
 };
 
 namespace {
@@ -58,10 +67,11 @@ Thread::Thread() : data_(new ThreadData), threadId_(0), error_(0), running_(0), 
 Thread::~Thread()
 {
     if (data_->handle.joinable()) {
+        // A suspended thread ends at once; a running one makes no more
+        // virtual calls (so exit() is skipped) and is waited for here.
         {
             std::lock_guard<std::mutex> guard(data_->gateMutex);
-            if (data_->gate == ThreadData::Suspended)
-                data_->gate = ThreadData::Cancelled;
+            data_->gate = ThreadData::Cancelled;
         }
         data_->gateChanged.notify_all();
         data_->handle.join();
@@ -84,14 +94,17 @@ void Thread::procedure(Thread* thread, ThreadData* data)
     }
     thread->running_ = 1;
     try {
-        thread->init();
-        thread->run();
+        if (data->mayCall())
+            thread->init();
+        if (data->mayCall())
+            thread->run();
     } catch (...) {
         thread->error_ = errorOf(std::current_exception());
     }
     thread->running_ = 0;
     try {
-        thread->exit();
+        if (data->mayCall())
+            thread->exit();
     } catch (...) {
         thread->error_ = errorOf(std::current_exception());
     }

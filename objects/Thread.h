@@ -17,7 +17,11 @@ public:
 
     Thread();
     // Waits for a started thread to leave its procedure, so the thread never
-    // outlives its object; owners stop and join first.
+    // outlives its object. Owners stop and join first. Deleting a running
+    // thread instead is sound only once the owner knows run() has begun (run
+    // told it so): the subclass is gone by the time this runs, so the
+    // procedure makes no more virtual calls - exit() is skipped - and run()
+    // must end on its own without touching the subclass.
     ~Thread() override;
 
     virtual void run() = 0;

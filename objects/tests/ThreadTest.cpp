@@ -181,16 +181,20 @@ namespace {
 
 std::atomic<bool> lateRelease{false};
 std::atomic<bool> lateFinished{false};
+std::atomic<bool> lateExited{false};
+std::atomic<bool> lateEntered{false};
 
 class LateThread : public Thread {
 public:
     void run() override
     {
+        lateEntered = true;
         while (!lateRelease)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         lateFinished = true;
     }
+    void exit() override { lateExited = true; }
 };
 
 }  // namespace
@@ -200,6 +204,8 @@ TEST(Thread, DestroyingAThreadWaitsUntilItHasLeftItsProcedure)
     LateThread* t = new LateThread;
     t->setJoinLimit(10);
     t->start();
+    // Deleting a running thread is sound only once run() is known to have begun.
+    ASSERT_TRUE(TestFolders::eventually([] { return lateEntered.load(); }));
     EXPECT_FALSE(t->join());
     std::thread releaser([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -207,6 +213,8 @@ TEST(Thread, DestroyingAThreadWaitsUntilItHasLeftItsProcedure)
     });
     delete t;
     EXPECT_TRUE(lateFinished);
+    // The subclass was gone before run() ended, so its exit() is not called.
+    EXPECT_FALSE(lateExited);
     releaser.join();
 }
 
