@@ -17,6 +17,8 @@
 // of reading or changing the fields they guard.
 #include "objects/Tellwire.h"
 
+#include <cstdint>
+
 #include <atomic>
 #include <cstdio>
 #include <memory>
@@ -202,7 +204,8 @@ void plantWatcher(PrivateData& d, const Message& m)
     watcher->type.assign("Ignore");
     watcher->responseRequest.assign("Timeout");
     watcher->serialNumber = m.serialNumber;
-    watcher->timeout = m.timeout < 1 ? 60 : m.timeout + 1;
+    // A timeout at the top of the range stays there instead of wrapping negative.
+    watcher->timeout = m.timeout < 1 ? 60 : m.timeout == INT64_MAX ? INT64_MAX : m.timeout + 1;
     watcher->timestamp = now();
     d.incoming->enqueueMessage(watcher);
 }

@@ -1,6 +1,7 @@
 // The endpoint between two real processes (this one and the Tellwire peer)
 // and between two endpoints of this process: the roads of a message out,
 // the replies that come back, the time-out watcher and delivery.
+#include <cstdint>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -238,6 +239,19 @@ TEST_F(Endpoint, WatcherForATimeoutOfZeroWaitsSixtySeconds)
     EXPECT_EQ(Tellwire::getIncomingCount(endpoint), 2);
     std::string text = str(lines);
     EXPECT_NE(text.find("/type;0;Type;Ignore;"), std::string::npos) << text;
+}
+
+// A timeout at the top of the range must not wrap the watcher's time negative
+// (the watcher would never expire, and the sum is undefined behaviour).
+TEST_F(Endpoint, WatcherForTheLargestTimeoutKeepsItsTime)
+{
+    open();
+    Message* m = message("tester-1.0#main", "Query", "x", "Timeout");
+    m->timeout = INT64_MAX;
+    ASSERT_TRUE(Tellwire::sendMessage(endpoint, *m, false, 0, nullptr));
+    EXPECT_EQ(Tellwire::getIncomingCount(endpoint), 2);
+    Tellwire::processIncoming(endpoint, false);
+    EXPECT_EQ(Tellwire::getIncomingCount(endpoint), 2);  // nothing expired
 }
 
 TEST_F(Endpoint, LocalSendAcknowledgesToTheSendersQueue)
