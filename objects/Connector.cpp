@@ -1,4 +1,5 @@
 #include "objects/Connector.h"
+#include "objects/Message.h"
 
 #include <climits>
 #include <cstring>
@@ -646,18 +647,6 @@ const char* const kLegacyTargets[] = {
     "kelvardesk-2.0",      "kelvardesk-3.0-en_us",
 };
 
-void diagnosticsLine(LoString& out, const LoString& path, const char* flag, const LoString& label,
-                     const LoString& value)
-{
-    out += path;
-    out += ';';
-    out += flag;
-    out += ';';
-    out += label;
-    out += ';';
-    out += value;
-    out += ";\n";
-}
 
 LoString joined(const LoString& a, const char* b)
 {
@@ -696,7 +685,7 @@ void appendReport(LoString& out, const LoString& report, const LoString& prefix,
             skip = skip || label.compare("Name") == 0 || label.compare("Path") == 0 ||
                    label.compare("Status") == 0;
         if (!skip)
-            diagnosticsLine(out, joined(prefix, path.text()), flag ? "1" : "0", label, value);
+            appendDiagnosticsLine(out, joined(prefix, path.text()), flag ? "1" : "0", label, value);
     }
 }
 
@@ -749,11 +738,11 @@ void TellwireConnector::writeDiagnostics(LoString& out, const LoString& path)
                 groups.push_back(*entries->get(i));
     }
 
-    diagnosticsLine(out, p, "1", LoString("Targets"), decimal(u32(records.size())));
-    diagnosticsLine(out, joined(p, "/connector"), "0", LoString("Connector"), kind);
+    appendDiagnosticsLine(out, p, "1", LoString("Targets"), decimal(u32(records.size())));
+    appendDiagnosticsLine(out, joined(p, "/connector"), "0", LoString("Connector"), kind);
     LoString installed = joined(p, "/installed"), running = joined(p, "/running");
-    diagnosticsLine(out, installed, "1", LoString("Installed"), LoString("0"));
-    diagnosticsLine(out, running, "1", LoString("Running"), LoString("0"));
+    appendDiagnosticsLine(out, installed, "1", LoString("Installed"), LoString("0"));
+    appendDiagnosticsLine(out, running, "1", LoString("Running"), LoString("0"));
 
     u32 installedCount = 0, runningCount = 0;
     for (const TWConnectorAppInfo& record : records) {
@@ -768,33 +757,33 @@ void TellwireConnector::writeDiagnostics(LoString& out, const LoString& path)
         n += s;
         ++(isRunning ? runningCount : installedCount);
 
-        diagnosticsLine(out, n, "1", s, status);
+        appendDiagnosticsLine(out, n, "1", s, status);
         LoString group;
         getGroupOf(group, s, nullptr);
         if (!group.isEmpty())
-            diagnosticsLine(out, joined(n, "/group"), "0", LoString("Group"), group);
+            appendDiagnosticsLine(out, joined(n, "/group"), "0", LoString("Group"), group);
         LoString text;
         getApplicationPath(text, s);
-        diagnosticsLine(out, joined(n, "/path"), "0", LoString("Path"), text);
+        appendDiagnosticsLine(out, joined(n, "/path"), "0", LoString("Path"), text);
         LoString name, version, locale;
         spec.getName(name);
         spec.getVersion(version);
         spec.getLocale(locale);
         getDisplayName(text, name, version, locale);
         if (!text.isEmpty())
-            diagnosticsLine(out, joined(n, "/displayname"), "0", LoString("Display Name"), text);
-        diagnosticsLine(out, joined(n, "/authentication"), "0", LoString("MsgAuthentication"),
+            appendDiagnosticsLine(out, joined(n, "/displayname"), "0", LoString("Display Name"), text);
+        appendDiagnosticsLine(out, joined(n, "/authentication"), "0", LoString("MsgAuthentication"),
                         onOff(usesMessageAuthentication(s)));
-        diagnosticsLine(out, joined(n, "/digest"), "0", LoString("MsgDigest"), onOff(usesMessageDigest(s)));
-        diagnosticsLine(out, joined(n, "/tvtk"), "0", LoString("TVTK"), onOff(supportsTVTK(s)));
+        appendDiagnosticsLine(out, joined(n, "/digest"), "0", LoString("MsgDigest"), onOff(usesMessageDigest(s)));
+        appendDiagnosticsLine(out, joined(n, "/tvtk"), "0", LoString("TVTK"), onOff(supportsTVTK(s)));
         getBundleIdentifier(text, s);
         if (!text.isEmpty())
-            diagnosticsLine(out, joined(n, "/bundleid"), "0", LoString("BundleID"), text);
+            appendDiagnosticsLine(out, joined(n, "/bundleid"), "0", LoString("BundleID"), text);
         if (!status.isEmpty()) {
-            diagnosticsLine(out, joined(n, "/status"), "0", LoString("Status"), status);
+            appendDiagnosticsLine(out, joined(n, "/status"), "0", LoString("Status"), status);
             targetReports(out, s, running);
         } else {
-            diagnosticsLine(out, joined(n, "/status"), "0", LoString("Status"), LoString("(not running)"));
+            appendDiagnosticsLine(out, joined(n, "/status"), "0", LoString("Status"), LoString("(not running)"));
         }
         getExecutableBasename(text, s);
         if (!text.isEmpty()) {
@@ -802,18 +791,18 @@ void TellwireConnector::writeDiagnostics(LoString& out, const LoString& path)
             getExecutableExtension(extension, s);
             text += '.';
             text += extension;
-            diagnosticsLine(out, joined(n, "/exename"), "0", LoString("ExeName"), text);
+            appendDiagnosticsLine(out, joined(n, "/exename"), "0", LoString("ExeName"), text);
         }
     }
-    diagnosticsLine(out, installed, "1", LoString("Installed"), decimal(installedCount));
-    diagnosticsLine(out, running, "1", LoString("Running"), decimal(runningCount));
+    appendDiagnosticsLine(out, installed, "1", LoString("Installed"), decimal(installedCount));
+    appendDiagnosticsLine(out, running, "1", LoString("Running"), decimal(runningCount));
 
     LoString g = joined(p, "/groups");
     if (groups.empty()) {
-        diagnosticsLine(out, g, "0", LoString("Groups"), LoString("(no groups defined)"));
+        appendDiagnosticsLine(out, g, "0", LoString("Groups"), LoString("(no groups defined)"));
         return;
     }
-    diagnosticsLine(out, g, "1", LoString("Groups"), decimal(u32(groups.size())));
+    appendDiagnosticsLine(out, g, "1", LoString("Groups"), decimal(u32(groups.size())));
     LoString previous;
     for (const LoString& entry : groups) {
         int last = lastIndexOf(entry, '/');
@@ -841,7 +830,7 @@ void TellwireConnector::writeDiagnostics(LoString& out, const LoString& path)
         LoString leaf(node);
         leaf += '/';
         leaf += s;
-        diagnosticsLine(out, leaf, "0", s, LoString());
+        appendDiagnosticsLine(out, leaf, "0", s, LoString());
     }
 }
 

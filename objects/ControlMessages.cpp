@@ -43,17 +43,6 @@ TellwireThread* pumpThreadOf(TellwireContext* context)
     return context ? context->getPumpThread() : nullptr;
 }
 
-// The status line that heads the context and thread topics.
-void statusLine(LoString& out, const LoString& path, const LoString& spec, const LoString& status)
-{
-    out += path;
-    out += ";1;";
-    out += spec;
-    out += ';';
-    out += status;
-    out += ";\n";
-}
-
 void endpointReports(LoString& out, TellwireContext* context, const char* root, const LoString& path,
                      const char* label, const LoString& spec)
 {
@@ -64,7 +53,7 @@ void endpointReports(LoString& out, TellwireContext* context, const char* root, 
     int count = context->getEndpointCount();
     LoString number;
     number += u32(count);
-    statusLine(out, path, spec, number);
+    appendDiagnosticsLine(out, path, "1", spec, number);
     for (int i = 0; i < count; ++i)
         if (Tellwire* endpoint = context->getEndpoint(i))
             Tellwire::writeDiagnostics(endpoint, out, path);
@@ -193,11 +182,11 @@ int ThreadInfoMsgHandler::handle(int, Message& message, LoString* reply)
     LoString status = thread ? thread->queryEntry(LoString(statusWord(kStatus))) : LoString();
     LoString& body = message.body;
     if (asked("context")) {
-        statusLine(body, p, s, status);
+        appendDiagnosticsLine(body, p, "1", s, status);
         context_->writeContextDiagnostics(body, p.text());
     }
     if (asked("thread")) {
-        statusLine(body, p, s, status);
+        appendDiagnosticsLine(body, p, "1", s, status);
         if (thread)
             thread->writeThreadDiagnostics(body, p.text());
     }

@@ -576,11 +576,8 @@ void forwardMessageLog(const Message& message, const char* kind, const LoString&
 
 // -- Diagnostics ----------------------------------------------------------------
 
-namespace {
-
-// One line path + suffix;flag;label;value; and its line end.
-void appendDiagnostic(LoString& out, const LoString& path, const char* suffix, const char* flag,
-                      const char* label, const LoString& value)
+void appendDiagnosticsLine(LoString& out, const LoString& path, const char* suffix, const char* flag,
+                           const LoString& label, const LoString& value)
 {
     out += path;
     out += suffix;
@@ -593,8 +590,6 @@ void appendDiagnostic(LoString& out, const LoString& path, const char* suffix, c
     out += ";\n";
 }
 
-}  // namespace
-
 void writeMessageDiagnostics(LoString& out, const LoString& prefix, const Message& m)
 {
     LoString path(prefix);
@@ -606,12 +601,12 @@ void writeMessageDiagnostics(LoString& out, const LoString& prefix, const Messag
     LoString label("msg[");
     label += clockText(m.timestamp);
     label += ']';
-    appendDiagnostic(out, path, "", "1", label.text(), LoString(serial));
+    appendDiagnosticsLine(out, path, "", "1", label.text(), LoString(serial));
 
-    appendDiagnostic(out, path, "/version", "0", "@TW>Version", m.version);
-    appendDiagnostic(out, path, "/target", "0", "Target", m.target);
-    appendDiagnostic(out, path, "/sender", "0", "Sender", m.sender);
-    appendDiagnostic(out, path, "/senderid", "0", "Sender-ID", getSenderId());
+    appendDiagnosticsLine(out, path, "/version", "0", "@TW>Version", m.version);
+    appendDiagnosticsLine(out, path, "/target", "0", "Target", m.target);
+    appendDiagnosticsLine(out, path, "/sender", "0", "Sender", m.sender);
+    appendDiagnosticsLine(out, path, "/senderid", "0", "Sender-ID", getSenderId());
 
     LoString value;
     if (m.timeout == 0) {
@@ -622,8 +617,8 @@ void writeMessageDiagnostics(LoString& out, const LoString& prefix, const Messag
             end = m.timeout > 0 ? INT64_MAX : INT64_MIN;
         value = clockText(end);
     }
-    appendDiagnostic(out, path, "/timeout", "0", "Timeout", value);
-    appendDiagnostic(out, path, "/type", "0", "Type", m.type.isEmpty() ? LoString("undefined") : m.type);
+    appendDiagnosticsLine(out, path, "/timeout", "0", "Timeout", value);
+    appendDiagnosticsLine(out, path, "/type", "0", "Type", m.type.isEmpty() ? LoString("undefined") : m.type);
 
     // This line ends without its closing ";".
     out += path;
@@ -636,21 +631,21 @@ void writeMessageDiagnostics(LoString& out, const LoString& prefix, const Messag
 
     const Header* first = m.firstHeader();
     if (!first) {
-        appendDiagnostic(out, path, "/headers", "0", "Headers", LoString("(no headers)"));
+        appendDiagnosticsLine(out, path, "/headers", "0", "Headers", LoString("(no headers)"));
     } else {
-        appendDiagnostic(out, path, "/headers", "1", "Headers", LoString());
+        appendDiagnosticsLine(out, path, "/headers", "1", "Headers", LoString());
         for (const Header* h = first; h; h = h->next) {
             LoString suffix("/headers/");
             suffix += h->name;
-            appendDiagnostic(out, path, suffix.text(), "0", h->name.text(), h->value);
+            appendDiagnosticsLine(out, path, suffix.text(), "0", h->name.text(), h->value);
         }
     }
 
-    appendDiagnostic(out, path, "/timestamp", "0", "Timestamp",
+    appendDiagnosticsLine(out, path, "/timestamp", "0", "Timestamp",
                      m.timestamp == 0 ? LoString("undefined") : clockText(m.timestamp));
     value.assign("", 0);
     value += m.serialNumber;
-    appendDiagnostic(out, path, "/serialnumber", "0", "Serial-Number", value);
+    appendDiagnosticsLine(out, path, "/serialnumber", "0", "Serial-Number", value);
     struct {
         const char* suffix;
         const char* label;
@@ -663,17 +658,17 @@ void writeMessageDiagnostics(LoString& out, const LoString& prefix, const Messag
     for (const auto& r : replies) {
         value.assign("", 0);
         appendNumberOrUndefined(value, r.number);
-        appendDiagnostic(out, path, r.suffix, "0", r.label, value);
+        appendDiagnosticsLine(out, path, r.suffix, "0", r.label, value);
     }
 
     if (m.body.isEmpty()) {
-        appendDiagnostic(out, path, "/body", "0", "Body", LoString("(empty)"));
+        appendDiagnosticsLine(out, path, "/body", "0", "Body", LoString("(empty)"));
         return;
     }
     value.assign("", 0);
     value += u32(m.body.length());
     value += " bytes";
-    appendDiagnostic(out, path, "/body", "1", "Body", value);
+    appendDiagnosticsLine(out, path, "/body", "1", "Body", value);
     // The first line of the body, ended by a line end only.
     const char* lineEnd = static_cast<const char*>(std::memchr(m.body.text(), '\n', size_t(m.body.length())));
     out += path;

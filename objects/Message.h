@@ -98,6 +98,15 @@ void forwardMessageLog(const Tellwire::Message& message, const char* kind, const
 // Appends the diagnostics lines of the message below prefix.
 void writeMessageDiagnostics(LoString& out, const LoString& prefix, const Tellwire::Message& message);
 
+// One line of a diagnostics report: path (+ suffix);flag;label;value; and "\n".
+void appendDiagnosticsLine(LoString& out, const LoString& path, const char* suffix, const char* flag,
+                           const LoString& label, const LoString& value);
+inline void appendDiagnosticsLine(LoString& out, const LoString& path, const char* flag, const LoString& label,
+                                  const LoString& value)
+{
+    appendDiagnosticsLine(out, path, "", flag, label, value);
+}
+
 // The current time in seconds since 1970.
 i64 now();
 

@@ -230,14 +230,6 @@ void sleepMs(int ms)
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-void appendLine(LoString& out, const LoString& path, const char* flagAndLabel, const LoString& value)
-{
-    out += path;
-    out += flagAndLabel;
-    out += value;
-    out += ";\n";
-}
-
 }  // namespace
 
 void TellwireData::forgetEndpointContext()
@@ -897,14 +889,14 @@ void Tellwire::writeDiagnostics(const Tellwire* endpoint, LoString& out, const L
         MessageQueue* queue;
         const char* suffix;
         const char* label;
-    } queues[] = {{d.incoming, "/in", ";1;Incoming;"}, {d.outgoing, "/out", ";1;Outgoing;"}};
+    } queues[] = {{d.incoming, "/in", "Incoming"}, {d.outgoing, "/out", "Outgoing"}};
     for (const auto& q : queues) {
         LoString qpath(path);
         qpath += q.suffix;
         q.queue->writeDiagnostics(out, qpath);
         LoString count;
         count += u32(q.queue->count());
-        appendLine(out, qpath, q.label, count);
+        appendDiagnosticsLine(out, qpath, "1", q.label, count);
     }
 
     LoString hpath(path);
@@ -912,7 +904,7 @@ void Tellwire::writeDiagnostics(const Tellwire* endpoint, LoString& out, const L
     ObjectLock guard(d);
     LoString count;
     count += u32(d.handlers.count());
-    appendLine(out, hpath, ";1;Handler;", count);
+    appendDiagnosticsLine(out, hpath, "1", "Handler", count);
     for (int i = 0; i < d.handlers.count(); ++i) {
         MsgHandler* h = d.handlers.get(i);
         LoString name = nameOf(h);

@@ -52,19 +52,6 @@ LoString withoutEngine(const LoString& text, bool normalize)
     return spec;
 }
 
-void appendLine(LoString& out, const LoString& path, const char* suffix, const char* flag, const char* label,
-                const LoString& value)
-{
-    out += path;
-    out += suffix;
-    out += ';';
-    out += flag;
-    out += ';';
-    out += label;
-    out += ';';
-    out += value;
-    out += ";\n";
-}
 
 LoString onOff(bool on)
 {
@@ -209,26 +196,26 @@ void TellwireContext::writeContextDiagnostics(LoString& out, const char* prefix)
     getContextSpecifier(s);
     TellwireConnector* connector = getContextConnector();
 
-    appendLine(out, p, "", "1", "Info", LoString());
-    appendLine(out, p, "/name", "0", "Name", s);
+    appendDiagnosticsLine(out, p, "", "1", "Info", LoString());
+    appendDiagnosticsLine(out, p, "/name", "0", "Name", s);
     // This process's own status comes from its pump thread's entries: a
     // ping to itself would wait for the thread that may be the one asking.
     LoString status;
     if (TellwireThread* thread = getPumpThread())
         status = thread->queryEntry(LoString("STATUS"));
-    appendLine(out, p, "/status", "0", "Status", status);
+    appendDiagnosticsLine(out, p, "/status", "0", "Status", status);
     LoString groups, path;
     if (connector) {
         connector->getGroupOf(groups, s, nullptr);
         connector->getApplicationPath(path, s);
     }
     if (!groups.isEmpty())
-        appendLine(out, p, "/group", "0", "Group", groups);
-    appendLine(out, p, "/path", "0", "Path", path);
-    appendLine(out, p, "/version", "0", "Version", LoString(kFacilityVersion));
+        appendDiagnosticsLine(out, p, "/group", "0", "Group", groups);
+    appendDiagnosticsLine(out, p, "/path", "0", "Path", path);
+    appendDiagnosticsLine(out, p, "/version", "0", "Version", LoString(kFacilityVersion));
     LoString build("TV ");
     build += kBuildVersion;
-    appendLine(out, p, "/build", "0", "Build", build);
+    appendDiagnosticsLine(out, p, "/build", "0", "Build", build);
     u32 next;
     bool logging;
     {
@@ -238,17 +225,17 @@ void TellwireContext::writeContextDiagnostics(LoString& out, const char* prefix)
     }
     LoString number;
     number += u32(next + 1);
-    appendLine(out, p, "/nextsnr", "0", "Next serial number", number);
-    appendLine(out, p, "/logging", "0", "Logging:", onOff(logging));
+    appendDiagnosticsLine(out, p, "/nextsnr", "0", "Next serial number", number);
+    appendDiagnosticsLine(out, p, "/logging", "0", "Logging:", onOff(logging));
     LoString time;
     TellwireUtils::formatTime(time, nullptr);
-    appendLine(out, p, "/now", "0", "Now", time);
+    appendDiagnosticsLine(out, p, "/now", "0", "Now", time);
 
-    appendLine(out, m, "", "1", "Messages", LoString());
-    appendLine(out, m, "/version", "0", "Message Version", Tellwire::Message().version);
+    appendDiagnosticsLine(out, m, "", "1", "Messages", LoString());
+    appendDiagnosticsLine(out, m, "/version", "0", "Message Version", Tellwire::Message().version);
     TellwireData::MessageGlobals& globals = TellwireData::getMessageGlobals();
-    appendLine(out, m, "/authentication", "0", "Authentication", onOff(globals.checkDigests()));
-    appendLine(out, m, "/digest", "0", "Digest", onOff(globals.sendDigests()));
+    appendDiagnosticsLine(out, m, "/authentication", "0", "Authentication", onOff(globals.checkDigests()));
+    appendDiagnosticsLine(out, m, "/digest", "0", "Digest", onOff(globals.sendDigests()));
 }
 
 // ---- the current context ----------------------------------------------------------

@@ -60,18 +60,6 @@ T* made(T* object)
     return object;
 }
 
-void appendLine(LoString& out, const LoString& path, const char* flag, const LoString& label,
-                const LoString& value)
-{
-    out += path;
-    out += ';';
-    out += flag;
-    out += ';';
-    out += label;
-    out += ';';
-    out += value;
-    out += ";\n";
-}
 
 // Answers are pings themselves: sent to another pump thread, they would be
 // answered in turn, and the two would talk to each other without end.
@@ -478,14 +466,14 @@ void TellwireThread::writeThreadDiagnostics(LoString& out, const char* prefix)
     ObjectLock guard(*this);
     LoString t(prefix);
     t += "/thread";
-    appendLine(out, t, "1", LoString("Thread"), getMailboxName());
+    appendDiagnosticsLine(out, t, "1", LoString("Thread"), getMailboxName());
 
     LoString path(t);
     path += "/avgpump";
     LoString value;
     value += averagePump_;
     value += "ms";
-    appendLine(out, path, "0", LoString("Avg. pump interval"), value);
+    appendDiagnosticsLine(out, path, "0", LoString("Avg. pump interval"), value);
 
     double since = nowMillis() - lastPump_;
     path = t;
@@ -493,7 +481,7 @@ void TellwireThread::writeThreadDiagnostics(LoString& out, const char* prefix)
     value.assign("");
     value += since < 0 ? 0.0 : since;
     value += "ms ago";
-    appendLine(out, path, "0", LoString("Last pump"), value);
+    appendDiagnosticsLine(out, path, "0", LoString("Last pump"), value);
 
     if (entries_.count() == 0)
         return;
@@ -501,18 +489,18 @@ void TellwireThread::writeThreadDiagnostics(LoString& out, const char* prefix)
     g += "/ping";
     value.assign("");
     value += u32(entries_.count());
-    appendLine(out, g, "1", LoString("Ping"), value);
+    appendDiagnosticsLine(out, g, "1", LoString("Ping"), value);
     i64 now = nowSeconds();
     for (int i = 0; i < entries_.count(); ++i) {
         const PingData* entry = entries_.get(i);
         LoString e(g);
         e += '/';
         e += entry->name;
-        appendLine(out, e, "1", entry->name, entry->value);
+        appendDiagnosticsLine(out, e, "1", entry->name, entry->value);
         path = e;
         path += "/timeout";
         if (entry->expiry < 1) {
-            appendLine(out, path, "0", LoString("Timeout"), LoString("undefined"));
+            appendDiagnosticsLine(out, path, "0", LoString("Timeout"), LoString("undefined"));
         } else {
             i64 left = entry->expiry - now;
             value.assign("in ");
@@ -522,11 +510,11 @@ void TellwireThread::writeThreadDiagnostics(LoString& out, const char* prefix)
             TellwireUtils::formatTime(clock, &entry->expiry);
             value += clock;
             value += ';';  // the time stands in a field of its own
-            appendLine(out, path, "0", LoString("Timeout"), value);
+            appendDiagnosticsLine(out, path, "0", LoString("Timeout"), value);
         }
         path = e;
         path += "/msghandler";
-        appendLine(out, path, "0", LoString("Handler"), LoString(entry->handler ? "installed" : "undefined"));
+        appendDiagnosticsLine(out, path, "0", LoString("Handler"), LoString(entry->handler ? "installed" : "undefined"));
     }
 }
 
