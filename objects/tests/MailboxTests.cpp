@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,7 +20,8 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "objects/tests/ChildProcess.h"
+
 
 using LxObjects::Platform::Mailbox;
 namespace fs = std::filesystem;
@@ -36,100 +36,11 @@ std::string pattern(size_t size) {
     return s;
 }
 
-// The peer program as a child process with pipes on its standard input and output.
-class Peer {
+// The mailbox peer program as a child process; killed at once when the test
+// lets go of it.
+class Peer : public TestPeers::ChildProcess {
 public:
-    explicit Peer(const std::vector<std::string>& args) {
-        int toChild[2], fromChild[2];
-        if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
-        std::vector<std::string> all = {MAILBOX_PEER};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& a : all)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid, MAILBOX_PEER, &actions, nullptr, argv.data(), environ) != 0)
-            pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(toChild[0]);
-        ::close(fromChild[1]);
-        in = toChild[1];
-        out = fromChild[0];
-    }
-
-    ~Peer() {
-        closeInput();
-        if (out >= 0)
-            ::close(out);
-        if (pid > 0 && !reaped) {
-            ::kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-
-    bool started() const { return pid > 0; }
-
-    bool readLine(std::string& line, int timeoutMs = 20000) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            size_t nl = pending.find('\n');
-            if (nl != std::string::npos) {
-                line = pending.substr(0, nl);
-                pending.erase(0, nl + 1);
-                return true;
-            }
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now()).count();
-            struct pollfd p = {out, POLLIN, 0};
-            if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0)
-                return false;
-            char buf[512];
-            ssize_t n = read(out, buf, sizeof buf);
-            if (n <= 0)
-                return false;
-            pending.append(buf, static_cast<size_t>(n));
-        }
-    }
-
-    void closeInput() {
-        if (in >= 0)
-            ::close(in);
-        in = -1;
-    }
-
-    void kill(int sig) { ::kill(pid, sig); }
-
-    // Exit status, 128 + signal, or -1 when still running at the deadline.
-    int wait(int timeoutMs = 60000) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (!reaped) {
-            int st = 0;
-            pid_t r = waitpid(pid, &st, WNOHANG);
-            if (r == pid) {
-                reaped = true;
-                status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-            } else if (std::chrono::steady_clock::now() > deadline) {
-                return -1;
-            } else {
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            }
-        }
-        return status;
-    }
-
-    pid_t pid = -1;
-
-private:
-    int in = -1;
-    int out = -1;
-    std::string pending;
-    bool reaped = false;
-    int status = -1;
+    explicit Peer(const std::vector<std::string>& args) : ChildProcess(MAILBOX_PEER, args) {}
 };
 
 // Every test gets its own runtime and home folders.

@@ -1,16 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <memory>
 #include <set>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 #include "TestFolders.h"
+#include "objects/tests/ChildProcess.h"
 #include "objects/PlatformServices.h"
 
-extern char** environ;
 
 using LxObjects::LoString;
 using TestFolders::readFile;
@@ -36,47 +35,8 @@ std::set<std::string> namesIn(const std::string& folder)
 }
 
 // A peer process that settles on the per-user values once its input closes.
-struct IdsPeer {
-    pid_t pid = -1;
-    int input = -1;
-    int output = -1;
-
-    bool start()
-    {
-        int in[2], out[2];
-        if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
-            return false;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        char* argv[] = {const_cast<char*>(TAVREL_OBJECTS_PEER), const_cast<char*>("ids"), nullptr};
-        bool started = posix_spawn(&pid, TAVREL_OBJECTS_PEER, &actions, nullptr, argv, environ) == 0;
-        posix_spawn_file_actions_destroy(&actions);
-        close(in[0]);
-        close(out[1]);
-        input = in[1];
-        output = out[0];
-        return started;
-    }
-
-    void go()
-    {
-        close(input);
-        input = -1;
-    }
-
-    std::string finish(int& status)
-    {
-        std::string text;
-        char buffer[256];
-        ssize_t n;
-        while ((n = read(output, buffer, sizeof buffer)) > 0)
-            text.append(buffer, size_t(n));
-        close(output);
-        waitpid(pid, &status, 0);
-        return text;
-    }
+struct IdsPeer : TestPeers::ChildProcess {
+    IdsPeer() : ChildProcess(TAVREL_OBJECTS_PEER, {"ids"}) {}
 };
 
 }  // namespace
@@ -168,16 +128,17 @@ TEST_F(UserValues, ProcessesStartingTogetherAgree)
         mkdir(folder.c_str(), 0700);
         setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
 
-        std::vector<IdsPeer> peers(3);
-        for (IdsPeer& peer : peers)
-            ASSERT_TRUE(peer.start());
-        for (IdsPeer& peer : peers)
-            peer.go();
+        std::vector<std::unique_ptr<IdsPeer>> peers;
+        for (int i = 0; i < 3; ++i) {
+            peers.push_back(std::make_unique<IdsPeer>());
+            ASSERT_TRUE(peers.back()->started());
+        }
+        for (auto& peer : peers)
+            peer->closeInput();
         std::set<std::string> answers;
-        for (IdsPeer& peer : peers) {
-            int status = -1;
-            answers.insert(peer.finish(status));
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        for (auto& peer : peers) {
+            answers.insert(peer->readAll());
+            EXPECT_EQ(peer->wait(), 0);
         }
         ASSERT_EQ(answers.size(), 1u) << "round " << round;
         std::string answer = *answers.begin();
