@@ -232,7 +232,7 @@ TEST_F(ErrorTest, SourceAndFileNameNeverReachAnotherCopy) {
     Error first(8, "a", false);
     Error second(first);
     second.setSource("var x = ;", 4, 8, 9, 1);
-    second.setFileName("script.jsx");
+    second.setFileName("script.tvs");
 
     const ErrorRecord* mine = second.getRecord();
     EXPECT_EQ(utf8(mine->source), "var x = ;");
@@ -240,7 +240,7 @@ TEST_F(ErrorTest, SourceAndFileNameNeverReachAnotherCopy) {
     EXPECT_EQ(mine->start, 8);
     EXPECT_EQ(mine->further, 9);
     EXPECT_EQ(mine->length, 1);
-    EXPECT_EQ(utf8(mine->fileName), "script.jsx");
+    EXPECT_EQ(utf8(mine->fileName), "script.tvs");
 
     const ErrorRecord* theirs = first.getRecord();
     EXPECT_NE(theirs, mine);

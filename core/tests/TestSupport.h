@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <ftw.h>
+#include <functional>
+#include <pthread.h>
 #include <initializer_list>
 #include <map>
 #include <optional>
@@ -84,6 +86,23 @@ inline void removeTree(const std::string& path) {
             return remove(name);
         },
         16, FTW_DEPTH | FTW_PHYS);
+}
+
+// Runs body on a new thread whose stack holds that many bytes and waits for
+// it: deep input must end in an error there, not in a crash.
+inline void runOnStack(size_t bytes, const std::function<void()>& body) {
+    pthread_attr_t attributes;
+    ASSERT_EQ(pthread_attr_init(&attributes), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attributes, bytes), 0);
+    pthread_t thread;
+    auto run = [](void* argument) -> void* {
+        (*static_cast<const std::function<void()>*>(argument))();
+        return nullptr;
+    };
+    const int made = pthread_create(&thread, &attributes, run, const_cast<std::function<void()>*>(&body));
+    pthread_attr_destroy(&attributes);
+    ASSERT_EQ(made, 0);
+    pthread_join(thread, nullptr);
 }
 
 inline void writeFile(const std::string& path, const std::string& bytes) {

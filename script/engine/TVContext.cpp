@@ -4,6 +4,7 @@
 
 #include "core/InitTerm.h"
 #include "core/ThreadData.h"
+#include "core/platform/PlatformThread.h"
 
 namespace LxScript {
 
@@ -35,7 +36,11 @@ void TVContext::setStackBottom(LxCore::i32 bytes) {
         stackLimit = 0;
         return;
     }
-    stackLimit = here > uintptr_t(bytes) ? here - uintptr_t(bytes) : 1;
+    uintptr_t limit = here > uintptr_t(bytes) ? here - uintptr_t(bytes) : 1;
+    const uintptr_t end = LxCore::platformStackEnd();
+    if (end != 0 && limit < end + kStackReserve)
+        limit = end + kStackReserve;
+    stackLimit = limit;
 }
 
 }  // namespace LxScript

@@ -32,9 +32,14 @@ public:
 
     // True while the stack position of the caller lies above the limit.
     bool checkStack() const;
-    // Sets the limit that many bytes below the caller's stack position;
-    // zero or fewer bytes remove the limit.
+    // Sets the limit that many bytes below the caller's stack position, but
+    // never closer than kStackReserve to the thread's real stack end, so that
+    // a small thread reports a stack overrun instead of overflowing. Zero or
+    // fewer bytes remove the limit.
     void setStackBottom(LxCore::i32 bytes);
+    // What stays free below the limit: room for the error path and for the
+    // frames between two checks.
+    static constexpr uintptr_t kStackReserve = 64 * 1024;
     uintptr_t getStackLimit() const { return stackLimit; }
     void setStackLimit(uintptr_t limit) { stackLimit = limit; }   // 0: no limit
 
@@ -52,6 +57,23 @@ private:
     LxCore::Variant value;
     LxCore::TSimpleArray<Engine> engines;
     uintptr_t stackLimit = 0;
+};
+
+// For the life of a scope: a stack limit `bytes` below the caller's position
+// when the context has none; the limit as it was is put back at the end.
+class StackLimitScope {
+public:
+    StackLimitScope(TVContext& context, LxCore::i32 bytes) : context(context), saved(context.getStackLimit()) {
+        if (saved == 0)
+            context.setStackBottom(bytes);
+    }
+    ~StackLimitScope() { context.setStackLimit(saved); }
+    StackLimitScope(const StackLimitScope&) = delete;
+    StackLimitScope& operator=(const StackLimitScope&) = delete;
+
+private:
+    TVContext& context;
+    uintptr_t saved;
 };
 
 }  // namespace LxScript

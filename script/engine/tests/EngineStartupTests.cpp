@@ -10,6 +10,7 @@
 #include "core/InitTerm.h"
 #include "core/Refcountable.h"
 #include "core/tests/TestAllocator.h"
+#include "core/platform/PlatformThread.h"
 #include "core/tests/TestSupport.h"
 #include "script/engine/InitTerm.h"
 #include "script/engine/TVContext.h"
@@ -222,6 +223,24 @@ TEST(ScriptContext, StackLimit) {
     EXPECT_EQ(descend(context, 1990), 2000);
     context.setStackBottom(-5);
     EXPECT_EQ(context.getStackLimit(), 0u);
+}
+
+// A megabyte asked for on a thread of 256 KB: the limit stays inside the
+// thread's stack, the recursion ends in the check, not in a crash.
+TEST(ScriptContext, StackLimitStaysInsideASmallStack) {
+    LxCore::CoreStarted core;
+    LxCore::runOnStack(256 * 1024, [] {
+        TVContext& context = TVContext::get();
+        const uintptr_t saved = context.getStackLimit();
+        {
+            StackLimitScope scope(context, 1048576);
+            const uintptr_t end = LxCore::platformStackEnd();
+            ASSERT_NE(end, 0u);
+            EXPECT_GE(context.getStackLimit(), end + TVContext::kStackReserve);
+            EXPECT_LT(descend(context, 0), 128) << "256 KB hold fewer than 128 frames of 2 KB";
+        }
+        EXPECT_EQ(context.getStackLimit(), saved) << "the scope puts the limit back";
+    });
 }
 
 }  // namespace
