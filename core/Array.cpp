@@ -367,6 +367,8 @@ void Array::insertSlots(u32 index, u32 count) {
     adopt(copyData(*d, {length + count, length + count, length, index, count}));
 }
 
+void Array::appendNumber(f64 value) { getOrCreate(d->length).setNumber(value); }
+
 // ---------------------------------------------------------------------------
 // Equality and text
 
@@ -391,7 +393,11 @@ void Array::toString(String& out) const {
         if (i > 0)
             text += ',';
         const Variant* element = get(i);
-        text += *Variant::asString(element ? *element : undefinedValue);
+        const Array* inner = element ? element->getArray() : nullptr;
+        if (inner && inner->sharesDataWith(*this))
+            text += "[this]";
+        else
+            text += *Variant::asString(element ? *element : undefinedValue);
     }
     out = text;
 }

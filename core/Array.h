@@ -72,6 +72,10 @@ public:
     bool equals(const Array& other) const;
     // The elements' texts joined by ","; "[too many elements]" above 1000.
     void toString(String& out) const;
+    // Appends a number element at index length().
+    void appendNumber(f64 value);
+    // Both handles share one data.
+    bool sharesDataWith(const Array& other) const { return d == other.d; }
     // Gives this handle data of its own, room made for `length` elements.
     void detach(u32 length);
 

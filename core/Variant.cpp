@@ -6,8 +6,11 @@
 #include <limits>
 #include <new>
 
+#include "core/Array.h"
+#include "core/FileSpec.h"
 #include "core/NumberText.h"
 #include "core/Point.h"
+#include "core/ScriptObjectHooks.h"
 
 namespace LxCore {
 
@@ -74,8 +77,9 @@ void writeInt32(String& out, i32 value) {
     out = digits + n;
 }
 
-// Finite values are truncated toward zero and saturated to 32 bits.
-i32 saturateInt32(f64 value) {
+// Truncated toward zero and saturated to 32 bits; NaN gives 0.
+i32 saturateToInt32(f64 value) {
+    if (value != value) return 0;
     if (value >= 2147483647.0) return std::numeric_limits<i32>::max();
     if (value <= -2147483648.0) return std::numeric_limits<i32>::min();
     return i32(value);
@@ -96,6 +100,185 @@ constexpr u16 kAnyFinite = Variant::kFinite | Variant::kInt32 | Variant::kUInt32
 }  // namespace
 
 // ---------------------------------------------------------------------------
+// Held values
+//
+// Types 5 and 6 hold a reference to an object that lives elsewhere; types 7
+// and up own a record of their own, copied with the Variant. A record that
+// cannot be allocated leaves a null payload under its type.
+
+namespace {
+
+const ScriptObjectHooks* gHooks = nullptr;
+
+struct RecordKind {
+    void* (*copy)(const void* from);
+    void (*destroy)(void* record);
+};
+
+template <class T>
+void* copyRecord(const void* from) {
+    if (!from) return nullptr;
+    try {
+        return new T(*static_cast<const T*>(from));
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+template <class T>
+void destroyRecord(void* record) {
+    delete static_cast<T*>(record);
+}
+
+template <class T>
+constexpr RecordKind kRecordOf = {copyRecord<T>, destroyRecord<T>};
+
+// The record each owning type keeps; null for the types that own none.
+const RecordKind* recordKind(u32 type) {
+    switch (type) {
+        case Variant::kPoint:
+            return &kRecordOf<Point>;
+        case Variant::kRect:
+            return &kRecordOf<Rect>;
+        case Variant::kArray:
+            return &kRecordOf<Array>;
+        case Variant::kFileSpec:
+            return &kRecordOf<FileSpec>;
+        default:
+            return nullptr;
+    }
+}
+
+void holdObject(LxScript::Object& object) { ++gHooks->counts(object).references; }
+
+// Reference counts are the engine's plain integers; a count already at 0
+// is not taken below it.
+void dropObject(LxScript::Object& object) {
+    ScriptObjectCounts& counts = gHooks->counts(object);
+    if (counts.references != 0 && --counts.references == 0) gHooks->finalize(object);
+}
+
+// Equality of two records of one type; a record that could not be made
+// equals only another such.
+bool sameRecord(u32 type, const void* a, const void* b) {
+    if (!a || !b) return a == b;
+    switch (type) {
+        case Variant::kPoint: {
+            const Point& p = *static_cast<const Point*>(a);
+            const Point& q = *static_cast<const Point*>(b);
+            return p.x == q.x && p.y == q.y;
+        }
+        case Variant::kRect: {
+            const Rect& p = *static_cast<const Rect*>(a);
+            const Rect& q = *static_cast<const Rect*>(b);
+            return p.left == q.left && p.top == q.top && p.right == q.right && p.bottom == q.bottom;
+        }
+        case Variant::kArray:
+            return static_cast<const Array*>(a)->equals(*static_cast<const Array*>(b));
+        case Variant::kFileSpec:
+            return *static_cast<const FileSpec*>(a) == *static_cast<const FileSpec*>(b);
+        default:
+            return false;
+    }
+}
+
+// The order of two records of one type, or kNoRecordOrder when the type
+// orders by the general rule.
+constexpr i32 kNoRecordOrder = 0x7FFFFFFE;
+
+i32 orderRecords(u32 type, const void* a, const void* b) {
+    switch (type) {
+        case Variant::kPoint:
+        case Variant::kRect:
+        case Variant::kFileSpec:
+            break;
+        default:
+            return kNoRecordOrder;
+    }
+    if (!a || !b) return (a != nullptr) - (b != nullptr);
+    switch (type) {
+        case Variant::kPoint:
+            return comparePoints(*static_cast<const Point*>(a), *static_cast<const Point*>(b));
+        case Variant::kRect:
+            return compareRects(*static_cast<const Rect*>(a), *static_cast<const Rect*>(b));
+        default: {
+            const FileSpec& p = *static_cast<const FileSpec*>(a);
+            const FileSpec& q = *static_cast<const FileSpec*>(b);
+            if (p == q) return 0;
+            String left, right;
+            p.getResolvedPath(left);
+            q.getResolvedPath(right);
+            return left.compare(right);
+        }
+    }
+}
+
+}  // namespace
+
+void setScriptObjectHooks(const ScriptObjectHooks* hooks) { gHooks = hooks; }
+
+const ScriptObjectHooks* getScriptObjectHooks() { return gHooks; }
+
+Variant::Held Variant::share(const Variant& source) {
+    Held held;
+    held.type = source.type;
+    switch (source.type) {
+        case kScriptObject:
+            held.id = source.id;
+            held.pointer = source.payload.pointer;
+            if (source.object && gHooks) {
+                holdObject(*source.object);
+                held.object = source.object;
+            }
+            break;
+        default:
+            if (const RecordKind* kind = recordKind(source.type))
+                held.pointer = kind->copy(source.payload.pointer);
+            break;
+    }
+    return held;
+}
+
+void Variant::giveBack(const Held& value) {
+    switch (value.type) {
+        case kScriptObject:
+            if (value.object && gHooks) dropObject(*value.object);
+            break;
+        default:
+            if (const RecordKind* kind = recordKind(value.type))
+                if (value.pointer) kind->destroy(value.pointer);
+            break;
+    }
+}
+
+// The held value leaves the Variant; a locked reference gives its lock back
+// at once, its reference count only in giveBack.
+Variant::Held Variant::takeHeld() {
+    Held old;
+    if (type < kScriptObject) return old;
+    old = Held{type, payload.pointer, object, id};
+    if (object && (flags & kLockedReference) && gHooks) lowerLockCount(gHooks->counts(*object).locks);
+    payload.pointer = nullptr;
+    object = nullptr;
+    return old;
+}
+
+void Variant::install(const Held& value) {
+    type = value.type;
+    flags = u16(flags & kSlotFlags);
+    payload.pointer = value.pointer;
+    object = value.object;
+    id = value.id;
+    if (object && (flags & kLockedReference)) raiseLockCount(gHooks->counts(*object).locks);
+}
+
+void Variant::replaceWith(const Held& value) {
+    const Held old = takeHeld();
+    install(value);
+    giveBack(old);
+}
+
+// ---------------------------------------------------------------------------
 // Construction, assignment, release
 
 Variant::Variant() {}
@@ -112,6 +295,14 @@ Variant::Variant(const String& value) : text(newText(value)), type(kString) {}
 
 Variant::Variant(const char* value) : text(newText(String(value))), type(kString) {}
 
+Variant::Variant(LxScript::Object& object) { setObject(object); }
+
+Variant::Variant(LxScript::Object* object) { setObject(object); }
+
+Variant::Variant(u32 id, const String& className, Root* data) {
+    setObjectReference(id, className, data);
+}
+
 Variant::Variant(const Variant& other) { *this = other; }
 
 Variant::Variant(const Variant* other) {
@@ -123,34 +314,45 @@ Variant::~Variant() {
     if (text) deleteText(text);
 }
 
+// The source is read whole before the old value goes: it may live inside it.
 Variant& Variant::operator=(const Variant& source) {
     if (this == &source) return *this;
-    // The text first: it is the one step that can fail, and then nothing has changed.
-    if (source.type == kString) textString() = *source.text;
-    releaseValue();
-    type = source.type;
-    flags = u16((source.flags & 0xFF) | (flags & kSlotFlags));
-    if (type == kBoolean)
-        payload.boolean = source.payload.boolean;
-    else if (type == kNumber)
-        payload.number = source.payload.number;
+    // The text first: it can fail, and then nothing has changed. An unbound
+    // reference's text is its class name.
+    if (source.type == kString || (source.type == kScriptObject && !source.object && source.text))
+        textString() = *source.text;
+    const u16 valueFlags = source.flags & 0xFF;
+    if (source.type < kScriptObject) {
+        becomeSimple(source.type, valueFlags, source.payload);
+        return *this;
+    }
+    const Held old = takeHeld();
+    install(share(source));
+    flags = u16(flags | valueFlags);
+    giveBack(old);
     return *this;
 }
 
-void Variant::clear() { becomeSimple(kUndefined, 0); }
+void Variant::clear() { releaseValue(); }
 
-void Variant::becomeSimple(u32 newType, u16 valueFlags) {
-    releaseValue();
+void Variant::becomeSimple(u32 newType, u16 valueFlags, Payload value) {
+    const Held old = takeHeld();
     type = newType;
     flags = u16((flags & kSlotFlags) | valueFlags);
+    payload = value;
+    id = 0;
+    giveBack(old);
 }
 
-// What types 5 and up hold is given back here once they can be held; simple
-// values hold nothing beyond the text, which stays for reuse.
-void Variant::releaseValue() {
-    if (type < kScriptObject) return;
-    payload.pointer = nullptr;
-    object = nullptr;
+void Variant::setSlotFlags(u16 slotFlags) {
+    const u16 turned = u16((flags ^ slotFlags) & kLockedReference);
+    flags = u16((flags & kValueFlags) | (slotFlags & kSlotFlags));
+    if (!turned || !object || !gHooks) return;
+    u32& locks = gHooks->counts(*object).locks;
+    if (flags & kLockedReference)
+        raiseLockCount(locks);
+    else
+        lowerLockCount(locks);
 }
 
 String& Variant::textString() const {
@@ -163,44 +365,28 @@ String& Variant::textString() const {
 
 void Variant::setNull() { becomeSimple(kNull, 0); }
 
-void Variant::setBool(bool value) {
-    becomeSimple(kBoolean, 0);
-    payload.boolean = value ? 1 : 0;
-}
+void Variant::setBool(bool value) { becomeSimple(kBoolean, 0, Payload{.boolean = u8(value ? 1 : 0)}); }
 
-void Variant::setNumber(f64 value) {
-    becomeSimple(kNumber, 0);
-    payload.number = value;
-}
+void Variant::setNumber(f64 value) { becomeSimple(kNumber, 0, Payload{.number = value}); }
 
-void Variant::setInt(i32 value) {
-    becomeSimple(kNumber, kInt32);
-    payload.number = value;
-}
+void Variant::setInt(i32 value) { becomeSimple(kNumber, kInt32, Payload{.number = f64(value)}); }
 
 void Variant::setUInt(u32 value) {
-    becomeSimple(kNumber, value <= 0x7FFFFFFF ? kInt32 | kUInt32 : kUInt32);
-    payload.number = value;
+    becomeSimple(kNumber, value <= 0x7FFFFFFF ? kInt32 | kUInt32 : kUInt32, Payload{.number = f64(value)});
 }
 
-void Variant::setNaN() {
-    becomeSimple(kNumber, kNumberFlagsComputed | kNaN);
-    payload.number = kNaNValue;
-}
+void Variant::setNaN() { becomeSimple(kNumber, kNumberFlagsComputed | kNaN, Payload{.number = kNaNValue}); }
 
 void Variant::setInfinity() {
-    becomeSimple(kNumber, kNumberFlagsComputed | kInfinity);
-    payload.number = kInfinityValue;
+    becomeSimple(kNumber, kNumberFlagsComputed | kInfinity, Payload{.number = kInfinityValue});
 }
 
 void Variant::setNegativeInfinity() {
-    becomeSimple(kNumber, kNumberFlagsComputed | kNegativeInfinity);
-    payload.number = -kInfinityValue;
+    becomeSimple(kNumber, kNumberFlagsComputed | kNegativeInfinity, Payload{.number = -kInfinityValue});
 }
 
 void Variant::setNegativeZero() {
-    becomeSimple(kNumber, kNumberFlagsComputed | kNegativeZero);
-    payload.number = -0.0;
+    becomeSimple(kNumber, kNumberFlagsComputed | kNegativeZero, Payload{.number = -0.0});
 }
 
 void Variant::setString(const String& value) {
@@ -211,6 +397,86 @@ void Variant::setString(const String& value) {
 void Variant::setString(const char* value) { setString(String(value)); }
 
 void Variant::setString(const unit* value) { setString(String(value)); }
+
+void Variant::setObject(LxScript::Object& value) {
+    if (type == kScriptObject && object == &value) return;
+    if (!gHooks) {
+        setNull();
+        return;
+    }
+    holdObject(value);
+    replaceWith(Held{kScriptObject, nullptr, &value, 0});
+}
+
+void Variant::setObject(LxScript::Object* value) {
+    if (value)
+        setObject(*value);
+    else
+        setNull();
+}
+
+void Variant::setObjectReference(u32 objectID, const String& className, Root* data) {
+    textString() = className;
+    replaceWith(Held{kScriptObject, data, nullptr, objectID});
+}
+
+void Variant::setArray(const Array& value) {
+    replaceWith(Held{kArray, copyRecord<Array>(&value)});
+}
+
+void Variant::setFileSpec(const FileSpec& value) {
+    replaceWith(Held{kFileSpec, copyRecord<FileSpec>(&value)});
+}
+
+void Variant::setRect(const Rect& value) { replaceWith(Held{kRect, copyRecord<Rect>(&value)}); }
+
+// ---------------------------------------------------------------------------
+// Typed access
+
+LxScript::Object* Variant::getObject() const { return type == kScriptObject ? object : nullptr; }
+
+Point* Variant::getPoint() const {
+    return type == kPoint ? static_cast<Point*>(payload.pointer) : nullptr;
+}
+
+Rect* Variant::getRect() const { return type == kRect ? static_cast<Rect*>(payload.pointer) : nullptr; }
+
+Array* Variant::getArray() const {
+    return type == kArray ? static_cast<Array*>(payload.pointer) : nullptr;
+}
+
+const FileSpec* Variant::getFileSpec() const {
+    if (type == kFileSpec) return static_cast<const FileSpec*>(payload.pointer);
+    if (type == kScriptObject && object && gHooks) return gHooks->getFileSpec(*object);
+    return nullptr;
+}
+
+LiveObject* Variant::getLiveObject() const {
+    if (type == kScriptObject && object && gHooks) return gHooks->getLiveObject(*object);
+    return nullptr;
+}
+
+Root* Variant::getNativeData() const {
+    if (type != kScriptObject) return nullptr;
+    if (object) return gHooks ? gHooks->getNativeData(*object) : nullptr;
+    return static_cast<Root*>(payload.pointer);
+}
+
+void Variant::setNativeData(Root* data) {
+    if (type != kScriptObject) return;
+    if (!object)
+        payload.pointer = data;
+    else if (gHooks)
+        gHooks->setNativeData(*object, data);
+}
+
+bool Variant::isObjectReference() const {
+    return type == kScriptObject && !object && payload.pointer;
+}
+
+bool Variant::isValidObject() const {
+    return type == kScriptObject && object && gHooks && gHooks->isValid(*object);
+}
 
 // ---------------------------------------------------------------------------
 // Number classes
@@ -264,9 +530,30 @@ bool Variant::operator==(const Variant& other) const {
             return payload.number == other.payload.number;  // NaN never equal, +0 == -0
         case kString:
             return *text == *other.text;
+        case kScriptObject:
+            return sameObject(other);
         default:
-            return false;
+            return sameRecord(type, payload.pointer, other.payload.pointer);
     }
+}
+
+// Two bound objects are the same object; otherwise the ids and then the
+// class names decide, so a reference names the object it was taken from.
+bool Variant::sameObject(const Variant& other) const {
+    if (object && other.object) return object == other.object;
+    auto idOf = [](const Variant& v) { return v.object ? gHooks->getObjectID(*v.object) : v.id; };
+    if (!gHooks && (object || other.object)) return false;
+    if (idOf(*this) != idOf(other)) return false;
+    auto classNameOf = [](const Variant& v, String& out) {
+        if (v.object)
+            gHooks->getClassName(*v.object, out);
+        else if (v.text)
+            out = *v.text;
+    };
+    String left, right;
+    classNameOf(*this, left);
+    classNameOf(other, right);
+    return left == right;
 }
 
 i32 Variant::compare(const Variant& other) const {
@@ -279,8 +566,11 @@ i32 Variant::compare(const Variant& other) const {
                 return i32(payload.boolean) - i32(other.payload.boolean);
             case kString:
                 return text->compare(*other.text);
-            default:
+            default: {
+                const i32 order = orderRecords(type, payload.pointer, other.payload.pointer);
+                if (order != kNoRecordOrder) return order;
                 break;
+            }
         }
     }
     if (type == kUndefined) return -1;
@@ -346,8 +636,51 @@ void Variant::makeString(u32 radix) const {
                 formatNumber(textString(), payload.number, radix, 15, kFormatAutomatic);
             }
             break;
+        case kScriptObject:
+            // An unbound reference's text is its class name already.
+            if (object && gHooks)
+                gHooks->getClassName(*object, textString());
+            else
+                textString();
+            break;
+        case kString:
+            break;  // the text is the value
         default:
-            break;  // a string's text is its value
+            recordText(textString());
+            break;
+    }
+}
+
+// The text of an owned record; none for a record that could not be made.
+void Variant::recordText(String& out) const {
+    out.clear();
+    const void* record = payload.pointer;
+    if (!record) return;
+    switch (type) {
+        case kPoint: {
+            const Point& p = *static_cast<const Point*>(record);
+            out.sprintf("%ld:%ld", long(saturateToInt32(p.x)), long(saturateToInt32(p.y)));
+            break;
+        }
+        case kRect: {
+            const Rect& r = *static_cast<const Rect*>(record);
+            out.sprintf("%ld:%ld-%ld:%ld", long(saturateToInt32(r.left)), long(saturateToInt32(r.top)),
+                        long(saturateToInt32(r.right)), long(saturateToInt32(r.bottom)));
+            break;
+        }
+        case kArray: {
+            String elements;
+            static_cast<const Array*>(record)->toString(elements);
+            out = '[';
+            out += elements;
+            out += ']';
+            break;
+        }
+        case kFileSpec:
+            out = "[object File]";
+            break;
+        default:
+            break;
     }
 }
 
@@ -356,9 +689,24 @@ const String* Variant::asString(const Variant& value) {
     return &value.textString();
 }
 
-String Variant::toString() const { return *asString(*this); }
+// A bound script object's text is that of its default value with the string
+// hint; a value that is itself an object gives that object's class name.
+bool Variant::defaultValueText(String& out) const {
+    if (type != kScriptObject || !object || !gHooks) return false;
+    Variant value;
+    gHooks->getDefaultValue(*object, value, 1);
+    out = *asString(value);
+    return true;
+}
 
-void Variant::toString(String& out) const { out = *asString(*this); }
+String Variant::toString() const {
+    if (defaultValueText(textString())) return *text;
+    return *asString(*this);
+}
+
+void Variant::toString(String& out) const {
+    if (!defaultValueText(out)) out = *asString(*this);
+}
 
 const String* Variant::toNumberString(i32 mode, i32 digits) const {
     if (type != kNumber) {
@@ -385,9 +733,24 @@ f64 Variant::toNumber() const {
             return payload.number;
         case kString:
             return parseNumber(*text, kStringNumberFlags);
+        case kScriptObject:
+            return objectNumber();
+        case kFileSpec:
+            return parseNumber(*asString(*this), kStringNumberFlags);
         default:
             return kNaNValue;
     }
+}
+
+// A bound object's default value with the number hint, converted again; the
+// object id when it gives none (or only another object). An unbound
+// reference is its id.
+f64 Variant::objectNumber() const {
+    if (!object || !gHooks) return id;
+    Variant value;
+    if (!gHooks->getDefaultValue(*object, value, 0) || value.type == kScriptObject)
+        return gHooks->getObjectID(*object);
+    return value.toNumber();
 }
 
 bool Variant::toBoolean() const {
@@ -398,12 +761,23 @@ bool Variant::toBoolean() const {
             return !(numberClass() & kNaN) && payload.number != 0;  // NaN, +0 and -0 are false
         case kString:
             return !text->isEmpty();
+        case kScriptObject:
+        case kLiveObject:
+            return true;
         default:
             return asString(*this)->compare("true") == 0;
     }
 }
 
+// A script object's id, or the id an unbound reference or a live object
+// keeps.
+i32 Variant::objectID() const {
+    if (object) return gHooks ? i32(gHooks->getObjectID(*object)) : 0;
+    return i32(id);
+}
+
 i32 Variant::toInt(i32 min, i32 max) const {
+    if (type == kScriptObject || type == kLiveObject) return objectID();  // not clamped
     u16 f = 0;
     const f64 value = numberAndFlags(*this, f);
     i32 result;
@@ -414,13 +788,14 @@ i32 Variant::toInt(i32 min, i32 max) const {
     else if (f & kNegativeInfinity)
         result = std::numeric_limits<i32>::min();
     else
-        result = saturateInt32(value);
+        result = saturateToInt32(value);
     if (result > max) result = max;
     if (result < min) result = min;
     return result;
 }
 
 i32 Variant::toInt() const {
+    if (type == kScriptObject) return objectID();
     u16 f = 0;
     const f64 value = numberAndFlags(*this, f);
     if (f & (kNaN | kInfinity | kNegativeInfinity)) return 0;
@@ -452,9 +827,65 @@ void Variant::convertTo(u32 newType) {
             makeString(10);  // the text form is the new value
             becomeSimple(kString, 0);
             break;
+        case kPoint:
+        case kRect:
+        case kArray:
+        case kFileSpec:
+            replaceWith(Held{newType, convertedRecord(newType)});
+            break;
         default:
-            break;  // points, rects, arrays, files, regexps and unit values come with their types
+            break;  // live objects and unit values come with their types
     }
+}
+
+// The record of another type that this value converts to; null when it
+// cannot be allocated.
+void* Variant::convertedRecord(u32 newType) const {
+    try {
+        switch (newType) {
+            case kPoint:
+            case kRect: {
+                // Elements missing from the array count as undefined: 0.
+                f64 c[4] = {};
+                if (const Array* array = getArray())
+                    for (u32 i = 0; i < (newType == kPoint ? 2u : 4u); i++)
+                        c[i] = (*array)[i].toInt();
+                if (newType == kPoint) return new Point(c[0], c[1]);
+                return new Rect(c[0], c[1], c[2], c[3]);
+            }
+            case kArray:
+                return newArrayFrom();
+            case kFileSpec:
+                if (const FileSpec* spec = getFileSpec()) return new FileSpec(*spec);
+                return new FileSpec(*asString(*this), false);
+            default:
+                return nullptr;
+        }
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+Array* Variant::newArrayFrom() const {
+    Array* array = new Array;
+    try {
+        if (const Point* p = type == kPoint ? getPoint() : nullptr) {
+            array->appendNumber(p->x);
+            array->appendNumber(p->y);
+        } else if (const Rect* r = type == kRect ? getRect() : nullptr) {
+            array->appendNumber(r->left);
+            array->appendNumber(r->top);
+            array->appendNumber(r->right);
+            array->appendNumber(r->bottom);
+        }
+        // Other values are read from their text form by the literal-value
+        // parser's array parse once it exists; until then they give an
+        // empty array.
+    } catch (...) {
+        delete array;
+        throw;
+    }
+    return array;
 }
 
 }  // namespace LxCore

@@ -11,6 +11,13 @@ class Object;
 
 namespace LxCore {
 
+class Array;
+class FileSpec;
+class LiveObject;
+class RegExp;
+struct Point;
+struct Rect;
+
 class Variant : public Root {
 public:
     // Types 0 to 4 are simple: nothing is held beyond the text.
@@ -55,6 +62,9 @@ public:
     Variant(f64 value);
     Variant(const String& value);
     Variant(const char* value);                    // Latin-1
+    Variant(LxScript::Object& object);
+    explicit Variant(LxScript::Object* object);    // null: null
+    Variant(u32 id, const String& className, Root* data);  // an unbound object reference
     Variant(const Variant& other);
     explicit Variant(const Variant* other);        // null: undefined
     ~Variant();
@@ -67,7 +77,9 @@ public:
 
     Type getType() const { return Type(type); }
     u16 getFlags() const { return flags; }
-    void setSlotFlags(u16 slotFlags) { flags = u16((flags & kValueFlags) | (slotFlags & kSlotFlags)); }
+    // Turning kLockedReference on or off while a script object is held
+    // raises or lowers its lock count to match.
+    void setSlotFlags(u16 slotFlags);
 
     void setNull();
     void setBool(bool value);
@@ -81,6 +93,32 @@ public:
     void setString(const String& value);
     void setString(const char* value);             // Latin-1
     void setString(const unit* value);             // up to the terminating 0
+
+    // Values that hold a resource. Each builds the new value before it gives
+    // the old one back, so the source may live inside the old value. Without
+    // installed script-object hooks the object setters make the Variant null.
+    void setObject(LxScript::Object& object);
+    void setObject(LxScript::Object* object);     // null: null
+    void setObjectReference(u32 id, const String& className, Root* data);
+    void setArray(const Array& value);
+    void setFileSpec(const FileSpec& value);
+    void setRegExp(const RegExp& value);
+    void setRect(const Rect& value);
+
+    // Typed access: null (false) for any other type, and null too when the
+    // record could not be allocated.
+    LxScript::Object* getObject() const;          // a bound script object
+    u32 getID() const { return id; }               // an object reference's or live object's id
+    Point* getPoint() const;
+    Rect* getRect() const;
+    Array* getArray() const;
+    const FileSpec* getFileSpec() const;           // also a File or Folder object's
+    const RegExp* getRegExp() const;               // also a RegExp object's value
+    LiveObject* getLiveObject() const;             // also a script object's attached one
+    Root* getNativeData() const;
+    void setNativeData(Root* data);
+    bool isObjectReference() const;                // type 5, no object, a data pointer
+    bool isValidObject() const;
 
     // The class of the value toNumber gives.
     bool isFinite() const;                         // negative zero included
@@ -110,6 +148,17 @@ private:
         void* pointer;                             // the held value of types 5 and up
     };
 
+    // A value of type 5 and up on its way in or out of a Variant. The old
+    // value is given back only once the Variant stands on its new one, so a
+    // source inside the old value, or a finalize that reaches this Variant,
+    // finds it whole.
+    struct Held {
+        u32 type = kUndefined;
+        void* pointer = nullptr;                   // the record, live object or reference data
+        LxScript::Object* object = nullptr;        // a bound script object
+        u32 id = 0;
+    };
+
     Payload payload = {};
     u32 id = 0;                                    // live object: its id; object reference: the object id
     LxScript::Object* object = nullptr;            // a held script object
@@ -119,8 +168,20 @@ private:
 
     String& textString() const;                    // made on first need
     u16 numberClass() const;
-    void becomeSimple(u32 newType, u16 valueFlags);
-    void releaseValue();
+    void becomeSimple(u32 newType, u16 valueFlags, Payload value = {});
+    void releaseValue() { becomeSimple(kUndefined, 0); }
+    Held takeHeld();
+    void install(const Held& value);
+    void replaceWith(const Held& value);
+    bool sameObject(const Variant& other) const;
+    void recordText(String& out) const;
+    bool defaultValueText(String& out) const;
+    f64 objectNumber() const;
+    i32 objectID() const;
+    void* convertedRecord(u32 newType) const;
+    Array* newArrayFrom() const;
+    static Held share(const Variant& source);     // a reference taken, or a record copied
+    static void giveBack(const Held& value);
 };
 
 }  // namespace LxCore
