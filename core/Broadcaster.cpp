@@ -28,17 +28,6 @@ struct Removal {
     Listener* listener;
 };
 
-class DataLock {
-public:
-    explicit DataLock(BroadcasterData& d) : data(d) { data.lock(); }
-    ~DataLock() { data.unlock(); }
-    DataLock(const DataLock&) = delete;
-    DataLock& operator=(const DataLock&) = delete;
-
-private:
-    BroadcasterData& data;
-};
-
 }  // namespace
 
 // One delivery, under the data's lock. The last one to end tidies up what
@@ -133,7 +122,7 @@ void Broadcaster::addListener(Listener* listener, u32 id) {
         if (!data)
             data = new BroadcasterData;
     }
-    DataLock lock(*data);
+    LockableGuard lock(*data);
     ListenerList* list;
     if (id == kAllIds) {
         data->removeListenerEverywhere(listener);
@@ -151,7 +140,7 @@ void Broadcaster::addListener(Listener* listener, u32 id) {
 void Broadcaster::removeListener(Listener* listener, u32 id) {
     if (!data || !listener)
         return;
-    DataLock lock(*data);
+    LockableGuard lock(*data);
     if (id == kAllIds) {
         data->removeListenerEverywhere(listener);
         return;
@@ -164,7 +153,7 @@ void Broadcaster::removeListener(Listener* listener, u32 id) {
 bool Broadcaster::hasListeners(u32 id) const {
     if (!data)
         return false;
-    DataLock lock(*data);
+    LockableGuard lock(*data);
     if (data->allIds.getCount() > 0)
         return true;
     ListenerList* list = listAt(data->byId.get(id));

@@ -55,6 +55,16 @@ u32 THashTableBase::hash(const unit* key) {
     return h;
 }
 
+u32 THashTableBase::hashAll(const unit* key) {
+    u32 h = 2166136261u;            // FNV-1a
+    for (; key && *key; key++) {
+        unit c = *key;
+        c = c >= 'a' && c <= 'z' ? unit(c - 32) : c < 128 ? c : toUpperChar(c);
+        h = (h ^ c) * 16777619u;
+    }
+    return h;
+}
+
 i32 THashTableBase::bucketsForInsert() const {
     if (count >= SimpleArray::kMaxCount)
         throw std::bad_alloc();

@@ -98,6 +98,8 @@ public:
 
     // Of at most the first five units, upper-cased; an empty or null key gives 0.
     static u32 hash(const unit* key);
+    // Of every unit, upper-cased: for tables of many names sharing a prefix.
+    static u32 hashAll(const unit* key);
 
     i32 getCount() const { return count; }
 
@@ -122,7 +124,7 @@ protected:
     friend struct HashTableProbe;       // tests reach the buckets through it
 };
 
-template <class T>
+template <class T, u32 (*HashOf)(const unit*) = THashTableBase::hash>
 class THashTable : public THashTableBase {
 public:
     struct Entry : Root {
@@ -173,7 +175,7 @@ public:
             buckets.setCount(wanted);
         else if (wanted != n)
             rehash(u32(wanted));
-        u32 h = hash(key.chars());
+        u32 h = HashOf(key.chars());
         i32 b = bucketOf(h);
         e = new Entry(key, head(b), h, value);
         buckets.set(b, toValue(e));
@@ -193,7 +195,16 @@ public:
     Entry* findEntry(const String& key, bool ignoreCase = false) const {
         if (buckets.getCount() == 0)
             return nullptr;
-        for (Entry* e = head(bucketOf(hash(key.chars()))); e; e = e->next)
+        for (Entry* e = head(bucketOf(HashOf(key.chars()))); e; e = e->next)
+            if (sameKey(e->key, key, ignoreCase))
+                return e;
+        return nullptr;
+    }
+
+    // The entry after `previous` (from findEntry or this) with the same key:
+    // walks every spelling of a key when asked case-blind.
+    Entry* findNextEntry(const Entry* previous, const String& key, bool ignoreCase) const {
+        for (Entry* e = previous->next; e; e = e->next)
             if (sameKey(e->key, key, ignoreCase))
                 return e;
         return nullptr;

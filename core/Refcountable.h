@@ -75,6 +75,18 @@ protected:
     Lock* lockObject = nullptr;
 };
 
+// Holds a Lockable's lock for a scope.
+class LockableGuard {
+public:
+    explicit LockableGuard(Lockable& held) : held(held) { held.lock(); }
+    ~LockableGuard() { held.unlock(); }
+    LockableGuard(const LockableGuard&) = delete;
+    LockableGuard& operator=(const LockableGuard&) = delete;
+
+private:
+    Lockable& held;
+};
+
 // Entries of the global lock table, one per component.
 enum GlobalLockId : i32 {
     kAllocatorLock = 0,
