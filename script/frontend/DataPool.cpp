@@ -250,6 +250,12 @@ DataPoolId DataPool::add(const unit* text) {
     return addText(text, checkedLength(LxCore::utf16Length(text)));
 }
 
+DataPoolId DataPool::add(const unit* text, i32 length) {
+    if (!text || length <= 0)
+        return addText(u"", 0);
+    return addText(text, u32(length));
+}
+
 DataPoolId DataPool::add(const char* text) {
     if (!text)
         text = "";

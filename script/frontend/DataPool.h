@@ -20,6 +20,36 @@ using LxCore::u64;
 // The top three bits of an id are its tag; see DataPool's constants.
 using DataPoolId = i32;
 
+// Predefined ids the front end and the engine name: operators (1..48, also
+// the codes of operator nodes and operations), reserved words (49..107) and
+// common names. Where a text has two ids, the earlier is the prefix or unary
+// form, reached only by number.
+enum PoolId : DataPoolId {
+    kOpTypeof = 1, kOpDelete, kOpVoid, kOpPreIncrement, kOpPreDecrement, kOpPostIncrement,
+    kOpPostDecrement, kOpBitNot, kOpNot, kOpPlus, kOpMinus, kOpMultiply, kOpDivide, kOpModulo,
+    kOpAdd, kOpSubtract, kOpShiftLeft, kOpShiftRight, kOpShiftRightUnsigned, kOpLess, kOpLessEqual,
+    kOpGreater, kOpGreaterEqual, kOpIn, kOpInstanceof, kOpEqual, kOpNotEqual, kOpStrictEqual,
+    kOpStrictNotEqual, kOpBitAnd, kOpBitOr, kOpBitXor, kOpAnd, kOpOr, kOpConditional, kOpComma,
+    kOpMultiplyAssign, kOpDivideAssign, kOpModuloAssign, kOpAddAssign, kOpSubtractAssign,
+    kOpShiftLeftAssign, kOpShiftRightAssign, kOpShiftRightUnsignedAssign, kOpAssign,
+    kOpBitAndAssign, kOpBitOrAssign, kOpBitXorAssign,
+    kLastOperator = kOpBitXorAssign,
+
+    kFirstReservedWord = 49,
+    kWordBreak = 51, kWordCase = 53, kWordCatch = 54, kWordConst = 57, kWordContinue = 58,
+    kWordDebugger = 59, kWordDefault = 60, kWordDelete = 61, kWordDo = 62, kWordElse = 64,
+    kWordFalse = 68, kWordFinally = 70, kWordFor = 72, kWordFunction = 73, kWordIf = 75,
+    kWordIn = 78, kWordInstanceof = 79, kWordNew = 84, kWordNull = 85, kWordReturn = 90,
+    kWordSwitch = 94, kWordThis = 96, kWordThrow = 97, kWordTrue = 100, kWordTry = 101,
+    kWordTypeof = 102, kWordVar = 103, kWordVoid = 104, kWordWhile = 106, kWordWith = 107,
+    kLastReservedWord = 107,
+
+    kNameArguments = 112, kNameGetter = 122, kNameSetter = 124, kNameMinusZero = 130,
+    kNameEach = 153, kNameNamespace = 154, kNameXml = 155,
+    kNameAND = 0x20000084, kNameOR = 0x20000085, kNameXOR = 0x20000086,
+    kNameObject = 0x20000090, kNameXML = 0x20000097,
+};
+
 // One slot of the text index; symbol 0 marks an empty slot.
 struct DataPoolSlot {
     u32 hash;
@@ -91,6 +121,7 @@ public:
     // A text that is an integer literal gives its integer id; any other text
     // is interned. Null counts as the empty text.
     DataPoolId add(const LxCore::unit* text);
+    DataPoolId add(const LxCore::unit* text, i32 length);   // the units as they are
     DataPoolId add(const char* text);                   // Latin-1
     DataPoolId add(const LxCore::Variant& value);
     DataPoolId add(u32 n);

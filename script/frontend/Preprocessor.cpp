@@ -33,12 +33,9 @@ constexpr i32 kInternalError = -33;
 constexpr i32 kOutOfRange = 41;
 constexpr i32 kNotFound = 48;
 
-// Includes may nest; a loop through links or ever longer relative names
-// produces new paths at each level, and a file may include another many
-// times over. These bounds turn such runaway expansion into an error.
-constexpr i32 kMaxIncludeDepth = 100;
-constexpr i32 kMaxIncludeCount = 10000;
-constexpr i64 kMaxIncludedText = 100000000;
+constexpr i32 kMaxIncludeDepth = Preprocessor::kMaxIncludeDepth;
+constexpr i32 kMaxIncludeCount = Preprocessor::kMaxIncludeCount;
+constexpr i64 kMaxIncludedText = Preprocessor::kMaxIncludedText;
 
 // A character takes at most four bytes in any encoding a file may have.
 constexpr i64 kMaxIncludeBytes = i64(Preprocessor::kMaxIncludeLength) * 4;

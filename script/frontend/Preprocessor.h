@@ -21,6 +21,14 @@ public:
     // Includes longer than this many characters are refused, so that the
     // preprocessor and the scanner see the same text.
     static constexpr LxCore::i32 kMaxIncludeLength = 10000000;
+    // Includes may nest; a loop through links or ever longer relative names
+    // produces new paths at each level, and a file may include another many
+    // times over. These bounds, shared with the scanner, turn such runaway
+    // expansion into an error: deeper nesting is a stack overrun (27), more
+    // includes or more included text in one run are out of range (41).
+    static constexpr LxCore::i32 kMaxIncludeDepth = 100;
+    static constexpr LxCore::i32 kMaxIncludeCount = 10000;
+    static constexpr LxCore::i64 kMaxIncludedText = 100000000;      // characters
 
     // The include path starts as the environment variable "JSINCLUDE".
     Preprocessor();

@@ -1,0 +1,40 @@
+// Operator results on primitive values (undefined, null, booleans, numbers,
+// strings): the one definition that constant folding at compile time and the
+// operators at run time both use, so that the two always agree. Objects are
+// the caller's business: it calls operator methods and turns objects into
+// primitives first.
+#pragma once
+#include "core/Types.h"
+#include "core/Variant.h"
+#include "script/frontend/DataPool.h"
+
+namespace LxScript {
+namespace ConstantOps {
+
+// value = value op right, for the operators that compute a value from two
+// primitives: "*" "/" "%" "+" "-" "<<" ">>" ">>>" "<" "<=" ">" ">=" "=="
+// "!=" "===" "!==" "&" "|" "^" (operator ids). False, value unchanged, for
+// any other id. A string result of "+" grows value's own text when it holds
+// the only reference to it, so that chains of concatenations stay linear.
+bool applyBinary(DataPoolId op, LxCore::Variant& value, const LxCore::Variant& right);
+
+// value = op value for "~" "!" unary "+" and unary "-" (operator ids 8 to
+// 11). False, value unchanged, for any other id.
+bool applyUnary(DataPoolId op, LxCore::Variant& value);
+
+// Equality with conversion between the primitive types. Two script objects
+// are equal when they are the same object; other types are never equal.
+bool looseEquals(const LxCore::Variant& a, const LxCore::Variant& b);
+// Equal types and loosely equal.
+bool strictEquals(const LxCore::Variant& a, const LxCore::Variant& b);
+
+// "%": the remainder with the sign of x; NaN when y is 0 or either is NaN
+// or x is infinite; x when only y is infinite.
+LxCore::f64 remainder(LxCore::f64 x, LxCore::f64 y);
+
+// The typeof text of a primitive: "undefined", "object" (null), "boolean",
+// "number" or "string"; null for the other types.
+const char* typeOfPrimitive(const LxCore::Variant& value);
+
+}  // namespace ConstantOps
+}  // namespace LxScript
