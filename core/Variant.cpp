@@ -10,6 +10,7 @@
 #include "core/FileSpec.h"
 #include "core/NumberText.h"
 #include "core/Point.h"
+#include "core/RegExp.h"
 #include "core/ScriptObjectHooks.h"
 
 namespace LxCore {
@@ -144,6 +145,8 @@ const RecordKind* recordKind(u32 type) {
             return &kRecordOf<Array>;
         case Variant::kFileSpec:
             return &kRecordOf<FileSpec>;
+        case Variant::kRegExp:
+            return &kRecordOf<RegExp>;
         default:
             return nullptr;
     }
@@ -177,6 +180,8 @@ bool sameRecord(u32 type, const void* a, const void* b) {
             return static_cast<const Array*>(a)->equals(*static_cast<const Array*>(b));
         case Variant::kFileSpec:
             return *static_cast<const FileSpec*>(a) == *static_cast<const FileSpec*>(b);
+        case Variant::kRegExp:
+            return *static_cast<const RegExp*>(a) == *static_cast<const RegExp*>(b);
         default:
             return false;
     }
@@ -191,6 +196,7 @@ i32 orderRecords(u32 type, const void* a, const void* b) {
         case Variant::kPoint:
         case Variant::kRect:
         case Variant::kFileSpec:
+        case Variant::kRegExp:
             break;
         default:
             return kNoRecordOrder;
@@ -201,6 +207,8 @@ i32 orderRecords(u32 type, const void* a, const void* b) {
             return comparePoints(*static_cast<const Point*>(a), *static_cast<const Point*>(b));
         case Variant::kRect:
             return compareRects(*static_cast<const Rect*>(a), *static_cast<const Rect*>(b));
+        case Variant::kRegExp:
+            return static_cast<const RegExp*>(a)->getSource().compare(static_cast<const RegExp*>(b)->getSource());
         default: {
             const FileSpec& p = *static_cast<const FileSpec*>(a);
             const FileSpec& q = *static_cast<const FileSpec*>(b);
@@ -428,6 +436,10 @@ void Variant::setFileSpec(const FileSpec& value) {
     replaceWith(Held{kFileSpec, copyRecord<FileSpec>(&value)});
 }
 
+void Variant::setRegExp(const RegExp& value) {
+    replaceWith(Held{kRegExp, copyRecord<RegExp>(&value)});
+}
+
 void Variant::setRect(const Rect& value) { replaceWith(Held{kRect, copyRecord<Rect>(&value)}); }
 
 // ---------------------------------------------------------------------------
@@ -448,6 +460,21 @@ Array* Variant::getArray() const {
 const FileSpec* Variant::getFileSpec() const {
     if (type == kFileSpec) return static_cast<const FileSpec*>(payload.pointer);
     if (type == kScriptObject && object && gHooks) return gHooks->getFileSpec(*object);
+    return nullptr;
+}
+
+// A RegExp object stands for the regular expression of its internal value.
+// Objects whose values lead round in a circle give none.
+const RegExp* Variant::getRegExp() const {
+    constexpr int kMaxHops = 64;
+    const Variant* v = this;
+    for (int hop = 0; hop <= kMaxHops; ++hop) {
+        if (v->type == kRegExp) return static_cast<const RegExp*>(v->payload.pointer);
+        if (v->type != kScriptObject || !v->object || !gHooks || gHooks->getClassID(*v->object) != kRegExpClassID)
+            return nullptr;
+        v = gHooks->getInternalValue(*v->object);
+        if (!v) return nullptr;
+    }
     return nullptr;
 }
 
@@ -679,6 +706,9 @@ void Variant::recordText(String& out) const {
         case kFileSpec:
             out = "[object File]";
             break;
+        case kRegExp:
+            out = static_cast<const RegExp*>(record)->getSource();
+            break;
         default:
             break;
     }
@@ -736,6 +766,7 @@ f64 Variant::toNumber() const {
         case kScriptObject:
             return objectNumber();
         case kFileSpec:
+        case kRegExp:
             return parseNumber(*asString(*this), kStringNumberFlags);
         default:
             return kNaNValue;
@@ -831,6 +862,7 @@ void Variant::convertTo(u32 newType) {
         case kRect:
         case kArray:
         case kFileSpec:
+        case kRegExp:
             replaceWith(Held{newType, convertedRecord(newType)});
             break;
         default:
@@ -858,6 +890,9 @@ void* Variant::convertedRecord(u32 newType) const {
             case kFileSpec:
                 if (const FileSpec* spec = getFileSpec()) return new FileSpec(*spec);
                 return new FileSpec(*asString(*this), false);
+            case kRegExp:
+                if (const RegExp* re = getRegExp()) return new RegExp(*re);
+                return new RegExp(compileRegExp(*asString(*this), 0));
             default:
                 return nullptr;
         }

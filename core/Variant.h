@@ -53,6 +53,9 @@ public:
     static constexpr u16 kValueFlags = 0x1FF;
     static constexpr u16 kSlotFlags = 0xFE00;
 
+    // The class id of RegExp objects, whose internal value getRegExp reads.
+    static constexpr u32 kRegExpClassID = 0x20000091;
+
     // What compare answers when either side is NaN.
     static constexpr i32 kUnordered = 0x7FFFFFFF;
 

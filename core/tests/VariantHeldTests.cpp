@@ -9,6 +9,7 @@
 #include "core/Array.h"
 #include "core/FileSpec.h"
 #include "core/Point.h"
+#include "core/RegExp.h"
 #include "core/String.h"
 #include "core/Variant.h"
 #include "core/tests/FakeScriptObjects.h"
@@ -363,6 +364,57 @@ TEST_F(VariantHeldTest, FileSpecsOrderByTheirResolvedPaths) {
     String native;
     path.getFileSpec()->getNativePath(native);
     EXPECT_EQ(ascii(native), "/tmp/c-file");
+}
+
+Variant regExpValue(const char* source, u32 flags = 0) {
+    Variant v;
+    v.setRegExp(compileRegExp(String(source), flags));
+    return v;
+}
+
+TEST_F(VariantHeldTest, RegExpsShareTheirPatternAndCompareBySourceAndFlags) {
+    Variant five("5");
+    five.convertTo(Variant::kRegExp);
+    ASSERT_NE(five.getRegExp(), nullptr);
+    EXPECT_EQ(ascii(five.getRegExp()->getSource()), "5");
+    EXPECT_EQ(textOf(five), "5");
+    EXPECT_EQ(five.toNumber(), 5);
+    EXPECT_FALSE(five.toBoolean());
+
+    const Variant a = regExpValue("a"), b = regExpValue("b");
+    EXPECT_FALSE(a == b);
+    EXPECT_TRUE(a == regExpValue("a"));
+    EXPECT_FALSE(a == regExpValue("a", kRegExpIgnoreCase));
+    EXPECT_LT(a.compare(b), 0);
+    EXPECT_EQ(a.compare(regExpValue("a")), 0);
+
+    Variant* first = new Variant(a);
+    Variant second(*first);
+    EXPECT_EQ(&first->getRegExp()->data(), &a.getRegExp()->data());
+    delete first;
+    CapturePair pair[1];
+    EXPECT_TRUE(execRegExp(*second.getRegExp(), String("xa"), 0, pair));
+
+    // A RegExp object gives the expression of its internal value; the
+    // conversion shares it.
+    FakeObject object, other;
+    object.classID = other.classID = Variant::kRegExpClassID;
+    object.internalValue = b;
+    Variant held(object.handle());
+    ASSERT_NE(held.getRegExp(), nullptr);
+    EXPECT_EQ(&held.getRegExp()->data(), &b.getRegExp()->data());
+    held.convertTo(Variant::kRegExp);
+    EXPECT_EQ(&held.getRegExp()->data(), &b.getRegExp()->data());
+    EXPECT_EQ(object.counts.references, 1u);
+
+    // Objects whose values point at each other give none.
+    object.internalValue = Variant(other.handle());
+    other.internalValue = Variant(object.handle());
+    EXPECT_EQ(Variant(object.handle()).getRegExp(), nullptr);
+    object.classID = 0x20000090;
+    EXPECT_EQ(Variant(object.handle()).getRegExp(), nullptr);
+    object.internalValue.clear();
+    other.internalValue.clear();
 }
 
 TEST_F(VariantHeldTest, AnArrayHoldingItselfPrintsThis) {
