@@ -14,6 +14,7 @@
 #include "core/SimpleArray.h"
 #include "core/String.h"
 #include "core/ThreadData.h"
+#include "core/XML.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/Folders.h"
 
@@ -61,7 +62,7 @@ constexpr Module kModules[] = {
     {"UnitValue class", nullptr},
     {"file-system globals", initPlatformFileSystem},
     {"current directory", initCurrentFolder},             // into the thread record
-    {"XML", nullptr},
+    {"XML", initXML},
     {"ByteArray class", nullptr},
     {"lock table", initLockTable},
 };

@@ -9,6 +9,7 @@
 
 #include "core/Refcountable.h"
 #include "core/Variant.h"
+#include "core/XML.h"
 #include "core/platform/PlatformThread.h"
 #include "script/engine/TVContext.h"
 
@@ -39,7 +40,7 @@ struct OffMainThreadHook {
     void (*run)(ThreadData* record, bool start);
 };
 constexpr OffMainThreadHook kOffMainThreadHooks[] = {
-    {"XML thread data", nullptr},
+    {"XML thread data", initXMLThreadData},
 };
 
 void runOffMainThreadHooks(ThreadData* record, bool start) {
