@@ -7,6 +7,7 @@
 #include <new>
 
 #include "core/CharClass.h"
+#include "core/InitTerm.h"
 #include "core/ThreadData.h"
 #include "core/XMLInternal.h"
 
@@ -474,9 +475,11 @@ void initXML(bool start) {
     sharedXMLNamespace = xmlNamespace;
 }
 
+// A record made before the library starts gets its node from the XML
+// module's start instead: there is no heap yet.
 void initXMLThreadData(ThreadData* record, bool start) {
     if (start) {
-        if (!record->parseNamespace)
+        if (!record->parseNamespace && InitTerm::isInitialized())
             record->parseNamespace = new XML(XML::kNamespace);
         return;
     }
