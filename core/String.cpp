@@ -20,7 +20,7 @@ constexpr i32 kKeepSpare = 2048;   // a buffer shrinks only past this many spare
 constexpr i32 kNaiveNeedle = 16;   // longer needles use a linear-time search
 
 // Every empty string shares this buffer; its count starts at 1 so it never reaches 0.
-StringData gSharedEmpty = {0, 0, 1, {0, 0}};
+StringData gSharedEmpty = {0, 0, 1, {0}};
 
 alignas(String) unsigned char gEmptyStringStorage[sizeof(String)];
 bool gEmptyStringMade = false;

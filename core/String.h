@@ -14,7 +14,8 @@ struct StringData {
     u32 length;        // in units; units[length] is always 0
     u32 capacityWord;  // low 31 bits: capacity - 1; bit 31: must not be shared
     u32 refCount;
-    unit units[2];     // really capacity units
+    unit units[1];     // really capacity units: declared [1] so that compilers and
+                       // the bounds sanitizer take it as a trailing array of any length
 };
 
 class String {
