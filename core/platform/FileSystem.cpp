@@ -338,6 +338,12 @@ i32 platformOpenStream(const String& path, const char* mode, FILE*& stream) {
     return 0;
 }
 
+bool platformIsRegularFile(const String& path) {
+    std::string native;
+    struct stat st;
+    return osPath(path, native) && stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 bool platformSameFile(const String& a, const String& b) {
     std::string first, second;
     struct stat one, two;

@@ -50,6 +50,11 @@ i32 platformSetCurrentFolder(const String& path);
 // is not a file, and opening never waits for the other end of a pipe.
 i32 platformOpenStream(const String& path, const char* mode, FILE*& stream);
 
+// Whether the path leads, through any links, to a regular file. A device or
+// a pipe may never end or may wait for input: readers of whole files that
+// a script names take nothing else.
+bool platformIsRegularFile(const String& path);
+
 // Whether both paths lead, through any links, to one existing file.
 bool platformSameFile(const String& a, const String& b);
 

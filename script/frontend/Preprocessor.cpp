@@ -448,6 +448,11 @@ bool Preprocessor::resolveIncludeFile(const String& folder, const String& name, 
 
 i32 Preprocessor::readIncludeFile(const FileSpec& spec, String& out) {
     out.clear();
+    // "/dev/zero" never ends and "/dev/stdin" waits for the host's input.
+    String native;
+    spec.getNativePath(native);
+    if (!LxCore::platformIsRegularFile(native))
+        return LxCore::platformGetAttributes(native) == 0 ? kNotFound : LxCore::PlatformStatus::kIOError;
     LxCore::File file(spec);
     if (i32 status = file.open(String("r")))
         return status;

@@ -295,6 +295,12 @@ TEST_F(PreprocessorTest, UnreadableIncludesReportTheFileError) {
     EXPECT_EQ(run("#include dir.tvs\n", path("main.tvs")), 52);
     // An empty name names no file, not the including folder.
     EXPECT_EQ(run("#include ''\n", path("main.tvs")), 48);
+    // Devices and pipes are not read: one never ends, the other waits for
+    // a writer (or the host's own input); a link to one counts as it does.
+    ASSERT_EQ(mkfifo(path("pipe.tvs").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("/dev/zero", path("zero.tvs").c_str()), 0);
+    for (const char* name : {"/dev/zero", "/dev/stdin", "pipe.tvs", "zero.tvs"})
+        EXPECT_EQ(run(std::string("#include \"") + name + "\"\n", path("main.tvs")), 52) << name;
 }
 
 TEST_F(PreprocessorTest, OverlongIncludeIsRefused) {
