@@ -8,6 +8,10 @@ const path = require('node:path');
 const { spawn, spawnSync } = require('node:child_process');
 const readline = require('node:readline');
 
+// Under the sanitizers Node runs with their runtimes preloaded; the
+// processes the tests start (and those the add-on launches) need none.
+delete process.env.LD_PRELOAD;
+
 const addonPath = process.env.TVD_ADDON;
 const peerPath = process.env.TELLWIRE_PEER;
 const sampleAppPath = process.env.TAVREL_SAMPLE_APP;
