@@ -127,8 +127,12 @@ void readProductList(ProductData& data, const LoString& listText)
 void readProductConfiguration(ProductData& data, const LoString& path)
 {
     std::string content;
-    if (!Platform::readConfigurationFile(bytes(path), content))
-        return;
+    if (Platform::readConfigurationFile(bytes(path), content))
+        readProductConfigurationText(data, std::move(content));
+}
+
+void readProductConfigurationText(ProductData& data, std::string content)
+{
     content = asLoadFileReads(content);
     if (!xmlWithinDepth(content.c_str(), kMaxNesting))
         return;

@@ -60,6 +60,8 @@ void scanInstalledProducts(ProductData& data);
 // The two steps of the scan: the list's text, then one configuration file.
 void readProductList(ProductData& data, const LoString& listText);
 void readProductConfiguration(ProductData& data, const LoString& path);
+// The second step on a configuration file's bytes.
+void readProductConfigurationText(ProductData& data, std::string content);
 
 // Empty when the product or the key is absent.
 LoString getProductValue(const ProductData& data, const LoString& code, const LoString& key);
