@@ -91,6 +91,7 @@ private:
     Step repeat(const reQuantifier* q);
     Step startRound(const reQuantifier* q);
     Step matchSimple(const reQuantifier* q);
+    Step resumeSimple(Choice& c, const reQuantifier* q, bool more, i32 count, i32 at);
     i32 matchAtom(const reAtom* a, i32 at) const;
     bool sameText(i32 at, const unit* other, i32 n, bool otherLowered) const;
 
@@ -344,6 +345,20 @@ Matcher::Step Matcher::advance() {
     }
 }
 
+// A simple repetition goes on after `count` rounds, at `at`; its choice
+// stays for the next back-off or raise while `more` are left.
+Matcher::Step Matcher::resumeSimple(Choice& c, const reQuantifier* q, bool more, i32 count, i32 at) {
+    if (more) {
+        c.count = count;
+        c.pos = at;
+    } else {
+        choices.pop();
+    }
+    pos = at;
+    node = q;
+    return kAdvance;
+}
+
 Matcher::Step Matcher::backtrack() {
     if (choices.empty()) return kNotFound;
     Choice& c = choices.back();
@@ -379,32 +394,24 @@ Matcher::Step Matcher::backtrack() {
                     ++steps;
                 }
             }
-            if (count > q->min) {
-                c.count = count;
-                c.pos = at;
-            } else {
-                choices.pop();
-            }
-            pos = at;
-            node = q;
-            return kAdvance;
+            return resumeSimple(c, q, count > q->min, count, at);
         }
         case Choice::kSimpleLazy: {
+            // One more round, and more while the text after them cannot
+            // start what follows.
             const reQuantifier* q = static_cast<const reQuantifier*>(c.node);
-            const i32 next = matchAtom(q->first, c.pos);
-            if (next < 0) {
-                choices.pop();
-                return kFail;
-            }
-            if (c.count + 1 < q->max) {
-                ++c.count;
-                c.pos = next;
-            } else {
-                choices.pop();
-            }
-            pos = next;
-            node = q;
-            return kAdvance;
+            i32 count = c.count;
+            i32 at = c.pos;
+            do {
+                at = matchAtom(q->first, at);
+                if (at < 0) {
+                    choices.pop();
+                    return kFail;
+                }
+                ++count;
+                ++steps;
+            } while (q->followedBy >= 0 && count < q->max && (at == length || text[at] != unit(q->followedBy)));
+            return resumeSimple(c, q, count < q->max, count, at);
         }
         case Choice::kLookahead: {
             const reSubExpr* s = static_cast<const reSubExpr*>(c.node);
