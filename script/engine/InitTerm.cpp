@@ -13,6 +13,8 @@
 
 namespace LxScript {
 
+void installObjectHooks(bool start);
+
 namespace {
 
 // The core library's version number; engine and core must agree.
@@ -78,6 +80,7 @@ constexpr Step kSteps[] = {
     {"version check", checkVersion},
     {"lock table", keepLockTable},
     {"data pool", DataPool::init},
+    {"script objects in values", installObjectHooks},
     {"$ class object", nullptr},
     {"built-in class objects", nullptr},
     {"E4X classes", initE4XClasses},

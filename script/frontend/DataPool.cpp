@@ -1,5 +1,7 @@
 #include "script/frontend/DataPool.h"
 
+#include <algorithm>
+
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -162,8 +164,14 @@ void DataPoolData::growSlots() {
 
 // Grows in whole pages of 4096 bytes; a text longer than a page gets room
 // for itself and a page more in one step.
+// Small buffers grow page by page; from kGeometricGrowth on by a quarter at
+// least, so that interning many names copies each text a bounded number of
+// times instead of once per page.
 void DataPoolData::growBuffer(u64 need) {
+    constexpr u64 kGeometricGrowth = 1 << 20;
     u64 grow = need <= 4096 ? 4096 : ((need - 2 - 4095) & ~u64(4095)) + 8192;
+    if (capacity >= kGeometricGrowth)
+        grow = std::max(grow, (capacity / 4 + 4095) & ~u64(4095));
     u64 newCapacity = capacity + grow;
     auto* fresh = static_cast<unit*>(LxCore::Heap::alloc(newCapacity));
     std::memcpy(fresh, buffer, used);
@@ -379,20 +387,41 @@ bool DataPool::isNumber(DataPoolId id) const {
     return !std::isnan(LxCore::parseNumber(text, LxCore::kParseWholeText));
 }
 
-bool DataPool::isUnsignedText(DataPoolId id, u32 limit) const {
-    String text = getSymbol(id);
-    i32 length = text.length();
+// Read in place: property lookups ask this of every new name.
+bool DataPool::isUnsignedText(DataPoolId id, u32 limit, u32* valueOut) const {
+    i32 tag = id & kTagMask;
+    if (tag == kUnitTag || tag == kPackedTag || tag == kIntegerTag) {
+        String spelled = getSymbol(id);
+        return spelledUnsigned(spelled.chars(), u32(spelled.length()), limit, valueOut);
+    }
+    DataPoolData& d = store();
+    LxCore::GlobalLockGuard guard(kDataPoolLock);
+    u32 index = u32(id & kPayloadMask);
+    if (index >= d.count)
+        return false;
+    u32 length;
+    const unit* text = d.textOf(index, length);
+    return spelledUnsigned(text, length, limit, valueOut);
+}
+
+bool DataPool::spelledUnsigned(const unit* text, u32 length, u32 limit, u32* valueOut) {
     if (length == 0 || text[0] == '0')
         return false;
     u64 value = 0;
-    for (i32 i = 0; i < length; i++) {
+    for (u32 i = 0; i < length; i++) {
         if (!isDigit(text[i]))
             return false;
         value = value * 10 + u32(text[i] - '0');
         if (value > limit)
             return false;
     }
+    if (valueOut)
+        *valueOut = u32(value);
     return true;
+}
+
+bool DataPool::getUnsignedText(DataPoolId id, u32 limit, u32& value) const {
+    return (id & kTagMask) == kSymbolTag && !isPredefined(id) && isUnsignedText(id, limit, &value);
 }
 
 bool DataPool::_isInteger(DataPoolId id) const { return isUnsignedText(id, 0x7FFFFFFF); }

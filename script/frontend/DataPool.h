@@ -147,6 +147,9 @@ public:
     // fits a signed (unsigned) 32-bit integer.
     bool _isInteger(DataPoolId id) const;
     bool _isUInteger(DataPoolId id) const;
+    // The value of a symbol after the predefined ones whose text is a
+    // decimal number without a leading zero, at most limit; false otherwise.
+    bool getUnsignedText(DataPoolId id, u32 limit, u32& value) const;
 
     static bool isUpperCase(DataPoolId id) { return (id & kTagMask) == kUpperCaseTag; }
     static bool isIntegerId(DataPoolId id) { return (id & kTagMask) == kIntegerTag; }
@@ -160,7 +163,8 @@ private:
     DataPoolData& store() const;
     DataPoolId intern(const LxCore::unit* text, u32 length);
     DataPoolId addText(const LxCore::unit* text, u32 length);
-    bool isUnsignedText(DataPoolId id, u32 limit) const;
+    bool isUnsignedText(DataPoolId id, u32 limit, u32* value = nullptr) const;
+    static bool spelledUnsigned(const LxCore::unit* text, u32 length, u32 limit, u32* value);
 
     friend struct DataPoolProbe;        // tests reach the store through it
 };

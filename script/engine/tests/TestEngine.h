@@ -6,6 +6,7 @@
 
 #include "core/String.h"
 #include "script/engine/Engine.h"
+#include "script/engine/Object.h"
 
 namespace LxScript {
 
@@ -21,6 +22,7 @@ public:
     int collections = 0;
     int runtimeErrors = 0;
     void (*onCollect)(TestEngine& self) = nullptr;
+    ObjectSpace objects{*this};         // the script objects of this engine
 
     ~TestEngine() override { delete parser; }
 

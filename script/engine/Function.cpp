@@ -1,0 +1,259 @@
+// Function objects: the lazy "prototype", display text, and the native call
+// and construction of class-table rows and live objects.
+#include "script/engine/Function.h"
+
+#include "script/engine/Property.h"
+
+namespace LxScript {
+
+using LxCore::String;
+
+namespace {
+
+constexpr i32 kErrorInvalidObject = 45;
+constexpr i32 kErrorWrongClass = 26;
+constexpr i32 kErrorNotSupported = 55;
+
+DataPool& pool() { return DataPool::get(); }
+
+bool errorPending(Engine& engine) { return engine.getError().getCode() != 0; }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Function
+
+Function::Function(ObjectSpace& s, DataPoolId name) : Object(s) {
+    classId = Sym::kFunction;
+    nameId = name;
+    if (s.functionPrototype)
+        setPrototype(s.functionPrototype);
+}
+
+void Function::getIDs(Object* receiver, LxCore::SimpleArray& ids, u32 filter) {
+    Object::getIDs(receiver, ids, filter);
+    if ((filter & kListDontEnum) && (filter & (kListReadOnly | kListWritable)) &&
+        !(filter & kListNoBuiltIn)) {
+        for (i32 i = 0; i < ids.getCount(); i++)
+            if (ids.get(i) == Sym::kPrototype)
+                return;
+        ids.add(Sym::kPrototype);
+    }
+}
+
+void Function::invalidateClass(DataPoolId id) {
+    if (valid && constructedClass == id)
+        invalidate();
+}
+
+Property* Function::findProperty(DataPoolId symbol, u32 flags) {
+    if (symbol == Sym::kPrototype && !prototypeSlot && valid)
+        makePrototypeProperty();
+    return Object::findProperty(symbol, flags);
+}
+
+LxCore::SimpleArray* Function::getClosureScopes() { return nullptr; }
+
+ScopeInfo* Function::getScopeInfo() { return nullptr; }
+
+// A function named like a class the engine serves natively is that class's
+// constructor: its prototype becomes the class prototype (id -2), read-only.
+Property* Function::makePrototypeProperty() {
+    ObjectSpace& s = *space;
+    ObjectRef proto = ObjectRef::adopt(new Object(s));
+    proto->setNameID(nameId);
+    u32 attributes = kDontEnum | kDontDelete;
+    if (mayBeClassConstructor() && nameId != 0 && s.getDispatcherByID(nameId)) {
+        attributes |= kReadOnly;
+        proto->setClassID(nameId);
+        proto->setObjectID(kPrototypeId);
+    }
+    proto->createProperty(Sym::kConstructor, Variant(this), kDontEnum);
+    Property* own = searchChain(Sym::kPrototype);
+    if (own && !own->isRemoved()) {
+        prototypeSlot = own;    // made before: keep it
+        return own;
+    }
+    prototypeSlot = writeNewSlot(Sym::kPrototype, Variant(proto.get()), attributes,
+                                 own && own->isRemoved() ? own : nullptr);
+    return prototypeSlot;
+}
+
+Object* Function::getPrototypeObject() {
+    Property* p = findProperty(Sym::kPrototype, kFindOwn);
+    const Variant* v = p ? p->get(this, 0) : nullptr;
+    return v ? objectOf(*v) : nullptr;
+}
+
+void Function::setPrototypeObject(Object* p) {
+    Property* own = searchChain(Sym::kPrototype);
+    if (own && !own->isRemoved()) {
+        own->cachedValue().setObject(p);
+    } else {
+        prototypeSlot = writeNewSlot(Sym::kPrototype, Variant(p), kDontEnum | kDontDelete,
+                                     own);
+    }
+    if (!prototypeSlot)
+        prototypeSlot = own;
+}
+
+String Function::toDisplayString(bool withKeyword) {
+    String out;
+    if (withKeyword)
+        out += "function ";
+    const DataPoolId name = inferredName ? inferredName : nameId ? nameId : Sym::kAnonymous;
+    out += pool().getSymbol(name);
+    out += "()";
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Native rows
+
+DispatcherFunction::DispatcherFunction(ObjectSpace& s, Dispatcher* dispatcher,
+                                       const PropEntryCopy& entry, DataPoolId classId)
+    : Function(s, entry.symbol), reachedThrough(dispatcher), row(entry) {
+    constructedClass = classId;
+    length = u32(entry.id);
+}
+
+DispatcherFunction::~DispatcherFunction() = default;
+
+LxCore::Root* DispatcherFunction::getServiceInfo() {
+    // The reflection description of a row arrives with the reflection classes.
+    return nullptr;
+}
+
+// Object arguments become their default values (0x40 hint 0, 0x80 hint 1).
+bool DispatcherFunction::convertArguments(const LxCore::BasicArray& args, LxCore::Array& out) {
+    const u8 hint = (row.flags & kArgsToString) ? 1 : 0;
+    Engine& engine = space->getEngine();
+    const u32 n = args.length();
+    for (u32 i = 0; i < n; i++) {
+        const Variant* v = args.get(i);
+        Variant& slot = out.getOrCreate(i);
+        Object* o = v ? objectOf(*v) : nullptr;
+        if (!o) {
+            if (v)
+                slot = *v;
+            continue;
+        }
+        o->getDefaultValue(slot, hint);
+        if (errorPending(engine))
+            return false;
+    }
+    return true;
+}
+
+void DispatcherFunction::runHandler(Variant& thisValue, const LxCore::BasicArray& args, u32 mode,
+                                    Variant& result) {
+    if (!row.handler)
+        return;
+    Variant name;
+    pool().getValue(row.symbol, name);
+    Arguments record;
+    record.dispatcher = row.owner;
+    record.engine = &space->getEngine();
+    record.thisValue = &thisValue;
+    record.name = &name;
+    record.mode = mode;
+    record.args = &args;
+    record.result = &result;
+    reachedThrough->call(record, row.handler);
+}
+
+void DispatcherFunction::call(Object* thisObject, const LxCore::BasicArray& args,
+                              Variant& result) {
+    result.clear();
+    Engine& engine = space->getEngine();
+    if (!valid) {
+        engine.setError(kErrorInvalidObject);
+        return;
+    }
+    ObjectRef self(this);
+    DispatcherLock lock(reachedThrough);
+    if ((row.flags & kInstancesOnly) &&
+        (!thisObject || !reachedThrough->isClass(thisObject->getClassID()))) {
+        String text;
+        text.sprintf("%ls.%ls()", reachedThrough->getClass(0).chars(),
+                     pool().getSymbol(nameId).chars());
+        engine.setError(kErrorWrongClass, text, -1, false);
+        return;
+    }
+    LxCore::Array converted;
+    const LxCore::BasicArray* use = &args;
+    if (row.flags & (kArgsToNumber | kArgsToString)) {
+        if (!convertArguments(args, converted))
+            return;
+        use = &converted;
+    }
+    Variant thisValue(thisObject);
+    if (thisObject && (row.flags & (kThisToNumber | kThisToString))) {
+        Variant primitive;
+        thisObject->getDefaultValue(primitive, (row.flags & kThisToString) ? 1 : 0);
+        if (errorPending(engine))
+            return;
+        thisValue = primitive;
+    }
+    runHandler(thisValue, *use, Arguments::kCall, result);
+    space->importValue(result, true);
+}
+
+void DispatcherFunction::construct(Object* newObject, const LxCore::BasicArray& args,
+                                   Variant& result) {
+    Engine& engine = space->getEngine();
+    if (!valid) {
+        engine.setError(kErrorInvalidObject);
+        return;
+    }
+    ObjectRef self(this);
+    DispatcherLock lock(reachedThrough);
+    LxCore::Array converted;
+    const LxCore::BasicArray* use = &args;
+    if (row.flags & (kArgsToNumber | kArgsToString)) {
+        if (!convertArguments(args, converted))
+            return;
+        use = &converted;
+    }
+    Variant thisValue(newObject);
+    Variant made;
+    runHandler(thisValue, *use, Arguments::kConstruct, made);
+    if (Object* o = objectOf(made))
+        result.setObject(o);
+}
+
+// ---------------------------------------------------------------------------
+// Live-object methods
+
+LiveObjectFunction::LiveObjectFunction(ObjectSpace& s, DataPoolId classSymbol, DataPoolId name,
+                                       i32 id)
+    : Function(s, name), methodId(id) {
+    constructedClass = classSymbol;
+}
+
+LxCore::Root* LiveObjectFunction::getServiceInfo() { return nullptr; }
+
+// Without the LiveObject framework no object carries a live object: a method
+// call finds none on its this-object.
+void LiveObjectFunction::call(Object* thisObject, const LxCore::BasicArray&, Variant& result) {
+    result.clear();
+    Engine& engine = space->getEngine();
+    if (!valid) {
+        engine.setError(kErrorInvalidObject);
+        return;
+    }
+    if (methodId == kSelf || (thisObject && thisObject->getLiveObject()))
+        return;
+    engine.setError(kErrorNotSupported, pool().getSymbol(nameId), -1, false);
+}
+
+void LiveObjectFunction::construct(Object*, const LxCore::BasicArray&, Variant&) {
+    Engine& engine = space->getEngine();
+    if (!valid) {
+        engine.setError(kErrorInvalidObject);
+        return;
+    }
+    engine.setError(22, pool().getSymbol(nameId), -1, false);
+}
+
+}  // namespace LxScript

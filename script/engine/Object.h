@@ -1,0 +1,493 @@
+// The script object: every value of script type "object" is one. Its own
+// properties live in 16 chains of property slots keyed by the low four bits of
+// the name's data-pool id; a prototype link, a class id, an object id, two
+// reference counts and an optional native side complete it. Each engine keeps
+// all its objects on one ring, in an ObjectSpace.
+//
+// The virtual operations keep their order: other parts of the engine name
+// them by position (operation 0 .. 47), noted beside each.
+#pragma once
+#include <vector>
+
+#include "core/Array.h"
+#include "core/Broadcaster.h"
+#include "core/Error.h"
+#include "core/HashTable.h"
+#include "core/Heap.h"
+#include "core/SimpleArray.h"
+#include "core/String.h"
+#include "core/Types.h"
+#include "core/ScriptObjectHooks.h"
+#include "core/Variant.h"
+#include "script/engine/Engine.h"
+#include "script/engine/Symbols.h"
+#include "script/frontend/DataPool.h"
+
+namespace LxCore {
+class LiveObject;
+}  // namespace LxCore
+
+namespace LxScript {
+
+using LxCore::f64;
+using LxCore::u8;
+using LxCore::Variant;
+
+class Dispatcher;
+class Function;
+struct PropEntryCopy;
+class Object;
+class ObjectData;
+class ObjectSpace;
+class Property;
+class Script;
+struct ReferrerIndex;
+
+// Object ids with a meaning of their own; any other non-zero id registers the
+// object under its class in the engine's reference table.
+enum ObjectId : i32 {
+    kGlobalObjectId = -1,
+    kPrototypeId = -2,
+    kArgumentsId = -9,
+    kWorkspaceId = -10,
+};
+
+// The lookup word of findOwnProperty, findProperty and get.
+enum LookupFlag : u32 {
+    kFindRemoved = 0x10,        // removed slots count too
+    kFindCallable = 0x20,       // the caller wants something to call
+    kFindOwn = 0x40,            // no inherited lookup
+    kFindMakeXMLChild = 0x80,   // make a missing XML child element
+};
+
+// put's flags: the low three bits are the attributes of a new slot.
+enum PutFlag : u32 {
+    kPutAttributes = 0x7,
+    kPutDefine = 0x8,           // no lookup: define on this object
+};
+
+// The filter word of the property listings.
+enum ListFilter : u32 {
+    kListMethods = 0x80000000,
+    kListReadOnly = 0x40000000,
+    kListWritable = 0x20000000,
+    kListHidden = 0x10000000,
+    kListDontEnum = 0x08000000,
+    kListOwnOnly = 0x04000000,
+    kListNoBuiltIn = 0x02000000,
+    kListStatic = 0x01000000,
+    kListRemoved = 0x00000010,
+    kListForIn = 0x60010000,    // for-in and the engine's property lists
+};
+
+// Counts of a script object shared with the core's Variant: the low 30 bits
+// of the internal-reference word count internal holders, bit 30 is the
+// collection mark.
+constexpr u32 kInternalCountMask = LxCore::kLockCountMask;
+constexpr u32 kMarkBit = 0x40000000;
+
+// An array index named by a data-pool id: integer ids, "-0", and later
+// symbols whose text is a decimal number below 2^32 - 1. The highest index is
+// 4294967294, so that index + 1 is always a length.
+bool isIndexId(DataPoolId id, u32& index);
+inline bool isIndexId(DataPoolId id) {
+    u32 index;
+    return isIndexId(id, index);
+}
+
+// Native data attached to a script object, which owns it and deletes it
+// through this base.
+class NativeData : public LxCore::Root {
+public:
+    virtual ~NativeData() = default;
+};
+
+// A Variant naming a script object by id and class name without holding it.
+inline bool isUnboundReference(const Variant& v) {
+    return v.getType() == Variant::kScriptObject && !v.getObject();
+}
+
+// The bound script object a Variant holds, or null.
+inline Object* objectOf(const Variant& v) {
+    return v.getType() == Variant::kScriptObject ? v.getObject() : nullptr;
+}
+
+// Holds one counted reference to an object for a scope.
+class ObjectRef {
+public:
+    ObjectRef() = default;
+    explicit ObjectRef(Object* object);
+    ObjectRef(const ObjectRef& other) : ObjectRef(other.held) {}
+    ObjectRef& operator=(const ObjectRef& other);
+    ~ObjectRef();
+
+    Object* get() const { return held; }
+    Object* operator->() const { return held; }
+    Object& operator*() const { return *held; }
+    explicit operator bool() const { return held != nullptr; }
+    // Takes over a reference the caller owns (a fresh object's first one).
+    static ObjectRef adopt(Object* object);
+
+private:
+    Object* held = nullptr;
+};
+
+class Object : public LxCore::Root, public LxCore::Listener {
+public:
+    // A fresh object of the space's engine: class "Object", the engine's
+    // Object prototype, one reference (the caller's), head of the ring.
+    explicit Object(ObjectSpace& space);
+    Object(const Object&) = delete;
+    Object& operator=(const Object&) = delete;
+
+    ~Object() override;                                                       // 0
+    virtual Property* put(DataPoolId symbol, const Variant& value, u32 flags);  // 1
+    virtual void getIDs(Object* receiver, LxCore::SimpleArray& ids, u32 filter);  // 2
+    virtual void dropReferences(Object* target, Object* from);                // 3
+    virtual bool isValid() const;                                             // 4
+    // Called by whoever drops the reference count to 0.
+    virtual void release();                                                   // 5
+    virtual void getClassName(LxCore::String& out) const;                     // 6
+    virtual void setClassID(DataPoolId classId);                              // 7
+    virtual void setNativeData(LxCore::Root* data);                           // 8
+    virtual Variant& getPrivateValue();                                       // 9
+    virtual Property* getPutThrough() const;                                  // 10
+    virtual void setPutThrough(Object* holder, Property* property);           // 11
+    virtual void setLiveObject(LxCore::LiveObject* live);                     // 12
+    virtual Engine* getEngine() const;                                        // 13
+    virtual void setObjectID(i32 id);                                         // 14
+    // hint 0 number, 1 string.
+    virtual bool getDefaultValue(Variant& result, u8 hint);                   // 15
+    virtual void invalidate();                                                // 16
+    virtual void invalidateClass(DataPoolId classId);                         // 17
+    virtual void dropReferencesTo(Object* target);                            // 18
+    virtual Variant* getLocal(u32 slot);                                      // 19
+    virtual void setLocal(u32 slot, const Variant& value);                    // 20
+    virtual void removeProperty(DataPoolId symbol, bool unlink);              // 21
+    virtual void invalidateAll();                                             // 22
+    virtual void clearProperties(i32 level);                                  // 23
+    virtual void clear();                                                     // 24
+    // Sets the mark and queues the object; its references are marked from
+    // the space's work list (markReferences), never by recursion.
+    virtual void mark();                                                      // 25
+    virtual Property* getCallProperty();                                      // 26
+    virtual Property* findOperator(DataPoolId symbol);                        // 27
+    virtual void getPropertyIDs(LxCore::SimpleArray& ids, u32 filter);        // 28
+    virtual void invalidateRange(u32 from, u32 to);                           // 29
+    virtual void watch(DataPoolId symbol, Function* handler);                 // 30
+    virtual void unwatch(DataPoolId symbol);                                  // 31
+    virtual void callWatchHandler(Property* slot, Variant& newValue);         // 32
+    virtual Function* asFunction();                                           // 33
+    virtual LxCore::String getText();                                         // 34
+    virtual void getScopeObjects(LxCore::SimpleArray& out);                   // 35
+    virtual Property* findOwnProperty(DataPoolId symbol, u32 flags);          // 36
+    virtual Property* get(DataPoolId symbol, Variant& out, u32 flags);        // 37
+    virtual Property* findProperty(DataPoolId symbol, u32 flags);             // 38
+    virtual bool deleteProperty(DataPoolId symbol);                           // 39
+    virtual void construct(Object* newObject, const LxCore::BasicArray& args,
+                           Variant& result);                                  // 40
+    virtual void call(Object* thisObject, const LxCore::BasicArray& args,
+                      Variant& result);                                       // 41
+    virtual i32 declareFunctions(Object* scope);                              // 42
+    virtual Script* getScript();                                              // 43
+    virtual LxCore::Root* getServiceInfo();                                   // 44
+    virtual i32 getPropertyValues(LxCore::THashTable<Variant>& out, u32 filter,
+                                  LxCore::Error* err);                        // 45
+    virtual i32 putPropertyValues(const LxCore::THashTable<Variant>& values,
+                                  LxCore::Error* err);                        // 46
+    virtual bool getElements(LxCore::Array& out);                             // 47
+
+    bool onMessage(LxCore::Message& message) override;
+
+    // Slot creation; every path links the slot (ordinal, watch bit, length,
+    // operator count). Null when the object is invalid.
+    Property* createProperty(DataPoolId symbol, const Variant& value, u32 attributes);
+    Property* createProperty(DataPoolId symbol, u32 attributes);
+    Property* createRefProperty(DataPoolId symbol, u32 slot, u32 attributes);
+    Property* createDispatcherProperty(Dispatcher* dispatcher, const PropEntryCopy& entry,
+                                       DataPoolId symbol);
+
+    // References. dropRef calls release at 0.
+    void addRef() { counts.references++; }
+    void dropRef();
+    u32 getRefCount() const { return counts.references; }
+    u32 getInternalCount() const { return counts.locks & kInternalCountMask; }
+    // Raised only below the cap and lowered only above 0, so that the mark bit
+    // never disturbs the count.
+    void addInternalRef();
+    void dropInternalRef();
+    bool isMarked() const { return (counts.locks & kMarkBit) != 0; }
+    void clearMark() { counts.locks &= ~kMarkBit; }
+    // Marks what this object holds; called from the space's mark work list.
+    virtual void markReferences();
+
+    LxCore::ScriptObjectCounts& getCounts() { return counts; }
+    ObjectSpace& getSpace() const { return *space; }
+    ObjectData* getData() const { return data; }
+    ObjectData& data_();                        // made on first need
+    Dispatcher* getDispatcher() const;
+    LxCore::LiveObject* getLiveObject() const { return liveObject; }
+    LxCore::Root* getNativeData() const { return nativeData; }
+    i32 getObjectID() const { return objectId; }
+    DataPoolId getClassID() const { return classId; }
+    DataPoolId getNameID() const { return nameId; }
+    void setNameID(DataPoolId id) { nameId = id; }
+    Object* getPrototype() const { return prototype; }
+    // False, changing nothing, when p's prototype chain holds this object.
+    bool setPrototype(Object* p);
+    u32 getLength();
+    void setLength(u32 length);
+    u32 getStoredLength() const { return length; }
+    bool hasOperators();
+    bool isCleared() const { return cleared != 0; }
+    bool isValidByte() const { return valid != 0; }
+    u64* getHostDataSlot();
+    void materializeNativeProperties();
+    // Whether slot is linked in this object's chains.
+    bool holdsSlot(const Property* slot) const;
+    // Removed slots leave the lookup path once they outnumber the live ones.
+    // A Property pointer stays valid while a script runs (the space is not
+    // idle) until its object is cleared; removed slots taken off the path then
+    // wait here, and the collector frees them once no script runs. While idle,
+    // deleting a property may free slots of that object at once.
+    void freeRemovedSlots();
+    u32 getRemovedSlotCount() const { return retiredCount; }
+
+    // Every slot linked in the chains, live and removed.
+    template <class F>
+    void forEachSlot(F&& f) const;
+    Object* ringNextObject() const { return ringNext; }
+
+    // The name errors and listings show: the name id's text, else the class's.
+    LxCore::String displayName() const;
+    // The object line of the object listings.
+    LxCore::String describe() const;
+
+protected:
+    // Properties shared by every chain walk.
+    Property* chainHead(DataPoolId symbol) const { return buckets[symbol & 15]; }
+    // Searches the chain, moving a hit to the front.
+    Property* searchChain(DataPoolId symbol);
+    Property* linkProperty(Property* slot, bool revive);
+    void unlinkProperty(Property* slot);
+    // Marks a slot removed and clears it; it stays in its chain for revival
+    // until settleRemoved finds too many removed slots on the lookup path.
+    void retireProperty(Property* slot);
+    void settleRemoved();
+    void takeRemovedOffPath();
+    void retireOffPath(Property* slot, bool idle);
+    void freeRemovedSlotsNow();
+    Property* writeNewSlot(DataPoolId symbol, const Variant& value, u32 attributes,
+                           Property* removed);
+    Property* findInherited(DataPoolId symbol, u32 flags);
+    Property* findDispatcherEntryProperty(Object* holder, Dispatcher* dispatcher,
+                                          DataPoolId symbol);
+    const PropEntryCopy* findDispatcherEntry(Object* holder, Dispatcher* dispatcher,
+                                             DataPoolId symbol);
+    Property* findClassObject(DataPoolId symbol);
+    void runPutThrough();
+    bool reachesSlot(const Property* slot) const;
+    void destroySlots();
+    void finishRelease();
+    void collectOwnIDs(LxCore::SimpleArray& ids, u32 filter);
+
+    Object* ringNext = nullptr;
+    Object* ringPrevious = nullptr;
+    ObjectData* data = nullptr;
+    LxCore::LiveObject* liveObject = nullptr;
+    u8 valid = 1;
+    u8 cleared = 0;
+    u8 xmlClass = 0;                // class "XML" or "XMLList": removed slots revive on lookup
+    i32 objectId = 0;
+    LxCore::Root* nativeData = nullptr;
+    LxCore::ScriptObjectCounts counts{1, 0};   // references; locks: low 30 bits counted, bit 30 the mark
+    Property* buckets[16] = {};
+    ObjectSpace* space;
+    DataPoolId classId = Sym::kObject;
+    DataPoolId nameId = 0;
+    Object* prototype = nullptr;
+    u64 nextOrdinal = 0;            // 64 bits: revivals never wrap it
+    u32 length = 0;
+    u32 operatorCount = 0;
+    u32 removedInChains = 0;        // removed slots still on the lookup path
+    u32 liveSlots = 0;
+    u32 retiredCount = 0;
+    Property* retired = nullptr;    // removed slots off the lookup path
+
+    friend class ObjectSpace;
+    friend class Property;
+};
+
+// The side record, made on first need.
+class ObjectData : public LxCore::Root {
+public:
+    ObjectData();
+    ~ObjectData();
+
+    Variant privateValue;           // primitive value of wrapper objects
+    Dispatcher* dispatcher = nullptr;   // class prototypes and the global object only
+    LxCore::IntHashTable* watches = nullptr;   // symbol -> WatchCell
+    Property* putThrough = nullptr;
+    Variant putThroughHolder;       // the holder, counted as an internal reference
+    LxCore::Refcountable* classInfo = nullptr;  // the reflection description, when made
+    u64 hostData = 0;
+    u8 dotFlag = 0;                 // the dispatcher has ".index", ".number" or ".name"
+};
+
+// One watch: the handler, one reference held.
+struct WatchCell : public LxCore::Root {
+    Function* handler;
+};
+
+// The engine's share of the object model: the ring, counts, maps, class
+// table and the prototypes objects are made with. An engine owns one; the
+// virtual services are the engine's own operations that objects call.
+class ObjectSpace {
+public:
+    explicit ObjectSpace(Engine& engine);
+    virtual ~ObjectSpace();
+    ObjectSpace(const ObjectSpace&) = delete;
+    ObjectSpace& operator=(const ObjectSpace&) = delete;
+
+    Engine& getEngine() const { return engine; }
+
+    // Clears every object, then deletes them all (teardown and re-initialisation).
+    void destroyAll();
+    u32 getObjectCount() const { return objectCount; }
+    Object* getRingHead() const { return ringHead; }
+    bool isCollecting() const { return collecting != 0; }
+
+    // The engine's class table: class symbol -> dispatcher.
+    Dispatcher* getDispatcherByID(DataPoolId classId) const;
+    void setDispatcher(DataPoolId classId, Dispatcher* dispatcher);
+    Dispatcher* getDefaultDispatcher(i32 which) const { return defaultDispatchers[which & 1]; }
+    void setDefaultDispatcher(i32 which, Dispatcher* d) { defaultDispatchers[which & 1] = d; }
+    bool isDefaultDispatcher(const Dispatcher* d) const {
+        return d && (d == defaultDispatchers[0] || d == defaultDispatchers[1]);
+    }
+
+    // The reference table: (class symbol, object id) -> object.
+    Object* findRegistered(DataPoolId classId, i32 id) const;
+    // The two maps of the native side.
+    Object* findObjectOfLiveObject(const LxCore::LiveObject* live) const;
+    Object* findObjectOfNativeData(const LxCore::Root* native) const;
+
+    // Object listings (the $ object's).
+    LxCore::String listObjects(const LxCore::String& classFilter);
+    LxCore::String listLiveObjects(const LxCore::String& classFilter);
+    LxCore::String summarizeObjects(const LxCore::String& classFilter);
+
+    // Engine services objects use; the engine overrides them.
+    virtual u32 getEffectiveDebugFlags() const { return effectiveDebugFlags; }
+    // In place; imported script forms of native values. The base keeps
+    // every value as it is.
+    virtual void importValue(Variant& value, bool import) {}
+    // A debugger watchpoint was written.
+    virtual void watchpointHit(Property& slot) {}
+    // The runner's stack check; the base asks the thread's script context.
+    virtual bool checkStack() const;
+    // True while no script runs: no Property pointer is held outside the
+    // objects, so removed slots can go.
+    virtual bool isIdle() const { return true; }
+
+    // Marking runs from a work list, so that long chains never reach the
+    // native stack: mark queues, the outermost call drains.
+    void pushMark(Object* object);
+    // Releases cascading from one release run from a queue for the same reason.
+    bool queueRelease(Object* object);
+
+    Object* objectPrototype = nullptr;      // counted
+    Object* functionPrototype = nullptr;    // counted
+    Object* errorPrototype = nullptr;       // counted
+    Object* globalObject = nullptr;         // counted
+    u32 effectiveDebugFlags = 0;
+    u32 objectCountAtCollection = 0;
+
+protected:
+    void dropPrototypes();
+
+private:
+    Engine& engine;
+    Object* ringHead = nullptr;
+    u32 objectCount = 0;
+    u8 collecting = 0;
+    u8 marking = 0;
+    u8 releasing = 0;
+    std::vector<Object*> markStack;
+    std::vector<Object*> releaseQueue;
+    LxCore::IntHashTable liveObjects;       // LiveObject -> Object
+    LxCore::IntHashTable nativeDataMap;     // native data -> Object
+    LxCore::IntHashTable references;        // class symbol -> IntHashTable (id -> Object)
+    LxCore::IntHashTable classTable;        // class symbol -> Dispatcher
+    Dispatcher* defaultDispatchers[2] = {};
+
+    void drainReleases();
+    LxCore::String referrerIndexText(const Object& target, const ReferrerIndex& index) const;
+
+    friend class Object;
+    friend class CollectingScope;
+    friend class ReleaseBatch;
+};
+
+// Releases that cascade from one release (a long list let go at once) wait
+// in the space's queue and are run by the outermost batch, so that no chain
+// of objects reaches the native stack.
+class ReleaseBatch {
+public:
+    explicit ReleaseBatch(ObjectSpace& space);
+    ~ReleaseBatch();
+    ReleaseBatch(const ReleaseBatch&) = delete;
+    ReleaseBatch& operator=(const ReleaseBatch&) = delete;
+
+private:
+    ObjectSpace& space;
+    bool outer;
+};
+
+// Sets the collecting byte for a scope and restores it on every way out.
+class CollectingScope {
+public:
+    explicit CollectingScope(ObjectSpace& space) : space(space), saved(space.collecting) {
+        space.collecting = 1;
+    }
+    ~CollectingScope() { space.collecting = saved; }
+    CollectingScope(const CollectingScope&) = delete;
+    CollectingScope& operator=(const CollectingScope&) = delete;
+
+private:
+    ObjectSpace& space;
+    u8 saved;
+};
+
+inline ObjectRef::ObjectRef(Object* object) : held(object) {
+    if (held)
+        held->addRef();
+}
+
+inline ObjectRef::~ObjectRef() {
+    if (held)
+        held->dropRef();
+}
+
+inline ObjectRef& ObjectRef::operator=(const ObjectRef& other) {
+    ObjectRef copy(other);
+    std::swap(held, copy.held);
+    return *this;
+}
+
+inline ObjectRef ObjectRef::adopt(Object* object) {
+    ObjectRef ref;
+    ref.held = object;
+    return ref;
+}
+
+inline void Object::dropRef() {
+    if (counts.references > 0 && --counts.references == 0)
+        release();
+}
+
+inline void Object::addInternalRef() { LxCore::raiseLockCount(counts.locks); }
+
+inline void Object::dropInternalRef() { LxCore::lowerLockCount(counts.locks); }
+
+}  // namespace LxScript

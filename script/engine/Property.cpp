@@ -1,0 +1,403 @@
+// Property slots: reading, writing, clearing and marking for each kind, the
+// watch handlers and the debugger's watchpoint.
+#include "script/engine/Property.h"
+
+#include "script/engine/Function.h"
+
+namespace LxScript {
+
+using LxCore::String;
+
+namespace {
+
+constexpr i32 kErrorNotSupported = 55;
+
+// Methods and instance-only rows are never native values.
+u32 normalized(u32 attributes) {
+    return (attributes & (kMethod | kInstancesOnly)) ? attributes & ~kNativeValue : attributes;
+}
+
+i32 pendingCode(Object* o) { return o->getEngine()->getError().getCode(); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Plain slots
+
+Property::Property(Object* owner, DataPoolId symbol, u32 attributes, Kind kind)
+    : symbol(symbol), owner(owner), attributes(normalized(attributes)), kind(kind) {
+    value.setSlotFlags(Variant::kLockedReference);
+}
+
+Property::Property(Object* owner, DataPoolId symbol, u32 attributes)
+    : Property(owner, symbol, attributes, kPlain) {}
+
+Property::Property(Object* owner, DataPoolId symbol, const Variant& initial, u32 attributes)
+    : Property(owner, symbol, attributes, kPlain) {
+    value = initial;
+}
+
+Property::~Property() = default;
+
+Dispatcher* Property::getDispatcher() const { return nullptr; }
+
+LxCore::Root* Property::getServiceInfo() {
+    Object* o = objectOf(value);
+    return o && o->asFunction() ? o->getServiceInfo() : nullptr;
+}
+
+Variant* Property::get(Object*, u32) {
+    if ((attributes & kReResolve) && !(attributes & kFetched))
+        attributes |= kFetched;
+    return &value;
+}
+
+// Both the object that writes and the slot's owner are held while the watch
+// handler runs script, so neither can go under the write.
+void Property::put(Object* object, const Variant& newValue) {
+    if (attributes & kReadOnly)
+        return;
+    if (attributes & kWatched) {
+        ObjectRef writer(object), holder(owner);
+        const i32 before = pendingCode(object);
+        Variant copy(newValue);
+        object->callWatchHandler(this, copy);
+        if ((before == 0 && pendingCode(object) != 0) || isRemoved())
+            return;     // the handler threw or deleted the property
+        write(object, copy);
+    } else {
+        write(object, newValue);
+    }
+    if (attributes & kWatchpoint)
+        enterWatchpoint();
+    state = kStateWritten;
+}
+
+void Property::write(Object*, const Variant& newValue) { value = newValue; }
+
+void Property::enterWatchpoint() { owner->getSpace().watchpointHit(*this); }
+
+void Property::mark() {
+    if (Object* o = objectOf(value))
+        o->mark();
+}
+
+bool Property::clear(bool) {
+    value.clear();
+    return true;
+}
+
+bool Property::isDispatcher() const { return kind == kDispatcher; }
+
+void Property::getWatchpointInfo(Variant& object, u32& symbolOut, Variant& valueOut) {
+    object.setObject(owner);
+    symbolOut = u32(symbol);
+    const Variant* v = get(owner, 0);
+    if (v)
+        valueOut = *v;
+    else
+        valueOut.clear();
+}
+
+// ---------------------------------------------------------------------------
+// Local slots of an activation
+
+RefProperty::RefProperty(Object* owner, u32 slot, DataPoolId symbol, u32 attributes)
+    : Property(owner, symbol, attributes, kRef), slot(slot) {}
+
+// Through the slot's owner: an object that inherits the slot has no locals.
+Variant* RefProperty::get(Object*, u32) { return owner->getLocal(slot); }
+
+void RefProperty::write(Object*, const Variant& newValue) { owner->setLocal(slot, newValue); }
+
+bool RefProperty::clear(bool) {
+    value.clear();
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Native members of a class table
+
+DispatcherProperty::DispatcherProperty(Object* owner, Dispatcher* dispatcher,
+                                       const PropEntryCopy& row, DataPoolId symbol)
+    : Property(owner, symbol, u32(row.flags) & 0x7FFF, kDispatcher),
+      entry(row),
+      dispatcher(dispatcher) {
+    if (!row.isMethod())
+        attributes |= kWriteThrough;
+    attributes |= kNativeBacked;
+    ObjectSpace& space = owner->getSpace();
+    if (Sym::isBuiltInClass(dispatcher->getClassID(0)) || dispatcher == space.getDefaultDispatcher(0))
+        attributes |= kBuiltIn;
+}
+
+Dispatcher* DispatcherProperty::getDispatcher() const { return entry.owner; }
+
+LxCore::Root* DispatcherProperty::getServiceInfo() {
+    // The reflection description of a row arrives with the reflection classes.
+    return nullptr;
+}
+
+void DispatcherProperty::runNative(Object* object, u32 mode, const Variant* argument,
+                                   Variant& result) {
+    Engine* engine = object->getEngine();
+    Variant self(object);
+    if (attributes & (kThisToNumber | kThisToString)) {
+        Variant primitive;
+        const i32 before = engine->getError().getCode();
+        object->getDefaultValue(primitive, (attributes & kThisToString) ? 1 : 0);
+        if (before == 0 && engine->getError().getCode() != 0)
+            return;
+        self = primitive;
+    }
+    Variant name;
+    DataPool::get().getValue(symbol, name);
+    LxCore::Array args;
+    if (argument)
+        args.getOrCreate(0) = *argument;
+    Arguments record;
+    record.dispatcher = entry.owner;
+    record.engine = engine;
+    record.thisValue = &self;
+    record.name = &name;
+    record.mode = mode;
+    record.args = &args;
+    record.result = &result;
+    DispatcherLock lock(dispatcher);
+    if (entry.handler)
+        dispatcher->call(record, entry.handler);
+    else if (argument)
+        dispatcher->put(record);
+    else
+        dispatcher->get(record);
+}
+
+Variant* DispatcherProperty::get(Object* object, u32 flags) {
+    if ((attributes & kNativeValue) || !(attributes & kFetched)) {
+        if (entry.isMethod()) {
+            ObjectSpace& space = owner->getSpace();
+            ObjectRef f = ObjectRef::adopt(
+                new DispatcherFunction(space, dispatcher, entry, object->getClassID()));
+            f->setNameID(symbol);
+            value.setObject(f.get());
+            attributes |= kDontEnum;
+        } else if (!entry.handler && (flags & kFindCallable)) {
+            value.clear();
+        } else {
+            Variant result;
+            const i32 before = pendingCode(object);
+            runNative(object, entry.handler ? Arguments::kGet : u32(entry.id), nullptr, result);
+            if (before != 0 || pendingCode(object) == 0) {
+                adoptNativeResult(owner->getSpace(), objectOf(value), result);
+                value = result;
+            }
+        }
+        attributes |= kFetched;
+    }
+    if (attributes & kPutThroughLink)
+        if (Object* o = objectOf(value))
+            o->setPutThrough(object, this);
+    return &value;
+}
+
+void DispatcherProperty::write(Object* object, const Variant& newValue) {
+    value = newValue;
+    attributes |= kFetched;
+    state = kStateWritten;
+    if (attributes & kNativeValue) {
+        Variant result;
+        runNative(object, entry.handler ? Arguments::kPut : u32(entry.id), &newValue, result);
+    }
+    if (Object* o = objectOf(newValue)) {
+        if (attributes & kPutThroughLink)
+            o->setPutThrough(object, this);
+        else
+            o->setPutThrough(nullptr, nullptr);
+    }
+}
+
+void DispatcherProperty::mark() {
+    const u32 type = value.getType();
+    if ((attributes & kNativeValue) && !(attributes & kKeepCached) &&
+        (type == Variant::kScriptObject || type == Variant::kLiveObject)) {
+        value.clear();
+        return;
+    }
+    Property::mark();
+}
+
+bool DispatcherProperty::clear(bool final) {
+    if (final) {
+        value.clear();
+        return true;
+    }
+    if ((attributes & kNativeValue) && !(attributes & kReadOnly)) {
+        Variant undefined, result;
+        runNative(owner, entry.handler ? Arguments::kPut : u32(entry.id), &undefined, result);
+    }
+    return true;
+}
+
+bool probeDotEntry(Object& object, Dispatcher& dispatcher, const PropEntryCopy& entry,
+                   DataPoolId symbol) {
+    Variant self(&object), name, result;
+    DataPool::get().getValue(symbol, name);
+    LxCore::Array none;
+    Arguments record;
+    record.dispatcher = entry.owner;
+    record.engine = object.getEngine();
+    record.thisValue = &self;
+    record.name = &name;
+    record.mode = Arguments::kTest;
+    record.args = &none;
+    record.result = &result;
+    if (entry.handler)
+        dispatcher.call(record, entry.handler);
+    else
+        dispatcher.get(record);
+    if (isUnboundReference(result))
+        delete static_cast<NativeData*>(result.getNativeData());
+    return result.getType() != Variant::kUndefined;
+}
+
+// The same script object comes back for the same native object.
+void adoptNativeResult(ObjectSpace& space, Object* previous, Variant& result) {
+    if (previous && isUnboundReference(result) && i32(result.getID()) != kArgumentsId &&
+        i32(result.getID()) == previous->getObjectID()) {
+        String name;
+        previous->getClassName(name);
+        if (result.toString() == name) {
+            previous->setNativeData(result.getNativeData());
+            result.setObject(previous);
+            return;
+        }
+    }
+    if (previous && result.getType() == Variant::kLiveObject &&
+        result.getLiveObject() == previous->getLiveObject()) {
+        result.setObject(previous);
+        return;
+    }
+    space.importValue(result, true);
+}
+
+// ---------------------------------------------------------------------------
+// Live-object properties
+
+namespace {
+
+u32 liveAttributes(i32 kind) {
+    switch (kind) {
+        case 1:
+            return 0x3010001;
+        case 2:
+            return 0x3010000;
+        case 5:
+        case 6:
+            return 0x3010020;
+        case 7:
+            return 0x3010021;
+        default:
+            return 0x2010000;
+    }
+}
+
+}  // namespace
+
+LiveObjectProperty::LiveObjectProperty(Object* owner, LxCore::LiveObject* live, DataPoolId symbol,
+                                       i32 id, i32 liveKind)
+    : Property(owner, symbol, liveAttributes(liveKind), kLive), live(live), id(id),
+      liveKind(liveKind) {}
+
+LiveObjectProperty::LiveObjectProperty(Object* owner, LxCore::LiveObject* live, DataPoolId symbol,
+                                       u32 index)
+    : Property(owner, symbol, 0x3210000, kLive), live(live), id(i32(index)), liveKind(2) {}
+
+LxCore::Root* LiveObjectProperty::getServiceInfo() { return nullptr; }
+
+// Until the LiveObject framework lands no object carries a live object, so
+// every use of such a slot is the use on an object without one.
+Variant* LiveObjectProperty::get(Object* object, u32) {
+    if (object->getLiveObject() != live || !live) {
+        object->getEngine()->setError(kErrorNotSupported, DataPool::get().getSymbol(symbol), -1,
+                                      false);
+        return nullptr;
+    }
+    return &value;
+}
+
+void LiveObjectProperty::write(Object* object, const Variant& newValue) {
+    if (object->getLiveObject() != live || !live) {
+        object->getEngine()->setError(kErrorNotSupported, DataPool::get().getSymbol(symbol), -1,
+                                      false);
+        return;
+    }
+    value = newValue;
+}
+
+bool LiveObjectProperty::clear(bool final) {
+    value.clear();
+    return final || live != nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Watch handlers
+
+void Object::watch(DataPoolId symbol, Function* handler) {
+    if (!handler)
+        return;
+    ObjectData& d = data_();
+    if (!d.watches)
+        d.watches = new LxCore::IntHashTable;
+    handler->addRef();
+    if (auto* cell = static_cast<WatchCell*>(d.watches->get(symbol))) {
+        Function* old = cell->handler;
+        cell->handler = handler;
+        old->dropRef();
+    } else {
+        auto* fresh = new WatchCell;
+        fresh->handler = handler;
+        try {
+            d.watches->put(symbol, fresh);
+        } catch (...) {
+            delete fresh;
+            handler->dropRef();
+            throw;
+        }
+    }
+    Property* p = searchChain(symbol);
+    if (p && !p->isRemoved() && !p->isMethod())
+        p->attributes |= kWatched;
+}
+
+void Object::unwatch(DataPoolId symbol) {
+    auto* cell = data && data->watches ? static_cast<WatchCell*>(data->watches->remove(symbol))
+                                       : nullptr;
+    if (Property* p = searchChain(symbol))
+        p->attributes &= ~kWatched;
+    if (cell) {
+        Function* handler = cell->handler;
+        delete cell;
+        handler->dropRef();
+    }
+}
+
+// The handler is held for the call: it may unwatch itself.
+void Object::callWatchHandler(Property* slot, Variant& newValue) {
+    if (!data || !data->watches)
+        return;
+    auto* cell = static_cast<WatchCell*>(data->watches->get(slot->symbol));
+    if (!cell)
+        return;
+    ObjectRef handler(cell->handler);
+    LxCore::Array args(3);
+    DataPool::get().getValue(slot->symbol, args.getOrCreate(0));
+    if (const Variant* current = slot->get(this, 0))
+        args.getOrCreate(1) = *current;
+    args.getOrCreate(2) = newValue;
+    Variant result;
+    handler->call(this, args, result);
+    if (result.getType() != Variant::kUndefined)
+        newValue = result;
+}
+
+}  // namespace LxScript

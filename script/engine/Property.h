@@ -1,0 +1,187 @@
+// Property slots: one per property of a script object. A plain slot holds
+// its value; a RefProperty aliases a local slot of an activation, a
+// DispatcherProperty reaches a native member through a class table, and a
+// LiveObjectProperty a property of the object's live object. The slot also
+// carries the attributes, the watch state and the debugger's watchpoint.
+#pragma once
+#include "script/engine/Dispatcher.h"
+#include "script/engine/Object.h"
+
+namespace LxScript {
+
+// Attribute bits of a slot (and of a class-table row, low 15 bits).
+enum PropertyAttribute : u32 {
+    kReadOnly = 0x1,
+    kDontEnum = 0x2,
+    kDontDelete = 0x4,
+    kNativeValue = 0x8,             // ask the native getter and setter on every access
+    kStatic = 0x10,
+    kMethod = 0x20,
+    kArgsToNumber = 0x40,           // object arguments become primitives, hint 0
+    kArgsToString = 0x80,           //   ... hint 1
+    kThisToNumber = 0x100,          // the this value becomes a primitive, hint 0
+    kThisToString = 0x200,          //   ... hint 1
+    kInstancesOnly = 0x400,
+    kWithdrawn = 0x800,
+    kHidden = 0x1000,
+    kKeepCached = 0x2000,           // keep the cached native value across a collection
+    kPutThroughLink = 0x4000,
+    kFetched = 0x10000,             // value fetched; live-object slot
+    kWatched = 0x20000,
+    kWatchpoint = 0x40000,          // the debugger is entered after each write
+    kCollectionElement = 0x200000,
+    kSurvivesInvalidateAll = 0x400000,
+    kWriteThrough = 0x1000000,      // inherited, yet receives writes
+    kNativeBacked = 0x2000000,
+    kRemoved = 0x4000000,
+    kBuiltIn = 0x8000000,
+    kRefreshId = 0x10000000,        // look the live-object id up again by name
+    kReResolve = 0x20000000,        // class object of the global object: ask the callback again
+};
+
+enum PropertyState : u32 {
+    kStateCreated = 1,
+    kStateWritten = 2,              // written or revived
+    kStateRemoved = 3,
+};
+
+class Property : public LxCore::Root {
+public:
+    enum Kind : u8 { kPlain, kRef, kDispatcher, kLive };
+
+    Property(Object* owner, DataPoolId symbol, const Variant& value, u32 attributes);
+    Property(Object* owner, DataPoolId symbol, u32 attributes);
+    Property(const Property&) = delete;
+    Property& operator=(const Property&) = delete;
+
+    virtual ~Property();                                        // 0
+    virtual Dispatcher* getDispatcher() const;                  // 1
+    virtual LxCore::Root* getServiceInfo();                     // 2
+    // The value as read through `object`; null when there is none (reads
+    // as undefined). flags 0x20: the caller wants something to call.
+    virtual Variant* get(Object* object, u32 flags);            // 3
+    virtual void put(Object* object, const Variant& value);     // 4
+    virtual void mark();                                        // 5
+    virtual bool clear(bool final);                             // 6
+    virtual bool isDispatcher() const;                          // 7
+
+    void getWatchpointInfo(Variant& object, u32& symbolOut, Variant& valueOut);
+
+    bool isRemoved() const { return (attributes & kRemoved) != 0; }
+    bool isReadOnly() const { return (attributes & kReadOnly) != 0; }
+    bool isMethod() const { return (attributes & kMethod) != 0; }
+    // A method, or a plain slot without attributes holding a function.
+    bool isMethodLike() const;
+    Kind getKind() const { return kind; }
+    Object* getOwner() const { return owner; }
+    DataPoolId getSymbol() const { return symbol; }
+    u32 getAttributes() const { return attributes; }
+    void setAttributes(u32 a) { attributes = a; }
+    void addAttributes(u32 a) { attributes |= a; }
+    void removeAttributes(u32 a) { attributes &= ~a; }
+    u32 getState() const { return state; }
+    u64 getOrdinal() const { return ordinal; }
+    // The stored (cached) value, whatever the slot's kind.
+    Variant& cachedValue() { return value; }
+
+protected:
+    Property(Object* owner, DataPoolId symbol, u32 attributes, Kind kind);
+    // The write steps every kind shares: read-only, watch handler, store,
+    // watchpoint, state.
+    void storeValue(Object* object, const Variant& value);
+    virtual void write(Object* object, const Variant& value);
+    void enterWatchpoint();
+
+    Variant value;
+    DataPoolId symbol;
+    Object* owner;
+    u32 attributes;
+    u32 state = kStateCreated;
+    Property* next = nullptr;
+    u64 ordinal = 0;
+    Kind kind;
+
+    friend class Object;
+};
+
+// Aliases local slot `slot` of the owner's activation.
+class RefProperty : public Property {
+public:
+    RefProperty(Object* owner, u32 slot, DataPoolId symbol, u32 attributes);
+
+    Variant* get(Object* object, u32 flags) override;
+    bool clear(bool final) override;
+    u32 getSlot() const { return slot; }
+
+protected:
+    void write(Object* object, const Variant& value) override;
+
+private:
+    u32 slot;
+};
+
+// A native member of a class table, read and written through handlers.
+class DispatcherProperty : public Property {
+public:
+    DispatcherProperty(Object* owner, Dispatcher* dispatcher, const PropEntryCopy& entry,
+                       DataPoolId symbol);
+
+    Dispatcher* getDispatcher() const override;
+    LxCore::Root* getServiceInfo() override;
+    Variant* get(Object* object, u32 flags) override;
+    void mark() override;
+    bool clear(bool final) override;
+    bool isDispatcher() const override { return true; }
+    const PropEntryCopy& getEntry() const { return entry; }
+
+protected:
+    void write(Object* object, const Variant& value) override;
+
+private:
+    // Runs the getter, setter or probe of the row with a fresh record.
+    void runNative(Object* object, u32 mode, const Variant* argument, Variant& result);
+
+    PropEntryCopy entry;
+    Dispatcher* dispatcher;
+};
+
+// A property of the owner's live object, addressed by id.
+class LiveObjectProperty : public Property {
+public:
+    LiveObjectProperty(Object* owner, LxCore::LiveObject* live, DataPoolId symbol, i32 id,
+                       i32 liveKind);
+    // A collection element: the id is the index.
+    LiveObjectProperty(Object* owner, LxCore::LiveObject* live, DataPoolId symbol, u32 index);
+
+    LxCore::Root* getServiceInfo() override;
+    Variant* get(Object* object, u32 flags) override;
+    bool clear(bool final) override;
+    i32 getID() const { return id; }
+    i32 getLiveKind() const { return liveKind; }
+
+protected:
+    void write(Object* object, const Variant& value) override;
+
+private:
+    LxCore::LiveObject* live;       // not counted
+    i32 id;
+    i32 liveKind;
+};
+
+template <class F>
+void Object::forEachSlot(F&& f) const {
+    for (Property* head : buckets)
+        for (Property* p = head; p; p = p->next)
+            f(p);
+}
+
+// The dispatcher entry probe of ".index", ".number" and ".name" rows: true
+// when the row answers a value for the name on this object.
+bool probeDotEntry(Object& object, Dispatcher& dispatcher, const PropEntryCopy& entry,
+                   DataPoolId symbol);
+
+// Adopting a native result: the same script object comes back for the same
+// native object; anything else is imported into the engine.
+void adoptNativeResult(ObjectSpace& space, Object* previous, Variant& result);
+
+}  // namespace LxScript
