@@ -27,6 +27,10 @@ constexpr i32 kRegExpMaxNesting = 1000;
 // backtracking ends here instead of hanging the caller.
 constexpr u64 kRegExpStepBudget = 100000000;
 
+// For tests and fuzzing only: the step budget of the matches that follow;
+// 0 puts kRegExpStepBudget back.
+void setRegExpStepBudgetForTests(u64 steps);
+
 // A group's match: start and end; an unset group has start -1.
 struct CapturePair {
     i32 start;

@@ -20,6 +20,8 @@ namespace {
 constexpr u32 kMaxChoices = 1u << 22;   // 24 bytes each: 96 MB
 constexpr u32 kMaxTrail = 1u << 23;     // 8 bytes each: 64 MB
 
+u64 gStepBudget = kRegExpStepBudget;
+
 bool isLineBreak(unit c) { return c == 0x0A || c == 0x0D || c == 0x2028 || c == 0x2029; }
 
 struct Choice {
@@ -196,7 +198,7 @@ Matcher::Step Matcher::run(const reAtom* head, i32 start) {
     pos = start;
     Step step = kMatch;
     for (;;) {
-        if (++steps > kRegExpStepBudget || stopped) return kStopped;
+        if (++steps > gStepBudget || stopped) return kStopped;
         switch (step) {
             case kMatch:
                 step = matchNode();
@@ -468,6 +470,8 @@ i32 Matcher::search(i32 start, CapturePair* pairs, bool& matched) {
 }
 
 }  // namespace
+
+void setRegExpStepBudgetForTests(u64 steps) { gStepBudget = steps ? steps : kRegExpStepBudget; }
 
 i32 execRegExp(const RegExp& re, const String& text, i32 start, CapturePair* pairs, bool& matched) {
     Matcher matcher(re.data(), text);
