@@ -74,6 +74,10 @@ public:
     void toString(String& out) const;
     // Appends a number element at index length().
     void appendNumber(f64 value);
+    // Appends the values of a comma-separated text of value literals, read
+    // one by one until the text is used up or one fails; that status, or 0.
+    // Objects in it are built through the class registry for clientMask.
+    i32 appendParsed(const String& text, u32 clientMask);
     // Both handles share one data.
     bool sharesDataWith(const Array& other) const { return d == other.d; }
     // Gives this handle data of its own, room made for `length` elements.

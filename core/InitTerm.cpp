@@ -9,6 +9,7 @@
 #include "core/Encoder.h"
 #include "core/Error.h"
 #include "core/Heap.h"
+#include "core/LiveObject.h"
 #include "core/Localizer.h"
 #include "core/Refcountable.h"
 #include "core/SimpleArray.h"
@@ -55,7 +56,7 @@ constexpr Module kModules[] = {
     {"encoders", initEncoders},
     {"Error", initError},
     {"Array", initArray},
-    {"live-object class registry", nullptr},
+    {"live-object class registry", initLiveObjectRegistry},
     {"dictionaries", nullptr},
     {"unit types", nullptr},
     {"unit registry", nullptr},

@@ -15,6 +15,7 @@ namespace LxCore {
 class LiveObject;
 
 // Flag bits of own member records beyond those of property tables.
+constexpr u32 kMemberListedReadOnly = 0x10;     // listed as read-only (request bit 30)
 constexpr u32 kMemberWritableOnce = 0x200000;   // cleared by the first write
 constexpr u32 kMemberByListeners = 0x400000;    // get, put and call go to listeners
 
@@ -37,7 +38,7 @@ class LiveProperty : public Root {
 public:
     // A kind of 0 becomes 2; kind bit 0 set makes the record writable once.
     LiveProperty(LiveObject& owner, const String& name, i32 id, u32 flags);
-    // Every field but the link to the next record.
+    // Every field but the links and the time of use.
     LiveProperty(const LiveProperty& other);
     LiveProperty& operator=(const LiveProperty&) = delete;
     virtual ~LiveProperty() = default;
@@ -53,7 +54,10 @@ public:
     u32 getKind() const { return flags & 15; }
 
     LiveObject* owner;
-    LiveProperty* next = nullptr;
+    LiveProperty* next = nullptr;       // the owner's list, in creation order
+    LiveProperty* previous = nullptr;
+    LiveProperty* sameId = nullptr;     // another record of the same id
+    u64 used = 0;                       // when it was last looked up: the newest is in front
     String name;
     i32 order = 0;
     Variant value;

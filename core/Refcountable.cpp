@@ -2,6 +2,7 @@
 #include "core/Refcountable.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
 #include <new>
 
@@ -65,6 +66,56 @@ void initLockTable(bool start) {
         return;
     delete[] globalLockTable;
     globalLockTable = nullptr;
+}
+
+namespace {
+
+// The destructions waiting while one runs: a stack on the C runtime's heap,
+// which ends as the run ends.
+struct Doomed {
+    void (*destroy)(void*);
+    void* object;
+};
+
+struct DoomedQueue {
+    Doomed* items = nullptr;
+    size_t count = 0;
+    size_t capacity = 0;
+    bool running = false;
+
+    bool push(Doomed item) noexcept {
+        if (count == capacity) {
+            size_t grown = capacity ? capacity * 2 : 64;
+            void* more = std::realloc(items, grown * sizeof(Doomed));
+            if (!more)
+                return false;
+            items = static_cast<Doomed*>(more);
+            capacity = grown;
+        }
+        items[count++] = item;
+        return true;
+    }
+};
+
+thread_local DoomedQueue doomed;
+
+}  // namespace
+
+void destroyInTurn(void (*destroy)(void*), void* object) noexcept {
+    if (doomed.running) {
+        // Without room to wait it is destroyed at once, one level deeper.
+        if (!doomed.push({destroy, object}))
+            destroy(object);
+        return;
+    }
+    doomed.running = true;
+    destroy(object);
+    while (doomed.count > 0) {
+        Doomed next = doomed.items[--doomed.count];
+        next.destroy(next.object);
+    }
+    std::free(doomed.items);
+    doomed = DoomedQueue();
 }
 
 RefcountablePtr::~RefcountablePtr() {

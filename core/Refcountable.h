@@ -10,15 +10,28 @@ namespace LxCore {
 u32 atomicIncrement(u32* counter);
 u32 atomicDecrement(u32* counter);
 
-class Refcountable : public Root {
+// Native data that script objects and live objects own (handed over as
+// Root*, which must point to one of these): the owner takes it with retain()
+// and ends it with dispose(). Plain data is deleted; counted data
+// (every Refcountable) gains and drops one reference.
+class NativeData : public Root {
+public:
+    virtual ~NativeData() = default;
+    virtual void retain() {}
+    virtual void dispose() { delete this; }
+};
+
+class Refcountable : public NativeData {
 public:
     explicit Refcountable(u32 initialCount = 1) : refCount(initialCount) {}
-    Refcountable(const Refcountable&) : refCount(1) {}
+    Refcountable(const Refcountable&) : NativeData(), refCount(1) {}
     Refcountable& operator=(const Refcountable&) { return *this; }
-    virtual ~Refcountable() = default;
+    ~Refcountable() override = default;
 
     // Drops one reference; at 0 the object deletes itself and 0 is returned.
     virtual u32 release();
+    void retain() override { addRef(); }
+    void dispose() override { release(); }
 
     u32 addRef() { return atomicIncrement(&refCount); }
     u32 getRefCount() const { return refCount; }
@@ -26,6 +39,12 @@ public:
 protected:
     u32 refCount;
 };
+
+// Runs destroy(object) at once, unless another destroyInTurn is running on
+// this thread: then it runs when that one has finished. Values whose end
+// sets off further ends (arrays of arrays, objects holding objects) are so
+// destroyed one after the other, never nested deeper than one level.
+void destroyInTurn(void (*destroy)(void*), void* object) noexcept;
 
 class Cloneable : public Root {
 public:

@@ -4,6 +4,7 @@
 #pragma once
 #include "core/Heap.h"
 #include "core/Refcountable.h"
+#include "core/SimpleArray.h"
 #include "core/String.h"
 #include "core/Types.h"
 #include "core/Variant.h"
@@ -51,6 +52,27 @@ public:
     virtual TypeInfo* getPropertyDataType() = 0;  // the property side of a callable property
     virtual u32 getParamCount() const = 0;
     virtual ParamInfo* getParamInfo(u32 index) = 0;   // a new reference, or null
+    virtual bool getSampleFile(String& out) const = 0;
+    virtual bool getSampleText(String& out) const = 0;
+};
+
+class ClassInfo : public Refcountable {
+public:
+    // Asks for the services of the class object rather than of its instances.
+    static constexpr u32 kStaticServices = 0x1000000;
+
+    virtual void getSuperClassName(String& out) const = 0;
+    virtual u32 getClients() const = 0;
+    virtual u32 getKind() const = 0;              // 1 a class, 6 an enumeration
+    virtual void getName(String& out) const = 0;
+    virtual void getDescription(bool longText, String& out) const = 0;
+    virtual i32 getServiceNames(SimpleArray& out, u32 flags) = 0;  // new Strings
+    virtual i32 getServiceIDs(SimpleArray& out, u32 flags) = 0;
+    // New references, or null.
+    virtual ServiceInfo* getServiceInfoByName(const String& name) = 0;
+    virtual ServiceInfo* getServiceInfo(i32 id) = 0;
+    virtual ServiceInfo* getStaticServiceInfoByName(const String& name) = 0;
+    virtual ServiceInfo* getStaticServiceInfo(i32 id) = 0;
     virtual bool getSampleFile(String& out) const = 0;
     virtual bool getSampleText(String& out) const = 0;
 };

@@ -4,10 +4,14 @@
 
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <new>
 
 #include "core/Array.h"
 #include "core/FileSpec.h"
+#include "core/LiteralParser.h"
+#include "core/LiveCollection.h"
+#include "core/LiveObject.h"
 #include "core/NumberText.h"
 #include "core/Point.h"
 #include "core/RegExp.h"
@@ -94,6 +98,22 @@ i32 wrapInt32(f64 value) {
 
 bool sameSign(f64 a, f64 b) { return std::signbit(a) == std::signbit(b); }
 
+// A live object's valueOf, taken under its lock and converted again. A
+// result that is an object again nests the conversion; past 8 nested
+// results there is none.
+template <class T, class Convert>
+T throughValueOf(LiveObject* live, T none, Convert convert) {
+    if (!live) return none;
+    ObjectBusy nesting(ObjectBusy::kConverting);
+    if (!nesting.entered()) return none;
+    Variant value;
+    {
+        LockableGuard guard(*live);
+        live->valueOf(value);
+    }
+    return convert(value);
+}
+
 // Finite in the broad sense: any of the classes a finite value gets.
 constexpr u16 kAnyFinite = Variant::kFinite | Variant::kInt32 | Variant::kUInt32 |
                            Variant::kNegativeZero;
@@ -105,7 +125,9 @@ constexpr u16 kAnyFinite = Variant::kFinite | Variant::kInt32 | Variant::kUInt32
 //
 // Types 5 and 6 hold a reference to an object that lives elsewhere; types 7
 // and up own a record of their own, copied with the Variant. A record that
-// cannot be allocated leaves a null payload under its type.
+// cannot be allocated leaves a null payload under its type. Records and live
+// objects end through destroyInTurn, so values nested ten thousand deep end
+// one after the other.
 
 namespace {
 
@@ -239,6 +261,11 @@ Variant::Held Variant::share(const Variant& source) {
                 held.object = source.object;
             }
             break;
+        case kLiveObject:
+            held.id = source.id;
+            held.pointer = source.payload.pointer;
+            if (held.pointer) static_cast<LiveObject*>(held.pointer)->addRef();
+            break;
         default:
             if (const RecordKind* kind = recordKind(source.type))
                 held.pointer = kind->copy(source.payload.pointer);
@@ -252,9 +279,12 @@ void Variant::giveBack(const Held& value) {
         case kScriptObject:
             if (value.object && gHooks) dropObject(*value.object);
             break;
+        case kLiveObject:
+            if (value.pointer) static_cast<LiveObject*>(value.pointer)->release();
+            break;
         default:
             if (const RecordKind* kind = recordKind(value.type))
-                if (value.pointer) kind->destroy(value.pointer);
+                if (value.pointer) destroyInTurn(kind->destroy, value.pointer);
             break;
     }
 }
@@ -309,6 +339,10 @@ Variant::Variant(LxScript::Object* object) { setObject(object); }
 
 Variant::Variant(u32 id, const String& className, Root* data) {
     setObjectReference(id, className, data);
+}
+
+Variant::Variant(LiveObject& object, u32 objectID) : text(newText(object.getClassName())) {
+    setLiveObject(object, objectID);
 }
 
 Variant::Variant(const Variant& other) { *this = other; }
@@ -428,6 +462,19 @@ void Variant::setObjectReference(u32 objectID, const String& className, Root* da
     replaceWith(Held{kScriptObject, data, nullptr, objectID});
 }
 
+// The new reference is taken before the old value goes.
+void Variant::setLiveObject(LiveObject& value, u32 objectID) {
+    value.addRef();
+    replaceWith(Held{kLiveObject, &value, nullptr, objectID});
+}
+
+void Variant::setLiveObject(LiveObject* value, u32 objectID) {
+    if (value)
+        setLiveObject(*value, objectID);
+    else
+        setNull();
+}
+
 void Variant::setArray(const Array& value) {
     replaceWith(Held{kArray, copyRecord<Array>(&value)});
 }
@@ -454,7 +501,9 @@ Point* Variant::getPoint() const {
 Rect* Variant::getRect() const { return type == kRect ? static_cast<Rect*>(payload.pointer) : nullptr; }
 
 Array* Variant::getArray() const {
-    return type == kArray ? static_cast<Array*>(payload.pointer) : nullptr;
+    if (type == kArray) return static_cast<Array*>(payload.pointer);
+    if (LiveObject* live = getLiveObject()) return static_cast<Array*>(live->getInterface(kArrayItemsInterface));
+    return nullptr;
 }
 
 const FileSpec* Variant::getFileSpec() const {
@@ -479,17 +528,20 @@ const RegExp* Variant::getRegExp() const {
 }
 
 LiveObject* Variant::getLiveObject() const {
+    if (type == kLiveObject) return static_cast<LiveObject*>(payload.pointer);
     if (type == kScriptObject && object && gHooks) return gHooks->getLiveObject(*object);
     return nullptr;
 }
 
 Root* Variant::getNativeData() const {
+    if (type == kLiveObject) return payload.pointer ? getLiveObject()->getNativeData() : nullptr;
     if (type != kScriptObject) return nullptr;
     if (object) return gHooks ? gHooks->getNativeData(*object) : nullptr;
     return static_cast<Root*>(payload.pointer);
 }
 
 void Variant::setNativeData(Root* data) {
+    if (type == kLiveObject && payload.pointer) getLiveObject()->setNativeData(data);
     if (type != kScriptObject) return;
     if (!object)
         payload.pointer = data;
@@ -502,6 +554,7 @@ bool Variant::isObjectReference() const {
 }
 
 bool Variant::isValidObject() const {
+    if (type == kLiveObject) return payload.pointer && getLiveObject()->isValid();
     return type == kScriptObject && object && gHooks && gHooks->isValid(*object);
 }
 
@@ -559,6 +612,9 @@ bool Variant::operator==(const Variant& other) const {
             return *text == *other.text;
         case kScriptObject:
             return sameObject(other);
+        case kLiveObject:
+            if (!payload.pointer || !other.payload.pointer) return payload.pointer == other.payload.pointer;
+            return getLiveObject()->equals(*other.getLiveObject());
         default:
             return sameRecord(type, payload.pointer, other.payload.pointer);
     }
@@ -672,6 +728,15 @@ void Variant::makeString(u32 radix) const {
             break;
         case kString:
             break;  // the text is the value
+        case kLiveObject: {
+            String& out = textString();
+            out.clear();
+            if (LiveObject* live = getLiveObject()) {
+                LockableGuard guard(*live);
+                live->toString(out);
+            }
+            break;
+        }
         default:
             recordText(textString());
             break;
@@ -696,6 +761,12 @@ void Variant::recordText(String& out) const {
             break;
         }
         case kArray: {
+            // Arrays nested too deep to print show as an object.
+            ObjectBusy nesting(ObjectBusy::kPrinting);
+            if (!nesting.entered()) {
+                out = "[object Array]";
+                break;
+            }
             String elements;
             static_cast<const Array*>(record)->toString(elements);
             out = '[';
@@ -765,6 +836,9 @@ f64 Variant::toNumber() const {
             return parseNumber(*text, kStringNumberFlags);
         case kScriptObject:
             return objectNumber();
+        case kLiveObject:
+            return throughValueOf(getLiveObject(), kNaNValue,
+                                  [](const Variant& value) { return value.toNumber(); });
         case kFileSpec:
         case kRegExp:
             return parseNumber(*asString(*this), kStringNumberFlags);
@@ -827,6 +901,8 @@ i32 Variant::toInt(i32 min, i32 max) const {
 
 i32 Variant::toInt() const {
     if (type == kScriptObject) return objectID();
+    if (type == kLiveObject)
+        return throughValueOf(getLiveObject(), 0, [](const Variant& value) { return value.toInt(); });
     u16 f = 0;
     const f64 value = numberAndFlags(*this, f);
     if (f & (kNaN | kInfinity | kNegativeInfinity)) return 0;
@@ -845,8 +921,13 @@ void Variant::convertTo(u32 newType) {
             break;
         case kNull:
         case kScriptObject:  // no script object comes out of a conversion
-        case kLiveObject:    // nor a live object out of a simple value
             setNull();
+            break;
+        case kLiveObject:
+            if (LiveObject* made = newLiveObjectFrom())
+                replaceWith(Held{kLiveObject, made, nullptr, 0});
+            else
+                setNull();
             break;
         case kBoolean:
             setBool(toBoolean());
@@ -901,7 +982,28 @@ void* Variant::convertedRecord(u32 newType) const {
     }
 }
 
+// Arrays, points and rects become a live array over the elements; other
+// values none.
+LiveObject* Variant::newLiveObjectFrom() const {
+    try {
+        std::unique_ptr<Array> owned;
+        const Array* items = type == kArray ? getArray() : nullptr;
+        if (type == kPoint || type == kRect) {
+            owned.reset(newArrayFrom());
+            items = owned.get();
+        }
+        if (!items) return nullptr;
+        return new LiveArray(*items, nullptr, 0, false);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
 Array* Variant::newArrayFrom() const {
+    if (type == kLiveObject) {
+        const Array* items = getArray();
+        return items ? new Array(*items) : nullptr;
+    }
     Array* array = new Array;
     try {
         if (const Point* p = type == kPoint ? getPoint() : nullptr) {
@@ -912,10 +1014,9 @@ Array* Variant::newArrayFrom() const {
             array->appendNumber(r->top);
             array->appendNumber(r->right);
             array->appendNumber(r->bottom);
+        } else if (type != kUndefined && type != kPoint && type != kRect) {
+            array->appendParsed(*asString(*this), kScriptClient);
         }
-        // Other values are read from their text form by the literal-value
-        // parser's array parse once it exists; until then they give an
-        // empty array.
     } catch (...) {
         delete array;
         throw;

@@ -68,6 +68,7 @@ public:
     Variant(LxScript::Object& object);
     explicit Variant(LxScript::Object* object);    // null: null
     Variant(u32 id, const String& className, Root* data);  // an unbound object reference
+    Variant(LiveObject& object, u32 id);           // its text starts as the class name
     Variant(const Variant& other);
     explicit Variant(const Variant* other);        // null: undefined
     ~Variant();
@@ -103,6 +104,8 @@ public:
     void setObject(LxScript::Object& object);
     void setObject(LxScript::Object* object);     // null: null
     void setObjectReference(u32 id, const String& className, Root* data);
+    void setLiveObject(LiveObject& object, u32 id);
+    void setLiveObject(LiveObject* object, u32 id);    // null: null
     void setArray(const Array& value);
     void setFileSpec(const FileSpec& value);
     void setRegExp(const RegExp& value);
@@ -180,6 +183,7 @@ private:
     void recordText(String& out) const;
     bool defaultValueText(String& out) const;
     f64 objectNumber() const;
+    LiveObject* newLiveObjectFrom() const;
     i32 objectID() const;
     void* convertedRecord(u32 newType) const;
     Array* newArrayFrom() const;
