@@ -5,6 +5,7 @@
 
 #include "core/Array.h"
 #include "core/CharClass.h"
+#include "core/LiveBase.h"
 #include "core/LiveObject.h"
 
 namespace LxCore {
@@ -249,19 +250,8 @@ i32 LiteralParser::parseMember(LiveObject& object) {
     return object.put(id, value, nullptr);
 }
 
-template <class Body>
-static i32 caught(Body body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return -28;
-    } catch (...) {
-        return -29;
-    }
-}
-
 i32 parseListItem(String& text, Variant& out, u32 clientMask) {
-    return caught([&] {
+    return statusOf([&] {
         LiteralParser parser(text, clientMask);
         i32 status = parser.parseListItem(out);
         text = text.substr(parser.position());
@@ -271,7 +261,7 @@ i32 parseListItem(String& text, Variant& out, u32 clientMask) {
 
 // Every item must move the reading on: one that reads nothing ends it with 8.
 i32 Array::appendParsed(const String& text, u32 clientMask) {
-    return caught([&] {
+    return statusOf([&] {
         LiteralParser parser(text, clientMask);
         while (!parser.atEnd()) {
             i32 before = parser.position();

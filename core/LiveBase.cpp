@@ -12,20 +12,16 @@ namespace {
 
 i32 serial = kFirstSerialId;
 
-// Runs a text-building step: -28 when memory runs out, -29 for any other
-// failure, and the text emptied either way.
+// Runs a text-building step; when it fails the text is emptied.
 template <class Build>
 i32 buildText(String& text, Build build) {
-    try {
+    i32 status = statusOf([&] {
         build();
         return 0;
-    } catch (const std::bad_alloc&) {
+    });
+    if (status != 0)
         text.clear();
-        return -28;
-    } catch (...) {
-        text.clear();
-        return -29;
-    }
+    return status;
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The base of every scriptable native object, and the components that a live
 // object attaches to extend its members.
 #pragma once
+#include <new>
+
 #include "core/Array.h"
 #include "core/Error.h"
 #include "core/LivePropertyManager.h"
@@ -13,6 +15,19 @@
 namespace LxCore {
 
 class LiveObject;
+
+// Runs body() and turns an exception into a status: -28 when memory runs
+// out, -29 for anything else.
+template <class Body>
+i32 statusOf(Body body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return -28;
+    } catch (...) {
+        return -29;
+    }
+}
 
 // Interface codes of getInterface.
 constexpr u32 kObjectInterface = 0x206F626A;        // ' obj': the LiveObject

@@ -131,22 +131,15 @@ template <class Provided, class Requested>
 static i32 serveItem(LiveComponent* provider, Provided provided, Requested requested) {
     if (!provider)
         return requested();
-    i32 status;
-    try {
-        status = provided(*provider);
-    } catch (...) {
-        provider->release();
-        throw;
-    }
-    provider->release();
-    return status;
+    RefcountablePtr held(provider);
+    return provided(*provider);
 }
 
 i32 LiveCollection::getLength(u32& length) {
     length = 0;
     if (!usable())
         return 45;
-    try {
+    return statusOf([&] {
         return serveItem(
             holdItemProvider(), [&](LiveComponent& c) { return c.getLength(*this, length); },
             [&] {
@@ -156,98 +149,60 @@ i32 LiveCollection::getLength(u32& length) {
                     length = u32(answer.toInt());
                 return status < 0 ? 0 : status;
             });
-    } catch (const std::bad_alloc&) {
-        return -28;
-    } catch (...) {
-        return -29;
-    }
+    });
 }
 
-i32 LiveCollection::setLength(u32 length) {
+// A change of the items: refused on a read-only collection; one that
+// succeeds writes the collection back into its container.
+template <class Provided>
+i32 LiveCollection::changeItems(u32 code, u32 index, const Variant* value, i32 unanswered,
+                                Provided provided) {
     if (!usable())
         return 45;
     if (readOnly)
         return 46;
-    try {
-        i32 status = serveItem(
-            holdItemProvider(), [&](LiveComponent& c) { return c.setLength(*this, length); },
-            [&] {
-                i32 answered = itemRequest(kMsgSetLength, length, nullptr, nullptr);
-                return answered < 0 ? 0 : answered;
-            });
+    return statusOf([&] {
+        i32 status = serveItem(holdItemProvider(), provided, [&] {
+            i32 answered = itemRequest(code, index, value, nullptr);
+            return answered < 0 ? unanswered : answered;
+        });
         return status != 0 ? status : updateContainer(nullptr);
-    } catch (const std::bad_alloc&) {
-        return -28;
-    } catch (...) {
-        return -29;
-    }
+    });
+}
+
+i32 LiveCollection::setLength(u32 length) {
+    return changeItems(kMsgSetLength, length, nullptr, 0,
+                       [&](LiveComponent& c) { return c.setLength(*this, length); });
 }
 
 i32 LiveCollection::getItem(u32 index, Variant& result, Error* error) {
     result.clear();
     if (!usable())
         return setPropertyError(45, i32(index), error, true);
-    i32 status;
-    try {
-        status = serveItem(
+    i32 status = statusOf([&] {
+        return serveItem(
             holdItemProvider(),
             [&](LiveComponent& c) { return c.getItem(*this, index, result, nullptr); },
             [&] {
                 i32 answered = itemRequest(kMsgGetItem, index, nullptr, &result);
                 return answered < 0 ? 41 : answered;
             });
-    } catch (const std::bad_alloc&) {
+    });
+    if (status == -28 || status == -29)
         result.clear();
-        status = -28;
-    } catch (...) {
-        result.clear();
-        status = -29;
-    }
     return setPropertyError(status, i32(index), error, true);
 }
 
 i32 LiveCollection::putItem(u32 index, const Variant& value, Error* error) {
-    if (!usable())
-        return setPropertyError(45, i32(index), error, true);
-    if (readOnly)
-        return setPropertyError(46, i32(index), error, true);
-    i32 status;
-    try {
-        status = serveItem(
-            holdItemProvider(),
-            [&](LiveComponent& c) { return c.putItem(*this, index, value, nullptr); },
-            [&] {
-                i32 answered = itemRequest(kMsgPutItem, index, &value, nullptr);
-                return answered < 0 ? 41 : answered;
-            });
-        if (status == 0)
-            status = updateContainer(nullptr);
-    } catch (const std::bad_alloc&) {
-        status = -28;
-    } catch (...) {
-        status = -29;
-    }
+    i32 status = changeItems(kMsgPutItem, index, &value, 41, [&](LiveComponent& c) {
+        return c.putItem(*this, index, value, nullptr);
+    });
     return setPropertyError(status, i32(index), error, true);
 }
 
 i32 LiveCollection::removeItem(u32 index) {
-    if (!usable())
-        return 45;
-    if (readOnly)
-        return 46;
-    try {
-        i32 status = serveItem(
-            holdItemProvider(), [&](LiveComponent& c) { return c.removeItem(*this, index); },
-            [&] {
-                i32 answered = itemRequest(kMsgRemoveItem, index, nullptr, nullptr);
-                return answered < 0 ? 41 : answered;
-            });
-        return status != 0 ? status : updateContainer(nullptr);
-    } catch (const std::bad_alloc&) {
-        return -28;
-    } catch (...) {
-        return -29;
-    }
+    return changeItems(kMsgRemoveItem, index, nullptr, 41,
+                       [&](LiveComponent& c) { return c.removeItem(*this, index); });
 }
 
 // ---------------------------------------------------------------------------

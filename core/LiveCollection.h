@@ -47,6 +47,8 @@ private:
     LiveComponent* holdItemProvider();
     u32 lengthKind() const { return readOnly ? kKindReadOnly : kKindReadWrite; }
     i32 itemRequest(u32 code, u32 index, const Variant* value, Variant* answer);
+    template <class Provided>
+    i32 changeItems(u32 code, u32 index, const Variant* value, i32 unanswered, Provided provided);
 };
 
 class LiveArray : public LiveCollection {

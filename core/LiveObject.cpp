@@ -146,32 +146,19 @@ const void* LiveObject::getInterface(u32 code) const {
     return const_cast<LiveObject*>(this)->getInterface(code);
 }
 
-// The notice goes out with a reference held, so a listener may drop its own.
-void LiveObject::invalidate() {
-    if (!valid)
-        return;
-    valid = 0;
-    if (!data)
-        return;
-    addRef();
-    try {
-        broadcast(kMsgInvalidated);
-    } catch (...) {
-    }
-    release();
-}
+void LiveObject::invalidate() { setValidity(false); }
 
-void LiveObject::validate() {
-    if (valid)
+void LiveObject::validate() { setValidity(true); }
+
+// The notice goes out with a reference held, so a listener may drop its own.
+void LiveObject::setValidity(bool nowValid) {
+    if (isValid() == nowValid)
         return;
-    valid = 1;
+    valid = nowValid;
     if (!data)
         return;
     addRef();
-    try {
-        broadcast(kMsgValidated);
-    } catch (...) {
-    }
+    statusOf([&] { return i32(broadcast(nowValid ? kMsgValidated : kMsgInvalidated)); });
     release();
 }
 
@@ -433,8 +420,17 @@ i32 LiveObject::callMethod(const String& name, const Array& args, Variant& resul
             error->push(status, name, nullptr, true);
         return status;
     }
-    status = isCallableKind(kind) ? call(id, args, result, error) : 24;
-    return setPropertyError(status, id, error);
+    if (!isCallableKind(kind))
+        return setPropertyError(24, id, error);
+    // valueOf and toString convert the object: one of them called again on
+    // an object already converting, or nested too deep, would never end.
+    if (sameName(name, "valueOf", false) || sameName(name, "toString", false)) {
+        ObjectBusy busy(*this, ObjectBusy::kConverting);
+        if (!busy.entered())
+            return setPropertyError(kStatusStackOverrun, id, error);
+        return setPropertyError(call(id, args, result, error), id, error);
+    }
+    return setPropertyError(call(id, args, result, error), id, error);
 }
 
 i32 LiveObject::callMethod(const String& name, Variant& result, Error* error) {

@@ -179,6 +179,7 @@ protected:
             data->classId = id;
     }
     bool usable() const { return data && valid; }
+    void setValidity(bool nowValid);
 
 private:
     u8 busy = 0;                        // conversions and write-backs under way

@@ -43,19 +43,34 @@ u32 kindIn(LiveComponent& component, LiveObject& object, i32 id) {
     return component.getPropertyKind(object, id);
 }
 
+// Runs an operation that yields a result, which a failure leaves empty.
 template <class Body>
-i32 guarded(Variant* result, Body body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        if (result)
-            result->clear();
-        return -28;
-    } catch (...) {
-        if (result)
-            result->clear();
-        return -29;
+i32 withResult(Variant& result, Body body) noexcept {
+    i32 status = statusOf(body);
+    if (status == -28 || status == -29)
+        result.clear();
+    return status;
+}
+
+// Asks the components, last attached first and each under its lock, for
+// their kind of a member; `serve` answers a status that ends the walk, or
+// kAskNext. Without an answer the status is `none`.
+constexpr i32 kAskNext = 0x7FFFFFFF;
+
+template <class Serve>
+i32 serveByComponents(LiveObject& object, const LiveObjectData& data, i32 id, i32 none,
+                      Serve serve) {
+    if (data.components.getCount() == 0)
+        return none;
+    ComponentWalk walk(data);
+    for (i32 i = 0; i < walk.count(); i++) {
+        LiveComponent& component = walk.at(i);
+        LockableGuard guard(component);
+        i32 status = serve(component, component.getPropertyKind(object, id));
+        if (status != kAskNext)
+            return status;
     }
+    return none;
 }
 
 // Ids already in a listing, so that none is added twice.
@@ -179,7 +194,7 @@ i32 LiveObject::addOwn(const String& name, i32 id, u32 memberFlags, LiveProperty
 i32 LiveObject::addProperty(const String& name, i32 id, u32 memberFlags) {
     if (!usable())
         return 45;
-    return guarded(nullptr, [&] {
+    return statusOf([&] {
         if (!(flags & kLiveDynamic))
             return 55;
         if (ownByName(name, memberFlags & kCaseBlindClient))
@@ -233,7 +248,7 @@ i32 LiveObject::findProperty(const String& name, i32& id, u32& kind, u32 request
     kind = kKindNone;
     if (!usable())
         return 45;
-    return guarded(nullptr, [&] { return findPropertyIn(name, id, kind, requestFlags); });
+    return statusOf([&] { return findPropertyIn(name, id, kind, requestFlags); });
 }
 
 i32 LiveObject::findPropertyIn(const String& name, i32& id, u32& kind, u32 requestFlags) {
@@ -288,7 +303,7 @@ i32 LiveObject::getPropertyName(i32 id, String& name, u32 requestFlags) {
     name.clear();
     if (!usable())
         return 45;
-    return guarded(nullptr, [&] {
+    return statusOf([&] {
         if (id == kSelfCallId) {
             name = getClassName();
             return 0;
@@ -377,7 +392,7 @@ void LiveObject::reset() {
 i32 LiveObject::getPropertyIDs(SimpleArray& ids, u32 requestFlags) {
     if (!usable())
         return 45;
-    return guarded(nullptr, [&] {
+    return statusOf([&] {
         IdListing listing(ids);
         for (LiveProperty* record = data->first; record; record = record->next) {
             if ((record->flags & kMemberHidden) && !(requestFlags & kListHidden))
@@ -428,7 +443,7 @@ i32 LiveObject::get(i32 id, Variant& result, Error* error) {
     result.clear();
     if (!usable())
         return setPropertyError(45, id, error);
-    i32 status = guarded(&result, [&] { return getFrom(id, result, error); });
+    i32 status = withResult(result, [&] { return getFrom(id, result, error); });
     return setPropertyError(status, id, error);
 }
 
@@ -450,25 +465,17 @@ i32 LiveObject::getFrom(i32 id, Variant& result, Error* error) {
         }
         return ask.status;
     }
-    if (data->components.getCount() == 0)
-        return 2;
-    ComponentWalk walk(*data);
-    for (i32 i = 0; i < walk.count(); i++) {
-        LiveComponent& component = walk.at(i);
-        LockableGuard guard(component);
-        u32 kind = component.getPropertyKind(*this, id);
+    return serveByComponents(*this, *data, id, 2, [&](LiveComponent& component, u32 kind) {
         if (isReadableKind(kind))
             return component.get(*this, id, result, error);
-        if (kind == kKindMethod || kind == kKindSuppressed)
-            return 2;
-    }
-    return 2;
+        return kind == kKindMethod || kind == kKindSuppressed ? 2 : kAskNext;
+    });
 }
 
 i32 LiveObject::put(i32 id, const Variant& value, Error* error) {
     if (!usable())
         return setPropertyError(45, id, error);
-    i32 status = guarded(nullptr, [&] { return putTo(id, value, error); });
+    i32 status = statusOf([&] { return putTo(id, value, error); });
     // The container sees the new state; what it answers is its own affair.
     if (status == 0 && usable() && data->container)
         updateContainer(nullptr);
@@ -492,21 +499,13 @@ i32 LiveObject::putTo(i32 id, const Variant& value, Error* error) {
             return 2;
         return ask.status == 2 ? 0 : ask.status;
     }
-    if (data->components.getCount() == 0)
-        return 2;
-    ComponentWalk walk(*data);
-    for (i32 i = 0; i < walk.count(); i++) {
-        LiveComponent& component = walk.at(i);
-        LockableGuard guard(component);
-        u32 kind = component.getPropertyKind(*this, id);
+    return serveByComponents(*this, *data, id, 2, [&](LiveComponent& component, u32 kind) {
         if (isWritableKind(kind))
             return component.put(*this, id, value, error);
         if (kind == kKindReadOnly || kind == kKindCallableReadOnly)
             return 46;
-        if (kind == kKindMethod || kind == kKindSuppressed)
-            return 2;
-    }
-    return 2;
+        return kind == kKindMethod || kind == kKindSuppressed ? 2 : kAskNext;
+    });
 }
 
 i32 LiveObject::call(i32 id, const Array& args, Variant& result, Error* error) {
@@ -518,7 +517,7 @@ i32 LiveObject::invoke(LiveObject& target, i32 id, const Array& args, Variant& r
     result.clear();
     if (!usable())
         return setPropertyError(45, id, error);
-    i32 status = guarded(&result, [&] { return invokeOn(target, id, args, result, error); });
+    i32 status = withResult(result, [&] { return invokeOn(target, id, args, result, error); });
     return setPropertyError(status, id, error);
 }
 
@@ -538,15 +537,9 @@ i32 LiveObject::invokeOn(LiveObject& target, i32 id, const Array& args, Variant&
             result = *ask.getData();
         return status;
     }
-    if (data->components.getCount() == 0)
-        return 24;
-    ComponentWalk walk(*data);
-    for (i32 i = 0; i < walk.count(); i++) {
-        LiveComponent& component = walk.at(i);
-        LockableGuard guard(component);
-        u32 kind = component.getPropertyKind(*this, id);
+    return serveByComponents(*this, *data, id, 24, [&](LiveComponent& component, u32 kind) {
         if (kind == kKindNone)
-            continue;
+            return kAskNext;
         if (kind == kKindSuppressed)
             return 2;
         if (!isCallableKind(kind))
@@ -554,8 +547,7 @@ i32 LiveObject::invokeOn(LiveObject& target, i32 id, const Array& args, Variant&
         if (!component.isGenericMethod(id) && !(target.getClassName() == getClassName()))
             return 26;
         return component.call(target, id, args, result, error);
-    }
-    return 24;
+    });
 }
 
 }  // namespace LxCore

@@ -600,6 +600,7 @@ TEST_F(LiveObjectTest, VariantsHoldLiveObjects) {
     EXPECT_EQ(Variant(*foo, 0).toNumber(), 4);
     EXPECT_EQ(Variant(*foo, 0).toInt(), 4);
 
+    Variant result;
     Held<SelfConverting> self(new SelfConverting);
     Variant selfValue(*self, 0);
     EXPECT_TRUE(std::isnan(selfValue.toNumber()));
@@ -608,6 +609,21 @@ TEST_F(LiveObjectTest, VariantsHoldLiveObjects) {
     String direct;
     self->toString(direct);
     EXPECT_EQ(text(direct), "[object Foo]");
+
+    // A valueOf that calls valueOf by name again: the status says so.
+    class Recursing : public LiveObject {
+    public:
+        Recursing() : LiveObject("Deep", true) { addProperty(String("valueOf"), 1, kKindMethod); }
+        i32 call(i32 id, const Array& args, Variant& result, Error* error) override {
+            return callMethod(String("valueOf"), args, result, error);
+        }
+    };
+    Held<Recursing> deep(new Recursing);
+    Error error;
+    EXPECT_EQ(deep->callMethod(String("valueOf"), result, &error), kStatusStackOverrun);
+    EXPECT_EQ(messageOf(error), "Stack overrun");
+    EXPECT_TRUE(std::isnan(Variant(*deep, 0).toNumber()));
+    EXPECT_EQ(deep->callMethod(String("nothing"), result, &error), 2);
 }
 
 TEST_F(LiveObjectTest, RectsTravelThroughLiveArrays) {
