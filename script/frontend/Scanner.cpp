@@ -145,31 +145,11 @@ const String& jsScanner::getSource() const { return source->text; }
 // ---------------------------------------------------------------------------
 // The character reader
 
-i32 jsScanner::get() {
-    while (pos < end) {
-        const unit c = text[pos++];
-        if (c >= 32 && c < 127)
-            return c;
-        if (c == 13) {
-            if (pos < end && text[pos] == 10)
-                pos++;
-            newLine();
-            return '\n';
-        }
-        if (c == 10 || c == 0x2028 || c == 0x2029) {
-            newLine();
-            return '\n';
-        }
-        if (c == 0)
-            return ' ';
-        if (c > 255 && LxCore::isFormatChar(c))
-            continue;
-        return c;
-    }
-    return kEndChar;
-}
+namespace {
 
-i32 jsScanner::peekAt(i32& at) const {
+// One character from `at` on: see jsScanner::get. Only a line end reads
+// as '\n'.
+inline i32 readChar(const unit* text, i32& at, i32 end) {
     while (at < end) {
         const unit c = text[at++];
         if (c >= 32 && c < 127)
@@ -187,8 +167,19 @@ i32 jsScanner::peekAt(i32& at) const {
             continue;
         return c;
     }
-    return kEndChar;
+    return -1;
 }
+
+}  // namespace
+
+i32 jsScanner::get() {
+    const i32 c = readChar(text, pos, end);
+    if (c == '\n')
+        newLine();
+    return c;
+}
+
+i32 jsScanner::peekAt(i32& at) const { return readChar(text, at, end); }
 
 i32 jsScanner::peek() const {
     i32 at = pos;
