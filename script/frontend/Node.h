@@ -121,6 +121,12 @@ public:
     virtual ListNode* toListNode() { return nullptr; }
     virtual LabelNode* toLabelNode() { return nullptr; }
     virtual ScopeNode* toScopeNode() { return nullptr; }
+    const UnaryNode* toUnaryNode() const { return const_cast<Node*>(this)->toUnaryNode(); }
+    const BinaryNode* toBinaryNode() const { return const_cast<Node*>(this)->toBinaryNode(); }
+    const TernaryNode* toTernaryNode() const { return const_cast<Node*>(this)->toTernaryNode(); }
+    const ListNode* toListNode() const { return const_cast<Node*>(this)->toListNode(); }
+    const LabelNode* toLabelNode() const { return const_cast<Node*>(this)->toLabelNode(); }
+    const ScopeNode* toScopeNode() const { return const_cast<Node*>(this)->toScopeNode(); }
     // A one-line form for debugging, built without recursion.
     virtual LxCore::String toString() const;
     virtual void dump(Engine& engine, i32 indent) const {}
