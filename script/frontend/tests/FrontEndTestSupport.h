@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <time.h>
 
 #include "core/Error.h"
 #include "core/String.h"
@@ -31,6 +32,14 @@ public:
     bool isPreprocessorOn() const override { return preprocessor; }
     void setPreprocessorOn(bool on) override { preprocessor = on; }
 };
+
+// The calling thread's processor time in seconds: bounds on work, unlike
+// wall time, hold while other processes load the machine.
+inline double threadSeconds() {
+    timespec now;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
 
 inline std::string utf8(const LxCore::String& text) { return LxCore::N(text); }
 
