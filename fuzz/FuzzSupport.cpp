@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +23,14 @@ const std::string& setUp() {
             std::abort();
         }
         std::string folder(made);
+        // Gone at a normal exit (a crash leaves it for a look). The name is
+        // kept apart: the string below may be destroyed before this runs.
+        static char removed[sizeof pattern];
+        std::memcpy(removed, made, sizeof pattern);
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(removed, ignored);
+        });
         for (const char* name : {"home", "run", "config"})
             mkdir((folder + "/" + name).c_str(), 0700);
         setenv("HOME", (folder + "/home").c_str(), 1);
