@@ -1,0 +1,111 @@
+// Operations that store: assignment to any reference, assignment to a name
+// of the running activation (through its slot when it has one), const
+// declarations, and ++/-- in their general and local forms. A compound
+// assignment's value is a binary operation without a left side, which
+// combines the target's current value, left in the result, with its right.
+#pragma once
+#include "script/engine/ops/References.h"
+
+namespace LxScript {
+
+// target = value, target op= value. Without a target (not a reference)
+// it raises error 3.
+class jsOpAssign : public jsOpcode {
+public:
+    // Owns target, value and constant; a plain assignment has a value
+    // expression or a constant.
+    jsOpAssign(jsOpVariable* target, jsOpcode* value, const Variant* constant, bool compound);
+    ~jsOpAssign() override;
+
+    Status execute(jsRunner& runner, Variant& result) override;
+    void appendSource(LxCore::String& out) const override;
+    void writeOperands(CompiledScriptWriter& writer) const override;
+    char letter() const override { return 'B'; }
+
+private:
+    jsOpVariable* target;
+    jsOpcode* value;
+    Variant* constant;
+    bool compound;
+};
+
+// name = value for a name of the running function: the slot when it has
+// one, else the name resolved for writing. A declaration's initialiser
+// discards its result (var x = 5 has no value).
+class jsOpLocalAssign : public jsOpcode {
+public:
+    jsOpLocalAssign(i32 slot, DataPoolId symbol, jsOpcode* value, const Variant* constant,
+                    bool compound, bool discardResult);
+    ~jsOpLocalAssign() override;
+
+    Status execute(jsRunner& runner, Variant& result) override;
+    void appendSource(LxCore::String& out) const override;
+    void writeOperands(CompiledScriptWriter& writer) const override;
+    char letter() const override { return 'S'; }
+
+    i32 getSlot() const { return slot; }
+    DataPoolId getSymbol() const { return symbol; }
+
+protected:
+    // The value into result: the constant, or the value expression.
+    Status computeValue(jsRunner& runner, Variant& result);
+
+    DataPoolId symbol;
+    i32 slot;
+    jsOpcode* value;
+    Variant* constant;
+    bool compound;
+    bool discardResult;
+};
+
+// const name = value: a second declaration of the name raises error 40.
+class jsOpConstAssign : public jsOpLocalAssign {
+public:
+    jsOpConstAssign(i32 slot, DataPoolId symbol, jsOpcode* value, const Variant* constant,
+                    bool discardResult);
+
+    Status execute(jsRunner& runner, Variant& result) override;
+    void appendSource(LxCore::String& out) const override;
+    char letter() const override { return 'G'; }
+};
+
+// ++target, target--, ... On a conversion error nothing is stored.
+class jsOpIncDec : public jsOpcode {
+public:
+    jsOpIncDec(jsOpVariable* target, i32 delta, bool postfix);   // owns target
+    ~jsOpIncDec() override;
+
+    Status execute(jsRunner& runner, Variant& result) override;
+    void appendSource(LxCore::String& out) const override;
+    void writeOperands(CompiledScriptWriter& writer) const override;
+    char letter() const override { return 'P'; }
+
+private:
+    jsOpVariable* target;
+    i32 delta;              // +1 or -1
+    bool postfix;
+};
+
+// ++name for a name of the running function, through its slot when it has
+// one. On a conversion error nothing is stored.
+class jsOpLocalIncDec : public jsOpcode {
+public:
+    jsOpLocalIncDec(i32 slot, DataPoolId symbol, LxCore::f64 delta, bool postfix);
+
+    Status execute(jsRunner& runner, Variant& result) override;
+    void appendSource(LxCore::String& out) const override;
+    void writeOperands(CompiledScriptWriter& writer) const override;
+    char letter() const override { return 'T'; }
+
+private:
+    DataPoolId symbol;
+    i32 slot;
+    LxCore::f64 delta;
+    bool postfix;
+};
+
+// The primitive value of value in place (an object's default value, hint
+// 0 number, 1 string); false when that raised an error, value unchanged.
+bool toPrimitiveInPlace(jsRunner& runner, Variant& value, LxCore::u8 hint = 0);
+
+}  // namespace LxScript

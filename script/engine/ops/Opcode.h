@@ -1,0 +1,161 @@
+// The operation tree: the code generator (and the compiled-script reader)
+// build it once per script, runners execute it any number of times. Every
+// operation owns its children and computes its value into the caller's
+// result; the status it returns tells the caller how it ended.
+//
+// Statements add a line, a script id, labels, a parent link and one inner
+// statement. Nothing a run changes lives in the tree: a pending break or
+// continue is the runner's (see jsRunner::takeCompletion), so the same tree
+// can run in nested activations.
+#pragma once
+#include "core/Heap.h"
+#include "core/SimpleArray.h"
+#include "core/String.h"
+#include "core/Types.h"
+#include "core/Variant.h"
+#include "script/engine/Runner.h"
+#include "script/frontend/DataPool.h"
+
+namespace LxScript {
+
+using LxCore::i32;
+using LxCore::u32;
+using LxCore::Variant;
+
+class CompiledScriptWriter;
+class jsOpFunction;
+class jsOpStatement;
+class jsOpVariable;
+class jsRunner;
+class Object;
+class Script;
+
+class jsOpcode : public LxCore::Root {
+public:
+    jsOpcode() = default;
+    jsOpcode(const jsOpcode&) = delete;
+    jsOpcode& operator=(const jsOpcode&) = delete;
+
+    virtual ~jsOpcode() = default;                                   // 0: deletes owned children
+    virtual Status execute(jsRunner& runner, Variant& result) = 0;   // 1
+    virtual void appendSource(LxCore::String& out) const {}          // 2
+    // The class letter, then the fields. A class without a letter writes
+    // nothing.
+    virtual void write(CompiledScriptWriter& writer) const;          // 3
+    virtual void writeOperands(CompiledScriptWriter& writer) const {}  // 4
+    virtual bool isConstant() const { return false; }                // 5
+    virtual jsOpVariable* asVariable() { return nullptr; }           // 6
+
+    // The letter of the compiled-script format; 0 for none.
+    virtual char letter() const { return 0; }
+    // Typed views, so that builders and readers never downcast blindly.
+    virtual jsOpStatement* asStatement() { return nullptr; }
+    virtual jsOpFunction* asFunctionBody() { return nullptr; }
+
+    // The source form as a new text (messages, the debugger).
+    LxCore::String sourceText() const;
+};
+
+// One statement. Whoever takes a statement as its child or list entry sets
+// the entry's parent to itself (setChild and the list builders do).
+class jsOpStatement : public jsOpcode {
+public:
+    jsOpStatement() = default;
+    ~jsOpStatement() override;
+
+    // The statement header: line, child, labels.
+    void writeOperands(CompiledScriptWriter& writer) const override;
+    jsOpStatement* asStatement() override { return this; }
+
+    // 7: whether a break or continue with this label (0: none) ends here.
+    // A pure question: what is pending lives in the runner.
+    virtual bool isBreakTarget(DataPoolId label, bool isBreak) const;
+    // 8: function declarations hoisted into receiver; 0 or an error number.
+    virtual i32 declareFunctions(Script* script, Object* receiver, bool deletable);
+    // 9: the statement that starts at line; a negative line asks for the
+    // first statement that has a line.
+    virtual jsOpStatement* findStatement(i32 line);
+
+    // Building.
+    void setPosition(DataPoolId script, i32 statementLine) {
+        scriptId = script;
+        line = statementLine;
+    }
+    void setChild(jsOpStatement* statement);    // owned; becomes its parent
+    jsOpStatement* takeChild();
+    void addLabel(DataPoolId label);
+    bool hasLabel(DataPoolId label) const;
+    i32 getLabelCount() const { return labels ? labels->getCount() : 0; }
+    DataPoolId getLabel(i32 index) const { return labels ? DataPoolId(labels->get(index)) : 0; }
+
+    jsOpStatement* getParent() const { return parent; }
+    void setParent(jsOpStatement* p) { parent = p; }
+    jsOpStatement* getChild() const { return child; }
+    DataPoolId getScriptId() const { return scriptId; }
+    i32 getLine() const { return line; }
+
+    // Every execute begins with this: the line hook runs when the statement
+    // has a line of its own that the runner is not on yet. False: the run
+    // is to stop (halted, or an error is pending); return kStatusError.
+    inline bool prologue(jsRunner& runner) const;
+
+    // Labelled statements that are not breakables end with this, so that a
+    // break naming them stops here.
+    inline Status settle(jsRunner& runner, Status status) const;
+
+protected:
+    jsOpStatement* parent = nullptr;
+    DataPoolId scriptId = 0;
+    i32 line = -1;                      // 0-based; negative: no line of its own
+    LxCore::SimpleArray* labels = nullptr;
+    jsOpStatement* child = nullptr;
+
+private:
+    void settleLabel(jsRunner& runner) const;
+};
+
+// Loops, switch and statement lists: what break and continue can leave.
+class jsOpBreakable : public jsOpStatement {
+public:
+    // Unlabelled: a loop takes break and continue, a switch only break
+    // (a continue inside a switch goes on to the loop around it).
+    bool isBreakTarget(DataPoolId label, bool isBreak) const override;
+    virtual bool isLoop() const { return true; }
+};
+
+// break and continue. After the prologue it walks the parents up to the
+// function body and leaves the pending completion in the runner; every
+// statement on the way stops when it sees it.
+class jsOpBreak : public jsOpStatement {
+public:
+    jsOpBreak(DataPoolId label, bool isBreak) : label(label), isBreak(isBreak) {}
+
+    Status execute(jsRunner& runner, Variant& result) override;
+    void writeOperands(CompiledScriptWriter& writer) const override;
+    char letter() const override { return 'D'; }
+
+    DataPoolId getTargetLabel() const { return label; }
+    bool breaks() const { return isBreak; }
+
+private:
+    DataPoolId label;
+    bool isBreak;
+};
+
+// The line hook, for statements whose prologue found a new line and for
+// the closing line of a function body. False: return kStatusError.
+bool lineHook(const jsOpStatement* statement, jsRunner& runner, DataPoolId script, i32 line);
+
+inline bool jsOpStatement::prologue(jsRunner& runner) const {
+    if (line < 0 || (runner.line == line && runner.fileId == scriptId))
+        return true;
+    return lineHook(this, runner, scriptId, line);
+}
+
+inline Status jsOpStatement::settle(jsRunner& runner, Status status) const {
+    if (labels && runner.getCompletion())
+        settleLabel(runner);
+    return status;
+}
+
+}  // namespace LxScript

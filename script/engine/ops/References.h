@@ -1,0 +1,128 @@
+// Reference operations: names, properties, indexes, locals and this. Each
+// computes its value like any operation and can also fill a Reference (the
+// holder object and the property slot) for assignment, ++/--, delete,
+// typeof and calls.
+#pragma once
+#include "script/engine/ops/Opcode.h"
+
+namespace LxScript {
+
+// getReference flags.
+enum ReferenceFlag : u32 {
+    kRefForCall = 0x20,     // the reference is made for a call
+    kRefOwnOnly = 0x40,     // own properties only
+    kRefQuiet = 0x80,       // the object part is itself evaluated quietly
+};
+
+// A plain name, resolved along the activation's scope chain.
+class jsOpVariable : public jsOpcode {
+public:
+    // attribute: the name stood behind an E4X "@"; the symbol becomes
+    // "@name".
+    jsOpVariable(DataPoolId symbol, bool attribute);
+
+    Status execute(jsRunner& runner, Variant& result) override;
+    void appendSource(LxCore::String& out) const override;
+    void writeOperands(CompiledScriptWriter& writer) const override;
+    char letter() const override { return 'j'; }
+    jsOpVariable* asVariable() override { return this; }
+
+    // 7: fills reference; a non-zero status is an error.
+    virtual Status getReference(jsRunner& runner, Reference& reference, u32 flags);
+    // 8: the value without raising error 2 for a missing name.
+    virtual Status evaluateQuietly(jsRunner& runner, Variant& result);
+
+    DataPoolId getSymbol() const { return symbol; }
+    bool isAttribute() const { return attribute; }
+    // A plain name (not a property, index or this access): ++ of a missing
+    // one raises error 2.
+    virtual bool isPlainName() const { return true; }
+
+protected:
+    DataPoolId symbol;
+    bool attribute;
+};
+
+// object.name
+class jsOpProperty : public jsOpVariable {
+public:
+    jsOpProperty(jsOpcode* object, DataPoolId symbol, bool attribute);   // owns object
+    ~jsOpProperty() override;
+
+    Status execute(jsRunner& runner, Variant& result) override;
+    void appendSource(LxCore::String& out) const override;
+    void writeOperands(CompiledScriptWriter& writer) const override;
+    char letter() const override { return 'X'; }
+    Status getReference(jsRunner& runner, Reference& reference, u32 flags) override;
+    Status evaluateQuietly(jsRunner& runner, Variant& result) override;
+    bool isPlainName() const override { return false; }
+
+    jsOpcode* getObject() const { return object; }
+
+protected:
+    // The object expression's value as an object into reference.
+    Status referObject(jsRunner& runner, Reference& reference, u32 flags);
+
+    jsOpcode* object;
+};
+
+// object[index], and object.@[index] with the attribute flag.
+class jsOpIndex : public jsOpProperty {
+public:
+    jsOpIndex(jsOpcode* object, jsOpcode* index, bool attribute);   // owns both
+    ~jsOpIndex() override;
+
+    void appendSource(LxCore::String& out) const override;
+    void writeOperands(CompiledScriptWriter& writer) const override;
+    char letter() const override { return 'Q'; }
+    Status getReference(jsRunner& runner, Reference& reference, u32 flags) override;
+
+    jsOpcode* getIndex() const { return index; }
+
+private:
+    jsOpcode* index;
+};
+
+// A name the running function declares: its slot in the workspace, or -1
+// where the code generator only knew the name is declared (script scope,
+// with and catch bodies).
+class jsOpLocalVariable : public jsOpVariable {
+public:
+    jsOpLocalVariable(i32 slot, DataPoolId symbol);
+
+    Status execute(jsRunner& runner, Variant& result) override;
+    void writeOperands(CompiledScriptWriter& writer) const override;
+    char letter() const override { return 'V'; }
+    Status getReference(jsRunner& runner, Reference& reference, u32 flags) override;
+    Status evaluateQuietly(jsRunner& runner, Variant& result) override;
+
+    i32 getSlot() const { return slot; }
+
+private:
+    i32 slot;
+};
+
+// this: a value, not a place. It does not offer itself as a reference, so
+// typeof and calls use the value, assignment and ++ find no target (error
+// 3), and nothing named "this" is ever created on the object. Its
+// reference, when asked directly, holds the this-object and no property.
+class jsOpThis : public jsOpVariable {
+public:
+    jsOpThis();
+
+    Status execute(jsRunner& runner, Variant& result) override;
+    void appendSource(LxCore::String& out) const override;
+    char letter() const override { return 'e'; }
+    jsOpVariable* asVariable() override { return nullptr; }
+    Status getReference(jsRunner& runner, Reference& reference, u32 flags) override;
+    Status evaluateQuietly(jsRunner& runner, Variant& result) override;
+    bool isPlainName() const override { return false; }
+};
+
+// Reading through a reference, with the host's undefined-name hook. With
+// report, a missing name raises error 2.
+Status getReferenceValue(jsRunner& runner, Reference& reference, Variant& result, bool report);
+// A name's value along the scope chain, error 2 when it is missing.
+Status readName(jsRunner& runner, DataPoolId symbol, Variant& result);
+
+}  // namespace LxScript
