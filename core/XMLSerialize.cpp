@@ -7,6 +7,7 @@
 // prefix taken on the same element for another URI gets a fresh one.
 #include <cstdio>
 #include <new>
+#include <string>
 
 #include "core/XML.h"
 #include "core/XMLInternal.h"
@@ -15,9 +16,19 @@ namespace LxCore {
 
 namespace {
 
+// The printer writes into a plain buffer and makes one String at the end.
+using Buffer = std::u16string;
+
+void put(Buffer& out, const char* ascii) {
+    while (*ascii)
+        out += char16_t(*ascii++);
+}
+
+void put(Buffer& out, const String& text) { out.append(text.chars(), size_t(text.length())); }
+
 // Appends text with each unit that has an escape replaced by it.
-template <class EscapeOf>
-void appendEscaped(String& out, const String& text, EscapeOf escapeOf) {
+template <class Out, class EscapeOf>
+void appendEscaped(Out& out, const String& text, EscapeOf escapeOf) {
     const unit* units = text.chars();
     const i32 n = text.length();
     i32 done = 0;
@@ -25,11 +36,11 @@ void appendEscaped(String& out, const String& text, EscapeOf escapeOf) {
         const char* escape = escapeOf(units[i]);
         if (!escape)
             continue;
-        out.append(units + done, i - done);
-        out += escape;
+        out.append(units + done, size_t(i - done));
+        put(out, escape);
         done = i + 1;
     }
-    out.append(units + done, n - done);
+    out.append(units + done, size_t(n - done));
 }
 
 const char* textEscape(unit c) {
@@ -53,16 +64,12 @@ const char* attributeEscape(unit c) {
     }
 }
 
-void appendSpaces(String& out, i64 count) {
+void appendSpaces(Buffer& out, i64 count) {
     if (count <= 0)
         return;
-    const i64 old = out.length();
-    if (old + count > String::kMaxLength)
+    if (i64(out.size()) + count > String::kMaxLength)
         throw std::bad_alloc();
-    out.setLength(i32(old + count));
-    unit* units = out.getBuffer();
-    for (i64 i = old; i < old + count; i++)
-        units[i] = ' ';
+    out.append(size_t(count), u' ');
 }
 
 // The prefix made from a URI: the longest start of its last '/' piece that
@@ -96,17 +103,16 @@ String prefixFromURI(const String& uri) {
 }  // namespace
 
 struct XMLPrinter {
-    String& out;
+    Buffer out;
     const i32 indent;
     const bool pretty;
     NamespaceScope bound;           // prefixes the output has bound
     UnitKeyMap<i64> nextSuffix;     // per stem, the next "-N" to try
     i32 elementMark = 0;            // bindings from here were made by the element being opened
-    String declarations;            // xmlns text of the element being opened
+    Buffer declarations;            // xmlns text of the element being opened
     const XML* inScope = nullptr;   // namespaces declared by outermost elements
 
-    XMLPrinter(String& output, i32 indentation)
-        : out(output), indent(indentation), pretty(indentation >= 0) {}
+    explicit XMLPrinter(i32 indentation) : indent(indentation), pretty(indentation >= 0) {}
 
     void indentTo(i64 level) {
         if (indent > 0)
@@ -117,14 +123,14 @@ struct XMLPrinter {
         bound.bind(prefix, uri, nullptr);
         if (isAscii(prefix, "xml"))
             return;
-        declarations += " xmlns";
+        put(declarations, " xmlns");
         if (!prefix.isEmpty()) {
-            declarations += unit(':');
-            XML::appendEscapedText(declarations, prefix);
+            declarations += u':';
+            appendEscaped(declarations, prefix, textEscape);
         }
-        declarations += "=\"";
-        XML::appendEscapedAttributeValue(declarations, uri);
-        declarations += unit('"');
+        put(declarations, "=\"");
+        appendEscaped(declarations, uri, attributeEscape);
+        declarations += u'"';
     }
 
     bool boundTo(const String& prefix, const String& uri) const {
@@ -182,45 +188,45 @@ struct XMLPrinter {
 
     void writeQualified(const String& prefix, const String& name) {
         if (!prefix.isEmpty()) {
-            XML::appendEscapedText(out, prefix);
-            out += unit(':');
+            appendEscaped(out, prefix, textEscape);
+            out += u':';
         }
-        XML::appendEscapedText(out, name);
+        appendEscaped(out, name, textEscape);
     }
 
     void printLeaf(const XML* node) {
         switch (node->getKind()) {
         case XML::kText:
             if (node->isCDATA()) {
-                out += "<![CDATA[";
+                put(out, "<![CDATA[");
                 // "]]>" would end the section: split it over two.
                 String text = node->getValue();
                 text.replaceAll("]]>", String("]]]]><![CDATA[>"));
-                out += text;
-                out += "]]>";
+                put(out, text);
+                put(out, "]]>");
             } else {
-                XML::appendEscapedText(out, pretty ? trimXMLBlanks(node->getValue()) : node->getValue());
+                appendEscaped(out, pretty ? trimXMLBlanks(node->getValue()) : node->getValue(), textEscape);
             }
             break;
         case XML::kAttribute:
-            XML::appendEscapedAttributeValue(out, node->getValue());
+            appendEscaped(out, node->getValue(), attributeEscape);
             break;
         case XML::kNamespace:
-            out += node->getValue();
+            put(out, node->getValue());
             break;
         case XML::kComment:
-            out += "<!--";
-            out += node->getValue();
-            out += "-->";
+            put(out, "<!--");
+            put(out, node->getValue());
+            put(out, "-->");
             break;
         case XML::kProcessingInstruction:
-            out += "<?";
-            out += node->getName();
+            put(out, "<?");
+            put(out, node->getName());
             if (!node->getValue().isEmpty()) {
-                out += unit(' ');
-                out += node->getValue();
+                out += u' ';
+                put(out, node->getValue());
             }
-            out += "?>";
+            put(out, "?>");
             break;
         default:
             break;
@@ -253,23 +259,23 @@ struct XMLPrinter {
         for (i32 i = 0; i < element->getAttributeCount(); i++)
             attributePrefixes.push_back(prefixFor(element->getAttribute(i)->getNamespace(), true));
 
-        out += unit('<');
+        out += u'<';
         writeQualified(frame.prefix, element->getName());
         out += declarations;
         for (i32 i = 0; i < element->getAttributeCount(); i++) {
             const XML* attribute = element->getAttribute(i);
-            out += unit(' ');
+            out += u' ';
             writeQualified(attributePrefixes[size_t(i)], attribute->getName());
-            out += "=\"";
-            XML::appendEscapedAttributeValue(out, attribute->getValue());
-            out += unit('"');
+            put(out, "=\"");
+            appendEscaped(out, attribute->getValue(), attributeEscape);
+            out += u'"';
         }
         if (!element->hasChildArray()) {
-            out += "/>";
+            put(out, "/>");
             bound.unwind(frame.mark);
             return false;
         }
-        out += unit('>');
+        out += u'>';
         const i32 n = element->getChildCount();
         frame.layout = pretty && (n > 1 || (n == 1 && element->getChild(0)->getKind() != XML::kText));
         return true;
@@ -277,12 +283,12 @@ struct XMLPrinter {
 
     void close(const Open& frame) {
         if (frame.layout) {
-            out += unit('\n');
+            out += u'\n';
             indentTo(frame.level);
         }
-        out += "</";
+        put(out, "</");
         writeQualified(frame.prefix, frame.element->getName());
-        out += unit('>');
+        out += u'>';
         bound.unwind(frame.mark);
     }
 
@@ -309,7 +315,7 @@ struct XMLPrinter {
             const XML* child = frame.element->getChild(frame.next++);
             const i64 childLevel = frame.level + (frame.layout ? 1 : 0);
             if (frame.layout) {
-                out += unit('\n');
+                out += u'\n';
                 indentTo(childLevel);
             }
             if (child->getKind() != XML::kElement) {
@@ -332,7 +338,7 @@ struct XMLPrinter {
             } else {
                 for (i32 i = 0; i < node->getChildCount(); i++) {
                     if (i > 0 && pretty)
-                        out += unit('\n');
+                        out += u'\n';
                     printTree(node->getChild(i), true, 0);
                 }
             }
@@ -345,9 +351,11 @@ struct XMLPrinter {
 };
 
 String& XML::toXMLString(String& out, i32 indentation) const {
-    out.clear();
-    XMLPrinter printer(out, indentation);
+    XMLPrinter printer(indentation);
     printer.print(this);
+    if (printer.out.size() > size_t(String::kMaxLength))
+        throw std::bad_alloc();
+    out = String(printer.out.data(), i32(printer.out.size()));
     return out;
 }
 
@@ -383,10 +391,26 @@ String& XML::toString(String& out, i32 indentation) const {
     return out;
 }
 
-void XML::appendEscapedText(String& out, const String& text) { appendEscaped(out, text, textEscape); }
+namespace {
+
+// String's append with the buffer's signature.
+struct StringSink {
+    String& text;
+    void append(const unit* units, size_t count) { text.append(units, i32(count)); }
+};
+
+void put(StringSink& out, const char* ascii) { out.text += ascii; }
+
+}  // namespace
+
+void XML::appendEscapedText(String& out, const String& text) {
+    StringSink sink{out};
+    appendEscaped(sink, text, textEscape);
+}
 
 void XML::appendEscapedAttributeValue(String& out, const String& text) {
-    appendEscaped(out, text, attributeEscape);
+    StringSink sink{out};
+    appendEscaped(sink, text, attributeEscape);
 }
 
 String XML::escapeText(const String& text) {
