@@ -194,7 +194,7 @@ void releaseArray(TSimpleArray<XML>*& array, const XML* owner) {
     for (i32 i = 0; i < held->getCount(); i++) {
         XML* node = held->get(i);
         if (node->getParent() == owner)
-            XMLTree::adoptChild(nullptr, node);     // clears the parent only
+            XMLTree::clearParent(node);
         node->release();
     }
     delete held;
@@ -234,7 +234,7 @@ i32 compact(TSimpleArray<XML>*& array, const XML* owner, bool freeEmpty, Drop dr
     for (i32 i = 0; i < dropped.getCount(); i++) {
         XML* node = dropped.get(i);
         if (node->getParent() == owner)
-            XMLTree::adoptChild(nullptr, node);
+            XMLTree::clearParent(node);
         node->release();
     }
     return first;
@@ -256,19 +256,26 @@ void XMLTree::insertAt(TSimpleArray<XML>*& array, XML* node, i32 index) {
     array->insert(node, index);
 }
 
-// With a null element only the child's parent is cleared.
-void XMLTree::adoptChild(XML* element, XML* child) {
-    if (!element) {
-        child->parent = nullptr;
-        return;
+void XMLTree::own(TSimpleArray<XML>*& array, XML* node, i32 index) {
+    try {
+        if (index < 0 || index >= countOf(array))
+            append(array, node);
+        else
+            insertAt(array, node, index);
+    } catch (...) {
+        node->release();
+        throw;
     }
-    append(element->children, child);
+}
+
+void XMLTree::adoptChild(XML* element, XML* child) {
+    own(element->children, child, XML::kAppend);
     if (element->kind == XML::kElement)
         child->parent = element;
 }
 
 void XMLTree::adoptAttribute(XML* element, XML* attribute) {
-    append(element->attributes, attribute);
+    own(element->attributes, attribute, XML::kAppend);
     attribute->parent = element;
 }
 
@@ -659,8 +666,8 @@ struct FindState {
 bool collectMatch(XML* node, const XML* inherited, void* context) {
     auto* state = static_cast<FindState*>(context);
     if (state->name->matches(node, inherited)) {
-        XMLTree::adoptChild(state->result, node);
         node->addRef();
+        XMLTree::adoptChild(state->result, node);
     }
     return true;
 }
@@ -719,16 +726,16 @@ struct KindState {
 bool collectKind(XML* node, const XML*, void* context) {
     auto* state = static_cast<KindState*>(context);
     if (state->any || node->getKind() == state->kind) {
-        XMLTree::adoptChild(state->result, node);
         node->addRef();
+        XMLTree::adoptChild(state->result, node);
     }
     return true;
 }
 
 void addDeclarations(const XML* node, XML* result) {
     for (i32 i = 0; i < node->getDeclarationCount(); i++) {
-        XMLTree::adoptChild(result, node->getDeclaration(i));
         node->getDeclaration(i)->addRef();
+        XMLTree::adoptChild(result, node->getDeclaration(i));
     }
 }
 
@@ -782,8 +789,8 @@ XML* XML::getDescendants() const {
         auto add = [&](XML* node) {
             if (several && !seen.insert(node).second)
                 return false;
-            XMLTree::adoptChild(result, node);
             node->addRef();
+            XMLTree::adoptChild(result, node);
             return true;
         };
         auto walkInOrder = [&](XML* top) {
@@ -1109,8 +1116,8 @@ namespace {
 void addOwnNamespaces(const XML* node, XML* list, UnitKeySet& seen, bool withDeclarations) {
     auto add = [&](XML* ns) {
         if (ns && seen.insert(scopeKey(ns)).second) {
-            XMLTree::adoptChild(list, ns);
             ns->addRef();
+            XMLTree::adoptChild(list, ns);
         }
     };
     if (withDeclarations)
@@ -1256,12 +1263,8 @@ bool XML::insert(XML* node, i32 index, bool adopt) {
 
 void XML::insertOne(XML* node, i32 index) {
     if (kind == kList || (node->kind != kAttribute && node->kind != kNamespace)) {
-        const i32 n = getChildCount();
         node->addRef();
-        if (index < 0 || index >= n)
-            XMLTree::append(children, node);
-        else
-            XMLTree::insertAt(children, node, index);
+        XMLTree::own(children, node, index);
         if (kind == kElement)
             node->parent = this;
         return;
@@ -1282,7 +1285,7 @@ void XML::insertOne(XML* node, i32 index) {
                 return;
             }
         }
-        XMLTree::append(attributes, node);
+        XMLTree::own(attributes, node, kAppend);
         return;
     }
     if (XML* inScope = inScopeWithURI(this, node->name, node->value)) {
@@ -1437,11 +1440,7 @@ XML* XML::placeNew(const String& qualifiedName, bool attribute, i32 index,
     if (attribute) {
         XMLTree::adoptAttribute(this, node);
     } else {
-        const i32 n = getChildCount();
-        if (index < 0 || index >= n)
-            XMLTree::append(children, node);
-        else
-            XMLTree::insertAt(children, node, index);
+        XMLTree::own(children, node, index);
         if (kind == kElement)
             node->parent = this;
     }
@@ -1663,10 +1662,10 @@ XML* XML::copyOne(const XML* source, NamespaceScope& scope, bool inScopeDeclarat
             XML* inScope = source->getInScopeNamespaces();
             Adopted held(inScope, true);
             for (i32 i = 0; i < inScope->getChildCount(); i++)
-                XMLTree::append(copy->declarations, copyNamespaceNode(inScope->getChild(i)));
+                XMLTree::own(copy->declarations, copyNamespaceNode(inScope->getChild(i)), kAppend);
         } else {
             for (i32 i = 0; i < source->getDeclarationCount(); i++)
-                XMLTree::append(copy->declarations, copyNamespaceNode(source->getDeclaration(i)));
+                XMLTree::own(copy->declarations, copyNamespaceNode(source->getDeclaration(i)), kAppend);
         }
         for (i32 i = 0; i < copy->getDeclarationCount(); i++) {
             XML* d = copy->declarations->get(i);
@@ -1691,7 +1690,7 @@ XML* XML::copyOne(const XML* source, NamespaceScope& scope, bool inScopeDeclarat
             a->name = attribute->name;
             a->value = attribute->value;
             for (i32 j = 0; j < attribute->getDeclarationCount(); j++)
-                XMLTree::append(a->declarations, copyNamespaceNode(attribute->getDeclaration(j)));
+                XMLTree::own(a->declarations, copyNamespaceNode(attribute->getDeclaration(j)), kAppend);
             XMLTree::useNamespace(a, rebind(attribute->ns));
         }
     } catch (...) {

@@ -89,9 +89,15 @@ struct XMLTree {
     // Child arrays grow geometrically.
     static void append(TSimpleArray<XML>*& array, XML* node);
     static void insertAt(TSimpleArray<XML>*& array, XML* node, i32 index);
-    // An element's new child (attribute) with its reference, parent set.
+    // Puts a node the caller holds a reference to at the index (appended
+    // past the end); the reference goes to the array, or is released when
+    // that fails.
+    static void own(TSimpleArray<XML>*& array, XML* node, i32 index);
+    // An element's (or list's) new last child, attribute, as own does;
+    // the element becomes its parent.
     static void adoptChild(XML* element, XML* child);
     static void adoptAttribute(XML* element, XML* attribute);
+    static void clearParent(XML* node) { node->parent = nullptr; }
     static void adoptDeclaration(XML* element, XML* ns);    // adds a reference
     // Replaces a node's namespace without searching declarations.
     static void useNamespace(XML* node, XML* ns);

@@ -636,28 +636,33 @@ XML* parseListLiteral(XMLParser& holder, const String& text, i32& position, Erro
         if (parsed->getKind() == XML::kElement) {
             for (i32 i = 0; i < parsed->getChildCount(); i++) {
                 XML* item = parsed->getChild(i);
-                XMLTree::adoptChild(list, item);
                 item->addRef();
+                XMLTree::adoptChild(list, item);
             }
         } else {
-            XMLTree::adoptChild(list, parsed);
             parsed->addRef();
+            XMLTree::adoptChild(list, parsed);
         }
         // The wrapper goes; its children lose it as their parent.
         parsed->release();
         parsed = nullptr;
         if (!defaultURI.isEmpty()) {
             XML* ns = new XML(XML::kNamespace);
-            XMLTree::setValueOf(ns, defaultURI);
-            for (i32 i = 0; i < list->getChildCount(); i++) {
-                XML* item = list->getChild(i);
-                if (item->getKind() != XML::kElement)
-                    continue;
-                bool declared = false;
-                for (i32 d = 0; d < item->getDeclarationCount() && !declared; d++)
-                    declared = item->getDeclaration(d)->getValue() == defaultURI;
-                if (!declared)
-                    XMLTree::adoptDeclaration(item, ns);
+            try {
+                XMLTree::setValueOf(ns, defaultURI);
+                for (i32 i = 0; i < list->getChildCount(); i++) {
+                    XML* item = list->getChild(i);
+                    if (item->getKind() != XML::kElement)
+                        continue;
+                    bool declared = false;
+                    for (i32 d = 0; d < item->getDeclarationCount() && !declared; d++)
+                        declared = item->getDeclaration(d)->getValue() == defaultURI;
+                    if (!declared)
+                        XMLTree::adoptDeclaration(item, ns);
+                }
+            } catch (...) {
+                ns->release();
+                throw;
             }
             ns->release();
         }

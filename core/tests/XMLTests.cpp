@@ -3,6 +3,7 @@
 #include <pthread.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <string>
 
@@ -405,6 +406,61 @@ TEST_F(XMLTest, BadInputFailsWithItsCodeAndFreesAll) {
     }
 }
 
+// Grants a number of requests, then refuses every further one.
+class CountdownAllocator : public Allocator {
+public:
+    int allowed = 0;
+    int outstanding = 0;
+
+    void* alloc(u64 size) override { return allocBlock(size); }
+    void* allocBlock(u64 size) override {
+        if (allowed-- <= 0)
+            return nullptr;
+        outstanding++;
+        return std::malloc(size);
+    }
+    void free(void* p) override {
+        if (p)
+            outstanding--;
+        std::free(p);
+    }
+    void* realloc(void* p, u64 size) override { return allowed-- > 0 ? std::realloc(p, size) : nullptr; }
+    void trim() override {}
+};
+
+TEST_F(XMLTest, ExhaustedMemoryIsAnErrorNeverACrash) {
+    const String text = S("<r xmlns:p=\"urn:p\" a=\"1\"><p:x y=\"2\">text<!--c--><?pi d?></p:x>"
+                          "<![CDATA[z]]>" + repeat("<e/>", 50) + "</r>");
+    {
+        Error warmUp;
+        Node none(parse("<a/><b/>", warmUp));
+    }
+    bool succeeded = false;
+    for (int allowed = 0; !succeeded && allowed < 2000; allowed += 7) {
+        CountdownAllocator allocator;
+        {
+            UsingAllocator use(&allocator);
+            allocator.allowed = allowed;
+            Error error;
+            i32 position = 0;
+            XML* node = parseXMLText(text, position, error, false, false, false);
+            succeeded = node != nullptr;
+            if (node)
+                node->release();
+            else
+                EXPECT_TRUE(error.getCode() == -28 || error.getCode() == 1) << allowed;
+        }
+        EXPECT_EQ(allocator.outstanding, 0) << allowed;
+    }
+    EXPECT_TRUE(succeeded);
+}
+
+TEST_F(XMLTest, IndentationPastTheStringLimitIsExhaustedMemory) {
+    Node root(parseOk("<a><b><c/></b></a>"));
+    String out;
+    EXPECT_THROW(root->toXMLString(out, 0x7FFFFFFF), std::bad_alloc);
+}
+
 TEST_F(XMLTest, ParsesTextListsAndOptions) {
     Error error;
     i32 position = 0;
@@ -425,6 +481,16 @@ TEST_F(XMLTest, ParsesTextListsAndOptions) {
     position = 0;
     EXPECT_EQ(parseXMLText(S("<>x<a/>"), position, error, false, false, false), nullptr);
     EXPECT_EQ(error.getCode(), 62);
+    error.clear();
+    // An error inside a list literal is placed in the caller's text.
+    const std::string broken = "v =\n <><a></b></>;";
+    position = 5;
+    EXPECT_EQ(parseXMLText(S(broken), position, error, false, false, false), nullptr);
+    ASSERT_EQ(error.getCode(), 1);
+    EXPECT_EQ(error.getRecord()->next->code, 62);
+    EXPECT_EQ(error.getRecord()->next->start, i32(broken.find("</b>")) + 2);
+    EXPECT_EQ(error.getRecord()->next->line, 1);
+    EXPECT_EQ(position, 5);
     error.clear();
 
     XML::setDefaultNamespaceURI(S("urn:d&\""));
