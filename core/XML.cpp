@@ -75,6 +75,19 @@ private:
     XML* node;
 };
 
+// A new list filled by fill(list); released again when filling throws.
+template <class Fill>
+XML* newList(Fill fill) {
+    XML* list = new XML(XML::kList);
+    try {
+        fill(list);
+    } catch (...) {
+        list->release();
+        throw;
+    }
+    return list;
+}
+
 // Decimal integer with an optional sign and nothing else around it.
 bool readDecimal(const String& text, i64& out) {
     i32 n = text.length();
@@ -677,42 +690,38 @@ bool collectMatch(XML* node, const XML* inherited, void* context) {
 // ---- searches ----
 
 XML* XML::find(const String& qualifiedName, u32 flags) const {
-    XML* result = new XML(kList);
-    try {
-        if (isPath(qualifiedName)) {
-            const XML* at = this;
-            XML* step = nullptr;
-            std::vector<String> segments = pathSegments(qualifiedName);
-            for (size_t i = 0; i < segments.size(); i++) {
-                XML* found = at->find(segments[i], 0);
-                if (step)
-                    step->release();
-                step = found;
-                if (i + 1 == segments.size())
-                    break;
-                at = firstElement(found);
-                if (!at) {
-                    found->release();
-                    return result;
-                }
-            }
-            if (step) {
-                result->release();
-                return step;
-            }
-            return result;
-        }
+    if (isPath(qualifiedName))
+        return findPath(qualifiedName);
+    return newList([&](XML* result) {
         QualifiedName q;
         q.read(qualifiedName, this);
         if (flags & kAnyNamespace)
             q.anyNamespace = true;
         FindState state{&q, result};
-        XMLTree::forEachCandidate(this, flags | (q.attribute ? u32(kAttributes) : 0u), collectMatch, &state);
-    } catch (...) {
-        result->release();
-        throw;
+        XMLTree::forEachCandidate(this, flags | (q.attribute ? u32(kAttributes) : 0u), collectMatch,
+                                  &state);
+    });
+}
+
+// Each segment is looked up below the first element the one before found.
+XML* XML::findPath(const String& path) const {
+    std::vector<String> segments = pathSegments(path);
+    const XML* at = this;
+    XML* step = nullptr;
+    for (const String& segment : segments) {
+        if (step) {
+            at = firstElement(step);
+            if (!at) {
+                step->release();
+                return new XML(kList);
+            }
+        }
+        XML* found = at->find(segment, 0);
+        if (step)
+            step->release();
+        step = found;
     }
-    return result;
+    return step ? step : new XML(kList);
 }
 
 namespace {
@@ -742,24 +751,18 @@ void addDeclarations(const XML* node, XML* result) {
 }  // namespace
 
 XML* XML::findByKind(i32 wanted, u32 flags) const {
-    XML* result = new XML(kList);
-    try {
+    return newList([&](XML* result) {
         if (wanted == kNamespace) {
-            if (kind == kList)
-                for (i32 i = 0; i < getChildCount(); i++)
-                    addDeclarations(getChild(i), result);
-            else
-                addDeclarations(this, result);
-            return result;
+            if (kind != kList)
+                return addDeclarations(this, result);
+            for (i32 i = 0; i < getChildCount(); i++)
+                addDeclarations(getChild(i), result);
+            return;
         }
         KindState state{wanted, (flags & kAnyKind) != 0, result};
-        XMLTree::forEachCandidate(this, flags | (wanted == kAttribute ? u32(kAttributes) : 0u), collectKind,
-                                  &state);
-    } catch (...) {
-        result->release();
-        throw;
-    }
-    return result;
+        XMLTree::forEachCandidate(this, flags | (wanted == kAttribute ? u32(kAttributes) : 0u),
+                                  collectKind, &state);
+    });
 }
 
 namespace {
@@ -782,8 +785,7 @@ bool XML::walk(WalkCallback callback, u32 flags, void* context) const {
 }
 
 XML* XML::getDescendants() const {
-    XML* result = new XML(kList);
-    try {
+    return newList([&](XML* result) {
         std::unordered_set<const XML*> seen;
         const bool several = kind == kList && getChildCount() > 1;
         auto add = [&](XML* node) {
@@ -793,7 +795,7 @@ XML* XML::getDescendants() const {
             XMLTree::adoptChild(result, node);
             return true;
         };
-        auto walkInOrder = [&](XML* top) {
+        auto below = [&](XML* top) {
             struct Frame {
                 XML* element;
                 i32 next;
@@ -810,18 +812,12 @@ XML* XML::getDescendants() const {
                     stack.push_back({child, 0});
             }
         };
-        if (kind == kList) {
-            for (i32 i = 0; i < getChildCount(); i++)
-                if (getChild(i)->getKind() == kElement)
-                    walkInOrder(getChild(i));
-        } else if (kind == kElement) {
-            walkInOrder(const_cast<XML*>(this));
-        }
-    } catch (...) {
-        result->release();
-        throw;
-    }
-    return result;
+        if (kind == kElement)
+            below(const_cast<XML*>(this));
+        for (i32 i = 0; kind == kList && i < getChildCount(); i++)
+            if (getChild(i)->getKind() == kElement)
+                below(getChild(i));
+    });
 }
 
 XML* XML::getChild(i32 index) const { return children ? children->get(index) : nullptr; }
@@ -1131,21 +1127,16 @@ void addOwnNamespaces(const XML* node, XML* list, UnitKeySet& seen, bool withDec
 }  // namespace
 
 XML* XML::getInScopeNamespaces() const {
-    XML* result = new XML(kList);
-    try {
+    return newList([&](XML* result) {
         UnitKeySet seen;
-        if (kind == kList) {
-            for (i32 i = 0; i < getChildCount(); i++)
-                addOwnNamespaces(getChild(i), result, seen, true);
-        } else {
+        if (kind != kList) {
             for (const XML* at = this; at; at = at->parent)
                 addOwnNamespaces(at, result, seen, true);
+            return;
         }
-    } catch (...) {
-        result->release();
-        throw;
-    }
-    return result;
+        for (i32 i = 0; i < getChildCount(); i++)
+            addOwnNamespaces(getChild(i), result, seen, true);
+    });
 }
 
 void XML::addNamespacesTo(XML* list, bool withDeclarations) const {

@@ -191,6 +191,7 @@ private:
     TSimpleArray<XML>* declarations = nullptr;
     i32 kind;
 
+    XML* findPath(const String& path) const;
     void insertOne(XML* node, i32 index);
     void swapNamespace(XML* old, XML* fresh);
     XML* addChildWith(const String& name, const String* text, XML* content, bool adopt);

@@ -676,11 +676,11 @@ XML* parseListLiteral(XMLParser& holder, const String& text, i32& position, Erro
     return list;
 }
 
-}  // namespace
-
-XML* parseWithTokenizer(XMLParser& holder, const String& text, i32& position, Error& error) {
+// Nothing leaves the parser as an exception: it becomes the error's record.
+template <class Parse>
+XML* parseCatching(Error& error, Parse parse) {
     try {
-        return runParse(holder, text, position, error, nullptr);
+        return parse();
     } catch (const std::bad_alloc&) {
         error.push(-28);
     } catch (...) {
@@ -689,9 +689,15 @@ XML* parseWithTokenizer(XMLParser& holder, const String& text, i32& position, Er
     return nullptr;
 }
 
+}  // namespace
+
+XML* parseWithTokenizer(XMLParser& holder, const String& text, i32& position, Error& error) {
+    return parseCatching(error, [&] { return runParse(holder, text, position, error, nullptr); });
+}
+
 XML* parseXMLText(const String& text, i32& position, Error& error, bool ignoreWhitespace,
                   bool ignoreComments, bool ignorePIs) {
-    try {
+    return parseCatching(error, [&]() -> XML* {
         const i32 start = std::clamp(position, 0, text.length());
         const i32 open = text.find(unit('<'), start);
         if (open < 0) {
@@ -726,12 +732,7 @@ XML* parseXMLText(const String& text, i32& position, Error& error, bool ignoreWh
         if (result)
             position = at;
         return result;
-    } catch (const std::bad_alloc&) {
-        error.push(-28);
-    } catch (...) {
-        error.push(-29);
-    }
-    return nullptr;
+    });
 }
 
 }  // namespace LxCore
