@@ -16,6 +16,7 @@
 // change nothing. Exhausted memory throws std::bad_alloc, as everywhere in the
 // core; the parser never throws (it reports through its Error).
 #pragma once
+#include "core/HashTable.h"
 #include "core/Refcountable.h"
 #include "core/SimpleArray.h"
 #include "core/String.h"
@@ -26,6 +27,7 @@ namespace LxCore {
 class Error;
 class NamespaceScope;
 class ThreadData;
+class Variant;
 struct XMLParser;
 
 class XML : public Refcountable {
@@ -180,6 +182,14 @@ public:
     static String escapeAttributeValue(const String& text);
     static void appendEscapedText(String& out, const String& text);
     static void appendEscapedAttributeValue(String& out, const String& text);
+
+    // ---- XPath (XMLXPath.cpp) ----
+    // Runs the expression with this node as context node. A node-set comes
+    // back as a new reference (a list, or this node itself); other results
+    // go to result, and null is returned. Variables are looked up by name,
+    // case-sensitive, in the table (null: none). Errors go to error.
+    XML* xpath(const String& expression, Variant& result, Error& error,
+               const THashTable<String>* variables = nullptr) const;
 
 private:
     String name;

@@ -44,7 +44,7 @@ constexpr i32 kMaxReferringEntities = 64;
 // expat's entity-amplification limits: output past the threshold may be at
 // most this many times the input.
 constexpr float kMaxAmplification = 100.0f;
-constexpr unsigned long long kAmplificationThreshold = 4ull << 20;
+constexpr unsigned long long kAmplificationThreshold = 1ull << 20;
 // XML_Parse takes an int of bytes: longer texts go in pieces.
 constexpr i64 kPieceBytes = i64(1) << 30;
 
