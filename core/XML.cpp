@@ -795,23 +795,7 @@ XML* XML::getDescendants() const {
             XMLTree::adoptChild(result, node);
             return true;
         };
-        auto below = [&](XML* top) {
-            struct Frame {
-                XML* element;
-                i32 next;
-            };
-            std::vector<Frame> stack{{top, 0}};
-            while (!stack.empty()) {
-                Frame& f = stack.back();
-                if (f.next >= f.element->getChildCount()) {
-                    stack.pop_back();
-                    continue;
-                }
-                XML* child = f.element->getChild(f.next++);
-                if (add(child) && child->getKind() == kElement)
-                    stack.push_back({child, 0});
-            }
-        };
+        auto below = [&](XML* top) { XMLTree::forEachBelow(top, add); };
         if (kind == kElement)
             below(const_cast<XML*>(this));
         for (i32 i = 0; kind == kList && i < getChildCount(); i++)

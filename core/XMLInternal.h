@@ -112,6 +112,10 @@ struct XMLTree {
     // false to skip an element's children, leave follows its children.
     template <class Enter, class Leave>
     static void walkElements(XML* root, Enter enter, Leave leave);
+    // Every node below top (attributes aside) in document order, without
+    // recursion; visit answers whether to go below the node it was given.
+    template <class Visit>
+    static void forEachBelow(XML* top, Visit visit);
     static void takeNewNodeNamespace(XML* node, bool checked);
     static void setValueOf(XML* node, const String& value) { node->value = value; }
     static TSimpleArray<XML>* childArray(const XML* node) { return node->children; }
@@ -143,6 +147,26 @@ void XMLTree::walkElements(XML* root, Enter enter, Leave leave) {
         }
         stack.pop_back();
         leave(element);
+    }
+}
+
+template <class Visit>
+void XMLTree::forEachBelow(XML* top, Visit visit) {
+    struct Frame {
+        XML* element;
+        i32 next;
+    };
+    std::vector<Frame> stack{{top, 0}};
+    while (!stack.empty()) {
+        Frame& f = stack.back();
+        TSimpleArray<XML>* kids = f.element->children;
+        if (!kids || f.next >= kids->getCount()) {
+            stack.pop_back();
+            continue;
+        }
+        XML* child = kids->get(f.next++);
+        if (visit(child) && child->kind == XML::kElement)
+            stack.push_back({child, 0});
     }
 }
 

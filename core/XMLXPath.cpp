@@ -236,24 +236,12 @@ private:
 
     // Depth first; a subtree walked before is walked whole already.
     void below(XML* top) {
-        struct Frame {
-            XML* element;
-            i32 next;
-        };
-        std::vector<Frame> stack{{top, 0}};
-        while (!stack.empty()) {
-            Frame& f = stack.back();
-            if (f.next >= f.element->getChildCount()) {
-                stack.pop_back();
-                continue;
-            }
-            XML* child = f.element->getChild(f.next++);
+        XMLTree::forEachBelow(top, [&](XML* child) {
             if (!walked.insert(child).second)
-                continue;
+                return false;
             offer(child);
-            if (child->getKind() == XML::kElement)
-                stack.push_back({child, 0});
-        }
+            return true;
+        });
     }
 
     i32 placeOf(const XML* parent, const XML* node) {

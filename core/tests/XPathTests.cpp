@@ -133,6 +133,17 @@ TEST_F(XPathTest, Expressions) {
     root->release();
 }
 
+// A chain of elements named a, each the only child of the one above.
+XML* chainOf(int depth) {
+    XML* chain = new XML(String("a"));
+    for (int i = 1; i < depth; i++) {
+        XML* parent = new XML(String("a"));
+        parent->insert(chain, XML::kAppend, true);
+        chain = parent;
+    }
+    return chain;
+}
+
 std::string repeat(const std::string& piece, int times) {
     std::string out;
     for (int i = 0; i < times; i++)
@@ -189,12 +200,7 @@ TEST_F(XPathTest, LargeInputsStayLinear) {
     wide->release();
 
     // A deep chain, searched from every node at three levels.
-    XML* chain = new XML(String("a"));
-    for (int i = 1; i < 4096; i++) {
-        XML* parent = new XML(String("a"));
-        parent->insert(chain, XML::kAppend, true);
-        chain = parent;
-    }
+    XML* chain = chainOf(4096);
     found = chain->xpath(S("//*//*//*"), value, error);
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->getChildCount(), 4094);
@@ -208,12 +214,7 @@ TEST_F(XPathTest, LargeInputsStayLinear) {
     text->release();
 
     // A 100,000-deep tree: descendants and its string value.
-    XML* deep = new XML(String("a"));
-    for (int i = 1; i < 100000; i++) {
-        XML* parent = new XML(String("a"));
-        parent->insert(deep, XML::kAppend, true);
-        deep = parent;
-    }
+    XML* deep = chainOf(100000);
     found = deep->xpath(S("//a"), value, error);
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->getChildCount(), 100000);
