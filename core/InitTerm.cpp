@@ -15,6 +15,7 @@
 #include "core/SimpleArray.h"
 #include "core/String.h"
 #include "core/ThreadData.h"
+#include "core/UnitValue.h"
 #include "core/XML.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/Folders.h"
@@ -58,9 +59,9 @@ constexpr Module kModules[] = {
     {"Array", initArray},
     {"live-object class registry", initLiveObjectRegistry},
     {"dictionaries", nullptr},
-    {"unit types", nullptr},
-    {"unit registry", nullptr},
-    {"UnitValue class", nullptr},
+    {"unit types", initUnitTypes},
+    {"unit registry", initUnitRegistry},
+    {"UnitValue class", initUnitValueClass},
     {"file-system globals", initPlatformFileSystem},
     {"current directory", initCurrentFolder},             // into the thread record
     {"XML", initXML},

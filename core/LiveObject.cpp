@@ -3,6 +3,7 @@
 // access is in LiveObjectMembers.cpp.
 #include "core/LiveObject.h"
 
+#include "core/LiveObjectClassInfo.h"
 #include "core/TypeInfo.h"
 
 #include <algorithm>
@@ -202,7 +203,20 @@ i32 LiveObject::createObject(LiveObject*& out, const String& name, u32 clientMas
 
 i32 LiveObject::initialize(const Array&, Error*) { return 0; }
 
-ClassInfo* LiveObject::getClassInfo() { return nullptr; }
+// Made on first request; the object keeps one reference, the caller gets one.
+ClassInfo* LiveObject::getClassInfo() {
+    if (!data)
+        return nullptr;
+    if (!data->classInfo) {
+        try {
+            data->classInfo = new LiveObjectClassInfo(*this);
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
+    }
+    data->classInfo->addRef();
+    return data->classInfo;
+}
 
 // ---------------------------------------------------------------------------
 // Components

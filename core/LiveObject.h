@@ -146,6 +146,8 @@ public:
     i32 callMethod(const String& name, const Array& args, Variant& result, Error* error);
     i32 callMethod(const String& name, Variant& result, Error* error);
     i32 callMethod(i32 id, Variant& result);
+    // The own member record of the id, or null; counts as a use.
+    LiveProperty* getOwnProperty(i32 id) { return usable() ? ownById(id) : nullptr; }
     // The component, last attached first, that knows the member; null when none.
     LiveComponent* findComponentFor(i32 id, LiveComponent* exclude);
 

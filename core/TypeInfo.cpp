@@ -37,6 +37,18 @@ String cut(String& rest, unit separator) { return rest.nextToken(separator); }
 
 }  // namespace
 
+void appendString(StringList& list, const String& text) {
+    std::unique_ptr<String> copy(new String(text));
+    list.add(copy.get());
+    copy.release();
+}
+
+void freeStrings(StringList& list) {
+    for (i32 i = 0; i < list.getCount(); i++)
+        delete list.get(i);
+    list.setCount(0);
+}
+
 const char* getTypeName(u32 type) {
     if (type < sizeof kTypeNames / sizeof kTypeNames[0])
         return kTypeNames[type];

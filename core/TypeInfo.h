@@ -11,6 +11,14 @@
 
 namespace LxCore {
 
+class XML;
+
+// A list of names: each element a String made with new, which the list's
+// holder frees with freeStrings.
+using StringList = TSimpleArray<String>;
+void appendString(StringList& list, const String& text);   // throws std::bad_alloc
+void freeStrings(StringList& list);
+
 // Type codes beyond the Variant tags 0 to 12.
 constexpr u32 kTypeAny = 126;
 constexpr u32 kTypeUnknown = 127;      // a description never filled
@@ -29,6 +37,10 @@ public:
     virtual bool getRange(f64* min, f64* max) const = 0;
     virtual bool getDefault(Variant& out) const = 0;
     virtual void getDescription(String& out) const { out.clear(); }
+
+    // Adds a "datatype" element to parent; a default makes a "parameter"
+    // parent optional.
+    void toXML(XML& parent, bool parameter) const;
 };
 
 class ParamInfo : public Refcountable {
@@ -54,6 +66,12 @@ public:
     virtual ParamInfo* getParamInfo(u32 index) = 0;   // a new reference, or null
     virtual bool getSampleFile(String& out) const = 0;
     virtual bool getSampleText(String& out) const = 0;
+
+    // One "property" (kinds 1, 2) or "method" (kind 5) element; new.
+    static XML* toXML(ServiceInfo& service, u32 kind, bool isStatic);
+    // By the service's own kind: one element, or for 6 and 7 a list of the
+    // method and the property; null for other kinds.
+    static XML* toXMLList(ServiceInfo& service);
 };
 
 class ClassInfo : public Refcountable {
@@ -66,7 +84,7 @@ public:
     virtual u32 getKind() const = 0;              // 1 a class, 6 an enumeration
     virtual void getName(String& out) const = 0;
     virtual void getDescription(bool longText, String& out) const = 0;
-    virtual i32 getServiceNames(SimpleArray& out, u32 flags) = 0;  // new Strings
+    virtual i32 getServiceNames(StringList& out, u32 flags) = 0;
     virtual i32 getServiceIDs(SimpleArray& out, u32 flags) = 0;
     // New references, or null.
     virtual ServiceInfo* getServiceInfoByName(const String& name) = 0;
@@ -75,6 +93,9 @@ public:
     virtual ServiceInfo* getStaticServiceInfo(i32 id) = 0;
     virtual bool getSampleFile(String& out) const = 0;
     virtual bool getSampleText(String& out) const = 0;
+
+    // The "classdef" element describing the class; new.
+    static XML* toXML(ClassInfo& info);
 };
 
 // One item of a help text, as read.

@@ -16,6 +16,7 @@
 #include "core/Point.h"
 #include "core/RegExp.h"
 #include "core/ScriptObjectHooks.h"
+#include "core/UnitValue.h"
 
 namespace LxCore {
 
@@ -169,6 +170,8 @@ const RecordKind* recordKind(u32 type) {
             return &kRecordOf<FileSpec>;
         case Variant::kRegExp:
             return &kRecordOf<RegExp>;
+        case Variant::kUnitValue:
+            return &kRecordOf<UnitValue>;
         default:
             return nullptr;
     }
@@ -204,6 +207,8 @@ bool sameRecord(u32 type, const void* a, const void* b) {
             return *static_cast<const FileSpec*>(a) == *static_cast<const FileSpec*>(b);
         case Variant::kRegExp:
             return *static_cast<const RegExp*>(a) == *static_cast<const RegExp*>(b);
+        case Variant::kUnitValue:
+            return static_cast<const UnitValue*>(a)->equals(*static_cast<const UnitValue*>(b));
         default:
             return false;
     }
@@ -219,6 +224,7 @@ i32 orderRecords(u32 type, const void* a, const void* b) {
         case Variant::kRect:
         case Variant::kFileSpec:
         case Variant::kRegExp:
+        case Variant::kUnitValue:
             break;
         default:
             return kNoRecordOrder;
@@ -231,6 +237,8 @@ i32 orderRecords(u32 type, const void* a, const void* b) {
             return compareRects(*static_cast<const Rect*>(a), *static_cast<const Rect*>(b));
         case Variant::kRegExp:
             return static_cast<const RegExp*>(a)->getSource().compare(static_cast<const RegExp*>(b)->getSource());
+        case Variant::kUnitValue:
+            return static_cast<const UnitValue*>(a)->compare(*static_cast<const UnitValue*>(b));
         default: {
             const FileSpec& p = *static_cast<const FileSpec*>(a);
             const FileSpec& q = *static_cast<const FileSpec*>(b);
@@ -489,6 +497,10 @@ void Variant::setRegExp(const RegExp& value) {
 
 void Variant::setRect(const Rect& value) { replaceWith(Held{kRect, copyRecord<Rect>(&value)}); }
 
+void Variant::setUnitValue(const UnitValue& value) {
+    replaceWith(Held{kUnitValue, copyRecord<UnitValue>(&value)});
+}
+
 // ---------------------------------------------------------------------------
 // Typed access
 
@@ -530,6 +542,13 @@ const RegExp* Variant::getRegExp() const {
 LiveObject* Variant::getLiveObject() const {
     if (type == kLiveObject) return static_cast<LiveObject*>(payload.pointer);
     if (type == kScriptObject && object && gHooks) return gHooks->getLiveObject(*object);
+    return nullptr;
+}
+
+UnitValue* Variant::getUnitValue() const {
+    if (type == kUnitValue) return static_cast<UnitValue*>(payload.pointer);
+    if (type == kLiveObject && payload.pointer)
+        return static_cast<UnitValue*>(getLiveObject()->getInterface(kUnitValueInterface));
     return nullptr;
 }
 
@@ -780,6 +799,9 @@ void Variant::recordText(String& out) const {
         case kRegExp:
             out = static_cast<const RegExp*>(record)->getSource();
             break;
+        case kUnitValue:
+            static_cast<const UnitValue*>(record)->toString(out);
+            break;
         default:
             break;
     }
@@ -842,6 +864,8 @@ f64 Variant::toNumber() const {
         case kFileSpec:
         case kRegExp:
             return parseNumber(*asString(*this), kStringNumberFlags);
+        case kUnitValue:
+            return payload.pointer ? static_cast<const UnitValue*>(payload.pointer)->value : kNaNValue;
         default:
             return kNaNValue;
     }
@@ -869,6 +893,8 @@ bool Variant::toBoolean() const {
         case kScriptObject:
         case kLiveObject:
             return true;
+        case kUnitValue:
+            return toNumber() != 0;
         default:
             return asString(*this)->compare("true") == 0;
     }
@@ -944,10 +970,11 @@ void Variant::convertTo(u32 newType) {
         case kArray:
         case kFileSpec:
         case kRegExp:
+        case kUnitValue:
             replaceWith(Held{newType, convertedRecord(newType)});
             break;
         default:
-            break;  // live objects and unit values come with their types
+            break;
     }
 }
 
@@ -974,6 +1001,12 @@ void* Variant::convertedRecord(u32 newType) const {
             case kRegExp:
                 if (const RegExp* re = getRegExp()) return new RegExp(*re);
                 return new RegExp(compileRegExp(*asString(*this), 0));
+            case kUnitValue:
+                // A string is parsed; a live object gives its own; anything
+                // else is a number without a unit.
+                if (type == kString) return new UnitValue(*text);
+                if (const UnitValue* held = getUnitValue()) return new UnitValue(*held);
+                return new UnitValue(kUnitNone, toNumber());
             default:
                 return nullptr;
         }
@@ -982,10 +1015,12 @@ void* Variant::convertedRecord(u32 newType) const {
     }
 }
 
-// Arrays, points and rects become a live array over the elements; other
-// values none.
+// Arrays, points and rects become a live array over the elements, unit
+// values a "UnitValue" object; other values none.
 LiveObject* Variant::newLiveObjectFrom() const {
     try {
+        if (type == kUnitValue)
+            return payload.pointer ? new UnitValueObject(*getUnitValue()) : nullptr;
         std::unique_ptr<Array> owned;
         const Array* items = type == kArray ? getArray() : nullptr;
         if (type == kPoint || type == kRect) {

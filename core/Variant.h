@@ -17,6 +17,7 @@ class LiveObject;
 class RegExp;
 struct Point;
 struct Rect;
+class UnitValue;
 
 class Variant : public Root {
 public:
@@ -110,6 +111,7 @@ public:
     void setFileSpec(const FileSpec& value);
     void setRegExp(const RegExp& value);
     void setRect(const Rect& value);
+    void setUnitValue(const UnitValue& value);
 
     // Typed access: null (false) for any other type, and null too when the
     // record could not be allocated.
@@ -121,6 +123,7 @@ public:
     const FileSpec* getFileSpec() const;           // also a File or Folder object's
     const RegExp* getRegExp() const;               // also a RegExp object's value
     LiveObject* getLiveObject() const;             // also a script object's attached one
+    UnitValue* getUnitValue() const;               // also a live object's 'unVA'
     Root* getNativeData() const;
     void setNativeData(Root* data);
     bool isObjectReference() const;                // type 5, no object, a data pointer
