@@ -218,8 +218,34 @@ void DispatcherFunction::construct(Object* newObject, const LxCore::BasicArray& 
     Variant thisValue(newObject);
     Variant made;
     runHandler(thisValue, *use, Arguments::kConstruct, made);
-    if (Object* o = objectOf(made))
+    if (made.getType() == Variant::kLiveObject) {
+        space->importValue(made, true);
+        result = made;
+    } else if (Object* o = objectOf(made)) {
         result.setObject(o);
+    } else if (isUnboundReference(made)) {
+        adoptReference(made, result);
+    }
+}
+
+// The handler answered a reference: the object it names receives the native
+// data, or a new instance of its class is made for it. That instance is not
+// constructed again: the handler made it already, and would only answer the
+// same reference once more.
+void DispatcherFunction::adoptReference(const Variant& reference, Variant& result) {
+    LxCore::Root* native = reference.getNativeData();
+    Object* named = space->resolveObject(reference);
+    if (!named) {
+        space->newInstance(result, pool().add(reference.toString().chars()), this);
+        named = objectOf(result);
+        if (!named)
+            return;
+        named->setObjectID(i32(reference.getID()));
+    } else {
+        result.setObject(named);
+    }
+    if (native)
+        named->setNativeData(native);
 }
 
 // ---------------------------------------------------------------------------

@@ -34,14 +34,15 @@ public:
     void setConstructedClass(DataPoolId c) { constructedClass = c; }
     bool isPlaceholder() const { return placeholder != 0; }
     void setPlaceholder(bool on) { placeholder = on ? 1 : 0; }
-    // Functions whose class-named "prototype" may become a class prototype:
-    // all but script functions, whose prototype is always a plain object.
-    virtual bool mayBeClassConstructor() const { return true; }
+    // Whether a "prototype" made for a function named like a natively served
+    // class becomes that class's prototype: not for script functions (they
+    // have code), whose prototype is always a plain object.
+    virtual bool mayBeClassConstructor() const { return code == nullptr; }
 
 protected:
     Property* makePrototypeProperty();
 
-    void* code = nullptr;                       // script functions
+    void* code = nullptr;                       // script functions: their body
     DataPoolId constructedClass = Sym::kObject;
     Property* prototypeSlot = nullptr;
     DataPoolId inferredName = 0;
@@ -68,6 +69,7 @@ private:
     bool convertArguments(const LxCore::BasicArray& args, LxCore::Array& out);
     void runHandler(Variant& thisValue, const LxCore::BasicArray& args, u32 mode,
                     Variant& result);
+    void adoptReference(const Variant& reference, Variant& result);
 
     Dispatcher* reachedThrough;
     PropEntryCopy row;

@@ -222,9 +222,14 @@ void Object::setNativeData(LxCore::Root* native) {
     }
     if (native == nativeData)
         return;
-    if (nativeData) {
-        space->nativeDataMap.remove(i64(uintptr_t(nativeData) >> 4));
-        delete static_cast<NativeData*>(nativeData);
+    // Native data is always an LxCore::NativeData: taken with retain, ended
+    // with dispose.
+    if (native)
+        static_cast<LxCore::NativeData*>(native)->retain();
+    if (LxCore::Root* old = nativeData) {
+        nativeData = nullptr;
+        space->nativeDataMap.remove(i64(uintptr_t(old) >> 4));
+        static_cast<LxCore::NativeData*>(old)->dispose();
     }
     nativeData = native;
     if (native)

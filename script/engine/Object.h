@@ -14,6 +14,7 @@
 #include "core/Error.h"
 #include "core/HashTable.h"
 #include "core/Heap.h"
+#include "core/Refcountable.h"
 #include "core/SimpleArray.h"
 #include "core/String.h"
 #include "core/Types.h"
@@ -94,13 +95,6 @@ inline bool isIndexId(DataPoolId id) {
     u32 index;
     return isIndexId(id, index);
 }
-
-// Native data attached to a script object, which owns it and deletes it
-// through this base.
-class NativeData : public LxCore::Root {
-public:
-    virtual ~NativeData() = default;
-};
 
 // A Variant naming a script object by id and class name without holding it.
 inline bool isUnboundReference(const Variant& v) {
@@ -357,9 +351,12 @@ public:
     Object* getRingHead() const { return ringHead; }
     bool isCollecting() const { return collecting != 0; }
 
-    // The engine's class table: class symbol -> dispatcher.
+    // The engine's class table: class symbol -> dispatcher, in the order the
+    // classes were first entered.
     Dispatcher* getDispatcherByID(DataPoolId classId) const;
     void setDispatcher(DataPoolId classId, Dispatcher* dispatcher);
+    i32 getClassTableSize() const { return i32(classOrder.size()); }
+    DataPoolId getClassTableEntry(i32 i) const { return classOrder[size_t(i)]; }
     Dispatcher* getDefaultDispatcher(i32 which) const { return defaultDispatchers[which & 1]; }
     void setDefaultDispatcher(i32 which, Dispatcher* d) { defaultDispatchers[which & 1] = d; }
     bool isDefaultDispatcher(const Dispatcher* d) const {
@@ -368,6 +365,9 @@ public:
 
     // The reference table: (class symbol, object id) -> object.
     Object* findRegistered(DataPoolId classId, i32 id) const;
+    void clearReferences();
+    // Runs invalidateClass on every object of the ring.
+    void invalidateClassObjects(DataPoolId classId);
     // The two maps of the native side.
     Object* findObjectOfLiveObject(const LxCore::LiveObject* live) const;
     Object* findObjectOfNativeData(const LxCore::Root* native) const;
@@ -389,6 +389,12 @@ public:
     // True while no script runs: no Property pointer is held outside the
     // objects, so removed slots can go.
     virtual bool isIdle() const { return true; }
+    // The object a value names: a bound object, or the registered object an
+    // unbound reference names; the base knows bound objects only.
+    virtual Object* resolveObject(const Variant& value);
+    // A new object of the class with the constructor's prototype in result;
+    // no constructor runs.
+    virtual void newInstance(Variant& result, DataPoolId classId, Object* constructor);
 
     // Marking runs from a work list, so that long chains never reach the
     // native stack: mark queues, the outermost call drains.
@@ -419,6 +425,7 @@ private:
     LxCore::IntHashTable nativeDataMap;     // native data -> Object
     LxCore::IntHashTable references;        // class symbol -> IntHashTable (id -> Object)
     LxCore::IntHashTable classTable;        // class symbol -> Dispatcher
+    std::vector<DataPoolId> classOrder;
     Dispatcher* defaultDispatchers[2] = {};
 
     void drainReleases();

@@ -2,6 +2,7 @@
 // class table, the reference table, the native maps and the object listings.
 #include <unordered_map>
 
+#include "script/engine/Function.h"
 #include "script/engine/Object.h"
 #include "script/engine/Property.h"
 #include "script/engine/TVContext.h"
@@ -25,12 +26,27 @@ ObjectSpace::ObjectSpace(Engine& engine) : engine(engine) {}
 
 ObjectSpace::~ObjectSpace() {
     destroyAll();
+    clearReferences();
+}
+
+void ObjectSpace::clearReferences() {
     references.forEach(
         [](i64, void** value, void*) {
             delete static_cast<LxCore::IntHashTable*>(*value);
             return false;
         },
         nullptr);
+}
+
+void ObjectSpace::invalidateClassObjects(DataPoolId classId) {
+    CollectingScope collecting(*this);
+    ReleaseBatch batch(*this);
+    Object* o = ringHead;
+    for (u32 n = objectCount; n > 0 && o; n--) {
+        Object* next = o->ringNext;
+        o->invalidateClass(classId);
+        o = next;
+    }
 }
 
 // The kept prototypes are about to go with everything else: forget them
@@ -63,6 +79,8 @@ Dispatcher* ObjectSpace::getDispatcherByID(DataPoolId classId) const {
 }
 
 void ObjectSpace::setDispatcher(DataPoolId classId, Dispatcher* dispatcher) {
+    if (!classTable.get(classId))
+        classOrder.push_back(classId);
     classTable.put(classId, dispatcher);
 }
 
@@ -77,6 +95,17 @@ Object* ObjectSpace::findObjectOfLiveObject(const LxCore::LiveObject* live) cons
 
 Object* ObjectSpace::findObjectOfNativeData(const LxCore::Root* native) const {
     return static_cast<Object*>(nativeDataMap.get(pointerKey(native)));
+}
+
+Object* ObjectSpace::resolveObject(const Variant& value) { return objectOf(value); }
+
+void ObjectSpace::newInstance(Variant& result, DataPoolId classId, Object* constructor) {
+    ObjectRef made = ObjectRef::adopt(new Object(*this));
+    made->setClassID(classId);
+    if (Function* f = constructor ? constructor->asFunction() : nullptr)
+        if (Object* proto = f->getPrototypeObject())
+            made->setPrototype(proto);
+    result.setObject(made.get());
 }
 
 bool ObjectSpace::checkStack() const {

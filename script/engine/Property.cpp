@@ -256,7 +256,8 @@ bool probeDotEntry(Object& object, Dispatcher& dispatcher, const PropEntryCopy& 
     else
         dispatcher.get(record);
     if (isUnboundReference(result))
-        delete static_cast<NativeData*>(result.getNativeData());
+        if (LxCore::Root* native = result.getNativeData())
+            static_cast<LxCore::NativeData*>(native)->dispose();
     return result.getType() != Variant::kUndefined;
 }
 

@@ -173,8 +173,8 @@ int main(int argc, char** argv) {
     only = argc > 2 ? argv[2] : nullptr;
     InitTerm::init();
     {
-        TestEngine engine;
-        ObjectSpace& space = engine.objects;
+        TestRealEngine engine;
+        ObjectSpace& space = engine.getObjects();
         if (wanted("read"))
             ownReads(space, 4, 5000000 * scale), ownReads(space, 16, 1250000 * scale);
         if (wanted("write"))

@@ -47,7 +47,7 @@ protected:
     void SetUp() override {
         InitTerm::init();
         natives.reset(new Dispatcher("Test natives"));
-        engine.reset(new TestEngine);
+        engine.reset(new TestRealEngine);
     }
     void TearDown() override {
         engine.reset();
@@ -55,7 +55,7 @@ protected:
         InitTerm::exit();
     }
 
-    ObjectSpace& space() { return engine->objects; }
+    ObjectSpace& space() { return engine->getObjects(); }
     i32 errorCode() { return engine->getError().getCode(); }
 
     ObjectRef newObject() { return ObjectRef::adopt(new Object(space())); }
@@ -70,7 +70,7 @@ protected:
     }
 
     std::unique_ptr<Dispatcher> natives;
-    std::unique_ptr<TestEngine> engine;
+    std::unique_ptr<TestRealEngine> engine;
 };
 
 }  // namespace LxScript

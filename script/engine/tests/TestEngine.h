@@ -8,7 +8,7 @@
 #include "core/String.h"
 #include "core/platform/NativeText.h"
 #include "script/engine/Engine.h"
-#include "script/engine/Object.h"
+#include "script/engine/RealEngine.h"
 #include "script/frontend/ParserAPI.h"
 
 namespace LxScript {
@@ -23,7 +23,6 @@ public:
     int collections = 0;
     int runtimeErrors = 0;
     void (*onCollect)(TestEngine& self) = nullptr;
-    ObjectSpace objects{*this};         // the script objects of this engine
 
     LxCore::String includePath = LxCore::fromNative(std::getenv("JSINCLUDE"));
     bool preprocessorOn = true;
@@ -83,6 +82,36 @@ protected:
 private:
     ParserAPI* parser = nullptr;
     HiliteAPI* hilite = nullptr;
+};
+
+// The engine core with the factories a test needs: a plain object for the
+// global object, arrays of plain objects; no compiler, no regular expressions.
+class TestRealEngine : public RealEngine {
+public:
+    static Engine* make() { return new TestRealEngine; }
+
+    void newArray(const LxCore::Array& elements, Variant& result) override {
+        ObjectRef a = ObjectRef::adopt(new Object(getObjects()));
+        a->setClassID(Sym::kArray);
+        for (u32 i = 0; i < elements.length(); i++)
+            if (const Variant* v = elements.get(i))
+                a->put(DataPool::get().add(i), *v, 0);
+        result.setObject(a.get());
+    }
+    Object* newWorkspace() override { return new Object(getObjects()); }
+    void newFunctionObject(Variant& result, void*, bool) override { result.clear(); }
+    Script* compileSource(const LxCore::String&, const LxCore::String*, const LxCore::String*) override {
+        return nullptr;
+    }
+    LxCore::RegExp* newRegExp(const Variant&) override { return nullptr; }
+
+    // As if a script ran: a frame is current.
+    void pretendRunning(bool running) {
+        currentFrame = running ? reinterpret_cast<RuntimeEnv*>(&frameStandIn) : nullptr;
+    }
+
+private:
+    int frameStandIn = 0;
 };
 
 }  // namespace LxScript
