@@ -2,6 +2,7 @@
 // and construction of class-table rows and live objects.
 #include "script/engine/Function.h"
 
+#include "script/engine/LiveHold.h"
 #include "script/engine/Property.h"
 
 namespace LxScript {
@@ -259,27 +260,95 @@ LiveObjectFunction::LiveObjectFunction(ObjectSpace& s, DataPoolId classSymbol, D
 
 LxCore::Root* LiveObjectFunction::getServiceInfo() { return nullptr; }
 
-// Without the LiveObject framework no object carries a live object: a method
-// call finds none on its this-object.
-void LiveObjectFunction::call(Object* thisObject, const LxCore::BasicArray&, Variant& result) {
+void LiveObjectFunction::call(Object* thisObject, const LxCore::BasicArray& args,
+                              Variant& result) {
     result.clear();
     Engine& engine = space->getEngine();
     if (!valid) {
         engine.setError(kErrorInvalidObject);
         return;
     }
-    if (methodId == kSelf || (thisObject && thisObject->getLiveObject()))
+    ObjectRef self(this);
+    LxCore::LiveObject* live = methodId == kSelf ? liveObject
+                               : thisObject ? thisObject->getLiveObject() : nullptr;
+    if (!live) {
+        if (methodId != kSelf)
+            engine.setError(kErrorNotSupported, pool().getSymbol(nameId), -1, false);
         return;
-    engine.setError(kErrorNotSupported, pool().getSymbol(nameId), -1, false);
+    }
+    LxCore::Error error;
+    i32 code = 0;
+    {
+        LiveHold hold(live);
+        if (methodId == kToString) {
+            String text;
+            live->toString(text);
+            result.setString(text);
+        } else if (methodId == kValueOf) {
+            live->valueOf(result);
+            if (result.getType() == Variant::kUndefined)
+                result.setLiveObject(*live, 0);
+        } else if (pool().add(live->getClassName().chars()) == constructedClass) {
+            code = live->call(methodId, toNativeArguments(args), result, &error);
+            if (methodId == kSelf && (code == 24 || code == 2))
+                code = 0;
+        } else {
+            code = kErrorWrongClass;
+        }
+    }
+    if (error.isEmpty() && code == kErrorWrongClass) {
+        String text;
+        text.sprintf("%ls.%ls()", live->getClassName().chars(), pool().getSymbol(nameId).chars());
+        error.push(kErrorWrongClass, text, nullptr, true);
+    } else if (error.isEmpty() && code != 0) {
+        error.push(code, pool().getSymbol(nameId), nullptr, true);
+    }
+    if (error.isEmpty())
+        space->importValue(result, true);
+    else
+        engine.setError(error);
 }
 
-void LiveObjectFunction::construct(Object*, const LxCore::BasicArray&, Variant&) {
+// A clone of the class's own live object, or a new instance of the class
+// named like the function, initialised with the arguments.
+void LiveObjectFunction::construct(Object* newObject, const LxCore::BasicArray& args,
+                                   Variant& result) {
     Engine& engine = space->getEngine();
     if (!valid) {
         engine.setError(kErrorInvalidObject);
         return;
     }
-    engine.setError(22, pool().getSymbol(nameId), -1, false);
+    ObjectRef self(this);
+    LxCore::LiveObject* made = nullptr;
+    LxCore::Error error;
+    if (liveObject) {
+        LiveHold hold(liveObject);
+        if (liveObject->clone(made, true) != 0)
+            made = nullptr;
+    }
+    if (!made) {
+        const String name = pool().getSymbol(nameId);
+        const i32 status = LxCore::LiveObject::createInstance(made, name, 0x10000);
+        if (status != 0 || !made) {
+            error.push(status ? status : 22, name, nullptr, true);
+            engine.setError(error);
+            return;
+        }
+    }
+    i32 status;
+    {
+        LiveHold hold(made);
+        status = made->initialize(toNativeArguments(args), &error);
+    }
+    if (status != 0 && error.isEmpty())
+        error.push(status, pool().getSymbol(nameId), nullptr, true);
+    if (newObject) {
+        newObject->setLiveObject(made);
+        result.setObject(newObject);
+    }
+    made->release();
+    if (!error.isEmpty())
+        engine.setError(error);
 }
 
 }  // namespace LxScript

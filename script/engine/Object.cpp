@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "script/engine/Function.h"
+#include "script/engine/LiveHold.h"
 #include "script/engine/Property.h"
 #include "script/engine/TVContext.h"
 
@@ -23,6 +24,9 @@ constexpr i32 kErrorNoValue = 23;
 constexpr i32 kErrorInvalidObject = 45;
 constexpr i32 kErrorStackOverrun = 27;
 constexpr i32 kErrorNotSupported = 55;
+
+// The engine's effective debug flag of strict mode.
+constexpr u32 kStrictMode = 0x100;
 
 // The default value calls script; its own limit lies this far below the
 // caller when no run has set one.
@@ -160,6 +164,8 @@ Object::~Object() {
 void Object::release() {
     if (counts.references != 0)
         return;
+    if (liveObject && liveObject->getRefCount() != 1)
+        return;     // the native side still holds it; a collection deals with it
     if (space->queueRelease(this))
         return;
     ReleaseBatch batch(*space);
@@ -217,7 +223,13 @@ void Object::setClassID(DataPoolId id) {
 
 void Object::setNativeData(LxCore::Root* native) {
     if (liveObject) {
-        // The live object keeps it; the LiveObject framework forwards it.
+        LiveHold hold(liveObject);
+        liveObject->setNativeData(native);
+        if (nativeData)
+            space->nativeDataMap.remove(i64(uintptr_t(nativeData) >> 4));
+        nativeData = liveObject->getNativeData();
+        if (nativeData)
+            space->nativeDataMap.put(i64(uintptr_t(nativeData) >> 4), this);
         return;
     }
     if (native == nativeData)
@@ -257,12 +269,10 @@ void Object::setPutThrough(Object* holder, Property* property) {
         data->putThrough = nullptr;
         data->putThroughHolder.clear();
     }
-}
-
-void Object::setLiveObject(LxCore::LiveObject* live) {
-    // Live objects attach through the LiveObject framework; without it no
-    // object carries one, and detaching has nothing to do.
-    (void)live;
+    if (liveObject) {
+        LiveHold hold(liveObject);
+        liveObject->setContainer(nullptr, 0);
+    }
 }
 
 Engine* Object::getEngine() const { return &space->getEngine(); }
@@ -303,6 +313,8 @@ void Object::setObjectID(i32 id) {
 
 bool Object::getDefaultValue(Variant& result, u8 hint) {
     ObjectRef self(this);
+    if (liveObject)
+        return liveDefaultValue(result, hint);
     Engine& engine = space->getEngine();
     StackLimitScope limit(TVContext::get(), kDefaultValueStack);
     if (!space->checkStack()) {
@@ -342,6 +354,13 @@ void Object::invalidate() {
     }
     ReleaseBatch batch(*space);
     counts.references++;
+    if (LxCore::LiveObject* live = liveObject) {
+        {
+            LiveHold hold(live);
+            live->invalidate();
+        }
+        setLiveObject(nullptr);
+    }
     for (Property* head : buckets)
         for (Property* p = head; p; p = p->next)
             p->clear(true);
@@ -663,13 +682,17 @@ void Object::retireOffPath(Property* slot, bool idle) {
 Property* Object::createProperty(DataPoolId symbol, const Variant& value, u32 attributes) {
     if (!valid)
         return nullptr;
-    return linkProperty(new Property(this, symbol, value, attributes), false);
+    Property* slot = linkProperty(new Property(this, symbol, value, attributes), false);
+    notifyPropertyAdded();
+    return slot;
 }
 
 Property* Object::createProperty(DataPoolId symbol, u32 attributes) {
     if (!valid)
         return nullptr;
-    return linkProperty(new Property(this, symbol, attributes), false);
+    Property* slot = linkProperty(new Property(this, symbol, attributes), false);
+    notifyPropertyAdded();
+    return slot;
 }
 
 Property* Object::createRefProperty(DataPoolId symbol, u32 slot, u32 attributes) {
@@ -730,6 +753,9 @@ Property* Object::findOwnProperty(DataPoolId symbol, u32 flags) {
             liveSlots++;
             return p;
         }
+        if (liveObject)
+            if (Property* member = findLiveProperty(symbol, flags))
+                return member;
         if (objectId == kGlobalObjectId && DataPool::isUpperCase(symbol) && symbol >= Sym::kReflection)
             return findClassObject(symbol);
         return nullptr;
@@ -856,8 +882,15 @@ Property* Object::put(DataPoolId symbol, const Variant& value, u32 flags) {
         slot = found;
     } else if (found) {
         slot = writeNewSlot(symbol, value, 0, removed);     // shadows the inherited slot
+        notifyPropertyAdded();
+    } else if (liveObject && !(liveObject->getFlags() & LxCore::kLiveDynamic)) {
+        if (space->getEffectiveDebugFlags() & kStrictMode)
+            space->getEngine().setError(kErrorNotSupported, DataPool::get().getSymbol(symbol), -1,
+                                        false);
+        return nullptr;
     } else {
         slot = writeNewSlot(symbol, value, flags & kPutAttributes, removed);
+        notifyPropertyAdded();
     }
     if (Object* stored = objectOf(value))
         stored->setPutThrough(nullptr, nullptr);
@@ -946,9 +979,23 @@ bool Object::setPrototype(Object* p) {
     return true;
 }
 
-u32 Object::getLength() { return length; }
+u32 Object::getLength() {
+    if (LxCore::LiveCollection* c = collectionOf(liveObject)) {
+        LiveHold hold(liveObject);
+        u32 n;
+        if (c->getLength(n) == 0)
+            length = n;
+    }
+    return length;
+}
 
-void Object::setLength(u32 value) { length = value; }
+void Object::setLength(u32 value) {
+    length = value;
+    if (LxCore::LiveCollection* c = collectionOf(liveObject)) {
+        LiveHold hold(liveObject);
+        c->setLength(value);
+    }
+}
 
 Dispatcher* Object::getDispatcher() const { return data ? data->dispatcher : nullptr; }
 
@@ -965,6 +1012,9 @@ Property* Object::findOperator(DataPoolId symbol) {
             if (p && !p->isRemoved())
                 return p;
         }
+        if (o->liveObject && o->liveObject->hasOperators())
+            if (Property* p = findLiveOperator(o->liveObject, symbol))
+                return p;
         Dispatcher* d = o->getDispatcher();
         if (d && d->hasOperators(o->classId)) {
             const PropInfo* entry;
@@ -985,7 +1035,7 @@ bool Object::hasOperators() {
             space->getEngine().setError(kErrorInvalidObject);
             return false;
         }
-        if (o->operatorCount > 0)
+        if (o->operatorCount > 0 || (o->liveObject && o->liveObject->hasOperators()))
             return true;
         Dispatcher* d = o->getDispatcher();
         if (d && d->hasOperators(o->classId))
@@ -1031,9 +1081,78 @@ void Object::materializeNativeProperties() {
 // ---------------------------------------------------------------------------
 // Calling and constructing
 
-Property* Object::findClassObject(DataPoolId) {
-    // Class objects made on first use arrive with the function objects.
-    return nullptr;
+// The global object's class objects made on first use: a registered live
+// class, an error class, or what the embedding's callback knows.
+Property* Object::findClassObject(DataPoolId symbol) {
+    const String name = DataPool::get().getSymbol(symbol);
+    ObjectSpace& s = *space;
+    ObjectRef made;
+    u32 attributes = kReadOnly | kDontEnum | kDontDelete;
+    if (LxCore::LiveObject* factory = LxCore::LiveObject::findClass(name, 0x10000)) {
+        made = ObjectRef::adopt(new LiveObjectFunction(s, symbol, symbol, LiveObjectFunction::kSelf));
+        made->setLiveObject(factory);
+        if (factory->getFlags() & LxCore::kLiveBuiltIn)
+            attributes |= kBuiltIn;
+    } else if (LxCore::Error::isErrorClass(name)) {
+        Dispatcher* errors = s.getDispatcherByID(Sym::kError);
+        const PropInfo* entry = nullptr;
+        if (errors) {
+            DispatcherLock lock(errors);
+            entry = errors->findProperty(Sym::kError, Sym::kError, nullptr, true, false);
+        }
+        if (!entry)
+            return nullptr;
+        made = ObjectRef::adopt(new DispatcherFunction(s, errors, *entry, symbol));
+        made->setNameID(symbol);
+        made->asFunction()->setPrototypeObject(s.errorPrototype);
+        attributes |= kBuiltIn;
+    } else {
+        u32 hookFlags = 0;
+        bool known = false;
+        made = classObjectFromCallback(symbol, hookFlags, known);
+        if (!made && known)
+            return nullptr;
+        if (!made) {
+            Callback* callback = s.getEngine().getCallback();
+            if (!callback || !callback->isValidClassName(s.getEngine(), name))
+                return nullptr;
+            made = ObjectRef::adopt(new Function(s, symbol));
+            made->asFunction()->setPlaceholder(true);
+        } else if (hookFlags & 2) {
+            attributes |= kReResolve;
+        }
+    }
+    return createProperty(symbol, Variant(made.get()), attributes);
+}
+
+// The class object the embedding's callback gives for a name: the wrapper of
+// its live object, a function exactly when the hook's flags have bit 1.
+// known: the callback gave a live object.
+ObjectRef Object::classObjectFromCallback(DataPoolId symbol, u32& hookFlags, bool& known) {
+    known = false;
+    Engine& engine = space->getEngine();
+    Callback* callback = engine.getCallback();
+    if (!callback)
+        return ObjectRef();
+    const String name = DataPool::get().getSymbol(symbol);
+    LxCore::LiveObject* live = callback->getClassObject(engine, name, hookFlags);
+    if (!live)
+        return ObjectRef();
+    known = true;
+    const bool asFunction = (hookFlags & 1) != 0;
+    if (Object* existing = space->findObjectOfLiveObject(live))
+        if ((existing->asFunction() != nullptr) == asFunction)
+            return ObjectRef(existing);
+    ObjectRef wrapper;
+    if (asFunction) {
+        wrapper = ObjectRef::adopt(
+            new LiveObjectFunction(*space, symbol, symbol, LiveObjectFunction::kSelf));
+    } else {
+        wrapper = ObjectRef::adopt(new Object(*space));
+        wrapper->setClassID(symbol);
+    }
+    wrapper->setLiveObject(live);
+    return wrapper;
 }
 
 String Object::displayName() const {
@@ -1041,6 +1160,10 @@ String Object::displayName() const {
 }
 
 void Object::call(Object*, const LxCore::BasicArray& args, Variant& result) {
+    if (liveObject) {
+        callLive(args, result);
+        return;
+    }
     Property* entry = getCallProperty();
     const Variant* v = entry ? entry->get(this, kFindCallable) : nullptr;
     Object* callee = v ? objectOf(*v) : nullptr;
@@ -1052,7 +1175,9 @@ void Object::call(Object*, const LxCore::BasicArray& args, Variant& result) {
     space->getEngine().setError(kErrorNotAFunction, displayName(), -1, false);
 }
 
-void Object::construct(Object*, const LxCore::BasicArray&, Variant&) {
+void Object::construct(Object* newObject, const LxCore::BasicArray& args, Variant& result) {
+    if (liveObject && constructLive(newObject, args, result))
+        return;
     String name;
     if (classId == Sym::kFunction)
         name = nameId ? pool().getSymbol(nameId) : String("Variable");
@@ -1073,7 +1198,6 @@ String Object::getText() { return String(); }
 
 void Object::getScopeObjects(LxCore::SimpleArray&) {}
 
-bool Object::onMessage(LxCore::Message&) { return false; }
 
 // ---------------------------------------------------------------------------
 // Listings
@@ -1137,7 +1261,7 @@ void Object::collectOwnIDs(LxCore::SimpleArray& ids, u32 filter) {
     for (Property* p : passing)
         merged.add(p->symbol);
     if (!hasLength && (filter & kListDontEnum) && !(filter & kListMethods) &&
-        classId == Sym::kArray)
+        (classId == Sym::kArray || collectionOf(liveObject)))
         merged.add(Sym::kLength);
     if (emptyName)
         merged.add(Sym::kEmpty);
@@ -1155,6 +1279,8 @@ void Object::getIDs(Object* receiver, LxCore::SimpleArray& ids, u32 filter) {
         for (i32 i = 0; i < native.getCount(); i++)
             merged.add(DataPoolId(native.get(i)));
     }
+    if (liveObject)
+        collectLiveIDs(ids, filter);
     collectOwnIDs(ids, filter);
 }
 

@@ -25,6 +25,7 @@
 #include "script/frontend/DataPool.h"
 
 namespace LxCore {
+class LiveMessage;
 class LiveObject;
 }  // namespace LxCore
 
@@ -279,6 +280,17 @@ protected:
     const PropEntryCopy* findDispatcherEntry(Object* holder, Dispatcher* dispatcher,
                                              DataPoolId symbol);
     Property* findClassObject(DataPoolId symbol);
+    // The class object the embedding's callback names (see the source).
+    ObjectRef classObjectFromCallback(DataPoolId symbol, u32& hookFlags, bool& known);
+    // The live-object side.
+    Property* findLiveProperty(DataPoolId symbol, u32 flags);
+    Property* findLiveOperator(LxCore::LiveObject* live, DataPoolId symbol);
+    void collectLiveIDs(LxCore::SimpleArray& ids, u32 filter);
+    bool liveDefaultValue(Variant& result, u8 hint);
+    void callLive(const LxCore::BasicArray& args, Variant& result);
+    bool constructLive(Object* newObject, const LxCore::BasicArray& args, Variant& result);
+    void invokeByName(LxCore::LiveMessage& request);
+    void notifyPropertyAdded();
     void runPutThrough();
     bool reachesSlot(const Property* slot) const;
     void destroySlots();
@@ -384,6 +396,9 @@ public:
     virtual void importValue(Variant& value, bool import) {}
     // A debugger watchpoint was written.
     virtual void watchpointHit(Property& slot) {}
+    // Native code runs a script method of an object; the base calls it.
+    virtual void callMethod(Object& self, Object& method, const LxCore::BasicArray& args,
+                            Variant& result);
     // The runner's stack check; the base asks the thread's script context.
     virtual bool checkStack() const;
     // True while no script runs: no Property pointer is held outside the
@@ -408,6 +423,7 @@ public:
     Object* globalObject = nullptr;         // counted
     u32 effectiveDebugFlags = 0;
     u32 objectCountAtCollection = 0;
+    u8 destroying = 0;                      // the engine is going: messages are ignored
 
 protected:
     void dropPrototypes();

@@ -108,6 +108,12 @@ void ObjectSpace::newInstance(Variant& result, DataPoolId classId, Object* const
     result.setObject(made.get());
 }
 
+void ObjectSpace::callMethod(Object& self, Object& method, const LxCore::BasicArray& args,
+                             Variant& result) {
+    ObjectRef held(&method);
+    method.call(&self, args, result);
+}
+
 bool ObjectSpace::checkStack() const {
     TVContext* context = TVContext::find();
     return !context || context->checkStack();

@@ -3,6 +3,7 @@
 #include "script/engine/Property.h"
 
 #include "script/engine/Function.h"
+#include "script/engine/LiveHold.h"
 
 namespace LxScript {
 
@@ -11,6 +12,8 @@ using LxCore::String;
 namespace {
 
 constexpr i32 kErrorNotSupported = 55;
+constexpr i32 kNoSuchMember = 2;
+constexpr i32 kReadOnlyCode = 46;      // a live object's read-only member: ignored
 
 // Methods and instance-only rows are never native values.
 u32 normalized(u32 attributes) {
@@ -46,9 +49,22 @@ LxCore::Root* Property::getServiceInfo() {
     return o && o->asFunction() ? o->getServiceInfo() : nullptr;
 }
 
+// A class object slot of the global object asks the callback again on every
+// read after the first.
 Variant* Property::get(Object*, u32) {
-    if ((attributes & kReResolve) && !(attributes & kFetched))
+    if (!(attributes & kReResolve))
+        return &value;
+    if (!(attributes & kFetched)) {
         attributes |= kFetched;
+        return &value;
+    }
+    u32 hookFlags = 0;
+    bool known = false;
+    ObjectRef found = owner->classObjectFromCallback(symbol, hookFlags, known);
+    if (!(hookFlags & 2))
+        attributes &= ~kReResolve;
+    if (found)
+        value.setObject(found.get());
     return &value;
 }
 
@@ -307,37 +323,152 @@ u32 liveAttributes(i32 kind) {
 LiveObjectProperty::LiveObjectProperty(Object* owner, LxCore::LiveObject* live, DataPoolId symbol,
                                        i32 id, i32 liveKind)
     : Property(owner, symbol, liveAttributes(liveKind), kLive), live(live), id(id),
-      liveKind(liveKind) {}
+      liveKind(liveKind) {
+    const DataPoolId cls = owner->getClassID();
+    if ((cls == Sym::kXML || cls == Sym::kXMLList) &&
+        (id == LiveObjectFunction::kValueOf || id == LiveObjectFunction::kToString)) {
+        this->liveKind = 6;
+        attributes = 0x3010020;
+    }
+    addLiveFlags();
+}
 
 LiveObjectProperty::LiveObjectProperty(Object* owner, LxCore::LiveObject* live, DataPoolId symbol,
                                        u32 index)
-    : Property(owner, symbol, 0x3210000, kLive), live(live), id(i32(index)), liveKind(2) {}
+    : Property(owner, symbol, 0x3210000, kLive), live(live), id(i32(index)), liveKind(2) {
+    addLiveFlags();
+}
 
+void LiveObjectProperty::addLiveFlags() {
+    if (live->getFlags() & LxCore::kLiveNotEnumerated)
+        attributes |= kDontEnum;
+    if (live->getFlags() & LxCore::kLiveBuiltIn)
+        attributes |= kBuiltIn;
+}
+
+// The member description arrives with the live objects' reflection.
 LxCore::Root* LiveObjectProperty::getServiceInfo() { return nullptr; }
 
-// Until the LiveObject framework lands no object carries a live object, so
-// every use of such a slot is the use on an object without one.
-Variant* LiveObjectProperty::get(Object* object, u32) {
-    if (object->getLiveObject() != live || !live) {
-        object->getEngine()->setError(kErrorNotSupported, DataPool::get().getSymbol(symbol), -1,
-                                      false);
-        return nullptr;
+// A slot of one live object used on an object that has none, or another.
+bool LiveObjectProperty::refuse(Object* object) {
+    if (object->getLiveObject() && object->getLiveObject() == live)
+        return false;
+    object->getEngine()->setError(kErrorNotSupported, DataPool::get().getSymbol(symbol), -1, false);
+    return true;
+}
+
+// The id and kind as the live object knows them now; false when the member
+// is gone (the error is raised and the cached value dropped).
+bool LiveObjectProperty::refresh() {
+    if (id >= LiveObjectFunction::kSelf && id <= LiveObjectFunction::kToString)
+        return true;
+    i32 newId = id;
+    u32 newKind = u32(liveKind);
+    if (attributes & kRefreshId) {
+        const String name = DataPool::get().getSymbol(symbol);
+        const i32 status = live->findProperty(name, newId, newKind, 0x10000);
+        if (status != 0) {
+            reportLiveError(*owner->getEngine(), live, status, LxCore::Error(), name);
+            value.clear();
+            return false;
+        }
+        attributes &= ~kRefreshId;
+    } else if (live->getFlags() & 0x2) {
+        newKind = live->getPropertyKind(id);
     }
+    if (newId == id && i32(newKind) == liveKind)
+        return true;
+    Object* held = objectOf(value);
+    auto* method = held ? dynamic_cast<LiveObjectFunction*>(held) : nullptr;
+    if (liveKind == 5 && newKind == 5 && method)
+        method->setMethodID(newId);
+    else
+        value.clear();
+    id = newId;
+    liveKind = i32(newKind);
+    return true;
+}
+
+Variant* LiveObjectProperty::get(Object* object, u32 flags) {
+    if (refuse(object))
+        return nullptr;
+    LiveHold hold(live);
+    if (!refresh() || liveKind == 16)
+        return &value;
+    const bool method = liveKind == 5 || ((flags & kFindCallable) && liveKind != 1 && liveKind != 2);
+    if (method) {
+        Object* held = objectOf(value);
+        if (!held || !held->asFunction()) {
+            ObjectSpace& space = owner->getSpace();
+            const DataPoolId cls = DataPool::get().add(live->getClassName().chars());
+            ObjectRef f = ObjectRef::adopt(new LiveObjectFunction(space, cls, symbol, id));
+            value.setObject(f.get());
+        }
+        if (liveKind == 5)
+            attributes = 0x2010427 | (attributes & (kWatched | kWatchpoint));
+        return &value;
+    }
+    const DataPoolId cls = owner->getClassID();
+    if ((flags & kFindCallable) && (cls == Sym::kXML || cls == Sym::kXMLList))
+        return nullptr;
+    Variant result;
+    LxCore::Error error;
+    i32 status;
+    if (attributes & kCollectionElement) {
+        LxCore::LiveCollection* c = collectionOf(live);
+        status = c ? c->getItem(u32(id), result, &error) : kNoSuchMember;
+    } else {
+        status = live->get(id, result, &error);
+    }
+    if (status == kNoSuchMember)
+        return nullptr;
+    if (status != 0) {
+        reportLiveError(*owner->getEngine(), live, status, error, DataPool::get().getSymbol(symbol));
+        return &value;
+    }
+    adoptNativeResult(owner->getSpace(), objectOf(value), result);
+    value = result;
     return &value;
 }
 
 void LiveObjectProperty::write(Object* object, const Variant& newValue) {
-    if (object->getLiveObject() != live || !live) {
-        object->getEngine()->setError(kErrorNotSupported, DataPool::get().getSymbol(symbol), -1,
-                                      false);
+    if (refuse(object))
         return;
-    }
     value = newValue;
+    if (liveKind == 1 || liveKind == 5 || liveKind == 7)
+        return;
+    LiveHold hold(live);
+    LxCore::Array single;
+    single.getOrCreate(0) = newValue;
+    const LxCore::Array native = toNativeArguments(single);
+    LxCore::Error error;
+    i32 status;
+    if (attributes & kCollectionElement) {
+        LxCore::LiveCollection* c = collectionOf(live);
+        status = c ? c->putItem(u32(id), native[0], &error) : kNoSuchMember;
+    } else {
+        status = live->put(id, native[0], &error);
+    }
+    if (status != 0 && status != kReadOnlyCode)
+        reportLiveError(*owner->getEngine(), live, status, error, DataPool::get().getSymbol(symbol));
 }
 
 bool LiveObjectProperty::clear(bool final) {
-    value.clear();
-    return final || live != nullptr;
+    if (final) {
+        value.clear();
+        return true;
+    }
+    if (!owner->getLiveObject())
+        return false;
+    LiveHold hold(live);
+    i32 status;
+    if (attributes & kCollectionElement) {
+        LxCore::LiveCollection* c = collectionOf(live);
+        status = c ? c->removeItem(u32(id)) : kNoSuchMember;
+    } else {
+        status = live->removeProperty(id);
+    }
+    return status == 0 || status == kNoSuchMember;
 }
 
 // ---------------------------------------------------------------------------

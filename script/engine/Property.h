@@ -163,6 +163,10 @@ protected:
     void write(Object* object, const Variant& value) override;
 
 private:
+    void addLiveFlags();
+    bool refuse(Object* object);
+    bool refresh();
+
     LxCore::LiveObject* live;       // not counted
     i32 id;
     i32 liveKind;
@@ -183,5 +187,13 @@ bool probeDotEntry(Object& object, Dispatcher& dispatcher, const PropEntryCopy& 
 // Adopting a native result: the same script object comes back for the same
 // native object; anything else is imported into the engine.
 void adoptNativeResult(ObjectSpace& space, Object* previous, Variant& result);
+
+// Arguments for native code: script objects wrapping a live object (functions
+// aside) become the live object.
+LxCore::Array toNativeArguments(const LxCore::BasicArray& args);
+// A live object's failure as the engine's error: the list it filled, else its
+// text for the code with the name.
+void reportLiveError(Engine& engine, LxCore::LiveObject* live, i32 code, const LxCore::Error& error,
+                     const LxCore::String& name);
 
 }  // namespace LxScript

@@ -9,6 +9,7 @@
 
 #include "core/Broadcaster.h"
 #include "core/ThreadData.h"
+#include "script/engine/LiveHold.h"
 #include "script/engine/Property.h"
 #include "script/engine/TVContext.h"
 #include "script/frontend/ParserAPI.h"
@@ -80,6 +81,7 @@ RealEngine::RealEngine() : objects(*this) {
 RealEngine::~RealEngine() {
     broadcast(LxCore::fourCharCode("enSh"));
     destroying = 1;
+    objects.destroying = 1;
     if (LxCore::ThreadData* record = LxCore::ThreadData::find())
         if (record->engine == this)
             record->engine = nullptr;
@@ -95,6 +97,10 @@ RealEngine::~RealEngine() {
     breakpoints.setCount(0);
     releaseAPIs();
     objectConstructor = regExpConstructor = nullptr;
+    if (globalLiveObject) {
+        globalLiveObject->release();
+        globalLiveObject = nullptr;
+    }
     objects.destroyAll();
     delete xmlSettings;
     xmlSettings = nullptr;
@@ -126,6 +132,12 @@ i32 RealEngine::clone(Engine** out) const {
         copy->stackBudget = stackBudget;
         copy->debugger = debugger;
         copy->setDebugLevel(0);
+        if (globalLiveObject) {
+            LiveHold hold(globalLiveObject);
+            LxCore::LiveObject* twin = nullptr;
+            if (globalLiveObject->clone(twin, true) == 0)
+                copy->globalLiveObject = twin;
+        }
     }
     if (out)
         *out = made;
@@ -238,6 +250,10 @@ void RealEngine::tearDownGlobalState() {
     records.setCount(0);
     objects.clearReferences();
     objectConstructor = regExpConstructor = nullptr;
+    if (globalLiveObject) {
+        LiveHold hold(globalLiveObject);
+        globalLiveObject->reset();
+    }
     objects.destroyAll();
     delete xmlSettings;
     xmlSettings = nullptr;
@@ -287,7 +303,36 @@ void RealEngine::buildGlobalState() {
         }
     }
     made->setPrototype(objects.objectPrototype);
-    // The global live object is attached here once the LiveObject framework exists.
+    if (!globalLiveObject) {
+        LxCore::LiveObject* live = nullptr;
+        if (LxCore::LiveObject::createInstance(live, String("global"), 0x10000) != 0 || !live)
+            live = new LxCore::LiveObject("global", true);
+        globalLiveObject = live;
+    }
+    made->setLiveObject(globalLiveObject);
+    setUpGlobal(*globalLiveObject);
+}
+
+LxCore::LiveObject* RealEngine::getGlobalLiveObject() {
+    if (!isInitialized())
+        initialize();
+    return globalLiveObject;
+}
+
+void RealEngine::setGlobalLiveObject(LxCore::LiveObject* live) {
+    if (live == globalLiveObject)
+        return;
+    if (!isInitialized())
+        initialize();
+    if (live)
+        live->addRef();
+    if (globalLiveObject)
+        globalLiveObject->release();
+    globalLiveObject = live;
+    if (!live || !objects.globalObject)
+        return;
+    setUpGlobal(*live);
+    objects.globalObject->setLiveObject(live);
 }
 
 void RealEngine::registerClass(Dispatcher& d, DataPoolId cls) {
@@ -445,9 +490,27 @@ Object* RealEngine::resolveObject(const Variant& value) {
 }
 
 // Script values stay as they are; unbound references become the objects
-// they name. The native kinds (live objects, points, arrays, files, regular
+// they name; a live object becomes the script object that wraps it, made on
+// first need. The other native kinds (points, arrays, files, regular
 // expressions, unit values) get their script forms with the value services.
 void RealEngine::importValue(Variant& value, bool) {
+    if (value.getType() == Variant::kLiveObject) {
+        LxCore::LiveObject* live = value.getLiveObject();
+        if (!live)
+            return;
+        if (Object* wrapper = objects.findObjectOfLiveObject(live)) {
+            value.setObject(wrapper);
+            return;
+        }
+        ObjectRef made = ObjectRef::adopt(new Object(objects));
+        made->setLiveObject(live);
+        Variant ctor;
+        if (Object* global = getGlobalObject())
+            global->get(made->getClassID(), ctor, 0);
+        made->setPrototype(getPrototypeOf(objectOf(ctor)));
+        value.setObject(made.get());
+        return;
+    }
     if (!isUnboundReference(value))
         return;
     if (Object* o = resolveObject(value))

@@ -92,6 +92,10 @@ public:
     Object* resolveObject(const Variant& value);
     Object* getPrototypeOf(Object* constructor);
 
+    // The live object that stands for the global object, made at set-up.
+    LxCore::LiveObject* getGlobalLiveObject();
+    void setGlobalLiveObject(LxCore::LiveObject* live);
+
     // The limit the stack budget gives, below the caller; kept inside the stack.
     void setStackLimit();
     ObjectSpace& getObjects() { return objects; }
@@ -114,6 +118,8 @@ protected:
     virtual API* createAPI(i32 code);
     // A debugger watchpoint was written: the debugger interface's part.
     virtual void watchpointHit(Property& slot) {}
+    // The concrete engine's set-up of the global object's live object.
+    virtual void setUpGlobal(LxCore::LiveObject& live) {}
 
     RuntimeEnv* currentFrame = nullptr;
 
