@@ -10,11 +10,11 @@
 #include "core/Types.h"
 #include "core/Variant.h"
 #include "script/frontend/DataPool.h"
+#include "script/frontend/Scanner.h"
 
 namespace LxScript {
 
 class Engine;
-class ScanInfo;
 class UnaryNode;
 class BinaryNode;
 class TernaryNode;
@@ -106,11 +106,15 @@ public:
     // and true take their value as the constant.
     explicit Node(const ScanInfo& token);
     // Position from the token; no constant.
-    Node(const ScanInfo& token, i32 code, i32 kind);
+    Node(const TokenPosition& token, i32 code, i32 kind);
     // Destroys the operands too, without recursion however deep the tree.
     virtual ~Node();
     Node(const Node&) = delete;
     Node& operator=(const Node&) = delete;
+
+    // Nodes and their constants come from the node heap (Node.cpp).
+    static void* operator new(size_t size);
+    static void operator delete(void* block, size_t size);
 
     // The node that stands in this one's place after folding; when it is
     // another node, this one has been destroyed.
@@ -164,6 +168,7 @@ protected:
     void destroyOperands();
     // Fixes kind and code after the constant changed.
     void takeKindFromConstant();
+    void makeConstant(const LxCore::Variant& value);
     virtual void appendOpening(LxCore::String& out) const;
     virtual void appendClosing(LxCore::String& out) const {}
     virtual bool separatesOperands() const { return true; }
@@ -178,12 +183,12 @@ protected:
 
 class EmptyNode : public Node {
 public:
-    explicit EmptyNode(const ScanInfo& token) : Node(token, 0, kEmpty) {}
+    explicit EmptyNode(const TokenPosition& token) : Node(token, 0, kEmpty) {}
 };
 
 class UnaryNode : public Node {
 public:
-    UnaryNode(const ScanInfo& token, i32 code, i32 kind, Node* operand = nullptr)
+    UnaryNode(const TokenPosition& token, i32 code, i32 kind, Node* operand = nullptr)
         : Node(token, code, kind), operand(operand) {}
     ~UnaryNode() override { destroyOperands(); }
     // Codes 1..48: the operand folds first; then a constant operand takes the
@@ -207,7 +212,7 @@ private:
 
 class BinaryNode : public Node {
 public:
-    BinaryNode(const ScanInfo& token, i32 code, i32 kind, Node* left = nullptr, Node* right = nullptr)
+    BinaryNode(const TokenPosition& token, i32 code, i32 kind, Node* left = nullptr, Node* right = nullptr)
         : Node(token, code, kind), left(left), right(right) {}
     ~BinaryNode() override { destroyOperands(); }
     // Codes 12..34 but "in", "instanceof", "===" and "!==": when both
@@ -229,7 +234,7 @@ protected:
 
 class TernaryNode : public Node {
 public:
-    TernaryNode(const ScanInfo& token, i32 code, i32 kind, Node* first = nullptr, Node* second = nullptr,
+    TernaryNode(const TokenPosition& token, i32 code, i32 kind, Node* first = nullptr, Node* second = nullptr,
                 Node* third = nullptr)
         : Node(token, code, kind), first(first), second(second), third(third) {}
     ~TernaryNode() override { destroyOperands(); }
@@ -255,7 +260,7 @@ protected:
 class ListNode : public Node {
 public:
     // Code 0 and kind 1 unless given.
-    explicit ListNode(const ScanInfo& token, i32 code = 0, i32 kind = kOperator) : Node(token, code, kind) {}
+    explicit ListNode(const TokenPosition& token, i32 code = 0, i32 kind = kOperator) : Node(token, code, kind) {}
     ~ListNode() override { destroyOperands(); }
     // A comma list folds every element; when all are constant the last one
     // stands in the list's place. An empty list stays.
@@ -283,7 +288,7 @@ private:
 
 class LabelNode : public Node {
 public:
-    explicit LabelNode(const ScanInfo& token) : Node(token, 0, kLabel) {}
+    explicit LabelNode(const TokenPosition& token) : Node(token, 0, kLabel) {}
     ~LabelNode() override { destroyOperands(); }
     LabelNode* toLabelNode() override { return this; }
     i32 getOperandCount() const override { return 1; }
@@ -309,7 +314,7 @@ private:
 class ScopeNode : public Node {
 public:
     // A new ScopeInfo with the token's file and line.
-    ScopeNode(const ScanInfo& token, i32 code);
+    ScopeNode(const TokenPosition& token, i32 code);
     ~ScopeNode() override;
     ScopeNode* toScopeNode() override { return this; }
     i32 getOperandCount() const override { return 1; }

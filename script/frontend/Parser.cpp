@@ -231,7 +231,7 @@ void jsParser::error(i32 code, DataPoolId what) {
         code = kReservedWord;
         what = token.code;
     }
-    const ScanInfo& at = code == kNoClosingBrace && openBrace.line >= 0 ? openBrace : token;
+    const TokenPosition& at = code == kNoClosingBrace && openBrace.line >= 0 ? openBrace : token;
     DataPool& pool = DataPool::get();
     errors.push(code, what ? pool.getSymbol(what) : String(), nullptr, true);
     const i32 length = at.length < 1 ? 1 : at.length > kMaxErrorLength ? kMaxErrorLength : at.length;
@@ -291,7 +291,7 @@ jsParser::Holder jsParser::statement() {
     std::unique_ptr<LabelNode> labels;
     std::unique_ptr<LxCore::IntHashTable> seen;
     while (ok && token.kind == ScanInfo::kName && token.code != kOpMultiply && scanner.peekChar() == ':') {
-        const ScanInfo name = token;
+        const TokenPosition name = token;
         const bool lineEnd = lineEndBefore;
         next();
         if (token.code == kColonColon) {
@@ -383,14 +383,14 @@ jsParser::Holder jsParser::dispatch() {
         case kWordFunction: return function(false);
         case kWordReturn: return returnStatement();
         case kWordThrow: {
-            const ScanInfo at = token;
+            const TokenPosition at = token;
             next();
             Holder value = expression(0);
             braceEnded = false;
             return Holder(new UnaryNode(at, kWordThrow, Node::kOperator, value.release()));
         }
         case kWordWith: {
-            const ScanInfo at = token;
+            const TokenPosition at = token;
             next();
             expect(kLeftParen);
             Holder object = expression(0);
@@ -413,8 +413,8 @@ jsParser::Holder jsParser::dispatch() {
 }
 
 // "{" statements "}": a list, or Empty when none.
-jsParser::Holder jsParser::block(ScanInfo* closing) {
-    const ScanInfo outerBrace = openBrace;
+jsParser::Holder jsParser::block(TokenPosition* closing) {
+    const TokenPosition outerBrace = openBrace;
     openBrace = token;
     next();
     Holder list = statementList(false);
@@ -434,7 +434,7 @@ jsParser::Holder jsParser::block(ScanInfo* closing) {
 }
 
 jsParser::Holder jsParser::ifStatement() {
-    const ScanInfo at = token;
+    const TokenPosition at = token;
     next();
     expect(kLeftParen);
     Holder condition = expression(0);
@@ -454,7 +454,7 @@ jsParser::Holder jsParser::ifStatement() {
 }
 
 jsParser::Holder jsParser::whileStatement() {
-    const ScanInfo at = token;
+    const TokenPosition at = token;
     next();
     expect(kLeftParen);
     Holder condition = expression(0);
@@ -466,7 +466,7 @@ jsParser::Holder jsParser::whileStatement() {
 }
 
 jsParser::Holder jsParser::doStatement() {
-    const ScanInfo at = token;
+    const TokenPosition at = token;
     next();
     Holder body = statement();
     if (ok && token.code != kWordWhile)
@@ -480,7 +480,7 @@ jsParser::Holder jsParser::doStatement() {
 }
 
 jsParser::Holder jsParser::forStatement() {
-    const ScanInfo at = token;
+    const TokenPosition at = token;
     next();
     const bool each = token.kind == ScanInfo::kName && token.code == kNameEach;
     if (each)
@@ -522,7 +522,7 @@ jsParser::Holder jsParser::forStatement() {
         // for (;;) is while (true).
         if (body->isEmpty())
             return Holder(new EmptyNode(at));
-        ScanInfo yes = at;
+        ScanInfo yes(at);
         yes.code = kWordTrue;
         yes.kind = ScanInfo::kOperator;
         return Holder(new BinaryNode(at, kWordWhile, Node::kOperator, new Node(yes), body.release()));
@@ -533,14 +533,14 @@ jsParser::Holder jsParser::forStatement() {
 // Clauses: Binary 53 (their case expressions and default markers, their
 // statements); consecutive labels share one clause.
 jsParser::Holder jsParser::switchStatement() {
-    const ScanInfo at = token;
+    const TokenPosition at = token;
     next();
     expect(kLeftParen);
     Holder discriminant = expression(0);
     expect(kRightParen);
     if (ok && token.code != kLeftBrace)
         error(kExpected, kLeftBrace);
-    const ScanInfo outerBrace = openBrace;
+    const TokenPosition outerBrace = openBrace;
     openBrace = token;
     next();
     std::unique_ptr<ListNode> clauses(new ListNode(at));
@@ -583,7 +583,7 @@ jsParser::Holder jsParser::switchStatement() {
 }
 
 jsParser::Holder jsParser::tryStatement() {
-    const ScanInfo at = token;
+    const TokenPosition at = token;
     next();
     if (ok && token.code != kLeftBrace)
         error(kExpected, kLeftBrace);
@@ -591,7 +591,7 @@ jsParser::Holder jsParser::tryStatement() {
     std::unique_ptr<ListNode> catches(new ListNode(at, kWordCatch));
     bool unconditional = false;
     while (ok && token.code == kWordCatch) {
-        const ScanInfo catchAt = token;
+        const TokenPosition catchAt = token;
         if (unconditional)
             error(kCatchAfterCatch);
         next();
@@ -635,7 +635,7 @@ jsParser::Holder jsParser::tryStatement() {
 
 // break and continue: a label only on their own line.
 jsParser::Holder jsParser::jumpStatement() {
-    const ScanInfo at = token;
+    const TokenPosition at = token;
     const i32 code = token.code;
     next();
     Holder label;
@@ -664,7 +664,7 @@ jsParser::Holder jsParser::jumpStatement() {
 }
 
 jsParser::Holder jsParser::returnStatement() {
-    const ScanInfo at = token;
+    const TokenPosition at = token;
     if (scope->info->flags & ScopeInfo::kScriptScope) {
         error(kReturnOutside);
         return nullptr;
@@ -691,17 +691,17 @@ jsParser::Holder jsParser::declarations(bool forHeader) {
             error(kNameExpected);
             break;
         }
-        const ScanInfo name = token;
+        const TokenPosition name = token;
         declare(name.code, constant);
         next();
         Holder item;
         if (ok && token.code == kOpAssign) {
             next();
             Holder value = expression(1);
-            item.reset(new BinaryNode(name, constant ? kWordConst : kOpAssign, Node::kInitialiser, new Node(name),
+            item.reset(new BinaryNode(name, constant ? kWordConst : kOpAssign, Node::kInitialiser, new Node(name, name.code, name.kind),
                                       value.release()));
         } else if (forHeader) {
-            item.reset(new Node(name));
+            item.reset(new Node(name, name.code, name.kind));
         }
         if (item) {
             if (list) {
@@ -747,7 +747,7 @@ void jsParser::declare(DataPoolId name, bool constant) {
 // function [name] (parameters) { body }: a scope of its own, which neither
 // statement frames nor declarations cross.
 jsParser::Holder jsParser::function(bool expression) {
-    const ScanInfo at = token;
+    const TokenPosition at = token;
     if (!stackOK()) {
         error(kStackOverrun);
         return Holder(new EmptyNode(at));
@@ -760,7 +760,7 @@ jsParser::Holder jsParser::function(bool expression) {
     ScopeNode* const outerScope = scope;
     frames = nullptr;
     scope = node.get();
-    ScanInfo closing;
+    TokenPosition closing;
     closing.line = -1;
     Holder body;
     try {
@@ -830,7 +830,7 @@ jsParser::Holder jsParser::expression(i32 minimum) {
         const i32 level = precedence(op);
         if (level <= minimum)
             break;
-        const ScanInfo at = token;
+        const TokenPosition at = token;
         if (level == kAssignmentLevel && !isTarget(left.get()))
             error(kCannotAssign, left->code);
         next();
@@ -879,7 +879,7 @@ jsParser::Holder jsParser::unaryExpression() {
     Holder top;
     UnaryNode* tail = nullptr;
     UnaryNode* step = nullptr;      // the innermost "++" or "--"
-    ScanInfo stepAt;
+    TokenPosition stepAt;
     while (ok) {
         i32 op;
         switch (token.code) {
@@ -964,7 +964,7 @@ jsParser::Holder jsParser::operand() {
 // new C(args): Unary 84 over a call shape; the constructor takes member
 // suffixes but no calls, a missing argument list is an empty one.
 jsParser::Holder jsParser::newExpression() {
-    const ScanInfo at = token;
+    const TokenPosition at = token;
     if (!stackOK()) {
         error(kStackOverrun);
         return Holder(new EmptyNode(at));
@@ -1008,7 +1008,7 @@ jsParser::Holder jsParser::primary() {
         case kOpDivide: return regExpLiteral();
         case kOpLess: return xmlLiteral();
         case TokenCode::kAt: {
-            const ScanInfo at = token;
+            const TokenPosition at = token;
             next(true);
             Holder inner = selector(Node::kName);
             return Holder(new UnaryNode(at, NodeCode::kAttribute, Node::kOperator, inner.release()));
@@ -1042,7 +1042,7 @@ jsParser::Holder jsParser::suffixes(Holder base, bool calls) {
     i32 indexes = 0;
     bool suffixed = false;
     while (ok) {
-        const ScanInfo at = token;
+        const TokenPosition at = token;
         Holder selector;
         i32 code = 0;
         i32 kind = Node::kName;
@@ -1115,7 +1115,7 @@ jsParser::Holder jsParser::selector(i32 kind) {
         error(kStackOverrun);
         return Holder(new EmptyNode(token));
     }
-    const ScanInfo at = token;
+    const TokenPosition at = token;
     if (token.code == TokenCode::kAt) {
         next(true);
         Holder inner = selector(Node::kName);
@@ -1140,7 +1140,7 @@ jsParser::Holder jsParser::selector(i32 kind) {
 
 // "[" expression "]": a constant index is the selector of its pool id.
 jsParser::Holder jsParser::indexSelector() {
-    const ScanInfo at = token;
+    const TokenPosition at = token;
     Holder index;
     {
         Nested nested(*this);
@@ -1157,7 +1157,7 @@ jsParser::Holder jsParser::indexSelector() {
 
 // ns::name, ns::*, ns::[index]; the token is "::".
 jsParser::Holder jsParser::qualifiedName(Holder space) {
-    const ScanInfo at = token;
+    const TokenPosition at = token;
     next(true);
     Holder local;
     if (token.code == TokenCode::kAt) {
@@ -1179,7 +1179,7 @@ jsParser::Holder jsParser::qualifiedName(Holder space) {
 // After "..": a name or wildcard, possibly qualified, or "@" with a name or
 // an index.
 jsParser::Holder jsParser::descendantSelector() {
-    const ScanInfo at = token;
+    const TokenPosition at = token;
     if (token.code == TokenCode::kAt) {
         next(true);
         Holder inner;
@@ -1211,7 +1211,7 @@ jsParser::Holder jsParser::descendantSelector() {
 }
 
 jsParser::Holder jsParser::arguments() {
-    const ScanInfo at = token;
+    const TokenPosition at = token;
     std::unique_ptr<ListNode> list(new ListNode(at, 0, Node::kArguments));
     {
         Nested nested(*this);
@@ -1230,7 +1230,7 @@ jsParser::Holder jsParser::arguments() {
 // [a, , b,]: a "," with no element before it is an Empty element; a
 // trailing one adds nothing.
 jsParser::Holder jsParser::arrayLiteral() {
-    const ScanInfo at = token;
+    const TokenPosition at = token;
     std::unique_ptr<ListNode> list(new ListNode(at, 0, Node::kArray));
     {
         Nested nested(*this);
@@ -1258,7 +1258,7 @@ jsParser::Holder jsParser::arrayLiteral() {
 
 // {key: value, ...}: keys are names, numbers or strings.
 jsParser::Holder jsParser::objectLiteral() {
-    const ScanInfo at = token;
+    const TokenPosition at = token;
     std::unique_ptr<ListNode> list(new ListNode(at, NodeCode::kObjectLiteral, Node::kObject));
     {
         Nested nested(*this);
@@ -1273,7 +1273,7 @@ jsParser::Holder jsParser::objectLiteral() {
                 error(kNotSupported, token.code);
                 break;
             }
-            const ScanInfo keyAt = token;
+            const TokenPosition keyAt = token;
             Holder key(new Node(token));
             next();
             expect(kColon);
@@ -1302,8 +1302,8 @@ jsParser::Holder jsParser::regExpLiteral() {
     return node;
 }
 
-Node* jsParser::stringNode(const ScanInfo& at, const String& text) const {
-    ScanInfo literal = at;
+Node* jsParser::stringNode(const TokenPosition& at, const String& text) const {
+    ScanInfo literal(at);
     literal.code = 0;
     literal.kind = ScanInfo::kString;
     literal.value.setString(text);
@@ -1314,10 +1314,10 @@ Node* jsParser::stringNode(const ScanInfo& at, const String& text) const {
 // expression is a statement, whose constant value joins the markup, escaped
 // for where it stands.
 jsParser::Holder jsParser::xmlLiteral() {
-    const ScanInfo at = token;
+    const TokenPosition at = token;
     std::unique_ptr<ListNode> list(new ListNode(at, NodeCode::kXMLLiteral));
     String text;
-    ScanInfo textAt = at;
+    TokenPosition textAt = at;
     ScanInfo piece = token;
     while (ok) {
         const bool complete = scanner.readXMLPiece(piece);
@@ -1399,7 +1399,7 @@ jsParser::Holder jsParser::xmlLiteral() {
 
 // default xml namespace = e: void setDefaultXMLNamespace(e).
 jsParser::Holder jsParser::defaultNamespace() {
-    const ScanInfo at = token;
+    const TokenPosition at = token;
     next();
     for (DataPoolId word : {kNameXml, kNameNamespace}) {
         if (!ok || token.kind != ScanInfo::kName || token.code != word) {

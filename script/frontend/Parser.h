@@ -57,7 +57,7 @@ private:
     jsScanner scanner;
     LxCore::Error& errors;
     ScanInfo token;
-    ScanInfo openBrace;         // the innermost open "{"; line -1: none
+    TokenPosition openBrace;    // the innermost open "{"; line -1: none
     ScopeNode* root;
     ScopeNode* scope;           // the scope that receives declarations
     TVContext* context = nullptr;
@@ -84,7 +84,7 @@ private:
     bool listItem(ListNode& list);
     Holder statement();
     Holder dispatch();
-    Holder block(ScanInfo* closing = nullptr);
+    Holder block(TokenPosition* closing = nullptr);
     Holder ifStatement();
     Holder whileStatement();
     Holder doStatement();
@@ -115,7 +115,7 @@ private:
     Holder xmlLiteral();
     Holder defaultNamespace();
     bool isTarget(const Node* node) const;
-    Node* stringNode(const ScanInfo& at, const LxCore::String& text) const;
+    Node* stringNode(const TokenPosition& at, const LxCore::String& text) const;
 
     class Nested;
 };

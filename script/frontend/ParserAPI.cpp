@@ -69,7 +69,7 @@ bool HiliteAPIData::step(HiliteRange& range) {
     range = HiliteRange();
     if (isAtEnd())
         return false;
-    ScanInfo t;
+    ScanInfo& t = token;
     const i32 before = getPosition();
     next(t, operandExpected);
     if (isAtEnd())

@@ -64,6 +64,7 @@ public:
     bool step(HiliteRange& range);
 
 private:
+    ScanInfo token;
     bool operandExpected = true;
 };
 

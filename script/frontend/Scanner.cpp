@@ -62,7 +62,28 @@ i32 hexValue(i32 c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; }
 bool isNameStart(i32 c) { return c < 128 ? hasClass(c, kStart) : LxCore::isIdentifierStart(unit(c)); }
 bool isNamePart(i32 c) { return c < 128 ? hasClass(c, kPart) : LxCore::isIdentifierPart(unit(c)); }
 bool isRawLineEnd(unit c) { return c == 10 || c == 13 || c == 0x2028 || c == 0x2029; }
-bool isBlank(i32 c) { return c == ' ' || c == '\t' || (c > 0 && c != '\n' && LxCore::isWhiteSpaceChar(unit(c))); }
+bool isBlank(i32 c) {
+    if (c == ' ' || c == '\t')
+        return true;
+    if (c > ' ' && c < 128)
+        return false;
+    return c > 0 && c != '\n' && LxCore::isWhiteSpaceChar(unit(c));
+}
+
+// A text of at most 15 decimal digits is exact as a double; -1 for others,
+// which the number reader converts.
+f64 smallInteger(const unit* digits, i32 n) {
+    if (n > 15)
+        return -1;
+    LxCore::i64 value = 0;
+    for (i32 i = 0; i < n; i++) {
+        const unit c = digits[i];
+        if (c < '0' || c > '9')
+            return -1;
+        value = value * 10 + (c - '0');
+    }
+    return f64(value);
+}
 
 // Punctuation that stands for itself: 0x40000000 plus its code.
 i32 punctuation(unit c) { return 0x40000000 | c; }
@@ -204,6 +225,8 @@ bool jsScanner::skipBlanks() {
     for (;;) {
         while (pos < end && (text[pos] == ' ' || text[pos] == '\t'))
             pos++;
+        if (pos < end && text[pos] > ' ' && text[pos] < 127)
+            return true;        // most tokens start so
         const i32 at = pos;
         const i32 c = get();
         if (c == '\n') {
@@ -312,7 +335,7 @@ bool jsScanner::next(ScanInfo& t, bool operandExpected) {
     }
     if (pending)
         enterPending();
-    t.value.clear();
+    // The value is set by the tokens that have one; others leave it be.
     const bool more = skipBlanks();
     t.offset = pos;
     t.file = file;
@@ -328,7 +351,8 @@ bool jsScanner::next(ScanInfo& t, bool operandExpected) {
     }
     const bool lineStartHere = atLineStart;
     atLineStart = false;
-    scanToken(t, get(), operandExpected, lineStartHere);
+    const i32 first = text[pos] > ' ' && text[pos] < 127 ? text[pos++] : get();
+    scanToken(t, first, operandExpected, lineStartHere);
     if (ok) {
         t.length = pos - t.offset;
     } else {
@@ -534,26 +558,29 @@ void jsScanner::scanNumber(ScanInfo& t, i32 first) {
             numberText += unit(get());
         }
         value = numberText.isEmpty() ? 0 : LxCore::parseInteger(numberText, decimal ? 10 : 8, 0);
-    } else {
-        if (!scanDecimal(first))
-            return;
-        value = LxCore::parseNumber(numberText, 0);
-        if (std::isnan(value))
-            return error(kBadDigit);
+    } else if (!scanDecimal(first, value)) {
+        return;
     }
     t.value.setNumber(value);
 }
 
-// Digits, at most one ".", then an optional exponent; the text goes to
-// numberText. A "." that begins a member access ends the number before it.
-bool jsScanner::scanDecimal(i32 first) {
-    numberText.clear();
-    numberText += unit(first);
+// Digits, at most one ".", then an optional exponent. A "." that begins a
+// member access ends the number before it.
+bool jsScanner::scanDecimal(i32 first, f64& value) {
+    const i32 start = pos - 1;
+    bool plain = text[start] == first;      // no unit was skipped: the text is the number
     bool dot = first == '.';
+    auto take = [&] {
+        const i32 before = pos;
+        get();
+        plain = plain && pos == before + 1;
+    };
     for (;;) {
+        while (pos < end && text[pos] >= '0' && text[pos] <= '9')
+            pos++;
         const i32 c = peek();
         if (isDigit(c)) {
-            numberText += unit(get());
+            take();
             continue;
         }
         if (c != '.')
@@ -576,19 +603,36 @@ bool jsScanner::scanDecimal(i32 first) {
             return false;
         }
         dot = true;
-        numberText += unit(get());
+        take();
     }
     const i32 e = peek();
     if (e == 'e' || e == 'E') {
-        numberText += unit(get());
+        take();
         if (peek() == '+' || peek() == '-')
-            numberText += unit(get());
+            take();
         if (!isDigit(peek())) {
             error(kBadDigit);
             return false;
         }
         while (isDigit(peek()))
-            numberText += unit(get());
+            take();
+    }
+    value = plain ? smallInteger(text + start, pos - start) : -1;
+    if (value >= 0)
+        return true;
+    numberText.clear();
+    if (plain) {
+        numberText.append(text + start, pos - start);
+    } else {
+        // Format characters stood between the units: leave them out.
+        for (i32 at = start; at < pos; at++)
+            if (text[at] < 127 && text[at] > ' ')
+                numberText += text[at];
+    }
+    value = LxCore::parseNumber(numberText, 0);
+    if (std::isnan(value)) {
+        error(kBadDigit);
+        return false;
     }
     return true;
 }
@@ -731,6 +775,14 @@ bool jsScanner::readEscape(String& out) {
 void jsScanner::scanRegExp(ScanInfo& t) {
     buffer.clear();
     for (;;) {
+        // Plain units go in as one run.
+        i32 run = pos;
+        while (run < end && text[run] >= 32 && text[run] < 127 && text[run] != '/' && text[run] != '\\')
+            run++;
+        if (run > pos) {
+            buffer.append(text + pos, run - pos);
+            pos = run;
+        }
         const i32 c = get();
         if (c == kEndChar || c == '\n')
             return error(kSyntaxError);

@@ -45,9 +45,20 @@ constexpr i32 kEnd = 0x4000000a;
 constexpr i32 kXMLPiece = kNameXML;
 }  // namespace TokenCode
 
-// One token: what it is and where it lies. Copies take everything but the
-// value, which stays undefined in a copy.
-class ScanInfo : public LxCore::Root {
+// What a token is and where it lies: all that nodes keep of it.
+struct TokenPosition {
+    i32 code = 0;
+    i32 kind = 0;           // ScanInfo::Kind
+    i32 offset = 0;         // of the first unit, in the source text it lies in
+    DataPoolId file = 0;
+    i32 line = 0;           // 0-based, of the first unit
+    i32 column = 0;         // units since that line's start
+    i32 length = 0;
+};
+
+// One token with its value. Copies take everything but the value, which
+// stays undefined in a copy.
+class ScanInfo : public LxCore::Root, public TokenPosition {
 public:
     enum Kind : i32 {
         kNone = 0,          // no token, or one lost to an error
@@ -59,32 +70,20 @@ public:
     };
 
     ScanInfo() = default;
-    ScanInfo(const ScanInfo& other) { copyPosition(other); }
+    ScanInfo(const ScanInfo& other) : LxCore::Root(), TokenPosition(other) {}
+    explicit ScanInfo(const TokenPosition& position) : TokenPosition(position) {}
     ScanInfo& operator=(const ScanInfo& other) {
-        copyPosition(other);
+        TokenPosition::operator=(other);
+        value.clear();
+        return *this;
+    }
+    ScanInfo& operator=(const TokenPosition& position) {
+        TokenPosition::operator=(position);
         value.clear();
         return *this;
     }
 
-    i32 code = 0;
     LxCore::Variant value;
-    i32 kind = kNone;
-    i32 offset = 0;         // of the first unit, in the source text it lies in
-    DataPoolId file = 0;
-    i32 line = 0;           // 0-based, of the first unit
-    i32 column = 0;         // units since that line's start
-    i32 length = 0;
-
-private:
-    void copyPosition(const ScanInfo& other) {
-        code = other.code;
-        kind = other.kind;
-        offset = other.offset;
-        file = other.file;
-        line = other.line;
-        column = other.column;
-        length = other.length;
-    }
 };
 
 class ScannerSource;
@@ -202,7 +201,7 @@ private:
     void operatorToken(ScanInfo& t, i32 code, bool compound);
     void scanName(ScanInfo& t, i32 first);
     void scanNumber(ScanInfo& t, i32 first);
-    bool scanDecimal(i32 first);
+    bool scanDecimal(i32 first, LxCore::f64& value);
     void scanString(ScanInfo& t, unit quote);
     bool readQuoted(unit quote, LxCore::String& out);
     bool readEscape(LxCore::String& out);
