@@ -104,6 +104,9 @@ RealEngine::~RealEngine() {
     objects.destroyAll();
     delete xmlSettings;
     xmlSettings = nullptr;
+    if (regExpGlobals)
+        regExpGlobals->dispose();
+    regExpGlobals = nullptr;
 }
 
 void RealEngine::releaseAPIs() {

@@ -111,6 +111,9 @@ public:
     RuntimeEnv* getCurrentFrame() const { return currentFrame; }
     Function* getObjectConstructor() const { return objectConstructor; }
     Function* getRegExpConstructor() const { return regExpConstructor; }
+    // The RegExp class's match globals: made on first use by that class,
+    // disposed of with the engine.
+    LxCore::NativeData*& regExpGlobalsSlot() { return regExpGlobals; }
 
 protected:
     // The API object of a code, made on first request; null for a code the
@@ -160,6 +163,7 @@ private:
     // prototypes are the object space's).
     Function* objectConstructor = nullptr;      // counted
     Function* regExpConstructor = nullptr;      // counted
+    LxCore::NativeData* regExpGlobals = nullptr;
     i32 stackBudget = kDefaultStackBudget;
     LxCore::Root* xmlSettings = nullptr;
     ProfilerData* profilerChain = nullptr;

@@ -144,7 +144,7 @@ i32 reGlobals::match(const RegExp& pattern, const String& text, i32 start, Captu
     return 0;
 }
 
-i32 patternMatch(reGlobals& globals, const RegExp& pattern, const String& text, Array& list,
+i32 collectMatches(reGlobals& globals, const RegExp& pattern, const String& text, Array& list,
                  i32& index) {
     list.setLength(0);
     index = -1;
@@ -174,7 +174,7 @@ i32 patternMatch(reGlobals& globals, const RegExp& pattern, const String& text, 
     }
 }
 
-i32 patternSearch(reGlobals& globals, const RegExp& pattern, const String& text, i32& position) {
+i32 findFirstMatch(reGlobals& globals, const RegExp& pattern, const String& text, i32& position) {
     CaptureArray pairs(pattern);
     i32 end = -1;
     position = -1;
@@ -185,7 +185,7 @@ i32 patternSearch(reGlobals& globals, const RegExp& pattern, const String& text,
     return 0;
 }
 
-i32 patternReplace(reGlobals& globals, const RegExp& pattern, const String& text,
+i32 replaceMatches(reGlobals& globals, const RegExp& pattern, const String& text,
                    const String& replacement, Replacer* replacer, String& out) {
     const bool global = (pattern.getFlags() & LxCore::kRegExpGlobal) != 0;
     const i32 groups = pattern.getGroupCount();
@@ -229,7 +229,7 @@ i32 patternReplace(reGlobals& globals, const RegExp& pattern, const String& text
     return 0;
 }
 
-i32 patternSplit(reGlobals& globals, const RegExp& pattern, const String& text, u32 limit,
+i32 splitAtMatches(reGlobals& globals, const RegExp& pattern, const String& text, u32 limit,
                  Array& pieces) {
     pieces.setLength(0);
     if (limit == 0)

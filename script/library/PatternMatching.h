@@ -80,18 +80,18 @@ public:
 // String.prototype.match: the group texts of one match, or with the
 // pattern's own global flag every whole match; index is the start of the
 // last successful match. An empty list means null.
-i32 patternMatch(reGlobals& globals, const LxCore::RegExp& pattern, const LxCore::String& text,
+i32 collectMatches(reGlobals& globals, const LxCore::RegExp& pattern, const LxCore::String& text,
                  LxCore::Array& list, i32& index);
 // String.prototype.search: the first match's start, -1 when none.
-i32 patternSearch(reGlobals& globals, const LxCore::RegExp& pattern, const LxCore::String& text,
+i32 findFirstMatch(reGlobals& globals, const LxCore::RegExp& pattern, const LxCore::String& text,
                   i32& position);
 // String.prototype.replace: the matches in the original text replaced, by
 // the replacer when given, else by the replacement text with its "$" forms.
-i32 patternReplace(reGlobals& globals, const LxCore::RegExp& pattern, const LxCore::String& text,
+i32 replaceMatches(reGlobals& globals, const LxCore::RegExp& pattern, const LxCore::String& text,
                    const LxCore::String& replacement, Replacer* replacer, LxCore::String& out);
 // String.prototype.split: the pieces between matches, each followed by the
 // groups; limit counts separators.
-i32 patternSplit(reGlobals& globals, const LxCore::RegExp& pattern, const LxCore::String& text,
+i32 splitAtMatches(reGlobals& globals, const LxCore::RegExp& pattern, const LxCore::String& text,
                  u32 limit, LxCore::Array& pieces);
 
 }  // namespace LxScript

@@ -55,13 +55,13 @@ protected:
 
     std::string split(const char* text, const char* source, LxCore::u32 limit = 0xFFFFFFFF) {
         Array pieces;
-        EXPECT_EQ(patternSplit(globals, compile(source), String(text), limit, pieces), 0);
+        EXPECT_EQ(splitAtMatches(globals, compile(source), String(text), limit, pieces), 0);
         return joined(pieces);
     }
     std::string replace(const char* text, const char* source, const char* flags,
                         const char* with) {
         String out;
-        EXPECT_EQ(patternReplace(globals, compile(source, flags), String(text), String(with),
+        EXPECT_EQ(replaceMatches(globals, compile(source, flags), String(text), String(with),
                                  nullptr, out),
                   0);
         return utf8(out);
@@ -69,7 +69,7 @@ protected:
     std::string match(const char* text, const char* source, const char* flags, int* index = nullptr) {
         Array list;
         i32 at = -2;
-        EXPECT_EQ(patternMatch(globals, compile(source, flags), String(text), list, at), 0);
+        EXPECT_EQ(collectMatches(globals, compile(source, flags), String(text), list, at), 0);
         if (index)
             *index = at;
         return list.length() ? joined(list) : "null";
@@ -165,11 +165,11 @@ public:
 TEST_F(PatternTest, ReplacerGetsGroupsOffsetAndTheOriginalText) {
     RecordingReplacer replacer;
     String out;
-    ASSERT_EQ(patternReplace(globals, compile("(a)(x)?", "g"), String("bab a"), String(), &replacer, out), 0);
+    ASSERT_EQ(replaceMatches(globals, compile("(a)(x)?", "g"), String("bab a"), String(), &replacer, out), 0);
     EXPECT_EQ(utf8(out), "b<5>b <5>");
     EXPECT_EQ(replacer.seen, "[a|a|<u>|1|bab a][a|a|<u>|4|bab a]");
     replacer.fail = true;
-    EXPECT_EQ(patternReplace(globals, compile("a"), String("bab"), String(), &replacer, out),
+    EXPECT_EQ(replaceMatches(globals, compile("a"), String("bab"), String(), &replacer, out),
               kPatternScriptFailed);
 }
 
@@ -184,9 +184,9 @@ TEST_F(PatternTest, MatchAndSearch) {
     EXPECT_EQ(match("ab", "z", ""), "null");
 
     i32 position = 0;
-    EXPECT_EQ(patternSearch(globals, compile("b"), String("abc"), position), 0);
+    EXPECT_EQ(findFirstMatch(globals, compile("b"), String("abc"), position), 0);
     EXPECT_EQ(position, 1);
-    EXPECT_EQ(patternSearch(globals, compile("z"), String("abc"), position), 0);
+    EXPECT_EQ(findFirstMatch(globals, compile("z"), String("abc"), position), 0);
     EXPECT_EQ(position, -1);
 }
 
@@ -215,10 +215,10 @@ TEST_F(PatternTest, RunawayPatternsRaiseStackOverrunEverywhere) {
     Array list;
     String out;
     i32 at = 0;
-    EXPECT_EQ(patternMatch(globals, runaway, text, list, at), 27);
-    EXPECT_EQ(patternSearch(globals, runaway, text, at), 27);
-    EXPECT_EQ(patternReplace(globals, runaway, text, String("x"), nullptr, out), 27);
-    EXPECT_EQ(patternSplit(globals, runaway, text, ~0u, list), 27);
+    EXPECT_EQ(collectMatches(globals, runaway, text, list, at), 27);
+    EXPECT_EQ(findFirstMatch(globals, runaway, text, at), 27);
+    EXPECT_EQ(replaceMatches(globals, runaway, text, String("x"), nullptr, out), 27);
+    EXPECT_EQ(splitAtMatches(globals, runaway, text, ~0u, list), 27);
     CaptureArray pairs(runaway);
     EXPECT_EQ(globals.match(runaway, text, 0, pairs, at), 27);
     LxCore::setRegExpStepBudgetForTests(0);
@@ -233,11 +233,11 @@ TEST_F(PatternTest, MillionUnitTextsAreLinear) {
     const String commaText(commas.c_str());
     double begin = threadSeconds();
     String out;
-    ASSERT_EQ(patternReplace(globals, compile("a", "g"), aText, String("b"), nullptr, out), 0);
+    ASSERT_EQ(replaceMatches(globals, compile("a", "g"), aText, String("b"), nullptr, out), 0);
     EXPECT_EQ(out.length(), 1000000);
     EXPECT_EQ(out[999999], u'b');
     Array pieces;
-    ASSERT_EQ(patternSplit(globals, compile(","), commaText, ~0u, pieces), 0);
+    ASSERT_EQ(splitAtMatches(globals, compile(","), commaText, ~0u, pieces), 0);
     EXPECT_EQ(pieces.length(), 500000u);
     EXPECT_LT(threadSeconds() - begin, 4.0);
 }
