@@ -227,8 +227,8 @@ TEST_F(PatternTest, RunawayPatternsRaiseStackOverrunEverywhere) {
 TEST_F(PatternTest, MillionUnitTextsAreLinear) {
     std::string as(1000000, 'a');
     std::string commas;
-    for (int i = 0; i < 500000; i++)
-        commas += "x,";
+    for (int i = 0; i < 100000; i++)
+        commas += "abcdefghi,";
     const String aText(as.c_str());
     const String commaText(commas.c_str());
     double begin = threadSeconds();
@@ -238,8 +238,10 @@ TEST_F(PatternTest, MillionUnitTextsAreLinear) {
     EXPECT_EQ(out[999999], u'b');
     Array pieces;
     ASSERT_EQ(splitAtMatches(globals, compile(","), commaText, ~0u, pieces), 0);
-    EXPECT_EQ(pieces.length(), 500000u);
-    EXPECT_LT(threadSeconds() - begin, 4.0);
+    EXPECT_EQ(pieces.length(), 100000u);
+    // Quadratic work would take hours; linear work is well under a second,
+    // a few under the sanitizers.
+    EXPECT_LT(threadSeconds() - begin, 5.0);
 }
 
 }  // namespace
