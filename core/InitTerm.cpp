@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "core/Array.h"
+#include "core/ByteArray.h"
 #include "core/Clock.h"
 #include "core/Encoder.h"
 #include "core/Error.h"
@@ -65,15 +66,15 @@ constexpr Module kModules[] = {
     {"file-system globals", initPlatformFileSystem},
     {"current directory", initCurrentFolder},             // into the thread record
     {"XML", initXML},
-    {"ByteArray class", nullptr},
+    {"ByteArray class", initByteArrayClass},
     {"lock table", initLockTable},
 };
 
 // End order, by module name. Modules not named here are only started: the
-// timer mark, the current directory (it goes with the thread record) and the
-// ByteArray class (it goes with the live-object class registry). The thread
-// record and the allocators go last because every other end may still free
-// core memory.
+// timer mark and the current directory (it goes with the thread record). The
+// ByteArray class goes with the live-object class registry; its end step
+// after it frees the member tables the class used. The thread record and the
+// allocators go last because every other end may still free core memory.
 constexpr std::string_view kEndOrder[] = {
     "lock table",
     "XML",
@@ -83,6 +84,7 @@ constexpr std::string_view kEndOrder[] = {
     "unit types",
     "dictionaries",
     "live-object class registry",
+    "ByteArray class",
     "Array",
     "clock",
     "Error",
