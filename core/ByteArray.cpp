@@ -6,7 +6,6 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
-#include <memory>
 
 #include "core/Encoder.h"
 #include "core/LivePropertyManager.h"
@@ -543,19 +542,9 @@ i32 ByteArrayFactory::invoke(LiveObject& target, i32 id, const Array& args, Vari
 
 void initByteArrayClass(bool start) {
     if (start) {
-        std::unique_ptr<LivePropertyManager> instances(new LivePropertyManager(kRows));
-        std::unique_ptr<LivePropertyManager> classes(new LivePropertyManager(kClassRows));
-        instanceTable = instances.get();
-        classTable = classes.get();
-        auto* factory = new ByteArrayFactory;
-        const i32 status = LiveObject::registerClass(*factory, kClientMaskBits);
-        factory->release();
-        if (status != 0) {
-            instanceTable = classTable = nullptr;
-            throw std::bad_alloc();
-        }
-        instances.release();
-        classes.release();
+        LiveObject::registerBuiltInClass(kRows, kClassRows, instanceTable, classTable,
+                                         [] { return static_cast<LiveObject*>(new ByteArrayFactory); },
+                                         kClientMaskBits);
         return;
     }
     // The class went with the registry; its tables go now.

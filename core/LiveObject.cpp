@@ -4,6 +4,7 @@
 #include "core/LiveObject.h"
 
 #include "core/LiveObjectClassInfo.h"
+#include "core/LivePropertyManager.h"
 #include "core/TypeInfo.h"
 
 #include <algorithm>
@@ -574,6 +575,30 @@ i32 LiveObject::createInstance(LiveObject*& out, const String& name, u32 clientM
     else if (made)
         made->release();
     return status;
+}
+
+void LiveObject::registerBuiltInClass(const LivePropertyInfo* instanceRows, const LivePropertyInfo* classRows,
+                                      LivePropertyManager*& instanceTable, LivePropertyManager*& classTable,
+                                      LiveObject* (*makeFactory)(), u32 clientMask) {
+    std::unique_ptr<LivePropertyManager> instances(new LivePropertyManager(instanceRows));
+    std::unique_ptr<LivePropertyManager> classes(new LivePropertyManager(classRows));
+    instanceTable = instances.get();
+    classTable = classes.get();
+    LiveObject* factory = nullptr;
+    i32 status = -28;
+    try {
+        factory = makeFactory();
+        status = registerClass(*factory, clientMask);
+    } catch (...) {
+    }
+    if (factory)
+        factory->release();
+    if (status != 0) {
+        instanceTable = classTable = nullptr;
+        throw std::bad_alloc();
+    }
+    instances.release();
+    classes.release();
 }
 
 namespace {

@@ -18,6 +18,8 @@
 namespace LxCore {
 
 class ClassInfo;
+class LivePropertyManager;
+struct LivePropertyInfo;
 
 // Flag bits of a live object.
 constexpr u32 kLiveDynamic = 0x01;          // own members may be added
@@ -170,6 +172,12 @@ public:
     // reference is added.
     static LiveObject* findClass(const String& className, u32 clientMask);
     static i32 createInstance(LiveObject*& out, const String& className, u32 clientMask);
+    // A built-in class's start: its member tables are made from the rows
+    // and the factory makeFactory returns (it may read the tables) is
+    // registered. Throws std::bad_alloc, and then leaves nothing made.
+    static void registerBuiltInClass(const LivePropertyInfo* instanceRows, const LivePropertyInfo* classRows,
+                                     LivePropertyManager*& instanceTable, LivePropertyManager*& classTable,
+                                     LiveObject* (*makeFactory)(), u32 clientMask);
 
 protected:
     LiveObjectData* data;       // null only when it could not be made

@@ -448,19 +448,9 @@ i32 UnitValueObjectFactory::invoke(LiveObject& target, i32 id, const Array& args
 
 void initUnitValueClass(bool start) {
     if (start) {
-        std::unique_ptr<LivePropertyManager> instances(new LivePropertyManager(kInstanceRows));
-        std::unique_ptr<LivePropertyManager> classes(new LivePropertyManager(kClassRows));
-        instanceTable = instances.get();
-        classTable = classes.get();
-        auto* factory = new UnitValueObjectFactory;
-        i32 status = LiveObject::registerClass(*factory, kClientMaskBits);
-        factory->release();
-        if (status != 0) {
-            instanceTable = classTable = nullptr;
-            throw std::bad_alloc();
-        }
-        instances.release();
-        classes.release();
+        LiveObject::registerBuiltInClass(kInstanceRows, kClassRows, instanceTable, classTable,
+                                         [] { return static_cast<LiveObject*>(new UnitValueObjectFactory); },
+                                         kClientMaskBits);
         return;
     }
     LiveObject::unregisterClass(String("UnitValue"));
