@@ -1,0 +1,121 @@
+// Calls and construction.
+#include "script/engine/ops/Call.h"
+#include "script/engine/Workspace.h"
+
+#include "script/engine/Arguments.h"
+#include "script/engine/CompiledScript.h"
+#include "script/engine/Function.h"
+#include "script/engine/Property.h"
+#include "script/engine/RealEngine.h"
+#include "script/engine/ops/References.h"
+
+namespace LxScript {
+
+using LxCore::String;
+
+namespace {
+
+constexpr i32 kErrorUndefined = 2;
+constexpr i32 kErrorNoConstructor = 22;
+constexpr i32 kErrorNotAFunction = 24;
+
+}  // namespace
+
+jsOpCall::jsOpCall(jsOpcode* callee, jsOpList* arguments, bool construct)
+    : callee(callee), calleeReference(callee->asVariable()), arguments(arguments), construct(construct) {}
+
+jsOpCall::~jsOpCall() {
+    delete callee;
+    delete arguments;
+}
+
+Status jsOpCall::execute(jsRunner& runner, Variant& result) {
+    if (runner.stackExhausted())
+        return runner.stackOverrun();
+    ObjectRef holder;
+    if (const Status s = findCallee(runner, result, holder))
+        return s;
+    Object* function = objectOf(result);
+    if (!function)
+        return notCallable(runner, result);
+    return invoke(runner, function, holder.get(), result);
+}
+
+Status jsOpCall::findCallee(jsRunner& runner, Variant& result, ObjectRef& holder) {
+    if (calleeReference) {
+        Reference reference;
+        if (const Status s = calleeReference->getReference(runner, reference, kRefForCall))
+            return s;
+        if (reference.property) {
+            const Variant* value = reference.property->get(reference.object, kFindCallable);
+            if (value)
+                result = *value;
+            else
+                result.clear();
+        } else if (reference.object) {
+            reference.object->get(reference.symbol, result, kFindCallable);
+        } else {
+            result.clear();
+        }
+        holder = ObjectRef(reference.object);
+        return kStatusOK;
+    }
+    // Not a reference (f()(), (function(){})()): the value is its own holder.
+    if (const Status s = callee->execute(runner, result))
+        return s;
+    if (Object* object = objectOf(result)) {
+        holder = ObjectRef(object);
+        return kStatusOK;
+    }
+    return toObjectValue(runner, result, holder) ? kStatusOK : runner.status();
+}
+
+Status jsOpCall::invoke(jsRunner& runner, Object* function, Object* holder, Variant& result) {
+    RealEngine& engine = *runner.engine;
+    if (runner.errorPending())
+        return runner.status();
+    Object* thisObject = holder ? holder : function;
+    // A name found in an activation is called with the global object.
+    if (thisObject->getObjectID() == kWorkspaceId)
+        thisObject = engine.getGlobalObject();
+    const ObjectRef hold(function);
+    TVVariantArray args(arguments ? u32(arguments->length()) : 0);
+    if (arguments)
+        if (const Status s = arguments->evaluateInto(runner, args))
+            return s;
+    if (construct) {
+        // Whatever cannot construct refuses in its own construct operation
+        // (script-level code, native methods): error 22.
+        engine.newObject(result, function->getNameID(), &args, function);
+    } else {
+        result.clear();
+        function->call(thisObject, args, result);
+    }
+    return runner.status();
+}
+
+// A callee that is no object: error 24 (22 for new) with the callee's text,
+// in place of the error 2 an undeclared name raised on the way.
+Status jsOpCall::notCallable(jsRunner& runner, Variant& result) {
+    result.clear();
+    const i32 pending = runner.engine->getError().getCode();
+    if (pending == 0 || pending == kErrorUndefined) {
+        const String text = callee->sourceText();
+        runner.clearError();
+        runner.setError(construct ? kErrorNoConstructor : kErrorNotAFunction, &text);
+    }
+    return runner.status();
+}
+
+void jsOpCall::appendSource(String& out) const {
+    callee->appendSource(out);
+    out += "()";
+}
+
+void jsOpCall::writeOperands(CompiledScriptWriter& writer) const {
+    writer.writeNode(callee);
+    writer.writeNode(arguments);
+    writer.writeBool(construct);
+}
+
+}  // namespace LxScript

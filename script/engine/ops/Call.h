@@ -1,0 +1,38 @@
+// Calls and construction: f(args), o.m(args), o[k](args) and new. The callee
+// and its holder come from the callee's reference when it is one; the
+// arguments are evaluated into one array that lives on the native stack.
+#pragma once
+#include "script/engine/ops/Operators.h"
+
+namespace LxScript {
+
+class jsOpCall : public jsOpcode {
+public:
+    // Owns callee and arguments (null: none); construct for "new".
+    jsOpCall(jsOpcode* callee, jsOpList* arguments, bool construct);
+    ~jsOpCall() override;
+
+    // The callee first, the call's value at the end.
+    Status execute(jsRunner& runner, Variant& result) override;
+    // "f()": arguments are not shown.
+    void appendSource(LxCore::String& out) const override;
+    void writeOperands(CompiledScriptWriter& writer) const override;
+    char letter() const override { return 'E'; }
+
+    jsOpcode* getCallee() const { return callee; }
+    jsOpList* getArguments() const { return arguments; }
+    bool isConstruct() const { return construct; }
+
+private:
+    // Step 1: the callee value into result and its holder into holder.
+    Status findCallee(jsRunner& runner, Variant& result, ObjectRef& holder);
+    Status invoke(jsRunner& runner, Object* function, Object* holder, Variant& result);
+    Status notCallable(jsRunner& runner, Variant& result);
+
+    jsOpcode* callee;
+    jsOpVariable* calleeReference;      // callee seen as a reference, or null
+    jsOpList* arguments;
+    bool construct;
+};
+
+}  // namespace LxScript

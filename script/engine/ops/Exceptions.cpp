@@ -1,0 +1,269 @@
+// throw, try/catch/finally and with.
+#include "script/engine/ops/Exceptions.h"
+
+#include "script/engine/CompiledScript.h"
+#include "script/engine/RealEngine.h"
+#include "script/engine/Workspace.h"
+
+namespace LxScript {
+
+using LxCore::String;
+
+namespace {
+
+constexpr i32 kErrorException = 54;
+
+// The engine's try depth while a try statement runs, lowered on every way
+// out: it decides whether a debugger break is skipped for caught errors.
+class TryDepthScope {
+public:
+    explicit TryDepthScope(RealEngine& engine) : engine(engine) { engine.tryDepthWord()++; }
+    ~TryDepthScope() {
+        if (engine.tryDepthWord() > 0)
+            engine.tryDepthWord()--;
+    }
+    TryDepthScope(const TryDepthScope&) = delete;
+    TryDepthScope& operator=(const TryDepthScope&) = delete;
+
+private:
+    RealEngine& engine;
+};
+
+bool fatalPending(const jsRunner& runner) { return runner.engine->getError().getCode() < 0; }
+
+}  // namespace
+
+Status raiseException(jsRunner& runner, const Variant& value) {
+    // The message is only for a report; a default value that fails must not
+    // take the thrown value's place.
+    String text;
+    errorText(text, value);
+    if (runner.errorPending()) {
+        runner.clearError();
+        text = "[object ";
+        if (Object* object = objectOf(value)) {
+            String name;
+            object->getClassName(name);
+            text += name;
+        }
+        text += "]";
+    }
+    RealEngine& engine = *runner.engine;
+    engine.setError(kErrorException, text, -1, false);
+    // A host callback may have cleared the error meanwhile.
+    return engine.attachErrorValue(value) ? kStatusError : runner.status();
+}
+
+// ---------------------------------------------------------------------------
+// throw
+
+jsOpThrow::jsOpThrow(jsOpcode* value) : value(value) {}
+
+jsOpThrow::~jsOpThrow() { delete value; }
+
+Status jsOpThrow::execute(jsRunner& runner, Variant& result) {
+    if (!prologue(runner))
+        return kStatusError;
+    if (const Status s = value->execute(runner, result))
+        return s;
+    return raiseException(runner, result);
+}
+
+void jsOpThrow::writeOperands(CompiledScriptWriter& writer) const {
+    jsOpStatement::writeOperands(writer);
+    writer.writeNode(value);
+}
+
+// ---------------------------------------------------------------------------
+// try
+
+jsOpTry::jsOpTry(jsOpStatement* block, jsOpStatement* finallyBlock) : finallyBlock(finallyBlock) {
+    setChild(block);
+    if (finallyBlock)
+        finallyBlock->setParent(this);
+}
+
+jsOpTry::~jsOpTry() {
+    delete finallyBlock;
+    for (i32 i = 0; i < clauses.getCount(); i++) {
+        Clause* clause = clauses.get(i);
+        delete clause->condition;
+        delete clause->body;
+        delete clause;
+    }
+}
+
+void jsOpTry::appendCatch(DataPoolId variable, jsOpcode* condition, jsOpStatement* body) {
+    auto* clause = new Clause;
+    clause->variable = variable;
+    clause->condition = condition;
+    clause->body = body;
+    clauses.add(clause);
+    if (body)
+        body->setParent(this);
+}
+
+// What a catch clause sees: a thrown value as it was thrown (also
+// undefined), the message of an error 54 raised without a value, and an
+// Error object of its class for any other error.
+bool jsOpTry::takeException(jsRunner& runner, Variant& exception) {
+    RealEngine& engine = *runner.engine;
+    const LxCore::Error& error = engine.getError();
+    const i32 code = error.getCode();
+    if (code < 0)
+        return false;
+    const LxCore::ErrorRecord* record = error.getRecord();
+    if (code == kErrorException && record && record->data) {
+        exception = *record->data;
+        engine.importValue(exception, true);
+    } else if (code == kErrorException) {
+        if (record && !record->message.isEmpty())
+            exception.setString(record->message);
+    } else {
+        engine.makeErrorObject(exception);
+    }
+    runner.clearError();
+    return true;
+}
+
+Status jsOpTry::runClauses(jsRunner& runner, const Variant& exception, Variant& result, bool& caught) {
+    caught = false;
+    Object* scope = nullptr;
+    runner.engine->newObjectRef(scope, Sym::kObject);
+    const ObjectRef hold = ObjectRef::adopt(scope);
+    if (!scope)
+        return runner.status();
+    runner.scope->pushWith(scope);
+    Status status = kStatusOK;
+    for (i32 i = 0; i < clauses.getCount(); i++) {
+        const Clause* clause = clauses.get(i);
+        scope->put(clause->variable, exception, 0);
+        if (clause->condition) {
+            Variant accepted;
+            if (const Status s = clause->condition->execute(runner, accepted)) {
+                runner.scope->popWith();
+                return s;
+            }
+            if (!accepted.toBoolean()) {
+                scope->deleteProperty(clause->variable);
+                continue;
+            }
+        }
+        caught = true;
+        if (clause->body)
+            status = clause->body->execute(runner, result);
+        break;
+    }
+    runner.scope->popWith();
+    return status;
+}
+
+// The finally block runs with the error and any pending break or continue
+// set aside. An error it raises stays (the one set aside is dropped); if it
+// ends normally, what was set aside comes back.
+Status jsOpTry::runFinally(jsRunner& runner, Status status, Variant& result) {
+    RealEngine& engine = *runner.engine;
+    const Variant kept(result);
+    const LxCore::Error keptError(engine.getError());
+    const jsRunner::Aside aside = runner.setAside();
+    engine.clearError();
+    const Status f = finallyBlock->execute(runner, result);
+    if (runner.errorPending())
+        return kStatusError;
+    engine.restoreError(keptError);
+    if (f == kStatusError)
+        return kStatusError;
+    if (f == kStatusOK)
+        runner.restoreAside(aside);
+    if (f != kStatusReturn && status == kStatusReturn) {
+        result = kept;
+        return kStatusReturn;
+    }
+    return status != kStatusOK ? status : f;
+}
+
+Status jsOpTry::execute(jsRunner& runner, Variant& result) {
+    if (runner.stackExhausted())
+        return runner.stackOverrun();
+    if (!prologue(runner))
+        return kStatusError;
+    const TryDepthScope depth(*runner.engine);
+    Status status = child ? child->execute(runner, result) : kStatusOK;
+    Variant exception;
+    bool pending = false;
+    if (status == kStatusError && runner.errorPending()) {
+        if (!takeException(runner, exception))
+            return kStatusError;
+        status = kStatusOK;
+        pending = true;
+        if (clauses.getCount() > 0) {
+            bool caught;
+            status = runClauses(runner, exception, result, caught);
+            if (status != kStatusOK && !caught)
+                return status;      // a failing condition skips finally
+            pending = !caught;
+        }
+    }
+    // A fatal error (from a catch body) skips finally as well.
+    if (finallyBlock && !(status == kStatusError && fatalPending(runner)))
+        status = runFinally(runner, status, result);
+    if (status == kStatusOK && pending)
+        status = raiseException(runner, exception);
+    return settle(runner, status);
+}
+
+jsOpStatement* jsOpTry::findStatement(i32 wanted) {
+    if (jsOpStatement* found = jsOpStatement::findStatement(wanted))
+        return found;
+    for (i32 i = 0; i < clauses.getCount(); i++)
+        if (jsOpStatement* body = clauses.get(i)->body)
+            if (jsOpStatement* found = body->findStatement(wanted))
+                return found;
+    return finallyBlock ? finallyBlock->findStatement(wanted) : nullptr;
+}
+
+void jsOpTry::writeOperands(CompiledScriptWriter& writer) const {
+    jsOpStatement::writeOperands(writer);
+    writer.writeInteger(clauses.getCount());
+    writer.writeNode(finallyBlock);
+    for (i32 i = 0; i < clauses.getCount(); i++) {
+        const Clause* clause = clauses.get(i);
+        writer.writeSymbol(clause->variable);
+        writer.writeNode(clause->condition);
+        writer.writeNode(clause->body);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// with
+
+jsOpWith::jsOpWith(jsOpcode* object, jsOpStatement* body) : object(object) { setChild(body); }
+
+jsOpWith::~jsOpWith() { delete object; }
+
+Status jsOpWith::execute(jsRunner& runner, Variant& result) {
+    if (runner.stackExhausted())
+        return runner.stackOverrun();
+    if (!prologue(runner))
+        return kStatusError;
+    if (const Status s = object->execute(runner, result))
+        return s;
+    ObjectRef scope;
+    if (!toObjectValue(runner, result, scope))
+        return runner.status();
+    if (!child) {
+        result.clear();
+        return kStatusOK;
+    }
+    runner.scope->pushWith(scope.get());
+    const Status status = child->execute(runner, result);
+    runner.scope->popWith();
+    return settle(runner, status);
+}
+
+void jsOpWith::writeOperands(CompiledScriptWriter& writer) const {
+    jsOpStatement::writeOperands(writer);
+    writer.writeNode(object);
+}
+
+}  // namespace LxScript

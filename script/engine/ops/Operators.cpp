@@ -1,0 +1,559 @@
+// Constants, binary and unary operators with operator methods, && and ||,
+// void, ?: and lists. Primitive operands go through ConstantOps, the same
+// code constant folding uses, so compile time and run time agree.
+#include "script/engine/ops/Operators.h"
+
+#include "script/engine/Arguments.h"
+#include "script/engine/CompiledScript.h"
+#include "script/engine/Function.h"
+#include "script/engine/Property.h"
+#include "script/engine/RealEngine.h"
+#include "script/engine/ops/Assignments.h"
+#include "script/engine/ops/References.h"
+#include "script/frontend/ConstantOps.h"
+
+namespace LxScript {
+
+using LxCore::String;
+
+namespace {
+
+// Error numbers raised here.
+constexpr i32 kErrorNotAnObject = 21;
+
+// Operator texts by id; the binary "+" and "-" (15, 16) share their text
+// with the unary ones (10, 11).
+const char* const kOperatorTexts[] = {
+    "",       "typeof", "delete", "void", "++",  "--",  "++",  "--",  "~",   "!",
+    "+",      "-",      "*",      "/",    "%",   "+",   "-",   "<<",  ">>",  ">>>",
+    "<",      "<=",     ">",      ">=",   "in",  "instanceof", "==", "!=", "===", "!==",
+    "&",      "|",      "^",      "&&",   "||",  "?",   ",",   "*=",  "/=",  "%=",
+    "+=",     "-=",     "<<=",    ">>=",  ">>>=", "=",  "&=",  "|=",  "^=",
+};
+
+Variant* copyOf(const Variant* value) { return value ? new Variant(*value) : nullptr; }
+
+// The operators whose method another one's stands in for, and whose result
+// is then negated: a > b is !(a <= b), a != b is !(a == b).
+struct Overload {
+    u16 op;
+    u16 via;
+};
+constexpr Overload kNegatedOverloads[] = {
+    {kOpGreater, kOpLessEqual},
+    {kOpGreaterEqual, kOpLess},
+    {kOpNotEqual, kOpEqual},
+    {kOpStrictNotEqual, kOpStrictEqual},
+};
+
+// "in": whether the object (or its prototypes) has the name. An E4X object
+// answers through its own hasOwnProperty.
+Status applyIn(jsRunner& runner, Variant& result, const Variant& right) {
+    Object* object = objectOf(right);
+    if (!object) {
+        const String text = right.toString();
+        runner.setError(kErrorNotAnObject, &text);
+        result.setBool(false);
+        return runner.status();
+    }
+    const DataPoolId classId = object->getClassID();
+    if ((classId == Sym::kXML || classId == Sym::kXMLList) && object->getLiveObject()) {
+        Variant method;
+        object->get(DataPool::get().add("hasOwnProperty"), method, kFindCallable);
+        Object* function = objectOf(method);
+        TVVariantArray args(1);
+        args.at(0) = result;
+        Variant answer;
+        if (function)
+            function->call(object, args, answer);
+        result.setBool(answer.toBoolean());
+        return runner.status();
+    }
+    const DataPoolId symbol = DataPool::get().add(result);
+    result.setBool(object->findProperty(symbol, 0) != nullptr);
+    return runner.status();
+}
+
+// "instanceof": whether the right side's prototype lies on the left
+// object's chain. Objects of a live class match by name. The chain is
+// finite: prototype cycles are refused where they are made.
+bool isInstance(const Variant& left, const Variant& right) {
+    Object* object = objectOf(left);
+    Object* constructor = objectOf(right);
+    if (!object || !constructor)
+        return false;
+    Variant protoValue;
+    constructor->get(Sym::kPrototype, protoValue, 0);
+    Object* proto = objectOf(protoValue);
+    if (!proto)
+        return false;
+    if (object->getLiveObject() && object->getNameID() == constructor->getNameID())
+        return true;
+    for (Object* o = object->getPrototype(); o; o = o->getPrototype())
+        if (o == proto)
+            return true;
+    return false;
+}
+
+// An object operand that offers operator methods: the method for id, or
+// null.
+Property* findMethod(jsRunner& runner, Object* object, i32 id) {
+    if (!object || runner.errorPending() || !object->hasOperators())
+        return nullptr;
+    return object->findOperator(id);
+}
+
+}  // namespace
+
+const char* operatorText(i32 op) {
+    return op > 0 && op < i32(sizeof kOperatorTexts / sizeof *kOperatorTexts) ? kOperatorTexts[op] : "";
+}
+
+bool operandToPrimitive(jsRunner& runner, Variant& value, bool stringHintForDate) {
+    Object* object = objectOf(value);
+    if (!object)
+        return true;
+    const u8 hint = stringHintForDate && object->getClassID() == Sym::kDate ? 1 : 0;
+    return toPrimitiveInPlace(runner, value, hint);
+}
+
+bool callOperatorMethod(jsRunner& runner, Object* holder, Property* method,
+                        const LxCore::BasicArray& args, Variant& result) {
+    const Variant* value = method->get(holder, kFindCallable);
+    Object* function = value ? objectOf(*value) : nullptr;
+    if (!function || !function->asFunction())
+        return false;
+    ObjectRef hold(function);
+    result.clear();
+    function->call(holder, args, result);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Constants
+
+void jsOpConstant::convertForKind(Variant& value, i32 kind) {
+    if (kind == 4 && value.getType() != Variant::kNumber)
+        value.setNumber(value.toNumber());
+    else if ((kind == 5 || kind == 6) && value.getType() != Variant::kString)
+        value.setString(value.toString());
+}
+
+jsOpConstant::jsOpConstant(const Variant& v, i32 kind) : value(v) { convertForKind(value, kind); }
+
+jsOpConstant::jsOpConstant(DataPoolId poolConstant) { DataPool::get().getValue(poolConstant, value); }
+
+Status jsOpConstant::execute(jsRunner&, Variant& result) {
+    result = value;
+    return kStatusOK;
+}
+
+void appendConstant(String& out, const Variant& value) {
+    if (value.getType() == Variant::kString) {
+        out += '"';
+        out += value.toString();
+        out += '"';
+    } else {
+        out += value.toString();
+    }
+}
+
+void jsOpConstant::appendSource(String& out) const { appendConstant(out, value); }
+
+void jsOpConstant::writeOperands(CompiledScriptWriter& writer) const { writer.writeConstant(&value); }
+
+// ---------------------------------------------------------------------------
+// Binary operators
+
+i32 jsOpBinary::mapStoredOperator(i32 id) {
+    if (id == kWordIn)
+        return kOpIn;
+    if (id == kWordInstanceof)
+        return kOpInstanceof;
+    return id;
+}
+
+void jsOpBinary::setOperator(i32 id) {
+    op = u16(mapStoredOperator(id));
+    overloadId = op;
+    negate = false;
+    toPrimitive = !(op >= kOpIn && op <= kOpStrictNotEqual);
+    overloadable = op >= kOpMultiply && op <= kOpBitXor;
+    for (const Overload& o : kNegatedOverloads) {
+        if (o.op == op) {
+            overloadId = o.via;
+            negate = true;
+        }
+    }
+}
+
+jsOpBinary::jsOpBinary(i32 id, jsOpcode* left, jsOpcode* right) : left(left), right(right) {
+    setOperator(id);
+}
+
+jsOpBinary::jsOpBinary(i32 id, const Variant& constant, i32 kind, jsOpcode* right)
+    : right(right), leftConstant(new Variant(constant)) {
+    jsOpConstant::convertForKind(*leftConstant, kind);
+    setOperator(id);
+}
+
+jsOpBinary::jsOpBinary(i32 id, jsOpcode* left, const Variant& constant, i32 kind)
+    : left(left), rightConstant(new Variant(constant)) {
+    jsOpConstant::convertForKind(*rightConstant, kind);
+    setOperator(id);
+}
+
+jsOpBinary::jsOpBinary(i32 id, jsOpcode* left, jsOpcode* right, const Variant* lc, const Variant* rc)
+    : left(left), right(right), leftConstant(copyOf(lc)), rightConstant(copyOf(rc)) {
+    setOperator(id);
+}
+
+jsOpBinary::~jsOpBinary() {
+    delete left;
+    delete right;
+    delete leftConstant;
+    delete rightConstant;
+}
+
+Status jsOpBinary::evaluateLeft(jsRunner& runner, Variant& result) const {
+    if (leftConstant) {
+        result = *leftConstant;
+        return kStatusOK;
+    }
+    return left ? left->execute(runner, result) : kStatusOK;
+}
+
+Status jsOpBinary::execute(jsRunner& runner, Variant& result) {
+    if (runner.stackExhausted())
+        return runner.stackOverrun();
+    if (const Status s = evaluateLeft(runner, result))
+        return s;
+
+    // The left operand's method is looked up before the right side runs.
+    Object* leftObject = objectOf(result);
+    Property* method = overloadable ? findMethod(runner, leftObject, overloadId) : nullptr;
+
+    Variant rightTemp;
+    Variant* rightValue = rightConstant;
+    if (!rightValue) {
+        if (right)
+            if (const Status s = right->execute(runner, rightTemp))
+                return s;
+        rightValue = &rightTemp;
+    }
+    // Primitives on both sides: the shared operator table.
+    if (!leftObject && rightValue->getType() != Variant::kScriptObject &&
+        ConstantOps::applyBinary(op, result, *rightValue))
+        return runner.status();
+
+    const ObjectRef leftHold(leftObject);
+    bool reversed = false;
+    Object* holder = leftObject;
+    if (!method && overloadable) {
+        holder = objectOf(*rightValue);
+        method = findMethod(runner, holder, overloadId);
+        reversed = method != nullptr;
+    }
+    if (method) {
+        TVVariantArray args(2);
+        args.at(0) = reversed ? result : *rightValue;
+        args.at(1).setBool(reversed);
+        Variant answer;
+        if (callOperatorMethod(runner, holder, method, args, answer) &&
+            (answer.getType() != Variant::kUndefined || runner.errorPending())) {
+            if (negate)
+                result.setBool(!answer.toBoolean());
+            else
+                result = answer;
+            return runner.status();
+        }
+    }
+    if (runner.errorPending())
+        return runner.status();
+    return combine(runner, result, *rightValue);
+}
+
+// Steps 7 to 11 for operands that are not both primitives (or "in" and
+// "instanceof").
+Status jsOpBinary::combine(jsRunner& runner, Variant& result, Variant& rightValue) {
+    if (toPrimitive) {
+        const bool add = op == kOpAdd;
+        if (!operandToPrimitive(runner, result, add))
+            return runner.status();
+        if (objectOf(rightValue)) {
+            Variant primitive(rightValue);
+            if (!operandToPrimitive(runner, primitive, add))
+                return runner.status();
+            ConstantOps::applyBinary(op, result, primitive);
+            return runner.status();
+        }
+    }
+    switch (op) {
+        case kOpIn:
+            return applyIn(runner, result, rightValue);
+        case kOpInstanceof:
+            result.setBool(isInstance(result, rightValue));
+            return runner.status();
+        case kOpEqual:
+        case kOpNotEqual:
+            result.setBool(looseEquals(result, rightValue) != (op == kOpNotEqual));
+            return runner.status();
+        case kOpStrictEqual:
+        case kOpStrictNotEqual: {
+            const bool same = result.getType() == rightValue.getType() && looseEquals(result, rightValue);
+            result.setBool(same != (op == kOpStrictNotEqual));
+            return runner.status();
+        }
+        default:
+            ConstantOps::applyBinary(op, result, rightValue);
+            return runner.status();
+    }
+}
+
+void jsOpBinary::appendSide(String& out, const jsOpcode* side, const Variant* constant) const {
+    if (constant)
+        appendConstant(out, *constant);
+    else if (side)
+        side->appendSource(out);
+}
+
+void jsOpBinary::appendSource(String& out) const {
+    appendSide(out, left, leftConstant);
+    if (left || leftConstant)
+        out += operatorText(op);
+    appendSide(out, right, rightConstant);
+}
+
+void jsOpBinary::writeOperands(CompiledScriptWriter& writer) const {
+    writer.writeSymbol(op);
+    writer.writeNode(left);
+    writer.writeNode(right);
+    writer.writeConstant(leftConstant);
+    writer.writeConstant(rightConstant);
+}
+
+// ---------------------------------------------------------------------------
+// && and ||
+
+Status jsOpLogAndOr::execute(jsRunner& runner, Variant& result) {
+    if (runner.stackExhausted())
+        return runner.stackOverrun();
+    if (const Status s = evaluateLeft(runner, result))
+        return s;
+    if (result.toBoolean() == (op == kOpOr))
+        return kStatusOK;
+    if (rightConstant) {
+        result = *rightConstant;
+        return kStatusOK;
+    }
+    if (!right) {
+        result.clear();
+        return kStatusOK;
+    }
+    return right->execute(runner, result);
+}
+
+// ---------------------------------------------------------------------------
+// Unary operators
+
+i32 jsOpUnary::mapStoredOperator(i32 id) {
+    switch (id) {
+        case kOpAdd: return kOpPlus;
+        case kOpSubtract: return kOpMinus;
+        case kWordTypeof: return kOpTypeof;
+        case kWordDelete: return kOpDelete;
+        case kWordVoid: return kOpVoid;
+        default: return id;
+    }
+}
+
+jsOpUnary::jsOpUnary(i32 id, jsOpcode* operand) : operand(operand) {
+    op = u8(mapStoredOperator(id));
+    overloadable = op == kOpBitNot || op == kOpPlus || op == kOpMinus;
+}
+
+jsOpUnary::~jsOpUnary() { delete operand; }
+
+Status jsOpUnary::execute(jsRunner& runner, Variant& result) {
+    if (runner.stackExhausted())
+        return runner.stackOverrun();
+    if (const Status s = operand->execute(runner, result))
+        return s;
+    Object* object = objectOf(result);
+    if (object && overloadable && object->hasOperators()) {
+        // Unary + and - answer under the binary operators' names.
+        const i32 id = op == kOpPlus ? kOpAdd : op == kOpMinus ? kOpSubtract : op;
+        if (Property* method = object->findOperator(id)) {
+            const ObjectRef hold(object);
+            const TVVariantArray none(0);
+            Variant answer;
+            if (callOperatorMethod(runner, object, method, none, answer) &&
+                (answer.getType() != Variant::kUndefined || runner.errorPending())) {
+                result = answer;
+                return runner.status();
+            }
+        }
+        if (runner.errorPending())
+            return runner.status();
+    }
+    switch (op) {
+        case kOpTypeof:
+            typeOfName(result);
+            return kStatusOK;
+        case kOpDelete:
+            // delete of a value that names no property: the value is
+            // computed (delete f() calls f), nothing is deleted.
+            result.setBool(false);
+            return kStatusOK;
+        case kOpVoid:
+            result.clear();
+            return kStatusOK;
+        case kOpNot:
+            result.setBool(object ? false : !result.toBoolean());
+            return kStatusOK;
+        default:
+            // ~ + -: objects become primitives first.
+            if (object) {
+                const ObjectRef hold(object);
+                if (!operandToPrimitive(runner, result, false))
+                    return runner.status();
+            }
+            ConstantOps::applyUnary(op, result);
+            return runner.status();
+    }
+}
+
+void jsOpUnary::appendSource(String& out) const {
+    out += operatorText(op);
+    operand->appendSource(out);
+}
+
+void jsOpUnary::writeOperands(CompiledScriptWriter& writer) const {
+    writer.writeSymbol(op);
+    writer.writeNode(operand);
+}
+
+jsOpUnaryRef::jsOpUnaryRef(i32 id, jsOpcode* reference) : jsOpUnary(id, reference) {
+    overloadable = false;
+}
+
+Status jsOpUnaryRef::execute(jsRunner& runner, Variant& result) {
+    jsOpVariable* variable = operand->asVariable();
+    if (!variable)
+        return jsOpUnary::execute(runner, result);
+    Reference reference;
+    if (const Status s = variable->getReference(runner, reference, 0))
+        return s;
+    Object* holder = reference.object;
+    if (op == kOpDelete) {
+        const bool own = holder && holder->findOwnProperty(reference.symbol, kFindOwn);
+        result.setBool(own ? holder->deleteProperty(reference.symbol) : true);
+        return runner.status();
+    }
+    Property* property = reference.property;
+    if (!property && holder)
+        property = holder->findProperty(reference.symbol, 0);
+    const Variant* value = property ? property->get(holder, 0) : nullptr;
+    if (value)
+        result = *value;
+    else
+        result.clear();
+    typeOfName(result);
+    return runner.status();
+}
+
+void jsOpUnaryRef::appendSource(String& out) const {
+    out += operatorText(op);
+    out += ' ';
+    operand->appendSource(out);
+}
+
+// ---------------------------------------------------------------------------
+// void, ?:
+
+jsOpVoid::jsOpVoid(jsOpcode* operand) : operand(operand) {}
+
+jsOpVoid::~jsOpVoid() { delete operand; }
+
+Status jsOpVoid::execute(jsRunner& runner, Variant& result) {
+    if (const Status s = operand->execute(runner, result))
+        return s;
+    result.clear();
+    return kStatusOK;
+}
+
+void jsOpVoid::appendSource(String& out) const {
+    out += "void (";
+    operand->appendSource(out);
+    out += ')';
+}
+
+void jsOpVoid::writeOperands(CompiledScriptWriter& writer) const { writer.writeNode(operand); }
+
+jsOpTernary::jsOpTernary(jsOpcode* condition, jsOpcode* thenValue, jsOpcode* elseValue)
+    : condition(condition), thenValue(thenValue), elseValue(elseValue) {}
+
+jsOpTernary::~jsOpTernary() {
+    delete condition;
+    delete thenValue;
+    delete elseValue;
+}
+
+Status jsOpTernary::execute(jsRunner& runner, Variant& result) {
+    if (runner.stackExhausted())
+        return runner.stackOverrun();
+    if (const Status s = condition->execute(runner, result))
+        return s;
+    jsOpcode* chosen = result.toBoolean() ? thenValue : elseValue;
+    if (!chosen) {
+        result.clear();
+        return kStatusOK;
+    }
+    return chosen->execute(runner, result);
+}
+
+void jsOpTernary::writeOperands(CompiledScriptWriter& writer) const {
+    writer.writeNode(condition);
+    writer.writeNode(thenValue);
+    writer.writeNode(elseValue);
+}
+
+// ---------------------------------------------------------------------------
+// Lists
+
+jsOpList::jsOpList(bool comma) : comma(comma) {}
+
+jsOpList::~jsOpList() { deleteEntries(entries); }
+
+Status jsOpList::execute(jsRunner& runner, Variant& result) {
+    if (runner.stackExhausted())
+        return runner.stackOverrun();
+    result.clear();
+    for (i32 i = 0; i < entries.getCount(); i++) {
+        jsOpcode* entry = entries.get(i);
+        if (!entry) {
+            result.clear();
+            continue;
+        }
+        if (const Status s = entry->execute(runner, result))
+            return s;
+    }
+    return kStatusOK;
+}
+
+Status jsOpList::evaluateInto(jsRunner& runner, TVVariantArray& values) const {
+    for (i32 i = 0; i < entries.getCount(); i++)
+        if (jsOpcode* entry = entries.get(i))
+            if (const Status s = entry->execute(runner, values.at(u32(i))))
+                return s;
+    return kStatusOK;
+}
+
+void jsOpList::writeOperands(CompiledScriptWriter& writer) const {
+    writer.writeInteger(entries.getCount());
+    for (i32 i = 0; i < entries.getCount(); i++)
+        writer.writeNode(entries.get(i));
+    writer.writeBool(comma);
+}
+
+}  // namespace LxScript
