@@ -9,6 +9,7 @@
 #include "core/SimpleArray.h"
 #include "core/String.h"
 #include "script/engine/Engine.h"
+#include "script/engine/jsEngine.h"
 #include "script/frontend/DataPool.h"
 
 namespace LxScript {
@@ -82,7 +83,7 @@ constexpr Step kSteps[] = {
     {"data pool", DataPool::init},
     {"script objects in values", installObjectHooks},
     {"$ class object", nullptr},
-    {"built-in class objects", nullptr},
+    {"built-in class objects", jsEngine::setUpClasses},
     {"E4X classes", initE4XClasses},
     {"core callbacks", nullptr},
     {"at-exit list", initAtExitList},

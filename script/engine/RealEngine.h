@@ -4,6 +4,8 @@
 // set-up that builds the global object and registers the native classes.
 // The concrete engine derives from it and supplies the five factories.
 #pragma once
+#include <cstdint>
+
 #include "core/Array.h"
 #include "core/HashTable.h"
 #include "core/Refcountable.h"
@@ -26,6 +28,8 @@ class ProfilerData;
 class RealEngine;
 class RuntimeEnv;
 class Script;
+class Workspace;
+class jsRunner;
 
 // The engine's object space: its services are the engine's own operations.
 class EngineObjects : public ObjectSpace {
@@ -115,6 +119,92 @@ public:
     // disposed of with the engine.
     LxCore::NativeData*& regExpGlobalsSlot() { return regExpGlobals; }
 
+    // ---- Runs: guarded entries, compile, eval, execute, the run core,
+    // deadlines and status checks (RealEngineRun.cpp) ----
+
+    // One guarded entry's saved state, on the caller's stack.
+    struct EntryState {
+        Engine* previousEngine = nullptr;
+        LxCore::Localizer* previousLocalizer = nullptr;
+        uintptr_t previousLimit = 0;
+        u32 previousDeadline = 0;
+        bool outermost = false;     // no frame was current
+        bool entered = false;
+    };
+    // Makes this engine current, installs the stack limit and localizer and
+    // starts the deadline (0 ms: none, or the default for an outermost run).
+    void enterRun(EntryState& entry, i32 timeoutMs);
+    void leaveRun(EntryState& entry);
+    // Inside a catch: the native exception as an engine error (-28, -29).
+    void mapException();
+    virtual Script* compile(const LxCore::String& source, const LxCore::String* name);
+    virtual bool execute(Script* script, Variant* result, i32 timeout, i32 flags, Variant* scope);
+    virtual bool eval(const LxCore::String& source, Variant* result, i32 timeout, i32 flags, Variant* scope,
+                      const LxCore::String* name);
+    // Mode 'C' call, 'G' get, 'L' declare functions, 'P' put.
+    void runScript(char mode, Object* function, Object* thisObject, LxCore::BasicArray& args,
+                   Variant* result, u32 flags);
+    // For the debugger: the pending code of the evaluation; the engine's
+    // error stays as it was.
+    virtual i32 evalInFrame(Object* frameObject, const LxCore::String& source, Variant* result);
+    // The deadline of such an evaluation (10 s; tests shorten it).
+    void setFrameEvalTimeout(i32 ms) { frameEvalTimeout = ms; }
+    virtual void halt();
+    virtual i32 setTimeout(i32 ms);
+    virtual void pauseTimeout(bool pause);
+    // The tree's check at statement boundaries; false: stop.
+    virtual bool checkStatus();
+    bool checkTimeoutNow();
+    void periodicCheck(u32 now);
+    void notifyAccess(bool enter);
+
+    // ---- Errors (RealEngineErrors.cpp) ----
+    void clearError() override;
+    void restoreError(const LxCore::Error& saved) override;
+    void onRuntimeError() override;
+    // A script Error object of the current error's class.
+    void makeErrorObject(Variant& result);
+    void adoptError(const LxCore::Error& list, i32 code, const LxCore::String& text);
+    void adoptErrorForSymbol(const LxCore::Error& list, i32 code, DataPoolId symbol);
+    // A copy of value on the newest error record (a thrown value); false
+    // when there is no record.
+    bool attachErrorValue(const Variant& value);
+
+    // ---- What frames and the operation tree read and write ----
+    i32 getPendingCode() const { return pendingCode; }
+    bool isStoppedInDebugger() const { return stoppedInDebugger != 0; }
+    u32 getRunFlags() const { return effectiveDebugFlags; }
+    void setRunFlags(u32 flags) { effectiveDebugFlags = flags; }
+    u32& tryDepthWord() { return tryDepth; }
+    // The global object as the workspace it is.
+    Workspace* getGlobal() const;
+    // Wrappers and plain objects of a class, with its constructor's prototype.
+    void newPlainObject(Variant& result, i32 classSymbol);
+    void newObjectRef(Object*& holder, i32 classSymbol);
+    u8 tracing = 0;                 // a trace line is being written
+    i32 frameEvalTimeout = 10000;
+    void writeTrace(const LxCore::String& line);
+
+    // ---- Debug state the runner calls (the debug-state work fills them) ----
+    virtual void enterDebugger(const LxCore::String& condition);
+    Workspace* getFrameScope();
+    Debugger* getDebugger() const { return debugger; }
+    void setDebugger(Debugger* hook) { debugger = hook; }
+    void resumeDebugger();
+    void reachLine(RuntimeEnv& frame, DataPoolId file, i32 line, bool stopRequested);
+    void profileEnter(jsRunner& runner);
+    void profileLeave(jsRunner& runner);
+    void profileLine(jsRunner& runner, DataPoolId file, i32 line);
+    void profileRunEnd();
+    void renewProfilingStamp();
+    virtual void clearTasks();
+    // The collector's trigger (the collection work fills it).
+    void maybeCollectGarbage();
+
+protected:
+    bool getFrameInfo(i32 depth, FrameInfo& out) const override;
+
+public:
 protected:
     // The API object of a code, made on first request; null for a code the
     // engine has no interface for.
@@ -177,6 +267,8 @@ private:
     bool preprocessorOn = true;
 
     friend class EngineObjects;
+    friend class RuntimeEnv;
+    friend class jsRunner;
 };
 
 }  // namespace LxScript

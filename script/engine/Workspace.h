@@ -94,6 +94,7 @@ public:
 
 private:
     Variant* getSpecialSlot(i32 index);
+    Object* makeArgumentsObject();
     // The workspace's own lookup without creating: own slots, then the
     // local of the name. Null when neither.
     Property* findLocalProperty(DataPoolId symbol, u32 flags);

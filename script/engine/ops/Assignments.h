@@ -22,6 +22,11 @@ public:
     void writeOperands(CompiledScriptWriter& writer) const override;
     char letter() const override { return 'B'; }
 
+    jsOpVariable* getTarget() const { return target; }
+    jsOpcode* getValue() const { return value; }
+    const Variant* getConstant() const { return constant; }
+    bool isCompound() const { return compound; }
+
 private:
     jsOpVariable* target;
     jsOpcode* value;
@@ -45,6 +50,10 @@ public:
 
     i32 getSlot() const { return slot; }
     DataPoolId getSymbol() const { return symbol; }
+    jsOpcode* getValue() const { return value; }
+    const Variant* getConstant() const { return constant; }
+    bool isCompound() const { return compound; }
+    bool discardsResult() const { return discardResult; }
 
 protected:
     // The value into result: the constant, or the value expression.

@@ -2,6 +2,7 @@
 // leaves open from its own fields and records what it was asked.
 #pragma once
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "core/platform/NativeText.h"
 #include "script/engine/Engine.h"
 #include "script/engine/RealEngine.h"
+#include "script/engine/Runner.h"
 #include "script/frontend/ParserAPI.h"
 
 namespace LxScript {
@@ -105,13 +107,23 @@ public:
     }
     LxCore::RegExp* newRegExp(const Variant&) override { return nullptr; }
 
-    // As if a script ran: a frame is current.
+    // As if a script ran: a frame with no function is current.
     void pretendRunning(bool running) {
-        currentFrame = running ? reinterpret_cast<RuntimeEnv*>(&frameStandIn) : nullptr;
+        if (running && !frame) {
+            frame.reset(new StandInFrame(*this));
+            currentFrame = frame.get();
+        } else if (!running && frame) {
+            currentFrame = frame->previous;
+            frame.reset();
+        }
     }
 
 private:
-    int frameStandIn = 0;
+    struct StandInFrame : RuntimeEnv {
+        explicit StandInFrame(RealEngine& engine) : RuntimeEnv(engine, nullptr, nullptr, nullptr) {}
+        ScopeInfo* getScopeInfo() const override { return nullptr; }
+    };
+    std::unique_ptr<StandInFrame> frame;
 };
 
 }  // namespace LxScript

@@ -1,0 +1,397 @@
+// Activation workspaces and scope chains.
+#include "script/engine/Workspace.h"
+
+#include <new>
+
+#include "script/engine/Property.h"
+#include "script/engine/RealEngine.h"
+#include "script/engine/Script.h"
+#include "script/frontend/Node.h"
+
+namespace LxScript {
+
+using LxCore::String;
+
+namespace {
+
+constexpr i32 kErrorRedeclared = 40;
+constexpr i32 kErrorInternal = -33;
+constexpr u16 kSlotFlag = Variant::kLockedReference;
+constexpr u16 kConstantMark = 0x400;
+
+DataPool& pool() { return DataPool::get(); }
+
+Variant* newSlots(u32 count) {
+    if (count == 0)
+        return nullptr;
+    auto* slots = static_cast<Variant*>(LxCore::Heap::alloc(u64(count) * sizeof(Variant)));
+    for (u32 i = 0; i < count; i++) {
+        ::new (&slots[i]) Variant;
+        slots[i].setSlotFlags(kSlotFlag);
+    }
+    return slots;
+}
+
+void deleteSlots(Variant* slots, u32 count) {
+    for (u32 i = 0; i < count; i++)
+        slots[i].~Variant();
+    LxCore::Heap::free(slots);
+}
+
+// An XML object of a with-chain or closure is asked only for the names it
+// has: an E4X object would answer any name with an empty list.
+Property* lookupIn(Object* object, DataPoolId symbol, u32 flags) {
+    const DataPoolId cls = object->getClassID();
+    if ((cls == Sym::kXML || cls == Sym::kXMLList) && !object->findProperty(symbol, kFindOwn))
+        return nullptr;
+    return object->findProperty(symbol, flags);
+}
+
+// A name declared at the top level of every running frame is a top-level
+// declaration: not deletable.
+bool allFramesScriptLevel(const RealEngine& engine) {
+    for (const RuntimeEnv* frame = engine.getCurrentFrame(); frame; frame = frame->previous)
+        if (!frame->scriptLevel)
+            return false;
+    return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// With-chain nodes
+
+ScopeChain::ScopeChain(ScopeChain* next, Object* object) : next(next), object(object) {
+    if (object)
+        object->addRef();
+}
+
+ScopeChain::~ScopeChain() {
+    if (object)
+        object->dropRef();
+}
+
+// ---------------------------------------------------------------------------
+// Construction
+
+Workspace::Workspace(jsFunction& function, const LxCore::BasicArray& args) : Object(function.getSpace()) {
+    objectId = kWorkspaceId;
+    setPrototype(nullptr);
+    callee.setSlotFlags(kSlotFlag);
+    argumentsObject.setSlotFlags(kSlotFlag);
+    callee.setObject(&function);
+    scopeInfo = function.getScopeInfo();
+    u32 parameters = 0;
+    if (scopeInfo) {
+        scopeInfo->incRef();
+        localCount = u32(scopeInfo->variables) + u32(scopeInfo->constants);
+        parameters = u32(scopeInfo->parameters);
+    }
+    argumentCount = args.length();
+    slotCount = localCount + (argumentCount > parameters ? argumentCount : parameters);
+    slots = newSlots(slotCount);
+    for (u32 i = 0; i < argumentCount; i++)
+        if (const Variant* value = args.get(i))
+            slots[localCount + i] = *value;
+}
+
+Workspace::Workspace(ObjectSpace& space) : Object(space) {
+    objectId = kWorkspaceId;
+    setPrototype(nullptr);
+    callee.setSlotFlags(kSlotFlag);
+    argumentsObject.setSlotFlags(kSlotFlag);
+}
+
+Workspace::~Workspace() {
+    clear();
+    if (slots)
+        deleteSlots(slots, slotCount);
+}
+
+void Workspace::clear() {
+    if (cleared)
+        return;
+    Object::clear();
+    argumentsObject.clear();
+    callee.clear();
+    for (u32 i = 0; i < slotCount; i++)
+        slots[i].clear();
+    while (withChain)
+        popWith();
+    if (ScopeInfo* info = scopeInfo) {
+        scopeInfo = nullptr;
+        info->decRef();
+    }
+}
+
+void Workspace::markReferences() {
+    Object::markReferences();
+    if (Object* o = objectOf(argumentsObject))
+        o->mark();
+    if (Object* o = objectOf(callee))
+        o->mark();
+    for (u32 i = 0; i < slotCount; i++)
+        if (Object* o = objectOf(slots[i]))
+            o->mark();
+    for (ScopeChain* node = withChain; node; node = node->next)
+        if (node->object)
+            node->object->mark();
+}
+
+// ---------------------------------------------------------------------------
+// Slots
+
+bool Workspace::resolveLocal(const ScopeInfo* info, DataPoolId symbol, i32& index) {
+    if (info) {
+        const i32 tagged = info->lookup(symbol);
+        if (tagged) {
+            const i32 i = tagged & ~ScopeInfo::kSlotTagMask;
+            const i32 a = info->variables;
+            const i32 b = info->constants;
+            switch (tagged & ScopeInfo::kSlotTagMask) {
+                case ScopeInfo::kParameterSlot:
+                    index = a + b + i;
+                    return true;
+                case ScopeInfo::kConstantSlot:
+                    index = a + i;
+                    return true;
+                default:
+                    index = i;
+                    return true;
+            }
+        }
+    }
+    if (symbol == kNameArguments) {
+        index = kArgumentsSlot;
+        return true;
+    }
+    if (symbol == Sym::kCallee) {
+        index = kCalleeSlot;
+        return true;
+    }
+    return false;
+}
+
+Variant* Workspace::getSpecialSlot(i32 index) {
+    if (index == kCalleeSlot)
+        return &callee;
+    if (index == kArgumentsSlot) {
+        if (argumentsObject.getType() != Variant::kScriptObject) {
+            ObjectRef made = ObjectRef::adopt(makeArgumentsObject());
+            argumentsObject.setObject(made.get());
+            argumentsNeeded = 1;
+        }
+        return &argumentsObject;
+    }
+    // The compiled-text reader refuses such slots; this is the last guard.
+    space->getEngine().setError(kErrorInternal);
+    return nullptr;
+}
+
+// The arguments object of this activation, with one reference for the
+// caller. Until the arguments object's class is in, the name reads null.
+Object* Workspace::makeArgumentsObject() { return nullptr; }
+
+Variant* Workspace::getLocal(u32 slot) { return getSlot(i32(slot)); }
+
+void Workspace::setLocal(u32 slot, const Variant& value) {
+    if (Variant* local = getSlot(i32(slot)))
+        *local = value;
+}
+
+// ---------------------------------------------------------------------------
+// Lookup
+
+Property* Workspace::findOwnProperty(DataPoolId symbol, u32 flags) {
+    Property* own = Object::findOwnProperty(symbol, flags);
+    if (own || isGlobal() || cleared || objectOf(callee) == nullptr)
+        return own;
+    i32 index;
+    if (!resolveLocal(scopeInfo, symbol, index)) {
+        Object* function = objectOf(callee);
+        if (symbol == 0 || symbol != function->getNameID())
+            return nullptr;
+        index = kCalleeSlot;
+    }
+    return createRefProperty(symbol, u32(index), kDontDelete);
+}
+
+void Workspace::getScopeObjects(LxCore::SimpleArray& out) {
+    for (ScopeChain* node = withChain; node; node = node->next)
+        out.add(LxCore::SimpleArray::Value(node->object));
+    if (!isGlobal())
+        out.add(LxCore::SimpleArray::Value(static_cast<Object*>(this)));
+    if (Object* function = objectOf(callee))
+        if (Function* f = function->asFunction())
+            if (LxCore::SimpleArray* closure = f->getClosureScopes())
+                out.append(*closure);
+}
+
+Object* Workspace::findInWithChain(DataPoolId symbol, Property*& found, u32 flags) {
+    for (ScopeChain* node = withChain; node; node = node->next) {
+        if (!node->object)
+            continue;
+        if (Property* p = lookupIn(node->object, symbol, flags)) {
+            found = p;
+            return node->object;
+        }
+    }
+    return nullptr;
+}
+
+bool Workspace::resolveForRead(DataPoolId symbol, Reference& reference, u32 flags) {
+    flags &= kFindCallable | kFindOwn;
+    reference.symbol = symbol;
+    reference.property = nullptr;
+    Property* found = nullptr;
+    Object* holder = withChain ? findInWithChain(symbol, found, flags) : nullptr;
+    // The global object's own lookup takes its prototypes too, as every
+    // other scope's last step does.
+    if (!holder) {
+        found = isGlobal() ? Object::findProperty(symbol, flags) : findOwnProperty(symbol, flags);
+        if (found)
+            holder = this;
+    }
+    if (!holder) {
+        Function* function = getCallee() ? getCallee()->asFunction() : nullptr;
+        if (LxCore::SimpleArray* closure = function ? function->getClosureScopes() : nullptr) {
+            for (i32 i = 0; i < closure->getCount() && !holder; i++) {
+                auto* scope = reinterpret_cast<Object*>(closure->get(i));
+                if ((found = lookupIn(scope, symbol, flags)) != nullptr)
+                    holder = scope;
+            }
+        }
+    }
+    Object* global = isGlobal() ? this : static_cast<RealEngine&>(space->getEngine()).getGlobal();
+    if (!holder && global && global != this && (found = global->findProperty(symbol, flags)) != nullptr)
+        holder = global;
+    reference.setObject(holder ? holder : global ? global : this);
+    reference.property = found;
+    return holder != nullptr;
+}
+
+bool Workspace::resolveForWrite(DataPoolId symbol, Reference& reference, u32 flags) {
+    flags &= kFindCallable | kFindOwn;
+    reference.symbol = symbol;
+    reference.member = 1;
+    Property* found = nullptr;
+    if (Object* holder = withChain ? findInWithChain(symbol, found, flags) : nullptr) {
+        reference.setObject(holder);
+        reference.property = found;
+        return true;
+    }
+    reference.setObject(this);
+    found = findOwnProperty(symbol, flags | kFindOwn);
+    if (!found) {
+        const RealEngine& engine = static_cast<RealEngine&>(space->getEngine());
+        found = createProperty(symbol, allFramesScriptLevel(engine) ? kDontDelete : 0);
+    }
+    reference.property = found;
+    return found != nullptr;
+}
+
+void Workspace::declareConstant(DataPoolId symbol, i32 slot, const Variant& value) {
+    Engine& engine = space->getEngine();
+    if (slot >= 0) {
+        Variant* local = getSlot(slot);
+        if (!local)
+            return;
+        if (local->getFlags() & kConstantMark) {
+            engine.setError(kErrorRedeclared, pool().getSymbol(symbol), -1, false);
+            return;
+        }
+        *local = value;
+        local->setSlotFlags(u16((local->getFlags() & Variant::kSlotFlags) | kConstantMark));
+        return;
+    }
+    Reference reference;
+    resolveForWrite(symbol, reference, 0);
+    Property* p = reference.property;
+    if (!p)
+        return;
+    if (p->isReadOnly()) {
+        engine.setError(kErrorRedeclared, pool().getSymbol(symbol), -1, false);
+        return;
+    }
+    p->put(reference.object, value);
+    p->addAttributes(kReadOnly | kDontDelete);
+}
+
+void Workspace::pushWith(Object* object) { withChain = new ScopeChain(withChain, object); }
+
+void Workspace::popWith() {
+    if (ScopeChain* node = withChain) {
+        withChain = node->next;
+        delete node;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Listings and frame texts
+
+void Workspace::getIDs(Object* receiver, LxCore::SimpleArray& ids, u32 filter) {
+    if (isGlobal() || !scopeInfo) {
+        Object::getIDs(receiver, ids, filter);
+        return;
+    }
+    LxCore::SimpleArray keys;
+    scopeInfo->symbols.getKeys(keys);
+    for (i32 k = 0; k < keys.getCount(); k++) {
+        const DataPoolId symbol = DataPoolId(keys.get(k));
+        i32 index;
+        if (!resolveLocal(scopeInfo, symbol, index))
+            continue;
+        const Variant* value = getSlot(index);
+        if (!value || value->getType() == Variant::kUndefined)
+            continue;
+        const Object* object = objectOf(*value);
+        const bool isFunction = object && const_cast<Object*>(object)->asFunction();
+        if (((filter & kListMethods) && isFunction) ||
+            ((filter & (kListReadOnly | kListWritable)) && !isFunction))
+            ids.add(LxCore::SimpleArray::Value(symbol));
+    }
+    if ((filter & (kListReadOnly | kListWritable)) && !(filter & kListNoBuiltIn)) {
+        ids.add(LxCore::SimpleArray::Value(kNameArguments));
+        ids.add(LxCore::SimpleArray::Value(Sym::kCallee));
+    }
+}
+
+namespace {
+
+String argumentText(const Variant& value, u32 maxLength) {
+    Object* object = objectOf(value);
+    if (value.getType() == Variant::kString) {
+        String quoted = value.toString().toSource(false);
+        if (u32(quoted.length()) >= maxLength + 2) {
+            quoted = quoted.substr(0, i32(maxLength) + 1);
+            quoted += "\"...";
+        }
+        return quoted;
+    }
+    if (object) {
+        if (Function* f = object->asFunction())
+            return f->toDisplayString(false);
+        String name;
+        object->getClassName(name);
+        String out("[");
+        out += name;
+        out += ':';
+        out += object->getText();
+        out += ']';
+        return out;
+    }
+    if (value.getType() == Variant::kScriptObject)
+        return value.toString();    // an unbound reference: its class name
+    return value.toString();
+}
+
+}  // namespace
+
+void Workspace::getArgumentTexts(LxCore::Array& out, u32 maxLength) {
+    for (u32 i = 0; i < argumentCount; i++) {
+        const Variant* value = getSlot(firstParameterSlot(i32(i)));
+        out.getOrCreate(out.length()) = argumentText(value ? *value : Variant(), maxLength);
+    }
+}
+
+}  // namespace LxScript

@@ -1,0 +1,218 @@
+// The concrete engine and the built-in class objects.
+#include "script/engine/jsEngine.h"
+
+#include <memory>
+#include <new>
+#include <stdexcept>
+
+#include "core/RegExp.h"
+#include "script/engine/CodeGen.h"
+#include "script/engine/Property.h"
+#include "script/engine/Script.h"
+#include "script/engine/TVContext.h"
+#include "script/engine/Workspace.h"
+#include "script/engine/ops/Literals.h"
+#include "script/frontend/Parser.h"
+
+namespace LxScript {
+
+using LxCore::String;
+
+namespace {
+
+constexpr i32 kErrorSyntax = 8;
+constexpr i32 kErrorOutOfMemory = -28;
+constexpr i32 kErrorException = -29;
+// Anonymous scripts are numbered in the low 29 bits.
+constexpr u32 kAnonymousMask = 0x1FFFFFFF;
+
+u32 anonymousScripts = 0;
+
+// A class object serving one class by name. The library's classes replace
+// these with their own tables; until one does, its class is known by name.
+Dispatcher* plainClass(const char* name) {
+    auto* dispatcher = new Dispatcher("JavaScript");
+    dispatcher->addClass(name);
+    return dispatcher;
+}
+
+struct BuiltInClass {
+    const char* className;
+    Dispatcher* (*make)(const char* className);
+    bool isDefault;             // the Global class serves the global object
+    Dispatcher* object;
+};
+
+// In the order they are made; the engines register them in registerOrder.
+BuiltInClass builtIns[] = {
+    {"Object", plainClass, false, nullptr},
+    {"Array", plainClass, false, nullptr},
+    {"Math", plainClass, false, nullptr},
+    {"Date", plainClass, false, nullptr},
+    {"Function", plainClass, false, nullptr},
+    {"global", plainClass, true, nullptr},
+    {"String", plainClass, false, nullptr},
+    {"Number", plainClass, false, nullptr},
+    {"Boolean", plainClass, false, nullptr},
+    {"RegExp", plainClass, false, nullptr},
+    {"Error", plainClass, false, nullptr},
+    {"ReflectionInfo", plainClass, false, nullptr},
+    {"Reflection", plainClass, false, nullptr},
+    {"Dictionary", plainClass, false, nullptr},
+};
+
+// Object, Function, Global, Array, Boolean, Number, String, Math, Date,
+// Error, ReflectionInfo, Reflection, Dictionary, RegExp.
+constexpr i32 kRegisterOrder[] = {0, 4, 5, 1, 8, 7, 6, 2, 3, 10, 11, 12, 13, 9};
+
+// An error of the front end or generator, placed at its line in the script.
+void reportCompileError(RealEngine& engine, i32 code, const String& text, i32 line, const String& source,
+                        const String& name) {
+    LxCore::Error list;
+    list.push(code, text, nullptr, true);
+    list.setSource(source, line, 0, 0, 0);
+    list.setFileName(name);
+    engine.setError(list);
+}
+
+}  // namespace
+
+jsEngine::jsEngine() {
+    for (i32 index : kRegisterOrder)
+        registerDispatcher(builtIns[index].object, builtIns[index].isDefault);
+}
+
+jsEngine::~jsEngine() = default;
+
+Engine* jsEngine::make() { return new jsEngine; }
+
+void jsEngine::setUpClasses(bool start) {
+    if (start) {
+        try {
+            for (BuiltInClass& c : builtIns)
+                c.object = c.make(c.className);
+        } catch (...) {
+            setUpClasses(false);
+            throw;
+        }
+        Engine::setFactory(make);
+        return;
+    }
+    Engine::setFactory(nullptr);
+    for (BuiltInClass& c : builtIns) {
+        delete c.object;
+        c.object = nullptr;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Factories
+
+Workspace* jsEngine::newWorkspace() { return new Workspace(getObjects()); }
+
+void jsEngine::newFunctionObject(Variant& result, void* functionData, bool global) {
+    auto* script = static_cast<Script*>(functionData);
+    const bool inGlobal = global || !getCurrentFrame();
+    Object* scope = inGlobal ? getGlobalObject() : getCurrentFrame()->scope;
+    ObjectRef function = ObjectRef::adopt(new jsFunction(*this, script, script->getRoot(), scope, inGlobal));
+    result.setObject(function.get());
+}
+
+void jsEngine::newArray(const LxCore::Array& elements, Variant& result) {
+    EntryState entry;
+    enterRun(entry, 0);
+    try {
+        newPlainObject(result, Sym::kArray);
+        if (Object* array = objectOf(result)) {
+            for (u32 i = 0; i < elements.length(); i++)
+                if (const Variant* value = elements.get(i))
+                    array->put(DataPool::get().add(i), *value, kPutDefine);
+            array->setLength(elements.length());
+        }
+    } catch (...) {
+        mapException();
+    }
+    leaveRun(entry);
+}
+
+LxCore::RegExp* jsEngine::newRegExp(const Variant& value) {
+    return const_cast<LxCore::RegExp*>(value.getRegExp());
+}
+
+// ---------------------------------------------------------------------------
+// Compiling
+
+Script* jsEngine::compileSource(const String& source, const String* name, const String* parameters) {
+    TVContext& context = TVContext::get();
+    const uintptr_t savedLimit = context.getStackLimit();
+    EntryState entry;
+    ScopeNode* tree = nullptr;
+    jsOpFunction* root = nullptr;
+    try {
+        enterRun(entry, 0x7FFFFFFF);
+        String scriptName;
+        if (name) {
+            scriptName = *name;
+        } else {
+            const u32 number = (++anonymousScripts) & kAnonymousMask;
+            anonymousScripts = number;
+            scriptName.sprintf("%ld", long(number));
+        }
+        String text;
+        if (parameters) {
+            text.sprintf("function anonymous(%ls) {\n", parameters->chars());
+            if (!source.isEmpty()) {
+                text += '\t';
+                text += source;
+                text += '\n';
+            }
+            text += "}\n";
+        } else {
+            text = source;
+        }
+        if (context.getStackLimit() == 0)
+            setStackLimit();
+        LxCore::Error errors;
+        jsParser parser(this, DataPool::get().add(scriptName.chars()), text, errors);
+        tree = parser.parse();
+        if (errors.getCode() != 0) {
+            setError(errors);
+        } else {
+            ScopeNode* unit = tree;
+            if (parameters) {
+                // The text must stay one function: a "}" in the parameters
+                // or the body would end it early and run the rest.
+                ListNode* body = tree && tree->body ? tree->body->toListNode() : nullptr;
+                Node* first = body && body->length() == 1 ? body->getNode(0) : nullptr;
+                unit = first ? first->toScopeNode() : nullptr;
+                if (!unit)
+                    reportCompileError(*this, kErrorSyntax, String(), 0, text, scriptName);
+            }
+            if (unit) {
+                jsCodeGen generator(*unit);
+                root = generator.generate();
+                if (!root)
+                    reportCompileError(*this, generator.getError() ? generator.getError() : kErrorOutOfMemory,
+                                       generator.getErrorText(), generator.getErrorLine(), text, scriptName);
+            }
+        }
+    } catch (...) {
+        delete root;
+        root = nullptr;
+        mapException();
+    }
+    delete tree;
+    context.setStackLimit(savedLimit);
+    leaveRun(entry);
+    if (!root)
+        return nullptr;
+    try {
+        return new jsScript(root);
+    } catch (...) {
+        delete root;
+        mapException();
+        return nullptr;
+    }
+}
+
+}  // namespace LxScript

@@ -1,0 +1,106 @@
+// Engine errors as runs see them: precedence and the pending code, the
+// frame's error marker, the debugger break rule for caught errors, errors
+// as results, and evaluation in a frame.
+#include "script/engine/tests/RunFixtures.h"
+
+namespace LxScript {
+namespace {
+
+TEST_F(RunTest, ThePendingCodeFollowsTheErrorByItsPrecedence) {
+    struct Row {
+        i32 first, second, wanted;
+    };
+    const Row rows[] = {
+        {8, -28, -28},      // a fatal error replaces an ordinary one
+        {8, 21, 8},         // the first ordinary error stays
+        {-35, 21, -35},
+        {21, 0, 21},        // 0 is never recorded
+    };
+    for (const Row& row : rows) {
+        engine->clearError();
+        engine->setError(row.first);
+        engine->setError(row.second);
+        EXPECT_EQ(engine->getError().getCode(), row.wanted) << row.first << " then " << row.second;
+        EXPECT_EQ(engine->getPendingCode(), row.wanted);
+    }
+    engine->clearError();
+    EXPECT_EQ(engine->getPendingCode(), 0);
+}
+
+TEST_F(RunTest, RestoringAnErrorSetsTheFramesMarkerOnlyForCatchableCodes) {
+    u32 fatalMarker = 1;
+    u32 ordinaryMarker = 0;
+    runOp([&](jsRunner& runner, Variant&) {
+        RealEngine& e = *runner.engine;
+        e.restoreError(LxCore::Error(-35, LxCore::String(), true));
+        fatalMarker = runner.errorMarker;
+        e.restoreError(LxCore::Error(21, LxCore::String("x"), true));
+        ordinaryMarker = runner.errorMarker;
+        e.clearError();
+        return runner.status();
+    });
+    EXPECT_EQ(fatalMarker, 0u);
+    EXPECT_EQ(ordinaryMarker, u32(Sym::kError));
+}
+
+class CountingDebugger : public Debugger {
+public:
+    i32 breaks = 0;
+    void breakExecution(Engine&) override { breaks++; }
+    void endOfRun(Engine&) override {}
+    void poll(Engine&) override {}
+};
+
+TEST_F(RunTest, Flag0x400SkipsTheDebuggerForErrorsATryCatches) {
+    CountingDebugger hook;
+    engine->setDebugger(&hook);
+    struct Row {
+        u32 flags;
+        const char* source;
+        i32 breaks;
+    };
+    const Row rows[] = {
+        {0x400, "try { null.x; } catch (e) {}", 0},
+        {0x400, "null.x;", 1},
+        {0, "try { null.x; } catch (e) {}", 1},
+    };
+    for (const Row& row : rows) {
+        hook.breaks = 0;
+        engine->clearError();
+        engine->setDebugFlags(row.flags);
+        engine->setDebugLevel(1);
+        run(row.source);
+        EXPECT_EQ(hook.breaks, row.breaks) << row.source << " with " << row.flags;
+    }
+    engine->setDebugger(nullptr);
+}
+
+TEST_F(RunTest, Flag0x40ReturnsTheErrorAsTheResult) {
+    Variant result;
+    EXPECT_EQ(run("null.x", &result, 0, 0x40), 21);
+    EXPECT_NE(objectOf(result), nullptr);
+    EXPECT_EQ(objectOf(result)->getClassID(), sym("TypeError"));     // the class of error 21
+    engine->clearError();
+    EXPECT_EQ(run("null.x", &result, 0, 0x41), 21);
+    ASSERT_EQ(result.getType(), Variant::kString);
+    EXPECT_NE(text(result).find("null"), std::string::npos) << text(result);
+}
+
+TEST_F(RunTest, EvaluatingBadSyntaxInAFrameGivesAnErrorObjectAndKeepsTheError) {
+    ASSERT_EQ(run("undefinedName"), 2);
+    Variant result;
+    const i32 code = engine->evalInFrame(engine->getGlobalObject(), LxCore::String("var = ;"), &result);
+    EXPECT_EQ(code, 17);    // "Variable name expected"
+    EXPECT_NE(objectOf(result), nullptr);
+    EXPECT_EQ(engine->getError().getCode(), 2);
+    EXPECT_EQ(engine->getPendingCode(), 2);
+}
+
+TEST_F(RunTest, AnUncaughtErrorCarriesTheLineOfTheFailingStatement) {
+    run("var a = 1;\nvar b = 2;\nnull.x;");
+    EXPECT_EQ(engine->getErrorInfo().line, 2);
+    EXPECT_EQ(engine->getErrorInfo().code, 21);
+}
+
+}  // namespace
+}  // namespace LxScript

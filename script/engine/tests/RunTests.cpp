@@ -1,0 +1,217 @@
+// Guarded entries, deadlines, halting and the status checks; evaluation in
+// a stopped frame; a hand-built tree run through eval.
+#include <chrono>
+#include <vector>
+
+#include "script/engine/ops/Assignments.h"
+#include "script/engine/ops/References.h"
+#include "script/engine/tests/RunFixtures.h"
+
+namespace LxScript {
+namespace {
+
+u32 fakeMs = 0;
+u32 fakeClock() { return fakeMs; }
+
+constexpr i32 kTimeout = -35;
+constexpr i32 kHalted = -34;
+
+class DeadlineTest : public RunTest {
+protected:
+    void SetUp() override {
+        RunTest::SetUp();
+        fakeMs = 1000 * 50;
+        LxCore::setTickSourceForTests(fakeClock);
+    }
+    // The tick at which the run's deadline fires, advancing one tick at a
+    // time and checking at once after each; -1 when it never does.
+    i32 tickOfTimeout(i32 timeoutMs, u32 pauseAt = 0, u32 resumeAt = 0) {
+        i32 fired = -1;
+        const u32 start = fakeMs / 50;
+        runOp(
+            [&](jsRunner& runner, Variant&) {
+                for (u32 tick = start; tick < start + 20; tick++) {
+                    fakeMs = tick * 50;
+                    if (pauseAt && tick == pauseAt)
+                        runner.engine->pauseTimeout(true);
+                    if (resumeAt && tick == resumeAt)
+                        runner.engine->pauseTimeout(false);
+                    if (!runner.engine->checkTimeoutNow()) {
+                        fired = i32(tick - start);
+                        break;
+                    }
+                }
+                return runner.status();
+            },
+            timeoutMs);
+        return fired;
+    }
+};
+
+TEST_F(DeadlineTest, TimeoutsBecomeTicksOfFiftyMilliseconds) {
+    EXPECT_EQ(tickOfTimeout(120), 2);
+    EXPECT_EQ(engine->getError().getCode(), kTimeout);
+    engine->clearError();
+    EXPECT_EQ(tickOfTimeout(30), 0);    // under one tick: the current tick
+    engine->clearError();
+    EXPECT_EQ(tickOfTimeout(0), -1);    // no deadline
+}
+
+TEST_F(DeadlineTest, APauseMovesTheDeadline) {
+    // Paused at tick 1 for 5 ticks: the deadline of tick 2 moves to 7, and
+    // a check while paused never fires.
+    const u32 start = fakeMs / 50;
+    EXPECT_EQ(tickOfTimeout(100, start + 1, start + 6), 7);
+}
+
+TEST_F(DeadlineTest, ANestedEntryWithoutTimeoutRunsWithoutDeadline) {
+    // The nested run takes 10 ticks under an outer deadline of 2: it ends
+    // well, and the outer deadline is back for the rest of the outer run.
+    i32 inner = 0;
+    i32 outer = 0;
+    runOp(
+        [&](jsRunner& runner, Variant&) {
+            RealEngine& e = *runner.engine;
+            RealEngine::EntryState entry;
+            e.enterRun(entry, 0);
+            fakeMs += 10 * 50;
+            inner = e.checkTimeoutNow() ? 1 : -1;
+            e.leaveRun(entry);
+            outer = e.checkTimeoutNow() ? 1 : -1;
+            return runner.status();
+        },
+        100);
+    EXPECT_EQ(inner, 1);
+    EXPECT_EQ(outer, -1);
+    EXPECT_EQ(engine->getError().getCode(), kTimeout);
+}
+
+class CountingCallback : public Callback {
+public:
+    std::vector<i32> runningAt;
+    i32 calls = 0;
+    void running(Engine&) override { runningAt.push_back(calls); }
+};
+
+TEST_F(DeadlineTest, StatusChecksRunThePeriodicCheckEveryThirtySecondCall) {
+    CountingCallback callback;
+    engine->setCallback(&callback);
+    runOp([&](jsRunner& runner, Variant&) {
+        for (callback.calls = 1; callback.calls <= 100; callback.calls++) {
+            fakeMs += 2 * 50;
+            runner.engine->checkStatus();
+        }
+        return runner.status();
+    });
+    engine->setCallback(nullptr);
+    // The function body's check on entry is the run's first call (0 here);
+    // then calls 33, 65 and 97 of the run.
+    EXPECT_EQ(callback.runningAt, (std::vector<i32>{0, 32, 64, 96}));
+}
+
+// Real time from here on.
+
+using Clock = std::chrono::steady_clock;
+
+i64 millisecondsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+Status endless(jsRunner& runner, Variant&) {
+    while (runner.engine->checkStatus()) {
+    }
+    return runner.status();
+}
+
+TEST_F(RunTest, AnEndlessRunEndsAtItsDeadline) {
+    const auto start = Clock::now();
+    EXPECT_EQ(runOp(endless, 200), kTimeout);
+    EXPECT_LT(millisecondsSince(start), 400);
+    // The same from source.
+    EXPECT_EQ(run("while (true) ;", nullptr, 200), kTimeout);
+}
+
+class HaltingDebugger : public Debugger {
+public:
+    void breakExecution(Engine&) override {}
+    void endOfRun(Engine&) override {}
+    void poll(Engine& engine) override { static_cast<RealEngine&>(engine).halt(); }
+};
+
+TEST_F(RunTest, AHaltFromTheDebuggersPollEndsTheRun) {
+    HaltingDebugger hook;
+    engine->setDebugger(&hook);
+    EXPECT_EQ(run("for (;;) {}"), kHalted);
+    engine->setDebugger(nullptr);
+}
+
+// Stops once; while stopped, evaluates an endless loop in the frame.
+class EvaluatingDebugger : public Debugger {
+public:
+    i32 code = 0;
+    i64 took = 0;
+    void breakExecution(Engine& engine) override {
+        auto& e = static_cast<RealEngine&>(engine);
+        const auto start = Clock::now();
+        Variant result;
+        code = e.evalInFrame(e.getCurrentFrame()->thisObject, LxCore::String("while (true) ;"), &result);
+        took = millisecondsSince(start);
+    }
+    void endOfRun(Engine&) override {}
+    void poll(Engine&) override {}
+};
+
+TEST_F(RunTest, AnEvaluationWhileStoppedHasADeadlineOfItsOwn) {
+    // The outer run's clock is paused while it is stopped: the evaluation
+    // ends at its own limit, and the outer run goes on and ends well
+    // although the stop outlasted its deadline.
+    EvaluatingDebugger hook;
+    engine->setDebugger(&hook);
+    engine->setFrameEvalTimeout(300);
+    const i32 code = runOp(
+        [](jsRunner& runner, Variant&) {
+            runner.engine->enterDebugger(LxCore::String());
+            runner.engine->checkTimeoutNow();
+            return runner.status();
+        },
+        150);
+    engine->setDebugger(nullptr);
+    EXPECT_EQ(hook.code, kTimeout);
+    EXPECT_GE(hook.took, 200);
+    EXPECT_LT(hook.took, 1000);
+    EXPECT_EQ(code, 0);
+}
+
+TEST_F(RunTest, AHandBuiltTreeRunsThroughEvalUnderADeadline) {
+    ASSERT_EQ(run("var x, o = {a: {}};"), 0);
+    // x = 1; o.a.b = x++
+    auto* list = new jsOpStatements;
+    const Variant one(1);
+    list->appendStatement(
+        new jsOpExprStatement(new jsOpAssign(new jsOpVariable(sym("x"), false), nullptr, &one, false)));
+    auto* target = new jsOpProperty(new jsOpProperty(new jsOpVariable(sym("o"), false), sym("a"), false),
+                                    sym("b"), false);
+    auto* increment = new jsOpIncDec(new jsOpVariable(sym("x"), false), 1, true);
+    list->appendStatement(new jsOpExprStatement(new jsOpAssign(target, increment, nullptr, false)));
+    ScopeInfo* info = new ScopeInfo;
+    info->flags = ScopeInfo::kScriptScope;
+    auto* root = new jsOpFunction(info, -1);
+    root->setChild(list);
+    engine->nextTree = root;
+    Variant result;
+    EXPECT_EQ(run("hand-built", &result, 1000), 0);
+    EXPECT_EQ(text(global("x")), "2");
+    Variant b;
+    ASSERT_EQ(run("o.a.b", &b), 0);
+    EXPECT_EQ(text(b), "1");
+    EXPECT_EQ(text(result), "1");   // a script's completion value
+}
+
+TEST_F(RunTest, EvalOfAnEmptyTextSucceedsWithoutAValue) {
+    Variant result(5);
+    EXPECT_TRUE(engine->eval(LxCore::String(""), &result, 0, 0, nullptr, nullptr));
+    EXPECT_EQ(result.getType(), Variant::kUndefined);
+}
+
+}  // namespace
+}  // namespace LxScript

@@ -1,0 +1,159 @@
+// tvrun: runs script files in one engine, for the script test suites and
+// the benchmarks.
+//
+//   tvrun [--flags N] [--timeout MS] FILE...
+//
+// The files run in order, each named by its path (UTF-8 unless it starts
+// with a byte-order mark). A global print(...) writes its arguments' texts,
+// blank-separated, and a newline. A compile or uncaught error writes
+// "FILE:LINE: MESSAGE (CODE)" to standard error and exits 1; a bad option
+// or a file that cannot be read exits 2.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "core/Encoder.h"
+#include "core/Error.h"
+#include "core/File.h"
+#include "core/FileSpec.h"
+#include "core/String.h"
+#include "script/engine/Function.h"
+#include "script/engine/InitTerm.h"
+#include "script/engine/RealEngine.h"
+#include "script/engine/Workspace.h"
+
+using namespace LxScript;
+using LxCore::String;
+
+namespace {
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+void writeText(FILE* out, const String& text) {
+    const char* bytes = text.encode(LxCore::utf8Encoder());
+    std::fputs(bytes ? bytes : "", out);
+}
+
+// print(...): the texts of its arguments, blank-separated, and a newline.
+class PrintFunction : public Function {
+public:
+    explicit PrintFunction(ObjectSpace& space) : Function(space, DataPool::get().add("print")) {}
+
+    void call(Object*, const LxCore::BasicArray& args, Variant& result) override {
+        String line;
+        for (u32 i = 0; i < args.length(); i++) {
+            if (i)
+                line += ' ';
+            const Variant* value = args.get(i);
+            line += value ? value->toString() : String("undefined");
+            if (getSpace().getEngine().getError().getCode() != 0)
+                return;
+        }
+        line += '\n';
+        writeText(stdout, line);
+        std::fflush(stdout);
+        result.clear();
+    }
+};
+
+int usage(const char* problem) {
+    std::fprintf(stderr, "tvrun: %s\nusage: tvrun [--flags N] [--timeout MS] FILE...\n", problem);
+    return kExitUsage;
+}
+
+bool parseNumber(const char* text, long& out) {
+    char* end = nullptr;
+    out = std::strtol(text, &end, 0);
+    return end && end != text && *end == 0;
+}
+
+// The file's text: its byte-order mark decides the encoding, else UTF-8.
+bool readScript(const char* path, String& out) {
+    LxCore::File file(LxCore::FileSpec(String(path, LxCore::utf8Encoder()), true));
+    if (file.open(String("r")) != 0)
+        return false;
+    if (file.getEncoding().isEmpty())
+        file.setEncoding(String("UTF-8"));
+    const LxCore::i32 status = file.read(-1, out);
+    file.close();
+    return status == 0;
+}
+
+// "FILE:LINE: MESSAGE (CODE)" with the line counted from 1.
+void reportError(const Engine& engine, const char* path) {
+    const RuntimeError& info = engine.getErrorInfo();
+    const LxCore::ErrorRecord* record = engine.getError().getRecord();
+    String file = record && !record->fileName.isEmpty() ? record->fileName : String(path, LxCore::utf8Encoder());
+    String text;
+    text.sprintf(":%d: ", int(info.line + 1));
+    String line = file;
+    line += text;
+    line += info.message;
+    text.sprintf(" (%d)\n", int(info.code));
+    line += text;
+    writeText(stderr, line);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    long flags = 0;
+    long timeout = 0;
+    std::vector<const char*> files;
+    for (int i = 1; i < argc; i++) {
+        const char* arg = argv[i];
+        if (std::strcmp(arg, "--flags") == 0 || std::strcmp(arg, "--timeout") == 0) {
+            long value;
+            if (i + 1 >= argc || !parseNumber(argv[i + 1], value) || value < 0)
+                return usage("option needs a number");
+            (arg[2] == 'f' ? flags : timeout) = value;
+            i++;
+        } else if (std::strncmp(arg, "--", 2) == 0) {
+            return usage("unknown option");
+        } else {
+            files.push_back(arg);
+        }
+    }
+    if (files.empty())
+        return usage("no script file");
+
+    InitTerm::init();
+    int exitCode = 0;
+    {
+        Engine* created = Engine::createEngine(0);
+        auto* engine = static_cast<RealEngine*>(created);
+        if (!engine) {
+            std::fputs("tvrun: no engine\n", stderr);
+            InitTerm::exit();
+            return kExitFailed;
+        }
+        engine->setDebugFlags(u32(flags));
+        engine->setTimeout(LxCore::i32(timeout));
+        engine->initialize();
+        if (Object* global = engine->getGlobalObject()) {
+            ObjectRef print = ObjectRef::adopt(new PrintFunction(engine->getObjects()));
+            global->put(DataPool::get().add("print"), Variant(print.get()), 0);
+        }
+        for (const char* path : files) {
+            String source;
+            if (!readScript(path, source)) {
+                std::fprintf(stderr, "tvrun: cannot read %s\n", path);
+                exitCode = kExitUsage;
+                break;
+            }
+            const String name(path, LxCore::utf8Encoder());
+            Variant result;
+            if (!engine->eval(source, &result, LxCore::i32(timeout), 0, nullptr, &name)) {
+                reportError(*engine, path);
+                exitCode = kExitFailed;
+                break;
+            }
+        }
+        delete engine;
+    }
+    InitTerm::exit();
+    return exitCode;
+}
