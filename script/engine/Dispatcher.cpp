@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "script/engine/ErrorCodes.h"
 #include "script/engine/Object.h"
 #include "script/engine/Symbols.h"
 
@@ -13,7 +14,6 @@ using LxCore::String;
 
 namespace {
 
-constexpr i32 kErrorNotAFunction = 24;
 
 // Every dispatcher of the process, in registration order; made with the
 // first and freed with the last.
@@ -371,8 +371,10 @@ void Dispatcher::collectChain(LxCore::TSimpleArray<Dispatcher>& chain) {
         chain.insert(d, 0);
 }
 
-void Dispatcher::getProperties(i32 classId, i32, LxCore::TSimpleArray<const PropInfo>& out) {
-    out.setCount(0);
+// The rows of the class along the chain, the farthest ancestor first (an
+// ancestor's rows are those of its first class), each in registration order.
+template <class Visit>
+void Dispatcher::forEachRow(i32 classId, Visit visit) {
     LxCore::TSimpleArray<Dispatcher> chain;
     collectChain(chain);
     for (i32 c = 0; c < chain.getCount(); c++) {
@@ -380,22 +382,25 @@ void Dispatcher::getProperties(i32 classId, i32, LxCore::TSimpleArray<const Prop
         if (d->getClassCount() == 0)
             continue;
         const TableEntry* t = d->getTable(d == this ? classId : d->getClassID(0));
-        if (!t)
-            continue;
-        for (i32 i = 0; i < t->rows.getCount(); i++) {
-            const PropEntryCopy* row = t->rows.get(i);
-            if (!row->isWithdrawn()) {
-                out.add(row);
-                continue;
-            }
-            for (i32 k = 0; k < out.getCount(); k++) {
-                if (out.get(k)->symbol == row->symbol) {
-                    out.removeAt(k);
-                    break;
-                }
+        for (i32 i = 0; t && i < t->rows.getCount(); i++)
+            visit(*t->rows.get(i));
+    }
+}
+
+void Dispatcher::getProperties(i32 classId, i32, LxCore::TSimpleArray<const PropInfo>& out) {
+    out.setCount(0);
+    forEachRow(classId, [&](const PropEntryCopy& row) {
+        if (!row.isWithdrawn()) {
+            out.add(&row);
+            return;
+        }
+        for (i32 k = 0; k < out.getCount(); k++) {
+            if (out.get(k)->symbol == row.symbol) {
+                out.removeAt(k);
+                return;
             }
         }
-    }
+    });
 }
 
 bool Dispatcher::isBuiltInListingClass() const {
@@ -423,26 +428,15 @@ void Dispatcher::getEnumerableProperties(const Variant& object, LxCore::SimpleAr
         }
     }
     const bool wantStatic = (u32(filter) & 0x01000000) != 0;
-    LxCore::TSimpleArray<Dispatcher> chain;
-    collectChain(chain);
-    for (i32 c = 0; c < chain.getCount(); c++) {
-        Dispatcher* d = chain.get(c);
-        if (d->getClassCount() == 0)
-            continue;
-        const TableEntry* t = d->getTable(d == this ? classSymbol : d->getClassID(0));
-        if (!t)
-            continue;
-        for (i32 i = 0; i < t->rows.getCount(); i++) {
-            const PropEntryCopy* row = t->rows.get(i);
-            const i32 at = indexOfSymbol(ids, row->symbol);
-            if (row->isWithdrawn()) {
-                if (at >= 0)
-                    ids.removeAt(at);
-            } else if (at < 0 && row->isStatic() == wantStatic && admits(*row, filter)) {
-                ids.add(row->symbol);
-            }
+    forEachRow(classSymbol, [&](const PropEntryCopy& row) {
+        const i32 at = indexOfSymbol(ids, row.symbol);
+        if (row.isWithdrawn()) {
+            if (at >= 0)
+                ids.removeAt(at);
+        } else if (at < 0 && row.isStatic() == wantStatic && admits(row, filter)) {
+            ids.add(row.symbol);
         }
-    }
+    });
 }
 
 // ---------------------------------------------------------------------------
@@ -485,7 +479,7 @@ void Dispatcher::call(Arguments& args, const char* name) {
         }
     }
     if (args.engine)
-        args.engine->setError(kErrorNotAFunction, nameText, -1, false);
+        args.engine->setError(Err::kNotAFunction, nameText, -1, false);
 }
 
 }  // namespace LxScript

@@ -190,6 +190,8 @@ private:
     TableEntry* tableFor(DataPoolId classSymbol, const LxCore::String& className);
     PropEntryCopy* registerRow(TableEntry& table, DataPoolId symbol, const PropEntry& row);
     void collectChain(LxCore::TSimpleArray<Dispatcher>& chain);
+    template <class Visit>
+    void forEachRow(i32 classId, Visit visit);
     bool isBuiltInListingClass() const;
 };
 

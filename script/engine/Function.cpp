@@ -2,6 +2,7 @@
 // and construction of class-table rows and live objects.
 #include "script/engine/Function.h"
 
+#include "script/engine/ErrorCodes.h"
 #include "script/engine/LiveHold.h"
 #include "script/engine/Property.h"
 
@@ -11,9 +12,6 @@ using LxCore::String;
 
 namespace {
 
-constexpr i32 kErrorInvalidObject = 45;
-constexpr i32 kErrorWrongClass = 26;
-constexpr i32 kErrorNotSupported = 55;
 
 DataPool& pool() { return DataPool::get(); }
 
@@ -54,6 +52,13 @@ Property* Function::findProperty(DataPoolId symbol, u32 flags) {
 }
 
 LxCore::SimpleArray* Function::getClosureScopes() { return nullptr; }
+
+bool Function::usable() {
+    if (valid)
+        return true;
+    space->getEngine().setError(Err::kInvalidObject);
+    return false;
+}
 
 ScopeInfo* Function::getScopeInfo() { return nullptr; }
 
@@ -125,8 +130,13 @@ LxCore::Root* DispatcherFunction::getServiceInfo() {
     return nullptr;
 }
 
-// Object arguments become their default values (0x40 hint 0, 0x80 hint 1).
-bool DispatcherFunction::convertArguments(const LxCore::BasicArray& args, LxCore::Array& out) {
+// The arguments as the row wants them: object arguments become their
+// default values (0x40 hint 0, 0x80 hint 1) in out. Null when a conversion
+// left an error pending: the handler must not run then.
+const LxCore::BasicArray* DispatcherFunction::argumentsFor(const LxCore::BasicArray& args,
+                                                           LxCore::Array& out) {
+    if (!(row.flags & (kArgsToNumber | kArgsToString)))
+        return &args;
     const u8 hint = (row.flags & kArgsToString) ? 1 : 0;
     Engine& engine = space->getEngine();
     const u32 n = args.length();
@@ -141,9 +151,9 @@ bool DispatcherFunction::convertArguments(const LxCore::BasicArray& args, LxCore
         }
         o->getDefaultValue(slot, hint);
         if (errorPending(engine))
-            return false;
+            return nullptr;
     }
-    return true;
+    return &out;
 }
 
 void DispatcherFunction::runHandler(Variant& thisValue, const LxCore::BasicArray& args, u32 mode,
@@ -166,11 +176,9 @@ void DispatcherFunction::runHandler(Variant& thisValue, const LxCore::BasicArray
 void DispatcherFunction::call(Object* thisObject, const LxCore::BasicArray& args,
                               Variant& result) {
     result.clear();
-    Engine& engine = space->getEngine();
-    if (!valid) {
-        engine.setError(kErrorInvalidObject);
+    if (!usable())
         return;
-    }
+    Engine& engine = space->getEngine();
     ObjectRef self(this);
     DispatcherLock lock(reachedThrough);
     if ((row.flags & kInstancesOnly) &&
@@ -178,16 +186,13 @@ void DispatcherFunction::call(Object* thisObject, const LxCore::BasicArray& args
         String text;
         text.sprintf("%ls.%ls()", reachedThrough->getClass(0).chars(),
                      pool().getSymbol(nameId).chars());
-        engine.setError(kErrorWrongClass, text, -1, false);
+        engine.setError(Err::kWrongClass, text, -1, false);
         return;
     }
     LxCore::Array converted;
-    const LxCore::BasicArray* use = &args;
-    if (row.flags & (kArgsToNumber | kArgsToString)) {
-        if (!convertArguments(args, converted))
-            return;
-        use = &converted;
-    }
+    const LxCore::BasicArray* use = argumentsFor(args, converted);
+    if (!use)
+        return;
     Variant thisValue(thisObject);
     if (thisObject && (row.flags & (kThisToNumber | kThisToString))) {
         Variant primitive;
@@ -202,20 +207,14 @@ void DispatcherFunction::call(Object* thisObject, const LxCore::BasicArray& args
 
 void DispatcherFunction::construct(Object* newObject, const LxCore::BasicArray& args,
                                    Variant& result) {
-    Engine& engine = space->getEngine();
-    if (!valid) {
-        engine.setError(kErrorInvalidObject);
+    if (!usable())
         return;
-    }
     ObjectRef self(this);
     DispatcherLock lock(reachedThrough);
     LxCore::Array converted;
-    const LxCore::BasicArray* use = &args;
-    if (row.flags & (kArgsToNumber | kArgsToString)) {
-        if (!convertArguments(args, converted))
-            return;
-        use = &converted;
-    }
+    const LxCore::BasicArray* use = argumentsFor(args, converted);
+    if (!use)
+        return;
     Variant thisValue(newObject);
     Variant made;
     runHandler(thisValue, *use, Arguments::kConstruct, made);
@@ -263,17 +262,15 @@ LxCore::Root* LiveObjectFunction::getServiceInfo() { return nullptr; }
 void LiveObjectFunction::call(Object* thisObject, const LxCore::BasicArray& args,
                               Variant& result) {
     result.clear();
-    Engine& engine = space->getEngine();
-    if (!valid) {
-        engine.setError(kErrorInvalidObject);
+    if (!usable())
         return;
-    }
+    Engine& engine = space->getEngine();
     ObjectRef self(this);
     LxCore::LiveObject* live = methodId == kSelf ? liveObject
                                : thisObject ? thisObject->getLiveObject() : nullptr;
     if (!live) {
         if (methodId != kSelf)
-            engine.setError(kErrorNotSupported, pool().getSymbol(nameId), -1, false);
+            engine.setError(Err::kNotSupported, pool().getSymbol(nameId), -1, false);
         return;
     }
     LxCore::Error error;
@@ -293,13 +290,13 @@ void LiveObjectFunction::call(Object* thisObject, const LxCore::BasicArray& args
             if (methodId == kSelf && (code == 24 || code == 2))
                 code = 0;
         } else {
-            code = kErrorWrongClass;
+            code = Err::kWrongClass;
         }
     }
-    if (error.isEmpty() && code == kErrorWrongClass) {
+    if (error.isEmpty() && code == Err::kWrongClass) {
         String text;
         text.sprintf("%ls.%ls()", live->getClassName().chars(), pool().getSymbol(nameId).chars());
-        error.push(kErrorWrongClass, text, nullptr, true);
+        error.push(Err::kWrongClass, text, nullptr, true);
     } else if (error.isEmpty() && code != 0) {
         error.push(code, pool().getSymbol(nameId), nullptr, true);
     }
@@ -313,11 +310,9 @@ void LiveObjectFunction::call(Object* thisObject, const LxCore::BasicArray& args
 // named like the function, initialised with the arguments.
 void LiveObjectFunction::construct(Object* newObject, const LxCore::BasicArray& args,
                                    Variant& result) {
-    Engine& engine = space->getEngine();
-    if (!valid) {
-        engine.setError(kErrorInvalidObject);
+    if (!usable())
         return;
-    }
+    Engine& engine = space->getEngine();
     ObjectRef self(this);
     LxCore::LiveObject* made = nullptr;
     LxCore::Error error;

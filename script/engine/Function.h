@@ -41,6 +41,8 @@ public:
 
 protected:
     Property* makePrototypeProperty();
+    // Calls and constructions of an invalid function raise 45.
+    bool usable();
 
     void* code = nullptr;                       // script functions: their body
     DataPoolId constructedClass = Sym::kObject;
@@ -64,9 +66,7 @@ public:
     const PropEntryCopy& getRow() const { return row; }
 
 private:
-    // Arguments (0x40/0x80) and this (0x100/0x200) turned into primitives;
-    // false when a conversion left an error pending.
-    bool convertArguments(const LxCore::BasicArray& args, LxCore::Array& out);
+    const LxCore::BasicArray* argumentsFor(const LxCore::BasicArray& args, LxCore::Array& out);
     void runHandler(Variant& thisValue, const LxCore::BasicArray& args, u32 mode,
                     Variant& result);
     void adoptReference(const Variant& reference, Variant& result);

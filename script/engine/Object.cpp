@@ -7,6 +7,7 @@
 #include <new>
 #include <unordered_set>
 
+#include "script/engine/ErrorCodes.h"
 #include "script/engine/Function.h"
 #include "script/engine/LiveHold.h"
 #include "script/engine/Property.h"
@@ -18,12 +19,6 @@ using LxCore::String;
 
 namespace {
 
-constexpr i32 kErrorNotAFunction = 24;
-constexpr i32 kErrorNoConstructor = 22;
-constexpr i32 kErrorNoValue = 23;
-constexpr i32 kErrorInvalidObject = 45;
-constexpr i32 kErrorStackOverrun = 27;
-constexpr i32 kErrorNotSupported = 55;
 
 // The engine's effective debug flag of strict mode.
 constexpr u32 kStrictMode = 0x100;
@@ -319,7 +314,7 @@ bool Object::getDefaultValue(Variant& result, u8 hint) {
     StackLimitScope limit(TVContext::get(), kDefaultValueStack);
     if (!space->checkStack()) {
         result.clear();
-        engine.setError(kErrorStackOverrun);
+        engine.setError(Err::kStackOverrun);
         return false;
     }
     const DataPoolId order[2] = {hint == 0 ? Sym::kValueOf : Sym::kToString,
@@ -341,7 +336,7 @@ bool Object::getDefaultValue(Variant& result, u8 hint) {
     result.clear();
     String name;
     getClassName(name);
-    engine.setError(kErrorNoValue, name, -1, false);
+    engine.setError(Err::kNoValue, name, -1, false);
     return false;
 }
 
@@ -760,7 +755,7 @@ Property* Object::findOwnProperty(DataPoolId symbol, u32 flags) {
             return findClassObject(symbol);
         return nullptr;
     }
-    space->getEngine().setError(kErrorInvalidObject);
+    space->getEngine().setError(Err::kInvalidObject);
     return nullptr;
 }
 
@@ -771,9 +766,16 @@ Property* Object::findProperty(DataPoolId symbol, u32 flags) {
     return findInherited(symbol, flags);
 }
 
+// A live own slot is what every class's lookup answers first, and a plain
+// slot's value is the slot's own: the common read costs no virtual call.
 Property* Object::get(DataPoolId symbol, Variant& out, u32 flags) {
-    Property* p = findProperty(symbol, flags);
-    const Variant* v = p ? p->get(this, flags) : nullptr;
+    Property* p = valid ? searchChain(symbol) : nullptr;
+    if (!p || (p->attributes & kRemoved))
+        p = findProperty(symbol, flags);
+    const Variant* v = !p ? nullptr
+                       : p->kind == Property::kPlain && !(p->attributes & kReResolve)
+                           ? &p->value
+                           : p->get(this, flags);
     if (v)
         out = *v;
     else
@@ -787,7 +789,7 @@ Property* Object::findInherited(DataPoolId symbol, u32 flags) {
     for (Object* p = start; p; p = p->prototype) {
         if (p != this) {
             if (!p->valid) {
-                space->getEngine().setError(kErrorInvalidObject);
+                space->getEngine().setError(Err::kInvalidObject);
                 return nullptr;
             }
             if (Property* hit = p->findOwnProperty(symbol, ownFlags))
@@ -870,7 +872,7 @@ Property* Object::put(DataPoolId symbol, const Variant& value, u32 flags) {
         else
             found = own;
     } else {
-        space->getEngine().setError(kErrorInvalidObject);
+        space->getEngine().setError(Err::kInvalidObject);
         return nullptr;
     }
 
@@ -885,7 +887,7 @@ Property* Object::put(DataPoolId symbol, const Variant& value, u32 flags) {
         notifyPropertyAdded();
     } else if (liveObject && !(liveObject->getFlags() & LxCore::kLiveDynamic)) {
         if (space->getEffectiveDebugFlags() & kStrictMode)
-            space->getEngine().setError(kErrorNotSupported, DataPool::get().getSymbol(symbol), -1,
+            space->getEngine().setError(Err::kNotSupported, DataPool::get().getSymbol(symbol), -1,
                                         false);
         return nullptr;
     } else {
@@ -1004,7 +1006,7 @@ u64* Object::getHostDataSlot() { return &data_().hostData; }
 Property* Object::findOperator(DataPoolId symbol) {
     for (Object* o = this; o; o = o->prototype) {
         if (!o->valid) {
-            space->getEngine().setError(kErrorInvalidObject);
+            space->getEngine().setError(Err::kInvalidObject);
             return nullptr;
         }
         if (o->operatorCount > 0) {
@@ -1032,7 +1034,7 @@ Property* Object::findOperator(DataPoolId symbol) {
 bool Object::hasOperators() {
     for (Object* o = this; o; o = o->prototype) {
         if (!o->valid) {
-            space->getEngine().setError(kErrorInvalidObject);
+            space->getEngine().setError(Err::kInvalidObject);
             return false;
         }
         if (o->operatorCount > 0 || (o->liveObject && o->liveObject->hasOperators()))
@@ -1172,7 +1174,7 @@ void Object::call(Object*, const LxCore::BasicArray& args, Variant& result) {
         callee->call(this, args, result);
         return;
     }
-    space->getEngine().setError(kErrorNotAFunction, displayName(), -1, false);
+    space->getEngine().setError(Err::kNotAFunction, displayName(), -1, false);
 }
 
 void Object::construct(Object* newObject, const LxCore::BasicArray& args, Variant& result) {
@@ -1183,7 +1185,7 @@ void Object::construct(Object* newObject, const LxCore::BasicArray& args, Varian
         name = nameId ? pool().getSymbol(nameId) : String("Variable");
     else
         getClassName(name);
-    space->getEngine().setError(kErrorNoConstructor, name, -1, false);
+    space->getEngine().setError(Err::kNoConstructor, name, -1, false);
 }
 
 i32 Object::declareFunctions(Object*) { return 0; }

@@ -445,7 +445,7 @@ private:
     Dispatcher* defaultDispatchers[2] = {};
 
     void drainReleases();
-    LxCore::String referrerIndexText(const Object& target, const ReferrerIndex& index) const;
+    void appendReferrers(LxCore::String& out, const Object& target, const ReferrerIndex& index) const;
 
     friend class Object;
     friend class CollectingScope;

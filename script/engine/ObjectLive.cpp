@@ -1,6 +1,7 @@
 // The live-object side of script objects: attaching a LxCore::LiveObject,
 // its members as properties, its messages, and calls, construction and
 // default values through it.
+#include "script/engine/ErrorCodes.h"
 #include "script/engine/Function.h"
 #include "script/engine/LiveHold.h"
 #include "script/engine/Object.h"
@@ -13,8 +14,6 @@ using LxCore::String;
 
 namespace {
 
-constexpr i32 kErrorNotAFunction = 24;
-constexpr i32 kErrorNotSupported = 55;
 constexpr i32 kNoSuchMember = 2;
 
 // The messages a script object listens for on its live object.
@@ -167,9 +166,9 @@ void Object::invokeByName(LxCore::LiveMessage& request) {
     get(DataPool::get().add(name.chars()), value, 0);
     Object* f = objectOf(value);
     if (!f || f->getClassID() != Sym::kFunction) {
-        request.status = kErrorNotAFunction;
+        request.status = Err::kNotAFunction;
         if (request.error)
-            request.error->push(kErrorNotAFunction, name, nullptr, true);
+            request.error->push(Err::kNotAFunction, name, nullptr, true);
         return;
     }
     space->callMethod(*this, *f, request.args, data);
@@ -278,7 +277,7 @@ bool Object::constructLive(Object* newObject, const LxCore::BasicArray& args, Va
         status = live->clone(made, true);
     }
     if (status != 0 || !made) {
-        engine.setError(status ? status : kErrorNotSupported, live->getClassName(), -1, false);
+        engine.setError(status ? status : Err::kNotSupported, live->getClassName(), -1, false);
         return true;
     }
     LxCore::Error error;

@@ -2,6 +2,7 @@
 // class table, the reference table, the native maps and the object listings.
 #include <unordered_map>
 
+#include "core/LiveObject.h"
 #include "script/engine/Function.h"
 #include "script/engine/Object.h"
 #include "script/engine/Property.h"
@@ -178,11 +179,13 @@ struct ReferrerIndex {
     }
 };
 
-String ObjectSpace::referrerIndexText(const Object& target, const ReferrerIndex& index) const {
-    String out;
+// The block that follows an object in a listing when anything refers to it.
+void ObjectSpace::appendReferrers(String& out, const Object& target,
+                                  const ReferrerIndex& index) const {
     auto found = index.byTarget.find(&target);
     if (found == index.byTarget.end())
-        return out;
+        return;
+    out += " referenced by:\n";
     DataPool& pool = DataPool::get();
     for (const ReferrerIndex::Holder& h : found->second) {
         out += h.referrer->describe();
@@ -192,7 +195,7 @@ String ObjectSpace::referrerIndexText(const Object& target, const ReferrerIndex&
         }
         out += '\n';
     }
-    return out;
+    out += '\n';
 }
 
 String ObjectSpace::listObjects(const String& classFilter) {
@@ -206,21 +209,28 @@ String ObjectSpace::listObjects(const String& classFilter) {
             continue;
         out += o->describe();
         out += '\n';
-        String referrers = referrerIndexText(*o, index);
-        if (!referrers.isEmpty()) {
-            out += " referenced by:\n";
-            out += referrers;
-            out += '\n';
-        }
+        appendReferrers(out, *o, index);
     }
     return out;
 }
 
 String ObjectSpace::listLiveObjects(const String& classFilter) {
-    // No object carries a live object until the LiveObject framework attaches
-    // them; the heading stands alone meanwhile.
-    (void)classFilter;
-    return String("\nAddress              Class\n");
+    String out("\nAddress              Class\n");
+    ReferrerIndex index(ringHead, objectCount);
+    Object* o = ringHead;
+    for (u32 n = objectCount; n > 0 && o; n--, o = o->ringNext) {
+        LxCore::LiveObject* live = o->getLiveObject();
+        if (!live)
+            continue;
+        const String cls = live->getClassName();
+        if (!classFilter.isEmpty() && !(cls == classFilter))
+            continue;
+        String line;
+        line.sprintf("%08lx             %ls\n", u32(uintptr_t(live)), cls.chars());
+        out += line;
+        appendReferrers(out, *o, index);
+    }
+    return out;
 }
 
 String ObjectSpace::summarizeObjects(const String& classFilter) {

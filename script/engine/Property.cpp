@@ -2,6 +2,7 @@
 // watch handlers and the debugger's watchpoint.
 #include "script/engine/Property.h"
 
+#include "script/engine/ErrorCodes.h"
 #include "script/engine/Function.h"
 #include "script/engine/LiveHold.h"
 
@@ -11,9 +12,7 @@ using LxCore::String;
 
 namespace {
 
-constexpr i32 kErrorNotSupported = 55;
 constexpr i32 kNoSuchMember = 2;
-constexpr i32 kReadOnlyCode = 46;      // a live object's read-only member: ignored
 
 // Methods and instance-only rows are never native values.
 u32 normalized(u32 attributes) {
@@ -353,7 +352,7 @@ LxCore::Root* LiveObjectProperty::getServiceInfo() { return nullptr; }
 bool LiveObjectProperty::refuse(Object* object) {
     if (object->getLiveObject() && object->getLiveObject() == live)
         return false;
-    object->getEngine()->setError(kErrorNotSupported, DataPool::get().getSymbol(symbol), -1, false);
+    object->getEngine()->setError(Err::kNotSupported, DataPool::get().getSymbol(symbol), -1, false);
     return true;
 }
 
@@ -449,7 +448,7 @@ void LiveObjectProperty::write(Object* object, const Variant& newValue) {
     } else {
         status = live->put(id, native[0], &error);
     }
-    if (status != 0 && status != kReadOnlyCode)
+    if (status != 0 && status != Err::kReadOnly)
         reportLiveError(*owner->getEngine(), live, status, error, DataPool::get().getSymbol(symbol));
 }
 

@@ -9,6 +9,7 @@
 
 #include "core/Broadcaster.h"
 #include "core/ThreadData.h"
+#include "script/engine/ErrorCodes.h"
 #include "script/engine/LiveHold.h"
 #include "script/engine/Property.h"
 #include "script/engine/TVContext.h"
@@ -20,11 +21,6 @@ using LxCore::String;
 
 namespace {
 
-constexpr i32 kErrorText = 1;               // "%1"
-constexpr i32 kErrorBadArgument = 19;
-constexpr i32 kOutOfMemory = -28;
-constexpr i32 kUncaughtException = -29;
-constexpr i32 kExecutionHalted = -34;
 
 // A class object's global property: read-only, hidden from for-in, kept.
 constexpr u32 kConstructorAttributes = 0x2000027;
@@ -88,7 +84,7 @@ RealEngine::~RealEngine() {
     tasks.releaseAll();
     tasks.setCount(0);
     if (isRunning())
-        setError(kExecutionHalted);
+        setError(Err::kExecutionHalted);
     records.releaseAll();
     records.setCount(0);
     clearError();
@@ -173,7 +169,7 @@ void RealEngine::registerDispatcher(Dispatcher* dispatcher, bool isDefault) {
                 objects.setDefaultDispatcher(1, dispatcher);
         }
     } catch (const std::bad_alloc&) {
-        setError(kOutOfMemory);
+        setError(Err::kOutOfMemory);
     }
 }
 
@@ -207,7 +203,7 @@ API* RealEngine::getAPI(i32 code) {
             apis.put(code, made);
         return made;
     } catch (const std::bad_alloc&) {
-        setError(kOutOfMemory);
+        setError(Err::kOutOfMemory);
         return nullptr;
     }
 }
@@ -218,7 +214,7 @@ API* RealEngine::getAPI(i32 code) {
 void RealEngine::initialize() {
     // Resetting under running frames would free the objects they unwind through.
     if (isRunning()) {
-        setError(kErrorBadArgument, String("reset"), -1, false);
+        setError(Err::kBadArgument, String("reset"), -1, false);
         return;
     }
     tearDownGlobalState();
@@ -226,11 +222,11 @@ void RealEngine::initialize() {
         buildGlobalState();
         return;
     } catch (const std::bad_alloc&) {
-        setError(kOutOfMemory);
+        setError(Err::kOutOfMemory);
     } catch (const std::exception& e) {
-        setError(kUncaughtException, String(e.what()), -1, false);
+        setError(Err::kUncaughtException, String(e.what()), -1, false);
     } catch (...) {
-        setError(kUncaughtException, String("Unknown"), -1, false);
+        setError(Err::kUncaughtException, String("Unknown"), -1, false);
     }
     // The next entry tries again from nothing.
     LxCore::Error kept = getError();
@@ -275,7 +271,7 @@ void RealEngine::buildGlobalState() {
     if (!global)
         global = objects.getDefaultDispatcher(0);
     if (!global) {
-        setError(kErrorText, String("Engine not initialized"), -1, false);
+        setError(Err::kText, String("Engine not initialized"), -1, false);
         return;
     }
     Object* made = newWorkspace();

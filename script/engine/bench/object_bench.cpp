@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "script/engine/InitTerm.h"
+#include "script/engine/Function.h"
 #include "script/engine/Property.h"
 #include "script/engine/tests/TestEngine.h"
 
@@ -56,20 +57,26 @@ std::vector<DataPoolId> names(int n, const char* prefix) {
     return out;
 }
 
+// Reads every key of o, rounds times.
+void timeReads(const char* label, Object& o, const std::vector<DataPoolId>& keys, long rounds,
+               double target) {
+    Variant out;
+    auto start = Clock::now();
+    for (long r = 0; r < rounds; r++)
+        for (DataPoolId k : keys)
+            o.get(k, out, 0);
+    sink = sink + out.toNumber();
+    rate(label, double(rounds) * double(keys.size()), secondsSince(start), target);
+}
+
 void ownReads(ObjectSpace& space, int properties, long rounds) {
     ObjectRef o = fresh(space);
     std::vector<DataPoolId> keys = names(properties, "p");
     for (int i = 0; i < properties; i++)
         o->put(keys[size_t(i)], Variant(i), 0);
-    Variant out;
-    auto start = Clock::now();
-    for (long r = 0; r < rounds; r++)
-        for (DataPoolId k : keys)
-            o->get(k, out, 0);
-    sink = sink + out.toNumber();
     char label[64];
     std::snprintf(label, sizeof label, "own read hit, %d properties", properties);
-    rate(label, double(rounds) * properties, secondsSince(start), 30e6);
+    timeReads(label, *o, keys, rounds, 30e6);
 }
 
 void ownWrites(ObjectSpace& space, long rounds) {
@@ -92,13 +99,7 @@ void inheritedReads(ObjectSpace& space, long rounds) {
         proto->put(k, Variant(2), 0);
     o->put(sym("own"), Variant(1), 0);
     o->setPrototype(proto.get());
-    Variant out;
-    auto start = Clock::now();
-    for (long r = 0; r < rounds; r++)
-        for (DataPoolId k : keys)
-            o->get(k, out, 0);
-    sink = sink + out.toNumber();
-    rate("inherited hit, one up", double(rounds) * 16, secondsSince(start), 10e6);
+    timeReads("inherited hit, one up", *o, keys, rounds, 10e6);
 }
 
 void missesThroughThree(ObjectSpace& space, long rounds) {
@@ -109,13 +110,7 @@ void missesThroughThree(ObjectSpace& space, long rounds) {
     a->setPrototype(b.get());
     b->setPrototype(c.get());
     c->setPrototype(nullptr);
-    std::vector<DataPoolId> missing = names(16, "missing");
-    Variant out;
-    auto start = Clock::now();
-    for (long r = 0; r < rounds; r++)
-        for (DataPoolId k : missing)
-            a->get(k, out, 0);
-    rate("miss through three objects", double(rounds) * 16, secondsSince(start), 5e6);
+    timeReads("miss through three objects", *a, names(16, "missing"), rounds, 5e6);
 }
 
 void indexFill(ObjectSpace& space, int count, double limit) {
@@ -166,6 +161,56 @@ void churn(ObjectSpace& space, int count) {
     elapsed("1M distinct names set and deleted", secondsSince(start), 1.0);
 }
 
+// ---- with class tables: instances of a class whose prototypes have dispatchers
+
+void method(Arguments& a) { a.result->setNumber(1); }
+
+const PropEntry kObjectRows[] = {
+    {"Object", 0, 0x20, method, nullptr},     {"toString", 0, 0x20, method, nullptr},
+    {"valueOf", 0, 0x20, method, nullptr},    {"hasOwnProperty", 1, 0x20, method, nullptr},
+    {"isPrototypeOf", 1, 0x20, method, nullptr}, {"propertyIsEnumerable", 1, 0x20, method, nullptr},
+    {"toSource", 0, 0x20, method, nullptr},   {"watch", 2, 0x20, method, nullptr},
+    {"unwatch", 1, 0x20, method, nullptr},    {nullptr, 0, 0, nullptr, nullptr},
+};
+const PropEntry kFunctionRows[] = {{"Function", 0, 0x20, method, nullptr}, {nullptr, 0, 0, nullptr, nullptr}};
+const PropEntry kGlobalRows[] = {{"parseInt", 2, 0x20, method, nullptr}, {nullptr, 0, 0, nullptr, nullptr}};
+const PropEntry kWidgetRows[] = {
+    {"Widget", 0, 0x20, method, nullptr}, {"draw", 0, 0x20, method, nullptr},
+    {"move", 2, 0x20, method, nullptr},   {"resize", 2, 0x20, method, nullptr},
+    {nullptr, 0, 0, nullptr, nullptr},
+};
+
+void withDispatchers(long scale) {
+    Dispatcher objectClass("Object"), functionClass("Function"), globalClass("Global"),
+        widgetClass("Widget");
+    objectClass.registerProperties(0, kObjectRows, "Object");
+    functionClass.registerProperties(0, kFunctionRows, "Function");
+    globalClass.registerProperties(0, kGlobalRows, "global");
+    widgetClass.registerProperties(0, kWidgetRows, "Widget");
+    {
+        TestRealEngine engine;
+        for (Dispatcher* d : {&objectClass, &functionClass, &widgetClass})
+            engine.registerDispatcher(d, false);
+        engine.registerDispatcher(&globalClass, true);
+        engine.initialize();
+        Variant ctorValue, made;
+        engine.getGlobalObject()->get(sym("Widget"), ctorValue, 0);
+        Object* ctor = objectOf(ctorValue);
+        engine.newObject(made, sym("Widget"), nullptr, ctor);
+        Object* w = objectOf(made);
+        std::vector<DataPoolId> own = names(16, "p");
+        for (DataPoolId k : own)
+            w->put(k, Variant(1), 0);
+        timeReads("class instance: own read hit, 16 properties", *w, own, 1250000 * scale, 30e6);
+        std::vector<DataPoolId> methods;
+        for (const char* m : {"draw", "move", "toString", "watch"})
+            methods.push_back(sym(m));
+        timeReads("class instance: native method hit", *w, methods, 5000000 * scale, 10e6);
+        timeReads("class instance: miss through its two classes", *w, names(16, "missing"),
+                  600000 * scale, 5e6);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -189,6 +234,8 @@ int main(int argc, char** argv) {
             revivals(space, 1000000);
         if (wanted("churn"))
             churn(space, 1000000);
+        if (wanted("class"))
+            withDispatchers(scale);
     }
     InitTerm::exit();
     return 0;

@@ -90,6 +90,29 @@ TEST_F(ObjectTest, DistinctNamesSetAndDeletedLeaveTheLookupPath) {
     EXPECT_EQ(o->getRemovedSlotCount(), 0u) << "freed while no script runs";
 }
 
+TEST_F(ObjectTest, ObjectListingsFilterAndNameReferrers) {
+    ObjectRef a = newObject(), b = newObject(), c = newObject();
+    a->setClassID(Sym::kArray);
+    a->setNameID(sym("aNameOfMoreThanSixteen"));
+    putValue(*b, "x", Variant(a.get()));
+    putValue(*b, "y", Variant(a.get()));
+    putValue(*c, "z", Variant(a.get()));
+    auto line = [](Object& o, const char* rest) {
+        char address[16];
+        std::snprintf(address, sizeof address, "%08x", unsigned(uintptr_t(&o)));
+        return std::string(address) + rest;
+    };
+    // Ring order is newest first: c, then b.
+    const std::string expected = "\nAddress  L Refs Prop Class      Name\n" +
+                                 line(*a, "      4    3 Array      aNameOfMoreThanS \n") +
+                                 " referenced by:\n" +
+                                 line(*c, "      1    0 Object     Object            z\n") +
+                                 line(*b, "      1    0 Object     Object            x y\n") + "\n";
+    EXPECT_EQ(text(Variant(space().listObjects(LxCore::String("Array")))), expected);
+    EXPECT_EQ(text(Variant(space().summarizeObjects(LxCore::String("Array")))), "1");
+    EXPECT_EQ(text(Variant(space().summarizeObjects(LxCore::String()))), "\n    2 Object\n    1 Array");
+}
+
 // ---- indexes and length ----
 
 TEST_F(ObjectTest, IndexNamesSetTheLength) {
