@@ -6,6 +6,7 @@
 
 #include "core/Array.h"
 #include "core/ByteArray.h"
+#include "core/Dictionary.h"
 #include "core/Clock.h"
 #include "core/Encoder.h"
 #include "core/Error.h"
@@ -59,7 +60,7 @@ constexpr Module kModules[] = {
     {"Error", initError},
     {"Array", initArray},
     {"live-object class registry", initLiveObjectRegistry},
-    {"dictionaries", nullptr},
+    {"dictionaries", initDictionaries},
     {"unit types", initUnitTypes},
     {"unit registry", initUnitRegistry},
     {"UnitValue class", initUnitValueClass},
