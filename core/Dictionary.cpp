@@ -39,14 +39,7 @@ public:
 void splitNameTitle(const String& text, String& name, String* title) {
     const i32 tab = text.find(unit('\t'));
     name = tab < 0 ? text : text.substr(0, tab);
-    i32 end = name.length();
-    i32 begin = 0;
-    while (end > 0 && name[end - 1] <= 0x20)
-        end--;
-    while (begin < end && name[begin] <= 0x20)
-        begin++;
-    if (begin > 0 || end < name.length())
-        name = name.substr(begin, end - begin);
+    name.trim();
     if (title)
         *title = tab < 0 ? String() : text.substr(tab + 1);
 }

@@ -702,15 +702,8 @@ XML* parseXMLText(const String& text, i32& position, Error& error, bool ignoreWh
         const i32 open = text.find(unit('<'), start);
         if (open < 0) {
             String plain = text.substr(start);
-            if (ignoreWhitespace) {
-                i32 end = plain.length();
-                i32 begin = 0;
-                while (end > 0 && plain[end - 1] <= 0x20)
-                    end--;
-                while (begin < end && plain[begin] <= 0x20)
-                    begin++;
-                plain = plain.substr(begin, end - begin);
-            }
+            if (ignoreWhitespace)
+                plain.trim();       // units up to U+0020
             return new XML(XML::kText, plain);
         }
         String defaultURI;
