@@ -232,10 +232,8 @@ f64 readDecimal(const unit*& p) {
         const unit* q = p + 1;
         bool negative = false;
         if (*q == '+' || *q == '-') negative = *q++ == '-';
-        if (!isDigit(*q)) {
-            p = q;
-            return kNaN;
-        }
+        // No exponent digits: the number ends before the "e" ("5em" is 5).
+        if (!isDigit(*q)) return scaleDecimal(mantissa, exponent);
         i64 e = 0;
         for (; isDigit(*q); ++q) {
             e = e * 10 + (*q - '0');

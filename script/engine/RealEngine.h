@@ -113,6 +113,9 @@ public:
     bool isPreprocessorOn() const override { return preprocessorOn; }
     void setPreprocessorOn(bool on) override { preprocessorOn = on; }
     RuntimeEnv* getCurrentFrame() const { return currentFrame; }
+    // The locale the engine localises for; empty: the current localizer's.
+    const LxCore::String& getLocaleText() const { return localeText; }
+    void setLocaleText(const LxCore::String& text) { localeText = text; }
     Function* getObjectConstructor() const { return objectConstructor; }
     Function* getRegExpConstructor() const { return regExpConstructor; }
     // The RegExp class's match globals: made on first use by that class,
@@ -258,7 +261,7 @@ private:
     LxCore::Root* xmlSettings = nullptr;
     ProfilerData* profilerChain = nullptr;
     LxCore::String includePath;
-    LxCore::String secondText;
+    LxCore::String localeText;                  // $.locale; empty: the localizer's
     u32 tryDepth = 0;
     u32 effectiveDebugFlags = 0;
     u32 hookSuppression = 0;

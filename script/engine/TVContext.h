@@ -48,6 +48,7 @@ public:
     LxCore::TSimpleArray<Engine>& getEngines() { return engines; }
 
     LxCore::u32 localizeNesting = 0;    // raised around the script's localize()
+    LxCore::u32 sourceDepth = 0;        // nesting of source serialization (toSource, uneval)
     bool sourceListing = false;         // Array.__120__
     bool spareFlag = false;
     bool usDaylightSaving = false;      // Date.__usdst__
