@@ -4,6 +4,7 @@
 #include "script/library/RegExpClass.h"
 
 #include <cmath>
+#include <optional>
 
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
@@ -220,90 +221,100 @@ void compile(Arguments& args) {
         compileInto(engine, *self, source, flags);
 }
 
-void exec(Arguments& args) {
-    RealEngine& engine = realEngine(args);
-    args.result->setNull();
-    Object* self = objectOf(*args.thisValue);
-    const RegExp* held = patternOf(*args.thisValue);
-    if (!self || !held)
-        return;
-    ObjectRef keep(self);
-    const RegExp pattern(*held);
-    reGlobals& globals = regExpGlobals(engine);
+// What exec and test work on, taken before any script can run: the object
+// (held), its pattern (a counted copy) and the text (the argument's, else
+// RegExp.input).
+struct MatchCall {
+    RealEngine& engine;
+    reGlobals& globals;
+    ObjectRef self;
+    std::optional<RegExp> pattern;
     String text;
-    if (args.count() > 0) {
-        text = args.arg(0).toString();
-        if (errorPending(engine))
+    bool fromInput = false;
+    bool global = false;        // the pattern's flag or the class-level switch
+
+    explicit MatchCall(Arguments& args)
+        : engine(realEngine(args)), globals(regExpGlobals(engine)), self(objectOf(*args.thisValue)) {
+        const RegExp* held = patternOf(*args.thisValue);
+        if (!self || !held)
             return;
-    } else {
-        text = globals.input;
-        if (text.isEmpty()) {
-            engine.setError(kErrorSyntax);
-            return;
-        }
+        pattern.emplace(*held);
+        global = ((held->getFlags() | globals.flags) & LxCore::kRegExpGlobal) != 0;
+        fromInput = args.count() == 0;
+        text = fromInput ? globals.input : args.arg(0).toString();
     }
-    const bool global = ((pattern.getFlags() | globals.flags) & LxCore::kRegExpGlobal) != 0;
+    // False when there is no pattern or the text's conversion raised an error.
+    bool ready() const { return pattern && !errorPending(engine); }
+    // lastIndex as a number; NaN when reading it raised an error.
+    f64 lastIndex() {
+        Variant value;
+        self->get(sym.lastIndex, value, 0);
+        const f64 n = value.toNumber();
+        return errorPending(engine) ? NAN : n;
+    }
+    void setLastIndex(f64 n) { self->put(sym.lastIndex, Variant(n), 0); }
+    // The matching step from start; false when it raised 27.
+    bool match(i32 start, CaptureArray& pairs, i32& end) {
+        if (i32 status = globals.match(*pattern, text, start, pairs, end)) {
+            raise(engine, status);
+            return false;
+        }
+        return true;
+    }
+};
+
+void exec(Arguments& args) {
+    args.result->setNull();
+    MatchCall call(args);
+    if (!call.ready())
+        return;
+    if (call.fromInput && call.text.isEmpty()) {
+        call.engine.setError(kErrorSyntax);
+        return;
+    }
     i32 start = 0;
-    if (global) {
-        Variant lastIndex;
-        self->get(sym.lastIndex, lastIndex, 0);
-        f64 n = lastIndex.toNumber();
-        if (errorPending(engine))
+    if (call.global) {
+        const f64 n = call.lastIndex();
+        if (errorPending(call.engine))
             return;
         start = n >= 0 && n <= kLargestStart ? i32(n) : i32(kLargestStart);
-        if (start >= text.length()) {
-            self->put(sym.lastIndex, Variant(0), 0);
+        if (start >= call.text.length()) {
+            call.setLastIndex(0);
             return;
         }
     }
-    CaptureArray pairs(pattern);
+    CaptureArray pairs(*call.pattern);
     i32 end = -1;
-    if (i32 status = globals.match(pattern, text, start, pairs, end)) {
-        raise(engine, status);
+    if (!call.match(start, pairs, end))
         return;
-    }
     if (end < 0) {
         // A global search that finds nothing starts over next time.
-        if (global)
-            self->put(sym.lastIndex, Variant(0), 0);
+        if (call.global)
+            call.setLastIndex(0);
         return;
     }
-    const Array list = globals.matches;
-    makeMatchArray(engine, list, pairs[0].start, text, *args.result);
-    self->put(sym.lastIndex, Variant(f64(end)), 0);
+    const Array list = call.globals.matches;
+    makeMatchArray(call.engine, list, pairs[0].start, call.text, *args.result);
+    call.setLastIndex(end);
 }
 
+// As exec, but lastIndex is read without bounds and never written.
 void test(Arguments& args) {
-    RealEngine& engine = realEngine(args);
     args.result->setBool(false);
-    Object* self = objectOf(*args.thisValue);
-    const RegExp* held = patternOf(*args.thisValue);
-    if (!self || !held)
+    MatchCall call(args);
+    if (!call.ready())
         return;
-    ObjectRef keep(self);
-    const RegExp pattern(*held);
-    reGlobals& globals = regExpGlobals(engine);
-    String text = globals.input;
-    if (args.count() > 0) {
-        text = args.arg(0).toString();
-        if (errorPending(engine))
-            return;
-    }
     i32 start = 0;
-    if ((pattern.getFlags() | globals.flags) & LxCore::kRegExpGlobal) {
-        Variant lastIndex;
-        self->get(sym.lastIndex, lastIndex, 0);
-        start = lastIndex.toInt(INT32_MIN, INT32_MAX);
-        if (errorPending(engine))
+    if (call.global) {
+        const f64 n = call.lastIndex();
+        if (errorPending(call.engine))
             return;
+        start = Variant(n).toInt(INT32_MIN, INT32_MAX);
     }
-    CaptureArray pairs(pattern);
+    CaptureArray pairs(*call.pattern);
     i32 end = -1;
-    if (i32 status = globals.match(pattern, text, start, pairs, end)) {
-        raise(engine, status);
-        return;
-    }
-    args.result->setBool(end >= 0);
+    if (call.match(start, pairs, end))
+        args.result->setBool(end >= 0);
 }
 
 void toString(Arguments& args) { args.result->setString(patternText(*args.thisValue)); }
