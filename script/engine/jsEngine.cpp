@@ -13,6 +13,8 @@
 #include "script/engine/Workspace.h"
 #include "script/engine/ops/Literals.h"
 #include "script/frontend/Parser.h"
+#include "script/library/DateClass.h"
+#include "script/library/RegExpClass.h"
 
 namespace LxScript {
 
@@ -48,13 +50,13 @@ BuiltInClass builtIns[] = {
     {"Object", plainClass, false, nullptr},
     {"Array", plainClass, false, nullptr},
     {"Math", plainClass, false, nullptr},
-    {"Date", plainClass, false, nullptr},
+    {"Date", newDateClass, false, nullptr},
     {"Function", plainClass, false, nullptr},
     {"global", plainClass, true, nullptr},
     {"String", plainClass, false, nullptr},
     {"Number", plainClass, false, nullptr},
     {"Boolean", plainClass, false, nullptr},
-    {"RegExp", plainClass, false, nullptr},
+    {"RegExp", newRegExpClass, false, nullptr},
     {"Error", plainClass, false, nullptr},
     {"ReflectionInfo", plainClass, false, nullptr},
     {"Reflection", plainClass, false, nullptr},
@@ -136,7 +138,7 @@ void jsEngine::newArray(const LxCore::Array& elements, Variant& result) {
 }
 
 LxCore::RegExp* jsEngine::newRegExp(const Variant& value) {
-    return const_cast<LxCore::RegExp*>(value.getRegExp());
+    return const_cast<LxCore::RegExp*>(patternOf(value));
 }
 
 // ---------------------------------------------------------------------------
