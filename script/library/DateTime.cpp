@@ -150,7 +150,8 @@ i32 nthWeekdayOfMonth(i64 year, i32 month, i32 n, i32 weekday) {
 
 DateParts splitTime(f64 t) {
     DateParts p;
-    if (!std::isfinite(t))
+    // Past the calendar's years the day count would overflow 64 bits.
+    if (!(std::fabs(t) <= kMaxCalendarYear * 366 * kMsPerDay))
         return p;
     i64 day = i64(std::floor(t / kMsPerDay));
     p.year = yearFromDay(day);
@@ -209,7 +210,8 @@ void jsDateTime::invalidate() {
 }
 
 void jsDateTime::set(f64 value, bool local) {
-    if (!std::isfinite(value)) {
+    // A day's slack leaves room for the zone offset at the range's ends.
+    if (!(std::fabs(value) <= kMaxTimeValue + kMsPerDay)) {
         invalidate();
         return;
     }
