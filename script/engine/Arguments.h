@@ -6,6 +6,8 @@
 
 namespace LxScript {
 
+class Workspace;
+
 // A fixed number of Variants, all undefined at first; the runner evaluates
 // a call's arguments (or an array literal's elements) into it. A few live in
 // the array itself, so that most calls allocate nothing.
@@ -27,6 +29,24 @@ private:
     Variant* values;
     u32 count;
     alignas(Variant) unsigned char room[kInline * sizeof(Variant)];
+};
+
+// The arguments object: element i below the argument count reads and writes
+// the workspace's parameter i. It keeps its workspace alive (both counts).
+class ArgumentObject : public Object {
+public:
+    explicit ArgumentObject(Workspace& workspace);
+    ~ArgumentObject() override;
+
+    void getIDs(Object* receiver, LxCore::SimpleArray& ids, u32 filter) override;
+    Variant* getLocal(u32 slot) override;
+    void setLocal(u32 slot, const Variant& value) override;
+    void clear() override;
+    void markReferences() override;
+    Property* findOwnProperty(DataPoolId symbol, u32 flags) override;
+
+private:
+    Workspace* workspace;
 };
 
 }  // namespace LxScript

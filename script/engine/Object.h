@@ -55,32 +55,26 @@ enum ObjectId : i32 {
 };
 
 // The lookup word of findOwnProperty, findProperty and get.
-enum LookupFlag : u32 {
-    kFindRemoved = 0x10,        // removed slots count too
-    kFindCallable = 0x20,       // the caller wants something to call
-    kFindOwn = 0x40,            // no inherited lookup
-    kFindMakeXMLChild = 0x80,   // make a missing XML child element
-};
+constexpr u32 kFindRemoved = 0x10;        // removed slots count too
+constexpr u32 kFindCallable = 0x20;       // the caller wants something to call
+constexpr u32 kFindOwn = 0x40;            // no inherited lookup
+constexpr u32 kFindMakeXMLChild = 0x80;   // make a missing XML child element
 
 // put's flags: the low three bits are the attributes of a new slot.
-enum PutFlag : u32 {
-    kPutAttributes = 0x7,
-    kPutDefine = 0x8,           // no lookup: define on this object
-};
+constexpr u32 kPutAttributes = 0x7;
+constexpr u32 kPutDefine = 0x8;           // no lookup: define on this object
 
 // The filter word of the property listings.
-enum ListFilter : u32 {
-    kListMethods = 0x80000000,
-    kListReadOnly = 0x40000000,
-    kListWritable = 0x20000000,
-    kListHidden = 0x10000000,
-    kListDontEnum = 0x08000000,
-    kListOwnOnly = 0x04000000,
-    kListNoBuiltIn = 0x02000000,
-    kListStatic = 0x01000000,
-    kListRemoved = 0x00000010,
-    kListForIn = 0x60010000,    // for-in and the engine's property lists
-};
+constexpr u32 kListMethods = 0x80000000;
+constexpr u32 kListReadOnly = 0x40000000;
+constexpr u32 kListWritable = 0x20000000;
+constexpr u32 kListHidden = 0x10000000;
+constexpr u32 kListDontEnum = 0x08000000;
+constexpr u32 kListOwnOnly = 0x04000000;
+constexpr u32 kListNoBuiltIn = 0x02000000;
+constexpr u32 kListStatic = 0x01000000;
+constexpr u32 kListRemoved = 0x00000010;
+constexpr u32 kListForIn = 0x60010000;    // for-in and the engine's property lists
 
 // Counts of a script object shared with the core's Variant: the low 30 bits
 // of the internal-reference word count internal holders, bit 30 is the

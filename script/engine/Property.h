@@ -10,40 +10,36 @@
 namespace LxScript {
 
 // Attribute bits of a slot (and of a class-table row, low 15 bits).
-enum PropertyAttribute : u32 {
-    kReadOnly = 0x1,
-    kDontEnum = 0x2,
-    kDontDelete = 0x4,
-    kNativeValue = 0x8,             // ask the native getter and setter on every access
-    kStatic = 0x10,
-    kMethod = 0x20,
-    kArgsToNumber = 0x40,           // object arguments become primitives, hint 0
-    kArgsToString = 0x80,           //   ... hint 1
-    kThisToNumber = 0x100,          // the this value becomes a primitive, hint 0
-    kThisToString = 0x200,          //   ... hint 1
-    kInstancesOnly = 0x400,
-    kWithdrawn = 0x800,
-    kHidden = 0x1000,
-    kKeepCached = 0x2000,           // keep the cached native value across a collection
-    kPutThroughLink = 0x4000,
-    kFetched = 0x10000,             // value fetched; live-object slot
-    kWatched = 0x20000,
-    kWatchpoint = 0x40000,          // the debugger is entered after each write
-    kCollectionElement = 0x200000,
-    kSurvivesInvalidateAll = 0x400000,
-    kWriteThrough = 0x1000000,      // inherited, yet receives writes
-    kNativeBacked = 0x2000000,
-    kRemoved = 0x4000000,
-    kBuiltIn = 0x8000000,
-    kRefreshId = 0x10000000,        // look the live-object id up again by name
-    kReResolve = 0x20000000,        // class object of the global object: ask the callback again
-};
+constexpr u32 kReadOnly = 0x1;
+constexpr u32 kDontEnum = 0x2;
+constexpr u32 kDontDelete = 0x4;
+constexpr u32 kNativeValue = 0x8;             // ask the native getter and setter on every access
+constexpr u32 kStatic = 0x10;
+constexpr u32 kMethod = 0x20;
+constexpr u32 kArgsToNumber = 0x40;           // object arguments become primitives, hint 0
+constexpr u32 kArgsToString = 0x80;           //   ... hint 1
+constexpr u32 kThisToNumber = 0x100;          // the this value becomes a primitive, hint 0
+constexpr u32 kThisToString = 0x200;          //   ... hint 1
+constexpr u32 kInstancesOnly = 0x400;
+constexpr u32 kWithdrawn = 0x800;
+constexpr u32 kHidden = 0x1000;
+constexpr u32 kKeepCached = 0x2000;           // keep the cached native value across a collection
+constexpr u32 kPutThroughLink = 0x4000;
+constexpr u32 kFetched = 0x10000;             // value fetched; live-object slot
+constexpr u32 kWatched = 0x20000;
+constexpr u32 kWatchpoint = 0x40000;          // the debugger is entered after each write
+constexpr u32 kCollectionElement = 0x200000;
+constexpr u32 kSurvivesInvalidateAll = 0x400000;
+constexpr u32 kWriteThrough = 0x1000000;      // inherited, yet receives writes
+constexpr u32 kNativeBacked = 0x2000000;
+constexpr u32 kRemoved = 0x4000000;
+constexpr u32 kBuiltIn = 0x8000000;
+constexpr u32 kRefreshId = 0x10000000;        // look the live-object id up again by name
+constexpr u32 kReResolve = 0x20000000;        // class object of the global object: ask the callback again
 
-enum PropertyState : u32 {
-    kStateCreated = 1,
-    kStateWritten = 2,              // written or revived
-    kStateRemoved = 3,
-};
+constexpr u32 kStateCreated = 1;
+constexpr u32 kStateWritten = 2;              // written or revived
+constexpr u32 kStateRemoved = 3;
 
 class Property : public LxCore::Root {
 public:

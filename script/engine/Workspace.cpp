@@ -3,6 +3,7 @@
 
 #include <new>
 
+#include "script/engine/Arguments.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/Script.h"
@@ -188,9 +189,8 @@ Variant* Workspace::getSpecialSlot(i32 index) {
     return nullptr;
 }
 
-// The arguments object of this activation, with one reference for the
-// caller. Until the arguments object's class is in, the name reads null.
-Object* Workspace::makeArgumentsObject() { return nullptr; }
+// The arguments object of this activation, with one reference for the caller.
+Object* Workspace::makeArgumentsObject() { return new ArgumentObject(*this); }
 
 Variant* Workspace::getLocal(u32 slot) { return getSlot(i32(slot)); }
 
