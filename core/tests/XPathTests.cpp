@@ -2,6 +2,8 @@
 // the inputs that would blow up a careless engine.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "core/Error.h"
@@ -234,6 +236,22 @@ TEST_F(XPathTest, ContextsNeedTheirAllocator) {
     EXPECT_EQ(getXPathError(nullptr, &position, &length), u32(kXPathInternal));
     EXPECT_EQ(position, -1);
     EXPECT_EQ(length, 0u);
+
+    // Only memory given: numbers work, a path without a context node is 12.
+    XPathCallbacks memory{};
+    memory.allocate = [](u64 bytes, void*) { return std::malloc(bytes); };
+    memory.free = [](void* p) { std::free(p); };
+    XPathContext* context = createXPathContext(&memory, nullptr);
+    ASSERT_NE(context, nullptr);
+    XPathResult result;
+    ASSERT_TRUE(evaluateXPath(context, u"1 + 1", &result));
+    f64 number = 0;
+    std::memcpy(&number, &result.value, sizeof number);
+    EXPECT_EQ(result.type, u32(kXPathNumber));
+    EXPECT_EQ(number, 2);
+    EXPECT_FALSE(evaluateXPath(context, u"a", &result));
+    EXPECT_EQ(getXPathError(context, &position, &length), u32(kXPathNoContext));
+    destroyXPathContext(context);
 }
 
 }  // namespace
