@@ -327,8 +327,6 @@ void Variant::replaceWith(const Held& value) {
 // ---------------------------------------------------------------------------
 // Construction, assignment, release
 
-Variant::Variant() {}
-
 Variant::Variant(bool value) : type(kBoolean) { payload.boolean = value ? 1 : 0; }
 
 Variant::Variant(i32 value) : type(kNumber), flags(value >= 0 ? kInt32 | kUInt32 : kInt32) {
@@ -359,13 +357,13 @@ Variant::Variant(const Variant* other) {
     if (other) *this = *other;
 }
 
-Variant::~Variant() {
+void Variant::destroy() {
     releaseValue();
     if (text) deleteText(text);
 }
 
 // The source is read whole before the old value goes: it may live inside it.
-Variant& Variant::operator=(const Variant& source) {
+Variant& Variant::assign(const Variant& source) {
     if (this == &source) return *this;
     // The text first: it can fail, and then nothing has changed. An unbound
     // reference's text is its class name.
@@ -382,8 +380,6 @@ Variant& Variant::operator=(const Variant& source) {
     giveBack(old);
     return *this;
 }
-
-void Variant::clear() { releaseValue(); }
 
 void Variant::becomeSimple(u32 newType, u16 valueFlags, Payload value) {
     const Held old = takeHeld();
@@ -416,8 +412,6 @@ String& Variant::textString() const {
 void Variant::setNull() { becomeSimple(kNull, 0); }
 
 void Variant::setBool(bool value) { becomeSimple(kBoolean, 0, Payload{.boolean = u8(value ? 1 : 0)}); }
-
-void Variant::setNumber(f64 value) { becomeSimple(kNumber, 0, Payload{.number = value}); }
 
 void Variant::setInt(i32 value) { becomeSimple(kNumber, kInt32, Payload{.number = f64(value)}); }
 
@@ -846,7 +840,7 @@ const String* Variant::toNumberString(i32 mode, i32 digits) const {
 // ---------------------------------------------------------------------------
 // Number, boolean, integer
 
-f64 Variant::toNumber() const {
+f64 Variant::convertToNumber() const {
     switch (type) {
         case kNull:
             return 0;

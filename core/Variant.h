@@ -60,7 +60,7 @@ public:
     // What compare answers when either side is NaN.
     static constexpr i32 kUnordered = 0x7FFFFFFF;
 
-    Variant();
+    Variant() {}
     Variant(bool value);
     Variant(i32 value);
     Variant(f64 value);
@@ -72,10 +72,26 @@ public:
     Variant(LiveObject& object, u32 id);           // its text starts as the class name
     Variant(const Variant& other);
     explicit Variant(const Variant* other);        // null: undefined
-    ~Variant();
+    ~Variant() {
+        if (type >= kScriptObject || text)
+            destroy();
+    }
 
-    Variant& operator=(const Variant& source);
-    void clear();                                  // undefined; the text String stays for reuse
+    // Simple values over simple values (the interpreter's common case) are
+    // copied in place; everything else goes through assign.
+    Variant& operator=(const Variant& source) {
+        if (source.type < kString && type < kScriptObject) {
+            setSimple(source.type, u16(source.flags & 0xFF), source.payload);
+            return *this;
+        }
+        return assign(source);
+    }
+    void clear() {                                 // undefined; the text String stays for reuse
+        if (type < kScriptObject)
+            setSimple(kUndefined, 0, Payload());
+        else
+            releaseValue();
+    }
     bool operator==(const Variant& other) const;   // strict: no conversion
     bool operator!=(const Variant& other) const { return !(*this == other); }
     i32 compare(const Variant& other) const;       // -1, 0, 1 or kUnordered
@@ -88,7 +104,12 @@ public:
 
     void setNull();
     void setBool(bool value);
-    void setNumber(f64 value);
+    void setNumber(f64 value) {
+        if (type < kScriptObject)
+            setSimple(kNumber, 0, Payload{.number = value});
+        else
+            becomeSimple(kNumber, 0, Payload{.number = value});
+    }
     void setInt(i32 value);
     void setUInt(u32 value);
     void setNaN();
@@ -144,7 +165,7 @@ public:
     String toString() const;
     void toString(String& out) const;
     const String* toNumberString(i32 mode, i32 digits) const;
-    f64 toNumber() const;
+    f64 toNumber() const { return type == kNumber ? payload.number : convertToNumber(); }
     bool toBoolean() const;
     i32 toInt(i32 min, i32 max) const;             // saturated, then clamped
     i32 toInt() const;                             // wraps to 32 bits
@@ -175,6 +196,16 @@ private:
     u32 type = kUndefined;
     mutable u16 flags = 0;
 
+    Variant& assign(const Variant& source);
+    void destroy();
+    f64 convertToNumber() const;
+    // A simple value over a simple value: nothing to give back.
+    void setSimple(u32 newType, u16 valueFlags, Payload value) {
+        type = newType;
+        flags = u16((flags & kSlotFlags) | valueFlags);
+        payload = value;
+        id = 0;
+    }
     String& textString() const;                    // made on first need
     u16 numberClass() const;
     void becomeSimple(u32 newType, u16 valueFlags, Payload value = {});

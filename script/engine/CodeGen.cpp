@@ -430,16 +430,24 @@ jsCodeGen::Op jsCodeGen::assignment(BinaryNode* node) {
             return Op(new jsOpConstAssign(slot, name, value.release(), constantOrNull, declaration));
         return Op(new jsOpLocalAssign(slot, name, value.release(), constantOrNull, compound, declaration));
     }
-    const size_t mark = declarations.size();
-    Op target = reference(node->left, false);
+    std::unique_ptr<jsOpVariable> target = assignmentTarget(node->left);
     if (error)
         return nullptr;
+    return Op(new jsOpAssign(target.release(), value.release(), constantOrNull, compound));
+}
+
+// What = and ++ store into: a reference operation, or none (the operation
+// then raises error 3 when it runs).
+std::unique_ptr<jsOpVariable> jsCodeGen::assignmentTarget(Node* node) {
+    const size_t mark = declarations.size();
+    Op target = reference(node, false);
     jsOpVariable* variable = target ? target->asVariable() : nullptr;
-    if (variable)
-        target.release();
-    else
+    if (!variable) {
         discard(std::move(target), mark);
-    return Op(new jsOpAssign(variable, value.release(), constantOrNull, compound));
+        return nullptr;
+    }
+    target.release();
+    return std::unique_ptr<jsOpVariable>(variable);
 }
 
 jsCodeGen::Op jsCodeGen::incDec(UnaryNode* node) {
@@ -451,16 +459,10 @@ jsCodeGen::Op jsCodeGen::incDec(UnaryNode* node) {
     i32 slot;
     if (isPlainName(node->operand) && localSlot(node->operand->code, slot))
         return Op(new jsOpLocalIncDec(slot, node->operand->code, step, postfix));
-    const size_t mark = declarations.size();
-    Op target = reference(node->operand, false);
+    std::unique_ptr<jsOpVariable> target = assignmentTarget(node->operand);
     if (error)
         return nullptr;
-    jsOpVariable* variable = target ? target->asVariable() : nullptr;
-    if (variable)
-        target.release();
-    else
-        discard(std::move(target), mark);
-    return Op(new jsOpIncDec(variable, step, postfix));
+    return Op(new jsOpIncDec(target.release(), step, postfix));
 }
 
 // delete of a declared local is false; of a reference, the property goes;

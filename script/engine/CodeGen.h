@@ -17,6 +17,7 @@ class jsOpFunction;
 class jsOpFunctionDecl;
 class jsOpList;
 class jsOpStatements;
+class jsOpVariable;
 class TVContext;
 
 class jsCodeGen : public LxCore::Root {
@@ -49,6 +50,7 @@ private:
     Op binary(Node* node, i32 op, bool logical);
     Op assignment(BinaryNode* node);
     Op incDec(UnaryNode* node);
+    std::unique_ptr<jsOpVariable> assignmentTarget(Node* node);
     Op deleteOperation(UnaryNode* node);
     Op objectLiteral(ListNode* node);
     Op regExpLiteral(Node* node);

@@ -171,10 +171,10 @@ void jsRunner::runBody(Variant& result) {
         status = body->execute(*this, result);
     } catch (const std::bad_alloc&) {
         engine->setError(kErrorOutOfMemory);
-        status = kStatusError;
+        status = this->status();
     } catch (...) {
         engine->setError(kErrorException);
-        status = kStatusError;
+        status = this->status();
     }
     setCompletion(kNoCompletion, nullptr);
     if (status == kStatusError || (status == kStatusOK && !scriptLevel))
@@ -370,7 +370,7 @@ void assignReference(Reference& reference, const Variant& value) {
     }
     if (holder->getPutThrough())
         reference.member = 0;
-    reference.property = holder->put(reference.symbol, value, reference.member > 0 ? kPutDefine : 0);
+    reference.property = holder->put(reference.symbol, value, reference.member > 0 ? u32(kPutDefine) : 0u);
 }
 
 void typeOfName(Variant& v) {

@@ -284,7 +284,7 @@ bool Workspace::resolveForWrite(DataPoolId symbol, Reference& reference, u32 fla
     found = findOwnProperty(symbol, flags | kFindOwn);
     if (!found) {
         const RealEngine& engine = static_cast<RealEngine&>(space->getEngine());
-        found = createProperty(symbol, allFramesScriptLevel(engine) ? kDontDelete : 0);
+        found = createProperty(symbol, allFramesScriptLevel(engine) ? u32(kDontDelete) : 0u);
     }
     reference.property = found;
     return found != nullptr;

@@ -72,7 +72,10 @@ Status jsOpAssign::execute(jsRunner& runner, Variant& result) {
     if (compound) {
         if (const Status status = target->getReference(runner, reference, kRefQuiet))
             return status;
-        reference.object->get(reference.symbol, result, 0);
+        if (reference.object)
+            reference.object->get(reference.symbol, result, 0);
+        else
+            result.clear();
         if (runner.errorPending())
             return runner.status();
         if (const Status status = value->execute(runner, result))

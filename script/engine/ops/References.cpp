@@ -109,9 +109,11 @@ Status jsOpProperty::referObject(jsRunner& runner, Reference& reference, u32 fla
     jsOpVariable* quiet = (flags & kRefQuiet) ? object->asVariable() : nullptr;
     if (const Status status = quiet ? quiet->evaluateQuietly(runner, value) : object->execute(runner, value))
         return status;
+    // A failed conversion raised an error; should a host callback have
+    // cleared it, the reference goes on without an object.
     ObjectRef holder;
     if (!toObjectValue(runner, value, holder))
-        return kStatusError;
+        return runner.status();
     reference.setObject(holder.get());
     return kStatusOK;
 }
@@ -120,7 +122,8 @@ Status jsOpProperty::getReference(jsRunner& runner, Reference& reference, u32 fl
     reference.symbol = symbol;
     if (const Status status = referObject(runner, reference, flags))
         return status;
-    reference.property = reference.object->findProperty(symbol, flags & kLookupFlags);
+    if (reference.object)
+        reference.property = reference.object->findProperty(symbol, flags & kLookupFlags);
     reference.member = 1;
     return runner.status();
 }
@@ -190,7 +193,7 @@ Status jsOpIndex::getReference(jsRunner& runner, Reference& reference, u32 flags
     } else {
         reference.symbol = pool().add(key);
     }
-    if (runner.errorPending())
+    if (runner.errorPending() || !reference.object)
         return runner.status();
     Property* found = reference.object->findProperty(reference.symbol, 0);
     if ((flags & kRefForCall) && found && (found->getAttributes() & kNativeBacked) &&

@@ -1,6 +1,7 @@
 // Engine errors as runs see them: precedence and the pending code, the
 // frame's error marker, the debugger break rule for caught errors, errors
 // as results, and evaluation in a frame.
+#include "script/engine/ops/References.h"
 #include "script/engine/tests/RunFixtures.h"
 
 namespace LxScript {
@@ -100,6 +101,41 @@ TEST_F(RunTest, AnUncaughtErrorCarriesTheLineOfTheFailingStatement) {
     run("var a = 1;\nvar b = 2;\nnull.x;");
     EXPECT_EQ(engine->getErrorInfo().line, 2);
     EXPECT_EQ(engine->getErrorInfo().code, 21);
+}
+
+}  // namespace
+}  // namespace LxScript
+
+namespace LxScript {
+namespace {
+
+TEST_F(RunTest, StrictModeMakesAWriteToAReadOnlyPropertyAnError) {
+    ASSERT_EQ(run("const fixed = 1; fixed = 2;"), 0);
+    engine->setDebugFlags(0x100);
+    EXPECT_EQ(run("fixed = 3;"), 46);
+    engine->setDebugFlags(0);
+    Variant value;
+    engine->clearError();
+    ASSERT_EQ(run("fixed", &value), 0);
+    EXPECT_EQ(text(value), "1");
+}
+
+TEST_F(RunTest, TracingWritesThroughDollarWithoutTracingItsOwnWrite) {
+    ASSERT_EQ(run("var traced = ''; var $ = {write: function (line) { traced += line; }};"), 0);
+    engine->setDebugFlags(0x2);
+    EXPECT_EQ(run("var a = 1;\nvar b = 2;"), 0);
+    engine->setDebugFlags(0);
+    const std::string lines = text(global("traced"));
+    // Depth, the frame, then the 0-based line and its text; the write
+    // itself, script too, leaves no line.
+    EXPECT_NE(lines.find("  0 var a = 1;\n"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("  1 var b = 2;\n"), std::string::npos) << lines;
+    EXPECT_EQ(lines.find("traced +="), std::string::npos) << lines;
+}
+
+TEST_F(RunTest, ASlotOutsideTheLayoutIsAnInternalError) {
+    engine->nextTree = scriptOf(new jsOpLocalVariable(5, sym("nowhere")));
+    EXPECT_EQ(run("hand-built"), -33);
 }
 
 }  // namespace
