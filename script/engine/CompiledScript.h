@@ -9,6 +9,8 @@
 #include "core/Variant.h"
 #include "script/frontend/DataPool.h"
 
+#include <vector>
+
 namespace LxScript {
 
 using LxCore::f64;
@@ -17,7 +19,14 @@ using LxCore::u32;
 using LxCore::u8;
 
 class jsOpcode;
+class jsOpFunction;
+class jsOpFunctionDecl;
+class jsOpList;
+class jsOpStatement;
+class jsOpStatements;
+class jsOpVariable;
 class Script;
+class TVContext;
 
 class CompiledScriptWriter : public LxCore::Root {
 public:
@@ -56,6 +65,79 @@ private:
     i32 lastIndex = 0;
     i32 pendingZeros = 0;
     i32 error = 0;
+};
+
+// Rebuilds an operation tree from compiled text. The text comes from
+// outside: every field is checked against what its operation can run
+// before the operation is built, so hostile text ends in an error code
+// (8 malformed, 51 cut short, 27 nested too deep, -28 out of memory) and
+// never in a tree that misbehaves. Counts never size an allocation: lists
+// grow as their entries are read, so a false count runs into the end.
+class BinaryScriptReader : public LxCore::Root {
+public:
+    explicit BinaryScriptReader(const LxCore::String& text);
+    ~BinaryScriptReader();
+    BinaryScriptReader(const BinaryScriptReader&) = delete;
+    BinaryScriptReader& operator=(const BinaryScriptReader&) = delete;
+
+    // Whether the text starts with one of the three headers; sets the
+    // version and places the cursor after it.
+    bool isBinaryScript();
+    // The tree in root (null on failure); 0 or an error number.
+    i32 read(jsOpFunction*& root, const LxCore::String& fileName);
+    i32 getVersion() const { return version; }
+
+    // Primitives (each throws the error number once stored).
+    LxCore::unit nextChar();
+    i32 readByte();
+    f64 readNumber();
+    i32 readInt16();
+    i32 readInt32();
+    void readString(LxCore::String& out);
+    void readConstant(LxCore::Variant& out);
+    bool readOptionalConstant(LxCore::Variant& out);    // false: 'n'
+    bool readBool();
+    DataPoolId readSymbol();
+    jsOpcode* readNode();
+    jsOpFunction* readFunction();
+    jsOpList* readList();
+    jsOpStatement* readStatement();
+    jsOpVariable* readVariable();
+    // The statements node whose entries are being read; the previous one.
+    jsOpStatements* setCurrentStatements(jsOpStatements* statements);
+
+    struct Header;
+    struct FunctionFrame;
+
+private:
+    [[noreturn]] void fail(i32 code);
+    LxCore::unit letterChar();
+    jsOpcode* readAnyNode(bool functionAllowed);
+    jsOpcode* build(LxCore::unit letter);
+    jsOpcode* readRequired();
+    void readHeader(Header& header);
+    jsOpStatement* finish(jsOpStatement* statement, Header& header);
+    void noteSlot(i32 slot);
+    i32 readOperator(const i32* allowed, i32 count, i32 (*map)(i32));
+    jsOpFunction* readFunctionBody();
+    jsOpcode* readStatements();
+    jsOpcode* readSwitch();
+    jsOpcode* readTry();
+    void drop(jsOpcode* node, size_t declarationMark);
+
+    const LxCore::String& text;
+    i32 cursor = 0;
+    i32 end;
+    i32 version = 10;
+    i32 pendingZeros = 0;
+    i32 error = 0;
+    DataPoolId fileId = 0;
+    TVContext* context = nullptr;
+    LxCore::IntHashTable symbols;               // index -> id
+    jsOpStatements* currentStatements = nullptr;
+    std::vector<jsOpFunctionDecl*> declarations; // read, not yet registered
+    std::vector<FunctionFrame> functions;       // the 'M' nodes being read
+    std::vector<i32> lines;                     // statement lines, for the root
 };
 
 }  // namespace LxScript

@@ -7,6 +7,7 @@
 
 #include "core/RegExp.h"
 #include "script/engine/CodeGen.h"
+#include "script/engine/CompiledScript.h"
 #include "script/engine/Property.h"
 #include "script/engine/Script.h"
 #include "script/engine/TVContext.h"
@@ -174,29 +175,13 @@ Script* jsEngine::compileSource(const String& source, const String* name, const 
         }
         if (context.getStackLimit() == 0)
             setStackLimit();
-        LxCore::Error errors;
-        jsParser parser(this, DataPool::get().add(scriptName.chars()), text, errors);
-        tree = parser.parse();
-        if (errors.getCode() != 0) {
-            setError(errors);
+        BinaryScriptReader reader(text);
+        if (!parameters && reader.isBinaryScript()) {
+            // Compiled text is read, not parsed; its errors have no line.
+            if (const i32 code = reader.read(root, scriptName))
+                reportCompileError(*this, code, String(), -1, String(), scriptName);
         } else {
-            ScopeNode* unit = tree;
-            if (parameters) {
-                // The text must stay one function: a "}" in the parameters
-                // or the body would end it early and run the rest.
-                ListNode* body = tree && tree->body ? tree->body->toListNode() : nullptr;
-                Node* first = body && body->length() == 1 ? body->getNode(0) : nullptr;
-                unit = first ? first->toScopeNode() : nullptr;
-                if (!unit)
-                    reportCompileError(*this, kErrorSyntax, String(), 0, text, scriptName);
-            }
-            if (unit) {
-                jsCodeGen generator(*unit);
-                root = generator.generate();
-                if (!root)
-                    reportCompileError(*this, generator.getError() ? generator.getError() : kErrorOutOfMemory,
-                                       generator.getErrorText(), generator.getErrorLine(), text, scriptName);
-            }
+            tree = parseAndGenerate(text, scriptName, parameters != nullptr, root);
         }
     } catch (...) {
         delete root;
@@ -206,8 +191,40 @@ Script* jsEngine::compileSource(const String& source, const String* name, const 
     delete tree;
     context.setStackLimit(savedLimit);
     leaveRun(entry);
-    if (!root)
-        return nullptr;
+    return root ? adoptRoot(root) : nullptr;
+}
+
+// The parse tree is handed back for the caller to free.
+ScopeNode* jsEngine::parseAndGenerate(const String& text, const String& scriptName, bool functionBody,
+                                      jsOpFunction*& root) {
+    LxCore::Error errors;
+    jsParser parser(this, DataPool::get().add(scriptName.chars()), text, errors);
+    ScopeNode* tree = parser.parse();
+    if (errors.getCode() != 0) {
+        setError(errors);
+        return tree;
+    }
+    ScopeNode* unit = tree;
+    if (functionBody) {
+        // The text must stay one function: a "}" in the parameters
+        // or the body would end it early and run the rest.
+        ListNode* body = tree && tree->body ? tree->body->toListNode() : nullptr;
+        Node* first = body && body->length() == 1 ? body->getNode(0) : nullptr;
+        unit = first ? first->toScopeNode() : nullptr;
+        if (!unit)
+            reportCompileError(*this, kErrorSyntax, String(), 0, text, scriptName);
+    }
+    if (unit) {
+        jsCodeGen generator(*unit);
+        root = generator.generate();
+        if (!root)
+            reportCompileError(*this, generator.getError() ? generator.getError() : kErrorOutOfMemory,
+                               generator.getErrorText(), generator.getErrorLine(), text, scriptName);
+    }
+    return tree;
+}
+
+Script* jsEngine::adoptRoot(jsOpFunction* root) {
     try {
         return new jsScript(root);
     } catch (...) {

@@ -8,6 +8,9 @@
 
 namespace LxScript {
 
+class jsOpFunction;
+class ScopeNode;
+
 class jsEngine : public RealEngine {
 public:
     // Registers the built-in class objects; the Global class is the default
@@ -33,6 +36,11 @@ public:
     // factory. A class object that cannot be made stops the start.
     static void setUpClasses(bool start);
     static Engine* make();
+
+private:
+    ScopeNode* parseAndGenerate(const LxCore::String& text, const LxCore::String& scriptName, bool functionBody,
+                                jsOpFunction*& root);
+    Script* adoptRoot(jsOpFunction* root);
 };
 
 }  // namespace LxScript

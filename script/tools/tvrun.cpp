@@ -1,13 +1,15 @@
 // tvrun: runs script files in one engine, for the script test suites and
 // the benchmarks.
 //
-//   tvrun [--flags N] [--timeout MS] FILE...
+//   tvrun [--flags N] [--timeout MS] [--via-text] FILE...
 //
 // The files run in order, each named by its path (UTF-8 unless it starts
 // with a byte-order mark). A global print(...) writes its arguments' texts,
 // blank-separated, and a newline. A compile or uncaught error writes
 // "FILE:LINE: MESSAGE (CODE)" to standard error and exits 1; a bad option
-// or a file that cannot be read exits 2.
+// or a file that cannot be read exits 2. With --via-text each file is
+// compiled, written as compiled text, read back from it and run, so every
+// suite also tests the compiled-script format.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +24,7 @@
 #include "script/engine/Function.h"
 #include "script/engine/InitTerm.h"
 #include "script/engine/RealEngine.h"
+#include "script/engine/Script.h"
 #include "script/engine/Workspace.h"
 
 using namespace LxScript;
@@ -60,7 +63,7 @@ public:
 };
 
 int usage(const char* problem) {
-    std::fprintf(stderr, "tvrun: %s\nusage: tvrun [--flags N] [--timeout MS] FILE...\n", problem);
+    std::fprintf(stderr, "tvrun: %s\nusage: tvrun [--flags N] [--timeout MS] [--via-text] FILE...\n", problem);
     return kExitUsage;
 }
 
@@ -97,11 +100,29 @@ void reportError(const Engine& engine, const char* path) {
     writeText(stderr, line);
 }
 
+// The script's compiled text in place of its source; false when it
+// cannot be compiled or written (the engine holds the error).
+bool toCompiledText(RealEngine& engine, String& source, const String& name) {
+    Script* script = engine.compile(source, &name);
+    if (!script)
+        return false;
+    String compiled;
+    const LxCore::i32 code = script->writeBinary(compiled);
+    script->release();
+    if (code != 0) {
+        engine.setError(code);
+        return false;
+    }
+    source = compiled;
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     long flags = 0;
     long timeout = 0;
+    bool viaText = false;
     std::vector<const char*> files;
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
@@ -111,6 +132,8 @@ int main(int argc, char** argv) {
                 return usage("option needs a number");
             (arg[2] == 'f' ? flags : timeout) = value;
             i++;
+        } else if (std::strcmp(arg, "--via-text") == 0) {
+            viaText = true;
         } else if (std::strncmp(arg, "--", 2) == 0) {
             return usage("unknown option");
         } else {
@@ -146,7 +169,8 @@ int main(int argc, char** argv) {
             }
             const String name(path, LxCore::utf8Encoder());
             Variant result;
-            if (!engine->eval(source, &result, LxCore::i32(timeout), 0, nullptr, &name)) {
+            if ((viaText && !toCompiledText(*engine, source, name)) ||
+                !engine->eval(source, &result, LxCore::i32(timeout), 0, nullptr, &name)) {
                 reportError(*engine, path);
                 exitCode = kExitFailed;
                 break;

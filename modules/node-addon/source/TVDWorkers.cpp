@@ -1,6 +1,11 @@
 #include "modules/node-addon/source/TVDWorkers.h"
 
+#include <memory>
 #include <string>
+
+#include "script/engine/RealEngine.h"
+#include "script/engine/Script.h"
+#include "script/frontend/ParserAPI.h"
 
 namespace LxScript {
 
@@ -10,25 +15,64 @@ using LxCore::String;
 
 namespace {
 
-constexpr i32 kNotImplemented = -36;
+// What a worker reports when it cannot even make its engine.
+constexpr i32 kErrorCannotExecute = 32;
+// The engine type passed to createEngine; it selects nothing.
+constexpr LxCore::u32 kWorkerEngineType = 0x10000;
 
 void appendNumber(String& out, long long n) { out += std::to_string(n).c_str(); }
+
+// XML 1.0 holds tab, line feed, carriage return and U+0020 on, except
+// U+FFFE and U+FFFF; lone surrogate halves cannot be encoded at all.
+bool xmlCanHold(const String& text, i32 i) {
+    const LxCore::unit c = text[i];
+    if (c < 0x20)
+        return c == 0x9 || c == 0xA || c == 0xD;
+    if (c == 0xFFFE || c == 0xFFFF)
+        return false;
+    if (c >= 0xD800 && c <= 0xDBFF)
+        return i + 1 < text.length() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
+    if (c >= 0xDC00 && c <= 0xDFFF)
+        return i > 0 && text[i - 1] >= 0xD800 && text[i - 1] <= 0xDBFF;
+    return true;
+}
 
 // A CDATA section cannot hold "]]>": such a text is split over two
 // sections, so that the report stays well-formed and reads back the same.
 void appendCData(String& out, const String& text) {
-    String safe = text;
+    String safe;
+    for (i32 i = 0; i < text.length(); i++)
+        safe += xmlCanHold(text, i) ? text[i] : LxCore::unit(0xFFFD);
     safe.replaceAll("]]>", "]]]]><![CDATA[>");
     out += "<![CDATA[";
     out += safe;
     out += "]]>";
 }
 
-Error notImplemented(const String& fileName) {
-    Error errors;
-    errors.push(kNotImplemented, String(), nullptr, true);
-    errors.setFileName(fileName);
-    return errors;
+void releaseEngine(Engine* engine) {
+    if (engine) {
+        engine->clearError();
+        delete engine;
+    }
+}
+
+using EngineHolder = std::unique_ptr<Engine, void (*)(Engine*)>;
+
+// Engines made by createEngine are all concrete ones.
+RealEngine& compiler(const EngineHolder& engine) { return static_cast<RealEngine&>(*engine); }
+
+// A throw-away engine whose include path is widened by the caller's.
+EngineHolder workerEngine(const String& includePath) {
+    EngineHolder engine(Engine::createEngine(kWorkerEngineType), releaseEngine);
+    if (engine && !includePath.isEmpty()) {
+        if (auto* parser = static_cast<ParserAPI*>(engine->getAPI(API::kParser))) {
+            String path = parser->getIncludePath();
+            path += ":";
+            path += includePath;
+            parser->setIncludePath(path);
+        }
+    }
+    return engine;
 }
 
 }  // namespace
@@ -51,17 +95,59 @@ String checkSyntaxReport(const Error& errors, i32 line, i32 column, i32 tokenLen
 }
 
 String checkSyntax(const String& script, const String& fileName, const String& includePath) {
-    Error errors = notImplemented(fileName);
-    const LxCore::ErrorRecord* newest = errors.getRecord();
-    return checkSyntaxReport(errors, newest ? newest->line : -1, -1, newest ? newest->length : 0,
-                             newest ? newest->fileName : fileName);
+    try {
+        EngineHolder engine = workerEngine(includePath);
+        if (!engine) {
+            Error errors;
+            errors.push(kErrorCannotExecute, String(), nullptr, true);
+            return checkSyntaxReport(errors, 0, 0, 1, fileName);
+        }
+        // The script is only checked: it goes at once, before its engine.
+        if (Script* compiled = compiler(engine).compile(script, &fileName)) {
+            compiled->release();
+            return String();
+        }
+        const Error& errors = engine->getError();
+        const LxCore::ErrorRecord* newest = errors.getRecord();
+        if (!newest) {
+            Error none;
+            none.push(kErrorCannotExecute, String(), nullptr, true);
+            return checkSyntaxReport(none, 0, 0, 1, fileName);
+        }
+        const RuntimeError& info = engine->getErrorInfo();
+        return checkSyntaxReport(errors, newest->line, info.column, newest->length, newest->fileName);
+    } catch (...) {
+        Error errors;
+        errors.push(kErrorCannotExecute, String(), nullptr, true);
+        return checkSyntaxReport(errors, 0, 0, 1, fileName);
+    }
 }
 
 String compileToText(const String& script, const String& fileName, const String& includePath, String& errorText) {
-    Error errors = notImplemented(fileName);
+    errorText = String();
+    String compiled;
+    Error errors;
+    i32 code = kErrorCannotExecute;
+    try {
+        EngineHolder engine = workerEngine(includePath);
+        if (engine) {
+            if (Script* made = compiler(engine).compile(script, &fileName)) {
+                code = made->writeBinary(compiled);
+                made->release();
+            } else {
+                errors = engine->getError();
+                // A failure that left no record is still a failure.
+                code = errors.getCode() ? errors.getCode() : kErrorCannotExecute;
+            }
+        }
+    } catch (...) {
+        code = kErrorCannotExecute;
+    }
+    if (code == 0)
+        return compiled;
     errors.getMessage(errorText);
     errorText += "(";
-    appendNumber(errorText, errors.getCode());
+    appendNumber(errorText, code);
     errorText += ")";
     return String();
 }

@@ -1,6 +1,6 @@
 // The check-syntax and compile workers behind TVDCheckSyntax and
-// TVDCompileToTVSBin. Until the engine can be created they answer as an
-// engine without a compiler would: with error -36.
+// TVDCompileToTVSBin: each compiles in an engine of its own, made and
+// destroyed around the one call, and reports instead of throwing.
 #pragma once
 #include "core/Error.h"
 #include "core/String.h"

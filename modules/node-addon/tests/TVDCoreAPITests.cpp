@@ -178,13 +178,17 @@ TEST_F(TVDCore, AnEndInsideThePumpWaitsForThePump) {
 
 TEST_F(TVDCore, ScriptServices) {
     ASSERT_EQ(TVDInitialize("tvdcore", "7", record), kTVDSuccess);
-    std::string report = "untouched", out;
+    std::string report, out;
     EXPECT_EQ(TVDCheckSyntax("var a;", "/s/a.tvs", "", report), kTVDSuccess);
-    EXPECT_EQ(report,
-              "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><errorInfo><errorText><![CDATA[Not implemented]]>"
-              "</errorText><line>0</line><col1>0</col1><col2>1</col2><file><![CDATA[/s/a.tvs]]></file></errorInfo>");
-    EXPECT_EQ(TVDCompileToTVSBin("var a;", "/s/a.tvs", "", out), kTVDCompileError);
-    EXPECT_EQ(out, "Not implemented(-36)");
+    EXPECT_EQ(report, "");
+    EXPECT_EQ(TVDCheckSyntax("var a = ;", "/s/a.tvs", "", report), kTVDSuccess);
+    EXPECT_NE(report.find("<line>1</line><col1>9</col1><col2>10</col2><file><![CDATA[/s/a.tvs]]></file>"),
+              std::string::npos)
+        << report;
+    EXPECT_EQ(TVDCompileToTVSBin("var a;", "/s/a.tvs", "", out), kTVDSuccess);
+    EXPECT_EQ(out.rfind("@TVSBIN@TV@2.0@", 0), 0u) << out;
+    EXPECT_EQ(TVDCompileToTVSBin("a = @;", "/s/a.tvs", "", out), kTVDCompileError);
+    EXPECT_EQ(out, "Syntax error(8)");
 
     std::string script = "keep", strict = "keep", target = "keep", engine = "keep", error = "keep";
     EXPECT_EQ(TVDGetScriptDirectives("var a;", "/s/a.tvs", script, strict, target, engine, error), kTVDSuccess);
