@@ -511,21 +511,16 @@ jsOpcode* BinaryScriptReader::readStatements() {
     if (count < 0)
         fail(kErrorSyntax);
     for (i32 i = 0; i < count; i++) {
-        Own<jsOpFunction> function(readFunction());
-        if (function) {
-            list->appendHoisted(function.get());
-            function.release();
-        }
+        // The builders own what they are given, even when they fail.
+        if (jsOpFunction* function = readFunction())
+            list->appendHoisted(function);
     }
     count = readInt32();
     if (count < 0)
         fail(kErrorSyntax);
     for (i32 i = 0; i < count; i++) {
-        Own<jsOpStatement> statement(readStatement());
-        if (statement) {
-            list->appendStatement(statement.get());
-            statement.release();
-        }
+        if (jsOpStatement* statement = readStatement())
+            list->appendStatement(statement);
     }
     setCurrentStatements(outer);
     for (size_t d = mark; d < declarations.size(); d++)
@@ -578,11 +573,8 @@ jsOpcode* BinaryScriptReader::readTry() {
     }
     Own<jsOpTry> made(new jsOpTry(nullptr, finallyBlock.get()));
     finallyBlock.release();
-    for (Clause& clause : clauses) {
-        made->appendCatch(clause.variable, clause.guard.get(), clause.body.get());
-        clause.guard.release();
-        clause.body.release();
-    }
+    for (Clause& clause : clauses)
+        made->appendCatch(clause.variable, clause.guard.release(), clause.body.release());
     return made.release();
 }
 
@@ -732,10 +724,8 @@ jsOpcode* BinaryScriptReader::build(unit letter) {
             for (i32 i = 0; i < count; i++)
                 entries.emplace_back(readNode());
             Own<jsOpList> list(new jsOpList(readBool()));
-            for (Op& entry : entries) {
-                list->append(entry.get());
-                entry.release();
-            }
+            for (Op& entry : entries)
+                list->append(entry.release());
             return list.release();
         }
         case 'T': {
@@ -752,9 +742,7 @@ jsOpcode* BinaryScriptReader::build(unit letter) {
                 fail(kErrorSyntax);
             for (i32 i = 0; i < count; i++) {
                 const DataPoolId name = readSymbol();
-                Op value(readRequired());
-                object->append(name, value.get());
-                value.release();
+                object->append(name, readRequired());
             }
             return object.release();
         }

@@ -218,6 +218,20 @@ TEST_F(CompiledTextTest, Version1DocumentsLackTheAttributeAndForEachFlags) {
     EXPECT_EQ(readCode(document("jzBjYB")), 8) << "2.0 needs the flag";
     EXPECT_EQ(readCode(document("jzBjYBf", "@TVSBIN@TV@1.0@")), 8) << "1.0 has none";
     EXPECT_EQ(readCode(document("jzBjYBf", "@TVSBIN@TV@2.1@")), 0);
+
+    // for (x in o), the loop variable and the object as variables, no
+    // local slot, x as the name; 2.0 adds the attribute flags and "each".
+    auto loop = [](const char* header, const std::string& statement) {
+        return std::string(header) + "MyBbyBnAAB" + statement + "AAAAAzADByB";
+    };
+    const std::string v1 = loop("@TVSBIN@TV@1.0@", "LyBnAjzBjYBjzBjPCyBB");
+    const std::string v2 = loop(kHeader, "LyBnAjzBjYBfjzBjPCfyBBf");
+    for (const std::string& doc : {v1, v2}) {
+        ASSERT_EQ(run("var o = {a: 1, b: 2}, x = 0;"), 0);
+        ASSERT_TRUE(engine->eval(String(doc.c_str()), &value, 0, 0, nullptr, nullptr)) << doc;
+        EXPECT_EQ(text(global("x")), "b") << doc;
+    }
+    EXPECT_EQ(readCode(loop("@TVSBIN@TV@1.0@", "LyBnAjzBjYBfjzBjPCfyBBf")), 8);
 }
 
 TEST_F(CompiledTextTest, LineBreaksAnywhereChangeNothing) {
