@@ -14,8 +14,13 @@
 #include "script/engine/Workspace.h"
 #include "script/engine/ops/Literals.h"
 #include "script/frontend/Parser.h"
+#include "script/library/ArrayClass.h"
+#include "script/library/BooleanClass.h"
 #include "script/library/DateClass.h"
+#include "script/library/MathClass.h"
+#include "script/library/NumberClass.h"
 #include "script/library/RegExpClass.h"
+#include "script/library/StringClass.h"
 
 namespace LxScript {
 
@@ -49,14 +54,14 @@ struct BuiltInClass {
 // In the order they are made; the engines register them in registerOrder.
 BuiltInClass builtIns[] = {
     {"Object", plainClass, false, nullptr},
-    {"Array", plainClass, false, nullptr},
-    {"Math", plainClass, false, nullptr},
+    {"Array", newArrayClass, false, nullptr},
+    {"Math", newMathClass, false, nullptr},
     {"Date", newDateClass, false, nullptr},
     {"Function", plainClass, false, nullptr},
     {"global", plainClass, true, nullptr},
-    {"String", plainClass, false, nullptr},
-    {"Number", plainClass, false, nullptr},
-    {"Boolean", plainClass, false, nullptr},
+    {"String", newStringClass, false, nullptr},
+    {"Number", newNumberClass, false, nullptr},
+    {"Boolean", newBooleanClass, false, nullptr},
     {"RegExp", newRegExpClass, false, nullptr},
     {"Error", plainClass, false, nullptr},
     {"ReflectionInfo", plainClass, false, nullptr},
@@ -126,12 +131,8 @@ void jsEngine::newArray(const LxCore::Array& elements, Variant& result) {
     enterRun(entry, 0);
     try {
         newPlainObject(result, Sym::kArray);
-        if (Object* array = objectOf(result)) {
-            for (u32 i = 0; i < elements.length(); i++)
-                if (const Variant* value = elements.get(i))
-                    array->put(DataPool::get().add(i), *value, kPutDefine);
-            array->setLength(elements.length());
-        }
+        if (Object* array = objectOf(result))
+            fillArray(*this, *array, elements, true);
     } catch (...) {
         mapException();
     }

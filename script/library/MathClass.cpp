@@ -259,4 +259,6 @@ f64 mathPow(f64 x, f64 y) {
 
 f64 mathRandom() { return randomSource().next(); }
 
+Dispatcher* newMathClass(const char*) { return new jsMathClass; }
+
 }  // namespace LxScript

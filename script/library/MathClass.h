@@ -22,4 +22,7 @@ f64 mathPow(f64 x, f64 y);
 // from the system's cryptographic source.
 f64 mathRandom();
 
+// The class object the engine library makes at its start.
+Dispatcher* newMathClass(const char* className);
+
 }  // namespace LxScript

@@ -9,6 +9,7 @@
 #include "script/engine/Script.h"
 #include "script/engine/Workspace.h"
 #include "script/frontend/Node.h"
+#include "script/library/ArrayClass.h"
 
 namespace LxScript {
 
@@ -43,12 +44,7 @@ constexpr u32 kDirectiveFlags = 0xFFFF;
 }  // namespace
 
 void fillArrayLiteral(Object& array, const LxCore::BasicArray& values) {
-    const u32 count = values.length();
-    for (u32 i = 0; i < count; i++) {
-        const Variant* value = values.get(i);
-        array.createProperty(pool().add(i), value ? *value : Variant(), 0);
-    }
-    array.setLength(count);
+    fillArray(static_cast<RealEngine&>(*array.getEngine()), array, values, true);
 }
 
 // ---------------------------------------------------------------------------

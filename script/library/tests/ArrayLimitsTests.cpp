@@ -1,0 +1,205 @@
+// What the script suites cannot show: how long the sort and the walks of
+// sparse arrays take, fatal errors (a timeout ends a script uncaught), and
+// the locale the number texts follow.
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/Localizer.h"
+#include "core/String.h"
+#include "script/engine/InitTerm.h"
+#include "script/engine/Property.h"
+#include "script/engine/RealEngine.h"
+
+namespace LxScript {
+namespace {
+
+using LxCore::String;
+
+// The sanitizers slow the engine down several times over.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr double kSlowdown = 5;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr double kSlowdown = 5;
+#else
+constexpr double kSlowdown = 1;
+#endif
+#else
+constexpr double kSlowdown = 1;
+#endif
+
+// Processor time of this thread: the machine is shared, wall time is not ours.
+double threadSeconds() {
+    timespec now;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
+std::string text(const Variant& v) {
+    const String s = v.toString();
+    return std::string(s.chars(), s.chars() + s.length());
+}
+
+class ArrayLimitsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        InitTerm::init();
+        engine.reset(static_cast<RealEngine*>(Engine::createEngine(0)));
+        ASSERT_TRUE(engine);
+        engine->initialize();
+    }
+    void TearDown() override {
+        engine.reset();
+        InitTerm::exit();
+    }
+
+    // Runs source; the error code it ends with (0 when none) and the
+    // processor time it took.
+    i32 run(const char* source, i32 timeoutMs = 0, double* seconds = nullptr, Variant* result = nullptr) {
+        Variant scratch;
+        engine->clearError();
+        const double start = threadSeconds();
+        engine->eval(String(source), result ? result : &scratch, timeoutMs, 0, nullptr, nullptr);
+        if (seconds)
+            *seconds = threadSeconds() - start;
+        return engine->getError().getCode();
+    }
+
+    std::unique_ptr<RealEngine> engine;
+};
+
+// The elements of the global array a, read from its slots.
+std::vector<double> elementsOf(RealEngine& engine) {
+    Variant value;
+    engine.getGlobalObject()->get(DataPool::get().add("a"), value, 0);
+    Object* array = objectOf(value);
+    std::vector<double> out(array ? array->getLength() : 0);
+    if (array) {
+        array->forEachSlot([&](Property* p) {
+            u32 index;
+            if (!p->isRemoved() && isIndexId(p->getSymbol(), index) && index < out.size())
+                out[index] = p->cachedValue().toNumber();
+        });
+    }
+    return out;
+}
+
+// Sorted, reversed, equal and random numbers: 100,000 in the default order
+// and 20,000 with a comparison function, each under 2 s. The arrays are
+// made from literals and checked from their slots, so that only the sort
+// is the script's work.
+TEST_F(ArrayLimitsTest, SortStaysLogLinear) {
+    const struct {
+        const char* name;
+        long (*value)(long i, long n);
+    } shapes[] = {
+        {"sorted", [](long i, long) { return i; }},
+        {"reversed", [](long i, long n) { return n - i; }},
+        {"equal", [](long, long) { return 7L; }},
+        {"random", [](long i, long) { return (i * 7919) % 100003; }},
+    };
+    const struct {
+        long count;
+        const char* call;
+        bool numeric;
+    } sorts[] = {{100000, "a.sort()", false}, {20000, "a.sort(function (x, y) { return x - y; })", true}};
+    for (const auto& sort : sorts) {
+        for (const auto& shape : shapes) {
+            std::string fill = "var a = [";
+            for (long i = 0; i < sort.count; i++)
+                fill += (i ? "," : "") + std::to_string(shape.value(i, sort.count));
+            fill += "];";
+            ASSERT_EQ(run(fill.c_str()), 0) << shape.name;
+            double seconds = 0;
+            ASSERT_EQ(run(sort.call, 0, &seconds), 0) << sort.call << " of " << shape.name;
+            EXPECT_LT(seconds, 2 * kSlowdown) << sort.call << " of " << shape.name;
+            const std::vector<double> got = elementsOf(*engine);
+            ASSERT_EQ(long(got.size()), sort.count);
+            for (size_t i = 1; i < got.size(); i++) {
+                const bool ordered = sort.numeric ? got[i - 1] <= got[i]
+                                                  : std::to_string(long(got[i - 1])) <= std::to_string(long(got[i]));
+                ASSERT_TRUE(ordered) << sort.call << " of " << shape.name << " at " << i;
+            }
+        }
+    }
+}
+
+// After a[4294967294] = "x" every loop but the text forms walks the one
+// element: each ends under 100 ms.
+TEST_F(ArrayLimitsTest, SparseArraysWalkTheirElements) {
+    const char* calls[] = {
+        "a.reverse()",          "a.sort()",            "a.sort(function (x, y) { return 0; })",
+        "a.slice(0)",           "a.slice(4294967000)", "a.shift()",
+        "a.pop()",              "a.push(1)",           "a.unshift(1)",
+        "a.splice(0, 5)",       "a.splice(1, 0, 1)",   "a.splice(4294967294, 1)",
+        "a.concat([1])",        "[].concat(a)",        "a.length = 1",
+        "a.length = 4294967295",
+    };
+    for (const char* call : calls) {
+        ASSERT_EQ(run("var a = []; a[4294967294] = 'x';"), 0);
+        double seconds = 0;
+        const i32 code = run(call, 0, &seconds);
+        EXPECT_TRUE(code == 0 || code == 41) << call << ": " << code;
+        EXPECT_LT(seconds, 0.1 * kSlowdown) << call;
+    }
+}
+
+// The text forms must produce every separator: under a 1 s timeout they end
+// in the timeout or, being too long for a string, in -28.
+TEST_F(ArrayLimitsTest, TextFormsOfHugeArraysEndInTimeOrMemory) {
+    const char* calls[] = {
+        "var a = []; a[4294967294] = 'x'; a.join()",
+        "var a = []; a[4294967294] = 'x'; a.toString()",
+        "var a = []; a[4294967294] = 'x'; a.toLocaleString()",
+        "var a = []; a[4294967294] = 'x'; a.toSource()",
+        "var b = []; b.length = 4294967295; b.join(',')",
+        "var b = []; b.length = 4294967295; b[5] = 1; b.join(',')",
+    };
+    for (const char* call : calls) {
+        double seconds = 0;
+        const i32 code = run(call, 1000, &seconds);
+        EXPECT_TRUE(code == -35 || code == -28) << call << ": " << code;
+        EXPECT_LT(seconds, 2 * kSlowdown) << call;
+    }
+}
+
+// A localizer that answers one locale.
+class FixedLocale : public LxCore::Localizer {
+public:
+    explicit FixedLocale(const char* name) : name(name) {}
+    bool getLocale(String& out) override {
+        out = name;
+        return true;
+    }
+
+private:
+    const char* name;
+};
+
+TEST_F(ArrayLimitsTest, LocaleStringsUseTheLocalesDecimalPoint) {
+    const struct {
+        const char* locale;
+        const char* source;
+        const char* text;
+    } rows[] = {
+        {"fr_FR", "(1.5).toLocaleString()", "1,5"},
+        {"fr_FR", "(255).toLocaleString(16)", "ff"},
+        {"de_DE", "(-0.25).toLocaleString()", "-0,25"},
+        {"en_US", "(1.5).toLocaleString()", "1.5"},
+    };
+    for (const auto& r : rows) {
+        FixedLocale localizer(r.locale);
+        engine->setLocalizer(&localizer);
+        Variant result;
+        ASSERT_EQ(run(r.source, 0, nullptr, &result), 0) << r.source;
+        EXPECT_EQ(text(result), r.text) << r.locale << " " << r.source;
+        engine->setLocalizer(nullptr);
+    }
+}
+
+}  // namespace
+}  // namespace LxScript
