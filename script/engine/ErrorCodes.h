@@ -16,6 +16,7 @@ constexpr LxCore::i32 kNoValue = 23;            // "%1 does not have a value"
 constexpr LxCore::i32 kNotAFunction = 24;
 constexpr LxCore::i32 kWrongClass = 26;         // "%1 cannot work with instances of this class"
 constexpr LxCore::i32 kStackOverrun = 27;
+constexpr LxCore::i32 kOutOfRange = 41;         // "%1 is out of range"
 constexpr LxCore::i32 kInvalidObject = 45;
 constexpr LxCore::i32 kReadOnly = 46;           // "%1 is read only"
 constexpr LxCore::i32 kNotSupported = 55;       // "Object does not support the property or method '%1'"

@@ -17,6 +17,7 @@
 #include "script/engine/TVContext.h"
 #include "script/library/ArraySort.h"
 #include "script/library/LibrarySupport.h"
+#include "script/library/SourceText.h"
 
 namespace LxScript {
 
@@ -347,15 +348,8 @@ private:
 bool stackAllows(RealEngine& engine) {
     if (engine.getObjects().checkStack())
         return true;
-    engine.setError(kErrorStackOverrun);
+    engine.setError(Err::kStackOverrun);
     return false;
-}
-
-bool hasMethod(Object& o, DataPoolId method) {
-    Variant fn;
-    o.get(method, fn, kFindCallable);
-    Object* callee = objectOf(fn);
-    return callee && callee->asFunction();
 }
 
 // The text an element object gives through its method (toString,
@@ -368,7 +362,7 @@ bool methodText(RealEngine& engine, Object& element, DataPoolId method, String& 
     if (!callee || !callee->asFunction()) {
         String name;
         element.getClassName(name);
-        engine.setError(kErrorNoValue, name, -1, false);
+        engine.setError(Err::kNoValue, name, -1, false);
         return false;
     }
     ObjectRef held(callee);
@@ -390,17 +384,17 @@ bool appendElement(RealEngine& engine, const Variant& v, DataPoolId method, Text
             out += "[object Array]";
             return true;
         }
+        if (form == TextForm::kSource)
+            return appendValueSource(engine, v, out, true);
         String text;
-        if (form == TextForm::kSource && !hasMethod(*o, method))
-            text = v.toString();    // no toSource to call: its plain text
-        else if (!methodText(engine, *o, method, text))
+        if (!methodText(engine, *o, method, text))
             return false;
         out += text;
         return true;
     }
     const u32 type = v.getType();
     if (form == TextForm::kSource) {
-        out += type == Variant::kString ? v.toString().toSource(true) : v.toString();
+        return appendValueSource(engine, v, out, true);
     } else if (type == Variant::kString && form == TextForm::kListing) {
         out += "\"";
         out += v.toString();
@@ -457,7 +451,7 @@ void joinElements(RealEngine& engine, Object& self, const String& separator, Dat
             if (engine.getError().getCode() != 0)
                 return;
             if (!appendRepeated(out, gap, i - next)) {
-                engine.setError(kErrorOutOfMemory);
+                engine.setError(Err::kOutOfMemory);
                 return;
             }
             if (!appendElement(engine, e.at(i), method, form, out))
@@ -469,10 +463,10 @@ void joinElements(RealEngine& engine, Object& self, const String& separator, Dat
         // The holes after the last element: the last one has no separator.
         if (done && engine.getError().getCode() == 0 && next < length) {
             if (!appendRepeated(out, gap, length - next - 1) || !appendRepeated(out, holeText, 1))
-                engine.setError(kErrorOutOfMemory);
+                engine.setError(Err::kOutOfMemory);
         }
     } catch (const std::bad_alloc&) {
-        engine.setError(kErrorOutOfMemory);
+        engine.setError(Err::kOutOfMemory);
     }
 }
 
@@ -559,11 +553,15 @@ void arrayJoin(Arguments& args) {
     args.result->setString(out);
 }
 
-// Holes and undefined print as "undefined".
+// Holes and undefined print as "undefined". Nesting counts against the
+// depth all source writers share.
 void arrayToSource(Arguments& args) {
     Object* self = thisObject(args);
     RealEngine& engine = engineOf(args);
-    if (!self || !stackAllows(engine))
+    if (!self)
+        return;
+    SourceNesting nesting(engine);
+    if (!nesting.ok())
         return;
     String out("[");
     joinElements(engine, *self, String(", "), pool().add("toSource"), TextForm::kSource,
@@ -859,7 +857,7 @@ void arraySort(Arguments& args) {
     if (args.count() > 0) {
         compare = objectOf(args.arg(0));
         if (!compare)
-            return raise(args, kErrorNotAFunction, args.arg(0).toString());
+            return raise(args, Err::kNotAFunction, args.arg(0).toString());
     }
     ObjectRef held(compare);
     const u32 length = lengthOf(*self);
@@ -935,7 +933,7 @@ void fillArray(RealEngine& engine, Object& array, const LxCore::BasicArray& valu
             if (!isValidLength(n)) {
                 String text;
                 text.sprintf("%lg", n);
-                engine.setError(kErrorOutOfRange, text, -1, false);
+                engine.setError(Err::kOutOfRange, text, -1, false);
             }
             array.setLength(u32(only->toInt()));
             return;

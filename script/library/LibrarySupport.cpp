@@ -6,7 +6,7 @@ namespace LxScript {
 void raiseOutOfRange(const Arguments& args, LxCore::f64 value) {
     LxCore::String text;
     text.sprintf("%lg", value);
-    raise(args, kErrorOutOfRange, text);
+    raise(args, Err::kOutOfRange, text);
 }
 
 const Variant& internalValueOf(const Arguments& args) {

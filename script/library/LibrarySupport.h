@@ -5,23 +5,11 @@
 #include "core/String.h"
 #include "core/Variant.h"
 #include "script/engine/Dispatcher.h"
+#include "script/engine/ErrorCodes.h"
 #include "script/engine/Object.h"
 #include "script/engine/RealEngine.h"
 
 namespace LxScript {
-
-// Error numbers the built-in classes raise.
-enum LibraryError : i32 {
-    kErrorSyntax = 8,
-    kErrorNotAnObject = 21,
-    kErrorNoValue = 23,             // "%1 does not have a value"
-    kErrorNotAFunction = 24,        // "%1 is not a function"
-    kErrorWrongClass = 26,          // "%1 cannot work with instances of this class"
-    kErrorStackOverrun = 27,
-    kErrorOutOfRange = 41,          // "%1 is out of range"
-    kErrorOutOfMemory = -28,
-    kErrorNotImplemented = -36,
-};
 
 // Handlers run only inside the concrete engine.
 inline RealEngine& engineOf(const Arguments& args) { return *static_cast<RealEngine*>(args.engine); }

@@ -69,7 +69,7 @@ void numberToLocaleString(Arguments& args) {
 void numberToFixed(Arguments& args) {
     String text;
     if (formatFixed(thisNumber(args), args.arg(0).toInt(), text) != 0)
-        return raise(args, kErrorOutOfRange, args.arg(0).toString());
+        return raise(args, Err::kOutOfRange, args.arg(0).toString());
     answerText(args, text);
 }
 

@@ -5,14 +5,13 @@
 
 #include "core/Localizer.h"
 #include "core/NumberText.h"
+#include "script/engine/ErrorCodes.h"
 
 namespace LxScript {
 
 using LxCore::String;
 
 namespace {
-
-constexpr i32 kErrorOutOfRange = 41;
 
 // The count of digits before the point of |value| written out: 1 for zero
 // and for values below 1, whose digit is 0. The logarithm can be one off
@@ -43,7 +42,7 @@ i32 clampDigits(i32 n) { return n < 0 ? 0 : (n > kMaxFractionDigits ? kMaxFracti
 
 i32 formatFixed(f64 value, i32 decimals, String& out) {
     if (decimals > kMaxFractionDigits)
-        return kErrorOutOfRange;
+        return Err::kOutOfRange;
     if (decimals < 0)
         out = "0";
     else
@@ -52,7 +51,7 @@ i32 formatFixed(f64 value, i32 decimals, String& out) {
 }
 
 i32 formatExponential(f64 value, i32 decimals, String& out) {
-    const i32 error = LxCore::u32(decimals) > LxCore::u32(kMaxFractionDigits) ? kErrorOutOfRange : 0;
+    const i32 error = LxCore::u32(decimals) > LxCore::u32(kMaxFractionDigits) ? Err::kOutOfRange : 0;
     LxCore::formatNumber(out, value, 10, LxCore::u32(clampDigits(decimals)), LxCore::kFormatExponential);
     return error;
 }
@@ -61,7 +60,7 @@ i32 formatExponential(f64 value, i32 decimals, String& out) {
 // precision or the value is below 1e-6; else fixed with p - k decimals. A
 // rounding that carries into a new digit (99.99 to 100.0) is counted again.
 i32 formatPrecision(f64 value, i32 precision, String& out) {
-    const i32 error = precision < 1 || precision > kMaxFractionDigits ? kErrorOutOfRange : 0;
+    const i32 error = precision < 1 || precision > kMaxFractionDigits ? Err::kOutOfRange : 0;
     const i32 p = precision < 1 ? 1 : (precision > kMaxFractionDigits ? kMaxFractionDigits : precision);
     if (!std::isfinite(value)) {
         LxCore::formatNumber(out, value, 10, 0, LxCore::kFormatAutomatic);

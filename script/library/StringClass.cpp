@@ -9,6 +9,7 @@
 #include "script/engine/Symbols.h"
 #include "script/library/LibrarySupport.h"
 #include "script/library/RegExpClass.h"
+#include "script/library/SourceText.h"
 
 namespace LxScript {
 
@@ -66,7 +67,7 @@ void stringFromCharCode(Arguments& args) {
 
 void stringToSource(Arguments& args) {
     String text("(new String(");
-    text += internalText(args).toSource(true);
+    appendQuoted(text, internalText(args), true);
     text += "))";
     answer(args, text);
 }
@@ -224,7 +225,7 @@ void stringSearch(Arguments& args) {
         patternSearch(engineOf(args), *pattern, thisText(args), *args.result);
 }
 
-// A function as the replacement is called for each match as well.
+// A function as the replacement is called for each match instead.
 void replaceByPattern(Arguments& args, const ObjectRef& pattern) {
     if (!pattern)
         return;
@@ -232,8 +233,9 @@ void replaceByPattern(Arguments& args, const ObjectRef& pattern) {
     if (replacer && !replacer->asFunction())
         replacer = nullptr;
     ObjectRef held(replacer);
-    patternReplace(engineOf(args), *pattern, thisText(args), args.arg(1).toString(), replacer,
-                   *args.result);
+    const String replacement = replacer ? String() : args.arg(1).toString();
+    if (!errorPending(args))
+        patternReplace(engineOf(args), *pattern, thisText(args), replacement, replacer, *args.result);
 }
 
 // A string pattern with two arguments: the first occurrence, replaced
