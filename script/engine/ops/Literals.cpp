@@ -215,7 +215,7 @@ void jsOpFunction::declareTopLevelNames(jsRunner& runner) const {
             ordered.set(parameters + index, LxCore::SimpleArray::Value(name));
     }
     Workspace* scope = runner.scope;
-    const u32 attributes = scope->isGlobal() ? kDontDelete : 0;
+    const u32 attributes = scope->isGlobal() ? u32(kDontDelete) : 0;
     for (i32 i = 0; i < ordered.getCount(); i++) {
         const DataPoolId name = DataPoolId(ordered.get(i));
         if (name && !scope->findOwnProperty(name, kFindOwn))

@@ -125,7 +125,7 @@ i32 jsOpStatements::declareFunctions(Script* script, Object* receiver, bool dele
         if (existing && existing->getBody() == body)
             continue;
         const ObjectRef made = ObjectRef::adopt(new jsFunction(engine, script, body, receiver, false));
-        receiver->put(name, Variant(made.get()), deletable ? 0 : kDontDelete);
+        receiver->put(name, Variant(made.get()), deletable ? 0 : u32(kDontDelete));
     }
     return 0;
 }
