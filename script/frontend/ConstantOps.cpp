@@ -65,6 +65,9 @@ bool looseEquals(const Variant& a, const Variant& b) {
 bool strictEquals(const Variant& a, const Variant& b) { return a.getType() == b.getType() && looseEquals(a, b); }
 
 bool applyBinary(DataPoolId op, Variant& value, const Variant& right) {
+    if (value.getType() == Variant::kNumber && right.getType() == Variant::kNumber &&
+        applyToNumbers(op, value, value.toNumber(), right.toNumber()))
+        return true;
     switch (op) {
         case kOpAdd:
             if (value.getType() == Variant::kString || right.getType() == Variant::kString) {
@@ -85,7 +88,10 @@ bool applyBinary(DataPoolId op, Variant& value, const Variant& right) {
         case kOpBitXor: value.setInt(value.toInt() ^ right.toInt()); return true;
         case kOpLess: case kOpLessEqual: case kOpGreater: case kOpGreaterEqual: {
             // An unordered pair (a NaN took part) is false for all four.
-            const i32 c = value.compare(right);
+            // undefined is NaN as a number; the core's order, made for
+            // sorting, puts it first instead.
+            const bool undefinedSide = value.getType() == Variant::kUndefined || right.getType() == Variant::kUndefined;
+            const i32 c = undefinedSide ? Variant::kUnordered : value.compare(right);
             const bool result = c != Variant::kUnordered &&
                                 (op == kOpLess ? c < 0 : op == kOpLessEqual ? c <= 0 : op == kOpGreater ? c > 0 : c >= 0);
             value.setBool(result);

@@ -18,6 +18,23 @@ namespace ConstantOps {
 // the only reference to it, so that chains of concatenations stay linear.
 bool applyBinary(DataPoolId op, LxCore::Variant& value, const LxCore::Variant& right);
 
+// The common case of applyBinary, inline: two numbers and an arithmetic or
+// relational operator. False, value unchanged, for any other operator. A
+// comparison with NaN is false, as applyBinary's unordered pairs are.
+inline bool applyToNumbers(DataPoolId op, LxCore::Variant& value, LxCore::f64 x, LxCore::f64 y) {
+    switch (op) {
+        case kOpAdd: value.setNumber(x + y); return true;
+        case kOpSubtract: value.setNumber(x - y); return true;
+        case kOpMultiply: value.setNumber(x * y); return true;
+        case kOpDivide: value.setNumber(x / y); return true;
+        case kOpLess: value.setBool(x < y); return true;
+        case kOpLessEqual: value.setBool(x <= y); return true;
+        case kOpGreater: value.setBool(x > y); return true;
+        case kOpGreaterEqual: value.setBool(x >= y); return true;
+        default: return false;
+    }
+}
+
 // value = op value for "~" "!" unary "+" and unary "-" (operator ids 8 to
 // 11). False, value unchanged, for any other id.
 bool applyUnary(DataPoolId op, LxCore::Variant& value);

@@ -241,7 +241,10 @@ Status jsOpBinary::execute(jsRunner& runner, Variant& result) {
                 return s;
         rightValue = &rightTemp;
     }
-    // Primitives on both sides: the shared operator table.
+    // Primitives on both sides: the shared operator table, numbers first.
+    if (result.getType() == Variant::kNumber && rightValue->getType() == Variant::kNumber &&
+        ConstantOps::applyToNumbers(op, result, result.toNumber(), rightValue->toNumber()))
+        return runner.status();
     if (!leftObject && rightValue->getType() != Variant::kScriptObject &&
         ConstantOps::applyBinary(op, result, *rightValue))
         return runner.status();
@@ -382,7 +385,7 @@ Status jsOpUnary::execute(jsRunner& runner, Variant& result) {
     Object* object = objectOf(result);
     if (object && overloadable && object->hasOperators()) {
         // Unary + and - answer under the binary operators' names.
-        const i32 id = op == kOpPlus ? kOpAdd : op == kOpMinus ? kOpSubtract : op;
+        const i32 id = op == kOpPlus ? i32(kOpAdd) : op == kOpMinus ? i32(kOpSubtract) : i32(op);
         if (Property* method = object->findOperator(id)) {
             const ObjectRef hold(object);
             const TVVariantArray none(0);
