@@ -94,11 +94,17 @@ jsOpTry::~jsOpTry() {
 }
 
 void jsOpTry::appendCatch(DataPoolId variable, jsOpcode* condition, jsOpStatement* body) {
+    Handover<jsOpcode> holdCondition(condition);
+    Handover<jsOpStatement> holdBody(body);
     auto* clause = new Clause;
+    Handover<Clause> holdClause(clause);
     clause->variable = variable;
     clause->condition = condition;
     clause->body = body;
     clauses.add(clause);
+    holdClause.taken();
+    holdCondition.taken();
+    holdBody.taken();
     if (body)
         body->setParent(this);
 }

@@ -89,8 +89,15 @@ jsOpObject::jsOpObject(DataPoolId classSymbol) : classSymbol(classSymbol) {}
 jsOpObject::~jsOpObject() { deleteEntries(values); }
 
 void jsOpObject::append(DataPoolId name, jsOpcode* value) {
+    Handover<jsOpcode> hold(value);
     names.add(LxCore::SimpleArray::Value(name));
-    values.add(value);
+    try {
+        values.add(value);
+    } catch (...) {
+        names.removeAt(names.getCount() - 1);
+        throw;
+    }
+    hold.taken();
 }
 
 // A plain literal is a plain object; another class is made by the engine's

@@ -528,6 +528,8 @@ jsOpList::jsOpList(bool comma) : comma(comma) {}
 
 jsOpList::~jsOpList() { deleteEntries(entries); }
 
+void jsOpList::append(jsOpcode* entry) { addOwned(entries, entry); }
+
 Status jsOpList::execute(jsRunner& runner, Variant& result) {
     if (runner.stackExhausted())
         return runner.stackOverrun();

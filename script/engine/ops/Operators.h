@@ -176,7 +176,7 @@ public:
     void writeOperands(CompiledScriptWriter& writer) const override;
     char letter() const override { return 'R'; }
 
-    void append(jsOpcode* entry) { entries.add(entry); }    // owned; may be null
+    void append(jsOpcode* entry);       // owned, even when growth throws; may be null
     i32 length() const { return entries.getCount(); }
     jsOpcode* get(i32 index) const { return entries.get(index); }
     bool isComma() const { return comma; }
@@ -198,6 +198,29 @@ template <class T>
 void deleteEntries(const LxCore::TSimpleArray<T>& list) {
     for (i32 i = 0; i < list.getCount(); i++)
         delete list.get(i);
+}
+
+// Holds an operation handed to a builder until its list has taken it: when
+// growth throws, the operation is deleted instead of lost.
+template <class T>
+class Handover {
+public:
+    explicit Handover(T* item) : item(item) {}
+    ~Handover() { delete item; }
+    Handover(const Handover&) = delete;
+    Handover& operator=(const Handover&) = delete;
+    void taken() { item = nullptr; }
+
+private:
+    T* item;
+};
+
+// Adds an owned operation to a list; deleted when growth throws.
+template <class T>
+void addOwned(LxCore::TSimpleArray<T>& list, T* item) {
+    Handover<T> hold(item);
+    list.add(item);
+    hold.taken();
 }
 
 // The operator's text ("+", "typeof", ...); empty for an unknown id.

@@ -73,12 +73,12 @@ jsOpStatements::~jsOpStatements() {
 }
 
 void jsOpStatements::appendStatement(jsOpStatement* statement) {
-    statements.add(statement);
+    addOwned(statements, statement);
     if (statement)
         statement->setParent(this);
 }
 
-void jsOpStatements::appendHoisted(jsOpFunction* body) { hoisted.add(body); }
+void jsOpStatements::appendHoisted(jsOpFunction* body) { addOwned(hoisted, body); }
 
 void jsOpStatements::appendDeclaration(jsOpFunctionDecl* decl) { declarations.add(decl); }
 
@@ -584,8 +584,17 @@ jsOpSwitch::~jsOpSwitch() {
 }
 
 void jsOpSwitch::appendCase(jsOpList* group, jsOpStatement* body) {
+    Handover<jsOpList> holdGroup(group);
+    Handover<jsOpStatement> holdBody(body);
     groups.add(group);
-    bodies.add(body);
+    try {
+        bodies.add(body);
+    } catch (...) {
+        groups.removeAt(groups.getCount() - 1);
+        throw;
+    }
+    holdGroup.taken();
+    holdBody.taken();
     if (body)
         body->setParent(this);
 }

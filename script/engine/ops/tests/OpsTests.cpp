@@ -3,11 +3,17 @@
 // the stack budget, source forms and the compiled-text fields.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
+
 #include "script/engine/CompiledScript.h"
 #include "script/engine/Function.h"
 #include "script/engine/ops/Call.h"
 #include "script/engine/ops/Exceptions.h"
 #include "script/engine/ops/References.h"
+#include "core/tests/TestAllocator.h"
+#include "script/engine/ops/Literals.h"
+#include "script/engine/ops/Statements.h"
 #include "script/engine/tests/RunFixtures.h"
 
 namespace LxScript {
@@ -180,6 +186,91 @@ TEST_F(OpsTest, TreesDeeperThanTheStackBudgetEndInStackOverrun) {
     // clause, raises it again as its pending exception.
     EXPECT_EQ(run("deep statements"), 54);
     EXPECT_EQ(engine->tryDepthWord(), 0u);
+}
+
+// Gives `allowed` blocks, then none.
+class RunningOutAllocator : public LxCore::TestAllocator {
+public:
+    int allowed = 0;
+    void* allocBlock(u64 size) override { return allowed-- > 0 ? std::malloc(size) : nullptr; }
+    void* realloc(void* p, u64 size) override { return allowed-- > 0 ? std::realloc(p, size) : nullptr; }
+};
+
+// The code generator hands pointers over inside the call: a builder whose
+// list cannot grow deletes what it was given (the sanitizer sees a leak).
+TEST_F(OpsTest, BuildersKeepNothingWhenTheirListCannotGrow) {
+    auto constant = [] { return new jsOpConstant(Variant(1)); };
+    auto statement = [&] { return new jsOpExprStatement(constant()); };
+    // Each case makes its operations freely, then lets the builder have
+    // `n` more blocks.
+    struct Case {
+        const char* builder;
+        std::function<void(RunningOutAllocator&, int n)> build;
+    };
+    const Case cases[] = {
+        {"list", [&](RunningOutAllocator& r, int n) {
+             jsOpList list(true);
+             jsOpcode* c = constant();
+             r.allowed = n;
+             list.append(c);
+             list.append(nullptr);
+         }},
+        {"statements", [&](RunningOutAllocator& r, int n) {
+             jsOpStatements list;
+             jsOpStatement* s = statement();
+             r.allowed = n;
+             list.appendStatement(s);
+         }},
+        {"hoisted", [&](RunningOutAllocator& r, int n) {
+             jsOpStatements list;
+             auto* info = new ScopeInfo;
+             jsOpFunction* f = new jsOpFunction(info, 1);
+             r.allowed = n;
+             list.appendHoisted(f);
+         }},
+        {"switch", [&](RunningOutAllocator& r, int n) {
+             jsOpSwitch choice(constant());
+             auto* group = new jsOpList(true);
+             jsOpStatement* s = statement();
+             r.allowed = n;
+             choice.appendCase(group, s);
+         }},
+        {"object", [&](RunningOutAllocator& r, int n) {
+             jsOpObject object(Sym::kObject);
+             jsOpcode* c = constant();
+             const DataPoolId name = sym("p");
+             r.allowed = n;
+             object.append(name, c);
+         }},
+        {"try", [&](RunningOutAllocator& r, int n) {
+             jsOpTry attempt(nullptr, nullptr);
+             jsOpcode* c = constant();
+             jsOpStatement* s = statement();
+             const DataPoolId name = sym("e");
+             r.allowed = n;
+             attempt.appendCatch(name, c, s);
+         }},
+    };
+    const i32 cacheSize = LxCore::Heap::getCacheSize();
+    LxCore::Heap::setCacheSize(0);
+    for (const Case& c : cases) {
+        bool built = false;
+        int failures = 0;
+        for (int allowed = 0; allowed < 50 && !built; allowed++) {
+            RunningOutAllocator running;
+            running.allowed = 1 << 20;
+            LxCore::UsingAllocator scope(&running);
+            try {
+                c.build(running, allowed);
+                built = true;
+            } catch (const std::bad_alloc&) {
+                failures++;
+            }
+        }
+        EXPECT_TRUE(built) << c.builder;
+        EXPECT_GT(failures, 0) << c.builder;
+    }
+    LxCore::Heap::setCacheSize(cacheSize);
 }
 
 TEST_F(OpsTest, SourceForms) {
