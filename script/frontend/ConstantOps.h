@@ -18,6 +18,10 @@ namespace ConstantOps {
 // the only reference to it, so that chains of concatenations stay linear.
 bool applyBinary(DataPoolId op, LxCore::Variant& value, const LxCore::Variant& right);
 
+// "%": the remainder with the sign of x; NaN when y is 0 or either is NaN
+// or x is infinite; x when only y is infinite.
+LxCore::f64 remainder(LxCore::f64 x, LxCore::f64 y);
+
 // The common case of applyBinary, inline: two numbers and an arithmetic or
 // relational operator. False, value unchanged, for any other operator. A
 // comparison with NaN is false, as applyBinary's unordered pairs are.
@@ -27,6 +31,7 @@ inline bool applyToNumbers(DataPoolId op, LxCore::Variant& value, LxCore::f64 x,
         case kOpSubtract: value.setNumber(x - y); return true;
         case kOpMultiply: value.setNumber(x * y); return true;
         case kOpDivide: value.setNumber(x / y); return true;
+        case kOpModulo: value.setNumber(remainder(x, y)); return true;
         case kOpLess: value.setBool(x < y); return true;
         case kOpLessEqual: value.setBool(x <= y); return true;
         case kOpGreater: value.setBool(x > y); return true;
@@ -44,10 +49,6 @@ bool applyUnary(DataPoolId op, LxCore::Variant& value);
 bool looseEquals(const LxCore::Variant& a, const LxCore::Variant& b);
 // Equal types and loosely equal.
 bool strictEquals(const LxCore::Variant& a, const LxCore::Variant& b);
-
-// "%": the remainder with the sign of x; NaN when y is 0 or either is NaN
-// or x is infinite; x when only y is infinite.
-LxCore::f64 remainder(LxCore::f64 x, LxCore::f64 y);
 
 // The typeof text of a primitive: "undefined", "object" (null), "boolean",
 // "number" or "string"; null for the other types.
