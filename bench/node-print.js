@@ -1,0 +1,1 @@
+globalThis.print = function () { console.log(Array.prototype.join.call(arguments, " ")); };
