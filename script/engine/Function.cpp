@@ -160,8 +160,9 @@ void DispatcherFunction::runHandler(Variant& thisValue, const LxCore::BasicArray
                                     Variant& result) {
     if (!row.handler)
         return;
+    // The function's own name: the error classes call the Error row by theirs.
     Variant name;
-    pool().getValue(row.symbol, name);
+    pool().getValue(nameId ? nameId : row.symbol, name);
     Arguments record;
     record.dispatcher = row.owner;
     record.engine = &space->getEngine();

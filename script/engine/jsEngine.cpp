@@ -17,8 +17,12 @@
 #include "script/library/ArrayClass.h"
 #include "script/library/BooleanClass.h"
 #include "script/library/DateClass.h"
+#include "script/library/ErrorClass.h"
+#include "script/library/FunctionClass.h"
+#include "script/library/GlobalClass.h"
 #include "script/library/MathClass.h"
 #include "script/library/NumberClass.h"
+#include "script/library/ObjectClass.h"
 #include "script/library/RegExpClass.h"
 #include "script/library/StringClass.h"
 
@@ -53,17 +57,17 @@ struct BuiltInClass {
 
 // In the order they are made; the engines register them in registerOrder.
 BuiltInClass builtIns[] = {
-    {"Object", plainClass, false, nullptr},
+    {"Object", newObjectClass, false, nullptr},
     {"Array", newArrayClass, false, nullptr},
     {"Math", newMathClass, false, nullptr},
     {"Date", newDateClass, false, nullptr},
-    {"Function", plainClass, false, nullptr},
-    {"global", plainClass, true, nullptr},
+    {"Function", newFunctionClass, false, nullptr},
+    {"global", newGlobalClass, true, nullptr},
     {"String", newStringClass, false, nullptr},
     {"Number", newNumberClass, false, nullptr},
     {"Boolean", newBooleanClass, false, nullptr},
     {"RegExp", newRegExpClass, false, nullptr},
-    {"Error", plainClass, false, nullptr},
+    {"Error", newErrorClass, false, nullptr},
     {"ReflectionInfo", plainClass, false, nullptr},
     {"Reflection", plainClass, false, nullptr},
     {"Dictionary", plainClass, false, nullptr},

@@ -4,6 +4,7 @@
 #include "core/CharClass.h"
 #include "core/Localizer.h"
 #include "script/engine/Object.h"
+#include "script/engine/ErrorCodes.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/TVContext.h"
 
@@ -14,7 +15,6 @@ using LxCore::unit;
 
 namespace {
 
-constexpr i32 kErrorStackOverrun = 27;
 constexpr u32 kLocalizeFlag = 0x200;
 
 DataPool& pool() { return DataPool::get(); }
@@ -52,7 +52,7 @@ SourceNesting::SourceNesting(Engine& engine) : context(&TVContext::get()) {
     if (entered)
         context->sourceDepth++;
     else
-        engine.setError(kErrorStackOverrun);
+        engine.setError(Err::kStackOverrun);
 }
 
 SourceNesting::~SourceNesting() {
@@ -73,12 +73,18 @@ void appendQuoted(String& out, const String& text, bool escapeNonAscii) {
     out += quoted;
 }
 
+bool isPlainName(const String& text) {
+    if (!isIdentifierText(text))
+        return false;
+    const DataPoolId id = pool().add(text.chars());
+    return id < kFirstReservedWord || id > kLastReservedWord;
+}
+
 void appendPropertyKey(String& out, DataPoolId name) {
     u32 index;
     const String text = pool().getSymbol(name);
-    const bool reserved = name >= kFirstReservedWord && name <= kLastReservedWord;
     // "-0" names index 0 but is no key a literal can spell bare.
-    if ((name != Sym::kMinusZero && isIndexId(name, index)) || (!reserved && isIdentifierText(text)))
+    if ((name != Sym::kMinusZero && isIndexId(name, index)) || isPlainName(text))
         out += text;
     else
         appendQuoted(out, text, true);

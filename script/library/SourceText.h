@@ -48,6 +48,9 @@ private:
 // asked.
 void appendQuoted(LxCore::String& out, const LxCore::String& text, bool escapeNonAscii);
 
+// An identifier that is no reserved word: what a literal may write bare.
+bool isPlainName(const LxCore::String& text);
+
 // A property name as an object-literal key: bare when it is an array index
 // or an identifier that is no reserved word, else quoted (non-ASCII
 // escaped).

@@ -80,7 +80,11 @@ TEST_F(RunTest, Flag0x40ReturnsTheErrorAsTheResult) {
     Variant result;
     EXPECT_EQ(run("null.x", &result, 0, 0x40), 21);
     EXPECT_NE(objectOf(result), nullptr);
-    EXPECT_EQ(objectOf(result)->getClassID(), sym("TypeError"));     // the class of error 21
+    ASSERT_NE(objectOf(result), nullptr);
+    EXPECT_EQ(objectOf(result)->getClassID(), Sym::kError);    // every Error object's class
+    Variant name;
+    objectOf(result)->get(sym("name"), name, 0);
+    EXPECT_EQ(text(name), "TypeError");                         // the class of error 21
     engine->clearError();
     EXPECT_EQ(run("null.x", &result, 0, 0x41), 21);
     ASSERT_EQ(result.getType(), Variant::kString);

@@ -1,0 +1,207 @@
+// The Object class.
+#include "script/library/ObjectClass.h"
+
+#include "core/LiveObject.h"
+#include "core/Localizer.h"
+#include "script/engine/Function.h"
+#include "script/engine/Property.h"
+#include "script/engine/ErrorCodes.h"
+#include "script/engine/RealEngine.h"
+#include "script/library/LibrarySupport.h"
+#include "script/library/SourceText.h"
+
+namespace LxScript {
+
+using LxCore::String;
+
+namespace {
+
+DataPool& pool() { return DataPool::get(); }
+
+// Called or constructed: a new object for nothing, a wrapper for a
+// primitive, the object itself for an object; native values give nothing.
+void construct(Arguments& args) {
+    const Variant& what = args.arg(0);
+    const u32 type = what.getType();
+    if (type == Variant::kUndefined || type == Variant::kNull) {
+        // Constructed, the object the engine made stays the result.
+        if (args.mode != Arguments::kConstruct)
+            engineOf(args).newObject(*args.result, Sym::kObject, nullptr, nullptr);
+        return;
+    }
+    if (const DataPoolId wrapper = wrapperClassOf(what)) {
+        engineOf(args).newObject(*args.result, wrapper, args.args, nullptr);
+        return;
+    }
+    if (objectOf(what))
+        *args.result = what;
+}
+
+void isValid(Arguments& args) { args.result->setBool(args.arg(0).isValidObject()); }
+
+void toString(Arguments& args) {
+    Object* self = thisObject(args);
+    if (!self)
+        return;
+    String text;
+    if (LxCore::LiveObject* live = self->getLiveObject())
+        live->toString(text);
+    else if (!defaultObjectText(engineOf(args), *self, text))
+        return;
+    args.result->setString(text);
+}
+
+void toLocaleString(Arguments& args) {
+    Object* self = thisObject(args);
+    if (!self)
+        return;
+    String name;
+    self->getClassName(name);
+    LxCore::Array values;
+    values.getOrCreate(0).setString(name);
+    args.result->setString(
+        LxCore::Localizer::localize(String("$$$/CT/Tavrel/Other/Object=[object %1]"), &values));
+}
+
+void valueOf(Arguments& args) {
+    Object* self = thisObject(args);
+    if (!self)
+        return;
+    if (LxCore::LiveObject* live = self->getLiveObject()) {
+        live->valueOf(*args.result);
+        if (args.result->getType() != Variant::kUndefined) {
+            engineOf(args).importValue(*args.result, true);
+            return;
+        }
+    }
+    args.result->setObject(self);
+}
+
+// The text written so far stays the result when the depth runs out.
+void toSource(Arguments& args) {
+    Object* self = thisObject(args);
+    if (!self)
+        return;
+    String out("(");
+    appendObjectSource(engineOf(args), *self, out);
+    out += ')';
+    args.result->setString(out);
+}
+
+DataPoolId nameArgument(const Arguments& args) { return pool().add(args.arg(0).toString().chars()); }
+
+Property* ownProperty(const Arguments& args) {
+    Object* self = thisObject(args);
+    return self ? self->findOwnProperty(nameArgument(args), 0) : nullptr;
+}
+
+void hasOwnProperty(Arguments& args) { args.result->setBool(ownProperty(args) != nullptr); }
+
+void propertyIsEnumerable(Arguments& args) {
+    const Property* p = ownProperty(args);
+    args.result->setBool(p && !(p->getAttributes() & kDontEnum));
+}
+
+// The walk starts at the argument itself: an object is its own prototype
+// here. Prototype chains never close (setPrototype refuses a cycle).
+void isPrototypeOf(Arguments& args) {
+    Object* self = thisObject(args);
+    bool found = false;
+    for (Object* o = objectOf(args.arg(0)); o && self && !found; o = o->getPrototype())
+        found = o == self;
+    args.result->setBool(found);
+}
+
+void watch(Arguments& args) {
+    Object* self = thisObject(args);
+    if (!self)
+        return;
+    Object* handler = engineOf(args).resolveObject(args.arg(1));
+    Function* function = handler ? handler->asFunction() : nullptr;
+    if (!function) {
+        raise(args, Err::kBadArgument, args.arg(1).toString());
+        return;
+    }
+    self->watch(nameArgument(args), function);
+}
+
+void unwatch(Arguments& args) {
+    if (Object* self = thisObject(args))
+        self->unwatch(nameArgument(args));
+}
+
+// A prototype that would close a chain is refused: nothing changes.
+void proto(Arguments& args) {
+    Object* self = thisObject(args);
+    if (!self)
+        return;
+    if (args.mode == Arguments::kPut) {
+        if (!self->setPrototype(objectOf(args.arg(0))))
+            raise(args, Err::kBadArgument, String("__proto__"));
+        return;
+    }
+    if (Object* p = self->getPrototype())
+        args.result->setObject(p);
+    else
+        args.result->setNull();
+}
+
+void count(Arguments& args) {
+    Object* self = thisObject(args);
+    if (!self || args.mode != Arguments::kGet)
+        return;
+    LxCore::SimpleArray ids;
+    self->getPropertyIDs(ids, kListForIn);
+    args.result->setUInt(u32(ids.getCount()));
+}
+
+void className(Arguments& args) {
+    Object* self = thisObject(args);
+    if (!self || args.mode != Arguments::kGet)
+        return;
+    String name;
+    self->getClassName(name);
+    args.result->setString(name);
+}
+
+// Reflection arrives with its own classes.
+void reflect(Arguments& args) {
+    if (args.mode == Arguments::kGet)
+        raise(args, Err::kNotImplemented, String());
+}
+
+const PropEntry kObjectTable[] = {
+    {"__proto__", 0, 0xE, proto, "Object"},
+    {"__count__", 0, 0xF, count, "number"},
+    {"__class__", 0, 0xF, className, "string"},
+    {"reflect", 0, 0xF, reflect, "Reflection"},
+    {"Object", 1, 0x1020, construct, "Object,what:any"},
+    {"isValid", 1, 0x30, isValid, "boolean,what:Object"},
+    {"toString", 0, 0x20, toString, "string"},
+    {"toLocaleString", 1, 0x20, toLocaleString, "string"},
+    {"hasOwnProperty", 1, 0x20, hasOwnProperty, "boolean,name:string"},
+    {"propertyIsEnumerable", 1, 0x20, propertyIsEnumerable, "boolean,name:string"},
+    {"isPrototypeOf", 1, 0x20, isPrototypeOf, "boolean,what:Object"},
+    {"valueOf", 0, 0x20, valueOf, "Object"},
+    {"toSource", 0, 0x20, toSource, "string"},
+    {"unwatch", 0, 0x20, unwatch, nullptr},
+    {"watch", 0, 0x20, watch, nullptr},
+    {nullptr, 0, 0, nullptr, nullptr},
+};
+
+}  // namespace
+
+DataPoolId wrapperClassOf(const Variant& v) {
+    switch (v.getType()) {
+        case Variant::kBoolean: return Sym::kBoolean;
+        case Variant::kNumber: return Sym::kNumber;
+        case Variant::kString: return Sym::kString;
+        default: return 0;
+    }
+}
+
+jsObjectClass::jsObjectClass() : Dispatcher("JavaScript") { registerProperties(0, kObjectTable, "Object"); }
+
+Dispatcher* newObjectClass(const char*) { return new jsObjectClass; }
+
+}  // namespace LxScript
