@@ -1,6 +1,7 @@
 // The global functions where a script cannot reach: single units at the
 // text's end, lone surrogates, and the codecs on every kind of unit.
 #include "script/library/GlobalClass.h"
+#include "core/Point.h"
 #include "script/library/tests/LibraryTestEngine.h"
 
 namespace LxScript {
@@ -59,6 +60,41 @@ TEST_F(LibraryTest, EncodingALoneSurrogateIsABadURI) {
     EXPECT_EQ(out, u"31:Bad or invalid URI: x" + std::u16string(1, char16_t(0xD800)));
     EXPECT_EQ(run(u"encodeURI('\\uD83D\\uDE00')", &out), 0);
     EXPECT_EQ(out, u"%F0%9F%98%80");
+}
+
+// The E4X functions and reflection stand in their tables before their
+// classes exist; a script that reaches them stops.
+TEST_F(LibraryTest, MembersOfClassesNotYetBuiltAreNotImplemented) {
+    for (const char16_t* source : {u"isXMLName('a')", u"setDefaultXMLNamespace('u')", u"({}).reflect"})
+        EXPECT_EQ(run(source), -36) << std::string(source, source + std::char_traits<char16_t>::length(source));
+}
+
+TEST_F(LibraryTest, ObjectOfANativeValueGivesNothing) {
+    Variant constructor;
+    engine->getGlobalObject()->get(DataPool::get().add("Object"), constructor, 0);
+    ASSERT_NE(objectOf(constructor), nullptr);
+    LxCore::Array args;
+    args.getOrCreate(0).setRect(LxCore::Rect(1, 2, 3, 4));
+    Variant result;
+    objectOf(constructor)->call(engine->getGlobalObject(), args, result);
+    EXPECT_EQ(result.getType(), Variant::kUndefined);
+    EXPECT_EQ(engine->getError().getCode(), 0);
+}
+
+// With the engine's localisation switch on, objects print the text of
+// their property for the engine's locale.
+TEST_F(LibraryTest, TheLocalisationSwitchPrintsTablesForTheLocale) {
+    const std::u16string script = u"String({de: 'hallo', de_DE_Win: 'windows', en: 'hello'}) + ' ' + String({fr: 1})";
+    std::u16string out;
+    EXPECT_EQ(run(script, &out), 0);
+    EXPECT_EQ(out, u"[object Object] [object Object]");
+    engine->setDebugFlags(0x200);
+    engine->setLocaleText(String("de_AT"));
+    EXPECT_EQ(run(script, &out), 0);
+    EXPECT_EQ(out, u"hallo [object Object]");
+    engine->setLocaleText(String("de_DE"));
+    EXPECT_EQ(run(script, &out), 0);
+    EXPECT_EQ(out, u"windows [object Object]");
 }
 
 }  // namespace
