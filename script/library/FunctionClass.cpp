@@ -267,12 +267,21 @@ bool thisForCall(Arguments& args, const Variant& value, ObjectRef& out) {
     return false;
 }
 
-void call(Arguments& args) {
+// The function that call and apply run, held, and its this-object; null
+// when either is missing (the error raised).
+Function* callTarget(Arguments& args, ObjectRef& held, ObjectRef& self) {
     Function* function = thisFunction(args);
-    ObjectRef self;
     if (!function || !thisForCall(args, args.arg(0), self))
+        return nullptr;
+    held = ObjectRef(function);
+    return function;
+}
+
+void call(Arguments& args) {
+    ObjectRef held, self;
+    Function* function = callTarget(args, held, self);
+    if (!function)
         return;
-    ObjectRef held(function);
     LxCore::Array list;
     for (u32 i = 1; i < args.count(); i++)
         list.getOrCreate(i - 1) = args.arg(i);
@@ -282,11 +291,10 @@ void call(Arguments& args) {
 // An array-like argument gives its elements 0 .. length - 1; a length past
 // kMaxApplyArguments is refused before anything runs.
 void apply(Arguments& args) {
-    Function* function = thisFunction(args);
-    ObjectRef self;
-    if (!function || !thisForCall(args, args.arg(0), self))
+    ObjectRef held, self;
+    Function* function = callTarget(args, held, self);
+    if (!function)
         return;
-    ObjectRef held(function);
     LxCore::Array list;
     if (Object* source = objectOf(args.arg(1))) {
         ObjectRef keep(source);

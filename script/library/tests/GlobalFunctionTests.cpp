@@ -2,6 +2,7 @@
 // text's end, lone surrogates, and the codecs on every kind of unit.
 #include "script/library/GlobalClass.h"
 #include "core/Point.h"
+#include "script/engine/TVContext.h"
 #include "script/library/tests/LibraryTestEngine.h"
 
 namespace LxScript {
@@ -95,6 +96,21 @@ TEST_F(LibraryTest, TheLocalisationSwitchPrintsTablesForTheLocale) {
     engine->setLocaleText(String("de_DE"));
     EXPECT_EQ(run(script, &out), 0);
     EXPECT_EQ(out, u"windows [object Object]");
+}
+
+// An overrun that no catch sees ends its script; the thread's source depth
+// and localisation nesting are back at zero, so the next script serializes.
+TEST_F(LibraryTest, AfterAnUncaughtOverrunTheNextScriptRuns) {
+    for (const char16_t* source : {u"var d = {}; for (var i = 0; i < 100000; i++) d = {a: d}; uneval(d)",
+                                   u"var c = {}; c.a = [c]; c.toSource()",
+                                   u"var t = {}; t.en = t; localize(t)"}) {
+        EXPECT_EQ(run(source), 27);
+        EXPECT_EQ(TVContext::get().sourceDepth, 0u);
+        EXPECT_EQ(TVContext::get().localizeNesting, 0u);
+        std::u16string out;
+        EXPECT_EQ(run(u"uneval({a: 1})", &out), 0);
+        EXPECT_EQ(out, u"({a:1})");
+    }
 }
 
 }  // namespace
