@@ -1,6 +1,7 @@
 // The Function class and the text forms of functions.
 #include "script/library/FunctionClass.h"
 
+#include <cmath>
 #include <vector>
 
 #include "script/engine/Runner.h"
@@ -303,13 +304,16 @@ void apply(Arguments& args) {
             raise(args, Err::kBadArgument, args.arg(1).toString());
             return;
         }
-        const u32 length = u32(lengthValue.toInt());
+        // Read as a whole number: negative and huge lengths (which wrap
+        // past the limit as unsigned) are refused, NaN gives nothing.
+        const LxCore::f64 number = std::trunc(lengthValue.toNumber());
         if (errorPending(args))
             return;
-        if (length > kMaxApplyArguments) {
+        if (number < 0 || number > kMaxApplyArguments) {
             raise(args, Err::kOutOfRange, lengthValue.toString());
             return;
         }
+        const u32 length = number == number ? u32(number) : 0;
         for (u32 i = 0; i < length; i++) {
             source->get(pool().add(i), list.getOrCreate(i), 0);
             if (errorPending(args))
