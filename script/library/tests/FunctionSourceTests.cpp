@@ -1,6 +1,7 @@
 // A function's text on one line: where line ends must stay, and that what
 // stays reads back as the same function.
 #include "script/library/FunctionClass.h"
+#include "script/engine/Script.h"
 #include "script/library/tests/LibraryTestEngine.h"
 
 namespace LxScript {
@@ -71,6 +72,25 @@ TEST_F(LibraryTest, CompactTextReadsBackAsTheSameFunction) {
         EXPECT_EQ(run(script, &out), 0);
         EXPECT_EQ(out, u"true true") << std::string(script.begin(), script.end());
     }
+}
+
+// A function read from compiled text has no source to show: both text forms
+// name it around a stand-in body.
+TEST_F(LibraryTest, FunctionsFromCompiledTextShowAStandInBody) {
+    Script* script = engine->compile(String("function twice(a) { return a * 2; }"), nullptr);
+    ASSERT_NE(script, nullptr);
+    String compiled;
+    ASSERT_EQ(script->writeBinary(compiled), 0);
+    script->release();
+    Variant result;
+    ASSERT_TRUE(engine->eval(compiled, &result, 0, 0, nullptr, nullptr));
+    std::u16string out;
+    EXPECT_EQ(run(u"twice(4) + ' ' + twice.length + ' ' + twice.name", &out), 0);
+    EXPECT_EQ(out, u"8 1 twice");
+    EXPECT_EQ(run(u"twice.toString()", &out), 0);
+    EXPECT_EQ(out, u"\nfunction twice() {\n    [compiled code]\n}\n");
+    EXPECT_EQ(run(u"twice.toSource()", &out), 0);
+    EXPECT_EQ(out, u"(function twice() {  [compiled code] } )");
 }
 
 }  // namespace
