@@ -13,6 +13,7 @@
 #include "script/engine/InitTerm.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
+#include "script/library/tests/FixedLocale.h"
 
 namespace LxScript {
 namespace {
@@ -172,19 +173,6 @@ TEST_F(ArrayLimitsTest, TextFormsOfHugeArraysEndInTimeOrMemory) {
         EXPECT_LT(seconds, 2 * kSlowdown) << call;
     }
 }
-
-// A localizer that answers one locale.
-class FixedLocale : public LxCore::Localizer {
-public:
-    explicit FixedLocale(const char* name) : name(name) {}
-    bool getLocale(String& out) override {
-        out = name;
-        return true;
-    }
-
-private:
-    const char* name;
-};
 
 TEST_F(ArrayLimitsTest, LocaleStringsUseTheLocalesDecimalPoint) {
     const struct {

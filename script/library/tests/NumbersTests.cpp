@@ -9,6 +9,7 @@
 #include "core/platform/NativeText.h"
 #include "script/library/MathClass.h"
 #include "script/library/NumberFormat.h"
+#include "script/library/tests/FixedLocale.h"
 
 namespace LxScript {
 namespace {
@@ -92,19 +93,6 @@ TEST_F(NumbersTest, FixedAndExponential) {
         EXPECT_FALSE(out.isEmpty());
     }
 }
-
-// A localizer that answers its locale.
-class FixedLocale : public LxCore::Localizer {
-public:
-    explicit FixedLocale(const char* name) : name(name) {}
-    bool getLocale(String& out) override {
-        out = name;
-        return true;
-    }
-
-private:
-    const char* name;
-};
 
 TEST_F(NumbersTest, DecimalPointFollowsTheLocale) {
     const struct {
