@@ -849,7 +849,9 @@ jsCodeGen::Op jsCodeGen::switchStatement(BinaryNode* node) {
     Op discriminant = expression(node->left);
     if (!discriminant)
         return error ? nullptr : (fail(kErrorSyntax, node), nullptr);
-    auto op = std::make_unique<jsOpSwitch>(discriminant.release());
+    // new, not make_unique: the operand is released only once the
+    // operation's memory is there.
+    std::unique_ptr<jsOpSwitch> op(new jsOpSwitch(discriminant.release()));
     ListNode* clauses = node->right ? node->right->toListNode() : nullptr;
     for (i32 i = 0; clauses && i < clauses->length() && !error; i++) {
         BinaryNode* clause = clauses->getNode(i) ? clauses->getNode(i)->toBinaryNode() : nullptr;
@@ -906,7 +908,7 @@ jsCodeGen::Op jsCodeGen::tryStatement(TernaryNode* node) {
     std::unique_ptr<jsOpStatement> finallyBlock = statementList(node->third);
     if (error)
         return nullptr;
-    auto op = std::make_unique<jsOpTry>(block.release(), finallyBlock.release());
+    std::unique_ptr<jsOpTry> op(new jsOpTry(block.release(), finallyBlock.release()));
     for (Clause& c : clauses)
         op->appendCatch(c.name, c.condition.release(), c.body.release());
     return place(op.release(), stamp);

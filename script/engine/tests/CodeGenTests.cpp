@@ -4,6 +4,8 @@
 #include <string>
 
 #include "core/CharClass.h"
+#include "core/tests/TestAllocator.h"
+#include "script/frontend/Parser.h"
 #include "script/engine/CodeGen.h"
 #include "script/engine/ops/Assignments.h"
 #include "script/engine/ops/Exceptions.h"
@@ -217,6 +219,43 @@ TEST_F(CodeGenTest, SourceTextsOfReferencesAndAssignments) {
 TEST_F(CodeGenTest, XMLLiteralsWaitForTheirOperations) {
     EXPECT_EQ(compile("var x = <a/>;"), nullptr);
     EXPECT_EQ(engine->getError().getCode(), 7);
+}
+
+TEST_F(CodeGenTest, RunningOutOfMemoryWhileGeneratingGivesNoTree) {
+    const LxCore::String source(
+        "var a = 1, o = {p: [1, 2]};\n"
+        "function f(x) { for (var i = 0; i < x; i++) a += i; return function () { return a; }; }\n"
+        "try { o.p[0] = f(3)(); } catch (e) { a = -1; } finally { a++; }\n"
+        "switch (a) { case 1: a = 2; break; default: a = 3; }\n");
+    LxCore::Error errors;
+    jsParser parser(engine.get(), sym("oom"), source, errors);
+    std::unique_ptr<ScopeNode> tree(parser.parse());
+    ASSERT_EQ(errors.getCode(), 0);
+    const i32 cacheSize = LxCore::Heap::getCacheSize();
+    LxCore::Heap::setCacheSize(0);
+    bool made = false;
+    int allowed = 0;
+    for (; allowed < 2000 && !made; allowed++) {
+        RunningOutAllocator running;
+        running.allowed = allowed;
+        jsOpFunction* root = nullptr;
+        i32 error = 0;
+        {
+            LxCore::UsingAllocator scope(&running);
+            jsCodeGen generator(*tree);
+            root = generator.generate();
+            error = generator.getError();
+            if (root)
+                delete root;
+        }
+        made = root != nullptr;
+        if (!made) {
+            ASSERT_EQ(error, -28) << "after " << allowed << " blocks";
+        }
+    }
+    LxCore::Heap::setCacheSize(cacheSize);
+    EXPECT_TRUE(made);
+    EXPECT_GT(allowed, 50) << "the tree takes many blocks, each of which may fail";
 }
 
 }  // namespace

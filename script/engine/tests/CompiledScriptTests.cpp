@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/tests/TestAllocator.h"
 #include "script/engine/CompiledScript.h"
 #include "script/engine/tests/RunFixtures.h"
 
@@ -330,6 +331,38 @@ TEST_F(CompiledTextTest, SlotsStayInsideTheirFunctionsLayout) {
     EXPECT_EQ(readCode(withFunction("B", "BAA")), 8) << "slot 1 of one";
     EXPECT_EQ(readCode(withFunction("4kBkWkYA", "BAA")), 0) << "the arguments slot";
     EXPECT_EQ(readCode(withFunction("A", "40ABAAA")), 8) << "a count past 65,535";
+}
+
+TEST_F(CompiledTextTest, RunningOutOfMemoryWhileReadingGivesNoTree) {
+    const std::string doc = compiled(
+        "var o = {p: [1, 'two']}; function f(x) { for (var i = 0; i < x; i++) o.p[0] += i; return o; }\n"
+        "try { f(3).q = /r/g; } catch (e) { o = null; } finally { o.p.length; }\n"
+        "switch (o.p[0]) { case 4: break; default: o = 1; }");
+    ASSERT_FALSE(doc.empty());
+    const String source(doc.c_str()), name("doc");
+    const i32 cacheSize = LxCore::Heap::getCacheSize();
+    LxCore::Heap::setCacheSize(0);
+    bool made = false;
+    int allowed = 0;
+    for (; allowed < 4000 && !made; allowed++) {
+        RunningOutAllocator running;
+        running.allowed = allowed;
+        i32 code;
+        {
+            LxCore::UsingAllocator scope(&running);
+            BinaryScriptReader reader(source);
+            jsOpFunction* root = nullptr;
+            code = reader.read(root, name);
+            delete root;
+        }
+        made = code == 0;
+        if (!made) {
+            ASSERT_EQ(code, -28) << "after " << allowed << " blocks";
+        }
+    }
+    LxCore::Heap::setCacheSize(cacheSize);
+    EXPECT_TRUE(made);
+    EXPECT_GT(allowed, 50) << "the tree takes many blocks, each of which may fail";
 }
 
 // Mutations of valid texts: cuts, flips, splices, deep nesting, huge

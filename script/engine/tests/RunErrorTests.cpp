@@ -107,11 +107,6 @@ TEST_F(RunTest, AnUncaughtErrorCarriesTheLineOfTheFailingStatement) {
     EXPECT_EQ(engine->getErrorInfo().code, 21);
 }
 
-}  // namespace
-}  // namespace LxScript
-
-namespace LxScript {
-namespace {
 
 TEST_F(RunTest, StrictModeMakesAWriteToAReadOnlyPropertyAnError) {
     ASSERT_EQ(run("const fixed = 1; fixed = 2;"), 0);

@@ -4,6 +4,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -26,6 +27,18 @@ inline std::string text(const Variant& v) {
     LxCore::String s = v.toString();
     return std::string(s.chars(), s.chars() + s.length());
 }
+
+// Gives `allowed` blocks, then none: run a step with 0, 1, 2 ... blocks
+// until it succeeds, and every allocation in it has failed once.
+class RunningOutAllocator : public LxCore::Allocator {
+public:
+    int allowed = 0;
+    void* alloc(u64 size) override { return allocBlock(size); }
+    void* allocBlock(u64 size) override { return allowed-- > 0 ? std::malloc(size) : nullptr; }
+    void free(void* p) override { std::free(p); }
+    void* realloc(void* p, u64 size) override { return allowed-- > 0 ? std::realloc(p, size) : nullptr; }
+    void trim() override {}
+};
 
 // Runs the test's code as an expression of the tree.
 class TestOp : public jsOpcode {
