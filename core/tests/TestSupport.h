@@ -26,6 +26,19 @@
 
 namespace LxCore {
 
+// The sanitizers' checked, unoptimised build, where bounds on time are wider.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitizedBuild = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitizedBuild = true;
+#else
+constexpr bool kSanitizedBuild = false;
+#endif
+#else
+constexpr bool kSanitizedBuild = false;
+#endif
+
 // Keeps the core library started for one test.
 class CoreStarted {
 public:

@@ -19,17 +19,7 @@ using LxCore::Error;
 using LxCore::S;
 using LxCore::String;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+constexpr bool kSanitized = LxCore::kSanitizedBuild;
 
 // The sanitizers' checked, unoptimised build is several times slower: its
 // limit only catches work that grows faster than the input.

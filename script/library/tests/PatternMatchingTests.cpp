@@ -44,17 +44,7 @@ std::string joined(const Array& list) {
     return "[" + out + "]";
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+constexpr bool kSanitized = LxCore::kSanitizedBuild;
 
 double threadSeconds() {
     timespec now;
