@@ -8,6 +8,7 @@
 #include "script/engine/Workspace.h"
 #include "script/engine/ops/Assignments.h"
 #include "script/engine/ops/Call.h"
+#include "script/engine/ops/E4X.h"
 #include "script/engine/ops/Exceptions.h"
 #include "script/engine/ops/Literals.h"
 #include "script/engine/ops/Operators.h"
@@ -27,6 +28,7 @@ constexpr i32 kErrorOutOfMemory = -28;
 constexpr i32 kErrorException = -29;
 constexpr i32 kCaseDefault = kWordDefault;
 constexpr i32 kForEach = kNameEach;
+constexpr DataPoolId kAnyNamespace = 12;    // "*"
 
 DataPool& pool() { return DataPool::get(); }
 
@@ -62,6 +64,9 @@ DataPoolId attributeName(DataPoolId name) {
 DataPoolId selectorId(const Node* node) {
     return node->getConstant() ? pool().add(*node->getConstant()) : node->code;
 }
+
+// Descendants and predicates: typeof and delete take their values.
+bool isXMLOperation(jsOpcode* op) { return op->letter() == 'q' || op->letter() == 'r'; }
 
 template <class T>
 std::unique_ptr<T> adoptAs(jsCodeGen::Op& op) {
@@ -208,10 +213,8 @@ jsCodeGen::Op jsCodeGen::operatorExpression(Node* node) {
             Op operand = expression(unary ? unary->operand : nullptr);
             if (!operand)
                 return nullptr;
-            const i32 operandCode = unary->operand->code;
-            if (operandCode == NodeCode::kParentheses || operandCode == NodeCode::kDescendants ||
-                operandCode == NodeCode::kXMLLiteral)
-                return fail(kErrorNotSupported, node, "XML"), nullptr;
+            if (isXMLOperation(operand.get()))
+                return Op(new jsOpXMLUnaryRef(kOpTypeof, operand.release()));
             if (operand->asVariable())
                 return Op(new jsOpUnaryRef(kOpTypeof, operand.release()));
             return Op(new jsOpUnary(kOpTypeof, operand.release()));
@@ -261,8 +264,9 @@ jsCodeGen::Op jsCodeGen::operatorExpression(Node* node) {
         case NodeCode::kAttribute:
             return reference(node, false);
         case NodeCode::kXMLLiteral:
+            return xmlLiteral(node->toListNode());
         case NodeCode::kDescendants:
-            return fail(kErrorNotSupported, node, "XML"), nullptr;
+            return descendants(node->toBinaryNode());
         default:
             break;
     }
@@ -348,7 +352,7 @@ jsCodeGen::Op jsCodeGen::reference(Node* node, bool attribute) {
     BinaryNode* shape = node->toBinaryNode();
     if (shape && node->kind == Node::kName) {
         if (node->code == NodeCode::kQualifiedName)
-            return fail(kErrorNotSupported, node, "XML"), nullptr;
+            return qualifiedName(nullptr, shape, attribute);
         return member(shape);
     }
     return nullptr;
@@ -374,8 +378,13 @@ jsCodeGen::Op jsCodeGen::selector(Op base, Node* sel, bool attribute) {
         return selector(std::move(base), inner, true);
     }
     if (sel->kind == Node::kSelector) {
-        if (sel->code == NodeCode::kParentheses)
-            return fail(kErrorNotSupported, sel, "XML"), nullptr;
+        if (sel->code == NodeCode::kParentheses) {
+            UnaryNode* filter = sel->toUnaryNode();
+            Op condition = expression(filter ? filter->operand : nullptr);
+            if (!condition)
+                return error ? nullptr : (fail(kErrorSyntax, sel), nullptr);
+            return Op(new jsOpXMLPredicate(base.release(), condition.release()));
+        }
         const DataPoolId id = selectorId(sel);
         return Op(new jsOpProperty(base.release(), attribute ? attributeName(id) : id, attribute));
     }
@@ -386,8 +395,8 @@ jsCodeGen::Op jsCodeGen::selector(Op base, Node* sel, bool attribute) {
             return error ? nullptr : (fail(kErrorSyntax, sel), nullptr);
         return Op(new jsOpIndex(base.release(), index.release(), attribute));
     }
-    if (sel->code == NodeCode::kQualifiedName)
-        return fail(kErrorNotSupported, sel, "XML"), nullptr;
+    if (sel->code == NodeCode::kQualifiedName && sel->toBinaryNode())
+        return qualifiedName(std::move(base), sel->toBinaryNode(), attribute);
     return fail(kErrorSyntax, sel), nullptr;
 }
 
@@ -477,13 +486,13 @@ jsCodeGen::Op jsCodeGen::deleteOperation(UnaryNode* node) {
         return Op(new jsOpConstant(Variant(true), 0));
     if (operand->code == NodeCode::kXMLLiteral)
         return Op(new jsOpConstant(Variant(true), 0));
-    if (operand->code == NodeCode::kParentheses || operand->code == NodeCode::kDescendants)
-        return fail(kErrorNotSupported, node, "XML"), nullptr;
     Op value = isPlainName(operand) || operand->kind == Node::kName || operand->code == NodeCode::kAttribute
                    ? reference(operand, false)
                    : expression(operand);
     if (!value)
         return error ? nullptr : Op(new jsOpConstant(Variant(false), 0));
+    if (isXMLOperation(value.get()))
+        return Op(new jsOpXMLUnaryRef(kOpDelete, value.release()));
     if (value->asVariable())
         return Op(new jsOpUnaryRef(kOpDelete, value.release()));
     return Op(new jsOpUnary(kOpDelete, value.release()));
@@ -912,6 +921,100 @@ jsCodeGen::Op jsCodeGen::tryStatement(TernaryNode* node) {
     for (Clause& c : clauses)
         op->appendCatch(c.name, c.condition.release(), c.body.release());
     return place(op.release(), stamp);
+}
+
+}  // namespace LxScript
+
+namespace LxScript {
+
+// ---------------------------------------------------------------------------
+// E4X
+
+// One part per element: markup as a constant (kind 0), an embedded
+// expression list by where it stands (1 in a tag, 2 an attribute value,
+// 3 element content).
+jsCodeGen::Op jsCodeGen::xmlLiteral(ListNode* node) {
+    if (!node)
+        return fail(kErrorSyntax, nullptr), nullptr;
+    auto literal = std::make_unique<jsOpXMLConstant>();
+    for (i32 i = 0; i < node->length() && !error; i++) {
+        Node* part = node->getNode(i);
+        if (!part)
+            continue;
+        if (part->kind == Node::kString && part->getConstant()) {
+            literal->append(new jsOpConstant(*part->getConstant(), part->kind), 0);
+            continue;
+        }
+        std::unique_ptr<jsOpList> items = list(part->toListNode(), true, true);
+        if (!items)
+            return error ? nullptr : (fail(kErrorSyntax, part), nullptr);
+        const i32 kind = part->kind == Node::kXMLTag ? 1 : part->kind == Node::kXMLAttribute ? 2 : 3;
+        literal->append(items.release(), kind);
+    }
+    if (error)
+        return nullptr;
+    return Op(literal.release());
+}
+
+// ns::name: the namespace by its variable ("*": any), the local name by its
+// symbol or, for an index, by its expression.
+jsCodeGen::Op jsCodeGen::qualifiedName(Op base, BinaryNode* node, bool attribute) {
+    if (!node || !node->left || !node->right)
+        return fail(kErrorSyntax, node), nullptr;
+    const DataPoolId nsSymbol = node->left->code;
+    std::unique_ptr<jsOpVariable> nsExpression;
+    if (nsSymbol != kAnyNamespace) {
+        Op ns = reference(node->left, false);
+        if (!ns || !ns->asVariable())
+            return error ? nullptr : (fail(kErrorSyntax, node->left), nullptr);
+        nsExpression.reset(ns.release()->asVariable());
+    }
+    Op localExpression;
+    DataPoolId localSymbol = 0;
+    if (node->right->kind == Node::kArray) {
+        ListNode* brackets = node->right->toListNode();
+        localExpression = expression(brackets ? brackets->getNode(0) : nullptr);
+        if (!localExpression)
+            return error ? nullptr : (fail(kErrorSyntax, node->right), nullptr);
+    } else {
+        localSymbol = selectorId(node->right);
+    }
+    return Op(new jsOpXMLQualifiedName(base.release(), nsSymbol, nsExpression.release(),
+                                       localExpression.release(), localSymbol, attribute));
+}
+
+// a..sel: by name, qualified name or index expression; "@" sets the
+// attribute flag.
+jsCodeGen::Op jsCodeGen::descendants(BinaryNode* node) {
+    if (!node || !node->left || !node->right)
+        return fail(kErrorSyntax, node), nullptr;
+    Op base = expression(node->left);
+    if (!base)
+        return error ? nullptr : (fail(kErrorSyntax, node), nullptr);
+    Node* sel = node->right;
+    bool attribute = false;
+    if (sel->code == NodeCode::kAttribute && sel->toUnaryNode()) {
+        attribute = true;
+        sel = sel->toUnaryNode()->operand;
+        if (!sel)
+            return fail(kErrorSyntax, node), nullptr;
+    }
+    if (sel->code == NodeCode::kQualifiedName && sel->toBinaryNode()) {
+        Op name = qualifiedName(nullptr, sel->toBinaryNode(), false);
+        if (!name)
+            return nullptr;
+        return Op(new jsOpXMLDescendants(base.release(), name.release()->asVariable(), nullptr, 0, attribute));
+    }
+    if (sel->kind == Node::kArray) {
+        ListNode* brackets = sel->toListNode();
+        Op index = expression(brackets ? brackets->getNode(0) : nullptr);
+        if (!index)
+            return error ? nullptr : (fail(kErrorSyntax, sel), nullptr);
+        return Op(new jsOpXMLDescendants(base.release(), nullptr, index.release(), 0, attribute));
+    }
+    if (sel->getOperandCount() == 0 && (sel->kind == Node::kName || sel->kind == Node::kSelector))
+        return Op(new jsOpXMLDescendants(base.release(), nullptr, nullptr, selectorId(sel), attribute));
+    return Op(new jsOpXMLDescendants(base.release(), nullptr, nullptr, NodeCode::kDescendants, false));
 }
 
 }  // namespace LxScript

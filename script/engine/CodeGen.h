@@ -54,6 +54,10 @@ private:
     Op deleteOperation(UnaryNode* node);
     Op objectLiteral(ListNode* node);
     Op regExpLiteral(Node* node);
+    // E4X.
+    Op xmlLiteral(ListNode* node);
+    Op qualifiedName(Op base, BinaryNode* node, bool attribute);
+    Op descendants(BinaryNode* node);
     std::unique_ptr<jsOpList> list(ListNode* node, bool comma, bool skipEmpty);
     Op function(ScopeNode* node);
 

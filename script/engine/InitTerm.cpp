@@ -11,6 +11,7 @@
 #include "script/engine/Engine.h"
 #include "script/engine/jsEngine.h"
 #include "script/frontend/DataPool.h"
+#include "script/library/e4x/XMLObject.h"
 
 namespace LxScript {
 
@@ -41,18 +42,13 @@ void checkVersion(bool start) {
 
 void keepLockTable(bool start) { lockTable = start ? LxCore::getGlobalLockTable() : nullptr; }
 
-// The classes are registered by the E4X library; whatever engines still
-// know of them goes before the class objects do. Shut-down goes on whatever
-// an engine answers.
+// The E4X classes: registered at start; at exit whatever engines still know
+// of them goes before the class objects do.
 void initE4XClasses(bool start) {
     if (start)
-        return;
-    for (const char* name : {"XML", "QName", "Namespace"}) {
-        try {
-            Engine::invalidateClassAll(LxCore::String(name));
-        } catch (...) {
-        }
-    }
+        registerXmlClasses();
+    else
+        invalidateXMLClasses();
 }
 
 // Functions registered while the list runs are run too, in their turn.

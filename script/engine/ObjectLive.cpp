@@ -6,6 +6,7 @@
 #include "script/engine/LiveHold.h"
 #include "script/engine/Object.h"
 #include "script/engine/Property.h"
+#include "script/library/e4x/XMLObject.h"
 
 namespace LxScript {
 
@@ -201,9 +202,10 @@ Property* Object::findLiveProperty(DataPoolId symbol, u32 flags) {
     i32 id = 0;
     u32 kind = 0;
     const i32 status = live->findProperty(name, id, kind, 0x10000);
+    if (status == 0 && (flags & kFindMakeXMLChild) && xmlClass)
+        ensureXMLChildElement(*this, symbol);
     if (status == 0)
         return linkProperty(new LiveObjectProperty(this, live, symbol, id, i32(kind)), false);
-    (void)flags;    // 0x80 makes a missing XML child element, with the XML classes
     if (status != kNoSuchMember)
         reportLiveError(space->getEngine(), live, status, LxCore::Error(), name);
     return nullptr;

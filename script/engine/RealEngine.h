@@ -121,6 +121,8 @@ public:
     // The RegExp class's match globals: made on first use by that class,
     // disposed of with the engine.
     LxCore::NativeData*& regExpGlobalsSlot() { return regExpGlobals; }
+    // The E4X settings record (made by the XML classes on first use).
+    LxCore::Root*& xmlSettingsSlot() { return xmlSettings; }
 
     // ---- Runs: guarded entries, compile, eval, execute, the run core,
     // deadlines and status checks (RealEngineRun.cpp) ----

@@ -9,9 +9,11 @@
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/Script.h"
+#include "script/engine/Symbols.h"
 #include "script/engine/Workspace.h"
 #include "script/engine/ops/Literals.h"
 #include "script/engine/ops/References.h"
+#include "script/library/e4x/XMLObject.h"
 #include "script/frontend/ConstantOps.h"
 #include "script/frontend/Node.h"
 
@@ -526,6 +528,9 @@ Status jsOpForIn::execute(jsRunner& runner, Variant& result) {
     ObjectRef holder;
     if (!toObjectValue(runner, value, holder))
         return runner.status();
+    const DataPoolId cls = holder->getClassID();
+    if ((cls == Sym::kXML || cls == Sym::kXMLList) && holder->getLiveObject())
+        return overXML(runner, result, holder.get());
     // The names as they stand now: names deleted by the body are still
     // visited (for each skips them), names added are not.
     LxCore::SimpleArray ids;
@@ -549,6 +554,33 @@ Status jsOpForIn::execute(jsRunner& runner, Variant& result) {
         } else {
             value.setString(pool.getSymbol(id));
         }
+        if (assign(runner, value) != kStatusOK)
+            return kStatusError;
+        Status status;
+        if (!runLoopBody(runner, *this, result, status))
+            return status;
+        if (child)
+            endOfPass(runner, *this, line);
+        collect(runner);
+        if (!check(runner))
+            return runner.status();
+    }
+    return runner.status();
+}
+
+// E4X objects give their own names (item indexes) and values (the items).
+Status jsOpForIn::overXML(jsRunner& runner, Variant& result, Object* holder) {
+    LxCore::Array entries;
+    if (each)
+        collectXMLForEachValues(holder->getLiveObject(), entries);
+    else
+        collectXMLForInKeys(holder->getLiveObject(), entries);
+    for (u32 i = 0; i < entries.length(); i++) {
+        Variant value = entries[i];
+        if (each)
+            runner.engine->importValue(value, true);
+        else
+            value.setString(value.toString());
         if (assign(runner, value) != kStatusOK)
             return kStatusError;
         Status status;

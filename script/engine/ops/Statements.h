@@ -197,6 +197,7 @@ public:
 private:
     // The loop variable = value; a non-zero status when the write failed.
     Status assign(jsRunner& runner, const Variant& value);
+    Status overXML(jsRunner& runner, Variant& result, Object* holder);
 
     jsOpcode* target;
     jsOpVariable* targetReference;

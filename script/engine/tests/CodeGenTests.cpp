@@ -8,6 +8,7 @@
 #include "script/frontend/Parser.h"
 #include "script/engine/CodeGen.h"
 #include "script/engine/ops/Assignments.h"
+#include "script/engine/ops/E4X.h"
 #include "script/engine/ops/Exceptions.h"
 #include "script/engine/ops/References.h"
 #include "script/engine/tests/RunFixtures.h"
@@ -216,9 +217,14 @@ TEST_F(CodeGenTest, SourceTextsOfReferencesAndAssignments) {
     }
 }
 
-TEST_F(CodeGenTest, XMLLiteralsWaitForTheirOperations) {
-    EXPECT_EQ(compile("var x = <a/>;"), nullptr);
-    EXPECT_EQ(engine->getError().getCode(), 7);
+TEST_F(CodeGenTest, AnXMLLiteralKeepsItsMarkupAndContentParts) {
+    ASSERT_NE(compile("var k; <a>{k}</a>;"), nullptr);
+    auto* literal = dynamic_cast<jsOpXMLConstant*>(expression(0));
+    ASSERT_NE(literal, nullptr);
+    ASSERT_EQ(literal->length(), 3);
+    EXPECT_EQ(literal->kindAt(0), 0);
+    EXPECT_EQ(literal->kindAt(1), 3);
+    EXPECT_EQ(literal->kindAt(2), 0);
 }
 
 TEST_F(CodeGenTest, RunningOutOfMemoryWhileGeneratingGivesNoTree) {

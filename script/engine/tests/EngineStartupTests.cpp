@@ -118,7 +118,7 @@ TEST(EngineStartup, EnginesForgetTheE4XClassesAtTheEnd) {
     InitTerm::init();
     auto* engine = new TestEngine;
     InitTerm::exit();
-    EXPECT_EQ(engine->invalidated, (std::vector<std::u16string>{u"XML", u"QName", u"Namespace"}));
+    EXPECT_EQ(engine->invalidated, (std::vector<std::u16string>{u"XML", u"QName", u"Namespace", u"XMLList"}));
     delete engine;
     EXPECT_EQ(TVContext::get().getEngines().getCount(), 0);
 }

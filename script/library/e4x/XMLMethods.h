@@ -1,0 +1,55 @@
+// What XMLObject.cpp and XMLMethods.cpp share: the method table, the
+// method dispatcher and the node helpers.
+#pragma once
+#include "core/Array.h"
+#include "core/Error.h"
+#include "core/LivePropertyManager.h"
+#include "core/Variant.h"
+#include "core/XML.h"
+
+namespace LxScript {
+
+class XMLObject;
+
+// Holds one reference to a node and releases it at scope end.
+class NodeRef {
+public:
+    NodeRef() = default;
+    explicit NodeRef(LxCore::XML* adopted) : node(adopted) {}
+    ~NodeRef() {
+        if (node)
+            node->release();
+    }
+    NodeRef(const NodeRef&) = delete;
+    NodeRef& operator=(const NodeRef&) = delete;
+    void reset(LxCore::XML* adopted) {
+        if (node)
+            node->release();
+        node = adopted;
+    }
+    LxCore::XML* get() const { return node; }
+
+private:
+    LxCore::XML* node = nullptr;
+};
+
+// The id of the "length" method, the collection's length id.
+constexpr LxCore::i32 kXMLLength = 0x7ffff018;
+
+// The method rows of "XML" (they serve "XMLList" objects too).
+extern const LxCore::LivePropertyInfo kXMLRows[];
+
+// Runs the method id on the object; the result is preset to the object.
+// 2 when the id is no method.
+LxCore::i32 runXMLMethod(XMLObject& object, LxCore::i32 id, const LxCore::Array& args,
+                         LxCore::Variant& result, LxCore::Error* error);
+
+// The constructor's node for a value (a new reference), or an error number.
+LxCore::i32 buildXML(const LxCore::Variant& value, bool list, LxCore::XML*& out, LxCore::Error* error);
+// A value as a node to insert (a new reference): a copy when the node sits
+// in a tree already; a text node for a value without XML.
+LxCore::XML* nodeForInsert(const LxCore::Variant& value);
+// Whether putting value into target would make a node its own ancestor.
+bool wouldNest(const LxCore::XML* value, const LxCore::XML* target);
+
+}  // namespace LxScript
