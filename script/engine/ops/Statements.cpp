@@ -554,18 +554,28 @@ Status jsOpForIn::execute(jsRunner& runner, Variant& result) {
         } else {
             value.setString(pool.getSymbol(id));
         }
-        if (assign(runner, value) != kStatusOK)
-            return kStatusError;
         Status status;
-        if (!runLoopBody(runner, *this, result, status))
+        if (!pass(runner, result, value, status))
             return status;
-        if (child)
-            endOfPass(runner, *this, line);
-        collect(runner);
-        if (!check(runner))
-            return runner.status();
     }
     return runner.status();
+}
+
+// One pass with the loop variable set to value; false: the loop ends with
+// status.
+bool jsOpForIn::pass(jsRunner& runner, Variant& result, const Variant& value, Status& status) {
+    if (assign(runner, value) != kStatusOK) {
+        status = kStatusError;
+        return false;
+    }
+    if (!runLoopBody(runner, *this, result, status))
+        return false;
+    if (child)
+        endOfPass(runner, *this, line);
+    collect(runner);
+    const bool goOn = check(runner);
+    status = runner.status();
+    return goOn;
 }
 
 // E4X objects give their own names (item indexes) and values (the items).
@@ -581,16 +591,9 @@ Status jsOpForIn::overXML(jsRunner& runner, Variant& result, Object* holder) {
             runner.engine->importValue(value, true);
         else
             value.setString(value.toString());
-        if (assign(runner, value) != kStatusOK)
-            return kStatusError;
         Status status;
-        if (!runLoopBody(runner, *this, result, status))
+        if (!pass(runner, result, value, status))
             return status;
-        if (child)
-            endOfPass(runner, *this, line);
-        collect(runner);
-        if (!check(runner))
-            return runner.status();
     }
     return runner.status();
 }

@@ -198,6 +198,7 @@ private:
     // The loop variable = value; a non-zero status when the write failed.
     Status assign(jsRunner& runner, const Variant& value);
     Status overXML(jsRunner& runner, Variant& result, Object* holder);
+    bool pass(jsRunner& runner, Variant& result, const Variant& value, Status& status);
 
     jsOpcode* target;
     jsOpVariable* targetReference;

@@ -2,6 +2,7 @@
 #include "script/library/e4x/QNameObject.h"
 
 #include "core/LivePropertyManager.h"
+#include "script/library/e4x/XMLMethods.h"
 #include "script/library/e4x/XMLObject.h"
 
 namespace LxScript {
@@ -46,15 +47,6 @@ LxCore::LivePropertyManager* namespaceClassTable = nullptr;
 LxCore::LivePropertyManager* qnameTable = nullptr;
 LxCore::LivePropertyManager* qnameClassTable = nullptr;
 
-const Variant& argument(const Array& args, u32 i) {
-    static const Variant none;
-    return i < args.length() ? args[i] : none;
-}
-
-bool isAbsent(const Variant& v) {
-    return v.getType() == Variant::kUndefined || v.getType() == Variant::kNull;
-}
-
 String defaultNamespaceURI() {
     const XMLSettings* s = XMLSettings::current();
     return s ? s->defaultNamespace : String();
@@ -64,7 +56,7 @@ String defaultNamespaceURI() {
 i32 equalTexts(LiveObject& self, const Array& args, Variant& result) {
     String mine, theirs;
     self.toString(mine);
-    const Variant& other = argument(args, 0);
+    const Variant& other = argumentAt(args, 0);
     if (LiveObject* live = other.getLiveObject())
         live->toString(theirs);
     else
@@ -92,7 +84,7 @@ public:
         if (id != LxCore::kSelfCallId)
             return LiveObject::call(id, args, result, error);
         return setPropertyError(LxCore::statusOf([&] {
-            LiveObject* live = argument(args, 0).getLiveObject();
+            LiveObject* live = argumentAt(args, 0).getLiveObject();
             if (args.length() == 1 && live && live->getClassName() == getClassName()) {
                 result.setLiveObject(*live, 0);
                 return 0;
@@ -135,7 +127,7 @@ NamespaceObject::NamespaceObject(const String& p, const String& u) : NamespaceOb
 
 i32 NamespaceObject::initialize(const Array& args, Error* error) {
     return LxCore::statusOf([&] {
-        const Variant& first = argument(args, 0);
+        const Variant& first = argumentAt(args, 0);
         if (args.length() == 1) {
             if (const QNameObject* q = qnameObjectOf(first)) {
                 if (!q->anyNamespace)
@@ -149,7 +141,7 @@ i32 NamespaceObject::initialize(const Array& args, Error* error) {
                 prefixUndefined = !uri.isEmpty();
             }
         } else if (args.length() >= 2) {
-            const Variant& second = argument(args, 1);
+            const Variant& second = argumentAt(args, 1);
             const QNameObject* q = qnameObjectOf(second);
             const String newUri = q && !q->anyNamespace ? q->uri : second.toString();
             if (newUri.isEmpty()) {
@@ -207,7 +199,7 @@ QNameObject::QNameObject() : LiveObject("QName", false) { propertyManager = qnam
 i32 QNameObject::initialize(const Array& args, Error*) {
     return LxCore::statusOf([&] {
         anyNamespace = true;
-        const Variant& first = argument(args, 0);
+        const Variant& first = argumentAt(args, 0);
         bool fromObject = false;
         if (const QNameObject* q = qnameObjectOf(first)) {
             prefix = q->prefix;
@@ -230,7 +222,7 @@ i32 QNameObject::initialize(const Array& args, Error*) {
                 anyNamespace = false;
                 uri = first.toString();
             }
-            localName = argument(args, 1).toString();
+            localName = argumentAt(args, 1).toString();
         }
         if (localName.compare("*") == 0 && !anyNamespace)
             uri = defaultNamespaceURI();

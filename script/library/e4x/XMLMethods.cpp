@@ -72,24 +72,9 @@ enum : i32 {
     kWatch = 0x7ffff105,
 };
 
-const Variant& argument(const Array& args, u32 i) {
-    static const Variant none;
-    return i < args.length() ? args[i] : none;
-}
-
-bool isAbsent(const Variant& v) {
-    return v.getType() == Variant::kUndefined || v.getType() == Variant::kNull;
-}
-
 void wrapNew(XML* adopted, Variant& out) {
     NodeRef hold(adopted);
     makeXMLVariant(adopted, out);
-}
-
-// A find's list: its one item, or the list itself.
-void wrapFound(XML* adopted, Variant& out) {
-    NodeRef hold(adopted);
-    makeXMLVariant(adopted->getChildCount() == 1 ? adopted->getChild(0) : adopted, out);
 }
 
 bool pushBadArgument(Error* error, const String& text) {
@@ -156,7 +141,7 @@ bool indexOfValue(const Variant& v, u32& index) {
 }
 
 i32 insertAround(XML* w, const Array& args, bool after, Error* error) {
-    const Variant& anchor = argument(args, 0);
+    const Variant& anchor = argumentAt(args, 0);
     i32 at;
     if (isAbsent(anchor)) {
         at = after ? 0 : XML::kAppend;
@@ -169,7 +154,7 @@ i32 insertAround(XML* w, const Array& args, bool after, Error* error) {
             return pushBadArgument(error, anchor.toString()), kErrorBadArgument;
         at = after ? found + 1 : found;
     }
-    const Variant& value = argument(args, 1);
+    const Variant& value = argumentAt(args, 1);
     if (!w->insert(nodeForInsert(value), at, true))
         return pushBadArgument(error, value.toString()), kErrorBadArgument;
     return 0;
@@ -178,8 +163,8 @@ i32 insertAround(XML* w, const Array& args, bool after, Error* error) {
 // replace(name, value): the value goes where the first child of the name
 // was; checked before anything is removed.
 i32 replaceChildren(XML* w, const Array& args, Error* error) {
-    const Variant& which = argument(args, 0);
-    const Variant& value = argument(args, 1);
+    const Variant& which = argumentAt(args, 0);
+    const Variant& value = argumentAt(args, 1);
     XML* held = xmlOf(value);
     if ((w->getKind() != XML::kElement && w->getKind() != XML::kList) || (held && wouldNest(held, w)))
         return pushBadArgument(error, value.toString()), kErrorBadArgument;
@@ -205,7 +190,7 @@ i32 replaceChildren(XML* w, const Array& args, Error* error) {
 
 i32 equalsMethod(XMLObject& self, const Array& args, Variant& result) {
     XML* w = self.working();
-    const Variant& other = argument(args, 0);
+    const Variant& other = argumentAt(args, 0);
     String mine;
     w->toString(mine, -1);
     if (other.getType() == Variant::kUndefined) {
@@ -225,7 +210,7 @@ i32 equalsMethod(XMLObject& self, const Array& args, Variant& result) {
 // "+": a list of both; a value without XML gives undefined, so the
 // ordinary "+" runs.
 i32 plusMethod(XMLObject& self, const Array& args, Variant& result) {
-    XML* other = xmlOf(argument(args, 0));
+    XML* other = xmlOf(argumentAt(args, 0));
     if (!other) {
         result.clear();
         return 0;
@@ -234,7 +219,7 @@ i32 plusMethod(XMLObject& self, const Array& args, Variant& result) {
         return 0;
     XML* list = new XML(XML::kList);
     NodeRef hold(list);
-    const bool reversed = argument(args, 1).toBoolean();
+    const bool reversed = argumentAt(args, 1).toBoolean();
     list->insert(reversed ? other : self.getNode(), XML::kAppend, false);
     list->insert(reversed ? self.getNode() : other, XML::kAppend, false);
     makeXMLVariant(list, result);
@@ -286,7 +271,7 @@ i32 setNameMethod(XML* w, const Array& args, bool localOnly, Error* error) {
         return 0;
     if (localOnly) {
         String name;
-        if (!nameText(argument(args, 0), name, error))
+        if (!nameText(argumentAt(args, 0), name, error))
             return kErrorBadArgument;
         w->setName(name);
         return 0;
@@ -294,7 +279,7 @@ i32 setNameMethod(XML* w, const Array& args, bool localOnly, Error* error) {
     auto* q = new QNameObject;
     LxCore::RefcountablePtr hold(q);
     Array qArgs;
-    qArgs.getOrCreate(0) = argument(args, 0);
+    qArgs.getOrCreate(0) = argumentAt(args, 0);
     if (const i32 status = q->initialize(qArgs, error))
         return status;
     w->setName(q->localName);
@@ -362,7 +347,7 @@ i32 xpathMethod(XMLObject& self, const Array& args, Variant& result, Error* erro
     XML* on = self.isListMode() ? self.getNode() : self.working();
     Error failed;
     result.clear();
-    XML* found = on->xpath(argument(args, 0).toString(), result, failed, haveVariables ? &variables : nullptr);
+    XML* found = on->xpath(argumentAt(args, 0).toString(), result, failed, haveVariables ? &variables : nullptr);
     if (!failed.isEmpty()) {
         if (error)
             *error = failed;
@@ -374,6 +359,11 @@ i32 xpathMethod(XMLObject& self, const Array& args, Variant& result, Error* erro
 }
 
 }  // namespace
+
+void wrapFound(XML* adopted, Variant& out) {
+    NodeRef hold(adopted);
+    makeXMLVariant(adopted->getChildCount() == 1 ? adopted->getChild(0) : adopted, out);
+}
 
 const LxCore::LivePropertyInfo kXMLRows[] = {
     {"==", kEquals, 0xe5, nullptr},
@@ -445,14 +435,14 @@ i32 runXMLMethod(XMLObject& self, i32 id, const Array& args, Variant& result, Er
         }
         case kAppendChild:
         case kPrependChild: {
-            const Variant& value = argument(args, 0);
+            const Variant& value = argumentAt(args, 0);
             if (!w->insert(nodeForInsert(value), id == kAppendChild ? XML::kAppend : 0, true))
                 return pushBadArgument(error, value.toString()), kErrorBadArgument;
             return 0;
         }
         case kAttribute:
         case kChild: {
-            const Variant& which = argument(args, 0);
+            const Variant& which = argumentAt(args, 0);
             u32 index;
             if (id == kChild && which.getType() == Variant::kNumber) {
                 XML* list = new XML(XML::kList);
@@ -491,7 +481,7 @@ i32 runXMLMethod(XMLObject& self, i32 id, const Array& args, Variant& result, Er
         case kProcessingInstructions: {
             const i32 kind = id == kComments ? XML::kComment : id == kText ? XML::kText : XML::kProcessingInstruction;
             XML* found = w->findByKind(kind, 0);
-            const Variant& which = argument(args, 0);
+            const Variant& which = argumentAt(args, 0);
             if (id == kProcessingInstructions && !isAbsent(which) && which.toString().compare("*") != 0) {
                 NodeRef all(found);
                 found = new XML(XML::kList);
@@ -504,7 +494,7 @@ i32 runXMLMethod(XMLObject& self, i32 id, const Array& args, Variant& result, Er
             return 0;
         }
         case kContains: {
-            XML* node = xmlOf(argument(args, 0));
+            XML* node = xmlOf(argumentAt(args, 0));
             result.setBool(node && w->contains(node, false));
             return 0;
         }
@@ -512,7 +502,7 @@ i32 runXMLMethod(XMLObject& self, i32 id, const Array& args, Variant& result, Er
             wrapNew(self.getNode()->copy(true), result);
             return 0;
         case kDescendants: {
-            const Variant& which = argument(args, 0);
+            const Variant& which = argumentAt(args, 0);
             text = isAbsent(which) ? String() : which.toString();
             if (text.isEmpty() || text.compare("*") == 0)
                 wrapFound(w->getDescendants(), result);
@@ -521,7 +511,7 @@ i32 runXMLMethod(XMLObject& self, i32 id, const Array& args, Variant& result, Er
             return 0;
         }
         case kElements: {
-            const Variant& which = argument(args, 0);
+            const Variant& which = argumentAt(args, 0);
             text = isAbsent(which) ? String() : which.toString();
             XML* found = text.isEmpty() ? w->findByKind(XML::kElement, 0) : nullptr;
             if (!found) {
@@ -535,7 +525,7 @@ i32 runXMLMethod(XMLObject& self, i32 id, const Array& args, Variant& result, Er
             return 0;
         }
         case kHasOwnProperty: {
-            const Variant& which = argument(args, 0);
+            const Variant& which = argumentAt(args, 0);
             u32 index;
             if (indexOfValue(which, index)) {
                 result.setBool(index < (w->getKind() == XML::kList ? u32(w->getChildCount()) : 1u));
@@ -596,10 +586,10 @@ i32 runXMLMethod(XMLObject& self, i32 id, const Array& args, Variant& result, Er
         case kParent:
             return parentMethod(w, result);
         case kPropertyIsEnumerable:
-            result.setBool(argument(args, 0).toString().compare("0") == 0);
+            result.setBool(argumentAt(args, 0).toString().compare("0") == 0);
             return 0;
         case kRemoveNamespace: {
-            NodeRef ns(namespaceFromValue(argument(args, 0)));
+            NodeRef ns(namespaceFromValue(argumentAt(args, 0)));
             if (ns.get())
                 w->removeNamespace(ns.get(), false);
             wrapNew(w->copy(true), result);
@@ -608,7 +598,7 @@ i32 runXMLMethod(XMLObject& self, i32 id, const Array& args, Variant& result, Er
         case kReplace:
             return replaceChildren(w, args, error);
         case kSetChildren: {
-            const Variant& value = argument(args, 0);
+            const Variant& value = argumentAt(args, 0);
             XML* held = xmlOf(value);
             if (held && wouldNest(held, w))
                 return kErrorCannotSet;

@@ -33,6 +33,16 @@ private:
     LxCore::XML* node = nullptr;
 };
 
+// The argument i, undefined past the end.
+inline const LxCore::Variant& argumentAt(const LxCore::Array& args, LxCore::u32 i) {
+    static const LxCore::Variant none;
+    return i < args.length() ? args[i] : none;
+}
+
+inline bool isAbsent(const LxCore::Variant& v) {
+    return v.getType() == LxCore::Variant::kUndefined || v.getType() == LxCore::Variant::kNull;
+}
+
 // The id of the "length" method, the collection's length id.
 constexpr LxCore::i32 kXMLLength = 0x7ffff018;
 
@@ -43,6 +53,10 @@ extern const LxCore::LivePropertyInfo kXMLRows[];
 // 2 when the id is no method.
 LxCore::i32 runXMLMethod(XMLObject& object, LxCore::i32 id, const LxCore::Array& args,
                          LxCore::Variant& result, LxCore::Error* error);
+
+// A find's list as a value: its one item, or the list itself; takes the
+// reference.
+void wrapFound(LxCore::XML* adopted, LxCore::Variant& out);
 
 // The constructor's node for a value (a new reference), or an error number.
 LxCore::i32 buildXML(const LxCore::Variant& value, bool list, LxCore::XML*& out, LxCore::Error* error);

@@ -73,14 +73,6 @@ String nameOfId(i32 id) {
     return DataPool::get().getSymbol(id);
 }
 
-// The node of a find: its one item, or the list.
-void wrapFound(XML* list, Variant& out) {
-    if (list->getChildCount() == 1)
-        makeXMLVariant(list->getChild(0), out);
-    else
-        makeXMLVariant(list, out);
-}
-
 // Whether node is candidate or lies below it (parent links).
 bool isAncestorOrSelf(const XML* candidate, const XML* node) {
     for (const XML* at = node; at; at = at->getParent())
@@ -348,8 +340,7 @@ XML* XMLObject::working() {
 i32 XMLObject::initialize(const Array& args, Error* error) {
     return LxCore::statusOf([&] {
         XML* made = nullptr;
-        const Variant none;
-        const i32 status = buildXML(args.length() > 0 ? args[0] : none, listMode, made, error);
+        const i32 status = buildXML(argumentAt(args, 0), listMode, made, error);
         if (status != 0)
             return status;
         if (node)
@@ -407,9 +398,7 @@ i32 XMLObject::get(i32 id, Variant& result, Error* error) {
         return setPropertyError(45, id, error);
     return setPropertyError(LxCore::statusOf([&] {
         DefaultNamespaceScope scope;
-        XML* found = working()->find(nameOfId(id), 0);
-        NodeRef hold(found);
-        wrapFound(found, result);
+        wrapFound(working()->find(nameOfId(id), 0), result);
         return 0;
     }), id, error);
 }
@@ -706,8 +695,7 @@ private:
     }
 
     i32 callSelf(const Array& args, Variant& result, Error* error) {
-        const Variant none;
-        const Variant& value = args.length() > 0 ? args[0] : none;
+        const Variant& value = argumentAt(args, 0);
         if (auto* held = static_cast<XMLObject*>(value.getLiveObject()
                                                      ? value.getLiveObject()->getInterface(kXMLObjectInterface)
                                                      : nullptr)) {
