@@ -123,6 +123,7 @@ private:
     jsOpcode* readStatements();
     jsOpcode* readSwitch();
     jsOpcode* readTry();
+    jsOpcode* readXMLLiteral();
     void drop(jsOpcode* node, size_t declarationMark);
 
     const LxCore::String& text;

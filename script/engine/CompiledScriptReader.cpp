@@ -14,6 +14,7 @@
 #include "script/engine/Workspace.h"
 #include "script/engine/ops/Assignments.h"
 #include "script/engine/ops/Call.h"
+#include "script/engine/ops/E4X.h"
 #include "script/engine/ops/Exceptions.h"
 #include "script/engine/ops/Literals.h"
 #include "script/engine/ops/Statements.h"
@@ -70,7 +71,7 @@ constexpr i32 countOf(const T (&)[N]) {
 i32 sameOperator(i32 id) { return id; }
 
 // The classes that derive from jsOpVariable, by letter.
-bool isVariableLetter(char c) { return c && std::strchr("jXQVe", c) != nullptr; }
+bool isVariableLetter(char c) { return c && std::strchr("jXQVepqr", c) != nullptr; }
 
 // Letters whose fields begin with the statement header.
 bool isStatementLetter(unit c) { return c < 128 && std::strchr("DHIJKLNOZabcfglm", char(c)) != nullptr; }
@@ -553,6 +554,23 @@ jsOpcode* BinaryScriptReader::readSwitch() {
     return made.release();
 }
 
+// 'o': a count, then that many parts, each with its kind (0 markup, 1 in a
+// tag, 2 an attribute value, 3 content).
+jsOpcode* BinaryScriptReader::readXMLLiteral() {
+    const i32 count = readInt32();
+    if (count < 0)
+        fail(kErrorSyntax);
+    Own<jsOpXMLConstant> literal(new jsOpXMLConstant);
+    for (i32 i = 0; i < count; i++) {
+        Op part(readRequired());
+        const i32 kind = readInt32();
+        if (kind < 0 || kind > 3)
+            fail(kErrorSyntax);
+        literal->append(part.release(), kind);
+    }
+    return literal.release();
+}
+
 jsOpcode* BinaryScriptReader::readTry() {
     struct Clause {
         DataPoolId variable;
@@ -809,8 +827,41 @@ jsOpcode* BinaryScriptReader::build(unit letter) {
             Op object(readRequired());
             return new jsOpWith(object.release(), nullptr);
         }
+        case 'o':
+            return readXMLLiteral();
+        case 'p': {
+            const DataPoolId nsName = readSymbol();
+            const bool attribute = flagged && readBool();
+            Op object(readNode());
+            Own<jsOpVariable> nsExpression(readVariable());
+            Op localExpression(readNode());
+            const DataPoolId localName = readSymbol();
+            return new jsOpXMLQualifiedName(object.release(), nsName, nsExpression.release(), localExpression.release(),
+                                            localName, attribute);
+        }
+        case 'q': {
+            const DataPoolId name = readSymbol();
+            const bool attribute = flagged && readBool();
+            Op object(readRequired());
+            Own<jsOpVariable> nameReference(readVariable());
+            Op nameExpression(readNode());
+            return new jsOpXMLDescendants(object.release(), nameReference.release(), nameExpression.release(), name,
+                                          attribute);
+        }
+        case 'r': {
+            readSymbol();
+            if (flagged)
+                readBool();
+            Op object(readRequired());
+            Op predicate(readRequired());
+            return new jsOpXMLPredicate(object.release(), predicate.release());
+        }
+        case 's': {
+            const i32 op = readOperator(kUnaryOperators, countOf(kUnaryOperators), jsOpUnary::mapStoredOperator);
+            Op operand(readRequired());
+            return new jsOpXMLUnaryRef(op, operand.release());
+        }
         default:
-            // The E4X letters wait for their operations.
             fail(kErrorSyntax);
     }
 }
