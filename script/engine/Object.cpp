@@ -115,13 +115,19 @@ bool isIndexId(DataPoolId id, u32& index) {
 // ---------------------------------------------------------------------------
 // Life
 
-ReleaseBatch::ReleaseBatch(ObjectSpace& s) : space(s), outer(!s.releasing) { s.releasing = 1; }
+ReleaseBatch::ReleaseBatch(ObjectSpace& s)
+    : space(s), outer(!s.releasing), unwinding(std::uncaught_exceptions()) {
+    s.releasing = 1;
+}
 
-ReleaseBatch::~ReleaseBatch() {
+ReleaseBatch::~ReleaseBatch() noexcept(false) {
     if (!outer)
         return;
-    space.drainReleases();
+    std::exception_ptr failure;
+    space.drainReleases(failure);
     space.releasing = 0;
+    if (failure && std::uncaught_exceptions() == unwinding)
+        std::rethrow_exception(failure);
 }
 
 Object::Object(ObjectSpace& s) : space(&s) {
@@ -170,12 +176,16 @@ void Object::release() {
 // Clears, then deletes unless a collection runs (the collector deletes) or
 // clearing gave the object a new holder.
 void Object::finishRelease() {
+    // Settled on every way out: a clear that throws still lets the object go.
+    struct Settle {
+        Object* object;
+        ~Settle() {
+            if (--object->counts.references == 0 && !object->space->collecting)
+                delete object;
+        }
+    } settle{this};
     counts.references = 1;
     clear();
-    if (--counts.references != 0)
-        return;
-    if (!space->collecting)
-        delete this;
 }
 
 bool ObjectSpace::queueRelease(Object* object) {
@@ -191,12 +201,18 @@ bool ObjectSpace::queueRelease(Object* object) {
     return true;
 }
 
-void ObjectSpace::drainReleases() {
+void ObjectSpace::drainReleases(std::exception_ptr& failure) {
     while (!releaseQueue.empty()) {
         Object* o = releaseQueue.back();
         releaseQueue.pop_back();
-        if (--o->counts.references == 0)
+        if (--o->counts.references != 0)
+            continue;
+        try {
             o->finishRelease();
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+        }
     }
 }
 

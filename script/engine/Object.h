@@ -7,6 +7,7 @@
 // The virtual operations keep their order: other parts of the engine name
 // them by position (operation 0 .. 47), noted beside each.
 #pragma once
+#include <exception>
 #include <vector>
 
 #include "core/Array.h"
@@ -411,6 +412,13 @@ public:
     // Releases cascading from one release run from a queue for the same reason.
     bool queueRelease(Object* object);
 
+    // Mark and sweep over the ring from the global object and every object
+    // held from outside the object graph; nothing while a sweep runs.
+    void sweep();
+    // Test runs: after each sweep, every survivor's references must lead to
+    // uncleared objects of the ring; a breach is reported and aborts.
+    static void checkSweeps(bool on);
+
     Object* objectPrototype = nullptr;      // counted
     Object* functionPrototype = nullptr;    // counted
     Object* errorPrototype = nullptr;       // counted
@@ -438,27 +446,36 @@ private:
     std::vector<DataPoolId> classOrder;
     Dispatcher* defaultDispatchers[2] = {};
 
-    void drainReleases();
+    void drainReleases(std::exception_ptr& failure);
+    void markHeldObjects();
+    void clearUnreached();
+    void deleteUnheld();
+    void clearMarks();
+    void checkSurvivors();
     void appendReferrers(LxCore::String& out, const Object& target, const ReferrerIndex& index) const;
 
     friend class Object;
     friend class CollectingScope;
+    friend class SweepScope;
     friend class ReleaseBatch;
 };
 
 // Releases that cascade from one release (a long list let go at once) wait
 // in the space's queue and are run by the outermost batch, so that no chain
-// of objects reaches the native stack.
+// of objects reaches the native stack. Host code that throws from a release
+// stops nothing: the queue is drained, then the first exception goes on
+// (unless the batch ends while another one unwinds).
 class ReleaseBatch {
 public:
     explicit ReleaseBatch(ObjectSpace& space);
-    ~ReleaseBatch();
+    ~ReleaseBatch() noexcept(false);
     ReleaseBatch(const ReleaseBatch&) = delete;
     ReleaseBatch& operator=(const ReleaseBatch&) = delete;
 
 private:
     ObjectSpace& space;
     bool outer;
+    int unwinding;
 };
 
 // Sets the collecting byte for a scope and restores it on every way out.

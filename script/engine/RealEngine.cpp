@@ -259,6 +259,7 @@ void RealEngine::tearDownGlobalState() {
     valueConversionObject = nullptr;
     currentFrame = nullptr;
     objects.objectCountAtCollection = 0;
+    collectionAllowance = kCollectionThreshold;
     deadline = pauseStart = pauseNesting = 0;
     tryDepth = 0;
     accessNesting = 0;
@@ -410,16 +411,7 @@ void RealEngine::registerClass(Dispatcher& d, DataPoolId cls) {
 }
 
 // ---------------------------------------------------------------------------
-// Collection and invalidation
-
-void RealEngine::collectGarbage() {
-    // The mark-and-sweep pass over the ring arrives with the collector; the
-    // host's consent and the baseline are kept already.
-    if (Callback* callback = getCallback())
-        if (!callback->garbageCollecting(*this))
-            return;
-    objects.objectCountAtCollection = objects.getObjectCount();
-}
+// Invalidation
 
 void RealEngine::invalidateClass(const String& name) {
     if (!isInitialized() || name.isEmpty())

@@ -203,8 +203,28 @@ public:
     void profileRunEnd();
     void renewProfilingStamp();
     virtual void clearTasks();
-    // The collector's trigger (the collection work fills it).
-    void maybeCollectGarbage();
+
+    // ---- Collection (Collector.cpp) ----
+    // More than this many new objects since the last collection trigger one;
+    // past twice as many survivors, half their number does, so that a growing
+    // heap is not swept whole every 300 objects (linear, not quadratic).
+    static constexpr i32 kCollectionThreshold = 300;
+    static constexpr u32 kCollectAtEveryTrigger = 64;      // effective debug flag
+    // The trigger at loop iterations and calls: two comparisons.
+    void maybeCollectGarbage() {
+        if (i32(objects.getObjectCount() - objects.objectCountAtCollection) > collectionAllowance ||
+            ((effectiveDebugFlags & kCollectAtEveryTrigger) && collectionHolds == 0))
+            triggerCollection();
+    }
+    // A hold stops collections at every trigger and releaseObject's sweep.
+    // Hold: true when held afterwards; release: whether still held (false,
+    // changing nothing, when not held).
+    virtual bool holdCollection(bool hold);
+    // Native code lets go of an object: the global object drops its
+    // references to it, then a sweep unless held. v is cleared.
+    virtual void releaseObject(Variant& value);
+    virtual void invalidateObject(Variant& value);
+    bool isCollectionHeld() const { return collectionHolds != 0; }
 
 protected:
     bool getFrameInfo(i32 depth, FrameInfo& out) const override;
@@ -222,6 +242,16 @@ protected:
     RuntimeEnv* currentFrame = nullptr;
 
 private:
+    // Raises the hold for a scope, restored on every way out.
+    struct HoldScope {
+        explicit HoldScope(RealEngine& e) : engine(e), saved(e.collectionHolds) { e.collectionHolds++; }
+        ~HoldScope() { engine.collectionHolds = saved; }
+        RealEngine& engine;
+        u32 saved;
+    };
+    void triggerCollection();
+    // The baseline becomes the object count.
+    void renewCollectionBaseline();
     // The class object of one class of a dispatcher, put on the global object.
     void registerClass(Dispatcher& dispatcher, DataPoolId classSymbol);
     void tearDownGlobalState();
@@ -248,6 +278,7 @@ private:
     u32 pauseNesting = 0;
     u32 statusChecks = 0;
     u32 collectionHolds = 0;
+    i32 collectionAllowance = kCollectionThreshold;
     u32 taskCounter = 0;
     u32 accessNesting = 0;
     i32 pendingCode = 0;

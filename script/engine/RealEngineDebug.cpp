@@ -67,9 +67,6 @@ void RealEngine::profileLine(jsRunner&, DataPoolId, i32) {}
 void RealEngine::profileRunEnd() {}
 void RealEngine::renewProfilingStamp() {}
 
-// Collection work: the trigger after 300 new objects.
-void RealEngine::maybeCollectGarbage() {}
-
 void RealEngine::clearTasks() {
     tasks.releaseAll();
     tasks.setCount(0);

@@ -136,10 +136,12 @@ void jsFunction::getIDs(Object* receiver, LxCore::SimpleArray& ids, u32 filter) 
         ids.add(LxCore::SimpleArray::Value(Sym::kPrototype));
 }
 
+// The closure scopes are let go inside one release batch: a long chain of
+// closures and workspaces releases from the queue, not by recursion.
 void jsFunction::clear() {
     if (cleared)
         return;
-    cleared = 1;
+    ReleaseBatch batch(*space);
     Function::clear();
     for (i32 i = 0; i < closure.getCount(); i++) {
         auto* object = reinterpret_cast<Object*>(closure.get(i));

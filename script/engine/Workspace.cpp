@@ -110,9 +110,12 @@ Workspace::~Workspace() {
         deleteSlots(slots, slotCount);
 }
 
+// One release batch for everything the workspace holds, so that long chains
+// let go from its slots release from the queue.
 void Workspace::clear() {
     if (cleared)
         return;
+    ReleaseBatch batch(*space);
     Object::clear();
     argumentsObject.clear();
     callee.clear();

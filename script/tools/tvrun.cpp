@@ -5,11 +5,13 @@
 //
 // The files run in order, each named by its path (UTF-8 unless it starts
 // with a byte-order mark). A global print(...) writes its arguments' texts,
-// blank-separated, and a newline. A compile or uncaught error writes
+// blank-separated, and a newline; gc() collects and objectCount() counts the
+// engine's objects. A compile or uncaught error writes
 // "FILE:LINE: MESSAGE (CODE)" to standard error and exits 1; a bad option
 // or a file that cannot be read exits 2. With --via-text each file is
 // compiled, written as compiled text, read back from it and run, so every
-// suite also tests the compiled-script format.
+// suite also tests the compiled-script format. With debug flag 64 (collect
+// at every trigger) each sweep's survivors are checked, and a breach aborts.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -60,6 +62,27 @@ public:
         std::fflush(stdout);
         result.clear();
     }
+};
+
+// The collector's test hooks: gc() collects now, objectCount() gives the
+// engine's count of live objects.
+class CollectorFunction : public Function {
+public:
+    CollectorFunction(ObjectSpace& space, const char* name, bool collect)
+        : Function(space, DataPool::get().add(name)), collect(collect) {}
+
+    void call(Object*, const LxCore::BasicArray&, Variant& result) override {
+        auto& engine = static_cast<RealEngine&>(getSpace().getEngine());
+        if (collect) {
+            engine.collectGarbage();
+            result.clear();
+        } else {
+            result.setNumber(engine.getObjects().getObjectCount());
+        }
+    }
+
+private:
+    bool collect;
 };
 
 int usage(const char* problem) {
@@ -153,12 +176,20 @@ int main(int argc, char** argv) {
             InitTerm::exit();
             return kExitFailed;
         }
-        engine->setDebugFlags(u32(flags));
         engine->setTimeout(LxCore::i32(timeout));
         engine->initialize();
+        // After the set-up, which resets the debug flags. Collecting at every
+        // trigger is the collector's test: each sweep's survivors are checked.
+        engine->setDebugFlags(u32(flags));
+        ObjectSpace::checkSweeps((flags & RealEngine::kCollectAtEveryTrigger) != 0);
         if (Object* global = engine->getGlobalObject()) {
             ObjectRef print = ObjectRef::adopt(new PrintFunction(engine->getObjects()));
             global->put(DataPool::get().add("print"), Variant(print.get()), 0);
+            for (bool collect : {true, false}) {
+                const char* name = collect ? "gc" : "objectCount";
+                ObjectRef f = ObjectRef::adopt(new CollectorFunction(engine->getObjects(), name, collect));
+                global->put(DataPool::get().add(name), Variant(f.get()), 0);
+            }
         }
         for (const char* path : files) {
             String source;
