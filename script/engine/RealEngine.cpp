@@ -89,8 +89,7 @@ RealEngine::~RealEngine() {
     records.setCount(0);
     clearError();
     pendingCode = 0;
-    breakpoints.releaseAll();
-    breakpoints.setCount(0);
+    clearDebugState();
     releaseAPIs();
     objectConstructor = regExpConstructor = nullptr;
     if (globalLiveObject) {
@@ -241,10 +240,7 @@ void RealEngine::tearDownGlobalState() {
     setDebugLevel(0);
     setProfilingLevel(0);
     setDebugFlags(0);
-    lastTimeStamp = 0;
-    chargedRecord = nullptr;
-    breakpoints.releaseAll();
-    breakpoints.setCount(0);
+    clearDebugState();
     records.releaseAll();
     records.setCount(0);
     objects.clearReferences();
@@ -466,46 +462,6 @@ void RealEngine::newObject(Variant& result, i32 cls, const LxCore::BasicArray* a
     if (Object* other = objectOf(constructed))
         if (other != made.get())
             result.setObject(other);
-}
-
-Object* RealEngine::resolveObject(const Variant& value) {
-    if (value.getType() != Variant::kScriptObject)
-        return nullptr;
-    if (Object* bound = value.getObject())
-        return bound;
-    if (i32(value.getID()) == kGlobalObjectId)
-        return objects.globalObject;
-    if (value.getID() == 0)
-        return nullptr;
-    return objects.findRegistered(pool().add(value.toString().chars()), i32(value.getID()));
-}
-
-// Script values stay as they are; unbound references become the objects
-// they name; a live object becomes the script object that wraps it, made on
-// first need. The other native kinds (points, arrays, files, regular
-// expressions, unit values) get their script forms with the value services.
-void RealEngine::importValue(Variant& value, bool) {
-    if (value.getType() == Variant::kLiveObject) {
-        LxCore::LiveObject* live = value.getLiveObject();
-        if (!live)
-            return;
-        if (Object* wrapper = objects.findObjectOfLiveObject(live)) {
-            value.setObject(wrapper);
-            return;
-        }
-        ObjectRef made = ObjectRef::adopt(new Object(objects));
-        made->setLiveObject(live);
-        Variant ctor;
-        if (Object* global = getGlobalObject())
-            global->get(made->getClassID(), ctor, 0);
-        made->setPrototype(getPrototypeOf(objectOf(ctor)));
-        value.setObject(made.get());
-        return;
-    }
-    if (!isUnboundReference(value))
-        return;
-    if (Object* o = resolveObject(value))
-        value.setObject(o);
 }
 
 }  // namespace LxScript

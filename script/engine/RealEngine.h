@@ -5,6 +5,8 @@
 // The concrete engine derives from it and supplies the five factories.
 #pragma once
 #include <cstdint>
+#include <unordered_map>
+#include <vector>
 
 #include "core/Array.h"
 #include "core/HashTable.h"
@@ -14,17 +16,18 @@
 #include "core/Variant.h"
 #include "script/engine/Dispatcher.h"
 #include "script/engine/Engine.h"
+#include "script/engine/EngineDebug.h"
 #include "script/engine/Function.h"
 #include "script/engine/Object.h"
 #include "script/frontend/Scanner.h"
 
 namespace LxCore {
+class ClassInfo;
 class RegExp;
 }  // namespace LxCore
 
 namespace LxScript {
 
-class ProfilerData;
 class RealEngine;
 class RuntimeEnv;
 class Script;
@@ -92,9 +95,45 @@ public:
     // Steps 1 to 4 of newObject: an instance of the class with the
     // constructor's prototype, no constructor run.
     void newInstance(Variant& result, i32 classSymbol, Object* constructor);
-    virtual void importValue(Variant& value, bool import);
-    Object* resolveObject(const Variant& value);
     Object* getPrototypeOf(Object* constructor);
+
+    // ---- Value services for native code and scheduled tasks (EngineValues.cpp) ----
+    // In place: script forms of native values; with import, unbound
+    // references whose objects are gone are made again.
+    virtual void importValue(Variant& value, bool import);
+    // A bound object, the global object (id -1), or the registered object of
+    // (class, id).
+    Object* resolveObject(const Variant& value);
+    virtual bool toObject(Variant& value, bool import);
+    // An object becomes its default value; 23 when that is an object.
+    void checkPrimitive(Variant& value);
+    virtual bool toPrimitive(Variant& value);
+    virtual bool getProperty(const Variant& object, const Variant& name, Variant* result, u32 flags);
+    virtual bool putProperty(const Variant& object, const Variant& name, const Variant& value, u32 flags);
+    virtual bool callFunction(const Variant& function, LxCore::BasicArray& args, Variant* result, u32 flags,
+                              const Variant* thisValue);
+    virtual bool callMethod(const Variant& object, const LxCore::String& name, LxCore::BasicArray& args,
+                            Variant* result, u32 flags);
+    virtual void getPropertyIDs(const Variant& object, LxCore::SimpleArray& ids);
+    // out[k] is element start + k, up to the object's length.
+    virtual void getElements(const Variant& object, LxCore::Array& out, u32 start, u32 count);
+    virtual LxCore::ClassInfo* getClassInfo(const Variant& object);
+    virtual void objectOperation23(const Variant& object, u32 value);
+    // Keep and let go of an object for native code; false for non-objects
+    // and for an unprotect without its protect.
+    virtual bool protectValue(const Variant& value);
+    virtual bool unprotectValue(const Variant& value);
+    // The global constructor of a class, made (a native Function stored on
+    // the global object) when missing; null when its property forbids it.
+    Function* getConstructor(DataPoolId classSymbol);
+    // Tasks: ids from 1; 0 when the source does not compile (the error is
+    // the engine's). A delay is held in ticks of 50 ms, at most 10^7.
+    virtual u32 schedule(const LxCore::String& source, double delayMs, bool repeat);
+    u32 scheduleTask(const LxCore::String& source, double delayMs, bool repeat, const LxCore::Array* args,
+                     Variant* result);
+    virtual void cancelTask(u32 id);
+    // Runs the first due task in list order, one per call.
+    virtual void runDueTasks();
 
     // The live object that stands for the global object, made at set-up.
     LxCore::LiveObject* getGlobalLiveObject();
@@ -186,22 +225,45 @@ public:
     // Wrappers and plain objects of a class, with its constructor's prototype.
     void newPlainObject(Variant& result, i32 classSymbol);
     void newObjectRef(Object*& holder, i32 classSymbol);
-    u8 tracing = 0;                 // a trace line is being written
-    i32 frameEvalTimeout = 10000;
-    void writeTrace(const LxCore::String& line);
 
-    // ---- Debug state the runner calls (the debug-state work fills them) ----
+    // ---- Debugging and profiling state (RealEngineDebug.cpp) ----
+    // Stops in the debugger hook (nothing without a hook or a frame, while
+    // stopped, or in compiled code); a condition must evaluate to true.
     virtual void enterDebugger(const LxCore::String& condition);
+    // While stopped with a DebugAPI: the scope of the frame the debugger
+    // selected (setDebugContextLevel frames outward, at most the outermost).
     Workspace* getFrameScope();
+    void setDebugContextLevel(i32 level) { debugContextLevel = level < 0 ? 0 : level; }
     Debugger* getDebugger() const { return debugger; }
     void setDebugger(Debugger* hook) { debugger = hook; }
-    void resumeDebugger();
+    // The first breakpoint at (file, line), or null.
+    BreakpointInfo* findBreakpoint(u32 file, i32 line);
+    // Appends a new copy of each breakpoint; the caller owns them.
+    void getBreakpoints(LxCore::TSimpleArray<BreakpointInfo>& out) const;
+    // Copies of the entries (null ones skipped; a null list clears all); a
+    // negative count takes the count of the old breakpoint at that place.
+    void setBreakpoints(const LxCore::TSimpleArray<BreakpointInfo>* list);
+    // The record of (file, line), made at the head of the chain when missing.
+    ProfilerData* findProfilerRecord(i32 file, i32 line, i32 function);
+    // Charges the time since the last stamp to the current record; next
+    // becomes current.
+    void chargeProfilerRecord(ProfilerData* next);
+    // Frees the chain (records that running frames still use wait until the
+    // outermost run ends) and clears the current record and the stamp.
+    void clearProfilerData();
+    // The chain, newest first.
+    const ProfilerData* getProfilerRecords() const { return profilerChain; }
+    // What the runner calls.
     void reachLine(RuntimeEnv& frame, DataPoolId file, i32 line, bool stopRequested);
     void profileEnter(jsRunner& runner);
     void profileLeave(jsRunner& runner);
     void profileLine(jsRunner& runner, DataPoolId file, i32 line);
     void profileRunEnd();
     void renewProfilingStamp();
+    void resumeDebugger();
+    u8 tracing = 0;                 // a trace line is being written
+    i32 frameEvalTimeout = 10000;
+    void writeTrace(const LxCore::String& line);
     virtual void clearTasks();
 
     // ---- Collection (Collector.cpp) ----
@@ -250,6 +312,10 @@ private:
         u32 saved;
     };
     void triggerCollection();
+    void clearDebugState();
+    void importNew(Variant& value, DataPoolId classSymbol, const LxCore::BasicArray* args);
+    void importLiveObject(Variant& value);
+    void importObjectValue(Variant& value, bool import);
     // The baseline becomes the object count.
     void renewCollectionBaseline();
     // The class object of one class of a dispatcher, put on the global object.
@@ -268,7 +334,11 @@ private:
     Debugger* debugger = nullptr;
     LxCore::TSimpleArray<LxCore::Refcountable> tasks;
     LxCore::TSimpleArray<LxCore::Refcountable> records;    // released at re-initialisation
-    LxCore::TSimpleArray<LxCore::Refcountable> breakpoints;
+    std::vector<BreakpointInfo> breakpoints;
+    std::unordered_map<u64, u32> breakpointIndex;   // (file, line) -> first entry
+    std::unordered_map<u64, ProfilerData*> profilerIndex;   // (file, line) -> record
+    ProfilerData* retiredProfilerChain = nullptr;   // cleared while frames ran
+    i32 debugContextLevel = 0;
     Object* valueConversionObject = nullptr;
     // Timing words.
     u32 lastCheckTick = 0;
@@ -281,6 +351,7 @@ private:
     i32 collectionAllowance = kCollectionThreshold;
     u32 taskCounter = 0;
     u32 accessNesting = 0;
+    std::unordered_map<Object*, u32> protects;  // protectValue's counts
     i32 pendingCode = 0;
     u8 resetByte = 0;
     u8 stoppedInDebugger = 0;

@@ -1,13 +1,17 @@
-// What the runner asks of the engine's debugging and profiling state, in
-// the plainest form that keeps runs correct: stopping in the debugger hook,
-// the step request at a line, and the $.write trace. Breakpoints and
-// profiler records belong to the debug-state work, which replaces the
-// bodies marked below.
+// The engine's debugging and profiling state: stopping in the debugger
+// hook (with conditions), breakpoints, profiler records, the scope of the
+// frame the debugger selected, and the $.write trace. None of it costs
+// anything while the debug and profiling levels are 0: the runner calls in
+// only when they are not.
+#include <climits>
+
+#include "core/Clock.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/Runner.h"
 #include "script/engine/Script.h"
 #include "script/engine/Workspace.h"
+#include "script/frontend/Node.h"
 
 namespace LxScript {
 
@@ -44,32 +48,191 @@ void RealEngine::enterDebugger(const String& condition) {
     }
 }
 
-// The scope of the frame the debugger selected: the current one here.
+// The scope of the frame the debugger selected.
 Workspace* RealEngine::getFrameScope() {
-    if (!stoppedInDebugger || !currentFrame)
+    if (!stoppedInDebugger || !currentFrame || !apis.get(API::kDebug))
         return nullptr;
-    return currentFrame->scope;
+    RuntimeEnv* frame = currentFrame;
+    for (i32 n = debugContextLevel; n > 0 && frame->previous; n--)
+        frame = frame->previous;
+    return frame->scope;
 }
 
-// Debug-state work: the DebugAPI's resume command.
-void RealEngine::resumeDebugger() {}
+// The DebugAPI's resume: the hook's break operation returns.
+void RealEngine::resumeDebugger() { stoppedInDebugger = 0; }
 
-// Debug-state work: breakpoints at (file, line); here only step requests.
-void RealEngine::reachLine(RuntimeEnv&, DataPoolId, i32, bool stopRequested) {
-    if (stopRequested)
-        enterDebugger(String());
+namespace {
+
+u64 placeKey(u32 file, i32 line) { return (u64(file) << 32) | u32(line); }
+
+ProfilerData* freeChain(ProfilerData* chain) {
+    while (ProfilerData* r = chain) {
+        chain = r->next;
+        delete r;
+    }
+    return nullptr;
 }
 
-// Debug-state work: profiler records per activation and per line.
-void RealEngine::profileEnter(jsRunner&) {}
-void RealEngine::profileLeave(jsRunner&) {}
-void RealEngine::profileLine(jsRunner&, DataPoolId, i32) {}
-void RealEngine::profileRunEnd() {}
-void RealEngine::renewProfilingStamp() {}
+}  // namespace
 
-void RealEngine::clearTasks() {
-    tasks.releaseAll();
-    tasks.setCount(0);
+// ---------------------------------------------------------------------------
+// Breakpoints
+
+BreakpointInfo* RealEngine::findBreakpoint(u32 file, i32 line) {
+    auto found = breakpointIndex.find(placeKey(file, line));
+    return found == breakpointIndex.end() ? nullptr : &breakpoints[found->second];
+}
+
+void RealEngine::getBreakpoints(LxCore::TSimpleArray<BreakpointInfo>& out) const {
+    for (const BreakpointInfo& b : breakpoints)
+        out.add(new BreakpointInfo(b));
+}
+
+void RealEngine::setBreakpoints(const LxCore::TSimpleArray<BreakpointInfo>* list) {
+    std::vector<BreakpointInfo> fresh;
+    std::unordered_map<u64, u32> index;
+    for (i32 i = 0; list && i < list->getCount(); i++) {
+        const BreakpointInfo* entry = list->get(i);
+        if (!entry)
+            continue;
+        fresh.push_back(*entry);
+        BreakpointInfo& copy = fresh.back();
+        if (copy.count < 0) {
+            const BreakpointInfo* old = findBreakpoint(u32(copy.file), copy.line);
+            copy.count = old ? old->count : 0;
+        }
+        index.emplace(placeKey(u32(copy.file), copy.line), u32(fresh.size() - 1));
+    }
+    breakpoints.swap(fresh);
+    breakpointIndex.swap(index);
+}
+
+// A breakpoint counts its hit and stops when enabled at its threshold; a
+// requested step stops too, still under the breakpoint's condition.
+void RealEngine::reachLine(RuntimeEnv&, DataPoolId file, i32 line, bool stopRequested) {
+    BreakpointInfo* b = breakpoints.empty() ? nullptr : findBreakpoint(file, line);
+    if (!b) {
+        if (stopRequested)
+            enterDebugger(String());
+        return;
+    }
+    if (b->count < INT_MAX)
+        b->count++;
+    if ((b->enabled && b->count >= b->hits) || stopRequested) {
+        const String condition = b->condition;      // the hook may replace the list
+        enterDebugger(condition);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Profiler records: a chain newest first, indexed by (file, line) so that
+// the per-line levels find theirs at once.
+
+ProfilerData* RealEngine::findProfilerRecord(i32 file, i32 line, i32 function) {
+    const u64 key = placeKey(u32(file), line);
+    auto found = profilerIndex.find(key);
+    if (found != profilerIndex.end())
+        return found->second;
+    auto* record = new ProfilerData;
+    record->file = file;
+    record->line = line;
+    record->function = function;
+    try {
+        profilerIndex.emplace(key, record);
+    } catch (...) {
+        delete record;
+        throw;
+    }
+    record->next = profilerChain;
+    profilerChain = record;
+    return record;
+}
+
+void RealEngine::chargeProfilerRecord(ProfilerData* next) {
+    const u64 now = u64(LxCore::getMicroseconds());
+    if (lastTimeStamp && chargedRecord)
+        chargedRecord->time += now - lastTimeStamp;
+    lastTimeStamp = now;
+    chargedRecord = next;
+}
+
+void RealEngine::clearProfilerData() {
+    profilerIndex.clear();
+    if (currentFrame) {
+        // Running frames still point at their records: they go when the
+        // outermost run ends.
+        ProfilerData* tail = profilerChain;
+        while (tail && tail->next)
+            tail = tail->next;
+        if (tail) {
+            tail->next = retiredProfilerChain;
+            retiredProfilerChain = profilerChain;
+        }
+    } else {
+        freeChain(profilerChain);
+        retiredProfilerChain = freeChain(retiredProfilerChain);
+    }
+    profilerChain = nullptr;
+    chargedRecord = nullptr;
+    lastTimeStamp = 0;
+}
+
+void RealEngine::clearDebugState() {
+    breakpoints.clear();
+    breakpointIndex.clear();
+    clearProfilerData();
+    retiredProfilerChain = freeChain(retiredProfilerChain);
+    debugContextLevel = 0;
+}
+
+void RealEngine::profileEnter(jsRunner& runner) {
+    const ScopeInfo* info = runner.getScopeInfo();
+    const i32 level = getProfilingLevel();
+    ProfilerData* record =
+        findProfilerRecord(info ? i32(info->file) : 0, info ? info->line : 0, info ? i32(info->name) : 0);
+    runner.profiler = record;
+    if (level <= 2 && record->hits < INT_MAX)
+        record->hits++;
+    if (level == 2)
+        runner.startStamp = u64(LxCore::getMicroseconds());
+}
+
+void RealEngine::profileLeave(jsRunner& runner) {
+    ProfilerData* record = runner.profiler;
+    const i32 level = getProfilingLevel();
+    if (level == 2)
+        record->time += u64(LxCore::getMicroseconds()) - runner.startStamp;
+    else if (level == 4)
+        chargeProfilerRecord(record);
+    if (record->hits == 0)
+        record->hits = 1;
+    runner.profiler = nullptr;
+    if (!runner.previous && retiredProfilerChain)
+        retiredProfilerChain = freeChain(retiredProfilerChain);
+}
+
+void RealEngine::profileLine(jsRunner& runner, DataPoolId file, i32 line) {
+    DataPoolId function = 0;
+    if (jsFunction* f = runner.function)
+        function = f->getNameID() ? f->getNameID() : f->getClassID();
+    ProfilerData* record = findProfilerRecord(i32(file), line, i32(function));
+    if (record->hits < INT_MAX)
+        record->hits++;
+    if (getProfilingLevel() == 4)
+        chargeProfilerRecord(record);
+}
+
+// The end of an outermost call: the time since the last stamp goes to the
+// current record.
+void RealEngine::profileRunEnd() {
+    if (!currentFrame && chargedRecord)
+        chargeProfilerRecord(chargedRecord);
+}
+
+// After a pause (a stop in the debugger): time stopped is charged to nobody.
+void RealEngine::renewProfilingStamp() {
+    if (lastTimeStamp)
+        lastTimeStamp = u64(LxCore::getMicroseconds());
 }
 
 // $.write(line); nothing when "$" or its write is missing.
@@ -92,29 +255,6 @@ void RealEngine::writeTrace(const String& line) {
     args.getOrCreate(0).setString(line);
     Variant ignored;
     function->call(object, args, ignored);
-}
-
-// ---------------------------------------------------------------------------
-// Value services the operation tree needs first
-
-void RealEngine::newPlainObject(Variant& result, i32 classSymbol) {
-    Object* constructor = nullptr;
-    Variant value;
-    if (classSymbol != Sym::kObject)
-        if (Object* global = getGlobalObject()) {
-            global->get(classSymbol, value, 0);
-            constructor = objectOf(value);
-        }
-    newInstance(result, classSymbol, constructor);
-}
-
-void RealEngine::newObjectRef(Object*& holder, i32 classSymbol) {
-    spare.clear();
-    Variant made;
-    newPlainObject(made, classSymbol);
-    holder = objectOf(made);
-    if (holder)
-        holder->addRef();
 }
 
 }  // namespace LxScript
