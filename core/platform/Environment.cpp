@@ -1,8 +1,15 @@
 #include "core/platform/Environment.h"
 
+#include <sys/utsname.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "core/Point.h"
+#include "core/platform/EnvironmentLock.h"
+#include "core/platform/NativeText.h"
 
 namespace LxCore {
 
@@ -40,11 +47,8 @@ bool isLocaleName(const std::string& name) {
 String localeName() {
     std::string name;
     for (const char* variable : kLocaleVariables) {
-        const char* value = std::getenv(variable);
-        if (value && *value) {
-            name = value;
+        if (readEnvironment(variable, name) && !name.empty())
             break;
-        }
     }
     name = name.substr(0, name.find_first_of(".@"));
     if (name.empty() || name == "C" || name == "POSIX" || !isLocaleName(name))
@@ -59,5 +63,62 @@ String getAnsiCodePageName() { return String("CP1252"); }
 void* getHostWindow() { return nullptr; }
 
 void bringHostWindowToFront() {}
+
+namespace {
+
+bool is64BitMachine(const char* machine) {
+    static const char* const kMachines[] = {"x86_64", "aarch64", "ppc64", "ppc64le", "s390x", "riscv64",
+                                            "mips64", "sparc64", "loongarch64", "alpha", "ia64"};
+    for (const char* m : kMachines)
+        if (std::strcmp(machine, m) == 0)
+            return true;
+    return false;
+}
+
+// A name the system can carry and that names one variable.
+bool environmentName(const String& name, std::string& out) {
+    if (name.isEmpty() || !toNative(name, out))
+        return false;
+    return out.find('=') == std::string::npos;
+}
+
+}  // namespace
+
+String getOSVersionString() {
+    struct utsname info;
+    if (uname(&info) != 0)
+        return String("Linux 0.0  ");
+    long major = 0, minor = 0;
+    std::sscanf(info.release, "%ld.%ld", &major, &minor);
+    const bool kernel64 = is64BitMachine(info.machine);
+    const bool emulated = kernel64 && sizeof(void*) == 4;
+    char text[sizeof info.release + 64];
+    std::snprintf(text, sizeof text, "Linux%s %ld.%ld %s %s", kernel64 ? "/64" : "", major, minor,
+                  info.release, emulated ? "(32-bit emulation)" : "");
+    return fromNative(text);
+}
+
+void getMonitorRects(TSimpleArray<Rect>& out) {
+    for (i32 i = 0; i < out.getCount(); i++)
+        delete out.get(i);
+    out.setCount(0);
+}
+
+bool getEnvironmentVariable(const String& name, String& out) {
+    out.clear();
+    std::string native, value;
+    if (!environmentName(name, native) || !readEnvironment(native.c_str(), value))
+        return false;
+    out = fromNative(value.data(), value.size());
+    return true;
+}
+
+bool setEnvironmentVariable(const String& name, const String& value) {
+    std::string native, nativeValue;
+    if (!environmentName(name, native) || !toNative(value, nativeValue))
+        return false;
+    std::lock_guard<std::mutex> guard(environmentLock());
+    return ::setenv(native.c_str(), nativeValue.c_str(), 1) == 0;
+}
 
 }  // namespace LxCore

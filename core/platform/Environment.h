@@ -1,6 +1,7 @@
 // What the core asks of the user's session: the locale, the system's
 // ANSI code page and the host's window.
 #pragma once
+#include "core/SimpleArray.h"
 #include "core/String.h"
 
 namespace LxCore {
@@ -19,5 +20,23 @@ String getAnsiCodePageName();
 // front does nothing.
 void* getHostWindow();
 void bringHostWindowToFront();
+
+struct Rect;
+
+// "Linux%s %ld.%ld %s %s": "/64" on a 64-bit kernel, the kernel's major and
+// minor number, its release text, and "(32-bit emulation)" for a 32-bit
+// process on a 64-bit kernel (else empty).
+String getOSVersionString();
+
+// The monitors' rectangles, the primary first. There are none here: the
+// list is left empty.
+void getMonitorRects(TSimpleArray<Rect>& out);
+
+// Environment variables, read and written under the process's environment
+// lock (core/platform/EnvironmentLock.h). False when the variable is unset,
+// or the name is empty or holds "=" or U+0000: such a name names nothing
+// and setting it changes nothing (nor does a value holding U+0000).
+bool getEnvironmentVariable(const String& name, String& out);
+bool setEnvironmentVariable(const String& name, const String& value);
 
 }  // namespace LxCore

@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "core/platform/EnvironmentLock.h"
 #include "core/Heap.h"
 #include "core/Refcountable.h"
 #include "core/platform/FileSystem.h"
@@ -52,14 +53,14 @@ String cleanFolder(const std::string& bytes) {
 
 // A folder from the environment: set, not empty, and absolute.
 String folderVariable(const char* name) {
-    const char* value = std::getenv(name);
-    return value && value[0] == '/' ? cleanFolder(value) : String();
+    const std::string value = environmentValue(name);
+    return !value.empty() && value[0] == '/' ? cleanFolder(value) : String();
 }
 
 // The first absolute entry of a ':'-separated folder list.
 String firstListedFolder(const char* name) {
-    const char* value = std::getenv(name);
-    for (const char* p = value; p && *p;) {
+    const std::string copy = environmentValue(name);
+    for (const char* p = copy.c_str(); *p;) {
         const char* end = std::strchr(p, ':');
         size_t length = end ? size_t(end - p) : std::strlen(p);
         if (length > 0 && p[0] == '/')

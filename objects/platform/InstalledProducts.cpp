@@ -7,6 +7,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "core/platform/EnvironmentLock.h"
+
 namespace LxObjects::Platform {
 
 namespace {
@@ -105,8 +107,8 @@ void appendUtf16(const std::string& in, std::u16string& out)
 
 std::string installedProductsPath()
 {
-    const char* path = std::getenv("MORVANE_INSTALLED_PRODUCTS");
-    return path ? std::string(path) : std::string(kDefaultPath);
+    std::string path;
+    return LxCore::readEnvironment("MORVANE_INSTALLED_PRODUCTS", path) ? path : std::string(kDefaultPath);
 }
 
 bool KRNGetInstalledProductsList(bool, char16_t* buffer, uint32_t* size)

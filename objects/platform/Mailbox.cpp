@@ -25,6 +25,8 @@
 #include <thread>
 #include <vector>
 
+#include "core/platform/EnvironmentLock.h"
+
 namespace LxObjects::Platform {
 
 namespace {
@@ -89,10 +91,10 @@ int openFolderAt(int parent, const char* name) {
 // makes the /tmp fallback.
 int openRuntime(std::string& path, bool make) {
     std::string uid = std::to_string(static_cast<unsigned long>(geteuid()));
-    const char* xdg = std::getenv("XDG_RUNTIME_DIR");
+    const std::string xdg = LxCore::environmentValue("XDG_RUNTIME_DIR");
     bool fallback = false;
     struct stat st;
-    if (xdg && *xdg) {
+    if (!xdg.empty()) {
         path = xdg;
     } else if (lstat(("/run/user/" + uid).c_str(), &st) == 0) {
         path = "/run/user/" + uid;

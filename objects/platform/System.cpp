@@ -6,6 +6,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "core/platform/EnvironmentLock.h"
+
 namespace LxObjects::Platform {
 
 namespace {
@@ -23,11 +25,8 @@ std::string localeName()
 {
     std::string name;
     for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        const char* value = std::getenv(variable);
-        if (value && *value) {
-            name = value;
+        if (LxCore::readEnvironment(variable, name) && !name.empty())
             break;
-        }
     }
     name = name.substr(0, name.find_first_of(".@"));
     if (name.empty() || name == "C" || name == "POSIX")

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/platform/EnvironmentLock.h"
+
 namespace LxObjects::Platform {
 
 namespace {
@@ -14,12 +16,12 @@ const off_t kMaxFileSize = 1 << 20;  // a values file holds a few short lines
 
 std::string configFolder()
 {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config && *config)
+    const std::string config = LxCore::environmentValue("XDG_CONFIG_HOME");
+    if (!config.empty())
         return config;
-    const char* home = std::getenv("HOME");
-    if (home && *home)
-        return std::string(home) + "/.config";
+    const std::string home = LxCore::environmentValue("HOME");
+    if (!home.empty())
+        return home + "/.config";
     return std::string();
 }
 

@@ -93,6 +93,8 @@ public:
     virtual void breakExecution(Engine& engine) = 0;   // returns when execution resumes
     virtual void endOfRun(Engine& engine) = 0;         // after a run that stopped in it
     virtual void poll(Engine& engine) = 0;             // from the periodic check
+    // The script's text output ($.write), line breaks as CR LF; dropped by default.
+    virtual void writeText(Engine& engine, const LxCore::String& text) {}
 };
 
 // The base of an engine's interface objects, one per code and engine, made

@@ -11,6 +11,7 @@
 #include "script/engine/Engine.h"
 #include "script/engine/jsEngine.h"
 #include "script/frontend/DataPool.h"
+#include "script/library/dollar/DollarClass.h"
 #include "script/library/e4x/XMLObject.h"
 
 namespace LxScript {
@@ -78,7 +79,7 @@ constexpr Step kSteps[] = {
     {"lock table", keepLockTable},
     {"data pool", DataPool::init},
     {"script objects in values", installObjectHooks},
-    {"$ class object", nullptr},
+    {"$ class object", initDollarClass},
     {"built-in class objects", jsEngine::setUpClasses},
     {"E4X classes", initE4XClasses},
     {"core callbacks", nullptr},

@@ -9,6 +9,8 @@
 
 #include "core/Broadcaster.h"
 #include "core/ThreadData.h"
+#include "core/platform/EnvironmentLock.h"
+#include "core/platform/NativeText.h"
 #include "script/engine/ErrorCodes.h"
 #include "script/engine/LiveHold.h"
 #include "script/engine/Property.h"
@@ -69,8 +71,9 @@ void EngineObjects::newInstance(Variant& result, DataPoolId classId, Object* con
 // Life
 
 RealEngine::RealEngine() : objects(*this) {
-    if (const char* path = std::getenv("JSINCLUDE"))
-        includePath = path;
+    std::string path;
+    if (LxCore::readEnvironment("JSINCLUDE", path))
+        includePath = LxCore::fromNative(path.data(), path.size());
     // The $ object's dispatcher is registered here once the $ class exists.
 }
 

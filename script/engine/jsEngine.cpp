@@ -20,11 +20,15 @@
 #include "script/library/ErrorClass.h"
 #include "script/library/FunctionClass.h"
 #include "script/library/GlobalClass.h"
+#include "script/library/GlobalDialogs.h"
 #include "script/library/MathClass.h"
 #include "script/library/NumberClass.h"
 #include "script/library/ObjectClass.h"
 #include "script/library/RegExpClass.h"
 #include "script/library/StringClass.h"
+#include "script/library/debug/DebugAPI.h"
+#include "script/library/dollar/DollarClass.h"
+#include "script/library/reflection/Reflection.h"
 
 namespace LxScript {
 
@@ -68,9 +72,9 @@ BuiltInClass builtIns[] = {
     {"Boolean", newBooleanClass, false, nullptr},
     {"RegExp", newRegExpClass, false, nullptr},
     {"Error", newErrorClass, false, nullptr},
-    {"ReflectionInfo", plainClass, false, nullptr},
-    {"Reflection", plainClass, false, nullptr},
-    {"Dictionary", plainClass, false, nullptr},
+    {"ReflectionInfo", newReflectionInfoClass, false, nullptr},
+    {"Reflection", newReflectionClass, false, nullptr},
+    {"Dictionary", newDictionaryClass, false, nullptr},
 };
 
 // Object, Function, Global, Array, Boolean, Number, String, Math, Date,
@@ -92,6 +96,15 @@ void reportCompileError(RealEngine& engine, i32 code, const String& text, i32 li
 jsEngine::jsEngine() {
     for (i32 index : kRegisterOrder)
         registerDispatcher(builtIns[index].object, builtIns[index].isDefault);
+    registerDispatcher(dollarDispatcher(), false);
+}
+
+API* jsEngine::createAPI(i32 code) {
+    if (code == API::kDebug)
+        return new DebugAPI(*this);
+    if (code == API::kLiveObject)
+        return new LiveObjectAPI(*this);
+    return RealEngine::createAPI(code);
 }
 
 jsEngine::~jsEngine() = default;

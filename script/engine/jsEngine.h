@@ -31,6 +31,13 @@ public:
                           const LxCore::String* parameters) override;
     LxCore::RegExp* newRegExp(const Variant& value) override;
 
+protected:
+    // The library's interfaces: the debugger service ('debg') and the
+    // live-object interface ('live').
+    API* createAPI(i32 code) override;
+
+public:
+
     // Library start (true) and stop (false): the built-in class objects,
     // made in their order and deleted in the same order; the engine
     // factory. A class object that cannot be made stops the start.

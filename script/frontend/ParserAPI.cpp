@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "core/platform/EnvironmentLock.h"
 #include "core/platform/NativeText.h"
 #include "script/engine/TVContext.h"
 #include "script/frontend/Parser.h"
@@ -43,11 +44,11 @@ String ParserAPI::decompile(const ScopeNode& scope) const {
 
 void ParserAPI::setIncludePath(const String& path) const {
     String full = path;
-    const char* extra = std::getenv("JSINCLUDE");
-    if (extra && *extra) {
+    const std::string extra = LxCore::environmentValue("JSINCLUDE");
+    if (!extra.empty()) {
         if (!full.isEmpty())
             full += LxCore::unit(':');
-        full += LxCore::fromNative(extra);
+        full += LxCore::fromNative(extra.data(), extra.size());
     }
     options.setIncludePath(full);
 }

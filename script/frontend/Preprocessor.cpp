@@ -10,6 +10,7 @@
 #include "core/File.h"
 #include "core/FileSpec.h"
 #include "core/HashTable.h"
+#include "core/platform/EnvironmentLock.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/NativeText.h"
 
@@ -51,8 +52,8 @@ bool isBlank(unit c) {
 bool endsWith(const String& text, unit c) { return text.length() > 0 && text[text.length() - 1] == c; }
 
 String environmentText(const char* name) {
-    const char* value = std::getenv(name);
-    return LxCore::fromNative(value);
+    const std::string value = LxCore::environmentValue(name);
+    return LxCore::fromNative(value.data(), value.size());
 }
 
 // The table holds pointers only; the values are the preprocessor's own.

@@ -1,0 +1,58 @@
+#include "script/library/debug/DebugAPI.h"
+
+#include <vector>
+
+#include "script/engine/RealEngine.h"
+#include "script/engine/Runner.h"
+
+namespace LxScript {
+
+using LxCore::String;
+
+DebugAPI::DebugAPI(RealEngine& engine) : API(engine, API::kDebug), real(engine) {}
+
+void DebugAPI::debugBreak(const String& condition) const {
+    if (real.getDebugLevel() != 0)
+        real.enterDebugger(condition);
+}
+
+RuntimeEnv* DebugAPI::frameAt(i32 level) const {
+    RuntimeEnv* frame = real.getCurrentFrame();
+    for (i32 i = 0; frame && frame->previous && i < level; i++)
+        frame = frame->previous;
+    return frame;
+}
+
+i32 DebugAPI::getStackDepth() const {
+    const RuntimeEnv* frame = real.getCurrentFrame();
+    return frame ? frame->depth() : 0;
+}
+
+i32 DebugAPI::getSourceFileID() const {
+    const RuntimeEnv* frame = frameAt(contextLevel);
+    return frame ? frame->fileId : 0;
+}
+
+i32 DebugAPI::getSourceLine() const {
+    const RuntimeEnv* frame = frameAt(contextLevel);
+    return frame ? frame->line : -1;
+}
+
+String DebugAPI::getStackTrace(i32 start, i32 count) const {
+    RuntimeEnv* frame = real.getCurrentFrame();
+    for (i32 i = 0; frame && i < start; i++)
+        frame = frame->previous;
+    std::vector<RuntimeEnv*> chosen;
+    for (i32 i = 0; frame && i < count; i++, frame = frame->previous)
+        chosen.push_back(frame);
+    String trace, line;
+    for (auto it = chosen.rbegin(); it != chosen.rend(); ++it) {
+        trace += (*it)->getFrameText(line);
+        trace += LxCore::unit('\n');
+    }
+    return trace;
+}
+
+DebugAPI* debugAPIOf(Engine& engine) { return static_cast<DebugAPI*>(engine.getAPI(API::kDebug)); }
+
+}  // namespace LxScript

@@ -1,0 +1,223 @@
+// What scripts alone cannot show of the $ object and reflection: the
+// embedding's level guard, halting a sleep, the output stream, evalFile's
+// include path, and an engine destroyed while reflections hold objects.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "core/File.h"
+#include "core/FileSpec.h"
+#include "core/platform/EnvironmentLock.h"
+#include "core/platform/Environment.h"
+#include "core/tests/TestSupport.h"
+#include "script/engine/InitTerm.h"
+#include "script/engine/jsEngine.h"
+#include "script/library/debug/DebugAPI.h"
+#include "script/library/reflection/Reflection.h"
+
+namespace LxScript {
+namespace {
+
+using LxCore::String;
+
+std::string textOf(const Variant& v) {
+    const String s = v.toString();
+    std::string out;
+    for (i32 i = 0; i < s.length(); i++)
+        out += char(s[i]);
+    return out;
+}
+
+std::string readWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+void writeWhole(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+class DollarTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        InitTerm::init();
+        engine.reset(new jsEngine);
+        engine->initialize();
+    }
+    void TearDown() override {
+        engine.reset();
+        InitTerm::exit();
+    }
+    i32 run(const char* source, Variant* result = nullptr) {
+        Variant scratch;
+        engine->eval(String(source), result ? result : &scratch, 0, 0, nullptr, nullptr);
+        return engine->getError().getCode();
+    }
+    std::string value(const char* source) {
+        Variant result;
+        EXPECT_EQ(run(source, &result), 0) << source;
+        engine->clearError();
+        return textOf(result);
+    }
+
+    std::unique_ptr<jsEngine> engine;
+};
+
+TEST_F(DollarTest, TheEmbeddingsGuardKeepsTheLevel) {
+    engine->setDebugFlags(0x800);
+    engine->setEffectiveDebugFlags(0x800);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(run("$.flags = 0; $.level = 1; $.level = 0; $.level"), 0);
+    const std::string alerts = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(engine->getDebugLevel(), 0);
+    EXPECT_NE(engine->getEffectiveDebugFlags() & 0x800, 0u) << "$.flags = 0 lifted the guard";
+    EXPECT_NE(alerts.find("Attempt to set $.level to 1 without permission!"), std::string::npos) << alerts;
+    EXPECT_EQ(alerts.find("to 0 without"), std::string::npos) << "a level below 1 is ignored silently";
+    EXPECT_EQ(value("$.flags & 0x800"), "2048");
+}
+
+TEST_F(DollarTest, HaltEndsASleep) {
+    std::thread halter([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        engine->halt();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const i32 code = run("$.sleep(5000); 1");
+    const auto took = std::chrono::steady_clock::now() - start;
+    halter.join();
+    EXPECT_EQ(code, -34);
+    EXPECT_LT(took, std::chrono::milliseconds(2000));
+}
+
+class TextHook : public Debugger {
+public:
+    std::string written;
+    void breakExecution(Engine&) override {}
+    void endOfRun(Engine&) override {}
+    void poll(Engine&) override {}
+    void writeText(Engine&, const String& text) override { written += textOf(Variant(text)); }
+};
+
+TEST_F(DollarTest, WritelnGoesToTheHookElseToTheOutputStream) {
+    TextHook hook;
+    engine->setDebugger(&hook);
+    EXPECT_EQ(run("$.writeln('a', 1); $.write('b\\nc')"), 0);
+    EXPECT_EQ(hook.written, "a1\r\nb\r\nc");
+    engine->setDebugger(nullptr);
+
+    const std::string folder = LxCore::makeTemporaryFolder("dollar-out");
+    const std::string path = folder + "/out.txt";
+    LxCore::File stream(LxCore::FileSpec(String(path.c_str()), true));
+    ASSERT_EQ(stream.open(String("w")), 0);
+    DebugAPI* debug = debugAPIOf(*engine);
+    ASSERT_NE(debug, nullptr);
+    debug->setOutputStream(&stream);
+    EXPECT_EQ(run("$.writeln('hi')"), 0);
+    EXPECT_EQ(readWhole(path), "hi\r\n") << "flushed at once";
+    debug->setOutputStream(nullptr);
+    stream.close();
+    EXPECT_EQ(run("$.writeln('dropped')"), 0);
+    LxCore::removeTree(folder);
+}
+
+// The script's folder reaches includes only through the path's first
+// element, whose ':', ';' and '%' must survive the path's reader.
+TEST_F(DollarTest, EvalFileFindsIncludesBesideTheScriptAndRestoresThePath) {
+    const std::string root = LxCore::makeTemporaryFolder("dollar-eval");
+    const std::string folder = root + "/a:b;c%41";
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    ASSERT_EQ(mkdir((folder + "/sub").c_str(), 0700), 0);
+    writeWhole(folder + "/main.tvs", "#include \"sub/g.tvs\"\nfromBeside + 1;\n");
+    writeWhole(folder + "/sub/g.tvs", "#include \"beside.tvs\"\n");
+    writeWhole(folder + "/beside.tvs", "var fromBeside = 41;\n");
+    writeWhole(folder + "/fails.tvs", "throw 'no';\n");
+    writeWhole(folder + "/rich.tvs", "{\\rtf1 text}");
+
+    engine->setIncludePath(String("/kept/one"));
+    auto call = [&](const std::string& file) {
+        Variant result;
+        engine->clearError();
+        const std::string source = "$.evalFile(\"" + file + "\")";
+        engine->eval(String(source.c_str()), &result, 0, 0, nullptr, nullptr);
+        return std::make_pair(engine->getError().getCode(), textOf(result));
+    };
+    const auto ok = call(folder + "/main.tvs");
+    EXPECT_EQ(ok.first, 0);
+    EXPECT_EQ(ok.second, "42");
+    EXPECT_EQ(textOf(Variant(engine->getIncludePath())), "/kept/one");
+    EXPECT_NE(call(folder + "/fails.tvs").first, 0);
+    EXPECT_EQ(textOf(Variant(engine->getIncludePath())), "/kept/one");
+    EXPECT_EQ(call(folder + "/rich.tvs").first, 52);
+    EXPECT_EQ(call(folder + "/missing.tvs").first, 48);
+    EXPECT_EQ(textOf(Variant(engine->getIncludePath())), "/kept/one");
+    LxCore::removeTree(root);
+}
+
+TEST_F(DollarTest, AnEngineGoesWhileReflectionsHoldItsObjects) {
+    ASSERT_EQ(run("var o = { f: function (a, b) {} }; o"), 0);
+    Variant o;
+    engine->getGlobalObject()->get(DataPool::get().add("o"), o, 0);
+    ASSERT_NE(objectOf(o), nullptr);
+    Variant r;
+    makeReflectionObject(r, *objectOf(o));
+    ASSERT_NE(objectOf(r), nullptr);
+    objectOf(o)->put(DataPool::get().add("r"), r, 0);
+    engine->getGlobalObject()->put(DataPool::get().add("r"), r, 0);
+    EXPECT_EQ(value("r.name"), "Object");
+    EXPECT_EQ(value("r.find('f').arguments.length"), "2");
+    r.clear();
+    o.clear();
+    engine.reset();
+}
+
+TEST(Environment, RoundTripAndNamesThatNameNothing) {
+    LxCore::SavedEnvironment saved({"TVS_ENV_ONE", "A"});
+    String out;
+    EXPECT_TRUE(LxCore::setEnvironmentVariable(String("TVS_ENV_ONE"), String("x y")));
+    EXPECT_TRUE(LxCore::getEnvironmentVariable(String("TVS_ENV_ONE"), out));
+    EXPECT_EQ(textOf(Variant(out)), "x y");
+    EXPECT_FALSE(LxCore::setEnvironmentVariable(String("A=B"), String("x")));
+    EXPECT_EQ(LxCore::environmentValue("A"), "");
+    const LxCore::unit withZero[] = {'A', 0, 'B'};
+    EXPECT_FALSE(LxCore::setEnvironmentVariable(String(withZero, 3), String("x")));
+    EXPECT_FALSE(LxCore::getEnvironmentVariable(String(withZero, 3), out));
+    EXPECT_FALSE(LxCore::setEnvironmentVariable(String(), String("x")));
+    EXPECT_FALSE(LxCore::getEnvironmentVariable(String("A=B"), out));
+}
+
+// Writers and readers side by side: every reader copies under the lock.
+TEST(Environment, WritersBesideReaders) {
+    LxCore::SavedEnvironment saved({"TVS_ENV_RACE"});
+    std::thread writer([] {
+        for (int i = 0; i < 2000; i++)
+            LxCore::setEnvironmentVariable(String("TVS_ENV_RACE"), String(i % 2 ? "short" : "a much longer value"));
+    });
+    size_t seen = 0;
+    for (int i = 0; i < 2000; i++)
+        seen += LxCore::environmentValue("TVS_ENV_RACE").size();
+    writer.join();
+    EXPECT_GT(seen + 1, 0u);
+}
+
+TEST(OSVersion, NamesLinuxAndTheKernel) {
+    const std::string os = textOf(Variant(LxCore::getOSVersionString()));
+    ASSERT_EQ(os.rfind("Linux", 0), 0u) << os;
+    size_t at = 5;
+    if (os.compare(at, 3, "/64") == 0)
+        at += 3;
+    ASSERT_EQ(os[at], ' ') << os;
+    long major = -1, minor = -1;
+    EXPECT_EQ(std::sscanf(os.c_str() + at + 1, "%ld.%ld ", &major, &minor), 2) << os;
+}
+
+}  // namespace
+}  // namespace LxScript
