@@ -1,7 +1,9 @@
 #include "script/library/reflection/ScriptInfo.h"
 
 #include "core/LiveObject.h"
+#include "script/engine/Function.h"
 #include "script/engine/Property.h"
+#include "script/frontend/Node.h"
 
 namespace LxScript {
 
@@ -23,7 +25,11 @@ String classNameOf(const Variant& value) {
     return String();
 }
 
+// A script function's parameters; a native one's length.
 u32 declaredArguments(Object& function) {
+    if (Function* f = function.asFunction())
+        if (ScopeInfo* scope = f->getScopeInfo())
+            return scope->parameters > 0 ? u32(scope->parameters) : 0;
     Variant length;
     function.get(Sym::kLength, length, 0);
     const LxCore::f64 n = length.toNumber();

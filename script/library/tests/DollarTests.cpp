@@ -11,7 +11,9 @@
 #include <sstream>
 #include <thread>
 
+#include "core/Dictionary.h"
 #include "core/File.h"
+#include "core/LivePropertyManager.h"
 #include "core/FileSpec.h"
 #include "core/platform/EnvironmentLock.h"
 #include "core/platform/Environment.h"
@@ -146,7 +148,10 @@ TEST_F(DollarTest, EvalFileFindsIncludesBesideTheScriptAndRestoresThePath) {
     auto call = [&](const std::string& file) {
         Variant result;
         engine->clearError();
-        const std::string source = "$.evalFile(\"" + file + "\")";
+        // The path as a URI: the folder's '%' would otherwise read as an escape.
+        String uri;
+        LxCore::pathToURI(uri, String(file.c_str()), false);
+        const std::string source = "$.evalFile(\"" + textOf(Variant(uri)) + "\")";
         engine->eval(String(source.c_str()), &result, 0, 0, nullptr, nullptr);
         return std::make_pair(engine->getError().getCode(), textOf(result));
     };
@@ -173,13 +178,53 @@ TEST_F(DollarTest, AnEngineGoesWhileReflectionsHoldItsObjects) {
     objectOf(o)->put(DataPool::get().add("r"), r, 0);
     engine->getGlobalObject()->put(DataPool::get().add("r"), r, 0);
     EXPECT_EQ(value("r.name"), "Object");
-    EXPECT_EQ(value("r.find('f').arguments.length"), "2");
+    EXPECT_EQ(value("r.find('f').arguments[1].name"), "arg2");
     r.clear();
     o.clear();
     engine.reset();
 }
 
+const LxCore::LivePropertyInfo kPointRows[] = {
+    {"x", 1, 0x62, "number\tThe x coordinate."},
+    {"move", 2, 0x65, "undefined\tMoves the point.,dx:number\tAcross.,dy:number\tDown."},
+    {nullptr, 0, 0, nullptr},
+};
+
+// A registered dictionary answers through Dictionary and Reflection objects.
+TEST_F(DollarTest, DictionaryClassesReflect) {
+    auto* d = new LxCore::Dictionary(LxCore::kScriptClient);
+    d->setName(String("Shapes"));
+    d->addClass(kPointRows, "Geometry\tShapes", "Point\tA point");
+    ASSERT_TRUE(LxCore::Dictionary::registerDictionary(d));
+    const struct {
+        const char* source;
+        const char* wanted;
+    } rows[] = {
+        {"var d = $.getDictionary('Shapes'); d.getGroups()[0]", "Geometry\tShapes"},
+        {"d.getClasses()[0]", "Point\tA point"},
+        {"d.getClasses('Geometry')[0]", "Point\tA point"},
+        {"d.getClass('Nothing')", "null"},
+        {"var p = d.getClass('Point'); p.name", "Point"},
+        {"p.find('x').type + ' ' + p.find('x').dataType", "readwrite number"},
+        {"p.find('x').description", "The x coordinate."},
+        {"p.find('x').parent", "null"},
+        {"var m = p.find('move'); m.type", "method"},
+        {"m.arguments[1].name + ' ' + m.arguments[1].type + ' ' + m.arguments[1].description", "dy argument Down."},
+        {"p.find('y')", "null"},
+        {"p.properties[0].name + p.methods[0].name", "xmove"},
+        {"/<map/.test(d.toXML())", "true"},
+        {"/classdef/.test(p.toXML())", "true"},
+        {"$.getDictionary('None').getGroups()", "undefined"},
+        {"$.dictionary.getClass('Point')", "null"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(value(row.source), row.wanted) << row.source;
+    LxCore::Dictionary::unregisterDictionary(d);
+    delete d;
+}
+
 TEST(Environment, RoundTripAndNamesThatNameNothing) {
+    LxCore::CoreStarted core;
     LxCore::SavedEnvironment saved({"TVS_ENV_ONE", "A"});
     String out;
     EXPECT_TRUE(LxCore::setEnvironmentVariable(String("TVS_ENV_ONE"), String("x y")));
@@ -196,6 +241,7 @@ TEST(Environment, RoundTripAndNamesThatNameNothing) {
 
 // Writers and readers side by side: every reader copies under the lock.
 TEST(Environment, WritersBesideReaders) {
+    LxCore::CoreStarted core;
     LxCore::SavedEnvironment saved({"TVS_ENV_RACE"});
     std::thread writer([] {
         for (int i = 0; i < 2000; i++)
@@ -209,6 +255,7 @@ TEST(Environment, WritersBesideReaders) {
 }
 
 TEST(OSVersion, NamesLinuxAndTheKernel) {
+    LxCore::CoreStarted core;
     const std::string os = textOf(Variant(LxCore::getOSVersionString()));
     ASSERT_EQ(os.rfind("Linux", 0), 0u) << os;
     size_t at = 5;
