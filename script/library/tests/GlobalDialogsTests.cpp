@@ -24,6 +24,7 @@ protected:
         dialogs = new GlobalDialogs;
     }
     void TearDown() override {
+        errors.clear();     // its records live on the core's heap
         dialogs->release();
         self->release();
         InitTerm::exit();
