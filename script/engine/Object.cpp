@@ -508,6 +508,7 @@ void Object::clear() {
 }
 
 void Object::destroySlots() {
+    dropSlotIndex();
     for (Property*& head : buckets) {
         while (Property* p = head) {
             head = p->next;
@@ -594,6 +595,8 @@ void Object::markReferences() {
 // Slots and chains
 
 Property* Object::searchChain(DataPoolId symbol) {
+    if (slotIndex)
+        return static_cast<Property*>(slotIndex->get(symbol));
     Property** head = &buckets[symbol & 15];
     Property* p = *head;
     if (!p || p->symbol == symbol)
@@ -628,6 +631,7 @@ Property* Object::linkProperty(Property* slot, bool revive) {
         Property*& head = buckets[slot->symbol & 15];
         slot->next = head;
         head = slot;
+        indexSlot(slot);
     }
     liveSlots++;
     u32 index;
@@ -639,12 +643,43 @@ Property* Object::linkProperty(Property* slot, bool revive) {
 }
 
 void Object::unlinkProperty(Property* slot) {
+    unindexSlot(slot);
     Property** link = &buckets[slot->symbol & 15];
     while (*link && *link != slot)
         link = &(*link)->next;
     if (*link)
         *link = slot->next;
     slot->next = nullptr;
+}
+
+// Objects with fewer slots on their chains than this search the chains.
+constexpr u32 kIndexedFrom = 48;
+
+// A slot just put on a chain. The index is a cache: when it cannot grow it
+// goes, and lookups walk the chains again.
+void Object::indexSlot(Property* slot) {
+    try {
+        if (slotIndex) {
+            slotIndex->put(slot->symbol, slot);
+        } else if (liveSlots + removedInChains + 1 >= kIndexedFrom) {
+            slotIndex = new LxCore::IntHashTable;
+            for (Property* head : buckets)
+                for (Property* p = head; p; p = p->next)
+                    slotIndex->put(p->symbol, p);
+        }
+    } catch (const std::bad_alloc&) {
+        dropSlotIndex();
+    }
+}
+
+void Object::unindexSlot(const Property* slot) {
+    if (slotIndex && slotIndex->get(slot->symbol) == slot)
+        slotIndex->remove(slot->symbol);
+}
+
+void Object::dropSlotIndex() {
+    delete slotIndex;
+    slotIndex = nullptr;
 }
 
 // Chains are never changed here, so that callers may retire slots while they
@@ -674,6 +709,7 @@ void Object::takeRemovedOffPath() {
                 continue;
             }
             *link = p->next;
+            unindexSlot(p);
             retireOffPath(p, idle);
         }
     }

@@ -314,6 +314,14 @@ protected:
     u32 liveSlots = 0;
     u32 retiredCount = 0;
     Property* retired = nullptr;    // removed slots off the lookup path
+    // Symbol -> slot for every slot on the chains, kept beside them once an
+    // object has many (arrays): lookups stay constant instead of walking a
+    // sixteenth of the slots. The chains stay as they are for every walk.
+    LxCore::IntHashTable* slotIndex = nullptr;
+
+    void indexSlot(Property* slot);
+    void unindexSlot(const Property* slot);
+    void dropSlotIndex();
 
     friend class ObjectSpace;
     friend class Property;
