@@ -1,21 +1,40 @@
 // The debugger service of one engine, handed out as its 'debg' API object:
-// the context level later queries refer to, the stack read through the
-// frame chain, breaking from script, and the output stream text goes to.
-// Run control, properties, breakpoints and profiling come with the debug
-// protocol.
+// run control, the context level later queries refer to, the stack, source
+// and properties of the stopped engine, evaluation in a frame, breakpoints,
+// profiler records and watchpoints, and the XML command protocol.
 #pragma once
+#include "core/Error.h"
 #include "core/File.h"
+#include "core/HashTable.h"
+#include "core/SimpleArray.h"
 #include "core/String.h"
+#include "core/Variant.h"
 #include "script/engine/Engine.h"
+#include "script/engine/EngineDebug.h"
+
+namespace LxCore { class XML; class Array; }
 
 namespace LxScript {
 
 class RealEngine;
 class RuntimeEnv;
+class Property;
+class Script;
 
 class DebugAPI : public API {
 public:
+    // Run-control commands.
+    enum Cmd : char { kHalt = '!', kBreak = 'b', kStepOut = 'i', kStepOver = 'o', kContinue = 'r', kStepInto = 's' };
+    // 'R' not stopped, 'B' stopped, 'E' stopped with a catchable error or
+    // -34, 'F' stopped with another fatal error.
+    enum State : char { kRunning = 'R', kStopped = 'B', kError = 'E', kFatal = 'F' };
+    enum WatchAction { kWatchSet = 0, kWatchClear = 1, kWatchQuery = 2 };
+
     explicit DebugAPI(RealEngine& engine);
+
+    void command(Cmd cmd, bool ignoreErrors);
+    bool isCommandEnabled(Cmd cmd) const;
+    State getDebugState() const;
 
     // Stops in the debugger when the debug level is not 0 and the condition
     // is empty or true in the stopping frame.
@@ -35,12 +54,48 @@ public:
     // and its 0-based line (-1 without a frame).
     i32 getSourceFileID() const;
     i32 getSourceLine() const;
+    LxCore::String getSource() const;
+    // One more reference for the caller; null without a frame.
+    Script* getScript() const;
     // Frames start .. start + count - 1 (0 the innermost), each frame's text
     // and a line feed, the outermost chosen frame first.
     LxCore::String getStackTrace(i32 start, i32 count) const;
+    // The frame at that absolute level: its function's name and argument
+    // values; its parameter count, or -1 without such a frame.
+    i32 getContextInfo(i32 level, LxCore::String& function, LxCore::Array& arguments) const;
+
+    i32 eval(const LxCore::String& source, LxCore::Variant& result);
+
+    bool getProperties(const LxCore::Variant& object, LxCore::THashTable<LxCore::Variant>& out, i32 flags);
+    bool getProperties(const LxCore::Variant& object, LxCore::THashTable<LxCore::Variant>& out, bool all,
+                       bool withPrototypes);
+    bool isReadOnly(const LxCore::Variant& object, const LxCore::String& name);
+
+    // Appends copies the caller owns.
+    void getBreakpoints(LxCore::TSimpleArray<BreakpointInfo>& out) const;
+    // The caller keeps its entries.
+    void setBreakpoints(const LxCore::TSimpleArray<BreakpointInfo>* list);
+    // Copies ordered by file, function and line, owned by the caller.
+    void getProfilerData(LxCore::TSimpleArray<ProfilerData>* out, bool erase);
+
+    bool watchpoint(const LxCore::Variant& object, const LxCore::Variant& name, WatchAction action) const;
+    bool getWatchpointInfo(LxCore::Variant& object, LxCore::Variant& name, LxCore::Variant& value);
+    // Set by the property layer while the engine is stopped for a watchpoint.
+    Property* swapWatchpoint(Property* property) {
+        Property* previous = watched;
+        watched = property;
+        return previous;
+    }
+
+    // The XML command protocol: a new reply the caller releases, or null.
+    LxCore::XML* executeXML(const LxCore::XML& request, LxCore::Error& errors);
+    static LxCore::XML* executeStaticXML(const LxCore::XML& request, LxCore::Error& errors);
+
+    RealEngine& getRealEngine() const { return real; }
 
 private:
     RealEngine& real;
+    Property* watched = nullptr;
     LxCore::File* output = nullptr;
     i32 contextLevel = 0;
 
