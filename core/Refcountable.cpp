@@ -8,23 +8,16 @@
 
 namespace LxCore {
 
-namespace {
+namespace detail {
 
 Lock* globalLockTable = nullptr;
 
-}  // namespace
+u32 interlockedIncrement(u32* counter) { return std::atomic_ref<u32>(*counter).fetch_add(1) + 1; }
+u32 interlockedDecrement(u32* counter) { return std::atomic_ref<u32>(*counter).fetch_sub(1) - 1; }
 
-u32 atomicIncrement(u32* counter) {
-    if (globalLockTable)
-        return std::atomic_ref<u32>(*counter).fetch_add(1) + 1;
-    return ++*counter;
-}
+}  // namespace detail
 
-u32 atomicDecrement(u32* counter) {
-    if (globalLockTable)
-        return std::atomic_ref<u32>(*counter).fetch_sub(1) - 1;
-    return --*counter;
-}
+using detail::globalLockTable;
 
 u32 Refcountable::release() {
     u32 count = atomicDecrement(&refCount);

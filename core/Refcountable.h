@@ -5,10 +5,22 @@
 
 namespace LxCore {
 
+class Lock;
+namespace detail {
+extern Lock* globalLockTable;   // null: one thread at a time, plain counts
+u32 interlockedIncrement(u32* counter);
+u32 interlockedDecrement(u32* counter);
+}  // namespace detail
+
 // Interlocked while the global lock table exists, plain otherwise. Every
-// reference count of the core goes through these.
-u32 atomicIncrement(u32* counter);
-u32 atomicDecrement(u32* counter);
+// reference count of the core goes through these, so the plain case stays
+// inline.
+inline u32 atomicIncrement(u32* counter) {
+    return detail::globalLockTable ? detail::interlockedIncrement(counter) : ++*counter;
+}
+inline u32 atomicDecrement(u32* counter) {
+    return detail::globalLockTable ? detail::interlockedDecrement(counter) : --*counter;
+}
 
 // Native data that script objects and live objects own (handed over as
 // Root*, which must point to one of these): the owner takes it with retain()

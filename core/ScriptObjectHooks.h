@@ -67,6 +67,11 @@ struct ScriptObjectHooks {
     // The file specification of a File or Folder object's native data, or
     // null: native data carries no run-time type the core could test.
     const FileSpec* (*getFileSpec)(Object& object);
+
+    // Where counts() finds them, from the object's start: holders change
+    // the counts at every copy, so they are reached without a call. 0: ask
+    // counts().
+    u32 countsOffset;
 };
 
 // The table in force; null removes it. The caller keeps the table alive

@@ -177,12 +177,18 @@ const RecordKind* recordKind(u32 type) {
     }
 }
 
-void holdObject(LxScript::Object& object) { ++gHooks->counts(object).references; }
+ScriptObjectCounts& countsOf(LxScript::Object& object) {
+    if (const u32 offset = gHooks->countsOffset)
+        return *reinterpret_cast<ScriptObjectCounts*>(reinterpret_cast<char*>(&object) + offset);
+    return gHooks->counts(object);
+}
+
+void holdObject(LxScript::Object& object) { ++countsOf(object).references; }
 
 // Reference counts are the engine's plain integers; a count already at 0
 // is not taken below it.
 void dropObject(LxScript::Object& object) {
-    ScriptObjectCounts& counts = gHooks->counts(object);
+    ScriptObjectCounts& counts = countsOf(object);
     if (counts.references != 0 && --counts.references == 0) gHooks->finalize(object);
 }
 
@@ -299,11 +305,9 @@ void Variant::giveBack(const Held& value) {
 
 // The held value leaves the Variant; a locked reference gives its lock back
 // at once, its reference count only in giveBack.
-Variant::Held Variant::takeHeld() {
-    Held old;
-    if (type < kScriptObject) return old;
-    old = Held{type, payload.pointer, object, id};
-    if (object && (flags & kLockedReference) && gHooks) lowerLockCount(gHooks->counts(*object).locks);
+Variant::Held Variant::takeHeldValue() {
+    const Held old{type, payload.pointer, object, id};
+    if (object && (flags & kLockedReference) && gHooks) lowerLockCount(countsOf(*object).locks);
     payload.pointer = nullptr;
     object = nullptr;
     return old;
@@ -315,7 +319,7 @@ void Variant::install(const Held& value) {
     payload.pointer = value.pointer;
     object = value.object;
     id = value.id;
-    if (object && (flags & kLockedReference)) raiseLockCount(gHooks->counts(*object).locks);
+    if (object && (flags & kLockedReference)) raiseLockCount(countsOf(*object).locks);
 }
 
 void Variant::replaceWith(const Held& value) {
@@ -381,7 +385,7 @@ Variant& Variant::assign(const Variant& source) {
     return *this;
 }
 
-void Variant::becomeSimple(u32 newType, u16 valueFlags, Payload value) {
+void Variant::becomeSimpleFromHeld(u32 newType, u16 valueFlags, Payload value) {
     const Held old = takeHeld();
     type = newType;
     flags = u16((flags & kSlotFlags) | valueFlags);
@@ -390,11 +394,11 @@ void Variant::becomeSimple(u32 newType, u16 valueFlags, Payload value) {
     giveBack(old);
 }
 
-void Variant::setSlotFlags(u16 slotFlags) {
+void Variant::setSlotFlagsHolding(u16 slotFlags) {
     const u16 turned = u16((flags ^ slotFlags) & kLockedReference);
     flags = u16((flags & kValueFlags) | (slotFlags & kSlotFlags));
     if (!turned || !object || !gHooks) return;
-    u32& locks = gHooks->counts(*object).locks;
+    u32& locks = countsOf(*object).locks;
     if (flags & kLockedReference)
         raiseLockCount(locks);
     else
@@ -409,15 +413,6 @@ String& Variant::textString() const {
 // ---------------------------------------------------------------------------
 // Setters
 
-void Variant::setNull() { becomeSimple(kNull, 0); }
-
-void Variant::setBool(bool value) { becomeSimple(kBoolean, 0, Payload{.boolean = u8(value ? 1 : 0)}); }
-
-void Variant::setInt(i32 value) { becomeSimple(kNumber, kInt32, Payload{.number = f64(value)}); }
-
-void Variant::setUInt(u32 value) {
-    becomeSimple(kNumber, value <= 0x7FFFFFFF ? kInt32 | kUInt32 : kUInt32, Payload{.number = f64(value)});
-}
 
 void Variant::setNaN() { becomeSimple(kNumber, kNumberFlagsComputed | kNaN, Payload{.number = kNaNValue}); }
 

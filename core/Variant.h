@@ -100,18 +100,25 @@ public:
     u16 getFlags() const { return flags; }
     // Turning kLockedReference on or off while a script object is held
     // raises or lowers its lock count to match.
-    void setSlotFlags(u16 slotFlags);
+    void setSlotFlags(u16 slotFlags) {
+        if (object)
+            setSlotFlagsHolding(slotFlags);
+        else
+            flags = u16((flags & kValueFlags) | (slotFlags & kSlotFlags));
+    }
 
-    void setNull();
-    void setBool(bool value);
+    void setNull() { becomeSimple(kNull, 0); }
+    void setBool(bool value) { becomeSimple(kBoolean, 0, Payload{.boolean = u8(value ? 1 : 0)}); }
     void setNumber(f64 value) {
         if (type < kScriptObject)
             setSimple(kNumber, 0, Payload{.number = value});
         else
             becomeSimple(kNumber, 0, Payload{.number = value});
     }
-    void setInt(i32 value);
-    void setUInt(u32 value);
+    void setInt(i32 value) { becomeSimple(kNumber, kInt32, Payload{.number = f64(value)}); }
+    void setUInt(u32 value) {
+        becomeSimple(kNumber, value <= 0x7FFFFFFF ? kInt32 | kUInt32 : kUInt32, Payload{.number = f64(value)});
+    }
     void setNaN();
     void setInfinity();
     void setNegativeInfinity();
@@ -208,9 +215,18 @@ private:
     }
     String& textString() const;                    // made on first need
     u16 numberClass() const;
-    void becomeSimple(u32 newType, u16 valueFlags, Payload value = {});
+    // Nothing to give back below type 5: the common case stays inline.
+    void becomeSimple(u32 newType, u16 valueFlags, Payload value = {}) {
+        if (type < kScriptObject)
+            setSimple(newType, valueFlags, value);
+        else
+            becomeSimpleFromHeld(newType, valueFlags, value);
+    }
+    void becomeSimpleFromHeld(u32 newType, u16 valueFlags, Payload value);
     void releaseValue() { becomeSimple(kUndefined, 0); }
-    Held takeHeld();
+    Held takeHeld() { return type < kScriptObject ? Held() : takeHeldValue(); }
+    Held takeHeldValue();
+    void setSlotFlagsHolding(u16 slotFlags);
     void install(const Held& value);
     void replaceWith(const Held& value);
     bool sameObject(const Variant& other) const;

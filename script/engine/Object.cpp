@@ -115,23 +115,18 @@ bool isIndexId(DataPoolId id, u32& index) {
 // ---------------------------------------------------------------------------
 // Life
 
-ReleaseBatch::ReleaseBatch(ObjectSpace& s)
-    : space(s), outer(!s.releasing), unwinding(std::uncaught_exceptions()) {
-    s.releasing = 1;
-}
-
-ReleaseBatch::~ReleaseBatch() noexcept(false) {
-    if (!outer)
-        return;
+void ReleaseBatch::finish() {
     std::exception_ptr failure;
     space.drainReleases(failure);
     space.releasing = 0;
-    if (failure && std::uncaught_exceptions() == unwinding)
+    if (failure && std::uncaught_exceptions() == 0)
         std::rethrow_exception(failure);
 }
 
-Object::Object(ObjectSpace& s) : space(&s) {
-    prototype = s.objectPrototype;
+Object::Object(ObjectSpace& s) : Object(s, s.objectPrototype) {}
+
+Object::Object(ObjectSpace& s, Object* firstPrototype) : space(&s) {
+    prototype = firstPrototype;
     if (prototype)
         prototype->addRef();
     s.objectCount++;
@@ -508,14 +503,20 @@ void Object::clear() {
 }
 
 void Object::destroySlots() {
-    dropSlotIndex();
-    for (Property*& head : buckets) {
-        while (Property* p = head) {
-            head = p->next;
-            delete p;
+    if (slotIndex)
+        dropSlotIndex();
+    // Every slot on a chain is counted live or removed: with none, the
+    // sixteen chains are empty (activations that never made one).
+    if (liveSlots + removedInChains != 0) {
+        for (Property*& head : buckets) {
+            while (Property* p = head) {
+                head = p->next;
+                delete p;
+            }
         }
     }
-    freeRemovedSlotsNow();
+    if (retired)
+        freeRemovedSlotsNow();
     removedInChains = 0;
     liveSlots = 0;
     length = 0;

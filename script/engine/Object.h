@@ -7,6 +7,7 @@
 // The virtual operations keep their order: other parts of the engine name
 // them by position (operation 0 .. 47), noted beside each.
 #pragma once
+#include <cstddef>
 #include <exception>
 #include <vector>
 
@@ -127,6 +128,9 @@ public:
     // A fresh object of the space's engine: class "Object", the engine's
     // Object prototype, one reference (the caller's), head of the ring.
     explicit Object(ObjectSpace& space);
+    // With a prototype of its own from the start (null: none), so that
+    // activations never take and drop Object.prototype.
+    Object(ObjectSpace& space, Object* firstPrototype);
     Object(const Object&) = delete;
     Object& operator=(const Object&) = delete;
 
@@ -212,6 +216,8 @@ public:
     virtual void markReferences();
 
     LxCore::ScriptObjectCounts& getCounts() { return counts; }
+    // For the core's holders (ScriptObjectHooks::countsOffset).
+    static constexpr u32 countsOffset();
     ObjectSpace& getSpace() const { return *space; }
     ObjectData* getData() const { return data; }
     ObjectData& data_();                        // made on first need
@@ -326,6 +332,11 @@ protected:
     friend class ObjectSpace;
     friend class Property;
 };
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+constexpr u32 Object::countsOffset() { return u32(offsetof(Object, counts)); }
+#pragma GCC diagnostic pop
 
 // The side record, made on first need.
 class ObjectData : public LxCore::Root {
@@ -472,18 +483,24 @@ private:
 // in the space's queue and are run by the outermost batch, so that no chain
 // of objects reaches the native stack. Host code that throws from a release
 // stops nothing: the queue is drained, then the first exception goes on
-// (unless the batch ends while another one unwinds).
+// (unless the batch ends while another one unwinds: a second exception
+// would end the process). Batches are made at every release, so making one
+// costs two stores.
 class ReleaseBatch {
 public:
-    explicit ReleaseBatch(ObjectSpace& space);
-    ~ReleaseBatch() noexcept(false);
+    explicit ReleaseBatch(ObjectSpace& s) : space(s), outer(!s.releasing) { s.releasing = 1; }
+    ~ReleaseBatch() noexcept(false) {
+        if (outer)
+            finish();
+    }
     ReleaseBatch(const ReleaseBatch&) = delete;
     ReleaseBatch& operator=(const ReleaseBatch&) = delete;
 
 private:
     ObjectSpace& space;
     bool outer;
-    int unwinding;
+
+    void finish();
 };
 
 // Sets the collecting byte for a scope and restores it on every way out.

@@ -37,7 +37,7 @@ const LxCore::FileSpec* fileSpec(Object&) { return nullptr; }
 
 constexpr LxCore::ScriptObjectHooks kHooks = {
     counts,        finalize,   objectID,     classID,       valid,    className, defaultValue,
-    internalValue, liveObject, nativeData,   setNativeData, fileSpec,
+    internalValue, liveObject, nativeData,   setNativeData, fileSpec,  Object::countsOffset(),
 };
 
 }  // namespace

@@ -23,21 +23,27 @@ constexpr u16 kConstantMark = 0x400;
 
 DataPool& pool() { return DataPool::get(); }
 
+// The callee and the arguments object stand in front of the locals, in the
+// same block: an activation is then one object of the heap's cached sizes
+// and one block, where it would otherwise go to malloc at every call.
+constexpr u32 kFrontSlots = 2;
+
 Variant* newSlots(u32 count) {
-    if (count == 0)
-        return nullptr;
-    auto* slots = static_cast<Variant*>(LxCore::Heap::alloc(u64(count) * sizeof(Variant)));
-    for (u32 i = 0; i < count; i++) {
-        ::new (&slots[i]) Variant;
-        slots[i].setSlotFlags(kSlotFlag);
+    const u64 all = u64(count) + kFrontSlots;
+    auto* block = static_cast<Variant*>(LxCore::Heap::alloc(all * sizeof(Variant)));
+    for (u64 i = 0; i < all; i++) {
+        ::new (&block[i]) Variant;
+        block[i].setSlotFlags(kSlotFlag);
     }
-    return slots;
+    return block + kFrontSlots;
 }
 
 void deleteSlots(Variant* slots, u32 count) {
-    for (u32 i = 0; i < count; i++)
-        slots[i].~Variant();
-    LxCore::Heap::free(slots);
+    Variant* block = slots - kFrontSlots;
+    const u64 all = u64(count) + kFrontSlots;
+    for (u64 i = 0; i < all; i++)
+        block[i].~Variant();
+    LxCore::Heap::free(block);
 }
 
 // An XML object of a with-chain or closure is asked only for the names it
@@ -76,12 +82,8 @@ ScopeChain::~ScopeChain() {
 // ---------------------------------------------------------------------------
 // Construction
 
-Workspace::Workspace(jsFunction& function, const LxCore::BasicArray& args) : Object(function.getSpace()) {
+Workspace::Workspace(jsFunction& function, const LxCore::BasicArray& args) : Object(function.getSpace(), nullptr) {
     objectId = kWorkspaceId;
-    setPrototype(nullptr);
-    callee.setSlotFlags(kSlotFlag);
-    argumentsObject.setSlotFlags(kSlotFlag);
-    callee.setObject(&function);
     scopeInfo = function.getScopeInfo();
     u32 parameters = 0;
     if (scopeInfo) {
@@ -92,16 +94,15 @@ Workspace::Workspace(jsFunction& function, const LxCore::BasicArray& args) : Obj
     argumentCount = args.length();
     slotCount = localCount + (argumentCount > parameters ? argumentCount : parameters);
     slots = newSlots(slotCount);
+    calleeSlot().setObject(&function);
     for (u32 i = 0; i < argumentCount; i++)
         if (const Variant* value = args.get(i))
             slots[localCount + i] = *value;
 }
 
-Workspace::Workspace(ObjectSpace& space) : Object(space) {
+Workspace::Workspace(ObjectSpace& space) : Object(space, nullptr) {
     objectId = kWorkspaceId;
-    setPrototype(nullptr);
-    callee.setSlotFlags(kSlotFlag);
-    argumentsObject.setSlotFlags(kSlotFlag);
+    slots = newSlots(0);
 }
 
 Workspace::~Workspace() {
@@ -117,8 +118,8 @@ void Workspace::clear() {
         return;
     ReleaseBatch batch(*space);
     Object::clear();
-    argumentsObject.clear();
-    callee.clear();
+    argumentsSlot().clear();
+    calleeSlot().clear();
     for (u32 i = 0; i < slotCount; i++)
         slots[i].clear();
     while (withChain)
@@ -131,9 +132,9 @@ void Workspace::clear() {
 
 void Workspace::markReferences() {
     Object::markReferences();
-    if (Object* o = objectOf(argumentsObject))
+    if (Object* o = objectOf(argumentsSlot()))
         o->mark();
-    if (Object* o = objectOf(callee))
+    if (Object* o = objectOf(calleeSlot()))
         o->mark();
     for (u32 i = 0; i < slotCount; i++)
         if (Object* o = objectOf(slots[i]))
@@ -179,14 +180,14 @@ bool Workspace::resolveLocal(const ScopeInfo* info, DataPoolId symbol, i32& inde
 
 Variant* Workspace::getSpecialSlot(i32 index) {
     if (index == kCalleeSlot)
-        return &callee;
+        return &calleeSlot();
     if (index == kArgumentsSlot) {
-        if (argumentsObject.getType() != Variant::kScriptObject) {
+        if (argumentsSlot().getType() != Variant::kScriptObject) {
             ObjectRef made = ObjectRef::adopt(makeArgumentsObject());
-            argumentsObject.setObject(made.get());
+            argumentsSlot().setObject(made.get());
             argumentsNeeded = 1;
         }
-        return &argumentsObject;
+        return &argumentsSlot();
     }
     // The compiled-text reader refuses such slots; this is the last guard.
     space->getEngine().setError(kErrorInternal);
@@ -208,11 +209,11 @@ void Workspace::setLocal(u32 slot, const Variant& value) {
 
 Property* Workspace::findOwnProperty(DataPoolId symbol, u32 flags) {
     Property* own = Object::findOwnProperty(symbol, flags);
-    if (own || isGlobal() || cleared || objectOf(callee) == nullptr)
+    if (own || isGlobal() || cleared || objectOf(calleeSlot()) == nullptr)
         return own;
     i32 index;
     if (!resolveLocal(scopeInfo, symbol, index)) {
-        Object* function = objectOf(callee);
+        Object* function = objectOf(calleeSlot());
         if (symbol == 0 || symbol != function->getNameID())
             return nullptr;
         index = kCalleeSlot;
@@ -225,7 +226,7 @@ void Workspace::getScopeObjects(LxCore::SimpleArray& out) {
         out.add(LxCore::SimpleArray::Value(node->object));
     if (!isGlobal())
         out.add(LxCore::SimpleArray::Value(static_cast<Object*>(this)));
-    if (Object* function = objectOf(callee))
+    if (Object* function = objectOf(calleeSlot()))
         if (Function* f = function->asFunction())
             if (LxCore::SimpleArray* closure = f->getClosureScopes())
                 out.append(*closure);

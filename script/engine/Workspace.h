@@ -80,7 +80,7 @@ public:
     ScopeInfo* getScopeInfo() const { return scopeInfo; }
     u32 getArgumentCount() const { return argumentCount; }
     u32 getSlotCount() const { return slotCount; }
-    Object* getCallee() const { return objectOf(callee); }
+    Object* getCallee() const { return objectOf(calleeSlot()); }
     bool isGlobal() const { return objectId == kGlobalObjectId; }
 
     // Object operations.
@@ -101,14 +101,15 @@ private:
     // The with-chain walk of both resolves; null when no object has it.
     Object* findInWithChain(DataPoolId symbol, Property*& found, u32 flags);
 
-    Variant callee;                 // the running function
-    Variant argumentsObject;        // made on first use
+    // In front of the locals in the slot block (see newSlots).
+    Variant& calleeSlot() const { return slots[-2]; }       // the running function
+    Variant& argumentsSlot() const { return slots[-1]; }    // made on first use
     ScopeChain* withChain = nullptr;
     ScopeInfo* scopeInfo = nullptr; // counted
     u32 argumentCount = 0;
     u32 localCount = 0;             // A + B
     u32 slotCount = 0;
-    Variant* slots = nullptr;       // slotCount Variants, each flagged as a slot
+    Variant* slots = nullptr;       // slotCount Variants, each flagged as a slot, after the two above
     u8 argumentsNeeded = 0;
 };
 

@@ -153,7 +153,9 @@ DateParts splitTime(f64 t) {
     // Past the calendar's years the day count would overflow 64 bits.
     if (!(std::fabs(t) <= kMaxCalendarYear * 366 * kMsPerDay))
         return p;
-    i64 day = i64(std::floor(t / kMsPerDay));
+    // Whole milliseconds (every clipped time) split exactly in integers.
+    const bool whole = std::trunc(t) == t;
+    const i64 day = whole ? floorDiv(i64(t), i64(kMsPerDay)) : i64(std::floor(t / kMsPerDay));
     p.year = yearFromDay(day);
     i32 inYear = i32(day - dayFromYear(p.year));
     const u16* cumulative = kCumulative[isLeapYear(p.year)];
@@ -164,6 +166,14 @@ DateParts splitTime(f64 t) {
     p.date = inYear - cumulative[month] + 1;
     p.dayInYear = inYear + 1;
     p.weekday = i32(floorMod(day + 4, 7));
+    if (whole) {
+        const i64 inDay = i64(t) - day * i64(kMsPerDay);
+        p.hours = i32(inDay / 3600000);
+        p.minutes = i32(inDay / 60000 % 60);
+        p.seconds = i32(inDay / 1000 % 60);
+        p.ms = i32(inDay % 1000);
+        return p;
+    }
     p.hours = i32(positiveMod(std::floor(t / kMsPerHour + 1e-15), 24));
     p.minutes = i32(positiveMod(std::floor(t / kMsPerMinute + 1e-15), 60));
     p.seconds = i32(positiveMod(std::floor(t / 1000 + 1e-15), 60));

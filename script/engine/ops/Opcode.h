@@ -45,6 +45,9 @@ public:
     virtual void writeOperands(CompiledScriptWriter& writer) const {}  // 4
     virtual bool isConstant() const { return false; }                // 5
     virtual jsOpVariable* asVariable() { return nullptr; }           // 6
+    // The object this operation would give, when reading it has no other
+    // effect (this, a local holding an object); null: run it.
+    virtual Object* peekObject(jsRunner& runner) const { return nullptr; }
 
     // The letter of the compiled-script format; 0 for none.
     virtual char letter() const { return 0; }

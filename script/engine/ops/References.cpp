@@ -105,6 +105,11 @@ jsOpProperty::jsOpProperty(jsOpcode* object, DataPoolId symbol, bool attribute)
 jsOpProperty::~jsOpProperty() { delete object; }
 
 Status jsOpProperty::referObject(jsRunner& runner, Reference& reference, u32 flags) {
+    // this.x and local.x: no value copied, no holder made.
+    if (Object* direct = object->peekObject(runner)) {
+        reference.setObject(direct);
+        return kStatusOK;
+    }
     Variant value;
     jsOpVariable* quiet = (flags & kRefQuiet) ? object->asVariable() : nullptr;
     if (const Status status = quiet ? quiet->evaluateQuietly(runner, value) : object->execute(runner, value))
@@ -252,6 +257,12 @@ Status jsOpLocalVariable::execute(jsRunner& runner, Variant& result) {
 
 Status jsOpLocalVariable::evaluateQuietly(jsRunner& runner, Variant& result) { return execute(runner, result); }
 
+Object* jsOpLocalVariable::peekObject(jsRunner& runner) const {
+    if (slot < 0 || u32(slot) >= runner.scope->getSlotCount())
+        return nullptr;     // names, and the callee and arguments slots
+    return objectOf(*runner.scope->getSlot(slot));
+}
+
 void jsOpLocalVariable::writeOperands(CompiledScriptWriter& writer) const {
     jsOpVariable::writeOperands(writer);
     writer.writeInteger(slot);
@@ -268,6 +279,8 @@ Status jsOpThis::execute(jsRunner& runner, Variant& result) {
 }
 
 Status jsOpThis::evaluateQuietly(jsRunner& runner, Variant& result) { return execute(runner, result); }
+
+Object* jsOpThis::peekObject(jsRunner& runner) const { return runner.thisObject; }
 
 Status jsOpThis::getReference(jsRunner& runner, Reference& reference, u32) {
     reference.setObject(runner.thisObject);

@@ -95,6 +95,7 @@ public:
     char letter() const override { return 'V'; }
     Status getReference(jsRunner& runner, Reference& reference, u32 flags) override;
     Status evaluateQuietly(jsRunner& runner, Variant& result) override;
+    Object* peekObject(jsRunner& runner) const override;
 
     i32 getSlot() const { return slot; }
 
@@ -116,6 +117,7 @@ public:
     jsOpVariable* asVariable() override { return nullptr; }
     Status getReference(jsRunner& runner, Reference& reference, u32 flags) override;
     Status evaluateQuietly(jsRunner& runner, Variant& result) override;
+    Object* peekObject(jsRunner& runner) const override;
     bool isPlainName() const override { return false; }
 };
 
