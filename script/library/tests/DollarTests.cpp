@@ -18,6 +18,7 @@
 #include "core/platform/EnvironmentLock.h"
 #include "core/platform/Environment.h"
 #include "core/tests/TestSupport.h"
+#include "script/engine/DispatcherDictionary.h"
 #include "script/engine/InitTerm.h"
 #include "script/engine/jsEngine.h"
 #include "script/library/debug/DebugAPI.h"
@@ -182,6 +183,49 @@ TEST_F(DollarTest, AnEngineGoesWhileReflectionsHoldItsObjects) {
     r.clear();
     o.clear();
     engine.reset();
+}
+
+// Reflections made by script, one held by the object it describes (a
+// cycle), one by the global object, go with the engine.
+TEST_F(DollarTest, AnEngineGoesWhileScriptReflectionsHoldItsObjects) {
+    EXPECT_EQ(value("var o = { f: function (a) {} }; o.r = o.reflect; var r = o.reflect; "
+                    "var a = r.find('f').arguments; r.name + a.length"),
+              "Object1");
+    engine.reset();
+}
+
+// Native classes described through the dictionary of the dispatchers.
+TEST_F(DollarTest, TheDispatchersDictionaryReflectsNativeClasses) {
+    auto* d = new DispatcherDictionary;
+    d->setName(String("Classes"));
+    ASSERT_TRUE(LxCore::Dictionary::registerDictionary(d));
+    const struct {
+        const char* source;
+        const char* wanted;
+    } rows[] = {
+        {"var d = $.getDictionary('Classes'); d.getGroups().join(',').indexOf('JavaScript') >= 0", "true"},
+        {"var all = ',' + d.getClasses().join(',') + ','; all.indexOf(',Math,') >= 0", "true"},
+        {"all.indexOf(',$,') >= 0 && all.indexOf(',Reflection,') >= 0", "true"},
+        // Math's and $'s members are rows of the class itself: static.
+        {"var m = d.getClass('Math'); m.name", "Math"},
+        {"m.find('max')", "null"},
+        {"m.find('max', true).type + ' ' + m.find('max', true).dataType", "method number"},
+        {"m.find('max', true).parent", "null"},
+        {"m.find('nothing', true)", "null"},
+        {"[m.methods.length, m.properties.length].join()", "0,0"},
+        {"m.staticMethods.length > 10 && m.staticMethods[0].type", "method"},
+        {"var s = d.getClass('$'); s.find('version', true).type + ' ' + s.find('version', true).description",
+         "readonly The Tavrel version"},
+        {"var g = s.find('getenv', true).arguments[0]; g.name + ':' + g.dataType + ':' + g.type", "name:string:argument"},
+        {"s.find('evalFile', true).arguments.length", "2"},
+        {"s.staticProperties[0].name + ' ' + s.staticProperties[0].type", "error readwrite"},
+        {"d.getClass('NoSuchClass')", "null"},
+        {"/classdef/.test(s.toXML())", "true"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(value(row.source), row.wanted) << row.source;
+    LxCore::Dictionary::unregisterDictionary(d);
+    delete d;
 }
 
 const LxCore::LivePropertyInfo kPointRows[] = {
