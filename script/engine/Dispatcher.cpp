@@ -7,6 +7,7 @@
 #include "script/engine/ErrorCodes.h"
 #include "script/engine/Object.h"
 #include "script/engine/Symbols.h"
+#include "script/library/reflection/DispInfo.h"
 
 namespace LxScript {
 
@@ -357,9 +358,10 @@ bool Dispatcher::hasOperators(i32 classId) {
     return false;
 }
 
-LxCore::Root* Dispatcher::getClassInfo(const String&) {
-    // Class descriptions for reflection arrive with the reflection classes.
-    return nullptr;
+LxCore::ClassInfo* Dispatcher::getClassInfo(const String& className) {
+    if (!isClass(className))
+        return nullptr;
+    return new DispClassInfo(*this, pool().add(className.chars()));
 }
 
 // ---------------------------------------------------------------------------
@@ -427,8 +429,12 @@ void Dispatcher::getEnumerableProperties(const Variant& object, LxCore::SimpleAr
             return;
         }
     }
+    getRowIDs(classSymbol, ids, filter);
+}
+
+void Dispatcher::getRowIDs(i32 classId, LxCore::SimpleArray& ids, i32 filter) {
     const bool wantStatic = (u32(filter) & 0x01000000) != 0;
-    forEachRow(classSymbol, [&](const PropEntryCopy& row) {
+    forEachRow(classId, [&](const PropEntryCopy& row) {
         const i32 at = indexOfSymbol(ids, row.symbol);
         if (row.isWithdrawn()) {
             if (at >= 0)

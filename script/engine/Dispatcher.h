@@ -13,6 +13,10 @@
 #include "script/engine/Engine.h"
 #include "script/frontend/DataPool.h"
 
+namespace LxCore {
+class ClassInfo;
+}  // namespace LxCore
+
 namespace LxScript {
 
 using LxCore::u8;
@@ -142,7 +146,7 @@ public:
                                LxCore::TSimpleArray<const PropInfo>& out);  // 7
     virtual void getEnumerableProperties(const Variant& object, LxCore::SimpleArray& ids,
                                          i32 filter);                       // 8
-    virtual LxCore::Root* getClassInfo(const LxCore::String& className);   // 9
+    virtual LxCore::ClassInfo* getClassInfo(const LxCore::String& className);  // 9
 
     void addClass(const LxCore::String& name);
     void addClass(const char* name);
@@ -162,6 +166,10 @@ public:
     // False, changing nothing, when the parent's chain reaches this dispatcher.
     bool subClass(Dispatcher& parent);
     Dispatcher* getParent() const;
+
+    // The row symbols of the class along the chain that pass a listing
+    // filter (the object listing's bits), withdrawn rows taken out.
+    void getRowIDs(i32 classId, LxCore::SimpleArray& ids, i32 filter);
 
     bool hasDotProperties(i32 classId);
     bool hasOperators(i32 classId);

@@ -5,6 +5,7 @@
 #include "script/engine/ErrorCodes.h"
 #include "script/engine/LiveHold.h"
 #include "script/engine/Property.h"
+#include "script/library/reflection/DispInfo.h"
 
 namespace LxScript {
 
@@ -125,10 +126,7 @@ DispatcherFunction::DispatcherFunction(ObjectSpace& s, Dispatcher* dispatcher,
 
 DispatcherFunction::~DispatcherFunction() = default;
 
-LxCore::Root* DispatcherFunction::getServiceInfo() {
-    // The reflection description of a row arrives with the reflection classes.
-    return nullptr;
-}
+LxCore::ServiceInfo* DispatcherFunction::getServiceInfo() { return DispServiceInfo::of(row); }
 
 // The arguments as the row wants them: object arguments become their
 // default values (0x40 hint 0, 0x80 hint 1) in out. Null when a conversion
@@ -258,7 +256,9 @@ LiveObjectFunction::LiveObjectFunction(ObjectSpace& s, DataPoolId classSymbol, D
     constructedClass = classSymbol;
 }
 
-LxCore::Root* LiveObjectFunction::getServiceInfo() { return nullptr; }
+LxCore::ServiceInfo* LiveObjectFunction::getServiceInfo() {
+    return methodId == kSelf ? nullptr : describeLiveMember(getLiveObject(), methodId);
+}
 
 void LiveObjectFunction::call(Object* thisObject, const LxCore::BasicArray& args,
                               Variant& result) {

@@ -60,7 +60,7 @@ public:
 
     void construct(Object* newObject, const LxCore::BasicArray& args, Variant& result) override;
     void call(Object* thisObject, const LxCore::BasicArray& args, Variant& result) override;
-    LxCore::Root* getServiceInfo() override;
+    LxCore::ServiceInfo* getServiceInfo() override;
 
     Dispatcher* getReachedThrough() const { return reachedThrough; }
     const PropEntryCopy& getRow() const { return row; }
@@ -86,7 +86,7 @@ public:
 
     void construct(Object* newObject, const LxCore::BasicArray& args, Variant& result) override;
     void call(Object* thisObject, const LxCore::BasicArray& args, Variant& result) override;
-    LxCore::Root* getServiceInfo() override;
+    LxCore::ServiceInfo* getServiceInfo() override;
     i32 getMethodID() const { return methodId; }
     void setMethodID(i32 id) { methodId = id; }
 

@@ -1245,7 +1245,7 @@ i32 Object::declareFunctions(Object*) { return 0; }
 
 Script* Object::getScript() { return nullptr; }
 
-LxCore::Root* Object::getServiceInfo() { return nullptr; }
+LxCore::ServiceInfo* Object::getServiceInfo() { return nullptr; }
 
 Function* Object::asFunction() { return nullptr; }
 

@@ -29,6 +29,7 @@
 namespace LxCore {
 class LiveMessage;
 class LiveObject;
+class ServiceInfo;
 }  // namespace LxCore
 
 namespace LxScript {
@@ -184,7 +185,7 @@ public:
                       Variant& result);                                       // 41
     virtual i32 declareFunctions(Object* scope);                              // 42
     virtual Script* getScript();                                              // 43
-    virtual LxCore::Root* getServiceInfo();                                   // 44
+    virtual LxCore::ServiceInfo* getServiceInfo();                            // 44
     virtual i32 getPropertyValues(LxCore::THashTable<Variant>& out, u32 filter,
                                   LxCore::Error* err);                        // 45
     virtual i32 putPropertyValues(const LxCore::THashTable<Variant>& values,

@@ -5,6 +5,7 @@
 #include "script/engine/ErrorCodes.h"
 #include "script/engine/Function.h"
 #include "script/engine/LiveHold.h"
+#include "script/library/reflection/DispInfo.h"
 
 namespace LxScript {
 
@@ -43,7 +44,7 @@ Property::~Property() = default;
 
 Dispatcher* Property::getDispatcher() const { return nullptr; }
 
-LxCore::Root* Property::getServiceInfo() {
+LxCore::ServiceInfo* Property::getServiceInfo() {
     Object* o = objectOf(value);
     return o && o->asFunction() ? o->getServiceInfo() : nullptr;
 }
@@ -148,10 +149,7 @@ DispatcherProperty::DispatcherProperty(Object* owner, Dispatcher* dispatcher,
 
 Dispatcher* DispatcherProperty::getDispatcher() const { return entry.owner; }
 
-LxCore::Root* DispatcherProperty::getServiceInfo() {
-    // The reflection description of a row arrives with the reflection classes.
-    return nullptr;
-}
+LxCore::ServiceInfo* DispatcherProperty::getServiceInfo() { return DispServiceInfo::of(entry); }
 
 void DispatcherProperty::runNative(Object* object, u32 mode, const Variant* argument,
                                    Variant& result) {
@@ -345,8 +343,19 @@ void LiveObjectProperty::addLiveFlags() {
         attributes |= kBuiltIn;
 }
 
-// The member description arrives with the live objects' reflection.
-LxCore::Root* LiveObjectProperty::getServiceInfo() { return nullptr; }
+LxCore::ServiceInfo* LiveObjectProperty::getServiceInfo() { return describeLiveMember(live, id); }
+
+LxCore::ServiceInfo* describeLiveMember(LxCore::LiveObject* live, i32 id) {
+    if (!live)
+        return nullptr;
+    LiveHold hold(live);
+    LxCore::ClassInfo* info = live->getClassInfo();
+    if (!info)
+        return nullptr;
+    LxCore::ServiceInfo* member = info->getServiceInfo(id);
+    info->release();
+    return member;
+}
 
 // A slot of one live object used on an object that has none, or another.
 bool LiveObjectProperty::refuse(Object* object) {

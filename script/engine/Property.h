@@ -52,7 +52,7 @@ public:
 
     virtual ~Property();                                        // 0
     virtual Dispatcher* getDispatcher() const;                  // 1
-    virtual LxCore::Root* getServiceInfo();                     // 2
+    virtual LxCore::ServiceInfo* getServiceInfo();              // 2
     // The value as read through `object`; null when there is none (reads
     // as undefined). flags 0x20: the caller wants something to call.
     virtual Variant* get(Object* object, u32 flags);            // 3
@@ -123,7 +123,7 @@ public:
                        DataPoolId symbol);
 
     Dispatcher* getDispatcher() const override;
-    LxCore::Root* getServiceInfo() override;
+    LxCore::ServiceInfo* getServiceInfo() override;
     Variant* get(Object* object, u32 flags) override;
     void mark() override;
     bool clear(bool final) override;
@@ -149,7 +149,7 @@ public:
     // A collection element: the id is the index.
     LiveObjectProperty(Object* owner, LxCore::LiveObject* live, DataPoolId symbol, u32 index);
 
-    LxCore::Root* getServiceInfo() override;
+    LxCore::ServiceInfo* getServiceInfo() override;
     Variant* get(Object* object, u32 flags) override;
     bool clear(bool final) override;
     i32 getID() const { return id; }
@@ -191,5 +191,7 @@ LxCore::Array toNativeArguments(const LxCore::BasicArray& args);
 // text for the code with the name.
 void reportLiveError(Engine& engine, LxCore::LiveObject* live, i32 code, const LxCore::Error& error,
                      const LxCore::String& name);
+// Member id of a live object as its class describes it (a new reference), or null.
+LxCore::ServiceInfo* describeLiveMember(LxCore::LiveObject* live, i32 id);
 
 }  // namespace LxScript

@@ -9,6 +9,7 @@
 #include "script/engine/RealEngine.h"
 #include "script/library/LibrarySupport.h"
 #include "script/library/SourceText.h"
+#include "script/library/reflection/Reflection.h"
 
 namespace LxScript {
 
@@ -164,10 +165,10 @@ void className(Arguments& args) {
     args.result->setString(name);
 }
 
-// Reflection arrives with its own classes.
 void reflect(Arguments& args) {
-    if (args.mode == Arguments::kGet)
-        raise(args, Err::kNotImplemented, String());
+    Object* self = thisObject(args);
+    if (self && args.mode == Arguments::kGet)
+        makeReflectionObject(*args.result, *self);
 }
 
 const PropEntry kObjectTable[] = {

@@ -5,8 +5,10 @@
 
 #include "core/platform/PlatformThread.h"
 #include "script/engine/Arguments.h"
+#include "script/engine/DispatcherDictionary.h"
 #include "script/engine/TVContext.h"
 #include "script/engine/tests/ObjectFixtures.h"
+#include "script/library/reflection/DispInfo.h"
 
 namespace LxScript {
 namespace {
@@ -208,6 +210,89 @@ TEST_F(DispatcherTest, RowsAndParents) {
     EXPECT_FALSE(widget->subClass(*widget));
     EXPECT_EQ(base->getParent(), nullptr);
     EXPECT_EQ(widget->getParent(), base.get());
+}
+
+// ---- class descriptions ----
+
+std::string joined(LxCore::StringList& names) {
+    std::string out;
+    for (i32 i = 0; i < names.getCount(); i++)
+        out += (out.empty() ? "" : " ") + text(Variant(*names.get(i)));
+    LxCore::freeStrings(names);
+    return out;
+}
+
+std::string textOf(const String& s) { return text(Variant(s)); }
+
+TEST_F(DispatcherTest, ClassDescriptionsFollowTheRows) {
+    EXPECT_EQ(widget->getClassInfo(String("Nothing")), nullptr);
+    LxCore::ClassInfo* info = widget->getClassInfo(String("Widget"));
+    ASSERT_NE(info, nullptr);
+    String out;
+    info->getName(out);
+    EXPECT_EQ(textOf(out), "Widget");
+    info->getSuperClassName(out);
+    EXPECT_EQ(textOf(out), "Base");
+
+    LxCore::StringList names;
+    info->getServiceNames(names, 0x80000000 | 0x08010000);
+    EXPECT_EQ(joined(names), "inherited describe poke twice +") << "withdrawn and static rows stay out";
+    info->getServiceNames(names, 0x60000000 | 0x08010000);
+    EXPECT_EQ(joined(names), "instanceValue");
+    info->getServiceNames(names, 0x60000000 | 0x08010000 | 0x01000000);
+    EXPECT_EQ(joined(names), "VERSION");
+
+    LxCore::ServiceInfo* describe = info->getServiceInfoByName(String("describe"));
+    ASSERT_NE(describe, nullptr);
+    EXPECT_EQ(describe->getKind(), 5u);
+    EXPECT_EQ(describe->getParamCount(), 1u);
+    describe->getDataType()->getTypeName(out);
+    EXPECT_EQ(textOf(out), "string");
+    LxCore::ParamInfo* what = describe->getParamInfo(0);
+    ASSERT_NE(what, nullptr);
+    what->getName(out);
+    EXPECT_EQ(textOf(out), "what");
+    EXPECT_EQ(describe->getParamInfo(1), nullptr);
+    what->release();
+    describe->release();
+
+    auto* value = static_cast<DispServiceInfo*>(info->getServiceInfoByName(String("instanceValue")));
+    ASSERT_NE(value, nullptr);
+    EXPECT_EQ(value->getKind(), 2u);
+    EXPECT_EQ(value->getAccess(), 1u) << "a native value";
+    value->release();
+    EXPECT_EQ(info->getServiceInfoByName(String("shadowed")), nullptr);
+    EXPECT_EQ(info->getServiceInfoByName(String("VERSION")), nullptr);
+    LxCore::ServiceInfo* version = info->getStaticServiceInfoByName(String("VERSION"));
+    ASSERT_NE(version, nullptr);
+    EXPECT_EQ(version->getKind(), 1u);
+    version->release();
+    info->release();
+}
+
+TEST_F(DispatcherTest, TheDictionaryOfDispatchersListsEachClassOnce) {
+    Dispatcher other("Other");
+    other.addClass("Widget");
+    other.addClass("Gadget");
+    DispatcherDictionary dictionary;
+    LxCore::StringList names;
+    dictionary.getGroups(names);
+    const std::string groups = " " + joined(names) + " ";
+    EXPECT_NE(groups.find(" Widget Other "), std::string::npos) << groups;
+    dictionary.getClasses(String("Other"), names);
+    EXPECT_EQ(joined(names), "Widget Gadget");
+    dictionary.getClasses(String("All"), names);
+    const std::string all = " " + joined(names) + " ";
+    EXPECT_EQ(all.find(" Widget "), all.rfind(" Widget ")) << all;
+    EXPECT_NE(all.find(" Gadget "), std::string::npos) << all;
+
+    LxCore::ClassInfo* info = dictionary.getClass(String("Widget"));
+    ASSERT_NE(info, nullptr);
+    String super;
+    info->getSuperClassName(super);
+    EXPECT_EQ(textOf(super), "Base") << "the first dispatcher that serves the class";
+    info->release();
+    EXPECT_EQ(dictionary.getClass(String("Nothing")), nullptr);
 }
 
 TEST_F(DispatcherTest, CallsByName) {

@@ -1,6 +1,7 @@
 #include "script/library/reflection/ScriptInfo.h"
 
 #include "core/LiveObject.h"
+#include "script/engine/LiveHold.h"
 #include "script/engine/Function.h"
 #include "script/engine/Property.h"
 #include "script/frontend/Node.h"
@@ -12,6 +13,13 @@ using LxCore::String;
 namespace {
 
 DataPool& pool() { return DataPool::get(); }
+
+constexpr u32 kEnumerationClass = 6;
+
+LxCore::ClassInfo* liveClass(LxCore::LiveObject* live) {
+    LiveHold hold(live);
+    return live->getClassInfo();
+}
 
 // makeString's text of an object: its class name; no script runs.
 String classNameOf(const Variant& value) {
@@ -69,37 +77,48 @@ LxCore::ParamInfo* ScriptServiceInfo::getParamInfo(u32 index) {
     return index < parameters.size() ? new ScriptParamInfo(parameters[index]) : nullptr;
 }
 
-DispParamInfo::DispParamInfo(const String& name, const String& brief, const String& full, LxCore::TypeInfo* type)
-    : name(name), brief(brief), full(full), type(type) {}
-
-DispServiceInfo::DispServiceInfo(DataPoolId symbol, i32 rowFlags, const char* text)
-    : symbol(symbol),
-      kind((rowFlags & 0x20) ? 5 : (rowFlags & 0x1) ? 1 : 2),
-      access((rowFlags & 0x8) ? 1 : 5),
-      signature(text ? text : "") {
-    type = LxCore::parseTypeInfo(signature, -1, nullptr, &brief, &full, nullptr);
-}
-
-i32 DispServiceInfo::getName(String& out) const {
-    out = pool().getSymbol(symbol);
-    return 0;
-}
-
-u32 DispServiceInfo::getParamCount() const {
-    return kind == 5 ? LxCore::countHelpParameters(signature) : 0;
-}
-
-LxCore::ParamInfo* DispServiceInfo::getParamInfo(u32 index) {
-    if (index >= getParamCount())
-        return nullptr;
-    String name, brief, full;
-    LxCore::TypeInfo* parsed = LxCore::parseTypeInfo(signature, i32(index), &name, &brief, &full, nullptr);
-    return new DispParamInfo(name, brief, full, parsed);
-}
-
 ScriptClassInfo::ScriptClassInfo(Object& object) : object(&object) {}
 
 void ScriptClassInfo::getName(String& out) const { object->getClassName(out); }
+
+LxCore::ClassInfo* ScriptClassInfo::nativeClass() const {
+    String name;
+    object->getClassName(name);
+    for (Object* o = object.get(); o; o = o->getPrototype()) {
+        if (LxCore::LiveObject* live = o->getLiveObject())
+            return liveClass(live);
+        if (Dispatcher* dispatcher = o->getDispatcher()) {
+            DispatcherLock held(dispatcher);
+            return dispatcher->getClassInfo(name);
+        }
+    }
+    return nullptr;
+}
+
+void ScriptClassInfo::getSuperClassName(String& out) const {
+    out.clear();
+    if (LxCore::ClassInfo* native = nativeClass()) {
+        native->getSuperClassName(out);
+        native->release();
+    }
+}
+
+void ScriptClassInfo::getDescription(bool longText, String& out) const {
+    out.clear();
+    if (LxCore::ClassInfo* native = nativeClass()) {
+        native->getDescription(longText, out);
+        native->release();
+    }
+}
+
+u32 ScriptClassInfo::getKind() const {
+    LxCore::LiveObject* live = object->getLiveObject();
+    LxCore::ClassInfo* info = live ? liveClass(live) : nullptr;
+    const u32 kind = info && info->getKind() == kEnumerationClass ? kEnumerationClass : 1;
+    if (info)
+        info->release();
+    return kind;
+}
 
 Object* ScriptClassInfo::classObject() const {
     Engine* engine = object->getEngine();
@@ -134,10 +153,8 @@ LxCore::ServiceInfo* ScriptClassInfo::describe(Object* holder, i32 id) {
     Property* slot = holder->findProperty(id, 0);
     if (!slot || slot->isRemoved())
         return nullptr;
-    if (slot->isDispatcher()) {
-        const PropEntryCopy& row = static_cast<DispatcherProperty*>(slot)->getEntry();
-        return new DispServiceInfo(row.symbol, row.flags, row.signature);
-    }
+    if (LxCore::ServiceInfo* own = slot->getServiceInfo())
+        return own;
     Variant value;
     const i32 before = holder->getEngine() ? holder->getEngine()->getError().getCode() : 0;
     holder->get(id, value, 0);

@@ -68,61 +68,15 @@ private:
     std::vector<LxCore::String> parameters;
 };
 
-// A member served by a class-table row, described by the row's signature.
-class DispParamInfo : public LxCore::ParamInfo {
-public:
-    // Takes over type.
-    DispParamInfo(const LxCore::String& name, const LxCore::String& brief, const LxCore::String& full,
-                  LxCore::TypeInfo* type);
-    ~DispParamInfo() override { delete type; }
-    u32 getClients() const override { return ScriptParamInfo::kScriptClients; }
-    u32 getKind() const override { return 0; }
-    void getName(LxCore::String& out) const override { out = name; }
-    void getDescription(u8 which, LxCore::String& out) const override { out = which ? full : brief; }
-    LxCore::TypeInfo* getDataType() override { return type; }
-
-private:
-    LxCore::String name, brief, full;
-    LxCore::TypeInfo* type;
-};
-
-class DispServiceInfo : public LxCore::ServiceInfo {
-public:
-    // The parameters come from the signature. Throws std::bad_alloc.
-    DispServiceInfo(DataPoolId symbol, i32 rowFlags, const char* signature);
-    ~DispServiceInfo() override { delete type; }
-
-    u32 getClients() const override { return ScriptParamInfo::kScriptClients; }
-    u32 getCategory() const override { return kind == 5 ? 5 : 1; }
-    i32 getName(LxCore::String& out) const override;
-    void getDescription(u8 which, LxCore::String& out) const override { out = which ? full : brief; }
-    i32 getID() const override { return symbol; }
-    u32 getKind() const override { return kind; }
-    LxCore::TypeInfo* getDataType() override { return type; }
-    LxCore::TypeInfo* getPropertyDataType() override { return type; }
-    u32 getParamCount() const override;
-    LxCore::ParamInfo* getParamInfo(u32 index) override;
-    bool getSampleFile(LxCore::String&) const override { return false; }
-    bool getSampleText(LxCore::String&) const override { return false; }
-    u32 getAccess() const { return access; }
-
-private:
-    DataPoolId symbol;
-    u32 kind;
-    u32 access;
-    LxCore::String signature, brief, full;
-    LxCore::TypeInfo* type = nullptr;
-};
-
 class ScriptClassInfo : public LxCore::ClassInfo {
 public:
     explicit ScriptClassInfo(Object& object);
 
-    void getSuperClassName(LxCore::String& out) const override { out.clear(); }
+    void getSuperClassName(LxCore::String& out) const override;
     u32 getClients() const override { return ScriptParamInfo::kScriptClients; }
-    u32 getKind() const override { return 1; }
+    u32 getKind() const override;
     void getName(LxCore::String& out) const override;
-    void getDescription(bool, LxCore::String& out) const override { out.clear(); }
+    void getDescription(bool longText, LxCore::String& out) const override;
     i32 getServiceNames(LxCore::StringList& out, u32 flags) override;
     i32 getServiceIDs(LxCore::SimpleArray& out, u32 flags) override;
     LxCore::ServiceInfo* getServiceInfoByName(const LxCore::String& name) override;
@@ -137,6 +91,9 @@ private:
 
     // The class object the engine keeps under the class name, for static queries.
     Object* classObject() const;
+    // The native class behind the object: the first object along the
+    // prototype chain with a live object or a dispatcher; a new reference.
+    LxCore::ClassInfo* nativeClass() const;
     static LxCore::ServiceInfo* describe(Object* holder, i32 id);
 };
 

@@ -18,6 +18,7 @@
 #include "core/platform/EnvironmentLock.h"
 #include "core/platform/Environment.h"
 #include "core/tests/TestSupport.h"
+#include "script/engine/DispatcherDictionary.h"
 #include "script/engine/InitTerm.h"
 #include "script/engine/jsEngine.h"
 #include "script/library/debug/DebugAPI.h"
@@ -87,17 +88,26 @@ TEST_F(DollarTest, TheEmbeddingsGuardKeepsTheLevel) {
     EXPECT_EQ(value("$.flags & 0x800"), "2048");
 }
 
+// The sleep checks for a halt after each 100 ms step.
 TEST_F(DollarTest, HaltEndsASleep) {
-    std::thread halter([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        engine->halt();
-    });
-    const auto start = std::chrono::steady_clock::now();
-    const i32 code = run("$.sleep(5000); 1");
-    const auto took = std::chrono::steady_clock::now() - start;
-    halter.join();
-    EXPECT_EQ(code, -34);
-    EXPECT_LT(took, std::chrono::milliseconds(2000));
+    const struct {
+        const char* source;
+        int haltAfterMs;
+        int endsBeforeMs;
+    } rows[] = {{"$.sleep(5000); 1", 150, 2000}, {"$.sleep(250); 1", 20, 240}};
+    for (const auto& r : rows) {
+        engine->clearError();
+        std::thread halter([this, &r] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(r.haltAfterMs));
+            engine->halt();
+        });
+        const auto start = std::chrono::steady_clock::now();
+        const i32 code = run(r.source);
+        const auto took = std::chrono::steady_clock::now() - start;
+        halter.join();
+        EXPECT_EQ(code, -34) << r.source;
+        EXPECT_LT(took, std::chrono::milliseconds(r.endsBeforeMs)) << r.source;
+    }
 }
 
 class TextHook : public Debugger {
@@ -141,10 +151,15 @@ TEST_F(DollarTest, EvalFileFindsIncludesBesideTheScriptAndRestoresThePath) {
     writeWhole(folder + "/main.tvs", "#include \"sub/g.tvs\"\nfromBeside + 1;\n");
     writeWhole(folder + "/sub/g.tvs", "#include \"beside.tvs\"\n");
     writeWhole(folder + "/beside.tvs", "var fromBeside = 41;\n");
-    writeWhole(folder + "/fails.tvs", "throw 'no';\n");
+    writeWhole(folder + "/throws.tvs", "throw 'no';\n");
+    writeWhole(folder + "/fails.tvs", "var = ;\n");
     writeWhole(folder + "/rich.tvs", "{\\rtf1 text}");
 
+    // The saved path is put back as it was, JSINCLUDE not appended again.
+    LxCore::SavedEnvironment saved({"JSINCLUDE"});
+    setenv("JSINCLUDE", "/from/the/environment", 1);
     engine->setIncludePath(String("/kept/one"));
+    const std::string before = textOf(Variant(engine->getIncludePath()));
     auto call = [&](const std::string& file) {
         Variant result;
         engine->clearError();
@@ -158,12 +173,17 @@ TEST_F(DollarTest, EvalFileFindsIncludesBesideTheScriptAndRestoresThePath) {
     const auto ok = call(folder + "/main.tvs");
     EXPECT_EQ(ok.first, 0);
     EXPECT_EQ(ok.second, "42");
-    EXPECT_EQ(textOf(Variant(engine->getIncludePath())), "/kept/one");
-    EXPECT_NE(call(folder + "/fails.tvs").first, 0);
-    EXPECT_EQ(textOf(Variant(engine->getIncludePath())), "/kept/one");
+    EXPECT_EQ(textOf(Variant(engine->getIncludePath())), before);
+    EXPECT_EQ(call(folder + "/throws.tvs").first, 54);
+    EXPECT_EQ(textOf(Variant(engine->getIncludePath())), before);
+    const i32 failed = call(folder + "/fails.tvs").first;
+    EXPECT_NE(failed, 0);
+    EXPECT_NE(failed, 54) << "a syntax error, not a throw";
+    EXPECT_EQ(textOf(Variant(engine->getIncludePath())), before);
     EXPECT_EQ(call(folder + "/rich.tvs").first, 52);
     EXPECT_EQ(call(folder + "/missing.tvs").first, 48);
-    EXPECT_EQ(textOf(Variant(engine->getIncludePath())), "/kept/one");
+    EXPECT_EQ(textOf(Variant(engine->getIncludePath())), before);
+    EXPECT_EQ(before, "/kept/one");
     LxCore::removeTree(root);
 }
 
@@ -182,6 +202,49 @@ TEST_F(DollarTest, AnEngineGoesWhileReflectionsHoldItsObjects) {
     r.clear();
     o.clear();
     engine.reset();
+}
+
+// Reflections made by script, one held by the object it describes (a
+// cycle), one by the global object, go with the engine.
+TEST_F(DollarTest, AnEngineGoesWhileScriptReflectionsHoldItsObjects) {
+    EXPECT_EQ(value("var o = { f: function (a) {} }; o.r = o.reflect; var r = o.reflect; "
+                    "var a = r.find('f').arguments; r.name + a.length"),
+              "Object1");
+    engine.reset();
+}
+
+// Native classes described through the dictionary of the dispatchers.
+TEST_F(DollarTest, TheDispatchersDictionaryReflectsNativeClasses) {
+    auto* d = new DispatcherDictionary;
+    d->setName(String("Classes"));
+    ASSERT_TRUE(LxCore::Dictionary::registerDictionary(d));
+    const struct {
+        const char* source;
+        const char* wanted;
+    } rows[] = {
+        {"var d = $.getDictionary('Classes'); d.getGroups().join(',').indexOf('JavaScript') >= 0", "true"},
+        {"var all = ',' + d.getClasses().join(',') + ','; all.indexOf(',Math,') >= 0", "true"},
+        {"all.indexOf(',$,') >= 0 && all.indexOf(',Reflection,') >= 0", "true"},
+        // Math's and $'s members are rows of the class itself: static.
+        {"var m = d.getClass('Math'); m.name", "Math"},
+        {"m.find('max')", "null"},
+        {"m.find('max', true).type + ' ' + m.find('max', true).dataType", "method number"},
+        {"m.find('max', true).parent", "null"},
+        {"m.find('nothing', true)", "null"},
+        {"[m.methods.length, m.properties.length].join()", "0,0"},
+        {"m.staticMethods.length > 10 && m.staticMethods[0].type", "method"},
+        {"var s = d.getClass('$'); s.find('version', true).type + ' ' + s.find('version', true).description",
+         "readonly The Tavrel version"},
+        {"var g = s.find('getenv', true).arguments[0]; g.name + ':' + g.dataType + ':' + g.type", "name:string:argument"},
+        {"s.find('evalFile', true).arguments.length", "2"},
+        {"s.staticProperties[0].name + ' ' + s.staticProperties[0].type", "error readwrite"},
+        {"d.getClass('NoSuchClass')", "null"},
+        {"/classdef/.test(s.toXML())", "true"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(value(row.source), row.wanted) << row.source;
+    LxCore::Dictionary::unregisterDictionary(d);
+    delete d;
 }
 
 const LxCore::LivePropertyInfo kPointRows[] = {
