@@ -37,6 +37,11 @@ public:
     static i32 formatting();
 };
 
+// The engine's default XML namespace URI (empty without settings), and
+// putting one back (a function activation and an outermost run keep it).
+LxCore::String defaultXMLNamespaceOf(RealEngine& engine);
+void restoreDefaultXMLNamespace(RealEngine& engine, const LxCore::String& uri) noexcept;
+
 // The core's default namespace set to the engine's for a scope.
 class DefaultNamespaceScope {
 public:
@@ -106,6 +111,14 @@ void setDefaultXMLNamespace(const LxCore::Variant& value, LxCore::Variant& resul
 // Object-model hooks.
 void ensureXMLChildElement(Object& object, LxCore::i32 symbol);
 bool xmlObjectHasSymbol(Object& object, LxCore::i32 symbol);
+// While the "XML" class object builds its prototype: an empty XML instance
+// is attached to it.
+void attachXMLPrototype(Object& function, Object& prototype);
+// For the "XMLList" class object: the prototype it shares with "XML" (the
+// global's "XML" class object's), or null for any other function.
+Object* linkXMLListPrototype(Object& function, Object* global);
+// The E4X text of the object's XML node when that has simple content.
+bool xmlSimpleText(Object& object, LxCore::String& text);
 // for-in names (item indexes as texts) and for-each values, as live values.
 void collectXMLForInKeys(LxCore::LiveObject* live, LxCore::Array& out);
 void collectXMLForEachValues(LxCore::LiveObject* live, LxCore::Array& out);
