@@ -780,6 +780,16 @@ const XMLBridge kBridge = {bridgedNode, makeXMLVariant};
 
 }  // namespace
 
+const LxCore::DictionaryEntry* getXMLClassTable() {
+    static const LxCore::DictionaryEntry kTable[] = {
+        {getQNameRows(), "JavaScript", "QName"},
+        {getNamespaceRows(), "JavaScript", "Namespace"},
+        {kXMLRows, "JavaScript", "XML"},
+        {nullptr, nullptr, nullptr},
+    };
+    return kTable;
+}
+
 void registerXmlClasses() {
     LiveObject::registerBuiltInClass(kXMLRows, kClassRows, instanceTable, xmlClassTable,
                                      [] { return static_cast<LiveObject*>(new XMLFactory(false)); },

@@ -2,6 +2,7 @@
 // core's XML model, their class objects with the per-engine settings, and
 // the helpers the engine's E4X operations and object model call.
 #pragma once
+#include "core/Dictionary.h"
 #include "core/LiveCollection.h"
 #include "core/String.h"
 #include "core/Variant.h"
@@ -122,6 +123,10 @@ bool xmlSimpleText(Object& object, LxCore::String& text);
 // for-in names (item indexes as texts) and for-each values, as live values.
 void collectXMLForInKeys(LxCore::LiveObject* live, LxCore::Array& out);
 void collectXMLForEachValues(LxCore::LiveObject* live, LxCore::Array& out);
+
+// The descriptions of "QName", "Namespace" and "XML" (group "JavaScript")
+// for the engine's default dictionary; ends at a null table.
+const LxCore::DictionaryEntry* getXMLClassTable();
 
 // Engine library start and exit: the four class objects.
 void registerXmlClasses();

@@ -1,10 +1,12 @@
 // E4X values through the engine's 'live' interface: the node behind a
 // value and a value around a node, each side keeping its own references;
 // and printing past a String's length.
+#include "core/Dictionary.h"
 #include "core/LiveObject.h"
 #include "core/XML.h"
 #include "script/frontend/DataPool.h"
 #include "script/library/GlobalDialogs.h"
+#include "script/library/e4x/XMLObject.h"
 #include "script/library/tests/LibraryTestEngine.h"
 
 namespace LxScript {
@@ -92,6 +94,24 @@ TEST_F(XMLLiveInterfaceTest, ADefaultNamespaceEndsWithTheRun) {
     EXPECT_EQ(out, u"http://u");
     EXPECT_EQ(run(u"new QName('a').uri", &out), 0);
     EXPECT_EQ(out, u"");
+}
+
+// The class descriptions a default dictionary takes.
+TEST_F(XMLLiveInterfaceTest, TheClassTableDescribesQNameNamespaceAndXML) {
+    LxCore::Dictionary dictionary(0x10000);
+    dictionary.addClasses(getXMLClassTable());
+    struct Row { const char* cls; const char* member; } const rows[] = {
+        {"QName", "localName"}, {"Namespace", "prefix"}, {"XML", "appendChild"}, {"XML", "xpath"}};
+    for (const Row& row : rows) {
+        LxCore::ClassInfo* info = dictionary.getClass(String(row.cls));
+        ASSERT_NE(info, nullptr) << row.cls;
+        LxCore::ServiceInfo* member = info->getServiceInfoByName(String(row.member));
+        EXPECT_NE(member, nullptr) << row.cls << "." << row.member;
+        if (member)
+            member->release();
+        info->release();
+    }
+    EXPECT_EQ(getXMLClassTable()[3].table, nullptr);
 }
 
 // Any integer indent is taken; a text that would pass a String's length
