@@ -5,6 +5,7 @@
 #include "script/engine/ErrorCodes.h"
 #include "script/engine/LiveHold.h"
 #include "script/engine/Property.h"
+#include "script/library/e4x/XMLObject.h"
 #include "script/library/reflection/DispInfo.h"
 
 namespace LxScript {
@@ -67,8 +68,14 @@ ScopeInfo* Function::getScopeInfo() { return nullptr; }
 // constructor: its prototype becomes the class prototype (id -2), read-only.
 Property* Function::makePrototypeProperty() {
     ObjectSpace& s = *space;
+    // XMLList instances answer through XML's prototype.
+    if (Object* shared = linkXMLListPrototype(*this, s.globalObject)) {
+        setPrototypeObject(shared);
+        return prototypeSlot;
+    }
     ObjectRef proto = ObjectRef::adopt(new Object(s));
     proto->setNameID(nameId);
+    attachXMLPrototype(*this, *proto);
     u32 attributes = kDontEnum | kDontDelete;
     if (mayBeClassConstructor() && nameId != 0 && s.getDispatcherByID(nameId)) {
         attributes |= kReadOnly;

@@ -172,6 +172,7 @@ public:
         LxCore::Localizer* previousLocalizer = nullptr;
         uintptr_t previousLimit = 0;
         u32 previousDeadline = 0;
+        LxCore::String previousXMLNamespace;   // outermost entries only
         bool outermost = false;     // no frame was current
         bool entered = false;
     };

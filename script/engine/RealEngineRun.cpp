@@ -13,6 +13,7 @@
 #include "script/engine/Script.h"
 #include "script/engine/TVContext.h"
 #include "script/engine/Workspace.h"
+#include "script/library/e4x/XMLObject.h"
 
 namespace LxScript {
 
@@ -64,6 +65,8 @@ void RealEngine::enterRun(EntryState& entry, i32 timeoutMs) {
     entry.outermost = currentFrame == nullptr;
     if (entry.outermost && timeoutMs == 0)
         timeoutMs = i32(defaultTimeout);
+    if (entry.outermost)
+        entry.previousXMLNamespace = defaultXMLNamespaceOf(*this);
     entry.previousDeadline = deadline;
     deadline = timeoutMs > 0 ? LxCore::getTicks() + u32(timeoutMs) / kTickMs : 0;
     entry.entered = true;
@@ -75,6 +78,8 @@ void RealEngine::leaveRun(EntryState& entry) {
     entry.entered = false;
     deadline = entry.previousDeadline;
     LxCore::Localizer::setCurrent(entry.previousLocalizer);
+    if (entry.outermost)
+        restoreDefaultXMLNamespace(*this, entry.previousXMLNamespace);
     TVContext::get().setStackLimit(entry.previousLimit);
     if (LxCore::ThreadData* record = LxCore::ThreadData::find())
         record->engine = entry.previousEngine;

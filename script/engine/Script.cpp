@@ -7,6 +7,7 @@
 #include "script/engine/TVContext.h"
 #include "script/engine/Workspace.h"
 #include "script/engine/ops/Literals.h"
+#include "script/library/e4x/XMLObject.h"
 #include "script/frontend/Node.h"
 
 namespace LxScript {
@@ -184,8 +185,11 @@ void jsFunction::runActivation(Object* thisObject, const LxCore::BasicArray& arg
     ObjectRef workspace = ObjectRef::adopt(new Workspace(*this, args));
     auto* activation = static_cast<Workspace*>(workspace.get());
     {
+        // A default xml namespace set in the function ends with it.
+        const String namespaceBefore = defaultXMLNamespaceOf(engine);
         jsRunner runner(*this, *activation, thisObject, body);
         runner.runBody(result);
+        restoreDefaultXMLNamespace(engine, namespaceBefore);
     }
     activation->detachArguments();
 }

@@ -14,6 +14,7 @@
 #include "script/frontend/ParserAPI.h"
 #include "script/library/LibrarySupport.h"
 #include "script/library/SourceText.h"
+#include "script/library/e4x/XMLObject.h"
 
 namespace LxScript {
 
@@ -163,8 +164,10 @@ void parse(Arguments& args) {
     delete root;
 }
 
-// The E4X functions stand in the table before their classes exist.
-void notYetBuilt(Arguments& args) { raise(args, Err::kNotImplemented, String()); }
+void isXMLNameFunction(Arguments& args) { args.result->setBool(isXMLName(*args.engine, args.arg(0))); }
+
+// Also what the "default xml namespace = ..." statement calls.
+void setDefaultXMLNamespaceFunction(Arguments& args) { setDefaultXMLNamespace(args.arg(0), *args.result); }
 
 constexpr i32 kMethod = 0x20;
 constexpr i32 kStringArgs = 0xA0;       // method, arguments as strings
@@ -190,8 +193,8 @@ const PropEntry kGlobalTable[] = {
     {"localize", 1, kMethod, localize, "string,what:any"},
     {"_c", 1, kHiddenMethod, debugOnly, nullptr},
     {"__parse", 1, kHiddenMethod, parse, nullptr},
-    {"isXMLName", 1, kMethod, notYetBuilt, "boolean,name:string"},
-    {"setDefaultXMLNamespace", 1, kMethod, notYetBuilt, "ns:Namespace"},
+    {"isXMLName", 1, kMethod, isXMLNameFunction, "boolean,name:string"},
+    {"setDefaultXMLNamespace", 1, kMethod, setDefaultXMLNamespaceFunction, "ns:Namespace"},
     {nullptr, 0, 0, nullptr, nullptr},
 };
 

@@ -8,6 +8,7 @@
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/ops/References.h"
+#include "script/library/e4x/XMLObject.h"
 
 namespace LxScript {
 
@@ -18,6 +19,17 @@ namespace {
 constexpr i32 kErrorUndefined = 2;
 constexpr i32 kErrorNoConstructor = 22;
 constexpr i32 kErrorNotAFunction = 24;
+
+// A method an XML value with simple content does not have is looked up on
+// a String of its text; the call's this stays the XML value.
+void lookUpOnXMLText(jsRunner& runner, Object& holder, DataPoolId symbol, Variant& result) {
+    String text;
+    if (!xmlSimpleText(holder, text))
+        return;
+    ObjectRef wrapper;
+    if (toObjectValue(runner, Variant(text), wrapper) && wrapper)
+        wrapper->get(symbol, result, 0);
+}
 
 }  // namespace
 
@@ -58,6 +70,8 @@ Status jsOpCall::findCallee(jsRunner& runner, Variant& result, ObjectRef& holder
             result.clear();
         }
         holder = ObjectRef(reference.object);
+        if (result.getType() == Variant::kUndefined && reference.object)
+            lookUpOnXMLText(runner, *reference.object, reference.symbol, result);
         return kStatusOK;
     }
     // Not a reference (f()(), (function(){})()): the value is its own holder.

@@ -275,6 +275,10 @@ void QNameObject::toString(String& text) {
 // ---------------------------------------------------------------------------
 // Classes
 
+const LxCore::LivePropertyInfo* getQNameRows() { return kQNameRows; }
+
+const LxCore::LivePropertyInfo* getNamespaceRows() { return kNamespaceRows; }
+
 void initQNameClasses(bool start) {
     if (start) {
         LiveObject::registerBuiltInClass(kQNameRows, kNoRows, qnameTable, qnameClassTable,

@@ -48,6 +48,10 @@ public:
 NamespaceObject* namespaceObjectOf(const LxCore::Variant& value);
 QNameObject* qnameObjectOf(const LxCore::Variant& value);
 
+// The member rows of "QName" and "Namespace" objects.
+const LxCore::LivePropertyInfo* getQNameRows();
+const LxCore::LivePropertyInfo* getNamespaceRows();
+
 // The class objects and their member tables; registered with the XML ones.
 void initQNameClasses(bool start);
 

@@ -8,9 +8,11 @@
 #include "core/LivePropertyManager.h"
 #include "script/engine/Engine.h"
 #include "script/engine/ErrorCodes.h"
+#include "script/engine/Function.h"
 #include "script/engine/Object.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/Symbols.h"
+#include "script/library/GlobalDialogs.h"
 #include "script/library/e4x/QNameObject.h"
 #include "script/library/e4x/XMLMethods.h"
 
@@ -101,6 +103,16 @@ i32 XMLSettings::formatting() {
     if (!s)
         return 2;
     return s->prettyPrinting ? s->prettyIndent : -1;
+}
+
+String defaultXMLNamespaceOf(RealEngine& engine) {
+    const auto* s = static_cast<const XMLSettings*>(engine.xmlSettingsSlot());
+    return s ? s->defaultNamespace : String();
+}
+
+void restoreDefaultXMLNamespace(RealEngine& engine, const String& uri) noexcept {
+    if (auto* s = static_cast<XMLSettings*>(engine.xmlSettingsSlot()))
+        s->defaultNamespace = uri;
 }
 
 DefaultNamespaceScope::DefaultNamespaceScope() {
@@ -681,16 +693,15 @@ public:
 private:
     bool list;
 
-    // Clamped so that indent times depth stays far from overflow.
-    static constexpr i32 kMaxIndent = 256;
-
     static void setField(XMLSettings& s, i32 id, const Variant& value) {
         switch (id) {
             case kIgnoreComments: s.ignoreComments = value.toBoolean(); break;
             case kIgnoreProcessingInstructions: s.ignoreProcessingInstructions = value.toBoolean(); break;
             case kIgnoreWhitespace: s.ignoreWhitespace = value.toBoolean(); break;
             case kPrettyPrinting: s.prettyPrinting = value.toBoolean(); break;
-            default: s.prettyIndent = value.toInt(0, kMaxIndent); break;
+            // Any integer: the printer counts indent times depth in 64 bits
+            // and refuses a text past a String's length.
+            default: s.prettyIndent = value.toInt(); break;
         }
     }
 
@@ -760,7 +771,24 @@ private:
     }
 };
 
+XML* bridgedNode(const Variant& value, bool addRef) {
+    return getXMLFromLiveObject(value.getLiveObject(), addRef);
+}
+
+// How the engine's 'live' interface reaches XML values.
+const XMLBridge kBridge = {bridgedNode, makeXMLVariant};
+
 }  // namespace
+
+const LxCore::DictionaryEntry* getXMLClassTable() {
+    static const LxCore::DictionaryEntry kTable[] = {
+        {getQNameRows(), "JavaScript", "QName"},
+        {getNamespaceRows(), "JavaScript", "Namespace"},
+        {kXMLRows, "JavaScript", "XML"},
+        {nullptr, nullptr, nullptr},
+    };
+    return kTable;
+}
 
 void registerXmlClasses() {
     LiveObject::registerBuiltInClass(kXMLRows, kClassRows, instanceTable, xmlClassTable,
@@ -772,9 +800,11 @@ void registerXmlClasses() {
                                      LxCore::kScriptClient);
     delete unused;
     initQNameClasses(true);
+    setXMLBridge(&kBridge);
 }
 
 void invalidateXMLClasses() {
+    setXMLBridge(nullptr);
     for (const char* name : {"XML", "QName", "Namespace", "XMLList"}) {
         LiveObject::unregisterClass(String(name));
         try {
@@ -872,11 +902,54 @@ bool xmlObjectHasSymbol(Object& object, i32 symbol) {
 
 namespace {
 
+// Whether live is the class object of the class named.
+bool isFactoryOf(LiveObject* live, const char* name) {
+    return live && (live->getFlags() & LxCore::kLiveFactory) && live->getClassName().compare(name) == 0;
+}
+
+}  // namespace
+
+void attachXMLPrototype(Object& function, Object& prototype) {
+    if (!isFactoryOf(function.getLiveObject(), "XML"))
+        return;
+    auto* made = new XMLObject(nullptr, false);
+    LxCore::RefcountablePtr hold(made);
+    const Array none;
+    if (made->initialize(none, nullptr) == 0)
+        prototype.setLiveObject(made);
+}
+
+Object* linkXMLListPrototype(Object& function, Object* global) {
+    if (!global || !isFactoryOf(function.getLiveObject(), "XMLList"))
+        return nullptr;
+    Variant xmlClass;
+    if (!global->get(Sym::kXML, xmlClass, 0))
+        return nullptr;
+    Object* constructor = xmlClass.getObject();
+    Function* f = constructor ? constructor->asFunction() : nullptr;
+    return f && f != &function ? f->getPrototypeObject() : nullptr;
+}
+
+namespace {
+
 XMLObject* xmlObjectOf(LiveObject* live) {
     return live ? static_cast<XMLObject*>(live->getInterface(kXMLObjectInterface)) : nullptr;
 }
 
 }  // namespace
+
+bool xmlSimpleText(Object& object, String& text) {
+    XMLObject* xml = xmlObjectOf(object.getLiveObject());
+    if (!xml)
+        return false;
+    return LxCore::statusOf([&] {
+        XML* w = xml->working();
+        if (!w->hasSimpleContent())
+            return 1;
+        w->toString(text, -1);
+        return 0;
+    }) == 0;
+}
 
 void collectXMLForInKeys(LiveObject* live, Array& out) {
     XMLObject* xml = xmlObjectOf(live);

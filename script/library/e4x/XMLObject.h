@@ -2,6 +2,7 @@
 // core's XML model, their class objects with the per-engine settings, and
 // the helpers the engine's E4X operations and object model call.
 #pragma once
+#include "core/Dictionary.h"
 #include "core/LiveCollection.h"
 #include "core/String.h"
 #include "core/Variant.h"
@@ -36,6 +37,11 @@ public:
     // pretty printing, -1 without; 2 without an engine.
     static i32 formatting();
 };
+
+// The engine's default XML namespace URI (empty without settings), and
+// putting one back (a function activation and an outermost run keep it).
+LxCore::String defaultXMLNamespaceOf(RealEngine& engine);
+void restoreDefaultXMLNamespace(RealEngine& engine, const LxCore::String& uri) noexcept;
 
 // The core's default namespace set to the engine's for a scope.
 class DefaultNamespaceScope {
@@ -106,9 +112,21 @@ void setDefaultXMLNamespace(const LxCore::Variant& value, LxCore::Variant& resul
 // Object-model hooks.
 void ensureXMLChildElement(Object& object, LxCore::i32 symbol);
 bool xmlObjectHasSymbol(Object& object, LxCore::i32 symbol);
+// While the "XML" class object builds its prototype: an empty XML instance
+// is attached to it.
+void attachXMLPrototype(Object& function, Object& prototype);
+// For the "XMLList" class object: the prototype it shares with "XML" (the
+// global's "XML" class object's), or null for any other function.
+Object* linkXMLListPrototype(Object& function, Object* global);
+// The E4X text of the object's XML node when that has simple content.
+bool xmlSimpleText(Object& object, LxCore::String& text);
 // for-in names (item indexes as texts) and for-each values, as live values.
 void collectXMLForInKeys(LxCore::LiveObject* live, LxCore::Array& out);
 void collectXMLForEachValues(LxCore::LiveObject* live, LxCore::Array& out);
+
+// The descriptions of "QName", "Namespace" and "XML" (group "JavaScript")
+// for the engine's default dictionary; ends at a null table.
+const LxCore::DictionaryEntry* getXMLClassTable();
 
 // Engine library start and exit: the four class objects.
 void registerXmlClasses();
