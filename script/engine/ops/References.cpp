@@ -34,6 +34,14 @@ bool isIdentifier(const String& name) {
 // ---------------------------------------------------------------------------
 // Reading through a reference
 
+// The object a slot holds when reading it runs nothing (no getter, no
+// class object asked for again); null otherwise.
+static Object* plainObjectOf(Property* slot) {
+    if (!slot || slot->getKind() != Property::kPlain || (slot->getAttributes() & kReResolve))
+        return nullptr;
+    return objectOf(slot->cachedValue());
+}
+
 Status getReferenceValue(jsRunner& runner, Reference& reference, Variant& result, bool report) {
     if (!reference.property) {
         result.clear();
@@ -88,6 +96,14 @@ Status jsOpVariable::execute(jsRunner& runner, Variant& result) {
 }
 
 Status jsOpVariable::evaluateQuietly(jsRunner& runner, Variant& result) { return execute(runner, result); }
+
+Object* jsOpVariable::peekObject(jsRunner& runner) const {
+    if (attribute || letter() != 'j')
+        return nullptr;     // a plain name only, not the kinds built on it
+    Reference reference;
+    runner.scope->resolveForRead(symbol, reference, 0);
+    return plainObjectOf(reference.property);
+}
 
 void jsOpVariable::appendSource(String& out) const { out += pool().getSymbol(symbol); }
 
@@ -258,8 +274,14 @@ Status jsOpLocalVariable::execute(jsRunner& runner, Variant& result) {
 Status jsOpLocalVariable::evaluateQuietly(jsRunner& runner, Variant& result) { return execute(runner, result); }
 
 Object* jsOpLocalVariable::peekObject(jsRunner& runner) const {
-    if (slot < 0 || u32(slot) >= runner.scope->getSlotCount())
-        return nullptr;     // names, and the callee and arguments slots
+    if (slot < 0) {
+        Reference reference;
+        reference.symbol = symbol;
+        runner.scope->resolveForWrite(symbol, reference, 0);
+        return plainObjectOf(reference.property);
+    }
+    if (u32(slot) >= runner.scope->getSlotCount())
+        return nullptr;     // the callee and arguments slots
     return objectOf(*runner.scope->getSlot(slot));
 }
 

@@ -26,6 +26,7 @@ public:
     void writeOperands(CompiledScriptWriter& writer) const override;
     char letter() const override { return 'j'; }
     jsOpVariable* asVariable() override { return this; }
+    Object* peekObject(jsRunner& runner) const override;
 
     // 7: fills reference; a non-zero status is an error.
     virtual Status getReference(jsRunner& runner, Reference& reference, u32 flags);
