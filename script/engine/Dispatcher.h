@@ -4,6 +4,7 @@
 // Arguments record. A dispatcher may inherit the rows of a parent.
 #pragma once
 #include "core/Array.h"
+#include "core/Dictionary.h"
 #include "core/HashTable.h"
 #include "core/Heap.h"
 #include "core/Refcountable.h"
@@ -193,6 +194,20 @@ private:
     template <class Visit>
     void forEachRow(i32 classId, Visit visit);
     bool isBuiltInListingClass() const;
+};
+
+// The classes of every named dispatcher, grouped by dispatcher name; the
+// engine's core callbacks hand out new ones. Answers under the dispatcher
+// list's lock.
+class DispatcherDictionary : public LxCore::Dictionary {
+public:
+    DispatcherDictionary();
+    // Dispatcher names, each once.
+    void getGroups(LxCore::StringList& out) override;
+    // The classes of the dispatchers of that name ("All": of every one), each once.
+    void getClasses(const LxCore::String& group, LxCore::StringList& out) override;
+    // The first description a dispatcher gives, in registration order.
+    LxCore::ClassInfo* getClass(const LxCore::String& name) override;
 };
 
 // Holds a dispatcher's lock for a scope.
