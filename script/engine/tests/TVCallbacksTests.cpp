@@ -83,8 +83,7 @@ TEST_F(CallbacksTest, LocaleValuesAreReadFromDollar) {
     EXPECT_EQ(engine->getError().getCode(), 2) << "the engine's error stays";
     engine->clearError();
 
-    // A value that is no string leaves its out alone; so does a getter,
-    // which would run script.
+    // A value that is no string leaves its out alone.
     ASSERT_EQ(run("$.zstringInfo = 5"), 0);
     withEngineCurrent([&] {
         String locale, info("kept");
