@@ -11,7 +11,6 @@
 #include "core/Variant.h"
 #include "core/XML.h"
 #include "core/platform/PlatformThread.h"
-#include "script/engine/TVContext.h"
 
 namespace LxCore {
 
@@ -31,6 +30,7 @@ std::atomic<ThreadData*> processRecord{nullptr};
 i32 slotIndex = -1;                             // -1: no thread-local slot
 thread_local ThreadData* slotRecord = nullptr;  // the slot's value on this thread
 std::atomic<u32> mainThreadId{0};
+std::atomic<ScriptContextFree> scriptContextFree{nullptr};
 
 // Modules that keep data of their own for a record made off the main thread
 // (XML's namespaces). Each fills its slot when it is built; an empty slot
@@ -99,10 +99,16 @@ void ThreadData::destroy(ThreadData* record) noexcept {
     // Its text goes back now too; the destructor then has nothing to free.
     record->scratchVariant.~Variant();
     ::new (&record->scratchVariant) Variant;
-    delete record->scriptContext;
+    if (record->scriptContext)
+        if (ScriptContextFree dispose = scriptContextFree.load(std::memory_order_acquire))
+            dispose(record->scriptContext);
     record->scriptContext = nullptr;
     record->~ThreadData();
     std::free(record);
+}
+
+void ThreadData::setScriptContextFree(ScriptContextFree hook) {
+    scriptContextFree.store(hook, std::memory_order_release);
 }
 
 void ThreadData::freeCurrent() {

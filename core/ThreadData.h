@@ -36,6 +36,10 @@ struct CurrentDirectory {
 // Asked while a native dialog is up whether the engine's script may go on.
 using KeepRunningHook = bool (*)(LxScript::Engine* engine);
 
+// Frees a thread record's script context. The core cannot: the context is
+// the engine's, so the engine installs this when it makes one.
+using ScriptContextFree = void (*)(LxScript::TVContext* context);
+
 // Allocated with the C runtime, not the core heap: the heap keeps its cache here.
 // The engine reads word 2 (current engine) and word 5 (script context).
 class ThreadData {
@@ -45,7 +49,7 @@ public:
     LxScript::Engine* engine = nullptr;
     ThreadOwned* ownedObject = nullptr;
     Lock* lockTable = nullptr;                  // the global lock table when the record was made
-    LxScript::TVContext* scriptContext = nullptr;   // owned
+    LxScript::TVContext* scriptContext = nullptr;   // owned; freed through the installed hook
     KeepRunningHook keepRunningHook = nullptr;
     Variant scratchVariant;                     // handed out for missing array elements
     CurrentDirectory currentDirectory;          // kept by core/platform/FileSystem.cpp
@@ -74,6 +78,8 @@ public:
     static ThreadData* find();
     // Tears down and frees a record held in the thread-local slot.
     static void freeCurrent();
+    // Process-wide; a null hook leaves contexts alone.
+    static void setScriptContextFree(ScriptContextFree hook);
 
 private:
     ThreadData() = default;

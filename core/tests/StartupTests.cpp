@@ -47,6 +47,8 @@ void registersAnother() {
 // missed one shows as a leak or a use after free in the next session.
 void useTheCore(bool* contextGone, bool* ownedGone) {
     ThreadData* record = ThreadData::get();
+    // The engine's hook, as it installs it with its first context.
+    ThreadData::setScriptContextFree([](LxScript::TVContext* context) { delete context; });
     record->scriptContext = new Context(contextGone);
     record->ownedObject = new Owned(ownedGone);
     String("encoded").encode();

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <unordered_set>
+#include <vector>
 
 #include "core/Encoder.h"
 #include "core/LiveObject.h"
@@ -132,11 +132,15 @@ void ObjectSpace::clearMarks() {
 
 // Each survivor's references, gathered by its own marking code (with the
 // work list held back) and checked against the ring.
+// (A sorted list, not a hash set: this runs after every sweep of the
+// collect-at-every-trigger runs.)
 void ObjectSpace::checkSurvivors() {
-    std::unordered_set<const Object*> ring;
+    std::vector<const Object*> ring;
+    ring.reserve(objectCount);
     Object* o = ringHead;
     for (u32 n = objectCount; n > 0; n--, o = o->ringNext)
-        ring.insert(o);
+        ring.push_back(o);
+    std::sort(ring.begin(), ring.end());
     marking = 1;
     o = ringHead;
     for (u32 n = objectCount; n > 0; n--, o = o->ringNext) {
@@ -144,12 +148,14 @@ void ObjectSpace::checkSurvivors() {
             continue;
         o->markReferences();
         for (Object* target : markStack) {
-            target->clearMark();
-            if (!ring.count(target) || target->cleared) {
+            const bool inRing = std::binary_search(ring.begin(), ring.end(), target);
+            if (inRing)
+                target->clearMark();
+            if (!inRing || target->cleared) {
                 const LxCore::String line = o->describe();
                 const char* holder = line.encode(LxCore::utf8Encoder());
                 std::fprintf(stderr, "sweep check: %s holds %s object %p\n", holder ? holder : "?",
-                             ring.count(target) ? "a cleared" : "a lost", static_cast<void*>(target));
+                             inRing ? "a cleared" : "a lost", static_cast<void*>(target));
                 std::abort();
             }
         }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/Clock.h"
+#include "core/Dictionary.h"
 #include "core/FileSpec.h"
 #include "core/platform/FileSystem.h"
 #include "core/LiveCollection.h"
@@ -20,6 +21,7 @@
 #include "script/engine/RealEngine.h"
 #include "script/engine/Runner.h"
 #include "script/engine/Script.h"
+#include "script/library/reflection/Reflection.h"
 
 namespace LxScript {
 
@@ -63,6 +65,36 @@ u32 taskTicks(double delayMs) {
     if (!(ticks >= 0) || ticks >= double(kMaxTaskTicks))
         return kMaxTaskTicks;
     return u32(ticks);
+}
+
+// Native data is untyped: a reference's carried pointer counts as a
+// dictionary only when it is one the registry holds or the main one, found
+// by its address alone.
+LxCore::Dictionary* knownDictionary(LxCore::Root* carried) {
+    if (!carried)
+        return nullptr;
+    if (carried == LxCore::Dictionary::getMainDictionary())
+        return LxCore::Dictionary::getMainDictionary();
+    struct Search {
+        const LxCore::Root* wanted;
+        LxCore::Dictionary* found;
+    } search{carried, nullptr};
+    LxCore::Dictionary::getRegistry()->forEach(
+        [](LxCore::DictionaryRegistry::Entry*, LxCore::Dictionary** value, void* data) {
+            auto* s = static_cast<Search*>(data);
+            if (*value == s->wanted)
+                s->found = *value;
+            return true;
+        },
+        &search);
+    return search.found;
+}
+
+// Carried native data is a NativeData (Object::setNativeData); a live object
+// among them, else null.
+LxCore::LiveObject* carriedLiveObject(const Variant& value) {
+    LxCore::Root* carried = value.getNativeData();
+    return carried ? dynamic_cast<LxCore::LiveObject*>(static_cast<LxCore::NativeData*>(carried)) : nullptr;
 }
 
 // Wrap-safe: due is not after now.
@@ -202,6 +234,10 @@ void RealEngine::importObjectValue(Variant& value, bool import) {
     Variant made;
     if (cls == Sym::kRegExp) {
         newPlainObject(made, cls);
+    } else if (cls == Sym::kDictionary) {
+        // A dictionary the host hands in; anything else carried gives an empty one.
+        makeDictionaryObject(made, knownDictionary(carried));
+        carried = nullptr;
     } else {
         Function* constructor = getConstructor(cls);
         if (constructor)
@@ -228,9 +264,21 @@ Object* RealEngine::resolveObject(const Variant& value) {
         return bound;
     if (i32(value.getID()) == kGlobalObjectId)
         return objects.globalObject;
+    const bool dictionary = pool().add(value.toString().chars()) == Sym::kDictionary;
+    LxCore::LiveObject* live = dictionary ? nullptr : carriedLiveObject(value);
+    if (live)
+        if (Object* wrapper = objects.findObjectOfLiveObject(live))
+            return wrapper;
     if (value.getID() == 0)
         return nullptr;
-    return objects.findRegistered(pool().add(value.toString().chars()), i32(value.getID()));
+    Object* entry = objects.findRegistered(pool().add(value.toString().chars()), i32(value.getID()));
+    // The id names an object that wraps another live object than the one
+    // the reference carries: the reference is stale.
+    if (entry && live && entry->getLiveObject() && entry->getLiveObject() != live) {
+        setError(Err::kInternal);
+        return nullptr;
+    }
+    return entry;
 }
 
 bool RealEngine::toObject(Variant& value, bool import) {

@@ -9,6 +9,7 @@
 #include "core/SimpleArray.h"
 #include "core/String.h"
 #include "script/engine/Engine.h"
+#include "script/engine/TVCallbacks.h"
 #include "script/engine/jsEngine.h"
 #include "script/frontend/DataPool.h"
 #include "script/library/dollar/DollarClass.h"
@@ -82,7 +83,7 @@ constexpr Step kSteps[] = {
     {"$ class object", initDollarClass},
     {"built-in class objects", jsEngine::setUpClasses},
     {"E4X classes", initE4XClasses},
-    {"core callbacks", nullptr},
+    {"core callbacks", LxCore::TVCallbacks::install},
     {"at-exit list", initAtExitList},
 };
 

@@ -8,14 +8,22 @@
 
 namespace LxScript {
 
+namespace {
+
+void freeContext(TVContext* context) { delete context; }
+
+}  // namespace
+
 // Without the core library there is no heap for it, and a thread record made
 // now would outlive everything.
 TVContext& TVContext::get() {
     if (!LxCore::InitTerm::isInitialized())
         throw std::bad_alloc();
     LxCore::ThreadData* record = LxCore::ThreadData::get();
-    if (!record->scriptContext)
+    if (!record->scriptContext) {
+        LxCore::ThreadData::setScriptContextFree(freeContext);
         record->scriptContext = new TVContext(record);
+    }
     return *record->scriptContext;
 }
 

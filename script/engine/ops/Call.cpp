@@ -44,6 +44,9 @@ jsOpCall::~jsOpCall() {
 Status jsOpCall::execute(jsRunner& runner, Variant& result) {
     if (runner.stackExhausted())
         return runner.stackOverrun();
+    // Before the callee is looked up: every value met so far is held by a
+    // frame or a native Variant, which the collector sees.
+    runner.engine->maybeCollectGarbage();
     ObjectRef holder;
     if (const Status s = findCallee(runner, result, holder))
         return s;

@@ -1,6 +1,7 @@
 // The collector from native code: the trigger and the host's consent, holds,
 // what native holders keep alive, releaseObject, and host code that throws
 // out of a sweep.
+#include <algorithm>
 #include <stdexcept>
 #include <vector>
 
@@ -13,11 +14,16 @@ namespace {
 // Counts the collections the engine asks for; refuses when told to.
 class ConsentCounter : public Callback {
 public:
-    bool garbageCollecting(Engine&) override {
+    bool garbageCollecting(Engine& engine) override {
         asked++;
+        i32 depth = 0;
+        for (RuntimeEnv* f = static_cast<RealEngine&>(engine).getCurrentFrame(); f; f = f->previous)
+            depth++;
+        deepest = std::max(deepest, depth);
         return consent;
     }
     i32 asked = 0;
+    i32 deepest = 0;        // frames running at the deepest ask
     bool consent = true;
 };
 
@@ -101,6 +107,16 @@ TEST_F(CollectorTest, Flag64CollectsAtEveryTriggerUnlessHeld) {
     engine->maybeCollectGarbage();
     EXPECT_EQ(hooks.asked, 4);
     engine->setRunFlags(0);
+}
+
+// A recursion that makes objects on its way down and runs no loop: only the
+// trigger at calls sees them before the way back.
+TEST_F(CollectorTest, CallsTriggerToo) {
+    ASSERT_EQ(run("function down(n) { return n == 0 ? 0 : down(n - 1, [{}, {}, {}, {}, {}, {}, {}]) }"), 0);
+    hooks.asked = 0;
+    ASSERT_EQ(run("down(120)"), 0);
+    EXPECT_GE(hooks.asked, 1);
+    EXPECT_GT(hooks.deepest, 40) << "asked deep in the recursion";
 }
 
 TEST_F(CollectorTest, HoldsNest) {

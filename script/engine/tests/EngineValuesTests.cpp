@@ -3,6 +3,9 @@
 #include <cmath>
 #include <vector>
 
+#include "core/Dictionary.h"
+#include "core/LiveObject.h"
+#include "core/LivePropertyManager.h"
 #include "core/Point.h"
 #include "script/engine/tests/RunFixtures.h"
 
@@ -62,6 +65,77 @@ TEST_F(ValuesTest, NativeValuesImportAsScriptForms) {
     engine->importValue(kept, true);
     EXPECT_EQ(kept.getType(), Variant::kArray) << "flag 0x40000000 keeps native values";
     engine->setDebugFlags(0);
+}
+
+const LxCore::LivePropertyInfo kShapeRows[] = {
+    {"x", 1, 0x62, "number\tAcross."},
+    {nullptr, 0, 0, nullptr},
+};
+
+// An unbound "Dictionary" reference carrying a dictionary is made again as
+// a Dictionary object over it, with the reference's id.
+TEST_F(ValuesTest, ADictionaryReferenceImportsAsADictionaryObject) {
+    auto* dictionary = new LxCore::Dictionary(LxCore::kScriptClient);
+    dictionary->setName(LxCore::String("Shapes"));
+    dictionary->addClass(kShapeRows, "Geometry", "Shape");
+    ASSERT_TRUE(LxCore::Dictionary::registerDictionary(dictionary));
+    Variant reference;
+    reference.setObjectReference(12, LxCore::String("Dictionary"), dictionary);
+    ASSERT_TRUE(engine->toObject(reference, true));
+    Object* made = objectOf(reference);
+    ASSERT_TRUE(made);
+    EXPECT_EQ(made->getObjectID(), 12);
+    engine->getGlobalObject()->put(sym("d"), reference, 0);
+    Variant groups;
+    ASSERT_EQ(run("d.getGroups()[0] + ' ' + d.getClasses('Geometry')[0] + ' ' + (d instanceof Dictionary)", &groups), 0);
+    EXPECT_EQ(text(groups), "Geometry Shape true");
+    // Other data it carries is no dictionary: an empty one.
+    LxCore::RefcountablePtr other(new LxCore::Refcountable);
+    Variant unknown;
+    unknown.setObjectReference(13, LxCore::String("Dictionary"), other.get());
+    ASSERT_TRUE(engine->toObject(unknown, true));
+    engine->getGlobalObject()->put(sym("e"), unknown, 0);
+    ASSERT_EQ(run("(e instanceof Dictionary) + ' ' + typeof e.getGroups()", &groups), 0);
+    EXPECT_EQ(text(groups), "true undefined");
+    ASSERT_EQ(run("d = e = null"), 0);
+    reference.clear();
+    unknown.clear();
+    engine->collectGarbage();
+    LxCore::Dictionary::unregisterDictionary(dictionary);
+    delete dictionary;
+}
+
+// A reference whose id names an object that wraps another live object than
+// the one the reference carries is stale: -33, and nothing is made.
+TEST_F(ValuesTest, AStaleLiveReferenceIsAnInternalError) {
+    LxCore::RefcountablePtr first(new LxCore::LiveObject("Widget", false));
+    LxCore::RefcountablePtr second(new LxCore::LiveObject("Widget", false));
+    auto* firstLive = static_cast<LxCore::LiveObject*>(first.get());
+    auto* secondLive = static_cast<LxCore::LiveObject*>(second.get());
+    Variant wrapped;
+    wrapped.setLiveObject(*firstLive, 0);
+    engine->importValue(wrapped, true);
+    ASSERT_TRUE(objectOf(wrapped));
+    objectOf(wrapped)->setObjectID(40);
+    LxCore::String className;
+    objectOf(wrapped)->getClassName(className);
+
+    Variant same;
+    same.setObjectReference(40, className, firstLive);
+    EXPECT_EQ(engine->resolveObject(same), objectOf(wrapped));
+    Variant byId;
+    byId.setObjectReference(40, className, nullptr);
+    EXPECT_EQ(engine->resolveObject(byId), objectOf(wrapped));
+    EXPECT_EQ(engine->getError().getCode(), 0);
+
+    Variant stale;
+    stale.setObjectReference(40, className, secondLive);
+    EXPECT_EQ(engine->resolveObject(stale), nullptr);
+    EXPECT_EQ(engine->getError().getCode(), -33);
+    engine->clearError();
+    engine->importValue(stale, true);
+    EXPECT_EQ(stale.getType(), Variant::kUndefined) << "never left naming nothing";
+    engine->clearError();
 }
 
 TEST_F(ValuesTest, CallMethodNeedsAnObjectAndAFunction) {
