@@ -64,10 +64,11 @@ void RealEngine::enterDebugger(const String& condition) {
 
 // The scope of the frame the debugger selected.
 Workspace* RealEngine::getFrameScope() {
-    if (!stoppedInDebugger || !currentFrame || !apis.get(API::kDebug))
+    auto* debug = static_cast<DebugAPI*>(apis.get(API::kDebug));
+    if (!stoppedInDebugger || !currentFrame || !debug)
         return nullptr;
     RuntimeEnv* frame = currentFrame;
-    for (i32 n = debugContextLevel; n > 0 && frame->previous; n--)
+    for (i32 n = debug->getContextLevel(); n > 0 && frame->previous; n--)
         frame = frame->previous;
     return frame->scope;
 }
@@ -206,7 +207,6 @@ void RealEngine::clearDebugState() {
     breakpoints.clear();
     breakpointIndex.clear();
     clearProfilerData();
-    debugContextLevel = 0;
 }
 
 void RealEngine::profileEnter(jsRunner& runner) {

@@ -69,11 +69,6 @@ void DebugAPI::debugBreak(const String& condition) const {
         real.enterDebugger(condition);
 }
 
-void DebugAPI::setContextLevel(i32 level) {
-    contextLevel = level < 0 ? 0 : level;
-    real.setDebugContextLevel(contextLevel);
-}
-
 RuntimeEnv* DebugAPI::frameAt(i32 level) const {
     RuntimeEnv* frame = real.getCurrentFrame();
     for (i32 i = 0; frame && frame->previous && i < level; i++)

@@ -43,7 +43,7 @@ public:
 
     // Frames counted outward from the innermost; negative levels are 0 and
     // a level past the outermost frame means the outermost.
-    void setContextLevel(i32 level);
+    void setContextLevel(i32 level) { contextLevel = level < 0 ? 0 : level; }
     i32 getContextLevel() const { return contextLevel; }
 
     // Where printed text goes; not owned, null by default.

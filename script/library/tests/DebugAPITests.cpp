@@ -318,8 +318,10 @@ TEST_F(DebugAPITest, TheStackAndTheSelectedFrame) {
     std::string function, outerEval, innerEval, source;
     i32 parameters = 0, missing = 0, depth = 0;
     LxCore::Array arguments;
+    i32 file = 0;
     hook.steps.push_back([&](DebugAPI& a) {
         depth = a.getStackDepth();
+        file = a.getSourceFileID();
         traces.push_back(narrow(a.getStackTrace(0, 1)));
         traces.push_back(narrow(a.getStackTrace(1, 2)));
         traces.push_back(narrow(a.getStackTrace(1, 0x7fffffff)));
@@ -350,6 +352,7 @@ TEST_F(DebugAPITest, TheStackAndTheSelectedFrame) {
     breakAt({2});
     EXPECT_EQ(run(kNestedScript), 0);
     EXPECT_EQ(depth, 4);
+    EXPECT_EQ(file, i32(fileSymbol("t.tvs")));
     ASSERT_EQ(traces.size(), 4u);
     EXPECT_EQ(traces[0], "h()\n");
     EXPECT_EQ(traces[1], "f()\ng()\n") << "the outer one first";
@@ -438,6 +441,23 @@ TEST_F(DebugAPITest, ConditionsStopOnlyWhenTrue) {
         EXPECT_EQ(hook.stops.size(), row.stops ? 1u : 0u);
         EXPECT_EQ(textOf(global("z")), "4");
     }
+}
+
+// $.bp goes through debugBreak: only at a debug level, only when true.
+TEST_F(DebugAPITest, ScriptBreaksWithConditions) {
+    const char* const script =
+        "function f(a) {\n"
+        "  $.bp('a == 3');\n"
+        "  $.bp('a == 4');\n"
+        "  $.bp();\n"
+        "}\n"
+        "f(3);\n";
+    EXPECT_EQ(run(script), 0);
+    EXPECT_EQ(hook.stops, (std::vector<std::string>{"2 f(3)", "4 f(3)"}));
+    hook.stops.clear();
+    engine->setDebugLevel(0);
+    EXPECT_EQ(run(script), 0);
+    EXPECT_TRUE(hook.stops.empty());
 }
 
 TEST_F(DebugAPITest, CompiledCodeNeverStops) {
