@@ -2,19 +2,30 @@
 // printed and read back, stops made by a scripted debugger hook.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <climits>
+#include <cstdio>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/Encoder.h"
+#include "core/Dictionary.h"
 #include "core/Error.h"
+#include "core/File.h"
+#include "core/FileSpec.h"
+#include "core/LivePropertyManager.h"
+#include "core/Point.h"
 #include "core/XML.h"
 #include "script/engine/InitTerm.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/jsEngine.h"
 #include "script/library/debug/DebugAPI.h"
+#include "script/library/debug/DebugXMLValues.h"
 
 namespace LxScript {
 namespace {
@@ -469,6 +480,143 @@ TEST_F(DebugXMLTest, EvalReportsErrorsAndReadsFiles) {
               "<evalresult engine=\"main\"><value type=\"number\"><![CDATA[7]]></value>"
               "<properties object=\"p\"><property type=\"string\" name=\"k\" state=\"new\"><![CDATA[v]]></property>"
               "</properties><profiling/></evalresult>");
+}
+
+// ---- Values of every kind ----
+
+TEST_F(DebugXMLTest, ValuesAreTypedByKindAndClass) {
+    const struct {
+        const char* source;
+        const char* value;
+    } cases[] = {
+        {"undefined", "<value type=\"undefined\"><![CDATA[undefined]]></value>"},
+        {"null", "<value type=\"null\"><![CDATA[null]]></value>"},
+        {"2 &gt; 1", "<value type=\"boolean\"><![CDATA[true]]></value>"},
+        {"0.5", "<value type=\"number\"><![CDATA[0.5]]></value>"},
+        {"[1, 2]", "<value type=\"Array\"><![CDATA[1,2]]></value>"},
+        {"(function g(a) { return a; })", "<value type=\"Function\"><![CDATA[g()]]></value>"},
+        {"({toString: function () { return 'mine'; }})", "<value type=\"Object\"><![CDATA[mine]]></value>"},
+        {"({toString: function () { throw 'bad'; }})", "<value type=\"error\"><![CDATA["},
+    };
+    for (const auto& c : cases) {
+        String markup("<eval><source>");
+        markup += c.source;
+        markup += "</source></eval>";
+        const std::string out = reply(markup);
+        EXPECT_NE(out.find(c.value), std::string::npos) << c.source << ": " << out;
+    }
+    // Kinds scripts do not make: their type names; a reference by its class.
+    LxCore::Variant rect;
+    rect.setRect(LxCore::Rect());
+    LxCore::Variant reference(7u, String("Thing"), nullptr);
+    const struct {
+        const LxCore::Variant* value;
+        const char* type;
+    } kinds[] = {{&rect, "rect"}, {&reference, "Thing"}};
+    for (const auto& k : kinds) {
+        XML* element = DebugXML::valueElement(*engine, *k.value, nullptr);
+        ASSERT_NE(element, nullptr);
+        String type;
+        element->getString(String("@type"), type);
+        EXPECT_EQ(ascii(type), k.type);
+        element->release();
+    }
+}
+
+// ---- Files, output and dictionaries ----
+
+class TempFolder {
+public:
+    TempFolder() {
+        char pattern[] = "/tmp/debugxmlXXXXXX";
+        path = mkdtemp(pattern);
+    }
+    ~TempFolder() {
+        for (const std::string& f : files)
+            std::remove(f.c_str());
+        rmdir(path.c_str());
+    }
+    std::string write(const char* name, const std::string& bytes) {
+        const std::string file = path + "/" + name;
+        std::ofstream(file, std::ios::binary) << bytes;
+        files.push_back(file);
+        return file;
+    }
+    std::string path;
+    std::vector<std::string> files;
+};
+
+TEST_F(DebugXMLTest, EvalReadsFilesByTheirByteOrderMark) {
+    TempFolder folder;
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* value;
+    } cases[] = {
+        {"plain.tvs", "'caf\xC3\xA9'", "caf\\u00E9"},
+        {"marked.tvs", std::string("\xFF\xFE'\0x\0'\0", 8), "x"},
+    };
+    for (const auto& c : cases) {
+        const std::string file = folder.write(c.name, c.bytes);
+        const std::string out = reply(String(("<eval file=\"" + file + "\"/>").c_str()));
+        EXPECT_NE(out.find(std::string("<![CDATA[") + c.value + "]]>"), std::string::npos) << out;
+    }
+}
+
+TEST_F(DebugXMLTest, PrintWritesTheChildrenToTheStream) {
+    EXPECT_EQ(reply("<print>dropped</print>"), "");
+    TempFolder folder;
+    const std::string file = folder.write("out.txt", "");
+    LxCore::File stream{LxCore::FileSpec(String(file.c_str()), false)};
+    ASSERT_EQ(stream.open(String("w")), 0);
+    api->setOutputStream(&stream);
+    EXPECT_EQ(reply("<print>one &amp;<b x=\"1\">two</b></print>"), "");
+    api->setOutputStream(nullptr);
+    stream.close();
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    EXPECT_EQ(all.str(), "one &amp;<b x=\"1\">two</b>");
+}
+
+const LxCore::LivePropertyInfo kShapeRows[] = {
+    {"x", 1, 0x62, "number\tThe x coordinate."},
+    {nullptr, 0, 0, nullptr},
+};
+
+TEST_F(DebugXMLTest, DictionariesAnswerWithoutAnEngine) {
+    auto* d = new LxCore::Dictionary(LxCore::kScriptClient);
+    d->setName(String("Shapes"));
+    d->addClass(kShapeRows, "Geometry\tShapes", "Point\tA point");
+    ASSERT_TRUE(LxCore::Dictionary::registerDictionary(d));
+    const std::string list = reply("<get-dictionaries/>");
+    EXPECT_EQ(list.find("<dictionaries>"), 0u) << list;
+    EXPECT_NE(list.find(">Shapes</dictionary>"), std::string::npos) << list;
+    EXPECT_EQ(reply("<get-map dictname=\"Shapes\" prefix=\"help/\"/>").find("<map "), 0u);
+    EXPECT_EQ(reply("<get-dictionary dictname=\"Shapes\"/>").find("<map "), 0u);
+    const std::string whole = reply("<get-package dictname=\"Shapes\"/>");
+    EXPECT_EQ(whole.find("<dictionary><map "), 0u) << whole;
+    EXPECT_NE(whole.find("<package><classdef"), std::string::npos) << whole;
+    EXPECT_EQ(reply("<get-package dictname=\"Shapes\" group=\"Geometry\"/>").find("<package><classdef"), 0u);
+    EXPECT_EQ(reply("<get-package dictname=\"Shapes\"><element>Point</element></get-package>").find("<package><classdef"),
+              0u);
+    std::string message;
+    EXPECT_EQ(failure(String("<get-package dictname=\"Shapes\"><element>Point</element><element>Line</element>"
+                             "</get-package>"),
+                      &message),
+              2);
+    EXPECT_EQ(message, "Line is undefined");
+    for (const char* command : {"get-map", "get-dictionary", "get-package"})
+        EXPECT_EQ(failure(String((std::string("<") + command + " dictname=\"None\"/>").c_str())), -36) << command;
+    // Served statically too; tofront does nothing on this platform.
+    Error errors;
+    XML* map = request(String("<get-map dictname=\"Shapes\"/>"), errors, true);
+    ASSERT_NE(map, nullptr);
+    map->release();
+    EXPECT_EQ(request(String("<tofront id=\"12345\"/>"), errors, true), nullptr);
+    EXPECT_EQ(errors.getCode(), 0);
+    LxCore::Dictionary::unregisterDictionary(d);
+    delete d;
 }
 
 }  // namespace
