@@ -300,11 +300,23 @@ TEST_F(DebugXMLTest, AFailingObjectExpressionHandsItsErrorOn) {
     EXPECT_EQ(reply("<get-properties object=\"1 + 1\"/>"), "<properties object=\"1 + 1\" engine=\"main\"/>");
 }
 
-// Each way out of a listing lowers the suppression again: later errors
-// still break into the debugger.
+// Counts the outside accesses the engine announces.
+class AccessCounter : public Callback {
+public:
+    i32 depth = 0;
+    void engineNotify(Engine&, i32 code, i64 value) override {
+        if (code == i32(LxCore::fourCharCode("accs")))
+            depth += value ? 1 : -1;
+    }
+};
+
+// Each way out of a listing lowers the suppression again and ends the
+// outside access: later errors still break into the debugger.
 TEST_F(DebugXMLTest, ErrorsStillStopAfterAFailingListing) {
     ScriptedHook hook;
     engine->setDebugger(&hook);
+    AccessCounter accesses;
+    engine->setCallback(&accesses);
     ASSERT_EQ(run("var o = {a: 1}; o.__proto__ = {b: 2};"), 0);
     EXPECT_EQ(failure(String("<get-properties object=\"nosuch.x\"/>")), 2);
     // An invalid object on the way (a prototype) ends the listing with 45.
@@ -318,11 +330,13 @@ TEST_F(DebugXMLTest, ErrorsStillStopAfterAFailingListing) {
     Property* a = slotOf("o", "a");
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(a->getState(), kStateCreated);
+    EXPECT_EQ(accesses.depth, 0);
     Error errors;
     XML* out = request(String("<eval debug=\"1\"><source>var z = 1;\nnosuchFunction();</source></eval>"), errors);
     ASSERT_NE(out, nullptr);
     out->release();
     EXPECT_EQ(hook.breaks, 1);
+    engine->setCallback(nullptr);
 }
 
 // ---- Breakpoints and flags ----
