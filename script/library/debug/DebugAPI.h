@@ -18,6 +18,7 @@ namespace LxScript {
 
 class RealEngine;
 class RuntimeEnv;
+class Object;
 class Property;
 class Script;
 
@@ -42,7 +43,7 @@ public:
 
     // Frames counted outward from the innermost; negative levels are 0 and
     // a level past the outermost frame means the outermost.
-    void setContextLevel(i32 level) { contextLevel = level < 0 ? 0 : level; }
+    void setContextLevel(i32 level);
     i32 getContextLevel() const { return contextLevel; }
 
     // Where printed text goes; not owned, null by default.
@@ -100,6 +101,12 @@ private:
     i32 contextLevel = 0;
 
     RuntimeEnv* frameAt(i32 level) const;
+    // An undefined value: the selected frame's scope, else the global
+    // object; other values as objects; null for what is none.
+    Object* resolve(const LxCore::Variant& object) const;
+    // One object's ids under the filter, values stored under names not yet
+    // in out.
+    void collect(Object& object, LxCore::u32 filter, LxCore::THashTable<LxCore::Variant>& out);
 };
 
 // The engine's debugger service; null when it cannot be made.
