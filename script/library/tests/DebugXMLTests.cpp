@@ -4,7 +4,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -631,6 +633,91 @@ TEST_F(DebugXMLTest, DictionariesAnswerWithoutAnEngine) {
     EXPECT_EQ(errors.getCode(), 0);
     LxCore::Dictionary::unregisterDictionary(d);
     delete d;
+}
+
+// ---- Run control and profiling through the service ----
+
+// The line attribute of the reply's "frame" element.
+std::string frameLine(const std::string& reply) {
+    const size_t at = reply.find("<frame ");
+    const size_t line = reply.find("line=\"", at);
+    if (at == std::string::npos || line == std::string::npos)
+        return "?";
+    return reply.substr(line + 6, reply.find('"', line + 6) - line - 6);
+}
+
+TEST_F(DebugXMLTest, StepsWalkThroughACall) {
+    ScriptedHook hook;
+    engine->setDebugger(&hook);
+    const char* const steps[] = {"<stepinto/>", "<stepover/>", "<stepout/>", "<continue/>"};
+    std::vector<std::string> lines;
+    hook.onBreak = [&] {
+        const std::string b = reply("<get-break/>");
+        lines.push_back(frameLine(b) + (b.find("name=\"f\"") != std::string::npos ? " f" : ""));
+        reply(steps[std::min<size_t>(lines.size() - 1, 3)]);
+    };
+    const std::string out = reply(
+        "<eval file=\"t.tvs\" debug=\"1\"><source>function f(a) {\n  var b = a + 1;\n  return b;\n}\n"
+        "f(3);\nvar after = 'done';</source>"
+        "<breakpoints><breakpoint file=\"t.tvs\" line=\"5\" enabled=\"true\"/></breakpoints></eval>");
+    // Into f (where its first line hook is the engine's), over to the next
+    // line of f, out to the line after the call.
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "5");
+    EXPECT_TRUE(lines[1] == "1 f" || lines[1] == "2 f") << lines[1];
+    EXPECT_EQ(lines[2], std::to_string(std::atoi(lines[1].c_str()) + 1) + " f");
+    EXPECT_EQ(lines[3], "6");
+    EXPECT_EQ(out, "<evalresult engine=\"main\"><value type=\"undefined\"><![CDATA[undefined]]></value>"
+                   "<profiling/></evalresult>");
+}
+
+TEST_F(DebugXMLTest, HaltWhileStoppedEndsTheRun) {
+    ScriptedHook hook;
+    engine->setDebugger(&hook);
+    hook.onBreak = [&] { EXPECT_EQ(reply("<halt/>"), ""); };
+    const std::string out = reply("<eval debug=\"2\"><source>var x = 1;\nx = 2;</source></eval>");
+    EXPECT_EQ(hook.breaks, 1);
+    EXPECT_EQ(out.find("<evalresult engine=\"main\"><error id=\"-34\""), 0u) << out;
+    EXPECT_NE(out.find(">Execution halted</error>"), std::string::npos) << out;
+}
+
+TEST_F(DebugXMLTest, ProfilingGroupsRecordsByFileAndFunction) {
+    const i32 a = i32(DataPool::get().add("a.tvs"));
+    const i32 b = i32(DataPool::get().add("b.tvs"));
+    const i32 f = i32(DataPool::get().add("f"));
+    // Top-level code of two files (function 0), and a function of one.
+    engine->findProfilerRecord(b, 0, 0)->hits = 2;
+    engine->findProfilerRecord(a, 4, f)->hits = 1;
+    engine->findProfilerRecord(a, 0, 0)->hits = 3;
+    engine->findProfilerRecord(a, 1, 0)->time = 7;
+    engine->setProfilingLevel(2);
+    EXPECT_EQ(reply("<get-profiling/>"),
+              "<profiling engine=\"main\">"
+              "<file name=\"a.tvs\"><function>"
+              "<data line=\"1\" time=\"0\" hits=\"3\"/><data line=\"2\" time=\"7\" hits=\"0\"/></function>"
+              "<function name=\"f\"><data line=\"5\" time=\"0\" hits=\"1\"/></function></file>"
+              "<file name=\"b.tvs\"><function><data line=\"1\" time=\"0\" hits=\"2\"/></function></file>"
+              "</profiling>");
+    // Levels without time leave it out; erase empties the records.
+    engine->setProfilingLevel(1);
+    EXPECT_NE(reply("<get-profiling erase=\"true\"/>").find("<data line=\"1\" hits=\"2\"/>"), std::string::npos);
+    EXPECT_EQ(engine->getProfilerRecords(), nullptr);
+    EXPECT_EQ(reply("<get-profiling/>"), "<profiling engine=\"main\"/>");
+    engine->findProfilerRecord(a, 0, 0);
+    EXPECT_EQ(reply("<clear-profiling/>"), "");
+    EXPECT_EQ(engine->getProfilerRecords(), nullptr);
+}
+
+TEST_F(DebugXMLTest, EvalProfilesItsRunAtTheClampedLevel) {
+    const std::string out = reply(
+        "<eval file=\"p.tvs\" profiling=\"-2147483648\"><source>function g() {}\ng();\ng();</source></eval>");
+    EXPECT_NE(out.find("<profiling><file name=\"p.tvs\">"), std::string::npos) << out;
+    // Negative: the records went with the reply; the level is back.
+    EXPECT_EQ(engine->getProfilerRecords(), nullptr);
+    EXPECT_EQ(engine->getProfilingLevel(), 0);
+    const std::string kept = reply("<eval file=\"p.tvs\" profiling=\"1\"><source>function g() {}\ng();</source></eval>");
+    EXPECT_NE(kept.find("<function name=\"g\"><data line=\"1\" hits=\"1\"/>"), std::string::npos) << kept;
+    EXPECT_NE(engine->getProfilerRecords(), nullptr);
 }
 
 }  // namespace
