@@ -231,9 +231,8 @@ public:
     // stopped, or in compiled code); a condition must evaluate to true.
     virtual void enterDebugger(const LxCore::String& condition);
     // While stopped with a DebugAPI: the scope of the frame the debugger
-    // selected (setDebugContextLevel frames outward, at most the outermost).
+    // selected (its context level frames outward, at most the outermost).
     Workspace* getFrameScope();
-    void setDebugContextLevel(i32 level) { debugContextLevel = level < 0 ? 0 : level; }
     Debugger* getDebugger() const { return debugger; }
     void setDebugger(Debugger* hook) { debugger = hook; }
     // The first breakpoint at (file, line), or null.
@@ -348,7 +347,6 @@ private:
     std::vector<BreakpointInfo> breakpoints;
     std::unordered_map<u64, u32> breakpointIndex;   // (file, line) -> first entry
     std::unordered_map<u64, ProfilerData*> profilerIndex;   // (file, line) -> record
-    i32 debugContextLevel = 0;
     Object* valueConversionObject = nullptr;
     // Timing words.
     u32 lastCheckTick = 0;

@@ -28,16 +28,12 @@ void RealEngine::enterDebugger(const String& condition) {
     if (!condition.isEmpty()) {
         const String text = condition;
         Variant value;
-        suppressErrorHook(true);
-        i32 code = 0;
-        try {
-            code = evalInFrame(currentFrame->thisObject, text, &value);
-        } catch (...) {
-            suppressErrorHook(false);
-            throw;
-        }
-        suppressErrorHook(false);
-        if (code != 0 || !value.toBoolean())
+        struct Quiet {
+            RealEngine& engine;
+            explicit Quiet(RealEngine& e) : engine(e) { engine.suppressErrorHook(true); }
+            ~Quiet() { engine.suppressErrorHook(false); }
+        } quiet(*this);
+        if (evalInFrame(currentFrame->thisObject, text, &value) != 0 || !value.toBoolean())
             return;
     }
     pauseTimeout(true);
@@ -64,10 +60,11 @@ void RealEngine::enterDebugger(const String& condition) {
 
 // The scope of the frame the debugger selected.
 Workspace* RealEngine::getFrameScope() {
-    if (!stoppedInDebugger || !currentFrame || !apis.get(API::kDebug))
+    auto* debug = static_cast<DebugAPI*>(apis.get(API::kDebug));
+    if (!stoppedInDebugger || !currentFrame || !debug)
         return nullptr;
     RuntimeEnv* frame = currentFrame;
-    for (i32 n = debugContextLevel; n > 0 && frame->previous; n--)
+    for (i32 n = debug->getContextLevel(); n > 0 && frame->previous; n--)
         frame = frame->previous;
     return frame->scope;
 }
@@ -206,7 +203,6 @@ void RealEngine::clearDebugState() {
     breakpoints.clear();
     breakpointIndex.clear();
     clearProfilerData();
-    debugContextLevel = 0;
 }
 
 void RealEngine::profileEnter(jsRunner& runner) {

@@ -43,7 +43,7 @@ public:
 
     // Frames counted outward from the innermost; negative levels are 0 and
     // a level past the outermost frame means the outermost.
-    void setContextLevel(i32 level);
+    void setContextLevel(i32 level) { contextLevel = level < 0 ? 0 : level; }
     i32 getContextLevel() const { return contextLevel; }
 
     // Where printed text goes; not owned, null by default.
@@ -93,6 +93,20 @@ public:
     static LxCore::XML* executeStaticXML(const LxCore::XML& request, LxCore::Error& errors);
 
     RealEngine& getRealEngine() const { return real; }
+
+    // While values are read for the debugger: the engine's error list is
+    // kept aside and errors do not break in; both come back on every way out.
+    class QuietReading {
+    public:
+        explicit QuietReading(RealEngine& engine);
+        ~QuietReading();
+        QuietReading(const QuietReading&) = delete;
+        QuietReading& operator=(const QuietReading&) = delete;
+
+    private:
+        RealEngine& engine;
+        const LxCore::Error kept;
+    };
 
 private:
     RealEngine& real;
