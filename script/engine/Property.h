@@ -76,6 +76,8 @@ public:
     void addAttributes(u32 a) { attributes |= a; }
     void removeAttributes(u32 a) { attributes &= ~a; }
     u32 getState() const { return state; }
+    // The debugger has reported the change.
+    void resetState() { state = 0; }
     u64 getOrdinal() const { return ordinal; }
     // The stored (cached) value, whatever the slot's kind.
     Variant& cachedValue() { return value; }
