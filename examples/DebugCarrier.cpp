@@ -12,6 +12,7 @@
 #include "objects/platform/Mailbox.h"
 #include "script/engine/RealEngine.h"
 #include "script/library/debug/DebugAPI.h"
+#include "script/library/debug/DebugXMLValues.h"
 
 using LxCore::Error;
 using LxCore::ErrorRecord;
@@ -20,6 +21,7 @@ using LxCore::XML;
 using LxObjects::LoString;
 using LxObjects::Tellwire;
 using LxScript::DebugAPI;
+namespace DebugXML = LxScript::DebugXML;
 
 namespace SampleApp {
 
@@ -71,42 +73,6 @@ bool isNamed(const String& name, const char* ascii) {
     return true;
 }
 
-// XML 1.0 carries no control units but TAB, LF and CR, no U+FFFE, U+FFFF
-// or unpaired surrogates: they become U+FFFD.
-String xmlSafe(const String& text) {
-    String out = text;
-    const LxScript::i32 n = text.length();
-    for (LxScript::i32 i = 0; i < n; i++) {
-        const LxCore::unit c = text[i];
-        bool bad = (c < 0x20 && c != 0x9 && c != 0xA && c != 0xD) || c == 0xFFFE || c == 0xFFFF;
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            const LxCore::unit next = i + 1 < n ? text[i + 1] : 0;
-            if (next >= 0xDC00 && next <= 0xDFFF)
-                i++;
-            else
-                bad = true;
-        } else if (c >= 0xDC00 && c <= 0xDFFF) {
-            bad = true;
-        }
-        if (bad)
-            out.setAt(i, 0xFFFD);
-    }
-    return out;
-}
-
-String number(long value) {
-    String text;
-    text.sprintf("%ld", value);
-    return text;
-}
-
-void addText(XML& element, const String& text, bool cdata) {
-    XML* node = new XML(XML::kText, xmlSafe(text));
-    if (cdata)
-        node->setName(String("CDATA"));
-    element.insert(node, XML::kAppend, true);
-}
-
 const ErrorRecord* oldestRecord(const Error& errors) {
     const ErrorRecord* record = errors.getRecord();
     while (record && record->next)
@@ -118,23 +84,6 @@ const ErrorRecord* oldestRecord(const Error& errors) {
 LxScript::i32 errorCode(const Error& errors) {
     const ErrorRecord* oldest = oldestRecord(errors);
     return oldest && oldest->code != 0 ? oldest->code : errors.getCode();
-}
-
-// The protocol's "error" element of a list that holds an error.
-XML* errorElement(const Error& errors) {
-    const ErrorRecord* oldest = oldestRecord(errors);
-    XML* element = new XML(String("error"));
-    element->addChild(String("@id"), number(errorCode(errors)));
-    element->addChild(String("@file"), xmlSafe(oldest ? oldest->fileName : String()));
-    element->addChild(String("@line"), number(oldest ? long(oldest->line) + 1 : 0));
-    if (oldest && oldest->start >= 0) {
-        element->addChild(String("@col"), number(long(oldest->start) + 1));
-        element->addChild(String("@len"), number(oldest->length));
-    }
-    String message;
-    errors.getMessage(message);
-    addText(*element, message, false);
-    return element;
 }
 
 // text = the body for an answer (null: none) or for the error in errors;
@@ -153,10 +102,9 @@ LxScript::i32 bodyOf(XML* answer, Error& errors, LoString& text) {
     }
     if (errors.getCode() == 0)
         return 0;
-    XML* element = errorElement(errors);
+    DebugXML::XMLHold element(DebugXML::errorElement(errors));
     String serialized;
     element->toXMLString(serialized, -1);
-    element->release();
     toUtf8(serialized, text);
     return errorCode(errors);
 }
@@ -262,18 +210,21 @@ bool DebugCarrier::isServed(const String& command) const {
     return false;
 }
 
+// Ends the run the engine's poll came from: a run that a command of the
+// break loop started ends alone, the engine stays stopped; any other run
+// ends as a whole.
 void DebugCarrier::haltRun() {
     if (mode == kStoppedRunning)
         engine.setError(kErrorHalted);
     else
-        api.command(DebugAPI::kHalt, false);
+        engine.halt();
 }
 
 // Continue; a stop with a fatal error cannot continue, it can only halt.
 void DebugCarrier::resume() {
     api.command(DebugAPI::kContinue, false);
     if (engine.isStoppedInDebugger())
-        api.command(DebugAPI::kHalt, false);
+        engine.halt();
 }
 
 bool DebugCarrier::requesterIsLive() const {
@@ -312,7 +263,7 @@ void DebugCarrier::breakExecution(LxScript::Engine&) {
         if (!engine.isStoppedInDebugger())
             break;
         if (ends.shouldEnd(kStoppedWaitMs))
-            api.command(DebugAPI::kHalt, false);
+            engine.halt();
         else if (!requesterIsLive())
             resume();
     }
@@ -328,11 +279,10 @@ void DebugCarrier::poll(LxScript::Engine&) {
 }
 
 void DebugCarrier::writeText(LxScript::Engine&, const String& text) {
-    XML* output = new XML(String("output"));
-    addText(*output, text, true);
+    DebugXML::XMLHold output(DebugXML::newElement("output"));
+    DebugXML::addCDATA(*output.get(), text);
     String serialized;
     output->toXMLString(serialized, -1);
-    output->release();
     LoString body;
     toUtf8(serialized, body);
     sendToRequester(body);
