@@ -239,9 +239,8 @@ public:
     // stopped, or in compiled code); a condition must evaluate to true.
     virtual void enterDebugger(const LxCore::String& condition);
     // While stopped with a DebugAPI: the scope of the frame the debugger
-    // selected (setDebugContextLevel frames outward, at most the outermost).
+    // selected (its context level frames outward, at most the outermost).
     Workspace* getFrameScope();
-    void setDebugContextLevel(i32 level) { debugContextLevel = level < 0 ? 0 : level; }
     Debugger* getDebugger() const { return debugger; }
     void setDebugger(Debugger* hook) { debugger = hook; }
     // The first breakpoint at (file, line), or null.
@@ -256,8 +255,8 @@ public:
     // Charges the time since the last stamp to the current record; next
     // becomes current.
     void chargeProfilerRecord(ProfilerData* next);
-    // Frees the chain (records that running frames still use wait until the
-    // outermost run ends) and clears the current record and the stamp.
+    // Frees the chain, clears the current record and the stamp, and lets
+    // every running frame forget its record (its pop writes nothing).
     void clearProfilerData();
     // The chain, newest first.
     const ProfilerData* getProfilerRecords() const { return profilerChain; }
@@ -269,6 +268,16 @@ public:
     void profileRunEnd();
     void renewProfilingStamp();
     void resumeDebugger();
+    // Continue and halt: no frame keeps a step request.
+    void clearStepFlags();
+    // Errors raised while the count is raised do not reach the runtime-error
+    // hook (the debugger reading values).
+    void suppressErrorHook(bool raise) {
+        if (raise)
+            hookSuppression++;
+        else if (hookSuppression)
+            hookSuppression--;
+    }
     u8 tracing = 0;                 // a trace line is being written
     i32 frameEvalTimeout = 10000;
     void writeTrace(const LxCore::String& line);
@@ -304,8 +313,9 @@ protected:
     // The API object of a code, made on first request; null for a code the
     // engine has no interface for.
     virtual API* createAPI(i32 code);
-    // A debugger watchpoint was written: the debugger interface's part.
-    virtual void watchpointHit(Property& slot) {}
+    // A debugger watchpoint was written: a stop with the slot as the
+    // debugger interface's watchpoint record.
+    virtual void watchpointHit(Property& slot);
     // The concrete engine's set-up of the global object's live object.
     virtual void setUpGlobal(LxCore::LiveObject& live) {}
 
@@ -345,8 +355,6 @@ private:
     std::vector<BreakpointInfo> breakpoints;
     std::unordered_map<u64, u32> breakpointIndex;   // (file, line) -> first entry
     std::unordered_map<u64, ProfilerData*> profilerIndex;   // (file, line) -> record
-    ProfilerData* retiredProfilerChain = nullptr;   // cleared while frames ran
-    i32 debugContextLevel = 0;
     Object* valueConversionObject = nullptr;
     // Timing words.
     u32 lastCheckTick = 0;

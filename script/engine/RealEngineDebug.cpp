@@ -12,18 +12,32 @@
 #include "script/engine/Script.h"
 #include "script/engine/Workspace.h"
 #include "script/frontend/Node.h"
+#include "script/library/debug/DebugAPI.h"
 
 namespace LxScript {
 
 using LxCore::String;
 
 // A stop in the debugger hook: the deadline clock is paused while it holds.
+// The condition is evaluated from a copy: its script may reach the hook's
+// poll, which may replace the breakpoint list the text came from. Its
+// errors (a syntax error too) do not break in: they only mean "no stop".
 void RealEngine::enterDebugger(const String& condition) {
     if (!debugger || stoppedInDebugger || !currentFrame || currentFrame->isCompiled())
         return;
     if (!condition.isEmpty()) {
+        const String text = condition;
         Variant value;
-        if (evalInFrame(currentFrame->thisObject, condition, &value) != 0 || !value.toBoolean())
+        suppressErrorHook(true);
+        i32 code = 0;
+        try {
+            code = evalInFrame(currentFrame->thisObject, text, &value);
+        } catch (...) {
+            suppressErrorHook(false);
+            throw;
+        }
+        suppressErrorHook(false);
+        if (code != 0 || !value.toBoolean())
             return;
     }
     pauseTimeout(true);
@@ -50,16 +64,38 @@ void RealEngine::enterDebugger(const String& condition) {
 
 // The scope of the frame the debugger selected.
 Workspace* RealEngine::getFrameScope() {
-    if (!stoppedInDebugger || !currentFrame || !apis.get(API::kDebug))
+    auto* debug = static_cast<DebugAPI*>(apis.get(API::kDebug));
+    if (!stoppedInDebugger || !currentFrame || !debug)
         return nullptr;
     RuntimeEnv* frame = currentFrame;
-    for (i32 n = debugContextLevel; n > 0 && frame->previous; n--)
+    for (i32 n = debug->getContextLevel(); n > 0 && frame->previous; n--)
         frame = frame->previous;
     return frame->scope;
 }
 
 // The DebugAPI's resume: the hook's break operation returns.
 void RealEngine::resumeDebugger() { stoppedInDebugger = 0; }
+
+void RealEngine::clearStepFlags() {
+    for (RuntimeEnv* frame = currentFrame; frame; frame = frame->previous)
+        frame->stepFlags = 0;
+}
+
+// Only the concrete engine hands out a DebugAPI under 'debg'; without one
+// the stop happens all the same, with no record to read.
+void RealEngine::watchpointHit(Property& slot) {
+    auto* debug = static_cast<DebugAPI*>(apis.get(API::kDebug));
+    Property* previous = debug ? debug->swapWatchpoint(&slot) : nullptr;
+    struct Restore {
+        DebugAPI* debug;
+        Property* previous;
+        ~Restore() {
+            if (debug)
+                debug->swapWatchpoint(previous);
+        }
+    } restore{debug, previous};
+    enterDebugger(String());
+}
 
 namespace {
 
@@ -156,23 +192,13 @@ void RealEngine::chargeProfilerRecord(ProfilerData* next) {
     chargedRecord = next;
 }
 
+// Running frames forget their records: a pop writes to none of the freed.
 void RealEngine::clearProfilerData() {
     profilerIndex.clear();
-    if (currentFrame) {
-        // Running frames still point at their records: they go when the
-        // outermost run ends.
-        ProfilerData* tail = profilerChain;
-        while (tail && tail->next)
-            tail = tail->next;
-        if (tail) {
-            tail->next = retiredProfilerChain;
-            retiredProfilerChain = profilerChain;
-        }
-    } else {
-        freeChain(profilerChain);
-        retiredProfilerChain = freeChain(retiredProfilerChain);
-    }
-    profilerChain = nullptr;
+    profilerChain = freeChain(profilerChain);
+    for (RuntimeEnv* frame = currentFrame; frame; frame = frame->previous)
+        if (auto* runner = dynamic_cast<jsRunner*>(frame))
+            runner->profiler = nullptr;
     chargedRecord = nullptr;
     lastTimeStamp = 0;
 }
@@ -181,8 +207,6 @@ void RealEngine::clearDebugState() {
     breakpoints.clear();
     breakpointIndex.clear();
     clearProfilerData();
-    retiredProfilerChain = freeChain(retiredProfilerChain);
-    debugContextLevel = 0;
 }
 
 void RealEngine::profileEnter(jsRunner& runner) {
@@ -207,8 +231,6 @@ void RealEngine::profileLeave(jsRunner& runner) {
     if (record->hits == 0)
         record->hits = 1;
     runner.profiler = nullptr;
-    if (!runner.previous && retiredProfilerChain)
-        retiredProfilerChain = freeChain(retiredProfilerChain);
 }
 
 void RealEngine::profileLine(jsRunner& runner, DataPoolId file, i32 line) {

@@ -18,6 +18,7 @@ namespace LxScript {
 
 class RealEngine;
 class RuntimeEnv;
+class Object;
 class Property;
 class Script;
 
@@ -100,6 +101,12 @@ private:
     i32 contextLevel = 0;
 
     RuntimeEnv* frameAt(i32 level) const;
+    // An undefined value: the selected frame's scope, else the global
+    // object; other values as objects; null for what is none.
+    Object* resolve(const LxCore::Variant& object) const;
+    // One object's ids under the filter, values stored under names not yet
+    // in out.
+    void collect(Object& object, LxCore::u32 filter, LxCore::THashTable<LxCore::Variant>& out);
 };
 
 // The engine's debugger service; null when it cannot be made.
