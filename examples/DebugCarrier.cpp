@@ -56,11 +56,16 @@ String fromUtf8(const LoString& text) {
     return out;
 }
 
-void toUtf8(const String& text, LoString& out) {
+// False, leaving out empty, for a text too large for one message.
+bool toUtf8(const String& text, LoString& out) {
     const char* bytes = nullptr;
     LxCore::u32 length = 0;
     text.encode(bytes, length, LxCore::utf8Encoder());
+    out.assign("", 0);
+    if (length > LxCore::u32(kMaxBody))
+        return false;
     out.assign(bytes ? bytes : "", int(length));
+    return true;
 }
 
 bool isNamed(const String& name, const char* ascii) {
@@ -94,11 +99,8 @@ LxScript::i32 bodyOf(XML* answer, Error& errors, LoString& text) {
     if (errors.getCode() == 0 && answer) {
         String serialized;
         answer->toXMLString(serialized, -1);
-        toUtf8(serialized, text);
-        if (text.length() > kMaxBody) {
-            text.assign("", 0);
+        if (!toUtf8(serialized, text))
             errors.push(kErrorIO, String(), nullptr, true);
-        }
     }
     if (errors.getCode() == 0)
         return 0;
@@ -283,9 +285,10 @@ void DebugCarrier::writeText(LxScript::Engine&, const String& text) {
     DebugXML::addCDATA(*output.get(), text);
     String serialized;
     output->toXMLString(serialized, -1);
+    // Text too large for a message is dropped, as Tellwire would drop it.
     LoString body;
-    toUtf8(serialized, body);
-    sendToRequester(body);
+    if (toUtf8(serialized, body))
+        sendToRequester(body);
 }
 
 }  // namespace SampleApp
