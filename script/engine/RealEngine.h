@@ -201,14 +201,6 @@ public:
     bool checkTimeoutNow();
     void periodicCheck(u32 now);
     void notifyAccess(bool enter);
-    // Nested: while raised, errors do not reach the runtime-error hook or
-    // break into the debugger (the debugger's own reads).
-    void suppressErrorHook(bool on) {
-        if (on)
-            hookSuppression++;
-        else if (hookSuppression > 0)
-            hookSuppression--;
-    }
 
     // ---- Errors (RealEngineErrors.cpp) ----
     void clearError() override;

@@ -204,9 +204,10 @@ i32 readSourceFile(const String& path, String& out) {
     if (!marked)
         file.setEncoding(String("UTF-8"));
     status = file.read(kReadWholeFile, out);
-    if (!marked && (status == kErrorCharConversion || status == kErrorPartialCharacter)) {
+    LxCore::Encoder* system = LxCore::systemEncoder();
+    if (!marked && system && (status == kErrorCharConversion || status == kErrorPartialCharacter)) {
         String names;
-        LxCore::systemEncoder()->getNames(names);
+        system->getNames(names);
         file.setEncoding(names.nextToken(','));
         file.seek(0, 0);
         out.clear();

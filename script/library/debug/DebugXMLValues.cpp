@@ -121,6 +121,8 @@ String typeNameOf(const Variant& value) {
         object->getClassName(name);
         return name;
     }
+    if (isUnboundReference(value))
+        return value.toString();    // the class it names
     if (type == Variant::kLiveObject) {
         if (LxCore::LiveObject* live = value.getLiveObject()) {
             LiveHold hold(live);

@@ -2,19 +2,32 @@
 // printed and read back, stops made by a scripted debugger hook.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <climits>
+#include <cstdlib>
+#include <cstdio>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/Encoder.h"
+#include "core/Dictionary.h"
 #include "core/Error.h"
+#include "core/File.h"
+#include "core/FileSpec.h"
+#include "core/LivePropertyManager.h"
+#include "core/Point.h"
 #include "core/XML.h"
 #include "script/engine/InitTerm.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/jsEngine.h"
 #include "script/library/debug/DebugAPI.h"
+#include "script/library/debug/DebugXMLValues.h"
 
 namespace LxScript {
 namespace {
@@ -289,11 +302,23 @@ TEST_F(DebugXMLTest, AFailingObjectExpressionHandsItsErrorOn) {
     EXPECT_EQ(reply("<get-properties object=\"1 + 1\"/>"), "<properties object=\"1 + 1\" engine=\"main\"/>");
 }
 
-// Each way out of a listing lowers the suppression again: later errors
-// still break into the debugger.
+// Counts the outside accesses the engine announces.
+class AccessCounter : public Callback {
+public:
+    i32 depth = 0;
+    void engineNotify(Engine&, i32 code, i64 value) override {
+        if (code == i32(LxCore::fourCharCode("accs")))
+            depth += value ? 1 : -1;
+    }
+};
+
+// Each way out of a listing lowers the suppression again and ends the
+// outside access: later errors still break into the debugger.
 TEST_F(DebugXMLTest, ErrorsStillStopAfterAFailingListing) {
     ScriptedHook hook;
     engine->setDebugger(&hook);
+    AccessCounter accesses;
+    engine->setCallback(&accesses);
     ASSERT_EQ(run("var o = {a: 1}; o.__proto__ = {b: 2};"), 0);
     EXPECT_EQ(failure(String("<get-properties object=\"nosuch.x\"/>")), 2);
     // An invalid object on the way (a prototype) ends the listing with 45.
@@ -307,11 +332,13 @@ TEST_F(DebugXMLTest, ErrorsStillStopAfterAFailingListing) {
     Property* a = slotOf("o", "a");
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(a->getState(), kStateCreated);
+    EXPECT_EQ(accesses.depth, 0);
     Error errors;
     XML* out = request(String("<eval debug=\"1\"><source>var z = 1;\nnosuchFunction();</source></eval>"), errors);
     ASSERT_NE(out, nullptr);
     out->release();
     EXPECT_EQ(hook.breaks, 1);
+    engine->setCallback(nullptr);
 }
 
 // ---- Breakpoints and flags ----
@@ -469,6 +496,228 @@ TEST_F(DebugXMLTest, EvalReportsErrorsAndReadsFiles) {
               "<evalresult engine=\"main\"><value type=\"number\"><![CDATA[7]]></value>"
               "<properties object=\"p\"><property type=\"string\" name=\"k\" state=\"new\"><![CDATA[v]]></property>"
               "</properties><profiling/></evalresult>");
+}
+
+// ---- Values of every kind ----
+
+TEST_F(DebugXMLTest, ValuesAreTypedByKindAndClass) {
+    const struct {
+        const char* source;
+        const char* value;
+    } cases[] = {
+        {"undefined", "<value type=\"undefined\"><![CDATA[undefined]]></value>"},
+        {"null", "<value type=\"null\"><![CDATA[null]]></value>"},
+        {"2 &gt; 1", "<value type=\"boolean\"><![CDATA[true]]></value>"},
+        {"0.5", "<value type=\"number\"><![CDATA[0.5]]></value>"},
+        {"[1, 2]", "<value type=\"Array\"><![CDATA[1,2]]></value>"},
+        {"(function g(a) { return a; })", "<value type=\"Function\"><![CDATA[g()]]></value>"},
+        {"({toString: function () { return 'mine'; }})", "<value type=\"Object\"><![CDATA[mine]]></value>"},
+        {"({toString: function () { throw 'bad'; }})", "<value type=\"error\"><![CDATA["},
+    };
+    for (const auto& c : cases) {
+        String markup("<eval><source>");
+        markup += c.source;
+        markup += "</source></eval>";
+        const std::string out = reply(markup);
+        EXPECT_NE(out.find(c.value), std::string::npos) << c.source << ": " << out;
+    }
+    // Kinds scripts do not make: their type names; a reference by its class.
+    LxCore::Variant rect;
+    rect.setRect(LxCore::Rect());
+    LxCore::Variant reference(7u, String("Thing"), nullptr);
+    const struct {
+        const LxCore::Variant* value;
+        const char* type;
+    } kinds[] = {{&rect, "rect"}, {&reference, "Thing"}};
+    for (const auto& k : kinds) {
+        XML* element = DebugXML::valueElement(*engine, *k.value, nullptr);
+        ASSERT_NE(element, nullptr);
+        String type;
+        element->getString(String("@type"), type);
+        EXPECT_EQ(ascii(type), k.type);
+        element->release();
+    }
+}
+
+// ---- Files, output and dictionaries ----
+
+class TempFolder {
+public:
+    TempFolder() {
+        char pattern[] = "/tmp/debugxmlXXXXXX";
+        path = mkdtemp(pattern);
+    }
+    ~TempFolder() {
+        for (const std::string& f : files)
+            std::remove(f.c_str());
+        rmdir(path.c_str());
+    }
+    std::string write(const char* name, const std::string& bytes) {
+        const std::string file = path + "/" + name;
+        std::ofstream(file, std::ios::binary) << bytes;
+        files.push_back(file);
+        return file;
+    }
+    std::string path;
+    std::vector<std::string> files;
+};
+
+TEST_F(DebugXMLTest, EvalReadsFilesByTheirByteOrderMark) {
+    TempFolder folder;
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* value;
+    } cases[] = {
+        {"plain.tvs", "'caf\xC3\xA9'", "caf\\u00E9"},
+        {"marked.tvs", std::string("\xFF\xFE'\0x\0'\0", 8), "x"},
+    };
+    for (const auto& c : cases) {
+        const std::string file = folder.write(c.name, c.bytes);
+        const std::string out = reply(String(("<eval file=\"" + file + "\"/>").c_str()));
+        EXPECT_NE(out.find(std::string("<![CDATA[") + c.value + "]]>"), std::string::npos) << out;
+    }
+}
+
+TEST_F(DebugXMLTest, PrintWritesTheChildrenToTheStream) {
+    EXPECT_EQ(reply("<print>dropped</print>"), "");
+    TempFolder folder;
+    const std::string file = folder.write("out.txt", "");
+    LxCore::File stream{LxCore::FileSpec(String(file.c_str()), false)};
+    ASSERT_EQ(stream.open(String("w")), 0);
+    api->setOutputStream(&stream);
+    EXPECT_EQ(reply("<print>one &amp;<b x=\"1\">two</b></print>"), "");
+    api->setOutputStream(nullptr);
+    stream.close();
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    EXPECT_EQ(all.str(), "one &amp;<b x=\"1\">two</b>");
+}
+
+const LxCore::LivePropertyInfo kShapeRows[] = {
+    {"x", 1, 0x62, "number\tThe x coordinate."},
+    {nullptr, 0, 0, nullptr},
+};
+
+TEST_F(DebugXMLTest, DictionariesAnswerWithoutAnEngine) {
+    auto* d = new LxCore::Dictionary(LxCore::kScriptClient);
+    d->setName(String("Shapes"));
+    d->addClass(kShapeRows, "Geometry\tShapes", "Point\tA point");
+    ASSERT_TRUE(LxCore::Dictionary::registerDictionary(d));
+    const std::string list = reply("<get-dictionaries/>");
+    EXPECT_EQ(list.find("<dictionaries>"), 0u) << list;
+    EXPECT_NE(list.find(">Shapes</dictionary>"), std::string::npos) << list;
+    EXPECT_EQ(reply("<get-map dictname=\"Shapes\" prefix=\"help/\"/>").find("<map "), 0u);
+    EXPECT_EQ(reply("<get-dictionary dictname=\"Shapes\"/>").find("<map "), 0u);
+    const std::string whole = reply("<get-package dictname=\"Shapes\"/>");
+    EXPECT_EQ(whole.find("<dictionary><map "), 0u) << whole;
+    EXPECT_NE(whole.find("<package><classdef"), std::string::npos) << whole;
+    EXPECT_EQ(reply("<get-package dictname=\"Shapes\" group=\"Geometry\"/>").find("<package><classdef"), 0u);
+    EXPECT_EQ(reply("<get-package dictname=\"Shapes\"><element>Point</element></get-package>").find("<package><classdef"),
+              0u);
+    std::string message;
+    EXPECT_EQ(failure(String("<get-package dictname=\"Shapes\"><element>Point</element><element>Line</element>"
+                             "</get-package>"),
+                      &message),
+              2);
+    EXPECT_EQ(message, "Line is undefined");
+    for (const char* command : {"get-map", "get-dictionary", "get-package"})
+        EXPECT_EQ(failure(String((std::string("<") + command + " dictname=\"None\"/>").c_str())), -36) << command;
+    // Served statically too; tofront does nothing on this platform.
+    Error errors;
+    XML* map = request(String("<get-map dictname=\"Shapes\"/>"), errors, true);
+    ASSERT_NE(map, nullptr);
+    map->release();
+    EXPECT_EQ(request(String("<tofront id=\"12345\"/>"), errors, true), nullptr);
+    EXPECT_EQ(errors.getCode(), 0);
+    LxCore::Dictionary::unregisterDictionary(d);
+    delete d;
+}
+
+// ---- Run control and profiling through the service ----
+
+// The line attribute of the reply's "frame" element.
+std::string frameLine(const std::string& reply) {
+    const size_t at = reply.find("<frame ");
+    const size_t line = reply.find("line=\"", at);
+    if (at == std::string::npos || line == std::string::npos)
+        return "?";
+    return reply.substr(line + 6, reply.find('"', line + 6) - line - 6);
+}
+
+TEST_F(DebugXMLTest, StepsWalkThroughACall) {
+    ScriptedHook hook;
+    engine->setDebugger(&hook);
+    const char* const steps[] = {"<stepinto/>", "<stepover/>", "<stepout/>", "<continue/>"};
+    std::vector<std::string> lines;
+    hook.onBreak = [&] {
+        const std::string b = reply("<get-break/>");
+        lines.push_back(frameLine(b) + (b.find("name=\"f\"") != std::string::npos ? " f" : ""));
+        reply(steps[std::min<size_t>(lines.size() - 1, 3)]);
+    };
+    const std::string out = reply(
+        "<eval file=\"t.tvs\" debug=\"1\"><source>function f(a) {\n  var b = a + 1;\n  return b;\n}\n"
+        "f(3);\nvar after = 'done';</source>"
+        "<breakpoints><breakpoint file=\"t.tvs\" line=\"5\" enabled=\"true\"/></breakpoints></eval>");
+    // Into f (where its first line hook is the engine's), over to the next
+    // line of f, out to the line after the call.
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "5");
+    EXPECT_TRUE(lines[1] == "1 f" || lines[1] == "2 f") << lines[1];
+    EXPECT_EQ(lines[2], std::to_string(std::atoi(lines[1].c_str()) + 1) + " f");
+    EXPECT_EQ(lines[3], "6");
+    EXPECT_EQ(out, "<evalresult engine=\"main\"><value type=\"undefined\"><![CDATA[undefined]]></value>"
+                   "<profiling/></evalresult>");
+}
+
+TEST_F(DebugXMLTest, HaltWhileStoppedEndsTheRun) {
+    ScriptedHook hook;
+    engine->setDebugger(&hook);
+    hook.onBreak = [&] { EXPECT_EQ(reply("<halt/>"), ""); };
+    const std::string out = reply("<eval debug=\"2\"><source>var x = 1;\nx = 2;</source></eval>");
+    EXPECT_EQ(hook.breaks, 1);
+    EXPECT_EQ(out.find("<evalresult engine=\"main\"><error id=\"-34\""), 0u) << out;
+    EXPECT_NE(out.find(">Execution halted</error>"), std::string::npos) << out;
+}
+
+TEST_F(DebugXMLTest, ProfilingGroupsRecordsByFileAndFunction) {
+    const i32 a = i32(DataPool::get().add("a.tvs"));
+    const i32 b = i32(DataPool::get().add("b.tvs"));
+    const i32 f = i32(DataPool::get().add("f"));
+    // Top-level code of two files (function 0), and a function of one.
+    engine->findProfilerRecord(b, 0, 0)->hits = 2;
+    engine->findProfilerRecord(a, 4, f)->hits = 1;
+    engine->findProfilerRecord(a, 0, 0)->hits = 3;
+    engine->findProfilerRecord(a, 1, 0)->time = 7;
+    engine->setProfilingLevel(2);
+    EXPECT_EQ(reply("<get-profiling/>"),
+              "<profiling engine=\"main\">"
+              "<file name=\"a.tvs\"><function>"
+              "<data line=\"1\" time=\"0\" hits=\"3\"/><data line=\"2\" time=\"7\" hits=\"0\"/></function>"
+              "<function name=\"f\"><data line=\"5\" time=\"0\" hits=\"1\"/></function></file>"
+              "<file name=\"b.tvs\"><function><data line=\"1\" time=\"0\" hits=\"2\"/></function></file>"
+              "</profiling>");
+    // Levels without time leave it out; erase empties the records.
+    engine->setProfilingLevel(1);
+    EXPECT_NE(reply("<get-profiling erase=\"true\"/>").find("<data line=\"1\" hits=\"2\"/>"), std::string::npos);
+    EXPECT_EQ(engine->getProfilerRecords(), nullptr);
+    EXPECT_EQ(reply("<get-profiling/>"), "<profiling engine=\"main\"/>");
+    engine->findProfilerRecord(a, 0, 0);
+    EXPECT_EQ(reply("<clear-profiling/>"), "");
+    EXPECT_EQ(engine->getProfilerRecords(), nullptr);
+}
+
+TEST_F(DebugXMLTest, EvalProfilesItsRunAtTheClampedLevel) {
+    const std::string out = reply(
+        "<eval file=\"p.tvs\" profiling=\"-2147483648\"><source>function g() {}\ng();\ng();</source></eval>");
+    EXPECT_NE(out.find("<profiling><file name=\"p.tvs\">"), std::string::npos) << out;
+    // Negative: the records went with the reply; the level is back.
+    EXPECT_EQ(engine->getProfilerRecords(), nullptr);
+    EXPECT_EQ(engine->getProfilingLevel(), 0);
+    const std::string kept = reply("<eval file=\"p.tvs\" profiling=\"1\"><source>function g() {}\ng();</source></eval>");
+    EXPECT_NE(kept.find("<function name=\"g\"><data line=\"1\" hits=\"1\"/>"), std::string::npos) << kept;
+    EXPECT_NE(engine->getProfilerRecords(), nullptr);
 }
 
 }  // namespace
