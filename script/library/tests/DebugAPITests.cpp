@@ -35,6 +35,17 @@ std::string textOf(const Variant& v) { return narrow(v.toString()); }
 
 DataPoolId fileSymbol(const char* name) { return DataPool::get().add(name); }
 
+// getProperties hands out its copies: the caller frees them.
+class PropertyTable : public LxCore::THashTable<Variant> {
+public:
+    ~PropertyTable() {
+        LxCore::SimpleArray entries;
+        getEntries(entries);
+        for (i32 i = 0; i < entries.getCount(); i++)
+            delete reinterpret_cast<Entry*>(entries.get(i))->value;
+    }
+};
+
 // At each stop: records "line frame" (line from 1, the innermost frame's
 // text), then runs the next step; without one it continues.
 class ScriptedHook : public Debugger {
@@ -511,6 +522,20 @@ TEST_F(DebugAPITest, HitThresholds) {
     freeAll(list);
     EXPECT_EQ(run("for (var i = 0; i < 5; i++) {\n  var k = i;\n}\n"), 0);
     EXPECT_EQ(hook.stops.size(), 3u) << "hit counts 3, 4 and 5 stop";
+    // Disabled: counted, never stopping.
+    api->getBreakpoints(list);
+    ASSERT_EQ(list.getCount(), 1);
+    EXPECT_EQ(list.get(0)->count, 5);
+    list.get(0)->enabled = 0;
+    list.get(0)->count = 0;
+    api->setBreakpoints(&list);
+    freeAll(list);
+    hook.stops.clear();
+    EXPECT_EQ(run("for (var i = 0; i < 5; i++) {\n  var k = i;\n}\n"), 0);
+    EXPECT_TRUE(hook.stops.empty());
+    api->getBreakpoints(list);
+    EXPECT_EQ(list.get(0)->count, 5);
+    freeAll(list);
 }
 
 // The condition's script reaches the hook's poll, which replaces the list
@@ -612,7 +637,7 @@ TEST_F(DebugAPITest, FreeingRecordsWhileFramesRun) {
 TEST_F(DebugAPITest, PropertiesOfAnObjectAndItsPrototypes) {
     Variant o;
     ASSERT_EQ(run("var proto = {inherited: 1}; var o = {a: 1, b: 'x'}; o.__proto__ = proto; o", 0, &o), 0);
-    LxCore::THashTable<Variant> all, own;
+    PropertyTable all, own;
     EXPECT_TRUE(api->getProperties(o, all, true, true));
     EXPECT_TRUE(api->getProperties(o, own, true, false));
     ASSERT_NE(all.get(String("a")), nullptr);
@@ -678,7 +703,7 @@ TEST_F(DebugAPITest, ReadErrorsBecomeEnumErrorsAndTheErrorListIsKept) {
     FaultyFixture faulty(*engine);
     ASSERT_NE(objectOf(faulty.value), nullptr);
     engine->setError(5);
-    LxCore::THashTable<Variant> out;
+    PropertyTable out;
     EXPECT_TRUE(api->getProperties(faulty.value, out, true, false));
     EXPECT_EQ(engine->getError().getCode(), 5) << "the error before the call is back";
     ASSERT_NE(out.get(String("good")), nullptr);
@@ -695,7 +720,7 @@ TEST_F(DebugAPITest, ReadErrorsBecomeEnumErrorsAndTheErrorListIsKept) {
 
 TEST_F(DebugAPITest, ErrorsWhileReadingDoNotBreakIn) {
     FaultyFixture faulty(*engine);
-    LxCore::THashTable<Variant> out;
+    PropertyTable out;
     hook.steps.push_back([&](DebugAPI& a) {
         EXPECT_TRUE(a.getProperties(faulty.value, out, true, false));
         EXPECT_EQ(engine->getError().getCode(), 0);
@@ -708,7 +733,7 @@ TEST_F(DebugAPITest, ErrorsWhileReadingDoNotBreakIn) {
 }
 
 TEST_F(DebugAPITest, UndefinedMeansTheSelectedFramesScope) {
-    LxCore::THashTable<Variant> inner, outer;
+    PropertyTable inner, outer;
     hook.steps.push_back([&](DebugAPI& a) {
         a.getProperties(Variant(), inner, true, false);
         a.setContextLevel(1);
@@ -730,7 +755,7 @@ TEST_F(DebugAPITest, AnInvalidLiveObjectEndsTheWalk) {
     v.setLiveObject(*live, 0);
     engine->importValue(v, true);
     ASSERT_NE(objectOf(v), nullptr);
-    LxCore::THashTable<Variant> out;
+    PropertyTable out;
     EXPECT_TRUE(api->getProperties(v, out, true, false));
     live->invalidate();
     EXPECT_FALSE(api->getProperties(v, out, true, false));
