@@ -262,6 +262,14 @@ public:
     void resumeDebugger();
     // Continue and halt: no frame keeps a step request.
     void clearStepFlags();
+    // Errors raised while the count is raised do not reach the runtime-error
+    // hook (the debugger reading values).
+    void suppressErrorHook(bool raise) {
+        if (raise)
+            hookSuppression++;
+        else if (hookSuppression)
+            hookSuppression--;
+    }
     u8 tracing = 0;                 // a trace line is being written
     i32 frameEvalTimeout = 10000;
     void writeTrace(const LxCore::String& line);
