@@ -22,9 +22,9 @@
 //   by the request's serial number) holds the answer element, or nothing
 //   for a command without one. A failed request gets an "Error" reply
 //   whose code is the error's number and whose body is the protocol's
-//   <error id=".." file=".." line="..">message</error> element; a bad body
-//   gives 1 (not XML) or 19 (no single element), an answer too large for
-//   Tellwire's 64 MiB messages 52.
+//   <error id=".." file=".." line="..">message</error> element; a body
+//   that is not XML gives the parser's error, one that holds no element 19,
+//   an answer too large for Tellwire's 64 MiB messages 52.
 // - The sender of the last request is the front end. When the engine
 //   stops, the front end is sent a "Debug" message (no reply asked) whose
 //   body is the answer to <get-break/>; the engine stays stopped, serving
