@@ -28,16 +28,12 @@ void RealEngine::enterDebugger(const String& condition) {
     if (!condition.isEmpty()) {
         const String text = condition;
         Variant value;
-        suppressErrorHook(true);
-        i32 code = 0;
-        try {
-            code = evalInFrame(currentFrame->thisObject, text, &value);
-        } catch (...) {
-            suppressErrorHook(false);
-            throw;
-        }
-        suppressErrorHook(false);
-        if (code != 0 || !value.toBoolean())
+        struct Quiet {
+            RealEngine& engine;
+            explicit Quiet(RealEngine& e) : engine(e) { engine.suppressErrorHook(true); }
+            ~Quiet() { engine.suppressErrorHook(false); }
+        } quiet(*this);
+        if (evalInFrame(currentFrame->thisObject, text, &value) != 0 || !value.toBoolean())
             return;
     }
     pauseTimeout(true);

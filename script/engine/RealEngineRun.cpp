@@ -357,8 +357,10 @@ void RealEngine::halt() {
     if (!currentFrame)
         return;
     setError(kErrorHalted);
-    if (stoppedInDebugger)
+    if (stoppedInDebugger) {
+        clearStepFlags();       // as the debugger's own halt
         resumeDebugger();
+    }
 }
 
 i32 RealEngine::setTimeout(i32 ms) {

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "core/LiveObject.h"
+#include "script/engine/ErrorCodes.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/Runner.h"
@@ -17,7 +18,6 @@ using LxCore::u32;
 
 namespace {
 
-constexpr i32 kExecutionHalted = -34;
 // getProperties: bits the caller cannot ask for, and the one always set.
 constexpr u32 kFilterCleared = 0x00FE0000;
 constexpr u32 kFilterAlways = 0x10000;
@@ -32,26 +32,6 @@ constexpr u32 kLookupOwnFirst = 64;
 constexpr u16 kStopAtNextLine = 0x2;
 constexpr u16 kStepOverFlags = 0x6;
 
-// Keeps the engine's error list aside and errors away from the debugger
-// while values are read; everything is put back on every way out.
-class QuietReading {
-public:
-    explicit QuietReading(RealEngine& engine) : engine(engine), kept(engine.getError()) {
-        engine.clearError();
-        engine.suppressErrorHook(true);
-    }
-    ~QuietReading() {
-        engine.restoreError(kept);
-        engine.suppressErrorHook(false);
-    }
-    QuietReading(const QuietReading&) = delete;
-    QuietReading& operator=(const QuietReading&) = delete;
-
-private:
-    RealEngine& engine;
-    const LxCore::Error kept;
-};
-
 bool profilerLess(const ProfilerData& a, const ProfilerData& b) {
     if (a.file != b.file)
         return a.file < b.file;
@@ -63,6 +43,16 @@ bool profilerLess(const ProfilerData& a, const ProfilerData& b) {
 }  // namespace
 
 DebugAPI::DebugAPI(RealEngine& engine) : API(engine, API::kDebug), real(engine) {}
+
+DebugAPI::QuietReading::QuietReading(RealEngine& engine) : engine(engine), kept(engine.getError()) {
+    engine.clearError();
+    engine.suppressErrorHook(true);
+}
+
+DebugAPI::QuietReading::~QuietReading() {
+    engine.restoreError(kept);
+    engine.suppressErrorHook(false);
+}
 
 void DebugAPI::debugBreak(const String& condition) const {
     if (real.getDebugLevel() != 0)
@@ -117,7 +107,7 @@ DebugAPI::State DebugAPI::getDebugState() const {
     const i32 code = real.getError().getCode();
     if (code == 0)
         return kStopped;
-    return code > 0 || code == kExecutionHalted ? kError : kFatal;
+    return code > 0 || code == Err::kExecutionHalted ? kError : kFatal;
 }
 
 bool DebugAPI::isCommandEnabled(Cmd cmd) const {
@@ -144,7 +134,7 @@ void DebugAPI::command(Cmd cmd, bool ignoreErrors) {
         return;
     if (cmd == kHalt) {
         if (real.getCurrentFrame())
-            real.setError(kExecutionHalted);
+            real.setError(Err::kExecutionHalted);
         real.clearStepFlags();
         real.resumeDebugger();
         return;

@@ -94,6 +94,20 @@ public:
 
     RealEngine& getRealEngine() const { return real; }
 
+    // While values are read for the debugger: the engine's error list is
+    // kept aside and errors do not break in; both come back on every way out.
+    class QuietReading {
+    public:
+        explicit QuietReading(RealEngine& engine);
+        ~QuietReading();
+        QuietReading(const QuietReading&) = delete;
+        QuietReading& operator=(const QuietReading&) = delete;
+
+    private:
+        RealEngine& engine;
+        const LxCore::Error kept;
+    };
+
 private:
     RealEngine& real;
     Property* watched = nullptr;

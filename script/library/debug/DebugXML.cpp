@@ -243,6 +243,29 @@ private:
     bool active = true;
 };
 
+// While frames run, the error they stopped at, put back after an
+// evaluation on every way out; idle, the error is only cleared.
+class StoppedErrorKeep {
+public:
+    explicit StoppedErrorKeep(RealEngine& engine)
+        : engine(engine), saved(engine.getError()), active(engine.isRunning()) {
+        engine.clearError();
+    }
+    ~StoppedErrorKeep() { restore(); }
+    StoppedErrorKeep(const StoppedErrorKeep&) = delete;
+    StoppedErrorKeep& operator=(const StoppedErrorKeep&) = delete;
+    void restore() {
+        if (active)
+            engine.restoreError(saved);
+        active = false;
+    }
+
+private:
+    RealEngine& engine;
+    Error saved;
+    bool active;
+};
+
 // ---- The commands ----
 
 XML* getInfo(Call&);
@@ -260,9 +283,7 @@ XML* evalCommand(Call& c) {
     }
     // Stopped at an error, the stopped frame keeps it: the evaluation's own
     // error is reported, not left in its place.
-    const Error stoppedError = engine.getError();
-    const bool nested = engine.isRunning();
-    engine.clearError();
+    StoppedErrorKeep stopped(engine);
     String source;
     if (const XML* text = childElement(r, "source"))
         text->toString(source, -1);
@@ -271,8 +292,6 @@ XML* evalCommand(Call& c) {
         if (const i32 status = readSourceFile(file, source)) {
             if (!holdsError(c.errors))
                 c.errors.push(status, file, nullptr, true);
-            if (nested)
-                engine.restoreError(stoppedError);
             return nullptr;
         }
     }
@@ -295,8 +314,7 @@ XML* evalCommand(Call& c) {
         failure = engine.getError();
         engine.clearError();
     }
-    if (nested)
-        engine.restoreError(stoppedError);
+    stopped.restore();
     XMLHold reply(newElement("evalresult"));
     if (XML* outcome = failure.getCode() != 0 ? errorElement(failure) : valueElement(engine, result, nullptr))
         reply->insert(outcome, XML::kAppend, true);

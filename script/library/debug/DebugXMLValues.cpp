@@ -75,20 +75,18 @@ bool readDecimal(const String& text, i64& out, bool& overflow) {
     return true;
 }
 
-// While replies read values: errors do not break into the debugger, the
-// embedding sees an outside access, and the engine is entered as a guarded
-// entry (current engine, stack limit, localizer).
+// While replies read values the embedding sees an outside access, and the
+// engine is entered as a guarded entry (current engine, stack limit,
+// localizer). Errors are kept from the debugger by DebugAPI::QuietReading.
 class ReadScope {
 public:
     explicit ReadScope(RealEngine& engine) : engine(engine) {
-        engine.suppressErrorHook(true);
         engine.notifyAccess(true);
         engine.enterRun(entry, 0);
     }
     ~ReadScope() {
         engine.leaveRun(entry);
         engine.notifyAccess(false);
-        engine.suppressErrorHook(false);
     }
     ReadScope(const ReadScope&) = delete;
     ReadScope& operator=(const ReadScope&) = delete;
@@ -96,19 +94,6 @@ public:
 private:
     RealEngine& engine;
     RealEngine::EntryState entry;
-};
-
-// Keeps the engine's error list, clears it, and puts it back on every way out.
-class ErrorKeep {
-public:
-    explicit ErrorKeep(RealEngine& engine) : engine(engine), saved(engine.getError()) { engine.clearError(); }
-    ~ErrorKeep() { engine.restoreError(saved); }
-    ErrorKeep(const ErrorKeep&) = delete;
-    ErrorKeep& operator=(const ErrorKeep&) = delete;
-
-private:
-    RealEngine& engine;
-    LxCore::Error saved;
 };
 
 String typeNameOf(const Variant& value) {
@@ -376,11 +361,11 @@ RuntimeEnv* frameAt(RealEngine& engine, i32 level) {
 }
 
 XML* valueElement(RealEngine& engine, const Variant& value, const Exclusions* excluded) {
+    DebugAPI::QuietReading quiet(engine);
     ReadScope scope(engine);
     String type = typeNameOf(value);
     if (excluded && excluded->excludes(type))
         return nullptr;
-    ErrorKeep kept(engine);
     String text = valueText(value);
     if (engine.getError().getCode() != 0) {
         type = "error";
@@ -425,7 +410,7 @@ XML* propertiesElement(DebugAPI& api, const XML& request, LxCore::Error& errors,
     const i32 max = intAttribute(request, "max");
     // Every way out gives the engine its error list back and lowers the
     // suppression again, so errors break into the debugger afterwards.
-    ErrorKeep kept(engine);
+    DebugAPI::QuietReading quiet(engine);
     ReadScope scope(engine);
     String objectText = textAttribute(request, "object");
     if (isAscii(objectText, "[global]"))

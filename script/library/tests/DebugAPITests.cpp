@@ -304,6 +304,19 @@ TEST_F(DebugAPITest, IgnoreErrorsClearsTheErrorBeforeResuming) {
     EXPECT_EQ(hook.stops.size(), 1u);
 }
 
+// The engine's halt while stopped resumes as the debugger's halt does.
+TEST_F(DebugAPITest, TheEnginesHaltWhileStopped) {
+    char after = 0;
+    hook.steps.push_back([&](DebugAPI& a) {
+        engine->halt();
+        after = char(a.getDebugState());
+    });
+    breakAt({2});
+    EXPECT_EQ(run(kCallScript), -34);
+    EXPECT_EQ(after, 'R');
+    EXPECT_EQ(hook.stops.size(), 1u);
+}
+
 // An idle engine keeps no -34 that would refuse the next run.
 TEST_F(DebugAPITest, HaltWhileIdleLeavesNoError) {
     engine->clearError();
