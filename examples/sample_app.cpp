@@ -10,54 +10,95 @@
 // The reply to a debug message with body B is "sampleapp: B"; the body
 // "fail" is answered with the error 7 instead, and "quit" ends the
 // application once its reply is on its way.
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <chrono>
+//
+// The debug protocol on Linux
+// ---------------------------
+// The application hosts one script engine named "main", and its endpoint
+// carries the XML debug protocol between that engine and a front end:
+//
+// - A "Debug" message to "<application>#tvtk" whose body begins with '<'
+//   is a request: one XML element in UTF-8, run by the engine's debugger
+//   service with a fresh error list. The reply to it (a "Result", matched
+//   by the request's serial number) holds the answer element, or nothing
+//   for a command without one. A failed request gets an "Error" reply
+//   whose code is the error's number and whose body is the protocol's
+//   <error id=".." file=".." line="..">message</error> element; a body
+//   that is not XML gives the parser's error, one that holds no element 19,
+//   an answer too large for Tellwire's 64 MiB messages 52.
+// - The sender of the last request is the front end. When the engine
+//   stops, the front end is sent a "Debug" message (no reply asked) whose
+//   body is the answer to <get-break/>; the engine stays stopped, serving
+//   every request, until a command resumes it. With no front end, or one
+//   whose mailbox is gone, it continues at once. $.write text goes to the
+//   front end the same way, as <output><![CDATA[text]]></output>.
+// - While a script runs, the engine looks at its mailbox now and then and
+//   serves only <break/>, <halt/>, <get-info/>, <get-breakpoints/> and
+//   <breakpoints>; other requests get error 32. While a command given to
+//   the stopped engine runs script (an eval, the object of get-properties,
+//   a value's text), only <halt/>, which ends that command's run and
+//   leaves the engine stopped, and <get-info/> are served.
+// - The ends above hold while stopped and while a script runs: the script
+//   is halted and the application ends.
 #include <cstdio>
-#include <cstring>
-#include <string>
 
+#include "core/String.h"
+#include "examples/AppEnds.h"
+#include "examples/DebugCarrier.h"
 #include "objects/LoString.h"
 #include "objects/Message.h"
 #include "objects/Specifier.h"
 #include "objects/Tellwire.h"
+#include "script/engine/InitTerm.h"
+#include "script/engine/RealEngine.h"
+#include "script/library/debug/DebugAPI.h"
 
 using LxObjects::LoString;
 using LxObjects::Tellwire;
 
 namespace {
 
-bool quitAsked = false;
-
-class DebugAnswer : public Tellwire::MsgHandler {
-public:
-    int handle(int kind, Tellwire::Message& message, LoString* reply) override {
-        std::string body(message.body.text(), size_t(message.body.length()));
-        std::printf("debug %d %s\n", kind, body.c_str());
-        std::fflush(stdout);
-        if (kind != Tellwire::kNew)
-            return 0;
-        if (body == "fail") {
-            if (reply)
-                reply->assign("sampleapp: refused");
-            return 7;
-        }
-        quitAsked = quitAsked || body == "quit";
-        if (reply) {
-            reply->assign("sampleapp: ");
-            reply->append(body.data(), int(body.size()));
-        }
-        return 0;
-    }
-};
+constexpr int kIdleWaitMs = 20;
 
 std::string specifierArgument(int argc, char** argv) {
     for (int i = 1; i + 1 < argc; ++i)
-        if (std::strcmp(argv[i], "-specifier") == 0)
+        if (std::string(argv[i]) == "-specifier")
             return argv[i + 1];
     return "sampleapp-1.0";
+}
+
+// The engine "main" with the carrier as its debugger; null when none can
+// be made.
+LxScript::RealEngine* makeEngine() {
+    auto* engine = static_cast<LxScript::RealEngine*>(LxScript::Engine::createEngine(0));
+    if (!engine)
+        return nullptr;
+    engine->initialize();
+    engine->setName(LxCore::String("main"));
+    return engine;
+}
+
+int serveUntilEnd(const Tellwire::Specifier& own, SampleApp::DebugCarrier& carrier, SampleApp::AppEnds& ends) {
+    Tellwire* main = new Tellwire(own.text(), nullptr, true, nullptr);
+    Tellwire::Specifier debugName(own);
+    debugName.setEngine(LoString("tvtk"));
+    Tellwire* debug = new Tellwire(debugName.text(), new SampleApp::CarrierHandler(carrier), false, nullptr);
+    if (!main || !debug || !Tellwire::isWorking(debug)) {
+        std::fprintf(stderr, "sample application: the mailbox %s is taken\n", debugName.text());
+        delete debug;
+        delete main;
+        return 1;
+    }
+    carrier.setEndpoint(debug);
+    std::printf("ready %s\n", debugName.text());
+    std::fflush(stdout);
+    do
+        LxObjects::tellwirePump(LxObjects::kPumpAll, nullptr);
+    while (!ends.shouldEnd(kIdleWaitMs));
+    LxObjects::tellwirePump(LxObjects::kPumpOutgoing, nullptr);
+    carrier.setEndpoint(nullptr);
+    delete debug;
+    delete main;
+    return 0;
 }
 
 }  // namespace
@@ -67,43 +108,28 @@ int main(int argc, char** argv) {
     // name is the specifier without its engine part.
     Tellwire::Specifier own(specifierArgument(argc, argv).c_str(), false);
     own.setEngine(LoString(""));
+    LxScript::InitTerm::init();
+    LxScript::RealEngine* engine = makeEngine();
+    LxScript::DebugAPI* api = engine ? LxScript::debugAPIOf(*engine) : nullptr;
+    if (!api) {
+        std::fprintf(stderr, "sample application: no engine\n");
+        delete engine;
+        LxScript::InitTerm::exit();
+        return 1;
+    }
     if (!LxObjects::tellwireInit(own, true)) {
         std::fprintf(stderr, "sample application: Tellwire did not start\n");
+        delete engine;
+        LxScript::InitTerm::exit();
         return 1;
     }
-    Tellwire* main = new Tellwire(own.text(), nullptr, true, nullptr);
-    Tellwire::Specifier debugName(own);
-    debugName.setEngine(LoString("tvtk"));
-    Tellwire* debug = new Tellwire(debugName.text(), new DebugAnswer, false, nullptr);
-    if (!main || !debug || !Tellwire::isWorking(debug)) {
-        std::fprintf(stderr, "sample application: the mailbox %s is taken\n", debugName.text());
-        delete debug;
-        delete main;
-        LxObjects::tellwireTerminate();
-        return 1;
-    }
-    std::printf("ready %s\n", debugName.text());
-    std::fflush(stdout);
-
-    struct stat in;
-    const bool piped = fstat(0, &in) == 0 && (S_ISFIFO(in.st_mode) || S_ISSOCK(in.st_mode));
-    auto end = std::chrono::steady_clock::now() + std::chrono::minutes(5);
-    for (;;) {
-        LxObjects::tellwirePump(LxObjects::kPumpAll, nullptr);
-        struct pollfd input = {0, POLLIN, 0};
-        if (!piped)
-            usleep(20000);
-        else if (poll(&input, 1, 20) > 0) {
-            char buffer[256];
-            if (read(0, buffer, sizeof buffer) <= 0)
-                break;
-        }
-        if (quitAsked || std::chrono::steady_clock::now() >= end)
-            break;
-    }
-    LxObjects::tellwirePump(LxObjects::kPumpOutgoing, nullptr);
-    delete debug;
-    delete main;
+    SampleApp::AppEnds ends;
+    SampleApp::DebugCarrier carrier(*engine, *api, ends);
+    engine->setDebugger(&carrier);
+    const int status = serveUntilEnd(own, carrier, ends);
+    engine->setDebugger(nullptr);
+    delete engine;
     LxObjects::tellwireTerminate();
-    return 0;
+    LxScript::InitTerm::exit();
+    return status;
 }

@@ -1,0 +1,294 @@
+#include "examples/DebugCarrier.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "core/Encoder.h"
+#include "core/XML.h"
+#include "objects/InterAppStream.h"
+#include "objects/Message.h"
+#include "objects/Specifier.h"
+#include "objects/platform/Mailbox.h"
+#include "script/engine/RealEngine.h"
+#include "script/library/debug/DebugAPI.h"
+#include "script/library/debug/DebugXMLValues.h"
+
+using LxCore::Error;
+using LxCore::ErrorRecord;
+using LxCore::String;
+using LxCore::XML;
+using LxObjects::LoString;
+using LxObjects::Tellwire;
+using LxScript::DebugAPI;
+namespace DebugXML = LxScript::DebugXML;
+
+namespace SampleApp {
+
+namespace {
+
+// Tellwire refuses message files over 64 MiB; the headers of a reply (two
+// specifiers of at most 256 bytes and a dozen short lines) fit in the room
+// kept here.
+constexpr int kHeaderRoom = 16 * 1024;
+constexpr int kMaxBody = int(LxObjects::Platform::Mailbox::kMaxMessage) - kHeaderRoom;
+// How long the break loop waits for the input in one pass.
+constexpr int kStoppedWaitMs = 20;
+constexpr LxScript::i32 kErrorBadArgument = 19;
+constexpr LxScript::i32 kErrorCannotExecute = 32;
+constexpr LxScript::i32 kErrorHalted = -34;
+constexpr LxScript::i32 kErrorIO = 52;
+
+// The requests served while a script runs (from the engine's poll): all
+// of them while it runs from idle, two while a command given in the break
+// loop runs script.
+struct RunningCommand {
+    const char* name;
+    bool whileStoppedRunning;
+};
+constexpr RunningCommand kRunningCommands[] = {
+    {"break", false}, {"halt", true}, {"get-info", true}, {"get-breakpoints", false}, {"breakpoints", false},
+};
+
+String fromUtf8(const LoString& text) {
+    String out;
+    out.decode(text.text(), text.length(), LxCore::utf8Encoder());
+    return out;
+}
+
+// False, leaving out empty, for a text too large for one message.
+bool toUtf8(const String& text, LoString& out) {
+    const char* bytes = nullptr;
+    LxCore::u32 length = 0;
+    text.encode(bytes, length, LxCore::utf8Encoder());
+    out.assign("", 0);
+    if (length > LxCore::u32(kMaxBody))
+        return false;
+    out.assign(bytes ? bytes : "", int(length));
+    return true;
+}
+
+bool isNamed(const String& name, const char* ascii) {
+    const std::size_t n = std::strlen(ascii);
+    if (std::size_t(name.length()) != n)
+        return false;
+    for (std::size_t i = 0; i < n; i++)
+        if (name[LxScript::i32(i)] != LxCore::unit(ascii[i]))
+            return false;
+    return true;
+}
+
+const ErrorRecord* oldestRecord(const Error& errors) {
+    const ErrorRecord* record = errors.getRecord();
+    while (record && record->next)
+        record = record->next;
+    return record;
+}
+
+// The code an error reply carries: the oldest record's, as its element says.
+LxScript::i32 errorCode(const Error& errors) {
+    const ErrorRecord* oldest = oldestRecord(errors);
+    return oldest && oldest->code != 0 ? oldest->code : errors.getCode();
+}
+
+// text = the body for an answer (null: none) or for the error in errors;
+// the code of that error, 0 for none. An answer too large to travel is
+// error 52.
+LxScript::i32 bodyOf(XML* answer, Error& errors, LoString& text) {
+    text.assign("", 0);
+    if (errors.getCode() == 0 && answer) {
+        String serialized;
+        answer->toXMLString(serialized, -1);
+        if (!toUtf8(serialized, text))
+            errors.push(kErrorIO, String(), nullptr, true);
+    }
+    if (errors.getCode() == 0)
+        return 0;
+    DebugXML::XMLHold element(DebugXML::errorElement(errors));
+    String serialized;
+    element->toXMLString(serialized, -1);
+    toUtf8(serialized, text);
+    return errorCode(errors);
+}
+
+// The request element of a body, or null with the parser's error (or 19
+// when the body holds no single element).
+XML* parseRequest(const LoString& body, Error& errors) {
+    LxScript::i32 position = 0;
+    XML* request = LxCore::parseXMLText(fromUtf8(body), position, errors, true, true, true);
+    if (request && request->getKind() != XML::kElement) {
+        request->release();
+        request = nullptr;
+    }
+    if (!request && errors.getCode() == 0)
+        errors.push(kErrorBadArgument, String(), nullptr, true);
+    return request;
+}
+
+// The "quit"/"fail"/echo answers of bodies that are not requests.
+int answerPlain(const std::string& body, LoString* reply, AppEnds& ends) {
+    if (body == "fail") {
+        if (reply)
+            reply->assign("sampleapp: refused");
+        return 7;
+    }
+    if (body == "quit")
+        ends.askQuit();
+    if (reply) {
+        reply->assign("sampleapp: ");
+        reply->append(body.data(), int(body.size()));
+    }
+    return 0;
+}
+
+}  // namespace
+
+// Sets the carrier's mode for the span of one pump.
+class DebugCarrier::ModeScope {
+public:
+    ModeScope(DebugCarrier& carrier, Mode mode) : carrier(carrier), saved(carrier.mode) { carrier.mode = mode; }
+    ~ModeScope() { carrier.mode = saved; }
+    ModeScope(const ModeScope&) = delete;
+    ModeScope& operator=(const ModeScope&) = delete;
+
+private:
+    DebugCarrier& carrier;
+    Mode saved;
+};
+
+DebugCarrier::DebugCarrier(LxScript::RealEngine& engine, DebugAPI& api, AppEnds& ends)
+    : engine(engine), api(api), ends(ends) {}
+
+int DebugCarrier::serve(int kind, Tellwire::Message& message, LoString* reply) {
+    std::string body(message.body.text(), size_t(message.body.length()));
+    std::printf("debug %d %s\n", kind, body.c_str());
+    std::fflush(stdout);
+    if (kind != Tellwire::kNew)
+        return 0;
+    if (body.empty() || body[0] != '<')
+        return answerPlain(body, reply, ends);
+    requester = message.sender;
+    LoString text;
+    const int code = answerRequest(message.body, text);
+    if (reply)
+        reply->assign(text.text(), text.length());
+    return code;
+}
+
+int DebugCarrier::answerRequest(const LoString& body, LoString& text) {
+    Error errors;
+    XML* answer = nullptr;
+    if (XML* request = parseRequest(body, errors)) {
+        answer = run(*request, errors);
+        request->release();
+    }
+    const int code = bodyOf(answer, errors, text);
+    if (answer)
+        answer->release();
+    return code;
+}
+
+XML* DebugCarrier::run(const XML& request, Error& errors) {
+    const String& command = request.getName();
+    if (!isServed(command)) {
+        errors.push(kErrorCannotExecute, String(), nullptr, true);
+        return nullptr;
+    }
+    // A halt while a command of the break loop runs script ends that run;
+    // the engine stays stopped.
+    if (mode == kStoppedRunning && isNamed(command, "halt")) {
+        haltRun();
+        return nullptr;
+    }
+    return api.executeXML(request, errors);
+}
+
+bool DebugCarrier::isServed(const String& command) const {
+    if (mode != kRunning && mode != kStoppedRunning)
+        return true;
+    for (const RunningCommand& c : kRunningCommands)
+        if (isNamed(command, c.name))
+            return mode == kRunning || c.whileStoppedRunning;
+    return false;
+}
+
+// Ends the run the engine's poll came from: a run that a command of the
+// break loop started ends alone, the engine stays stopped; any other run
+// ends as a whole.
+void DebugCarrier::haltRun() {
+    if (mode == kStoppedRunning)
+        engine.setError(kErrorHalted);
+    else
+        engine.halt();
+}
+
+// Continue; a stop with a fatal error cannot continue, it can only halt.
+void DebugCarrier::resume() {
+    api.command(DebugAPI::kContinue, false);
+    if (engine.isStoppedInDebugger())
+        engine.halt();
+}
+
+bool DebugCarrier::requesterIsLive() const {
+    if (requester.isEmpty())
+        return false;
+    LxObjects::InterAppStream* probe = LxObjects::getPingStream();
+    return probe && !probe->isNameFree(Tellwire::Specifier(requester.text(), false));
+}
+
+bool DebugCarrier::sendToRequester(const LoString& body) {
+    if (requester.isEmpty() || !endpoint)
+        return false;
+    Tellwire::Message message;
+    message.type.assign("Debug");
+    message.target = requester;
+    message.body = body;
+    return Tellwire::sendMessage(endpoint, message, false, 0, nullptr);
+}
+
+void DebugCarrier::breakExecution(LxScript::Engine&) {
+    ModeScope scope(*this, kStopped);
+    Error errors;
+    XML* request = new XML(String("get-break"));
+    XML* answer = api.executeXML(*request, errors);
+    request->release();
+    LoString stop;
+    bodyOf(answer, errors, stop);
+    if (answer)
+        answer->release();
+    if (!sendToRequester(stop)) {
+        resume();
+        return;
+    }
+    while (engine.isStoppedInDebugger()) {
+        LxObjects::tellwirePump(LxObjects::kPumpAll, nullptr);
+        if (!engine.isStoppedInDebugger())
+            break;
+        if (ends.shouldEnd(kStoppedWaitMs))
+            engine.halt();
+        else if (!requesterIsLive())
+            resume();
+    }
+    // The reply to the resuming command goes before the script runs on.
+    LxObjects::tellwirePump(LxObjects::kPumpOutgoing, nullptr);
+}
+
+void DebugCarrier::poll(LxScript::Engine&) {
+    ModeScope scope(*this, engine.isStoppedInDebugger() ? kStoppedRunning : kRunning);
+    LxObjects::tellwirePump(LxObjects::kPumpAll, nullptr);
+    if (ends.shouldEnd(0))
+        haltRun();
+}
+
+void DebugCarrier::writeText(LxScript::Engine&, const String& text) {
+    DebugXML::XMLHold output(DebugXML::newElement("output"));
+    DebugXML::addCDATA(*output.get(), text);
+    String serialized;
+    output->toXMLString(serialized, -1);
+    // Text too large for a message is dropped, as Tellwire would drop it.
+    LoString body;
+    if (toUtf8(serialized, body))
+        sendToRequester(body);
+}
+
+}  // namespace SampleApp

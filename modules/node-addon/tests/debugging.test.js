@@ -1,0 +1,304 @@
+// The XML debug protocol end to end: a front end on the add-on drives the
+// sample application's engine "main" over Tellwire. Requests are Debug
+// messages to its #tvtk endpoint whose replies match by serial number;
+// stops and script output come to the front end as new messages.
+'use strict';
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const { ownFolders, writeProductList, sampleApps, loadAddon, startSampleApp } = require('./helpers');
+
+// Every test has folders, a session and an application of its own.
+process.setMaxListeners(0);
+const target = 'sampleapp-1.0';
+let addon = null;
+let sessions = 0;
+
+const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
+
+// Just enough XML for the replies: elements, attributes, text, CDATA.
+function parseXml(text) {
+  const entities = { lt: '<', gt: '>', amp: '&', quot: '"', apos: "'" };
+  const decode = (s) => s.replace(/&(#x[0-9a-fA-F]+|#\d+|\w+);/g, (m, e) => (e[0] !== '#' ? entities[e]
+    : String.fromCodePoint(e[1] === 'x' ? parseInt(e.slice(2), 16) : Number(e.slice(1)))));
+  const root = { name: '', attrs: {}, children: [], text: '' };
+  const stack = [root];
+  const token = /<!\[CDATA\[([\s\S]*?)\]\]>|<\?[\s\S]*?\?>|<!--[\s\S]*?-->|<\/([^>\s]+)\s*>|<([^\s/>]+)((?:\s+[^\s=]+\s*=\s*(?:"[^"]*"|'[^']*'))*)\s*(\/?)>|([^<]+)/g;
+  let m;
+  while ((m = token.exec(text))) {
+    const top = stack[stack.length - 1];
+    if (m[1] !== undefined) top.text += m[1];
+    else if (m[2]) stack.pop();
+    else if (m[3]) {
+      const element = { name: m[3], attrs: {}, children: [], text: '' };
+      for (const a of m[4].matchAll(/([^\s=]+)\s*=\s*(?:"([^"]*)"|'([^']*)')/g)) element.attrs[a[1]] = decode(a[2] ?? a[3]);
+      top.children.push(element);
+      if (!m[5]) stack.push(element);
+    } else if (m[6] !== undefined) top.text += decode(m[6]);
+  }
+  assert.equal(stack.length, 1, `unbalanced: ${text}`);
+  assert.equal(root.children.length, 1, `not one element: ${text}`);
+  return root.children[0];
+}
+
+function descendants(element, name) {
+  const found = [];
+  const walk = (e) => e.children.forEach((c) => { if (c.name === name) found.push(c); walk(c); });
+  walk(element);
+  return found;
+}
+
+const first = (element, name) => descendants(element, name)[0];
+const stackOf = (breakElement) => descendants(first(breakElement, 'stack'), 'frameinfo').map((f) => f.text);
+
+class Front {
+  constructor() {
+    this.got = [];
+  }
+
+  pump() {
+    addon.tvdPumpSession((kind, message) => this.got.push({ kind, message }));
+  }
+
+  send(body) {
+    const sent = addon.tvdSendDebugMessage(target, body, false);
+    assert.equal(sent.status, 0, JSON.stringify(sent));
+    return sent.serialNumber;
+  }
+
+  async take(what, pick, ms = 15000) {
+    const end = Date.now() + ms;
+    for (;;) {
+      this.pump();
+      const i = this.got.findIndex(pick);
+      if (i >= 0) return this.got.splice(i, 1)[0];
+      if (Date.now() > end) throw new Error(`no ${what} came: ${JSON.stringify(this.got)}`);
+      await sleep(10);
+    }
+  }
+
+  // The reply to the request of that serial: { kind, body }.
+  async reply(serial, ms) {
+    const { kind, message } = await this.take(`reply to ${serial}`,
+      (d) => (d.kind === 3 || d.kind === 4) && d.message.serialNumber === serial, ms);
+    assert.equal(message.sender, `${target}#tvtk`);
+    return { kind, body: message.body };
+  }
+
+  async request(body) {
+    return this.reply(this.send(body));
+  }
+
+  // The next new message from the engine whose element has that name.
+  async next(name) {
+    const { message } = await this.take(`<${name}>`, (d) => d.kind === 1 && d.message.body.startsWith(`<${name}`));
+    assert.equal(message.type, 'Debug');
+    assert.equal(message.sender, `${target}#tvtk`);
+    return parseXml(message.body);
+  }
+}
+
+function startSession() {
+  assert.deepEqual(addon.tvdInitialize(`debugfront${process.pid}n${++sessions}`, '1'), { status: 0 });
+}
+
+function endSession() {
+  if (addon.tvdIsInitialized()) assert.deepEqual(addon.tvdCleanup(), { status: 0 });
+}
+
+function debugTest(name, fn) {
+  test(name, async () => {
+    const folders = ownFolders();
+    writeProductList(folders, sampleApps);
+    addon = addon || loadAddon();
+    startSession();
+    let app = null;
+    try {
+      app = await startSampleApp(target);
+      await fn(new Front(), app);
+    } finally {
+      if (app && app.child.exitCode === null && app.child.signalCode === null) await app.stop();
+      endSession();
+    }
+  });
+}
+
+const cdata = (text) => `<![CDATA[${text}]]>`;
+const evalRequest = (source, attributes = '', inner = '') =>
+  `<eval${attributes}><source>${cdata(source)}</source>${inner}</eval>`;
+const breakpointAt = (line) =>
+  `<breakpoints><breakpoint file="t.tvs" line="${line}" enabled="true"/></breakpoints>`;
+
+function expectResult(reply, name) {
+  assert.equal(reply.kind, 3, reply.body);
+  if (name === null) {
+    assert.equal(reply.body, '');
+    return null;
+  }
+  const element = parseXml(reply.body);
+  assert.equal(element.name, name, reply.body);
+  assert.equal(element.attrs.engine, 'main');
+  return element;
+}
+
+function expectErrorReply(reply, id) {
+  assert.equal(reply.kind, 4, reply.body);
+  const element = parseXml(reply.body);
+  assert.equal(element.name, 'error');
+  assert.equal(element.attrs.id, String(id), reply.body);
+  return element;
+}
+
+function expectHalted(reply) {
+  const result = expectResult(reply, 'evalresult');
+  const error = first(result, 'error');
+  assert.ok(error, reply.body);
+  assert.equal(error.attrs.id, '-34');
+  return result;
+}
+
+debugTest('the sample target answers <get-info/>', async (front) => {
+  const info = expectResult(await front.request('<get-info/>'), 'info');
+  assert.equal(info.attrs.tvversion, '4.5.5');
+  const commands = info.children.filter((c) => c.name === 'command').map((c) => c.text);
+  assert.ok(commands.includes('eval') && commands.includes('get-break'), JSON.stringify(commands));
+});
+
+debugTest('a breakpoint stops; step into, over and out; continue ends the eval', async (front) => {
+  const source = ['function f(a) {', '  var b = a + 1;', '  return b * 2;', '}', 'f(3);', 'var after = 1;'].join('\n');
+  const evalSerial = front.send(evalRequest(source, ' file="t.tvs" debug="1"', breakpointAt(5)));
+
+  let stop = await front.next('break');
+  assert.equal(stop.attrs.engine, 'main');
+  assert.equal(first(stop, 'frame').attrs.line, '5');
+  assert.equal(first(stop, 'frame').attrs.file, 't.tvs');
+  assert.deepEqual(stackOf(stop), ['[t.tvs]']);
+
+  // A function's first stop is its header, the line hook of its body;
+  // its first statement is the next line of the same frame.
+  expectResult(await front.request('<stepinto/>'), null);
+  stop = await front.next('break');
+  assert.equal(first(stop, 'frame').attrs.line, '1');
+  assert.deepEqual(stackOf(stop), ['[t.tvs]', 'f(3)']);
+  expectResult(await front.request('<stepover/>'), null);
+  stop = await front.next('break');
+  assert.equal(first(stop, 'frame').attrs.line, '2');
+  assert.deepEqual(stackOf(stop), ['[t.tvs]', 'f(3)']);
+
+  const frame = expectResult(await front.request('<get-frame all="true"/>'), 'frame');
+  const a = descendants(frame, 'property').find((p) => p.attrs.name === 'a');
+  assert.ok(a, JSON.stringify(frame));
+  assert.deepEqual([a.attrs.type, a.text], ['number', '3']);
+
+  expectResult(await front.request('<stepover/>'), null);
+  assert.equal(first(await front.next('break'), 'frame').attrs.line, '3');
+  expectResult(await front.request('<stepout/>'), null);
+  assert.equal(first(await front.next('break'), 'frame').attrs.line, '6');
+
+  expectResult(await front.request('<continue/>'), null);
+  const result = expectResult(await front.reply(evalSerial), 'evalresult');
+  assert.equal(first(result, 'error'), undefined, JSON.stringify(result));
+});
+
+debugTest('<halt/> ends a running eval with error -34', async (front) => {
+  const evalSerial = front.send(evalRequest('while (true) {}'));
+  await sleep(200);
+  expectResult(await front.request('<halt/>'), null);
+  expectHalted(await front.reply(evalSerial));
+});
+
+debugTest('<halt/> sent while stopped ends the eval with error -34', async (front) => {
+  const evalSerial = front.send(evalRequest('var x = 1;\nvar y = 2;', ' file="t.tvs" debug="1"', breakpointAt(2)));
+  assert.equal(first(await front.next('break'), 'frame').attrs.line, '2');
+  expectResult(await front.request('<halt/>'), null);
+  expectHalted(await front.reply(evalSerial));
+});
+
+debugTest('while a script runs only break, halt, get-info and the breakpoints are served', async (front) => {
+  const source = 'var t = Date.now();\nwhile (Date.now() - t < 8000) {}';
+  const evalSerial = front.send(evalRequest(source, ' file="t.tvs" debug="1"'));
+  await sleep(200);
+  expectResult(await front.request('<get-info/>'), 'info');
+  expectResult(await front.request('<get-breakpoints/>'), 'breakpoints');
+  expectErrorReply(await front.request('<get-frame/>'), 32);
+  expectErrorReply(await front.request(evalRequest('1')), 32);
+  expectResult(await front.request('<break/>'), null);
+  assert.equal(first(await front.next('break'), 'frame').attrs.line, '2');
+  expectResult(await front.request('<halt/>'), null);
+  expectHalted(await front.reply(evalSerial));
+});
+
+debugTest('a halt while a command of the stopped engine runs ends that run only', async (front) => {
+  const evalSerial = front.send(evalRequest('var x = 1;\nvar y = 2;', ' file="t.tvs" debug="1"', breakpointAt(2)));
+  await front.next('break');
+  const innerSerial = front.send(evalRequest('while (true) {}'));
+  await sleep(200);
+  expectResult(await front.request('<get-info/>'), 'info');
+  expectErrorReply(await front.request('<get-breakpoints/>'), 32);
+  expectResult(await front.request('<halt/>'), null);
+  expectHalted(await front.reply(innerSerial));
+  // Still stopped where it was.
+  const frame = expectResult(await front.request('<get-frame/>'), 'frame');
+  assert.equal(frame.attrs.line, '2');
+  expectResult(await front.request('<continue/>'), null);
+  const result = expectResult(await front.reply(evalSerial), 'evalresult');
+  assert.equal(first(result, 'error'), undefined, JSON.stringify(result));
+});
+
+function expectParseError(reply) {
+  assert.equal(reply.kind, 4, reply.body);
+  const element = parseXml(reply.body);
+  assert.equal(element.name, 'error');
+  assert.match(element.text, /^XML error in line 1/);
+}
+
+debugTest('<nonsense/> gets an Error reply 19; a body that is not XML the parser\'s error', async (front) => {
+  const error = expectErrorReply(await front.request('<nonsense/>'), 19);
+  assert.match(error.text, /nonsense/);
+  expectParseError(await front.request('<unclosed'));
+  expectParseError(await front.request('<a>\u0001</a>'));
+  // Other bodies keep their answers.
+  assert.deepEqual(await front.request('hello'), { kind: 3, body: 'sampleapp: hello' });
+});
+
+debugTest('a stop with no front end runs on', async (front) => {
+  const source = 'var t = Date.now();\nwhile (Date.now() - t < 700) {}\nvar done = "yes";';
+  front.send(evalRequest(source, ' file="t.tvs" debug="1"', breakpointAt(3)));
+  front.pump();
+  // The front end goes before the engine stops; another one asks later.
+  endSession();
+  await sleep(1000);
+  startSession();
+  const later = new Front();
+  const end = Date.now() + 15000;
+  let reply;
+  do {
+    reply = await later.request(evalRequest('done'));
+    if (reply.kind === 4) await sleep(100);
+  } while (reply.kind === 4 && Date.now() < end);
+  const value = first(expectResult(reply, 'evalresult'), 'value');
+  assert.deepEqual([value.attrs.type, value.text], ['string', 'yes']);
+});
+
+debugTest('the application ends when its input closes, even while stopped', async (front, app) => {
+  const evalSerial = front.send(evalRequest('var x = 1;\nvar y = 2;', ' file="t.tvs" debug="1"', breakpointAt(2)));
+  await front.next('break');
+  const exited = new Promise((resolve) => app.child.once('exit', (code) => resolve(code)));
+  app.child.stdin.end();
+  assert.equal(await exited, 0);
+  expectHalted(await front.reply(evalSerial));
+});
+
+debugTest('$.writeln("hi") reaches the front end as <output>', async (front) => {
+  const evalSerial = front.send(evalRequest('$.writeln("hi")'));
+  const output = await front.next('output');
+  assert.match(output.text, /^hi\r?\n$/);
+  expectResult(await front.reply(evalSerial), 'evalresult');
+});
+
+debugTest('a reply too large for Tellwire is an Error reply 52', async (front) => {
+  // 6 * 2^22 three-byte characters: 72 MiB of UTF-8.
+  const source = 'var s = "\\u20ac\\u20ac\\u20ac\\u20ac\\u20ac\\u20ac";\nfor (var i = 0; i < 22; i++) s += s;\ns';
+  // Building it takes a while under the sanitizers.
+  expectErrorReply(await front.reply(front.send(evalRequest(source)), 120000), 52);
+  expectResult(await front.request('<get-info/>'), 'info');
+});
