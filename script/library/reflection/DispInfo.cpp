@@ -57,11 +57,15 @@ i32 DispClassInfo::getServiceIDs(LxCore::SimpleArray& out, u32 flags) {
     return 0;
 }
 
+void appendSymbolNames(const LxCore::SimpleArray& ids, LxCore::StringList& out) {
+    for (i32 i = 0; i < ids.getCount(); i++)
+        LxCore::appendString(out, pool().getSymbol(DataPoolId(ids.get(i))));
+}
+
 i32 DispClassInfo::getServiceNames(LxCore::StringList& out, u32 flags) {
     LxCore::SimpleArray ids;
     getServiceIDs(ids, flags);
-    for (i32 i = 0; i < ids.getCount(); i++)
-        LxCore::appendString(out, pool().getSymbol(DataPoolId(ids.get(i))));
+    appendSymbolNames(ids, out);
     return 0;
 }
 

@@ -8,6 +8,9 @@
 
 namespace LxScript {
 
+// The member names of a service listing: the text of each symbol id, in order.
+void appendSymbolNames(const LxCore::SimpleArray& ids, LxCore::StringList& out);
+
 class DispParamInfo : public LxCore::ParamInfo {
 public:
     // Takes over type.

@@ -5,6 +5,7 @@
 #include "script/engine/Function.h"
 #include "script/engine/Property.h"
 #include "script/frontend/Node.h"
+#include "script/library/reflection/DispInfo.h"
 
 namespace LxScript {
 
@@ -141,8 +142,7 @@ i32 ScriptClassInfo::getServiceIDs(LxCore::SimpleArray& out, u32 flags) {
 i32 ScriptClassInfo::getServiceNames(LxCore::StringList& out, u32 flags) {
     LxCore::SimpleArray ids;
     getServiceIDs(ids, flags);
-    for (i32 i = 0; i < ids.getCount(); i++)
-        LxCore::appendString(out, pool().getSymbol(DataPoolId(ids.get(i))));
+    appendSymbolNames(ids, out);
     return 0;
 }
 
