@@ -130,8 +130,12 @@ Status jsOpProperty::referObject(jsRunner& runner, Reference& reference, u32 fla
     jsOpVariable* quiet = (flags & kRefQuiet) ? object->asVariable() : nullptr;
     if (const Status status = quiet ? quiet->evaluateQuietly(runner, value) : object->execute(runner, value))
         return status;
-    // A failed conversion raised an error; should a host callback have
-    // cleared it, the reference goes on without an object.
+    return referValue(runner, reference, value);
+}
+
+// A failed conversion raised an error; should a host callback have cleared
+// it, the reference goes on without an object.
+Status jsOpProperty::referValue(jsRunner& runner, Reference& reference, const Variant& value) {
     ObjectRef holder;
     if (!toObjectValue(runner, value, holder))
         return runner.status();
@@ -139,19 +143,42 @@ Status jsOpProperty::referObject(jsRunner& runner, Reference& reference, u32 fla
     return kStatusOK;
 }
 
-Status jsOpProperty::getReference(jsRunner& runner, Reference& reference, u32 flags) {
-    reference.symbol = symbol;
-    if (const Status status = referObject(runner, reference, flags))
-        return status;
+Status jsOpProperty::findMember(jsRunner& runner, Reference& reference, u32 flags) {
     if (reference.object)
         reference.property = reference.object->findProperty(symbol, flags & kLookupFlags);
     reference.member = 1;
     return runner.status();
 }
 
+Status jsOpProperty::getReference(jsRunner& runner, Reference& reference, u32 flags) {
+    reference.symbol = symbol;
+    if (const Status status = referObject(runner, reference, flags))
+        return status;
+    return findMember(runner, reference, flags);
+}
+
 Status jsOpProperty::execute(jsRunner& runner, Variant& result) {
     Reference reference;
+    if (symbol == Sym::kLength && letter() == 'X' && !object->peekObject(runner))
+        return readLength(runner, reference, result);
     if (const Status status = getReference(runner, reference, 0))
+        return status;
+    return getReferenceValue(runner, reference, result, false);
+}
+
+// text.length is the text's own: no String wrapper is made to answer it.
+Status jsOpProperty::readLength(jsRunner& runner, Reference& reference, Variant& result) {
+    Variant value;
+    if (const Status status = object->execute(runner, value))
+        return status;
+    if (const LxCore::String* text = value.getType() == Variant::kString ? Variant::asString(value) : nullptr) {
+        result.setInt(text->length());
+        return kStatusOK;
+    }
+    reference.symbol = symbol;
+    if (const Status status = referValue(runner, reference, value))
+        return status;
+    if (const Status status = findMember(runner, reference, 0))
         return status;
     return getReferenceValue(runner, reference, result, false);
 }

@@ -63,6 +63,9 @@ public:
 protected:
     // The object expression's value as an object into reference.
     Status referObject(jsRunner& runner, Reference& reference, u32 flags);
+    Status referValue(jsRunner& runner, Reference& reference, const Variant& value);
+    Status findMember(jsRunner& runner, Reference& reference, u32 flags);
+    Status readLength(jsRunner& runner, Reference& reference, Variant& result);
 
     jsOpcode* object;
 };
