@@ -6,6 +6,9 @@
 
 namespace LxCore {
 
+constexpr bool isHighSurrogate(u32 c) { return c >= 0xD800 && c <= 0xDBFF; }
+constexpr bool isLowSurrogate(u32 c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
 bool isWhiteSpaceChar(unit c);
 bool isFormatChar(unit c);
 bool isIdentifierStart(unit c);

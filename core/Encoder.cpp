@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/CharClass.h"
 #include "core/HashTable.h"
 #include "core/InitTerm.h"
 #include "core/Refcountable.h"
@@ -20,9 +21,6 @@ constexpr i32 kInternalError = -33;
 constexpr i32 kConversionError = 37;
 constexpr i32 kPartialCharacter = 38;
 constexpr i32 kCannotConvert = 44;
-
-bool isHighSurrogate(u32 u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool isLowSurrogate(u32 u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
 u32 joinSurrogates(u32 high, u32 low) { return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00); }
 

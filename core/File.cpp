@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "core/CharClass.h"
 #include "core/Encoder.h"
 #include "core/platform/FileSystem.h"
 
@@ -26,8 +27,6 @@ constexpr unit kReplacement = 0xFFFD;
 // How far the encoding check looks into a file.
 constexpr size_t kProbeBytes = 2048;
 
-bool isHigh(i32 c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool isLow(i32 c) { return c >= 0xDC00 && c <= 0xDFFF; }
 bool isLineBreak(i32 c) { return c == 13 || c == 10; }
 
 bool isBinary(const Encoder* e) { return e && e == binaryEncoder(); }
@@ -387,7 +386,7 @@ i32 File::readCharacters(i32 count, String& out) {
             continue;
         }
         text += unit(c);
-        if (isHigh(c) && d->heldCount > 0 && isLow(d->held[0]))
+        if (isHighSurrogate(c) && d->heldCount > 0 && isLowSurrogate(d->held[0]))
             text += unit(d->readChar());
     }
     out = text;

@@ -1,7 +1,6 @@
 #include "examples/DebugCarrier.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "core/Encoder.h"
@@ -10,6 +9,7 @@
 #include "objects/Message.h"
 #include "objects/Specifier.h"
 #include "objects/platform/Mailbox.h"
+#include "script/engine/ErrorCodes.h"
 #include "script/engine/RealEngine.h"
 #include "script/library/debug/DebugAPI.h"
 #include "script/library/debug/DebugXMLValues.h"
@@ -34,10 +34,6 @@ constexpr int kHeaderRoom = 16 * 1024;
 constexpr int kMaxBody = int(LxObjects::Platform::Mailbox::kMaxMessage) - kHeaderRoom;
 // How long the break loop waits for the input in one pass.
 constexpr int kStoppedWaitMs = 20;
-constexpr LxScript::i32 kErrorBadArgument = 19;
-constexpr LxScript::i32 kErrorCannotExecute = 32;
-constexpr LxScript::i32 kErrorHalted = -34;
-constexpr LxScript::i32 kErrorIO = 52;
 
 // The requests served while a script runs (from the engine's poll): all
 // of them while it runs from idle, two while a command given in the break
@@ -68,15 +64,7 @@ bool toUtf8(const String& text, LoString& out) {
     return true;
 }
 
-bool isNamed(const String& name, const char* ascii) {
-    const std::size_t n = std::strlen(ascii);
-    if (std::size_t(name.length()) != n)
-        return false;
-    for (std::size_t i = 0; i < n; i++)
-        if (name[LxScript::i32(i)] != LxCore::unit(ascii[i]))
-            return false;
-    return true;
-}
+bool isNamed(const String& name, const char* ascii) { return name.compare(ascii) == 0; }
 
 const ErrorRecord* oldestRecord(const Error& errors) {
     const ErrorRecord* record = errors.getRecord();
@@ -100,7 +88,7 @@ LxScript::i32 bodyOf(XML* answer, Error& errors, LoString& text) {
         String serialized;
         answer->toXMLString(serialized, -1);
         if (!toUtf8(serialized, text))
-            errors.push(kErrorIO, String(), nullptr, true);
+            errors.push(LxScript::Err::kIOError, String(), nullptr, true);
     }
     if (errors.getCode() == 0)
         return 0;
@@ -121,7 +109,7 @@ XML* parseRequest(const LoString& body, Error& errors) {
         request = nullptr;
     }
     if (!request && errors.getCode() == 0)
-        errors.push(kErrorBadArgument, String(), nullptr, true);
+        errors.push(LxScript::Err::kBadArgument, String(), nullptr, true);
     return request;
 }
 
@@ -191,7 +179,7 @@ int DebugCarrier::answerRequest(const LoString& body, LoString& text) {
 XML* DebugCarrier::run(const XML& request, Error& errors) {
     const String& command = request.getName();
     if (!isServed(command)) {
-        errors.push(kErrorCannotExecute, String(), nullptr, true);
+        errors.push(LxScript::Err::kCannotExecute, String(), nullptr, true);
         return nullptr;
     }
     // A halt while a command of the break loop runs script ends that run;
@@ -217,7 +205,7 @@ bool DebugCarrier::isServed(const String& command) const {
 // ends as a whole.
 void DebugCarrier::haltRun() {
     if (mode == kStoppedRunning)
-        engine.setError(kErrorHalted);
+        engine.setError(LxScript::Err::kExecutionHalted);
     else
         engine.halt();
 }

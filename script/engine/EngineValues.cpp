@@ -264,14 +264,14 @@ Object* RealEngine::resolveObject(const Variant& value) {
         return bound;
     if (i32(value.getID()) == kGlobalObjectId)
         return objects.globalObject;
-    const bool dictionary = pool().add(value.toString().chars()) == Sym::kDictionary;
-    LxCore::LiveObject* live = dictionary ? nullptr : carriedLiveObject(value);
+    const DataPoolId cls = pool().add(value.toString().chars());
+    LxCore::LiveObject* live = cls == Sym::kDictionary ? nullptr : carriedLiveObject(value);
     if (live)
         if (Object* wrapper = objects.findObjectOfLiveObject(live))
             return wrapper;
     if (value.getID() == 0)
         return nullptr;
-    Object* entry = objects.findRegistered(pool().add(value.toString().chars()), i32(value.getID()));
+    Object* entry = objects.findRegistered(cls, i32(value.getID()));
     // The id names an object that wraps another live object than the one
     // the reference carries: the reference is stale.
     if (entry && live && entry->getLiveObject() && entry->getLiveObject() != live) {

@@ -271,6 +271,17 @@ public:
         else if (hookSuppression)
             hookSuppression--;
     }
+    // The suppression for a scope, lowered on every way out.
+    class ErrorHookQuiet {
+    public:
+        explicit ErrorHookQuiet(RealEngine& engine) : engine(engine) { engine.suppressErrorHook(true); }
+        ~ErrorHookQuiet() { engine.suppressErrorHook(false); }
+        ErrorHookQuiet(const ErrorHookQuiet&) = delete;
+        ErrorHookQuiet& operator=(const ErrorHookQuiet&) = delete;
+
+    private:
+        RealEngine& engine;
+    };
     u8 tracing = 0;                 // a trace line is being written
     i32 frameEvalTimeout = 10000;
     void writeTrace(const LxCore::String& line);

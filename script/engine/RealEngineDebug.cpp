@@ -28,11 +28,7 @@ void RealEngine::enterDebugger(const String& condition) {
     if (!condition.isEmpty()) {
         const String text = condition;
         Variant value;
-        struct Quiet {
-            RealEngine& engine;
-            explicit Quiet(RealEngine& e) : engine(e) { engine.suppressErrorHook(true); }
-            ~Quiet() { engine.suppressErrorHook(false); }
-        } quiet(*this);
+        const ErrorHookQuiet quiet(*this);
         if (evalInFrame(currentFrame->thisObject, text, &value) != 0 || !value.toBoolean())
             return;
     }
@@ -63,10 +59,7 @@ Workspace* RealEngine::getFrameScope() {
     auto* debug = static_cast<DebugAPI*>(apis.get(API::kDebug));
     if (!stoppedInDebugger || !currentFrame || !debug)
         return nullptr;
-    RuntimeEnv* frame = currentFrame;
-    for (i32 n = debug->getContextLevel(); n > 0 && frame->previous; n--)
-        frame = frame->previous;
-    return frame->scope;
+    return debug->frameAt(debug->getContextLevel())->scope;
 }
 
 // The DebugAPI's resume: the hook's break operation returns.

@@ -1,15 +1,16 @@
 #include "script/engine/TVCallbacks.h"
 
 #include "core/Dictionary.h"
-#include "script/engine/DispatcherDictionary.h"
 #include "core/Localizer.h"
 #include "core/String.h"
 #include "core/Variant.h"
 #include "script/engine/Dispatcher.h"
+#include "script/engine/DispatcherDictionary.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/Runner.h"
 #include "script/frontend/DataPool.h"
+#include "script/library/dollar/DollarClass.h"
 #include "script/library/e4x/XMLObject.h"
 
 namespace LxCore {
@@ -68,10 +69,9 @@ void TVCallbacks::getCurrentScriptFile(String& out) {
     RealEngine* engine = currentEngine();
     if (!engine)
         return;
-    const DataPool& pool = DataPool::get();
     for (LxScript::RuntimeEnv* frame = engine->getCurrentFrame(); frame; frame = frame->previous) {
-        if (frame->fileId != 0 && !pool.isInteger(frame->fileId)) {
-            out = pool.getSymbol(frame->fileId);
+        if (LxScript::hasProperFileName(*frame)) {
+            out = DataPool::get().getSymbol(frame->fileId);
             return;
         }
     }

@@ -44,15 +44,11 @@ bool profilerLess(const ProfilerData& a, const ProfilerData& b) {
 
 DebugAPI::DebugAPI(RealEngine& engine) : API(engine, API::kDebug), real(engine) {}
 
-DebugAPI::QuietReading::QuietReading(RealEngine& engine) : engine(engine), kept(engine.getError()) {
+DebugAPI::QuietReading::QuietReading(RealEngine& engine) : engine(engine), kept(engine.getError()), quiet(engine) {
     engine.clearError();
-    engine.suppressErrorHook(true);
 }
 
-DebugAPI::QuietReading::~QuietReading() {
-    engine.restoreError(kept);
-    engine.suppressErrorHook(false);
-}
+DebugAPI::QuietReading::~QuietReading() { engine.restoreError(kept); }
 
 void DebugAPI::debugBreak(const String& condition) const {
     if (real.getDebugLevel() != 0)

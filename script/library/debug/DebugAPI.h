@@ -11,6 +11,7 @@
 #include "core/Variant.h"
 #include "script/engine/Engine.h"
 #include "script/engine/EngineDebug.h"
+#include "script/engine/RealEngine.h"
 
 namespace LxCore { class XML; class Array; }
 
@@ -93,6 +94,9 @@ public:
     static LxCore::XML* executeStaticXML(const LxCore::XML& request, LxCore::Error& errors);
 
     RealEngine& getRealEngine() const { return real; }
+    // The frame `level` frames outward from the innermost (at most the
+    // outermost); null when none runs.
+    RuntimeEnv* frameAt(i32 level) const;
 
     // While values are read for the debugger: the engine's error list is
     // kept aside and errors do not break in; both come back on every way out.
@@ -106,6 +110,7 @@ public:
     private:
         RealEngine& engine;
         const LxCore::Error kept;
+        const RealEngine::ErrorHookQuiet quiet;    // lowered after the error is back
     };
 
 private:
@@ -114,7 +119,6 @@ private:
     LxCore::File* output = nullptr;
     i32 contextLevel = 0;
 
-    RuntimeEnv* frameAt(i32 level) const;
     // An undefined value: the selected frame's scope, else the global
     // object; other values as objects; null for what is none.
     Object* resolve(const LxCore::Variant& object) const;

@@ -13,6 +13,7 @@
 #include "core/File.h"
 #include "core/FileSpec.h"
 #include "core/XML.h"
+#include "script/engine/ErrorCodes.h"
 #include "script/engine/Function.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/Runner.h"
@@ -30,13 +31,6 @@ using namespace DebugXML;
 
 namespace {
 
-constexpr i32 kErrorUndefined = 2;
-constexpr i32 kErrorBadArgument = 19;
-constexpr i32 kErrorCharConversion = 37;
-constexpr i32 kErrorPartialCharacter = 38;
-constexpr i32 kErrorOutOfMemory = -28;
-constexpr i32 kErrorException = -29;
-constexpr i32 kErrorNotImplemented = -36;
 constexpr u32 kDebuggerFlags = 0x403;      // the bits the protocol sets and reports
 constexpr i32 kMaxProfilingLevel = 4;
 constexpr u32 kParameterTextLimit = 99999999;
@@ -149,10 +143,9 @@ private:
 // The "frame" element of "get-frame", "set-frame" and "get-break"; null
 // when no frame runs (or when its properties failed, with the error).
 XML* frameElement(Call& c) {
-    RealEngine& engine = c.engine();
     i32 level = intAttribute(c.request, "frame");
     level = level < 0 ? 0 : level;
-    RuntimeEnv* frame = frameAt(engine, level);
+    RuntimeEnv* frame = c.api->frameAt(level);
     if (!frame)
         return nullptr;
     XMLHold element(newElement("frame"));
@@ -205,7 +198,7 @@ i32 readSourceFile(const String& path, String& out) {
         file.setEncoding(String("UTF-8"));
     status = file.read(kReadWholeFile, out);
     LxCore::Encoder* system = LxCore::systemEncoder();
-    if (!marked && system && (status == kErrorCharConversion || status == kErrorPartialCharacter)) {
+    if (!marked && system && (status == Err::kCharConversion || status == Err::kPartialCharacter)) {
         String names;
         system->getNames(names);
         file.setEncoding(names.nextToken(','));
@@ -223,24 +216,19 @@ public:
     explicit LevelsKeep(Engine& engine)
         : engine(engine), debug(engine.getDebugLevel()), profiling(engine.getProfilingLevel()),
           flags(engine.getDebugFlags()) {}
-    ~LevelsKeep() { restore(); }
-    LevelsKeep(const LevelsKeep&) = delete;
-    LevelsKeep& operator=(const LevelsKeep&) = delete;
-    void restore() {
-        if (!active)
-            return;
-        active = false;
+    ~LevelsKeep() {
         engine.setProfilingLevel(profiling);
         engine.setDebugLevel(debug);
         engine.setDebugFlags(flags);
     }
+    LevelsKeep(const LevelsKeep&) = delete;
+    LevelsKeep& operator=(const LevelsKeep&) = delete;
 
 private:
     Engine& engine;
     i32 debug;
     i32 profiling;
     u32 flags;
-    bool active = true;
 };
 
 // While frames run, the error they stopped at, put back after an
@@ -278,7 +266,7 @@ XML* evalCommand(Call& c) {
     const bool reset = boolAttribute(r, "reset");
     // Re-initialising under live frames would pull the engine from under them.
     if (reset && engine.isRunning()) {
-        c.errors.push(kErrorBadArgument, String("reset"), nullptr, true);
+        c.errors.push(Err::kBadArgument, String("reset"), nullptr, true);
         return nullptr;
     }
     // Stopped at an error, the stopped frame keeps it: the evaluation's own
@@ -384,7 +372,7 @@ XML* getDictionary(Call& c) {
     const String prefix = textAttribute(c.request, "prefix");
     XML* map = dictionary ? dictionary->toXML(&prefix) : nullptr;
     if (!map)
-        c.errors.push(kErrorNotImplemented, String(), nullptr, true);
+        c.errors.push(Err::kNotImplemented, String(), nullptr, true);
     return map;
 }
 
@@ -392,7 +380,7 @@ XML* getDictionary(Call& c) {
 bool appendClass(Call& c, LxCore::Dictionary& dictionary, XML& package, const String& name) {
     XML* description = dictionary.getClassXML(name);
     if (!description) {
-        c.errors.push(kErrorUndefined, name, nullptr, true);
+        c.errors.push(Err::kUndefined, name, nullptr, true);
         return false;
     }
     package.insert(description, XML::kAppend, true);
@@ -402,7 +390,7 @@ bool appendClass(Call& c, LxCore::Dictionary& dictionary, XML& package, const St
 XML* getPackage(Call& c) {
     LxCore::Dictionary* dictionary = LxCore::Dictionary::find(textAttribute(c.request, "dictname"));
     if (!dictionary) {
-        c.errors.push(kErrorNotImplemented, String(), nullptr, true);
+        c.errors.push(Err::kNotImplemented, String(), nullptr, true);
         return nullptr;
     }
     String group = textAttribute(c.request, "group");
@@ -572,7 +560,7 @@ XML* serve(DebugAPI* api, const XML& request, Error& errors) {
         DefaultNamespaceScope defaultNamespace;
         const Command* command = findCommand(request, api == nullptr);
         if (!command) {
-            errors.push(kErrorBadArgument, request.getKind() == XML::kElement ? request.getName() : String(),
+            errors.push(Err::kBadArgument, request.getKind() == XML::kElement ? request.getName() : String(),
                         nullptr, true);
             return nullptr;
         }
@@ -585,11 +573,11 @@ XML* serve(DebugAPI* api, const XML& request, Error& errors) {
         call.resets.apply();
         return reply.take();
     } catch (const std::bad_alloc&) {
-        errors.push(kErrorOutOfMemory);
+        errors.push(Err::kOutOfMemory);
     } catch (const std::exception& e) {
-        errors.push(kErrorException, String(e.what()), nullptr, true);
+        errors.push(Err::kUncaughtException, String(e.what()), nullptr, true);
     } catch (...) {
-        errors.push(kErrorException, String("Unknown"), nullptr, true);
+        errors.push(Err::kUncaughtException, String("Unknown"), nullptr, true);
     }
     return nullptr;
 }

@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <unordered_set>
 
+#include "core/CharClass.h"
 #include "core/LiveObject.h"
 #include "core/SimpleArray.h"
 #include "core/TypeInfo.h"
+#include "script/engine/ErrorCodes.h"
 #include "script/engine/Function.h"
 #include "script/engine/LiveHold.h"
 #include "script/engine/Property.h"
@@ -20,12 +22,13 @@
 namespace LxScript {
 namespace DebugXML {
 
+using LxCore::isHighSurrogate;
+using LxCore::isLowSurrogate;
 using LxCore::unit;
 
 namespace {
 
 constexpr unit kReplacement = 0xFFFD;
-constexpr i32 kErrorInvalidObject = 45;
 // Numbered names at or above this are left out when "max" is absent or 0.
 constexpr i32 kDefaultMaxIndex = 20;
 // The "properties" listing: methods, read-only, writable and don't-enumerate
@@ -35,9 +38,6 @@ constexpr u32 kNoBuiltInFilter = 0x02000000;
 constexpr u32 kRemovedFilter = 0x10;
 
 bool isAscii(const String& text, const char* ascii) { return text.compare(ascii) == 0; }
-
-bool isHighSurrogate(unit c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool isLowSurrogate(unit c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 // Units from i that stay as they are (2 for a surrogate pair); 0: replace one.
 i32 keptUnits(const String& text, i32 i) {
@@ -353,13 +353,6 @@ bool Exclusions::excludes(const String& typeName) const {
     return false;
 }
 
-RuntimeEnv* frameAt(RealEngine& engine, i32 level) {
-    RuntimeEnv* frame = engine.getCurrentFrame();
-    for (i32 i = 0; frame && frame->previous && i < level; i++)
-        frame = frame->previous;
-    return frame;
-}
-
 XML* valueElement(RealEngine& engine, const Variant& value, const Exclusions* excluded) {
     DebugAPI::QuietReading quiet(engine);
     ReadScope scope(engine);
@@ -429,7 +422,7 @@ XML* propertiesElement(DebugAPI& api, const XML& request, LxCore::Error& errors,
         engine.importValue(result, true);
         object = ObjectRef(objectOf(result));
         global = engine.getGlobalObject();
-    } else if (RuntimeEnv* frame = frameAt(engine, api.getContextLevel())) {
+    } else if (RuntimeEnv* frame = api.frameAt(api.getContextLevel())) {
         object = ObjectRef(frame->scope);
         self = ObjectRef(frame->thisObject);
         frameScope = true;
@@ -456,7 +449,7 @@ XML* propertiesElement(DebugAPI& api, const XML& request, LxCore::Error& errors,
         if (!at->isValid()) {
             String className;
             at->getClassName(className);
-            errors.push(kErrorInvalidObject, className, nullptr, true);
+            errors.push(Err::kInvalidObject, className, nullptr, true);
             return nullptr;
         }
         walk.listObject(at.get(), filter);

@@ -99,10 +99,6 @@ struct Exclusions {
     bool excludes(const String& typeName) const;
 };
 
-// The frame `level` frames outward from the innermost (at most the
-// outermost); null when none runs.
-RuntimeEnv* frameAt(RealEngine& engine, i32 level);
-
 // Null when the value's type is left out.
 XML* valueElement(RealEngine& engine, const Variant& value, const Exclusions* excluded);
 // Null for an empty list or code 0.

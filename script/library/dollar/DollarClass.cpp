@@ -455,6 +455,10 @@ void initDollarClass(bool start) {
 
 Dispatcher* dollarDispatcher() { return theDispatcher; }
 
+bool hasProperFileName(const RuntimeEnv& frame) {
+    return frame.fileId != 0 && !DataPool::get().isInteger(frame.fileId);
+}
+
 void getCurrentScriptPosition(Engine& engine, String* fileName, u32* line) {
     auto& real = static_cast<RealEngine&>(engine);
     const DataPool& pool = DataPool::get();
@@ -463,7 +467,7 @@ void getCurrentScriptPosition(Engine& engine, String* fileName, u32* line) {
     for (RuntimeEnv* frame = real.getCurrentFrame(); frame; frame = frame->previous) {
         file = frame->fileId;
         where = u32(frame->line + 1);
-        if (file != 0 && !pool.isInteger(file))
+        if (hasProperFileName(*frame))
             break;
     }
     if (fileName)

@@ -9,6 +9,8 @@
 
 namespace LxScript {
 
+class RuntimeEnv;
+
 class DebuggerDisp : public Dispatcher {
 public:
     DebuggerDisp();
@@ -25,6 +27,8 @@ Dispatcher* dollarDispatcher();
 // whose file is named (anonymous scripts have decimal names); 0 without a
 // frame.
 void getCurrentScriptPosition(Engine& engine, LxCore::String* fileName, u32* line);
+// The frame's script has a name of its own (not an anonymous eval's number).
+bool hasProperFileName(const RuntimeEnv& frame);
 void getCurrentScriptFile(Engine& engine, Variant& out);
 
 }  // namespace LxScript
