@@ -1,7 +1,7 @@
 // Speed of a full collection over a large reachable heap: a linked list, an
 // array of small objects, a tree of closures and its workspaces, each of
 // 10^6 objects held from the global object. A program, not a test: run it
-// on a release build and compare with the README.
+// on a release build and compare with docs/performance.md.
 //
 //     tavrel_gc_bench [objects [rounds]]   (default 1000000 objects, 5 rounds)
 #include <algorithm>

@@ -1,8 +1,8 @@
 // Speed of the script object model: property reads and writes, inherited
 // hits and misses, index fills, revivals and map-like churn. A program, not
-// a test: run it on a release build and compare with the README.
+// a test: run it on a release build and compare with docs/performance.md.
 //
-//     tavrel_object_bench [scale [case]]   (scale 1 = the README's figures;
+//     tavrel_object_bench [scale [case]]   (scale 1 = the figures in docs/performance.md;
 //                                          case: run only the cases whose
 //                                          label holds this text)
 #include <chrono>
