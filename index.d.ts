@@ -3,6 +3,12 @@
 // asked for; too few arguments throw a TypeError "Wrong number of
 // arguments" (tvdPumpSession also "First parameter must be a function").
 
+// Threads: the module may be loaded on the main thread and in workers at
+// once. Calls take turns: each call runs complete while calls from other
+// threads wait for it (a pump and its callbacks included). The one session
+// of the process serves every thread; it ends with tvdCleanup on any thread
+// or when the environment (worker or main thread) that started it ends.
+
 /** Success. */
 export type StatusSuccess = 0;
 /** tvdInitialize ran, yet no session stands (Tellwire refused to start). */
@@ -73,7 +79,9 @@ type NoSession = StatusResult<StatusNotInitialized>;
 
 /**
  * Starts the debug session as application "_" version "-2.0#dbg". Both
- * arguments go through String().
+ * arguments go through String(). The session serves every thread of the
+ * process; it ends with tvdCleanup, or when the environment (worker or
+ * main thread) that started it ends.
  */
 export function tvdInitialize(
   application: unknown,
@@ -112,7 +120,11 @@ export function tvdSendDebugMessage(
   launch?: boolean,
   timeout?: number,
 ): { status: StatusSuccess; serialNumber: number } | StatusResult<StatusRefused | StatusNotInitialized>;
-/** Hands every waiting message to callback, inside this call only. */
+/**
+ * Hands every waiting message to callback, on this thread and inside this
+ * call only. A callback that throws ends the pump, which throws its
+ * exception; the messages not yet delivered wait, in order, for the next.
+ */
 export function tvdPumpSession(callback: PumpCallback): StatusResult<StatusSuccess | StatusNotInitialized>;
 
 // -- Scripts (need a session) -----------------------------------------------------
