@@ -4,10 +4,13 @@
 // arguments" (tvdPumpSession also "First parameter must be a function").
 
 // Threads: the module may be loaded on the main thread and in workers at
-// once. Calls take turns: each call runs complete while calls from other
-// threads wait for it (a pump and its callbacks included). The one session
-// of the process serves every thread; it ends with tvdCleanup on any thread
-// or when the environment (worker or main thread) that started it ends.
+// once. Calls take turns: each runs complete while calls from other threads
+// wait (a pump with its callbacks included). The one session of the process
+// serves every thread; it ends with tvdCleanup on any thread or when the
+// environment (worker or main thread) that started it ends. A pump calls
+// its callback on its own thread; a callback that throws ends the pump,
+// which throws that exception, and the undelivered messages wait, in order,
+// for the next pump.
 
 /** Success. */
 export type StatusSuccess = 0;
@@ -79,9 +82,7 @@ type NoSession = StatusResult<StatusNotInitialized>;
 
 /**
  * Starts the debug session as application "_" version "-2.0#dbg". Both
- * arguments go through String(). The session serves every thread of the
- * process; it ends with tvdCleanup, or when the environment (worker or
- * main thread) that started it ends.
+ * arguments go through String().
  */
 export function tvdInitialize(
   application: unknown,
@@ -120,11 +121,7 @@ export function tvdSendDebugMessage(
   launch?: boolean,
   timeout?: number,
 ): { status: StatusSuccess; serialNumber: number } | StatusResult<StatusRefused | StatusNotInitialized>;
-/**
- * Hands every waiting message to callback, on this thread and inside this
- * call only. A callback that throws ends the pump, which throws its
- * exception; the messages not yet delivered wait, in order, for the next.
- */
+/** Hands every waiting message to callback, inside this call only. */
 export function tvdPumpSession(callback: PumpCallback): StatusResult<StatusSuccess | StatusNotInitialized>;
 
 // -- Scripts (need a session) -----------------------------------------------------
