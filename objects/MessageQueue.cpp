@@ -114,6 +114,13 @@ Message* MessageQueue::unplace(Place at)
     return m;
 }
 
+// The rule of isExpired, as the message was when it came: the walks and the
+// index always agree.
+bool MessageQueue::isDue(const Entry& e, i64 now) const
+{
+    return e.due != deadlines_.end() && e.due->first <= now;
+}
+
 MessageQueue::Due MessageQueue::dueAt(i64 now) const
 {
     auto first = deadlines_.begin();
@@ -186,7 +193,7 @@ void MessageQueue::sweepOnce(Expired& expired, Message*& taken)
     Place at = messages_.begin();
     while (!taken && at != messages_.end()) {
         Place next = std::next(at);
-        if (isExpired(*at->message, now))
+        if (isDue(*at, now))
             expired.push_back(unplace(at));
         else if (!at->watcher)
             taken = unplace(at);
@@ -212,7 +219,7 @@ void MessageQueue::expireMessages()
         case Due::kSeveral:
             for (Place at = messages_.end(); at != messages_.begin();) {
                 Place here = std::prev(at);
-                if (isExpired(*here->message, now))
+                if (isDue(*here, now))
                     expired.push_back(unplace(here));
                 else
                     at = here;

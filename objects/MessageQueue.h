@@ -79,6 +79,7 @@ private:
     void place(Tellwire::Message* message);
     Tellwire::Message* unplace(Place at);
     Due dueAt(i64 now) const;
+    bool isDue(const Entry& e, i64 now) const;
 
     Entries messages_;
     std::list<Place> deliverables_;  // in queue order

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
+#include <memory>
 #include <random>
 #include <set>
 #include <thread>
@@ -105,6 +106,34 @@ TEST(MessageExpiry, TimeoutRunsFromTheTimestamp)
         m.timestamp = c.timestamp;
         m.type.assign(c.type);
         EXPECT_EQ(isExpired(m, t), c.expired) << c.timeout << " " << c.timestamp << " " << c.type;
+    }
+}
+
+// The queue keeps each message's time-out as a point in time; at the edges
+// (no timestamp, no time-out, sums past the largest time) it must expire
+// exactly what the rule expires, in a pass and in a sweep alike.
+TEST_F(Queue, ExpiresByTheRuleAtItsEdges)
+{
+    const i64 t = now();
+    struct {
+        i64 timeout, timestamp;
+        const char* type;
+    } cases[] = {
+        {10, t - 10, "Query"}, {10, t - 5, "Query"},     {-1, 1, "Query"},          {-1, 1, "Ignore"},
+        {10, -5, "Query"},     {1, LLONG_MAX, "Query"},  {LLONG_MAX, 1, "Query"},   {LLONG_MAX, 2, "Query"},
+        {1, 1, "Query"},       {1, 1, "Ignore"},         {4294967295LL, t - 10, "Query"},
+    };
+    for (const auto& c : cases) {
+        const std::string what = std::to_string(c.timeout) + " " + std::to_string(c.timestamp) + " " + c.type;
+        const bool expired = isExpired(*std::unique_ptr<Message>(queued(1, c.type, c.timeout, c.timestamp)), now());
+        MessageQueue pass, swept;
+        pass.enqueueMessage(queued(1, c.type, c.timeout, c.timestamp));
+        pass.expireMessages();
+        EXPECT_EQ(pass.count(), expired ? 0 : 1) << what;
+        swept.enqueueMessage(queued(1, c.type, c.timeout, c.timestamp));
+        const bool taken = sweep(swept) == 1;
+        EXPECT_EQ(taken, !expired && std::string(c.type) != "Ignore") << what;
+        EXPECT_EQ(swept.count(), expired || taken ? 0 : 1) << what;
     }
 }
 
