@@ -761,6 +761,12 @@ Property* Object::createDispatcherProperty(Dispatcher* dispatcher, const PropEnt
 Property* Object::writeNewSlot(DataPoolId symbol, const Variant& value, u32 attributes,
                                Property* removed) {
     Property* slot;
+    if (removed && removed->kind == Property::kRef) {
+        // An alias (an argument's parameter) ends with its deletion: what is
+        // written now is a property of its own.
+        removeProperty(symbol, true);
+        removed = nullptr;
+    }
     if (removed && removed->kind == Property::kPlain) {
         removed->attributes = attributes;
         slot = linkProperty(removed, true);
