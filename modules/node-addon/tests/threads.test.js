@@ -6,7 +6,7 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const path = require('node:path');
 const { Worker } = require('node:worker_threads');
-const { ownFolders, loadAddon, addonPath, pumpUntil } = require('./helpers');
+const { ownFolders, loadAddon, addonPath, pumpUntil, sessionFor } = require('./helpers');
 const { runJob } = require('./threads-worker');
 
 ownFolders();
@@ -27,16 +27,7 @@ function run(task, data = {}, options = {}) {
   return { worker, done };
 }
 
-function withSession(fn) {
-  return async () => {
-    assert.deepEqual(addon.tvdInitialize(app, '1'), { status: 0 });
-    try {
-      await fn();
-    } finally {
-      if (addon.tvdIsInitialized()) assert.deepEqual(addon.tvdCleanup(), { status: 0 });
-    }
-  };
-}
+const withSession = sessionFor(addon, app, '1');
 
 test('8 workers and the main thread checking at once answer as one thread alone', withSession(async () => {
   const expected = runJob(addon);
