@@ -5,6 +5,8 @@
 'use strict';
 const test = require('node:test');
 const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const path = require('node:path');
 const { ownFolders, writeProductList, sampleApps, loadAddon, startSampleApp } = require('./helpers');
 
 // Every test has folders, a session and an application of its own.
@@ -161,6 +163,21 @@ debugTest('the sample target answers <get-info/>', async (front) => {
   assert.equal(info.attrs.tvversion, '4.5.5');
   const commands = info.children.filter((c) => c.name === 'command').map((c) => c.text);
   assert.ok(commands.includes('eval') && commands.includes('get-break'), JSON.stringify(commands));
+});
+
+// The protocol reference has a section for each command the engine
+// lists, and every other command it documents is served too.
+debugTest('docs/debug-protocol.md describes exactly the commands the engine serves', async (front) => {
+  const doc = fs.readFileSync(path.join(__dirname, '..', '..', '..', 'docs', 'debug-protocol.md'), 'utf8');
+  const commands = doc.slice(doc.indexOf('\n## Commands\n'), doc.indexOf('\n## Errors'));
+  const documented = [...commands.matchAll(/^### `([a-z-]+)`$/gm)].map((m) => m[1]);
+  const info = expectResult(await front.request('<get-info/>'), 'info');
+  const listed = info.children.filter((c) => c.name === 'command').map((c) => c.text);
+  assert.deepEqual(['get-info', ...listed].filter((name) => !documented.includes(name)), []);
+  for (const name of documented.filter((n) => n !== 'get-info' && !listed.includes(n))) {
+    const reply = await front.request(`<${name}/>`);
+    assert.ok(reply.kind === 3 || !/^<error id="19"/.test(reply.body), `${name}: ${reply.body}`);
+  }
 });
 
 debugTest('a breakpoint stops; step into, over and out; continue ends the eval', async (front) => {
