@@ -28,24 +28,26 @@ const appPath = path.resolve(process.env.TAVREL_SAMPLE_APP || path.join(build, '
 const target = 'sampleapp-1.0';
 
 // Just enough XML for the replies: elements, attributes, text and CDATA.
+// Throws unless the text is one balanced element.
 function parseXml(text) {
   const entities = { lt: '<', gt: '>', amp: '&', quot: '"', apos: "'" };
   const decode = (s) => s.replace(/&(#x[0-9a-fA-F]+|#\d+|\w+);/g, (m, e) => (e[0] !== '#' ? entities[e]
     : String.fromCodePoint(e[1] === 'x' ? parseInt(e.slice(2), 16) : Number(e.slice(1)))));
   const top = { name: '', attrs: {}, children: [], text: '' };
   const open = [top];
-  const token = /<!\[CDATA\[([\s\S]*?)\]\]>|<\?[\s\S]*?\?>|<\/[^>]*>|<([^\s/>]+)([^>]*?)(\/?)>|([^<]+)/g;
+  const token = /<!\[CDATA\[([\s\S]*?)\]\]>|<\?[\s\S]*?\?>|<!--[\s\S]*?-->|<\/([^>\s]+)\s*>|<([^\s/>]+)((?:\s+[^\s=]+\s*=\s*(?:"[^"]*"|'[^']*'))*)\s*(\/?)>|([^<]+)/g;
   for (let m; (m = token.exec(text));) {
     const parent = open[open.length - 1];
     if (m[1] !== undefined) parent.text += m[1];
-    else if (m[2]) {
-      const element = { name: m[2], attrs: {}, children: [], text: '' };
-      for (const a of m[3].matchAll(/([^\s=]+)\s*=\s*(?:"([^"]*)"|'([^']*)')/g)) element.attrs[a[1]] = decode(a[2] ?? a[3]);
+    else if (m[2]) open.pop();
+    else if (m[3]) {
+      const element = { name: m[3], attrs: {}, children: [], text: '' };
+      for (const a of m[4].matchAll(/([^\s=]+)\s*=\s*(?:"([^"]*)"|'([^']*)')/g)) element.attrs[a[1]] = decode(a[2] ?? a[3]);
       parent.children.push(element);
-      if (!m[4]) open.push(element);
-    } else if (m[5] !== undefined) parent.text += decode(m[5]);
-    else if (m[0].startsWith('</')) open.pop();
+      if (!m[5]) open.push(element);
+    } else if (m[6] !== undefined) parent.text += decode(m[6]);
   }
+  if (open.length !== 1 || top.children.length !== 1) throw new Error(`not one XML element: ${text}`);
   return top.children[0];
 }
 
@@ -57,26 +59,44 @@ class DebugSession {
     this.tvd = tvd;
     this.pending = new Map();   // serial number -> { resolve, reject }
     this.events = [];           // the engine's messages not yet taken
-    this.waiting = [];          // { name, resolve } for events to come
+    this.waiting = [];          // { name, resolve, reject } for events to come
+    this.failure = null;        // why the session ended early
     this.timer = setInterval(() => this.pump(), 20);
   }
 
   pump() {
-    this.tvd.tvdPumpSession((kind, message) => {
-      if (kind === 1) this.queue(parseXml(message.body));
-      // Replies carry the request's serial number; the engine's own
-      // messages (kind 1) are numbered apart, so the kind comes first.
-      const request = kind >= 3 && kind <= 5 && this.pending.get(message.serialNumber);
-      if (!request) return;
-      this.pending.delete(message.serialNumber);
-      if (kind === 3) request.resolve(message.body ? parseXml(message.body) : null);
-      else if (kind === 4) request.reject(new Error(`error reply: ${message.body}`));
-      else request.reject(new Error('no reply in time'));
-    });
+    try {
+      this.tvd.tvdPumpSession((kind, message) => this.deliver(kind, message));
+    } catch (error) {
+      // A message it cannot read ends the session rather than the process.
+      this.fail(error);
+    }
+  }
+
+  deliver(kind, message) {
+    if (kind === 1) this.queue(parseXml(message.body));
+    // Replies carry the request's serial number; the engine's own
+    // messages (kind 1) are numbered apart, so the kind comes first.
+    const request = kind >= 3 && kind <= 5 && this.pending.get(message.serialNumber);
+    if (!request) return;
+    this.pending.delete(message.serialNumber);
+    if (kind === 3) request.resolve(message.body ? parseXml(message.body) : null);
+    else if (kind === 4) request.reject(new Error(`error reply: ${message.body}`));
+    else request.reject(new Error('no reply in time'));
+  }
+
+  fail(error) {
+    this.failure = error;
+    this.close();
+    for (const request of this.pending.values()) request.reject(error);
+    for (const waiter of this.waiting) waiter.reject(error);
+    this.pending.clear();
+    this.waiting = [];
   }
 
   // The reply element of one request (null for a command that has none).
   request(xml, seconds = 30) {
+    if (this.failure) return Promise.reject(this.failure);
     const sent = this.tvd.tvdSendDebugMessage(target, xml, false, seconds);
     if (sent.status !== 0) return Promise.reject(new Error(`sending ${xml} gave status ${sent.status}`));
     return new Promise((resolve, reject) => this.pending.set(sent.serialNumber, { resolve, reject }));
@@ -92,7 +112,8 @@ class DebugSession {
   next(name) {
     const i = this.events.findIndex((e) => e.name === name);
     if (i >= 0) return Promise.resolve(this.events.splice(i, 1)[0]);
-    return new Promise((resolve) => this.waiting.push({ name, resolve }));
+    if (this.failure) return Promise.reject(this.failure);
+    return new Promise((resolve, reject) => this.waiting.push({ name, resolve, reject }));
   }
 
   close() {
@@ -204,7 +225,11 @@ async function main() {
   }
 }
 
-main().catch((error) => {
-  console.error(`debug session failed: ${error.message}`);
-  process.exitCode = 1;
-});
+if (require.main === module) {
+  main().catch((error) => {
+    console.error(`debug session failed: ${error.message}`);
+    process.exitCode = 1;
+  });
+}
+
+module.exports = { parseXml, DebugSession };

@@ -133,9 +133,11 @@ test('the install script takes the prebuilt module when it loads, and checks JOB
   const out = run(process.execPath, [script], { cwd: installed });
   assert.match(out.stderr, /^tvdcorelibinterface: using the prebuilt prebuilds\/linux-x64\/node\.napi\.glibc\.node$/m);
   assert.ok(!fs.existsSync(built));
+  // A limit the whole test run was given would come before the one tried.
+  const { JOBS, CMAKE_BUILD_PARALLEL_LEVEL, ...unlimited } = process.env;
   for (const [name, value] of [['JOBS', '0'], ['JOBS', 'many'], ['CMAKE_BUILD_PARALLEL_LEVEL', '-2']]) {
     const bad = spawnSync(process.execPath, [script], { cwd: installed, encoding: 'utf8',
-      env: { ...process.env, npm_config_build_from_source: 'true', [name]: value } });
+      env: { ...unlimited, npm_config_build_from_source: 'true', [name]: value } });
     assert.equal(bad.status, 1, `${name}=${value}`);
     assert.match(bad.stderr, new RegExp(`${name} must be a whole number from 1 to 9999, not "${value}"`));
     assert.ok(!fs.existsSync(path.join(installed, 'build-native')));
@@ -143,10 +145,13 @@ test('the install script takes the prebuilt module when it loads, and checks JOB
 });
 
 test('npm rebuild --build-from-source builds the module, which require then prefers', () => {
+  // The limit the test run was given, if any, handed on by the second of
+  // the two names the install script reads.
+  const { JOBS, CMAKE_BUILD_PARALLEL_LEVEL, ...rest } = process.env;
+  const jobs = JOBS || CMAKE_BUILD_PARALLEL_LEVEL || String(Math.max(1, Math.min(os.cpus().length, 8)));
   // Paths below the folder reach the compiler cache as relative ones, so
   // a later run in another temporary folder finds its objects there.
-  const jobs = String(Math.max(1, Math.min(os.cpus().length, 8)));
-  const env = { ...process.env, CCACHE_BASEDIR: consumer, CMAKE_BUILD_PARALLEL_LEVEL: jobs };
+  const env = { ...rest, CCACHE_BASEDIR: consumer, CMAKE_BUILD_PARALLEL_LEVEL: jobs };
   const out = run('npm', ['rebuild', '--foreground-scripts', '--build-from-source', 'tvdcorelibinterface'],
     { cwd: consumer, env });
   for (const stage of ['building from source, as asked', 'configuring the build in build-native',
