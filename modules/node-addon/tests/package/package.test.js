@@ -124,7 +124,11 @@ test('the README\'s example runs as written against the sample application', asy
     assert.equal(out.code, 0, out.text);
     assert.match(out.text, /^reply: <info tvversion="4\.5\.5" engine="main"><command /m);
   } finally {
+    // The tests after this one block the event loop, which would hold back
+    // the end of input until they are done.
+    const ended = new Promise((resolve) => app.once('exit', resolve));
     app.stdin.end();
+    if (app.exitCode === null && app.signalCode === null) await ended;
   }
 });
 
