@@ -124,35 +124,18 @@ DefaultNamespaceScope::~DefaultNamespaceScope() { XML::setDefaultNamespaceURI(pr
 
 namespace {
 
-// While it lives, elements made for a name without a namespace part take
-// the engine's default namespace, so that the name finds what it made.
-class NewElementNamespace {
-public:
-    explicit NewElementNamespace(const String& name) {
-        const XMLSettings* s = XMLSettings::current();
-        if (!s || s->defaultNamespace.isEmpty() || s->defaultNamespace.compare("*") == 0 ||
-            name.find(LxCore::unit(':')) >= 0 || isAttributeName(name))
-            return;
-        NodeRef ns(new XML(XML::kNamespace, String()));
-        ns.get()->setValue(s->defaultNamespace);
-        previous = XML::setDefaultNamespace(ns.get());
-        active = true;
-    }
-    ~NewElementNamespace() {
-        if (!active)
-            return;
-        if (XML* ours = XML::setDefaultNamespace(previous))
-            ours->release();
-        if (previous)
-            previous->release();
-    }
-    NewElementNamespace(const NewElementNamespace&) = delete;
-    NewElementNamespace& operator=(const NewElementNamespace&) = delete;
-
-private:
-    XML* previous = nullptr;
-    bool active = false;
-};
+// The namespace new elements take for a name (a new reference, or null):
+// the engine's default for a name without a namespace part, so that the
+// name finds what it made.
+XML* newElementNamespace(const String& name) {
+    const XMLSettings* s = XMLSettings::current();
+    if (!s || s->defaultNamespace.isEmpty() || s->defaultNamespace.compare("*") == 0 ||
+        name.find(LxCore::unit(':')) >= 0 || isAttributeName(name))
+        return nullptr;
+    XML* ns = new XML(XML::kNamespace, String());
+    ns->setValue(s->defaultNamespace);
+    return ns;
+}
 
 }  // namespace
 
@@ -480,7 +463,8 @@ i32 XMLObject::putNamed(const String& name, const Variant& value) {
     if (!held) {
         if (w->getKind() == XML::kList)
             return kErrorCannotSet;
-        NewElementNamespace made(name);
+        NodeRef ns(newElementNamespace(name));
+        LxCore::NewNodeNamespaceScope made(ns.get());
         w->put(name, value.toString());
         return 0;
     }
@@ -905,7 +889,8 @@ void ensureXMLChildElement(Object& object, i32 symbol) {
         const bool missing = found->getChildCount() == 0;
         found->release();
         if (missing) {
-            NewElementNamespace made(name);
+            NodeRef ns(newElementNamespace(name));
+            LxCore::NewNodeNamespaceScope made(ns.get());
             w->addChild(name);
         }
         return 0;
