@@ -35,6 +35,12 @@ constexpr i64 kExponentCap = 1000000000000000;
 // Dropped bits are counted up to this; a shift past 1024 leaves no finite value.
 constexpr i32 kMaxBinaryShift = 2000;
 
+// The powers of ten a double holds exactly.
+constexpr i32 kExactPowerCount = 22;
+constexpr f64 kExactPowers[kExactPowerCount + 1] = {
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
 void setAscii(String& out, const char* text, size_t n) {
     out.setLength(i32(n));
     if (n == 0) return;
@@ -88,16 +94,12 @@ i32 fixedPrecision(f64 magnitude, u32 digits) {
 // q >= 0 that is magnitude = j / 2^(q + 1) with j odd; for q < 0 an odd
 // multiple of 5 x 10^(-q - 1), whose odd part no double holds beyond 10^22.
 bool isHalfway(f64 magnitude, i32 q) {
-    static constexpr i32 kExactPowerCount = 22;
-    static constexpr f64 kPowers[kExactPowerCount + 1] = {
-        1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     if (q >= 0) {
         const f64 scaled = std::ldexp(magnitude, q + 1);
         return scaled == std::trunc(scaled) && std::fmod(scaled, 2) == 1;
     }
     if (-q > kExactPowerCount) return false;
-    const f64 step = kPowers[-q];
+    const f64 step = kExactPowers[-q];
     return std::fmod(magnitude, step) == step / 2;  // all exact
 }
 
@@ -266,10 +268,6 @@ private:
     static constexpr i32 kKeptDigits = 800;
     static constexpr i32 kFastDigits = 19;  // fit a u64
     static constexpr u64 kExactInteger = u64(1) << 53;
-    static constexpr i32 kExactPowerCount = 22;
-    static constexpr f64 kExactPowers[kExactPowerCount + 1] = {
-        1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     // Beyond 10^400 every number is infinite, below 10^-400 zero.
     static constexpr i64 kOrderLimit = 400;
 
