@@ -1,6 +1,7 @@
 // Number text: formatNumber, parseNumber, parseInteger and parseDigits.
 #include "core/NumberText.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -23,12 +24,22 @@ constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
 // Larger precisions would only add zeros; the script methods stop at 100 too.
 constexpr u32 kMaxDigits = 100;
 
-// The significant digits kept exactly; one more only rounds.
-constexpr i32 kMantissaDigits = 18;
+// The decimals String::sprintf prints at most; the rest are padding zeros.
+constexpr i32 kPrintedDecimals = 14;
 
-// An exponent is read saturating at this; far beyond any text a String can
-// hold, so the digits' own shift can never bring a capped value back in range.
-constexpr i64 kExponentCap = 1000000000;
+// An exponent is read saturating at this; far beyond the length of any text
+// a String can hold, so the digits' own shift can never bring a capped value
+// back in range.
+constexpr i64 kExponentCap = 1000000000000000;
+
+// Dropped bits are counted up to this; a shift past 1024 leaves no finite value.
+constexpr i32 kMaxBinaryShift = 2000;
+
+// The powers of ten a double holds exactly.
+constexpr i32 kExactPowerCount = 22;
+constexpr f64 kExactPowers[kExactPowerCount + 1] = {
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 void setAscii(String& out, const char* text, size_t n) {
     out.setLength(i32(n));
@@ -77,6 +88,39 @@ i32 fixedPrecision(f64 magnitude, u32 digits) {
     // A spent budget means no fraction digits; a negative precision would
     // read as "none" and print six, cut instead of rounded.
     return p < 0 ? 0 : p;
+}
+
+// Whether magnitude x 10^q lies exactly halfway between two integers. For
+// q >= 0 that is magnitude = j / 2^(q + 1) with j odd; for q < 0 an odd
+// multiple of 5 x 10^(-q - 1), whose odd part no double holds beyond 10^22.
+bool isHalfway(f64 magnitude, i32 q) {
+    if (q >= 0) {
+        const f64 scaled = std::ldexp(magnitude, q + 1);
+        return scaled == std::trunc(scaled) && std::fmod(scaled, 2) == 1;
+    }
+    if (-q > kExactPowerCount) return false;
+    const f64 step = kExactPowers[-q];
+    return std::fmod(magnitude, step) == step / 2;  // all exact
+}
+
+// The fixed and exponential forms round an exact tie away from zero, where
+// the C formatter rounds it to even. A tie at q decimals is printed from the
+// next double away from zero instead: that lies past the tie and short of
+// the next one, so it prints as the tie rounded away.
+f64 awayFromTie(f64 value, i32 q) {
+    if (!isHalfway(std::fabs(value), q)) return value;
+    return std::nextafter(value, value < 0 ? -kInfinity : kInfinity);
+}
+
+// The decimal exponent of printed exponential text.
+i32 printedExponent(const String& text) {
+    i32 i = 0;
+    while (i < text.length() && text[i] != 'e') ++i;
+    bool negative = false;
+    if (++i < text.length() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    i32 exponent = 0;
+    for (; i < text.length() && isDigit(text[i]); ++i) exponent = exponent * 10 + (text[i] - '0');
+    return negative ? -exponent : exponent;
 }
 
 // Reshapes the printed text: trailing zeros (automatic) or an exact fraction
@@ -172,36 +216,72 @@ locale_t cNumericLocale() {
     return locale;
 }
 
-// mantissa x 10^exponent, rounded once to the nearest double: a product of
-// rounded powers of ten would be off by an ulp now and then, and would lose
-// every number below 1e-308 to an infinite divisor.
-f64 scaleDecimal(u64 mantissa, i64 exponent) {
-    if (mantissa == 0) return 0;
-    // At most 19 digits: beyond these bounds the result is 0 or infinite.
-    if (exponent > 400) return kInfinity;
-    if (exponent < -400) return 0;
-    // Both exact, so one operation rounds once.
-    static constexpr f64 kExactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                           1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                           1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    if (mantissa < (u64(1) << 53) && exponent >= -22 && exponent <= 22) {
-        f64 m = f64(mantissa);
-        return exponent < 0 ? m / kExactPowers[-exponent] : m * kExactPowers[exponent];
+// The significant digits of a decimal number, read once, left to right.
+// The first kKeptDigits are kept; of the rest only whether one was not zero.
+// That decides every rounding as all the digits would: a double, and a point
+// halfway between two, has at most 768 significant digits, so none lies
+// strictly between the kept digits and the kept digits plus one unit in
+// their last place, and the kept digits followed by a 1 stand for the whole
+// run. Reading stays linear however many digits come, and the conversion
+// bounded.
+class DecimalDigits {
+public:
+    // A digit before (whole) or after the point.
+    void add(u32 digit, bool whole) {
+        if (count == 0 && digit == 0) {
+            if (!whole) --shift;  // a zero before the first significant digit
+        } else if (count < kKeptDigits) {
+            if (count < kFastDigits) leading = leading * 10 + digit;
+            kept[count++] = char('0' + digit);
+            if (!whole) --shift;
+        } else {
+            dropped |= digit != 0;
+            if (whole) ++shift;
+        }
     }
-    char text[48];
-    std::snprintf(text, sizeof text, "%llue%lld", static_cast<unsigned long long>(mantissa),
-                  static_cast<long long>(exponent));
-    // Out of range still returns the rounded value (0, a subnormal or infinity).
-    locale_t c = cNumericLocale();
-    return c ? strtod_l(text, nullptr, c) : std::strtod(text, nullptr);
-}
+
+    // The digits times 10^exponent, rounded once to the nearest double.
+    f64 value(i64 exponent) const {
+        if (count == 0) return 0;
+        const i64 scale = shift + exponent;  // the power of ten of the last kept digit
+        const i64 order = scale + count;     // the number lies in [10^(order-1), 10^order)
+        if (order > kOrderLimit) return kInfinity;
+        if (order < -kOrderLimit) return 0;
+        // Both operands exact, so one operation rounds once.
+        if (count <= kFastDigits && !dropped && leading <= kExactInteger && scale >= -kExactPowerCount &&
+            scale <= kExactPowerCount) {
+            const f64 m = f64(leading);
+            return scale < 0 ? m / kExactPowers[-scale] : m * kExactPowers[scale];
+        }
+        char text[kKeptDigits + 32];
+        std::memcpy(text, kept, size_t(count));
+        i32 n = count;
+        if (dropped) text[n++] = '1';
+        std::snprintf(text + n, sizeof text - size_t(n), "e%lld",
+                      static_cast<long long>(dropped ? scale - 1 : scale));
+        // The C library's reading rounds correctly at any length.
+        locale_t c = cNumericLocale();
+        return c ? strtod_l(text, nullptr, c) : std::strtod(text, nullptr);
+    }
+
+private:
+    static constexpr i32 kKeptDigits = 800;
+    static constexpr i32 kFastDigits = 19;  // fit a u64
+    static constexpr u64 kExactInteger = u64(1) << 53;
+    // Beyond 10^400 every number is infinite, below 10^-400 zero.
+    static constexpr i64 kOrderLimit = 400;
+
+    char kept[kKeptDigits];
+    i32 count = 0;
+    bool dropped = false;  // a digit past the kept ones was not zero
+    u64 leading = 0;       // the first kFastDigits kept digits as an integer
+    i64 shift = 0;
+};
 
 // The decimal form: digits, one '.', an optional exponent. p is left at the
 // first unread unit; NaN when no digit came or an 'e' had none.
 f64 readDecimal(const unit*& p) {
-    u64 mantissa = 0;
-    i32 significant = 0;
-    i64 exponent = 0;
+    DecimalDigits digits;
     bool point = false, anyDigit = false;
     for (;; ++p) {
         unit c = *p;
@@ -211,38 +291,79 @@ f64 readDecimal(const unit*& p) {
         }
         if (!isDigit(c)) break;
         anyDigit = true;
-        u32 d = u32(c - '0');
-        if (significant == 0 && d == 0) {
-            if (point) --exponent;  // a zero before the first significant digit
-        } else if (significant < kMantissaDigits) {
-            mantissa = mantissa * 10 + d;
-            ++significant;
-            if (point) --exponent;
-        } else {
-            if (significant == kMantissaDigits) {
-                if (d >= 5) ++mantissa;
-                ++significant;
-            }
-            if (!point) ++exponent;
-        }
+        digits.add(u32(c - '0'), !point);
     }
     if (!anyDigit) return kNaN;
 
+    i64 exponent = 0;
     if (*p == 'e' || *p == 'E') {
         const unit* q = p + 1;
         bool negative = false;
         if (*q == '+' || *q == '-') negative = *q++ == '-';
         // No exponent digits: the number ends before the "e" ("5em" is 5).
-        if (!isDigit(*q)) return scaleDecimal(mantissa, exponent);
-        i64 e = 0;
+        if (!isDigit(*q)) return digits.value(0);
         for (; isDigit(*q); ++q) {
-            e = e * 10 + (*q - '0');
-            if (e > kExponentCap) e = kExponentCap;
+            exponent = exponent * 10 + (*q - '0');
+            if (exponent > kExponentCap) exponent = kExponentCap;
         }
         p = q;
-        exponent += negative ? -e : e;
+        if (negative) exponent = -exponent;
     }
-    return scaleDecimal(mantissa, exponent);
+    return digits.value(exponent);
+}
+
+// A run of decimal digits, rounded once.
+f64 readDecimalDigits(const unit*& p) {
+    DecimalDigits digits;
+    for (; isDigit(*p); ++p) digits.add(u32(*p - '0'), true);
+    return digits.value(0);
+}
+
+// Digits of a radix that is a power of two, rounded once: the leading bits
+// exactly; past them only their count and whether any was set, which goes
+// into the lowest kept bit, far below the 53 that stay.
+f64 readBinaryDigits(const unit*& p, u32 radix) {
+    i32 bitsPerDigit = 0;
+    while ((1u << bitsPerDigit) < radix) ++bitsPerDigit;
+    const u64 full = u64(1) << (64 - bitsPerDigit);  // one more digit would not fit
+    u64 bits = 0;
+    i32 droppedBits = 0;
+    bool dropped = false;
+    for (;; ++p) {
+        const i32 d = digitValue(*p);
+        if (d < 0 || u32(d) >= radix) break;
+        if (bits < full) {
+            bits = (bits << bitsPerDigit) | u64(d);
+        } else {
+            dropped |= d != 0;
+            if (droppedBits < kMaxBinaryShift) droppedBits += bitsPerDigit;
+        }
+    }
+    if (dropped) bits |= 1;
+    return std::ldexp(f64(bits), droppedBits);
+}
+
+// Other radices: exact while the integer fits 63 bits, then approximated,
+// as the language allows for them.
+f64 readOtherDigits(const unit*& p, u32 radix) {
+    const i64 limit = std::numeric_limits<i64>::max();
+    i64 exact = 0;
+    f64 held = 0;            // once the integer would overflow
+    i64 dropped = -1;        // digits counted after the overflow; -1: none
+    for (;; ++p) {
+        const i32 d = digitValue(*p);
+        if (d < 0 || u32(d) >= radix) break;
+        if (dropped >= 0) {
+            ++dropped;
+        } else if (exact > (limit - d) / i64(radix)) {
+            held = f64(exact) * f64(radix);
+            dropped = 0;
+        } else {
+            exact = exact * i64(radix) + d;
+        }
+    }
+    if (dropped < 0) return f64(exact);  // rounds to nearest, ties to even
+    return dropped == 0 ? held : held * std::pow(f64(radix), f64(dropped));
 }
 
 }  // namespace
@@ -270,10 +391,21 @@ void formatNumber(String& out, f64 value, u32 radix, u32 digits, u32 mode) {
             out.sprintf("%ld", i32(value));  // |value| < 1e9: fits
         return;
     }
-    if (mode == kFormatFixed || (mode == kFormatAutomatic && magnitude >= 1e-6 && magnitude < 1e21))
-        out.sprintf("%20.*f", fixedPrecision(magnitude, digits), value);
-    else
+    if (mode == kFormatAutomatic) {
+        if (magnitude >= 1e-6 && magnitude < 1e21)
+            out.sprintf("%20.*f", fixedPrecision(magnitude, digits), value);
+        else
+            out.sprintf("%20.*e", i32(digits), value);
+    } else if (mode == kFormatFixed) {
+        const i32 decimals = fixedPrecision(magnitude, digits);
+        out.sprintf("%20.*f", decimals, awayFromTie(value, std::min(decimals, kPrintedDecimals)));
+    } else {
+        // A print that carried into a new power of ten rounded away already.
         out.sprintf("%20.*e", i32(digits), value);
+        const i32 decimals = std::min(i32(digits), kPrintedDecimals);
+        const f64 away = awayFromTie(value, decimals - printedExponent(out));
+        if (away != value) out.sprintf("%20.*e", i32(digits), away);
+    }
     finishNumber(out, digits, mode);
 }
 
@@ -304,30 +436,15 @@ const unit* parseDigits(const unit* text, f64* value, u32* radix, u32 flags) {
         return text;
     }
 
-    const i64 limit = std::numeric_limits<i64>::max();
-    i64 exact = 0;
-    f64 held = 0;            // once the integer would overflow
-    i64 dropped = -1;        // digits counted after the overflow; -1: none
-    bool anyDigit = false;
-    for (;; ++p) {
-        i32 d = digitValue(*p);
-        if (d < 0 || u32(d) >= used) break;
-        anyDigit = true;
-        if (dropped >= 0) {
-            ++dropped;
-        } else if (exact > (limit - d) / i64(used)) {
-            held = f64(exact) * f64(used);
-            dropped = 0;
-        } else {
-            exact = exact * i64(used) + d;
-        }
-    }
-    if (!anyDigit)
-        *value = kNaN;
-    else if (dropped < 0)
-        *value = f64(exact);  // rounds to nearest, ties to even
+    // Decimal and the powers of two round once over all their digits.
+    const unit* start = p;
+    if (used == 10)
+        *value = readDecimalDigits(p);
+    else if ((used & (used - 1)) == 0)
+        *value = readBinaryDigits(p, used);
     else
-        *value = dropped == 0 ? held : held * std::pow(f64(used), f64(dropped));
+        *value = readOtherDigits(p, used);
+    if (p == start) *value = kNaN;
     return p;
 }
 

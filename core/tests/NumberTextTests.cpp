@@ -191,6 +191,45 @@ TEST_F(NumberTextTest, ExponentialFormHasExactlyTheDigitsAsked) {
     checkFormats(cases, std::size(cases));
 }
 
+// Mended: the C formatter broke an exact tie to even ("2" for 2.5 at no
+// decimals); the fixed and exponential forms take the larger magnitude.
+TEST_F(NumberTextTest, FixedAndExponentialFormsRoundAnExactTieAwayFromZero) {
+    const f64 twoToMinus15 = std::ldexp(1.0, -15);  // 0.000030517578125
+    const FormatCase cases[] = {
+        {2.5, 10, 0, kFormatFixed, "3"},
+        {-2.5, 10, 0, kFormatFixed, "-3"},
+        {0.5, 10, 0, kFormatFixed, "1"},
+        {-0.5, 10, 0, kFormatFixed, "-1"},
+        {0.125, 10, 2, kFormatFixed, "0.13"},
+        {0.375, 10, 2, kFormatFixed, "0.38"},  // a tie that rounded up already
+        {9.5, 10, 0, kFormatFixed, "10"},
+        {99.625, 10, 2, kFormatFixed, "99.63"},
+        {2.5, 10, 1, kFormatFixed, "2.5"},
+        {1.005, 10, 2, kFormatFixed, "1.00"},  // below the tie: no tie at all
+        {4503599627370494.5, 10, 0, kFormatFixed, "4503599627370495"},
+        {123456789012344.5, 10, 3, kFormatFixed, "123456789012345.000"},  // budget spent
+        // Only 14 decimals are printed; the tie lies at the last of them.
+        {twoToMinus15, 10, 14, kFormatFixed, "0.00003051757813"},
+        {twoToMinus15, 10, 20, kFormatFixed, "0.00003051757813000000"},
+        {1.25, 10, 1, kFormatExponential, "1.3e+0"},
+        {-1.25, 10, 1, kFormatExponential, "-1.3e+0"},
+        {0.125, 10, 1, kFormatExponential, "1.3e-1"},
+        {25, 10, 0, kFormatExponential, "3e+1"},
+        {125, 10, 1, kFormatExponential, "1.3e+2"},
+        {9.5, 10, 0, kFormatExponential, "1e+1"},
+        {-9.5, 10, 0, kFormatExponential, "-1e+1"},
+        {1.35, 10, 1, kFormatExponential, "1.4e+0"},  // above the tie
+        {1.45, 10, 1, kFormatExponential, "1.4e+0"},  // below the tie
+        {twoToMinus15, 10, 13, kFormatExponential, "3.0517578125000e-5"},
+        {twoToMinus15, 10, 10, kFormatExponential, "3.0517578125e-5"},
+        {twoToMinus15, 10, 9, kFormatExponential, "3.051757813e-5"},
+        {5e-324, 10, 0, kFormatExponential, "5e-324"},
+    };
+    checkFormats(cases, std::size(cases));
+    // The automatic form keeps the C formatter's rounding.
+    EXPECT_EQ(format(0.125, 10, 2, kFormatAutomatic), "0.12");
+}
+
 // Mended: negative zero printed "-0.00" in the fixed and "-0.00e+0" in the
 // exponential form, while its automatic text is "0".
 TEST_F(NumberTextTest, NegativeZeroPrintsAsZeroInEveryForm) {
@@ -376,12 +415,86 @@ TEST_F(NumberTextTest, ParseNumberRoundTripsSeventeenDigitText) {
     EXPECT_GT(checked, 19000);
 }
 
-TEST_F(NumberTextTest, ParseNumberKeepsEighteenDigitsAndRoundsOnTheNineteenth) {
+TEST_F(NumberTextTest, ParseNumberReadsLongDigitRunsToTheNearestDouble) {
     EXPECT_EQ(parseNumber(String("1234567890123456789"), 0), 1234567890123456789.0);
     EXPECT_EQ(parseNumber(String("9999999999999999999"), 0), 1e19);
     EXPECT_EQ(parseNumber(String("123456789012345678901234567890"), 0), 1.2345678901234568e29);
     EXPECT_EQ(parseNumber(String("0.1234567890123456789"), 0), 0.1234567890123456789);
     EXPECT_EQ(parseNumber(String("9007199254740993"), 0), 9007199254740992.0);  // tie to even
+}
+
+// The exact decimal text of odd x 2^-shift: odd x 5^shift with the point
+// shift places from the right.
+std::string exactBinaryFraction(u64 odd, i32 shift) {
+    std::string digits;  // least significant first
+    for (u64 v = odd; v; v /= 10) digits += char('0' + v % 10);
+    for (i32 i = 0; i < shift; ++i) {
+        i32 carry = 0;
+        for (char& d : digits) {
+            const i32 product = (d - '0') * 5 + carry;
+            d = char('0' + product % 10);
+            carry = product / 10;
+        }
+        for (; carry; carry /= 10) digits += char('0' + carry % 10);
+    }
+    if (digits.size() <= size_t(shift)) digits.resize(size_t(shift) + 1, '0');
+    std::string text(digits.rbegin(), digits.rend());
+    text.insert(text.size() - size_t(shift), ".");
+    return text;
+}
+
+// Mended: digits past the 18th were rounded into the 18th first, so a tie
+// there was broken again at the double (200000000000000016.1 read as 2e17).
+// Every digit counts: a point halfway between two doubles, written out in
+// full, goes to the even one, and anything after it, however far out,
+// decides.
+TEST_F(NumberTextTest, ParseNumberRoundsOnceOverAllDigits) {
+    const f64 one = 1;
+    const struct {
+        std::string halfway;
+        f64 below, above, even;
+    } cases[] = {
+        {"200000000000000016", 2e17, 200000000000000032.0, 2e17},
+        {exactBinaryFraction((u64(1) << 53) + 1, 53), one, std::nextafter(one, 2.0), one},
+        // Half the smallest subnormal: 752 significant digits.
+        {exactBinaryFraction(1, 1075), 0, std::numeric_limits<f64>::denorm_min(), 0},
+        // Just below the smallest normal double: 768 significant digits, the most a
+        // halfway point has.
+        {exactBinaryFraction((u64(1) << 53) - 1, 1075), std::nextafter(DBL_MIN, 0.0), DBL_MIN, DBL_MIN},
+    };
+    const std::string far(1000, '0');
+    for (const auto& c : cases) {
+        const std::string& h = c.halfway;
+        const std::string point = h.find('.') == std::string::npos ? "." : "";
+        const std::string above = h + point + far + "1";
+        const std::string below = h.substr(0, h.size() - 1) + char(h.back() - 1) + point + std::string(1000, '9');
+        EXPECT_PRED2(same, parseNumber(String(h.c_str()), 0), c.even) << h;
+        EXPECT_PRED2(same, parseNumber(String(above.c_str()), 0), c.above) << h;
+        EXPECT_PRED2(same, parseNumber(String(below.c_str()), 0), c.below) << h;
+    }
+    const struct {
+        const char* text;
+        f64 expected;
+    } texts[] = {
+        {"200000000000000016.1", 200000000000000032.0},
+        {"200000000000000016.0000000000000000000000001", 200000000000000032.0},
+        {"2000000000000000161e-1", 200000000000000032.0},
+        {"0.00002000000000000000161e22", 200000000000000032.0},
+        {"200000000000000015.9", 2e17},
+        {"-200000000000000016.1", -200000000000000032.0},
+        {"1.00000000000000011102230246251565404236316680908203126", std::nextafter(one, 2.0)},
+    };
+    for (const auto& t : texts) EXPECT_PRED2(same, parseNumber(String(t.text), 0), t.expected) << t.text;
+}
+
+// A million digits read in one pass, whatever exponent comes after them.
+TEST_F(NumberTextTest, ParseNumberScalesLongDigitRunsByTheirExponent) {
+    const std::u16string ones(1000000, u'1');
+    const f64 nine = parseNumber(String("111111111.11111111111111111111111111111111"), 0);
+    EXPECT_EQ(parseNumber(make(ones + u"e-999991"), 0), nine);
+    EXPECT_EQ(parseNumber(make(u"0." + ones + u"e9"), 0), nine);
+    EXPECT_EQ(parseNumber(make(ones + u"e-1000308"), 0), parseNumber(String("1.111111111111111111111e-309"), 0));
+    EXPECT_EQ(parseNumber(make(u"0." + std::u16string(1000000, u'0') + u"25e1000001"), 0), 2.5);
 }
 
 // Mended: a few mantissas of 18 digits were forced to fixed results by the
@@ -508,6 +621,36 @@ TEST_F(NumberTextTest, ParseIntegerRoundsToNearestAboveTwoToThe53) {
     EXPECT_EQ(parseInteger(String("20000000000003"), 16, 0), 9007199254740996.0);
     EXPECT_EQ(parseInteger(String("9007199254740993"), 10, 0), 9007199254740992.0);
     EXPECT_EQ(parseInteger(String("777777777777777777777"), 8, 0), 9223372036854775807.0);
+}
+
+// Mended: past 63 bits the value was rounded there and the later digits
+// dropped, so a tie at the double was broken without them.
+TEST_F(NumberTextTest, ParseIntegerRoundsOnceOverAllDigits) {
+    const f64 twoTo64 = std::ldexp(1.0, 64);
+    const struct {
+        const char* text;
+        u32 radix;
+        f64 expected;
+    } cases[] = {
+        {"18446744073709553664", 10, twoTo64},  // 2^64 + 2^11: a tie, to even
+        {"18446744073709553665", 10, twoTo64 + 4096},
+        {"18446744073709553663", 10, twoTo64},
+        {"200000000000000016", 10, 2e17},
+        {"200000000000000017", 10, 200000000000000032.0},
+        {"2000000000000100000000000", 16, std::ldexp(1.0, 97)},
+        {"2000000000000100000000001", 16, std::ldexp(1.0, 97) + std::ldexp(1.0, 45)},
+        {"2000000000000300000000000", 16, std::ldexp(1.0, 97) + std::ldexp(1.0, 46)},
+        {"1000000000040000000000000", 32, std::ldexp(1.0, 120)},
+        {"1000000000040000000000001", 32, std::ldexp(1.0, 120) + std::ldexp(1.0, 68)},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(parseInteger(String(c.text), c.radix, 0), c.expected) << c.text << " radix " << c.radix;
+    const std::string binary = "1" + std::string(52, '0') + "1" + std::string(100, '0') + "1";
+    EXPECT_EQ(parseInteger(String(binary.c_str()), 2, 0), std::ldexp(1.0, 154) + std::ldexp(1.0, 102));
+    std::u16string zeros(1000000, u'0');
+    EXPECT_EQ(parseInteger(make(u"1" + zeros), 16, 0), kInf);
+    EXPECT_EQ(parseInteger(make(zeros + u"1f"), 16, 0), 31);
+    EXPECT_EQ(parseInteger(make(zeros + u"42"), 10, 0), 42);
 }
 
 TEST_F(NumberTextTest, ParseDigitsDetectsAndReportsTheRadix) {
