@@ -8,6 +8,15 @@
 // (named or default). The requests a debug message carries and their
 // replies: docs/debug-protocol.md.
 
+// Threads: the module may be loaded on the main thread and in workers at
+// once. Calls take turns: each runs complete while calls from other threads
+// wait (a pump with its callbacks included). The one session of the process
+// serves every thread; it ends with tvdCleanup on any thread or when the
+// environment (worker or main thread) that started it ends. A pump calls
+// its callback on its own thread; a callback that throws ends the pump,
+// which throws that exception, and the undelivered messages wait, in order,
+// for the next pump.
+
 /** Success. */
 export type StatusSuccess = 0;
 /** tvdInitialize ran, yet no session stands (Tellwire refused to start). */

@@ -1,6 +1,12 @@
 // The queues in which an endpoint keeps its incoming and outgoing messages,
 // and the rules by which queued messages expire.
 #pragma once
+#include <list>
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
 #include "objects/LoLock.h"
 #include "objects/LoString.h"
 #include "objects/LoVector.h"
@@ -16,6 +22,9 @@ bool isExpired(const Tellwire::Message& message, i64 now);
 
 // Messages oldest first. The queue owns what it holds; every operation holds
 // the queue's lock. A queue with a name reports to the forwarding log.
+// A backlog of any length drains at the same cost per message: the queue
+// knows its next deliverable message, its next time-out and its watchers
+// by serial number without walking the messages.
 class MessageQueue : public LoLockable {
 public:
     static constexpr i64 kDefaultTimeout = 600;
@@ -40,6 +49,7 @@ public:
     LoString getName() const;
     // The first message to target; it stays in the queue.
     Tellwire::Message* findMessageForTarget(const LoString& target) const;
+    bool hasMessageForTarget(const LoString& target) const;
     bool isEmpty() const;
     int count() const;
     // The diagnostics lines of the "Log" messages for a path beginning with
@@ -47,10 +57,35 @@ public:
     int writeDiagnostics(LoString& out, const LoString& path) const;
 
 private:
-    void notifyAndDelete(LoVector<Tellwire::Message>& expired);
-    void sweepOnce(LoVector<Tellwire::Message>& expired, Tellwire::Message*& taken);
+    struct Entry;
+    using Entries = std::list<Entry>;
+    using Place = Entries::iterator;
+    using Deadlines = std::multimap<i64, Place>;
+    using Watchers = std::multimap<u32, Place>;
+    using Expired = std::vector<Tellwire::Message*>;
+    struct Entry {
+        Tellwire::Message* message;
+        std::string target;
+        bool watcher;                           // a local watcher ("Ignore"): never taken
+        Deadlines::iterator due;                // deadlines_.end() when it never expires
+        Watchers::iterator serial;              // watchers only
+        std::list<Place>::iterator deliverable;  // the others only
+    };
+    enum class Due { kNone, kOne, kSeveral };
 
-    LoVector<Tellwire::Message> messages_;
+    void notifyAndDelete(Expired& expired);
+    void sweepOnce(Expired& expired, Tellwire::Message*& taken);
+    // Both under the lock.
+    void place(Tellwire::Message* message);
+    Tellwire::Message* unplace(Place at);
+    Due dueAt(i64 now) const;
+    bool isDue(const Entry& e, i64 now) const;
+
+    Entries messages_;
+    std::list<Place> deliverables_;  // in queue order
+    Deadlines deadlines_;
+    Watchers watchers_;
+    std::unordered_map<std::string, int> targets_;  // messages waiting per target
     LoString name_;
 };
 

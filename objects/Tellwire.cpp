@@ -543,7 +543,7 @@ bool Tellwire::sendMessage(Tellwire* endpoint, Message& m, bool launch, u32 wait
         result = true;
     } else {
         InterAppStream* stream = d.stream;
-        if (stream && !d.outgoing->findMessageForTarget(target) && stream->send(target, text)) {
+        if (stream && !d.outgoing->hasMessageForTarget(target) && stream->send(target, text)) {
             result = true;
         } else if (!launch) {
             return sendErrorReply(endpoint, m, "ERROR: LAUNCHING IS SUPPRESSED", 59, waitSeconds);

@@ -150,9 +150,15 @@ bool tellwireInit(const LoString& specifier, bool synchronous);
 // Drops the current context and releases what init prepared.
 bool tellwireTerminate();
 // The host thread's pump: flags 1 reads and delivers, 2 sends the queued
-// messages; 3 both. True when any message was processed.
+// messages; 3 both. True when any message was processed. A gate, when
+// given, is asked before each delivery: false ends the delivery of this
+// pump, and the messages not delivered wait, in order, for the next.
 enum { kPumpIncoming = 1, kPumpOutgoing = 2, kPumpAll = 3 };
-bool tellwirePump(int flags, TellwireContext* context);
+struct DeliveryGate {
+    bool (*open)(void* data);
+    void* data;
+};
+bool tellwirePump(int flags, TellwireContext* context, const DeliveryGate* gate = nullptr);
 // Launches the application of specifier with the facility's command line.
 // flag set keeps the application in the background.
 bool launchTarget(const char* specifier, const char* parameters, bool flag, TellwireContext* context);

@@ -133,7 +133,7 @@ bool tellwireTerminate()
     return true;
 }
 
-bool tellwirePump(int flags, TellwireContext* context)
+bool tellwirePump(int flags, TellwireContext* context, const DeliveryGate* gate)
 {
     if (!context) {
         if (isSetupRunning())
@@ -161,7 +161,7 @@ bool tellwirePump(int flags, TellwireContext* context)
             break;
         if (flags & kPumpIncoming) {
             bool first = true;
-            while (Tellwire::processIncoming(endpoint, true)) {
+            while ((!gate || gate->open(gate->data)) && Tellwire::processIncoming(endpoint, true)) {
                 any = any || first;
                 first = false;
             }

@@ -1,6 +1,8 @@
 // Measures the messaging road between two processes of this machine: the
 // round trip of a message and its result reply through both endpoints and
-// pumps, and the rate of one-way messages.
+// pumps, and the rate of one-way messages; then, in this process, how fast
+// a backlog of requests drains: 1,000 and 100,000 requests queued at once
+// for an endpoint, answered through the pump.
 //
 //   tellwire_bench [round trips] [one-way messages]     (default 2000 20000)
 //
@@ -146,14 +148,47 @@ double percentile(std::vector<double> values, double p)
     return values[std::min(at, values.size() - 1)];
 }
 
-Message request(const char* body, const char* responseRequest)
+Message request(const char* body, const char* responseRequest, const char* target = kEcho)
 {
     Message m;
-    m.target.assign(endpointName(kEcho).c_str());
+    m.target.assign(endpointName(target).c_str());
     m.type.assign("Tavrel");
     m.body.assign(body);
     m.responseRequest.assign(responseRequest);
     return m;
+}
+
+// Queues n requests, each asking for a result and a time-out, from the
+// main endpoint to a second endpoint of this process; answers the seconds
+// from the first pump until every result has been delivered (0: not all came).
+double drain(Tellwire* endpoint, Results* results, long n)
+{
+    const char kDrain[] = "benchdrain-1.0";
+    Tellwire* answering = new Tellwire(endpointName(kDrain).c_str(), new Echo, false, nullptr);
+    for (long i = 0; i < n; ++i) {
+        Message m = request("backlog", "Result Timeout", kDrain);
+        Tellwire::sendMessage(endpoint, m, false, 0, nullptr);
+    }
+    long before = results->count;
+    auto start = Clock::now();
+    bool all = pumpUntil([&] { return results->count >= before + n; }, 600000);
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    delete answering;
+    return all ? seconds : 0;
+}
+
+// The drain rate of n queued requests over runs drains: all replies over
+// all the time.
+double drainRate(Tellwire* endpoint, Results* results, long n, int runs)
+{
+    double seconds = 0;
+    for (int i = 0; i < runs; ++i) {
+        double once = drain(endpoint, results, n);
+        if (once <= 0)
+            return 0;
+        seconds += once;
+    }
+    return double(n) * runs / seconds;
 }
 
 int runMain(long roundTrips, long oneWay)
@@ -223,6 +258,19 @@ int runMain(long roundTrips, long oneWay)
         }
     }
 
+    // The backlogs go between two endpoints of this process.
+    double smallRate = 0, largeRate = 0;
+    const long kSmallBacklog = 1000, kLargeBacklog = 100000;
+    if (status == 0) {
+        // As many replies at each size.
+        smallRate = drainRate(endpoint, results, kSmallBacklog, int(kLargeBacklog / kSmallBacklog));
+        largeRate = drainRate(endpoint, results, kLargeBacklog, 1);
+        if (smallRate <= 0 || largeRate <= 0) {
+            std::fprintf(stderr, "tellwire_bench: a backlog did not drain\n");
+            status = 1;
+        }
+    }
+
     Message quit = request("quit", "");
     Tellwire::sendMessage(endpoint, quit, false, 0, nullptr);
     pumpUntil([] { return false; }, 200);
@@ -244,6 +292,9 @@ int runMain(long roundTrips, long oneWay)
                     roundTrips, percentile(times, 0.5), mean, percentile(times, 0.9), percentile(times, 0.99));
         std::printf("one-way messages: %ld in %.3f s, %.0f messages/s\n", oneWay, seconds,
                     double(oneWay) / seconds);
+        std::printf("backlog drain (requests queued at once, result replies delivered): %ld queued %.0f replies/s, "
+                    "%ld queued %.0f replies/s (%.2f of the rate at %ld)\n",
+                    kSmallBacklog, smallRate, kLargeBacklog, largeRate, largeRate / smallRate, kSmallBacklog);
     }
     return status;
 }

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <climits>
+#include <memory>
+#include <random>
 #include <set>
 #include <thread>
 #include <vector>
@@ -45,7 +49,9 @@ Message* watcher(u32 serial, i64 timeout = 60, i64 timestamp = 0)
 // The serial numbers in the queue, in order, read from its diagnostics.
 std::vector<u32> serials(const MessageQueue& queue)
 {
-    LoString out;
+    // Room first: a text grows 128 bytes at a time.
+    LoString out(std::string(size_t(queue.count()) * 1024, ' ').c_str());
+    out.assign("", 0);
     queue.writeDiagnostics(out, LoString(""));
     queue.writeDiagnostics(out, LoString("/log"));
     std::vector<u32> list;
@@ -100,6 +106,34 @@ TEST(MessageExpiry, TimeoutRunsFromTheTimestamp)
         m.timestamp = c.timestamp;
         m.type.assign(c.type);
         EXPECT_EQ(isExpired(m, t), c.expired) << c.timeout << " " << c.timestamp << " " << c.type;
+    }
+}
+
+// The queue keeps each message's time-out as a point in time; at the edges
+// (no timestamp, no time-out, sums past the largest time) it must expire
+// exactly what the rule expires, in a pass and in a sweep alike.
+TEST_F(Queue, ExpiresByTheRuleAtItsEdges)
+{
+    const i64 t = now();
+    struct {
+        i64 timeout, timestamp;
+        const char* type;
+    } cases[] = {
+        {10, t - 10, "Query"}, {10, t - 5, "Query"},     {-1, 1, "Query"},          {-1, 1, "Ignore"},
+        {10, -5, "Query"},     {1, LLONG_MAX, "Query"},  {LLONG_MAX, 1, "Query"},   {LLONG_MAX, 2, "Query"},
+        {1, 1, "Query"},       {1, 1, "Ignore"},         {4294967295LL, t - 10, "Query"},
+    };
+    for (const auto& c : cases) {
+        const std::string what = std::to_string(c.timeout) + " " + std::to_string(c.timestamp) + " " + c.type;
+        const bool expired = isExpired(*std::unique_ptr<Message>(queued(1, c.type, c.timeout, c.timestamp)), now());
+        MessageQueue pass, swept;
+        pass.enqueueMessage(queued(1, c.type, c.timeout, c.timestamp));
+        pass.expireMessages();
+        EXPECT_EQ(pass.count(), expired ? 0 : 1) << what;
+        swept.enqueueMessage(queued(1, c.type, c.timeout, c.timestamp));
+        const bool taken = sweep(swept) == 1;
+        EXPECT_EQ(taken, !expired && std::string(c.type) != "Ignore") << what;
+        EXPECT_EQ(swept.count(), expired || taken ? 0 : 1) << what;
     }
 }
 
@@ -366,4 +400,145 @@ TEST_F(Queue, EachMessageIsTakenByOneSweeperOnly)
     for (int i = 1; i <= perWriter; ++i)
         EXPECT_EQ(all.count(u32(i)), 1u) << i;
     EXPECT_EQ(queue.count(), perWriter / 10);  // the watchers stay
+}
+
+TEST_F(Queue, AMessageExpiresWhenItsTimeComesAfterTheQueueWasLastWalked)
+{
+    RecordingHooks hooks;
+    MessageQueue queue;
+    const i64 start = now();
+    queue.enqueueMessage(queued(1, "Query", 600, start, "Timeout"));
+    queue.enqueueMessage(watcher(2, 2, start - 1));
+    queue.enqueueMessage(queued(3, "Query", 600, start, "Timeout"));
+    // The watcher is due at start + 1: the sweep walks the queue before.
+    EXPECT_EQ(sweep(queue), 1u);
+    if (now() < start + 1) {
+        EXPECT_EQ(queue.count(), 2);
+    }
+    while (now() < start + 1)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    queue.expireMessages();
+    EXPECT_EQ(serials(queue), (std::vector<u32>{3}));
+    ASSERT_EQ(hooks.sent.size(), 1u);
+    EXPECT_EQ(hooks.sent[0]->serialNumber, 2u);
+    EXPECT_EQ(str(hooks.sent[0]->type), "Timeout");
+}
+
+TEST_F(Queue, AnExpiredMessageAddedToAWalkedQueueStillExpires)
+{
+    RecordingHooks hooks;
+    MessageQueue queue;
+    queue.enqueueMessage(queued(1, "Query", 600, 0, "Timeout"));
+    queue.expireMessages();
+    queue.enqueueMessage(queued(2, "Query", 10, now() - 100, "Timeout"));
+    queue.enqueueMessage(watcher(3, -1));
+    queue.expireMessages();
+    EXPECT_EQ(serials(queue), (std::vector<u32>{1, 3}));
+    ASSERT_EQ(hooks.sent.size(), 1u);
+    EXPECT_EQ(hooks.sent[0]->serialNumber, 2u);
+}
+
+TEST_F(Queue, TargetsAreKnownWhileTheirMessagesWait)
+{
+    MessageQueue queue;
+    const LoString a("a"), b("b");
+    for (u32 serial : {1u, 2u, 3u}) {
+        Message* m = serial == 2 ? watcher(serial) : queued(serial);
+        m->target = serial == 1 ? a : b;
+        m->sender = m->target;
+        queue.enqueueMessage(m);
+    }
+    EXPECT_TRUE(queue.hasMessageForTarget(a));
+    EXPECT_TRUE(queue.hasMessageForTarget(b));
+    EXPECT_FALSE(queue.hasMessageForTarget(LoString("c")));
+    EXPECT_EQ(sweep(queue), 1u);
+    EXPECT_FALSE(queue.hasMessageForTarget(a));
+    EXPECT_EQ(queue.findMessageForTarget(a), nullptr);
+    EXPECT_EQ(sweep(queue), 3u);
+    EXPECT_TRUE(queue.hasMessageForTarget(b));  // the watcher is still there
+    EXPECT_EQ(queue.findMessageForTarget(b)->serialNumber, 2u);
+    queue.removeLocalWatchers(2);
+    EXPECT_FALSE(queue.hasMessageForTarget(b));
+    EXPECT_TRUE(queue.isEmpty());
+}
+
+// The queue against its rules written out plainly on a vector: random
+// additions (deliverable, local watcher, expired), sweeps, expiry passes and
+// watcher removals.
+TEST_F(Queue, AgreesWithThePlainRulesOverALongRandomRun)
+{
+    RecordingHooks hooks;
+    MessageQueue queue;
+    struct Plain {
+        u32 serial;
+        bool watcher, expired;
+    };
+    std::vector<Plain> plain;
+    std::multiset<u32> expiredSerials;
+    auto dropExpired = [&] {
+        for (size_t i = plain.size(); i-- > 0;)
+            if (plain[i].expired) {
+                expiredSerials.insert(plain[i].serial);
+                plain.erase(plain.begin() + std::ptrdiff_t(i));
+            }
+    };
+    // Expired ones met on the way go, watchers passed move to the end.
+    auto plainSweep = [&] {
+        u32 taken = 0;
+        size_t at = 0;
+        while (!taken && at < plain.size()) {
+            if (plain[at].expired) {
+                expiredSerials.insert(plain[at].serial);
+                plain.erase(plain.begin() + std::ptrdiff_t(at));
+            } else if (plain[at].watcher) {
+                ++at;
+            } else {
+                taken = plain[at].serial;
+                plain.erase(plain.begin() + std::ptrdiff_t(at));
+            }
+        }
+        std::rotate(plain.begin(), plain.begin() + std::ptrdiff_t(at), plain.end());
+        return taken;
+    };
+    std::mt19937 random(41);
+    const i64 old = now() - 1000;
+    u32 next = 1;
+    const int steps = 5000;
+    for (int step = 0; step < steps; ++step) {
+        const int what = int(random() % 10);
+        if (what < 4) {
+            const bool isWatcher = random() % 3 == 0, expired = random() % 8 == 0;
+            const u32 serial = next++;
+            Message* m = isWatcher ? watcher(serial, expired ? 10 : 600, expired ? old : 0)
+                                   : queued(serial, "Query", expired ? 10 : 600, expired ? old : 0, "Timeout");
+            queue.enqueueMessage(m);
+            plain.push_back({serial, isWatcher, expired});
+        } else if (what < 8) {
+            ASSERT_EQ(sweep(queue), plainSweep()) << "step " << step;
+        } else if (what < 9) {
+            dropExpired();
+            queue.expireMessages();
+        } else if (next > 1) {
+            const u32 serial = next - 1 - u32(random() % std::min(next - 1, 40u));
+            // An expired watcher goes too, without a word.
+            auto found = std::find_if(plain.begin(), plain.end(),
+                                      [&](const Plain& p) { return p.serial == serial && p.watcher; });
+            if (found != plain.end())
+                plain.erase(found);
+            queue.removeLocalWatchers(serial);
+        }
+        if (step % 250 == 0 || step == steps - 1) {
+            dropExpired();
+            queue.expireMessages();
+            std::vector<u32> expected;
+            for (const Plain& p : plain)
+                expected.push_back(p.serial);
+            ASSERT_EQ(serials(queue), expected) << "step " << step;
+            ASSERT_EQ(queue.count(), int(plain.size()));
+        }
+    }
+    std::multiset<u32> told;
+    for (const auto& m : hooks.sent)
+        told.insert(m->serialNumber);
+    EXPECT_EQ(told, expiredSerials);
 }

@@ -1,5 +1,6 @@
 #include "modules/node-addon/source/TVDCoreAPI.h"
 
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -15,6 +16,7 @@
 #include "objects/Tellwire.h"
 #include "objects/TellwireContext.h"
 #include "objects/TellwireThread.h"
+#include "script/engine/TVContext.h"
 #include "script/frontend/Preprocessor.h"
 
 using LxCore::FileSpec;
@@ -57,16 +59,43 @@ public:
     CoreInit& operator=(const CoreInit&) = delete;
 };
 
+std::recursive_mutex gTurn;
+thread_local int tTurnDepth = 0;
+
 }  // namespace
+
+TVDTurn::TVDTurn() {
+    gTurn.lock();
+    if (tTurnDepth++ > 0)
+        return;
+    // A limit left from another thread's stack would mean nothing on this one.
+    if (LxScript::TVContext* context = LxScript::TVContext::find()) {
+        savedStackLimit_ = context->getStackLimit();
+        context->setStackLimit(0);
+    }
+}
+
+TVDTurn::~TVDTurn() {
+    if (--tTurnDepth == 0 && savedStackLimit_ != 0) {
+        if (LxScript::TVContext* context = LxScript::TVContext::find())
+            context->setStackLimit(savedStackLimit_);
+    }
+    gTurn.unlock();
+}
 
 TVDCoreStatus TVDInitialize(const std::string& application, const std::string& version,
                             TVDMessageCallback callback) {
+    TVDTurn turn;
     return TVDSession::get().start(application, version, callback);
 }
 
-bool TVDIsInitialized() { return up(); }
+bool TVDIsInitialized() {
+    TVDTurn turn;
+    return up();
+}
 
 TVDCoreStatus TVDTerminate() {
+    TVDTurn turn;
     if (!up())
         return kTVDNotInitialized;
     TVDSession::get().stop();
@@ -74,6 +103,7 @@ TVDCoreStatus TVDTerminate() {
 }
 
 TVDCoreStatus TVDResolveApplicationSpecifier(const std::string& specifier, std::string& out) {
+    TVDTurn turn;
     if (!up())
         return kTVDNotInitialized;
     out = toStd(normalized(specifier));
@@ -81,6 +111,7 @@ TVDCoreStatus TVDResolveApplicationSpecifier(const std::string& specifier, std::
 }
 
 TVDCoreStatus TVDGetInstalledApplicationSpecifiers(std::vector<std::string>& out) {
+    TVDTurn turn;
     if (!up())
         return kTVDNotInitialized;
     const LxObjects::u32 count = Tellwire::getInstalledSpecifierCount();
@@ -94,6 +125,7 @@ TVDCoreStatus TVDGetInstalledApplicationSpecifiers(std::vector<std::string>& out
 }
 
 TVDCoreStatus TVDGetDisplayNameForApplication(const std::string& specifier, std::string& name) {
+    TVDTurn turn;
     if (!up())
         return kTVDNotInitialized;
     Specifier spec = normalized(specifier);
@@ -107,6 +139,7 @@ TVDCoreStatus TVDGetDisplayNameForApplication(const std::string& specifier, std:
 }
 
 TVDCoreStatus TVDGetApplicationInstalled(const std::string& specifier, bool& installed) {
+    TVDTurn turn;
     if (!up())
         return kTVDNotInitialized;
     installed = normalized(specifier).isInstalled();
@@ -114,6 +147,7 @@ TVDCoreStatus TVDGetApplicationInstalled(const std::string& specifier, bool& ins
 }
 
 TVDCoreStatus TVDGetApplicationRunning(const std::string& specifier, bool& running) {
+    TVDTurn turn;
     if (!up())
         return kTVDNotInitialized;
     running = LxObjects::isTargetRunning(normalized(specifier));
@@ -121,6 +155,7 @@ TVDCoreStatus TVDGetApplicationRunning(const std::string& specifier, bool& runni
 }
 
 TVDCoreStatus TVDLaunchApplication(const std::string& specifier, const std::string& parameters, bool flag) {
+    TVDTurn turn;
     if (!up())
         return kTVDNotInitialized;
     return LxObjects::launchTarget(specifier.c_str(), parameters.c_str(), !flag, nullptr) ? kTVDSuccess
@@ -128,6 +163,7 @@ TVDCoreStatus TVDLaunchApplication(const std::string& specifier, const std::stri
 }
 
 TVDCoreStatus TVDBringApplicationToFront(const std::string& specifier) {
+    TVDTurn turn;
     if (!up())
         return kTVDNotInitialized;
     Tellwire::bringApplicationToFront(specifier.c_str(), nullptr);
@@ -139,6 +175,7 @@ TVDCoreStatus TVDBringApplicationToFront(const std::string& specifier) {
 // only under its own lock, so holding it keeps the queue still until the
 // count is read.
 TVDCoreStatus TVDSendDebugMessage(LxObjects::Tellwire::Message& message, bool launch) {
+    TVDTurn turn;
     if (!up())
         return kTVDNotInitialized;
     Tellwire* endpoint = TVDSession::get().getEndpoint();
@@ -152,6 +189,7 @@ TVDCoreStatus TVDSendDebugMessage(LxObjects::Tellwire::Message& message, bool la
 }
 
 TVDCoreStatus TVDPumpMessages() {
+    TVDTurn turn;
     if (!up())
         return kTVDNotInitialized;
     TVDSession::get().pump();
@@ -160,6 +198,7 @@ TVDCoreStatus TVDPumpMessages() {
 
 TVDCoreStatus TVDCheckSyntax(const std::string& script, const std::string& fileName,
                              const std::string& includePath, std::string& report) {
+    TVDTurn turn;
     if (!up())
         return kTVDNotInitialized;
     String text = LxScript::checkSyntax(fromUtf8(script), fromUtf8(fileName), fromUtf8(includePath));
@@ -170,6 +209,7 @@ TVDCoreStatus TVDCheckSyntax(const std::string& script, const std::string& fileN
 
 TVDCoreStatus TVDCompileToTVSBin(const std::string& script, const std::string& fileName,
                                  const std::string& includePath, std::string& out) {
+    TVDTurn turn;
     if (!up())
         return kTVDNotInitialized;
     String errorText;
@@ -185,6 +225,7 @@ TVDCoreStatus TVDCompileToTVSBin(const std::string& script, const std::string& f
 TVDCoreStatus TVDGetScriptDirectives(const std::string& script, const std::string& fileName,
                                      std::string& scriptName, std::string& strict, std::string& target,
                                      std::string& targetEngine, std::string& error) {
+    TVDTurn turn;
     if (!up())
         return kTVDNotInitialized;
     LxScript::Preprocessor preprocessor;
@@ -210,6 +251,7 @@ TVDCoreStatus TVDGetScriptDirectives(const std::string& script, const std::strin
 }
 
 TVDCoreStatus TVDPathToUri(const std::string& path, std::string& uri) {
+    TVDTurn turn;
     CoreInit core;
     String out;
     FileSpec(fromUtf8(path), true).toURI(out, true);
@@ -218,6 +260,7 @@ TVDCoreStatus TVDPathToUri(const std::string& path, std::string& uri) {
 }
 
 TVDCoreStatus TVDUriToPath(const std::string& uri, std::string& path) {
+    TVDTurn turn;
     CoreInit core;
     String out;
     FileSpec(fromUtf8(uri), false).getNativePath(out);

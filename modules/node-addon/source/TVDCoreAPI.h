@@ -19,11 +19,30 @@ enum : TVDCoreStatus {
     kTVDPreprocessorError = 15,
     kTVDCompileError = 16,
     kTVDRefused = -1,             // Tellwire refused a launch or a send
+    kTVDCallbackThrew = -29,      // a message callback's answer: it threw
+};
+
+// The core keeps one record for the whole process: its callers take turns.
+// A TVDTurn held on the stack around each call (or run of calls) lets one
+// thread in at a time; the thread that holds it may enter again. The
+// engine's stack limit is each thread's own: the outermost turn of a
+// thread starts without one.
+class TVDTurn {
+public:
+    TVDTurn();
+    ~TVDTurn();
+    TVDTurn(const TVDTurn&) = delete;
+    TVDTurn& operator=(const TVDTurn&) = delete;
+
+private:
+    uintptr_t savedStackLimit_ = 0;
 };
 
 // Receives every message the session's debug endpoint delivers: the
 // delivery kind, the message and the reply text (may be null). 0 means
 // handled; anything else is the error code Tellwire answers with.
+// kTVDCallbackThrew also ends the delivery of the running pump: the
+// messages not yet delivered wait, in order, for the next.
 using TVDMessageCallback = int32_t (*)(int32_t kind, LxObjects::Tellwire::Message& message,
                                        LxObjects::LoString* reply);
 

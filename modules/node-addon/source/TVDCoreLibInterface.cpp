@@ -15,13 +15,25 @@ namespace {
 using LxObjects::LoString;
 using Message = LxObjects::Tellwire::Message;
 
+// Threads: the module may be loaded on the main thread and in workers
+// alike. Every call holds its turn (TVDTurn) from first to last, so calls
+// from several threads run one after another, each complete. The pump's
+// function is the pumping thread's own and is called on that thread only,
+// as delivery happens inside its call. The session belongs to the
+// environment that started it: when that environment ends (a worker
+// exits) with the session still up, the session ends with it.
+
 // The function of the running "tvdPumpSession" and its environment; empty
 // outside a pump.
 struct PumpCallback {
+    bool threw = false;  // a call of the function threw or could not run
     napi_env env = nullptr;
     Napi::FunctionReference* function = nullptr;
 };
 PumpCallback gPump;
+
+// The environment whose "tvdInitialize" started the running session.
+napi_env gSessionOwner = nullptr;
 
 // -- Arguments ---------------------------------------------------------------
 
@@ -59,12 +71,20 @@ Napi::Value initialize(const Napi::CallbackInfo& info) {
         return info.Env().Null();
     std::string application = convertedArg(info, 0);
     std::string version = convertedArg(info, 1);
-    return result(info.Env(), TVDInitialize(application, version, tvdMessageCallback));
+    const TVDCoreStatus status = TVDInitialize(application, version, tvdMessageCallback);
+    if (status == kTVDSuccess)
+        gSessionOwner = info.Env();
+    return result(info.Env(), status);
 }
 
 Napi::Value isInitialized(const Napi::CallbackInfo& info) { return Napi::Boolean::New(info.Env(), TVDIsInitialized()); }
 
-Napi::Value cleanup(const Napi::CallbackInfo& info) { return result(info.Env(), TVDTerminate()); }
+Napi::Value cleanup(const Napi::CallbackInfo& info) {
+    const TVDCoreStatus status = TVDTerminate();
+    if (status == kTVDSuccess)
+        gSessionOwner = nullptr;
+    return result(info.Env(), status);
+}
 
 Napi::Value resolveApplicationSpecifier(const Napi::CallbackInfo& info) {
     if (!enoughArguments(info, 1))
@@ -248,8 +268,13 @@ Napi::Value pumpSession(const Napi::CallbackInfo& info) {
             gPump = outer;
         }
     } restore{gPump, function};
-    gPump = PumpCallback{env, function};
-    return result(env, TVDPumpMessages());
+    gPump = PumpCallback{false, env, function};
+    const TVDCoreStatus status = TVDPumpMessages();
+    // The exception is the answer; an environment that ends (a worker that
+    // exits in its callback) can take no other.
+    if (gPump.threw)
+        return Napi::Value();
+    return result(env, status);
 }
 
 Napi::Value pathToUri(const Napi::CallbackInfo& info) {
@@ -286,6 +311,7 @@ void throwUnlessPending(napi_env env, const char* text) {
 template <Napi::Value (*F)(const Napi::CallbackInfo&)>
 napi_value entry(napi_env env, napi_callback_info callbackInfo) {
     try {
+        TVDTurn turn;
         Napi::CallbackInfo info(env, callbackInfo);
         return F(info);
     } catch (const std::bad_alloc&) {
@@ -323,7 +349,34 @@ const Export kExports[] = {
     {"tvdUriToPath", entry<uriToPath>},
 };
 
+// An environment that ends (a worker that exits, the main thread at its
+// end) takes its session along: nothing it started stays up for nobody.
+void endSessionOf(napi_env env, void*, void*) {
+    try {
+        TVDTurn turn;
+        if (gSessionOwner != env)
+            return;
+        gSessionOwner = nullptr;
+        TVDTerminate();
+    } catch (...) {
+        // The environment goes either way; the process record stays sound.
+    }
+}
+
+// The environment's instance data marks it as one whose end is watched;
+// a module registered again in the same environment keeps the mark.
+bool watchEnd(napi_env env) {
+    void* mark = nullptr;
+    if (napi_get_instance_data(env, &mark) != napi_ok)
+        return false;
+    return mark || napi_set_instance_data(env, env, endSessionOf, nullptr) == napi_ok;
+}
+
 napi_value registerModule(napi_env env, napi_value exports) {
+    if (!watchEnd(env)) {
+        Napi::Error::New(env).ThrowAsJavaScriptException();
+        return exports;
+    }
     for (const Export& e : kExports) {
         napi_value key = nullptr;
         if (napi_create_string_utf8(env, e.name, NAPI_AUTO_LENGTH, &key) != napi_ok) {
@@ -350,45 +403,74 @@ napi_module gModule = {
 
 __attribute__((constructor)) void loadModule() { napi_module_register(&gModule); }
 
-// Sets a text property from a message field.
-void setText(Napi::Object& object, const char* name, const LoString& value) {
-    object.Set(name, Napi::String::New(object.Env(), value.text(), size_t(value.length())));
+// The message's fields as properties of object. Plain Node-API calls: in an
+// environment on its way out (a worker ending) they fail with a status,
+// where the wrapper classes would end the process.
+bool setFields(napi_env env, napi_value object, const Message& message) {
+    const struct {
+        const char* name;
+        const LoString& value;
+    } texts[] = {{"target", message.target},
+                 {"sender", message.sender},
+                 {"type", message.type},
+                 {"responseRequest", message.responseRequest},
+                 {"body", message.body}};
+    // The reply numbers only when set.
+    const struct {
+        const char* name;
+        LxObjects::u32 value;
+        bool always;
+    } numbers[] = {{"serialNumber", message.serialNumber, true},
+                   {"receivedSerial", message.received, false},
+                   {"resultSerial", message.result, false},
+                   {"errorSerial", message.error, false}};
+    for (const auto& t : texts) {
+        napi_value value = nullptr;
+        if (napi_create_string_utf8(env, t.value.text(), size_t(t.value.length()), &value) != napi_ok
+            || napi_set_named_property(env, object, t.name, value) != napi_ok)
+            return false;
+    }
+    for (const auto& n : numbers) {
+        if (!n.always && n.value == Message::kUnset)
+            continue;
+        napi_value value = nullptr;
+        if (napi_create_double(env, double(n.value), &value) != napi_ok
+            || napi_set_named_property(env, object, n.name, value) != napi_ok)
+            return false;
+    }
+    return true;
 }
 
 }  // namespace
 
 // A function that throws leaves its exception pending for the caller of
-// "tvdPumpSession": its message is answered as not handled, and later
-// messages are not delivered into the pending exception.
+// "tvdPumpSession": its message is answered as not handled, and the pump
+// stops, so that the later messages wait for the next one.
 int32_t tvdMessageCallback(int32_t kind, Message& message, LoString* reply) {
     if (!gPump.function)
         return -33;
     try {
         Napi::Env env(gPump.env);
-        if (env.IsExceptionPending())
-            return -33;
-        Napi::EscapableHandleScope scope(env);
-        Napi::Object object = Napi::Object::New(env);
-        setText(object, "target", message.target);
-        setText(object, "sender", message.sender);
-        setText(object, "type", message.type);
-        setText(object, "responseRequest", message.responseRequest);
-        setText(object, "body", message.body);
-        object.Set("serialNumber", Napi::Number::New(env, double(message.serialNumber)));
-        if (message.received != Message::kUnset)
-            object.Set("receivedSerial", Napi::Number::New(env, double(message.received)));
-        if (message.result != Message::kUnset)
-            object.Set("resultSerial", Napi::Number::New(env, double(message.result)));
-        if (message.error != Message::kUnset)
-            object.Set("errorSerial", Napi::Number::New(env, double(message.error)));
-        gPump.function->Call(env.Undefined(), {Napi::Number::New(env, kind), object});
         if (env.IsExceptionPending()) {
+            gPump.threw = true;
+            return kTVDCallbackThrew;
+        }
+        Napi::HandleScope scope(env);
+        napi_value object = nullptr, number = nullptr, function = nullptr, undefined = nullptr, answer = nullptr;
+        const bool made = napi_create_object(env, &object) == napi_ok && setFields(env, object, message)
+            && napi_create_int32(env, kind, &number) == napi_ok
+            && napi_get_reference_value(env, *gPump.function, &function) == napi_ok && function
+            && napi_get_undefined(env, &undefined) == napi_ok;
+        napi_value args[2] = {number, object};
+        const bool called = made && napi_call_function(env, undefined, function, 2, args, &answer) == napi_ok;
+        if (!called || env.IsExceptionPending()) {
+            gPump.threw = true;
             if (reply)
                 reply->assign("Exception");
-            return -29;
+            return kTVDCallbackThrew;
         }
         return 0;
     } catch (...) {
-        return -29;
+        return kTVDCallbackThrew;
     }
 }

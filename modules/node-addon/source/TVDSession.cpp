@@ -21,7 +21,10 @@ namespace LxObjects {
 int DebugTWHandler::handle(int kind, Tellwire::Message& message, LoString* reply) {
     if (!callback_)
         return -33;
-    return callback_(kind, message, reply);
+    const int result = callback_(kind, message, reply);
+    if (result == kTVDCallbackThrew)
+        TVDSession::get().haltDelivery();
+    return result;
 }
 
 }  // namespace LxObjects
@@ -188,15 +191,26 @@ void TVDSession::finishStop() {
     LxCore::InitTerm::exit();
 }
 
+// A pump inside a callback halts on its own; the outer pump goes on unless
+// its own callback throws too.
 void TVDSession::pump() {
-    struct Depth {
-        int& depth;
-        explicit Depth(int& d) : depth(d) { ++depth; }
-        ~Depth() { --depth; }
+    struct Level {
+        TVDSession& session;
+        bool outerHalted;
+        explicit Level(TVDSession& s) : session(s), outerHalted(s.deliveryHalted_) {
+            ++session.pumpDepth_;
+            session.deliveryHalted_ = false;
+        }
+        ~Level() {
+            --session.pumpDepth_;
+            session.deliveryHalted_ = outerHalted;
+        }
     };
     {
-        Depth depth(pumpDepth_);
-        LxObjects::tellwirePump(LxObjects::kPumpAll, nullptr);
+        Level level(*this);
+        const LxObjects::DeliveryGate gate{[](void* s) { return !static_cast<TVDSession*>(s)->deliveryHalted_; },
+                                           this};
+        LxObjects::tellwirePump(LxObjects::kPumpAll, nullptr, &gate);
     }
     if (pumpDepth_ == 0 && stopPending_)
         finishStop();

@@ -37,7 +37,10 @@ public:
     // Ends the session; inside a pump the end waits until the outermost
     // pump returns, so that nothing the pump still walks is freed under it.
     void stop();
+    // Delivers the waiting messages until one's callback throws.
     void pump();
+    // Ends the delivery of the innermost running pump.
+    void haltDelivery() { deliveryHalted_ = true; }
 
 private:
     TVDSession() = default;
@@ -49,6 +52,7 @@ private:
     LxObjects::Tellwire* endpoint_ = nullptr;
     int pumpDepth_ = 0;
     bool stopPending_ = false;
+    bool deliveryHalted_ = false;
 };
 
 // Registers the localizer of "tavrel-<locale>.dat" (else "tavrel-en_US.dat")

@@ -2,6 +2,7 @@
 // list (set before the module is loaded), the module itself, and the
 // second processes: the Tellwire peer and the sample application.
 'use strict';
+const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
@@ -159,5 +160,18 @@ async function pumpUntil(addon, done, ms = 10000) {
   return got;
 }
 
+// Wraps a test body in a session of the application: started before the
+// body, ended after it.
+function sessionFor(addon, application, version) {
+  return (fn) => async () => {
+    assert.deepEqual(addon.tvdInitialize(application, version), { status: 0 });
+    try {
+      await fn();
+    } finally {
+      assert.deepEqual(addon.tvdCleanup(), { status: 0 });
+    }
+  };
+}
+
 module.exports = { ownFolders, writeProductList, sampleApps, loadAddon, Peer, peerOnce, startSampleApp, pumpUntil,
-  addonPath };
+  addonPath, sessionFor };

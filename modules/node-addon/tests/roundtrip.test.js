@@ -103,20 +103,41 @@ test('a handled message is answered with a result, a throwing callback with an e
     throw new Error('front end failed');
   }), /front end failed/);
   assert.equal(calls, 1);
-  const answers = [];
-  for (let i = 0; i < 2; i++) {
-    const text = await peer.next(box, 5000);
-    assert.ok(text);
-    answers.push(...text.messages);
-  }
-  answers.sort((a, b) => Number(a.serial) - Number(b.serial));
-  assert.deepEqual(answers.map((a) => [a.type, a.serial]), [['Error', '81'], ['Error', '82']]);
-  assert.equal(answers[0].body, 'Exception');
-  assert.equal(answers[0]['h.Error-Code'], '-29');
+  const thrown = (await peer.next(box, 5000)).messages;
+  assert.deepEqual(thrown.map((a) => [a.type, a.serial, a.body, a['h.Error-Code']]),
+    [['Error', '81', 'Exception', '-29']]);
+  // The other message waits for the next pump, which answers it.
+  const rest = await pumpUntil(addon, (g) => g.length > 0);
+  assert.deepEqual(rest.map((d) => d.message.body), ['c']);
+  assert.deepEqual((await peer.next(box, 5000)).messages.map((a) => [a.type, a.serial]), [['Result', '82']]);
   // The pump works as before afterwards.
   assert.equal(await peer.command('tell', box, own, 'type=Debug', 'serial=83', 'body=d'), 'ok');
   const later = await pumpUntil(addon, (g) => g.length > 0);
   assert.equal(later[0].message.body, 'd');
+});
+
+test('a callback that throws stops the pump; the next pump delivers the rest in order', async () => {
+  // Four replies and a new message (an engine's <break>), all waiting.
+  const waiting = [['Result', 'r1'], ['Result', 'r2'], ['Debug', '<break/>'], ['Result', 'r4'], ['Result', 'r5']];
+  for (const throwAt of [0, 2, 4]) {
+    for (const [i, [type, body]] of waiting.entries()) {
+      const serial = 100 + 10 * throwAt + i;
+      const fields = [`type=${type}`, `serial=${serial}`, `body=${body}`];
+      if (type === 'Result') fields.push(`result=${serial}`);
+      assert.equal(await peer.command('tell', box, own, ...fields), 'ok');
+    }
+    const first = [];
+    assert.throws(() => addon.tvdPumpSession((kind, message) => {
+      first.push([kind, message.body]);
+      if (first.length === throwAt + 1) throw new Error(`stop at ${throwAt}`);
+    }), { message: `stop at ${throwAt}` });
+    const next = [];
+    addon.tvdPumpSession((kind, message) => next.push([kind, message.body]));
+    const kinds = waiting.map(([type, body]) => [type === 'Result' ? 3 : 1, body]);
+    assert.deepEqual(first, kinds.slice(0, throwAt + 1), `throw at ${throwAt}`);
+    assert.deepEqual(next, kinds.slice(throwAt + 1), `throw at ${throwAt}`);
+    assert.deepEqual(await pumpUntil(addon, () => false, 100), []);
+  }
 });
 
 test('a pump inside a callback gives the outer callback back', async () => {

@@ -6,22 +6,13 @@ const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
 const { spawnSync } = require('node:child_process');
-const { ownFolders, loadAddon } = require('./helpers');
+const { ownFolders, loadAddon, sessionFor } = require('./helpers');
 
 const folders = ownFolders();
 const addon = loadAddon();
 const app = `scripts${process.pid}`;
 
-function withSession(fn) {
-  return () => {
-    assert.deepEqual(addon.tvdInitialize(app, '12'), { status: 0 });
-    try {
-      fn();
-    } finally {
-      assert.deepEqual(addon.tvdCleanup(), { status: 0 });
-    }
-  };
-}
+const withSession = sessionFor(addon, app, '12');
 
 function tvrun(file) {
   return spawnSync(process.env.TVRUN, [file], { encoding: 'utf8' });

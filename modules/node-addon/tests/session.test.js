@@ -5,7 +5,7 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { ownFolders, writeProductList, sampleApps, loadAddon, Peer, peerOnce, startSampleApp } =
+const { ownFolders, writeProductList, sampleApps, loadAddon, Peer, peerOnce, startSampleApp, sessionFor } =
   require('./helpers');
 
 const folders = ownFolders();
@@ -13,16 +13,7 @@ writeProductList(folders, sampleApps);
 const addon = loadAddon();
 const app = `session${process.pid}`;
 
-function withSession(fn) {
-  return async () => {
-    assert.deepEqual(addon.tvdInitialize(app, '12'), { status: 0 });
-    try {
-      await fn();
-    } finally {
-      assert.deepEqual(addon.tvdCleanup(), { status: 0 });
-    }
-  };
-}
+const withSession = sessionFor(addon, app, '12');
 
 test('init, init again, cleanup, cleanup again', () => {
   assert.deepEqual(addon.tvdInitialize(app, '12'), { status: 0 });
