@@ -546,12 +546,16 @@ Status jsOpList::execute(jsRunner& runner, Variant& result) {
     return kStatusOK;
 }
 
-Status jsOpList::evaluateInto(jsRunner& runner, TVVariantArray& values) const {
+Status jsOpList::evaluateInto(jsRunner& runner, Variant* values) const {
     for (i32 i = 0; i < entries.getCount(); i++)
         if (jsOpcode* entry = entries.get(i))
-            if (const Status s = entry->execute(runner, values.at(u32(i))))
+            if (const Status s = entry->execute(runner, values[i]))
                 return s;
     return kStatusOK;
+}
+
+Status jsOpList::evaluateInto(jsRunner& runner, TVVariantArray& values) const {
+    return entries.getCount() ? evaluateInto(runner, &values.at(0)) : kStatusOK;
 }
 
 void jsOpList::writeOperands(CompiledScriptWriter& writer) const {

@@ -184,6 +184,7 @@ public:
     // Each entry into the matching element of values (as many as entries);
     // a null entry leaves its element undefined. The first non-zero status
     // ends it.
+    Status evaluateInto(jsRunner& runner, Variant* values) const;
     Status evaluateInto(jsRunner& runner, TVVariantArray& values) const;
 
 private:
