@@ -166,23 +166,14 @@ void jsFunction::markReferences() {
 // One activation: the frame on this native stack, the slots on the
 // engine's slot stack; the workspace only when something asks for it.
 void jsFunction::runActivation(Object* thisObject, const LxCore::BasicArray& args, Variant& result) {
+    if (isScriptLevel()) {
+        runScriptLevel(thisObject, result);
+        return;
+    }
     RealEngine& engine = getRealEngine();
     StackLimitScope limit(TVContext::get(), kDirectCallStack);
     ObjectRef self(this);
     ObjectRef heldThis(thisObject);
-    if (isScriptLevel()) {
-        Workspace* scope = nullptr;
-        if (engine.isStoppedInDebugger())
-            scope = engine.getFrameScope();
-        if (!scope && !global && engine.getCurrentFrame())
-            scope = engine.getCurrentFrame()->getScope();
-        if (!scope)
-            scope = engine.getGlobal();
-        ObjectRef heldScope(scope);
-        jsRunner runner(*this, *scope, thisObject, body);
-        runner.runBody(result);
-        return;
-    }
     const ScopeInfo* info = getScopeInfo();
     const u32 argumentCount = args.length();
     const u32 first = Workspace::localCountOf(info);
@@ -195,6 +186,25 @@ void jsFunction::runActivation(Object* thisObject, const LxCore::BasicArray& arg
     jsRunner runner(*this, slots.data(), slots.length(), argumentCount, thisObject, body);
     runner.runBody(result);
     restoreDefaultXMLNamespace(engine, namespaceBefore);
+}
+
+// Script-level code called as a function runs in the scope of the frame
+// that called it (the debugger's frame when stopped), else the global one.
+void jsFunction::runScriptLevel(Object* thisObject, Variant& result) {
+    RealEngine& engine = getRealEngine();
+    StackLimitScope limit(TVContext::get(), kDirectCallStack);
+    ObjectRef self(this);
+    ObjectRef heldThis(thisObject);
+    Workspace* scope = nullptr;
+    if (engine.isStoppedInDebugger())
+        scope = engine.getFrameScope();
+    if (!scope && !global && engine.getCurrentFrame())
+        scope = engine.getCurrentFrame()->getScope();
+    if (!scope)
+        scope = engine.getGlobal();
+    ObjectRef heldScope(scope);
+    jsRunner runner(*this, *scope, thisObject, body);
+    runner.runBody(result);
 }
 
 void jsFunction::call(Object* thisObject, const LxCore::BasicArray& args, Variant& result) {
