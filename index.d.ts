@@ -2,6 +2,11 @@
 // answers a plain object with a numeric status and, on success, the data
 // asked for; too few arguments throw a TypeError "Wrong number of
 // arguments" (tvdPumpSession also "First parameter must be a function").
+// Every call is synchronous and returns at once; messages arrive only inside
+// tvdPumpSession. The session is one per process and is used from one
+// thread, Node's main thread. Usable with require and with ES imports
+// (named or default). The requests a debug message carries and their
+// replies: docs/debug-protocol.md.
 
 /** Success. */
 export type StatusSuccess = 0;
@@ -42,7 +47,13 @@ export type DeliveryKind =
   | 6 // a "Log" message
   | 7; // an "Idle" message
 
-/** A Tellwire message as the callback receives it. */
+/**
+ * A Tellwire message as the callback receives it. A reply (kinds 3, 4 and
+ * 5) carries in serialNumber the serial number tvdSendDebugMessage gave its
+ * request: match replies by kind and serialNumber. A new message (kind 1,
+ * such as the engine's <break> and <output>) is numbered by its sender,
+ * unrelated to the front end's requests.
+ */
 export interface DebugMessage {
   target: string;
   sender: string;
@@ -51,7 +62,11 @@ export interface DebugMessage {
   body: string;
   /** Unsigned 32-bit. */
   serialNumber: number;
-  /** Present only when set. */
+  /**
+   * The three reply fields are present only when set. On a delivered reply
+   * the field of its kind holds the kind, not a serial number: resultSerial
+   * is 3 on a result, errorSerial 4 on an error reply.
+   */
   receivedSerial?: number;
   resultSerial?: number;
   errorSerial?: number;
@@ -91,7 +106,14 @@ export function tvdGetInstalledApplicationSpecifiers(): { status: StatusSuccess;
 export function tvdGetDisplayNameForApplication(specifier: unknown): { status: StatusSuccess; name: string } | NoSession;
 export function tvdGetApplicationInstalled(specifier: string): { status: StatusSuccess; isInstalled: boolean } | NoSession;
 export function tvdGetApplicationRunning(specifier: string): { status: StatusSuccess; isRunning: boolean } | NoSession;
-/** parameters: "" and flag: false when absent. */
+/**
+ * Starts an installed application that is not running (the command line:
+ * "-specifier", the specifier, "-nostartupscreen", then parameters; "" when
+ * absent). flag: true starts it with its window shown and active, false
+ * (when absent) minimised without activation; Linux has no such windows, so
+ * there it changes nothing. Status -1 when it is not installed or cannot be
+ * started; a running application is not started again (status 0).
+ */
 export function tvdLaunchApplication(
   specifier: string,
   parameters?: string,
@@ -103,8 +125,13 @@ export function tvdBringApplicationToFront(specifier: string): StatusResult<Stat
 
 /**
  * Sends body as a "Debug" message to target's "tvtk" engine, asking for
- * "Result Error" (and " Timeout" with a positive timeout). launch is true
- * when absent.
+ * "Result Error" (and " Timeout" with a positive timeout). launch (true when
+ * absent) lets Tellwire start an installed target that is not running.
+ * timeout is in seconds: when no reply has come after it (and one second
+ * more), a kind 5 "Timeout" message with the request's serial number is
+ * delivered; the request is not cancelled. 0, a negative number or none:
+ * no time-out message. Status -1 when Tellwire refused to send; an error
+ * message (kind 4) saying why follows at the next pump.
  */
 export function tvdSendDebugMessage(
   target: string,
@@ -117,7 +144,17 @@ export function tvdPumpSession(callback: PumpCallback): StatusResult<StatusSucce
 
 // -- Scripts (need a session) -----------------------------------------------------
 
-/** result is "" for a correct script, else an XML error report. */
+/**
+ * result is "" for a correct script, else an XML report of its first error:
+ * <?xml version="1.0" encoding="UTF-8" ?><errorInfo>
+ *   <errorText><![CDATA[message]]></errorText>  the messages, newest first, joined by "\n- "
+ *   <line>3</line>      the line, from 1 (0 when the error has none)
+ *   <col1>5</col1>      the column where the faulty token begins, from 1
+ *   <col2>8</col2>      the column just after it (col1 + 1 at least)
+ *   <file><![CDATA[a.tvs]]></file>
+ * </errorInfo>
+ * all on one line, with no spaces between the elements.
+ */
 export function tvdCheckSyntax(
   script: string,
   fileName: string,

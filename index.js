@@ -1,16 +1,29 @@
-// The debugger core as a Node module: the 17 functions of the native add-on
-// that the install script built into native/ beside this file.
+// The debugger core as a Node module: the 17 functions of the native add-on.
+// A module built on this machine (native/, by the install script) comes
+// first; else the prebuilt one that the package carries for this platform
+// (prebuilds/<platform>-<arch>/).
 'use strict';
-const fs = require('node:fs');
-const path = require('node:path');
+const fs = require('fs');
+const path = require('path');
 
-const modulePath = path.join(__dirname, 'native', 'tvdcorelibinterface.node');
+const built = path.join(__dirname, 'native', 'tvdcorelibinterface.node');
+const prebuilt = path.join(__dirname, 'prebuilds', `${process.platform}-${process.arch}`, 'node.napi.glibc.node');
+const howToBuild = 'Build it with "npm rebuild tvdcorelibinterface --build-from-source" where the package is ' +
+  'installed (or "npm run install" in its own folder); building needs CMake 3.25, a C++20 compiler and the ' +
+  'expat, TinyXML and OpenSSL development files.';
 
-if (!fs.existsSync(modulePath)) {
-  throw new Error(`tvdcorelibinterface: the native module ${modulePath} is missing. ` +
-    'Build it with "npm rebuild tvdcorelibinterface" where the package is installed ' +
-    '(or "npm run install" in its own folder); building needs CMake 3.25, a C++20 compiler ' +
-    'and the expat, TinyXML and OpenSSL development files.');
+function load() {
+  if (fs.existsSync(built)) return require(built);
+  if (!fs.existsSync(prebuilt)) {
+    throw new Error(`tvdcorelibinterface: the native module ${built} is missing, and there is no prebuilt one ` +
+      `for ${process.platform}-${process.arch}. ${howToBuild}`);
+  }
+  try {
+    return require(prebuilt);
+  } catch (error) {
+    throw new Error(`tvdcorelibinterface: the prebuilt module ${prebuilt} does not load here ` +
+      `(${error.message}). ${howToBuild}`);
+  }
 }
 
-module.exports = require(modulePath);
+module.exports = load();

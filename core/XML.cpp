@@ -454,6 +454,13 @@ XML* XML::setDefaultNamespace(XML* nsNode) {
     return previous;
 }
 
+NewNodeNamespaceScope::~NewNodeNamespaceScope() {
+    if (XML* ours = XML::setDefaultNamespace(previous))
+        ours->release();
+    if (previous)
+        previous->release();
+}
+
 String XML::setDefaultNamespaceURI(const String& uri) {
     ThreadData* record = ThreadData::get();
     XML* current = record->parseNamespace;

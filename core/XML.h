@@ -215,6 +215,19 @@ private:
     friend struct XMLBuilder;                   // XMLParse.cpp
 };
 
+// The thread's namespace for new nodes set for a scope (null: none); the
+// previous one comes back at its end.
+class NewNodeNamespaceScope {
+public:
+    explicit NewNodeNamespaceScope(XML* ns) : previous(XML::setDefaultNamespace(ns)) {}
+    ~NewNodeNamespaceScope();
+    NewNodeNamespaceScope(const NewNodeNamespaceScope&) = delete;
+    NewNodeNamespaceScope& operator=(const NewNodeNamespaceScope&) = delete;
+
+private:
+    XML* previous;
+};
+
 // Parses XML text from position (UTF-16 units). Text without '<' gives a
 // text node; "<>" ... "</>" gives a list. On success position is just past
 // what was read; on failure the result is null and error holds the parser's

@@ -127,12 +127,15 @@ void lineAndColumn(const String& text, i32 position, i32& line, i32& column) {
     column = std::max(0, position - lineStart);
 }
 
+// An error record that says what went wrong: its number's text.
+void pushNamed(Error& error, i32 code) { error.push(code, String(), nullptr, true); }
+
 // The error, its place, then error 1 with "XML error in line N" on top.
 void reportError(Error& error, i32 code, const String& text, i32 position, u16 length) {
     i32 line = 0;
     i32 column = 0;
     lineAndColumn(text, position, line, column);
-    error.push(code);
+    pushNamed(error, code);
     error.setSource(text, line, position, column, length);
     Array args;
     args[0] = Variant(line + 1);
@@ -613,7 +616,7 @@ XML* parseListLiteral(XMLParser& holder, const String& text, i32& position, Erro
         i32 line = 0;
         i32 column = 0;
         lineAndColumn(text, open, line, column);
-        error.push(62);
+        pushNamed(error, 62);
         error.setSource(text, line, open, column, 2);
         return nullptr;
     }
@@ -682,9 +685,9 @@ XML* parseCatching(Error& error, Parse parse) {
     try {
         return parse();
     } catch (const std::bad_alloc&) {
-        error.push(-28);
+        pushNamed(error, -28);
     } catch (...) {
-        error.push(-29);
+        pushNamed(error, -29);
     }
     return nullptr;
 }

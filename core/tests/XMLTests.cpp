@@ -70,9 +70,11 @@ TEST_F(XMLTest, ConstructorsTakeTheNamespaceForNewNodes) {
         const char* uri;
         bool byName;        // XML(name) and XML(kind) take it
     } cases[] = {{"u", true}, {"", false}, {"*", false}};
+    Node outer(namespaceNode("o", "outer"));
+    NewNodeNamespaceScope outerScope(outer.get());
     for (const Case& c : cases) {
         Node ns(namespaceNode("p", c.uri));
-        XML::setDefaultNamespace(ns.get());
+        NewNodeNamespaceScope scope(ns.get());
         Node byName(new XML(String("a")));
         Node byKind(new XML(XML::kAttribute));
         Node byKindAndText(new XML(XML::kElement, String("a")));
@@ -82,8 +84,10 @@ TEST_F(XMLTest, ConstructorsTakeTheNamespaceForNewNodes) {
         EXPECT_EQ(byKindAndText->getNamespace(), ns.get()) << c.uri;
         EXPECT_EQ(text->getNamespace(), nullptr);
         EXPECT_EQ(str(text->getValue()), u"a");
-        XML::setDefaultNamespace(nullptr)->release();
     }
+    // Each scope put back the one before it.
+    Node after(new XML(String("a")));
+    EXPECT_EQ(after->getNamespace(), outer.get());
 }
 
 TEST_F(XMLTest, PrintsElementsTextAndEscapes) {

@@ -207,10 +207,11 @@ Variant* Workspace::getSpecialSlot(i32 index) {
     if (index == kCalleeSlot)
         return &callee;
     if (index == kArgumentsSlot) {
-        if (argumentsObject.getType() != Variant::kScriptObject) {
+        if (!argumentsMade) {
             ObjectRef made = ObjectRef::adopt(makeArgumentsObject());
             argumentsObject.setObject(made.get());
             argumentsNeeded = 1;
+            argumentsMade = 1;
         }
         return &argumentsObject;
     }

@@ -128,6 +128,7 @@ private:
     Variant* slots = nullptr;       // the frame's block, or slotCount Variants of its own, each flagged as a slot
     u8 ownsSlots = 0;
     u8 argumentsNeeded = 0;
+    u8 argumentsMade = 0;           // once per activation: a value written there stays
 };
 
 }  // namespace LxScript

@@ -5,7 +5,11 @@
 'use strict';
 const test = require('node:test');
 const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const path = require('node:path');
 const { ownFolders, writeProductList, sampleApps, loadAddon, startSampleApp } = require('./helpers');
+// The example front end's reader of replies, which throws on anything but one element.
+const { parseXml } = require('../../../examples/debug-session.js');
 
 // Every test has folders, a session and an application of its own.
 process.setMaxListeners(0);
@@ -14,31 +18,6 @@ let addon = null;
 let sessions = 0;
 
 const sleep = (ms) => new Promise((r) => setTimeout(r, ms));
-
-// Just enough XML for the replies: elements, attributes, text, CDATA.
-function parseXml(text) {
-  const entities = { lt: '<', gt: '>', amp: '&', quot: '"', apos: "'" };
-  const decode = (s) => s.replace(/&(#x[0-9a-fA-F]+|#\d+|\w+);/g, (m, e) => (e[0] !== '#' ? entities[e]
-    : String.fromCodePoint(e[1] === 'x' ? parseInt(e.slice(2), 16) : Number(e.slice(1)))));
-  const root = { name: '', attrs: {}, children: [], text: '' };
-  const stack = [root];
-  const token = /<!\[CDATA\[([\s\S]*?)\]\]>|<\?[\s\S]*?\?>|<!--[\s\S]*?-->|<\/([^>\s]+)\s*>|<([^\s/>]+)((?:\s+[^\s=]+\s*=\s*(?:"[^"]*"|'[^']*'))*)\s*(\/?)>|([^<]+)/g;
-  let m;
-  while ((m = token.exec(text))) {
-    const top = stack[stack.length - 1];
-    if (m[1] !== undefined) top.text += m[1];
-    else if (m[2]) stack.pop();
-    else if (m[3]) {
-      const element = { name: m[3], attrs: {}, children: [], text: '' };
-      for (const a of m[4].matchAll(/([^\s=]+)\s*=\s*(?:"([^"]*)"|'([^']*)')/g)) element.attrs[a[1]] = decode(a[2] ?? a[3]);
-      top.children.push(element);
-      if (!m[5]) stack.push(element);
-    } else if (m[6] !== undefined) top.text += decode(m[6]);
-  }
-  assert.equal(stack.length, 1, `unbalanced: ${text}`);
-  assert.equal(root.children.length, 1, `not one element: ${text}`);
-  return root.children[0];
-}
 
 function descendants(element, name) {
   const found = [];
@@ -161,6 +140,21 @@ debugTest('the sample target answers <get-info/>', async (front) => {
   assert.equal(info.attrs.tvversion, '4.5.5');
   const commands = info.children.filter((c) => c.name === 'command').map((c) => c.text);
   assert.ok(commands.includes('eval') && commands.includes('get-break'), JSON.stringify(commands));
+});
+
+// The protocol reference has a section for each command the engine
+// lists, and every other command it documents is served too.
+debugTest('docs/debug-protocol.md describes exactly the commands the engine serves', async (front) => {
+  const doc = fs.readFileSync(path.join(__dirname, '..', '..', '..', 'docs', 'debug-protocol.md'), 'utf8');
+  const commands = doc.slice(doc.indexOf('\n## Commands\n'), doc.indexOf('\n## Errors'));
+  const documented = [...commands.matchAll(/^### `([a-z-]+)`$/gm)].map((m) => m[1]);
+  const info = expectResult(await front.request('<get-info/>'), 'info');
+  const listed = info.children.filter((c) => c.name === 'command').map((c) => c.text);
+  assert.deepEqual(['get-info', ...listed].filter((name) => !documented.includes(name)), []);
+  for (const name of documented.filter((n) => n !== 'get-info' && !listed.includes(n))) {
+    const reply = await front.request(`<${name}/>`);
+    assert.ok(reply.kind === 3 || !/^<error id="19"/.test(reply.body), `${name}: ${reply.body}`);
+  }
 });
 
 debugTest('a breakpoint stops; step into, over and out; continue ends the eval', async (front) => {

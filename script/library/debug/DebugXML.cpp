@@ -71,21 +71,14 @@ i32 profilingOf(const XML& request) {
 // While a command runs, new nodes and parsing use no default namespace.
 class DefaultNamespaceScope {
 public:
-    DefaultNamespaceScope()
-        : savedURI(XML::setDefaultNamespaceURI(String())), savedNamespace(XML::setDefaultNamespace(nullptr)) {}
-    ~DefaultNamespaceScope() {
-        XML::setDefaultNamespaceURI(savedURI);
-        if (XML* ours = XML::setDefaultNamespace(savedNamespace))
-            ours->release();
-        if (savedNamespace)
-            savedNamespace->release();
-    }
+    DefaultNamespaceScope() : savedURI(XML::setDefaultNamespaceURI(String())) {}
+    ~DefaultNamespaceScope() { XML::setDefaultNamespaceURI(savedURI); }
     DefaultNamespaceScope(const DefaultNamespaceScope&) = delete;
     DefaultNamespaceScope& operator=(const DefaultNamespaceScope&) = delete;
 
 private:
     String savedURI;
-    XML* savedNamespace;
+    LxCore::NewNodeNamespaceScope noNamespace{nullptr};
 };
 
 // The breakpoints of a "breakpoints" element replace the engine's.

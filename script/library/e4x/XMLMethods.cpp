@@ -91,11 +91,14 @@ bool nameText(const Variant& v, String& out, Error* error) {
     return true;
 }
 
-void newNamespaceValue(const XML* ns, Variant& out) {
-    auto* made = new NamespaceObject(ns->getName().compare("*") == 0 ? String("?") : ns->getName(),
-                                     ns->getValue());
+void newNamespaceValue(const String& prefix, const String& uri, Variant& out) {
+    auto* made = new NamespaceObject(prefix, uri);
     out.setLiveObject(*made, 0);
     made->release();
+}
+
+void newNamespaceValue(const XML* ns, Variant& out) {
+    newNamespaceValue(ns->getName().compare("*") == 0 ? String("?") : ns->getName(), ns->getValue(), out);
 }
 
 // Namespace nodes of a list as a script Array of Namespace objects.
@@ -140,6 +143,15 @@ bool indexOfValue(const Variant& v, u32& index) {
     return true;
 }
 
+// The value inserted into w at the index. The node itself or one of w's
+// ancestors is refused before any copy could hide it.
+i32 insertValue(XML* w, const Variant& value, i32 at, Error* error) {
+    const XML* held = xmlOf(value);
+    if ((held && wouldNest(held, w)) || !w->insert(nodeForInsert(value), at, true))
+        return pushBadArgument(error, value.toString()), kErrorBadArgument;
+    return 0;
+}
+
 i32 insertAround(XML* w, const Array& args, bool after, Error* error) {
     const Variant& anchor = argumentAt(args, 0);
     i32 at;
@@ -154,10 +166,7 @@ i32 insertAround(XML* w, const Array& args, bool after, Error* error) {
             return pushBadArgument(error, anchor.toString()), kErrorBadArgument;
         at = after ? found + 1 : found;
     }
-    const Variant& value = argumentAt(args, 1);
-    if (!w->insert(nodeForInsert(value), at, true))
-        return pushBadArgument(error, value.toString()), kErrorBadArgument;
-    return 0;
+    return insertValue(w, argumentAt(args, 1), at, error);
 }
 
 // replace(name, value): the value goes where the first child of the name
@@ -188,6 +197,25 @@ i32 replaceChildren(XML* w, const Array& args, Error* error) {
     return 0;
 }
 
+const XML* singleOrList(const XML* node) {
+    return node->getKind() == XML::kList && node->getChildCount() == 1 ? node->getChild(0) : node;
+}
+
+// Two XML values compared by value: a one-item list as its item, lists
+// item by item, so that a text equals an attribute of the same value.
+bool equalByValue(const XML* a, const XML* b) {
+    a = singleOrList(a);
+    b = singleOrList(b);
+    if (a->getKind() != XML::kList && b->getKind() != XML::kList)
+        return a->equals(b, true);
+    if (a->getKind() != b->getKind() || a->getChildCount() != b->getChildCount())
+        return false;
+    for (i32 i = 0; i < a->getChildCount(); i++)
+        if (!a->getChild(i)->equals(b->getChild(i), true))
+            return false;
+    return true;
+}
+
 i32 equalsMethod(XMLObject& self, const Array& args, Variant& result) {
     XML* w = self.working();
     const Variant& other = argumentAt(args, 0);
@@ -195,10 +223,8 @@ i32 equalsMethod(XMLObject& self, const Array& args, Variant& result) {
     w->toString(mine, -1);
     if (other.getType() == Variant::kUndefined) {
         result.setBool(w->getKind() == XML::kList && w->getChildCount() == 0);
-    } else if (XML* node = xmlOf(other)) {
-        if (node->getKind() == XML::kList && node->getChildCount() == 1)
-            node = node->getChild(0);
-        result.setBool(w->equals(node, true));
+    } else if (const XML* node = xmlOf(other)) {
+        result.setBool(equalByValue(w, node));
     } else if (other.getType() == Variant::kNumber) {
         result.setBool(Variant(mine).toNumber() == other.toNumber());
     } else {
@@ -253,15 +279,21 @@ i32 namespaceMethod(XML* w, const Array& args, Variant& result) {
             result.clear();
         return 0;
     }
+    const i32 kind = w->getKind();
     const XML* ns = w->getNamespace();
-    if (!ns && w->getKind() == XML::kElement) {
+    if (!ns && kind == XML::kElement) {
         const String empty;
         ns = w->findNamespace(&empty, nullptr, true);
     }
-    if (ns)
+    if (ns) {
         newNamespaceValue(ns, result);
-    else
+    } else if (kind == XML::kElement || kind == XML::kAttribute) {
+        newNamespaceValue(String(), String(), result);     // no namespace: the empty one
+    } else if (kind == XML::kList) {
         result.clear();
+    } else {
+        result.setNull();
+    }
     return 0;
 }
 
@@ -434,12 +466,8 @@ i32 runXMLMethod(XMLObject& self, i32 id, const Array& args, Variant& result, Er
             return 0;
         }
         case kAppendChild:
-        case kPrependChild: {
-            const Variant& value = argumentAt(args, 0);
-            if (!w->insert(nodeForInsert(value), id == kAppendChild ? XML::kAppend : 0, true))
-                return pushBadArgument(error, value.toString()), kErrorBadArgument;
-            return 0;
-        }
+        case kPrependChild:
+            return insertValue(w, argumentAt(args, 0), id == kAppendChild ? XML::kAppend : 0, error);
         case kAttribute:
         case kChild: {
             const Variant& which = argumentAt(args, 0);
@@ -499,7 +527,7 @@ i32 runXMLMethod(XMLObject& self, i32 id, const Array& args, Variant& result, Er
             return 0;
         }
         case kCopy:
-            wrapNew(self.getNode()->copy(true), result);
+            wrapNew(copyApart(self.getNode()), result);
             return 0;
         case kDescendants: {
             const Variant& which = argumentAt(args, 0);
@@ -592,7 +620,7 @@ i32 runXMLMethod(XMLObject& self, i32 id, const Array& args, Variant& result, Er
             NodeRef ns(namespaceFromValue(argumentAt(args, 0)));
             if (ns.get())
                 w->removeNamespace(ns.get(), false);
-            wrapNew(w->copy(true), result);
+            wrapNew(copyApart(w), result);
             return 0;
         }
         case kReplace:

@@ -28,6 +28,12 @@ public:
         node = adopted;
     }
     LxCore::XML* get() const { return node; }
+    // Hands the reference to the caller.
+    LxCore::XML* take() {
+        LxCore::XML* taken = node;
+        node = nullptr;
+        return taken;
+    }
 
 private:
     LxCore::XML* node = nullptr;
@@ -60,6 +66,9 @@ void wrapFound(LxCore::XML* adopted, LxCore::Variant& out);
 
 // The constructor's node for a value (a new reference), or an error number.
 LxCore::i32 buildXML(const LxCore::Variant& value, bool list, LxCore::XML*& out, LxCore::Error* error);
+// A deep copy that shares nothing with node: a list's items are copied
+// too (XML::copy shares them); a new reference.
+LxCore::XML* copyApart(const LxCore::XML* node);
 // A value as a node to insert (a new reference): a copy when the node sits
 // in a tree already; a text node for a value without XML.
 LxCore::XML* nodeForInsert(const LxCore::Variant& value);

@@ -122,6 +122,23 @@ DefaultNamespaceScope::DefaultNamespaceScope() {
 
 DefaultNamespaceScope::~DefaultNamespaceScope() { XML::setDefaultNamespaceURI(previous); }
 
+namespace {
+
+// The namespace new elements take for a name (a new reference, or null):
+// the engine's default for a name without a namespace part, so that the
+// name finds what it made.
+XML* newElementNamespace(const String& name) {
+    const XMLSettings* s = XMLSettings::current();
+    if (!s || s->defaultNamespace.isEmpty() || s->defaultNamespace.compare("*") == 0 ||
+        name.find(LxCore::unit(':')) >= 0 || isAttributeName(name))
+        return nullptr;
+    XML* ns = new XML(XML::kNamespace, String());
+    ns->setValue(s->defaultNamespace);
+    return ns;
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Helpers
 
@@ -181,6 +198,15 @@ XML* namespaceFromValue(const Variant& value) {
     return made;
 }
 
+XML* copyApart(const XML* node) {
+    if (node->getKind() != XML::kList)
+        return node->copy(true);
+    NodeRef list(new XML(XML::kList));
+    for (i32 i = 0; i < node->getChildCount(); i++)
+        list.get()->insert(node->getChild(i)->copy(true), XML::kAppend, true);
+    return list.take();
+}
+
 // A value as a node for the tree (a new reference): an XML value itself,
 // or a deep copy when it sits in a tree already, so that no node ever has
 // two parents; any other value a text node of its string.
@@ -193,7 +219,7 @@ XML* nodeForInsert(const Variant& value) {
         for (i32 i = 0; i < node->getChildCount() && !placed; i++)
             placed = node->getChild(i)->getParent() != nullptr;
     if (placed)
-        return node->copy(true);
+        return copyApart(node);
     node->addRef();
     return node;
 }
@@ -358,6 +384,8 @@ i32 XMLObject::initialize(const Array& args, Error* error) {
         if (node)
             node->release();
         node = made;
+        // An object made around a list (a list literal) is a list.
+        listMode = listMode || made->getKind() == XML::kList;
         return 0;
     });
 }
@@ -435,6 +463,8 @@ i32 XMLObject::putNamed(const String& name, const Variant& value) {
     if (!held) {
         if (w->getKind() == XML::kList)
             return kErrorCannotSet;
+        NodeRef ns(newElementNamespace(name));
+        LxCore::NewNodeNamespaceScope made(ns.get());
         w->put(name, value.toString());
         return 0;
     }
@@ -455,10 +485,9 @@ i32 XMLObject::putNamed(const String& name, const Variant& value) {
     }
     if (wouldNest(held, w))
         return kErrorCannotSet;
-    XML* copy = held->copy(true);
-    NodeRef hold(copy);
-    i32 at = w->removeByName(name);
-    w->insert(copy, at < 0 ? XML::kAppend : at, false);
+    NodeRef copy(copyApart(held));
+    const i32 at = w->removeByName(name);
+    w->insert(copy.get(), at < 0 ? XML::kAppend : at, false);
     return 0;
 }
 
@@ -541,13 +570,9 @@ i32 XMLObject::putItem(u32 index, const Variant& value, Error* error) {
         DefaultNamespaceScope scope;
         XML* held = xmlOf(value);
         XML* target = getNode();
-        if (held && wouldNest(held, target))
-            return kErrorCannotSet;
-        if (held && target->getKind() == XML::kList)
-            for (i32 i = 0; i < target->getChildCount(); i++)
-                if (wouldNest(held, target->getChild(i)))
-                    return kErrorCannotSet;
-        XML* fresh = held ? held->copy(true) : new XML(XML::kText, value.toString());
+        // The value goes in as a copy that shares nothing with any tree, so
+        // no cycle can form, even when it holds the item it replaces.
+        XML* fresh = held ? copyApart(held) : new XML(XML::kText, value.toString());
         NodeRef hold(fresh);
         if (fresh->getKind() == XML::kList && fresh->getChildCount() == 1) {
             XML* only = fresh->getChild(0);
@@ -603,11 +628,6 @@ i32 XMLObject::putItem(u32 index, const Variant& value, Error* error) {
         target->insert(add, XML::kAppend, false);
         return 0;
     });
-    if (status == kErrorCannotSet && error && error->isEmpty()) {
-        String text;
-        text.sprintf("%u", index);
-        error->push(status, text, nullptr, true);
-    }
     return setPropertyError(status, i32(index), error, true);
 }
 
@@ -868,8 +888,11 @@ void ensureXMLChildElement(Object& object, i32 symbol) {
         XML* found = w->find(name, 0);
         const bool missing = found->getChildCount() == 0;
         found->release();
-        if (missing)
+        if (missing) {
+            NodeRef ns(newElementNamespace(name));
+            LxCore::NewNodeNamespaceScope made(ns.get());
             w->addChild(name);
+        }
         return 0;
     });
 }
@@ -973,10 +996,11 @@ void collectXMLForEachValues(LiveObject* live, Array& out) {
     XMLObject* xml = xmlObjectOf(live);
     if (!xml)
         return;
-    XML* w = xml->working();
-    for (i32 i = 0; i < w->getChildCount(); i++) {
+    // A list's items, even a one-item list's; a single node's children.
+    XML* n = xml->getNode();
+    for (i32 i = 0; i < n->getChildCount(); i++) {
         Variant v;
-        makeXMLVariant(w->getChild(i), v);
+        makeXMLVariant(n->getChild(i), v);
         out.getOrCreate(out.length()) = v;
     }
 }

@@ -498,6 +498,13 @@ TEST_F(DebugXMLTest, EvalReportsErrorsAndReadsFiles) {
               "</properties><profiling/></evalresult>");
 }
 
+// An XML parse error names what went wrong below its line, in the reply too.
+TEST_F(DebugXMLTest, AnXMLParseErrorSaysWhatWentWrong) {
+    const std::string out = reply("<eval><source>new XML('&lt;a>&lt;b>&lt;/a>')</source></eval>");
+    EXPECT_EQ(out.find("<evalresult engine=\"main\"><error id=\"62\""), 0u) << out;
+    EXPECT_NE(out.find(">XML error in line 1\\u000A- Mismatched tag</error>"), std::string::npos) << out;
+}
+
 // ---- Values of every kind ----
 
 TEST_F(DebugXMLTest, ValuesAreTypedByKindAndClass) {

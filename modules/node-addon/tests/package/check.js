@@ -1,5 +1,5 @@
 // Run inside the folder the package was installed into: loads it by name,
-// starts and ends a session.
+// starts and ends a session, and says which native module it loaded.
 'use strict';
 const assert = require('node:assert/strict');
 const tvd = require('tvdcorelibinterface');
@@ -17,4 +17,4 @@ assert.equal(tvd.tvdIsInitialized(), true);
 assert.deepEqual(tvd.tvdPathToUri('/a b'), { status: 0, uri: '/a%20b' });
 assert.deepEqual(tvd.tvdCleanup(), { status: 0 });
 assert.equal(tvd.tvdIsInitialized(), false);
-console.log('loaded by name');
+console.log('loaded by name:', Object.keys(require.cache).filter((file) => file.endsWith('.node')).join(' '));
