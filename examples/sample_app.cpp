@@ -50,6 +50,7 @@
 #include "objects/Tellwire.h"
 #include "script/engine/InitTerm.h"
 #include "script/engine/RealEngine.h"
+#include "script/engine/TVContext.h"
 #include "script/library/debug/DebugAPI.h"
 
 using LxObjects::LoString;
@@ -74,6 +75,10 @@ LxScript::RealEngine* makeEngine() {
         return nullptr;
     engine->initialize();
     engine->setName(LxCore::String("main"));
+    // Its scripts run on this thread: all of its stack is theirs, less the
+    // reserve the engine keeps.
+    if (const LxCore::i32 room = LxScript::TVContext::stackRoom())
+        engine->setStackBudget(room);
     return engine;
 }
 

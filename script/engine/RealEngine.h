@@ -19,6 +19,7 @@
 #include "script/engine/EngineDebug.h"
 #include "script/engine/Function.h"
 #include "script/engine/Object.h"
+#include "script/engine/SlotStack.h"
 #include "script/frontend/Scanner.h"
 
 namespace LxCore {
@@ -76,6 +77,7 @@ public:
     // The empty name gives the first default dispatcher.
     virtual Dispatcher* getDispatcher(const LxCore::String& className);
     virtual bool isRunning() const { return currentFrame != nullptr; }
+    SlotStack& getSlotStack() { return slotStack; }
     virtual Dispatcher* getDispatcherByID(i32 classSymbol);
 
     // The five factories of the concrete engine.
@@ -351,6 +353,7 @@ private:
     ProfilerData* chargedRecord = nullptr;
     Variant spare;                              // cleared by the object factories
     EngineObjects objects;                      // ring, maps, class and reference tables
+    SlotStack slotStack;                        // the running calls' arguments and slots
     LxCore::IntHashTable apis;                  // four-character code -> API
     LxCore::LiveObject* globalLiveObject = nullptr;
     Debugger* debugger = nullptr;

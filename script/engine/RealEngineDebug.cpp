@@ -59,7 +59,7 @@ Workspace* RealEngine::getFrameScope() {
     auto* debug = static_cast<DebugAPI*>(apis.get(API::kDebug));
     if (!stoppedInDebugger || !currentFrame || !debug)
         return nullptr;
-    return debug->frameAt(debug->getContextLevel())->scope;
+    return debug->frameAt(debug->getContextLevel())->getScope();
 }
 
 // The DebugAPI's resume: the hook's break operation returns.

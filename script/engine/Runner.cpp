@@ -61,9 +61,9 @@ void Reference::release() {
 RuntimeEnv::RuntimeEnv(RealEngine& engine, jsFunction* function, Workspace* scope, Object* thisObject)
     : previous(engine.currentFrame),
       function(function),
-      scope(scope),
       engine(&engine),
       thisObject(thisObject),
+      scope(scope),
       pendingCode(&engine.pendingCode) {
     if (!previous) {
         if (engine.getDebugLevel() == 2)
@@ -140,6 +140,20 @@ jsRunner::jsRunner(jsFunction& function, Workspace& scope, Object* thisObject, j
     : RuntimeEnv(function.getRealEngine(), &function, &scope, thisObject), body(body) {
     ScopeInfo* info = function.getScopeInfo();
     scriptLevel = !info || (info->flags & kScriptLevelFlag);
+    takeStackLimit();
+}
+
+jsRunner::jsRunner(jsFunction& function, Variant* slots, u32 slotCount, u32 argumentCount, Object* thisObject,
+                   jsOpFunction* body)
+    : RuntimeEnv(function.getRealEngine(), &function, nullptr, thisObject),
+      body(body),
+      slots(slots),
+      slotCount(slotCount),
+      argumentCount(argumentCount) {
+    takeStackLimit();
+}
+
+void jsRunner::takeStackLimit() {
     if (TVContext* context = TVContext::find())
         stackLimit = context->getStackLimit();
     if (engine->getProfilingLevel() != 0)
@@ -151,6 +165,55 @@ jsRunner::jsRunner(jsFunction& function, Workspace& scope, Object* thisObject, j
 jsRunner::~jsRunner() {
     if (profiler && engine->currentFrame == this)
         engine->profileLeave(*this);
+    if (madeScope) {
+        scope->leaveFrame();
+        scope->dropRef();
+    }
+}
+
+Workspace* jsRunner::makeScope() {
+    if (scriptLevel || !function)
+        return nullptr;
+    scope = new Workspace(*function, slots, slotCount, argumentCount);
+    madeScope = true;
+    return scope;
+}
+
+Variant* jsRunner::specialSlot(i32 index) {
+    Workspace* workspace = getScope();
+    return workspace ? workspace->getSlot(index) : nullptr;
+}
+
+bool jsRunner::declaresName(DataPoolId symbol) const {
+    i32 index;
+    return Workspace::resolveLocal(function->getScopeInfo(), symbol, index) ||
+           (symbol != 0 && symbol == function->getNameID());
+}
+
+bool jsRunner::resolveForRead(DataPoolId symbol, Reference& reference, u32 flags) {
+    if (scope || scriptLevel || declaresName(symbol))
+        return getScope()->resolveForRead(symbol, reference, flags);
+    flags &= kFindCallable | kFindOwn;
+    reference.symbol = symbol;
+    reference.property = nullptr;
+    Property* found = nullptr;
+    Object* holder = Workspace::findInClosure(function, symbol, found, flags);
+    Object* global = engine->getGlobal();
+    if (!holder && global && (found = global->findProperty(symbol, flags)) != nullptr)
+        holder = global;
+    reference.setObject(holder ? holder : global);
+    reference.property = found;
+    return holder != nullptr;
+}
+
+bool jsRunner::readOwnName(DataPoolId symbol, Variant& out) {
+    if (scope || scriptLevel || symbol == 0 || symbol != function->getNameID())
+        return false;
+    i32 index;
+    if (Workspace::resolveLocal(function->getScopeInfo(), symbol, index))
+        return false;
+    out.setObject(function);
+    return true;
 }
 
 ScopeInfo* jsRunner::getScopeInfo() const { return function ? function->getScopeInfo() : nullptr; }
@@ -196,7 +259,11 @@ String& jsRunner::getFrameText(String& out) {
     out += pool().getSymbol(function->getNameID() ? function->getNameID() : function->getClassID());
     out += '(';
     LxCore::Array texts;
-    scope->getArgumentTexts(texts, kArgumentTextLength);
+    if (scope)
+        scope->getArgumentTexts(texts, kArgumentTextLength);
+    else
+        Workspace::argumentTexts(slots + Workspace::localCountOf(getScopeInfo()), argumentCount, texts,
+                                 kArgumentTextLength);
     for (u32 i = 0; i < texts.length(); i++) {
         if (i)
             out += ',';
@@ -210,8 +277,9 @@ u32 jsRunner::getFunctionInfo(String& name, LxCore::Array& values) {
     name = pool().getSymbol(function->getNameID() ? function->getNameID() : function->getClassID());
     ScopeInfo* info = getScopeInfo();
     if (!scriptLevel) {
-        for (u32 i = 0; i < scope->getArgumentCount(); i++) {
-            const Variant* value = scope->getSlot(scope->firstParameterSlot(i32(i)));
+        const u32 first = Workspace::localCountOf(info);
+        for (u32 i = 0; i < argumentCount; i++) {
+            const Variant* value = slot(i32(first + i));
             values.getOrCreate(i) = value ? *value : Variant();
         }
     }

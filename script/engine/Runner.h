@@ -91,9 +91,14 @@ public:
     // Frames from this one to the outermost, both included.
     i32 depth() const;
 
+    // The activation object, or the global or frame scope. A call's
+    // activation object is made when first asked for.
+    Workspace* getScope() { return scope ? scope : makeScope(); }
+    // The scope when it exists already; null for a call that made none.
+    Workspace* peekScope() const { return scope; }
+
     RuntimeEnv* previous;           // the frame current when this one was pushed
     jsFunction* function;
-    Workspace* scope;               // the activation object, or the global or frame scope
     RealEngine* engine;
     Object* thisObject;
     DataPoolId fileId = 0;          // the current statement's script
@@ -103,6 +108,9 @@ public:
     bool scriptLevel = false;       // a script's top level (or evaluated code)
 
 protected:
+    virtual Workspace* makeScope() { return nullptr; }
+
+    Workspace* scope;               // see getScope
     const i32* pendingCode;         // the engine's
 };
 
@@ -119,7 +127,12 @@ public:
         const jsOpStatement* target;
     };
 
+    // Script-level code over a scope the caller holds.
     jsRunner(jsFunction& function, Workspace& scope, Object* thisObject, jsOpFunction* body);
+    // A call: slotCount slots in the frame's block (argumentCount of them
+    // passed); its workspace is made on demand and left at the end.
+    jsRunner(jsFunction& function, Variant* slots, u32 slotCount, u32 argumentCount, Object* thisObject,
+             jsOpFunction* body);
     ~jsRunner() override;
 
     ScopeInfo* getScopeInfo() const override;
@@ -131,6 +144,22 @@ public:
     // Executes the body: the stack check, the body, and the result by how
     // it ended.
     void runBody(Variant& result);
+
+    // A slot by index, as Workspace::getSlot numbers them: a call's locals
+    // and parameters are read in the frame's block without the workspace.
+    Variant* slot(i32 index) {
+        if (u32(index) < slotCount)
+            return &slots[index];
+        return specialSlot(index);
+    }
+    u32 getSlotCount() const { return slotCount; }
+    // Workspace::resolveForRead from this frame. A call that made no
+    // workspace has no own names beyond its slots, no with-chain: the
+    // closure scopes and the global object answer without making one.
+    bool resolveForRead(DataPoolId symbol, Reference& reference, u32 flags);
+    // The running function called through its own name: true, with the
+    // function in out, when no workspace had to be made for it.
+    bool readOwnName(DataPoolId symbol, Variant& out);
 
     // After a child statement ran. kTakePassOn: something outside is
     // named; stop and return the status.
@@ -176,9 +205,21 @@ public:
     jsOpFunction* body;
 
 private:
+    Workspace* makeScope() override;
+    // The callee and arguments slots (and a bad index) are the workspace's.
+    Variant* specialSlot(i32 index);
+    // Whether the name resolves in the activation object (a declared name,
+    // arguments, callee, the function's own name).
+    bool declaresName(DataPoolId symbol) const;
+    void takeStackLimit();
+
     u32 completion = kNoCompletion;
     const jsOpStatement* target = nullptr;
     uintptr_t stackLimit = 0;
+    Variant* slots = nullptr;       // a call's block on the slot stack
+    u32 slotCount = 0;
+    u32 argumentCount = 0;
+    bool madeScope = false;         // the workspace is this frame's: left and let go at the end
 };
 
 // The run-time operations the operation tree calls.

@@ -4,6 +4,7 @@
 #include "script/engine/CompiledScript.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
+#include "script/engine/SlotStack.h"
 #include "script/engine/TVContext.h"
 #include "script/engine/Workspace.h"
 #include "script/engine/ops/Literals.h"
@@ -162,36 +163,48 @@ void jsFunction::markReferences() {
         reinterpret_cast<Object*>(closure.get(i))->mark();
 }
 
-// One activation: the frame on this native stack, the workspace on the
-// heap (closures and the arguments object may keep it).
+// One activation: the frame on this native stack, the slots on the
+// engine's slot stack; the workspace only when something asks for it.
 void jsFunction::runActivation(Object* thisObject, const LxCore::BasicArray& args, Variant& result) {
+    if (isScriptLevel()) {
+        runScriptLevel(thisObject, result);
+        return;
+    }
     RealEngine& engine = getRealEngine();
     StackLimitScope limit(TVContext::get(), kDirectCallStack);
     ObjectRef self(this);
     ObjectRef heldThis(thisObject);
-    if (isScriptLevel()) {
-        Workspace* scope = nullptr;
-        if (engine.isStoppedInDebugger())
-            scope = engine.getFrameScope();
-        if (!scope && !global && engine.getCurrentFrame())
-            scope = engine.getCurrentFrame()->scope;
-        if (!scope)
-            scope = engine.getGlobal();
-        ObjectRef heldScope(scope);
-        jsRunner runner(*this, *scope, thisObject, body);
-        runner.runBody(result);
-        return;
-    }
-    ObjectRef workspace = ObjectRef::adopt(new Workspace(*this, args));
-    auto* activation = static_cast<Workspace*>(workspace.get());
-    {
-        // A default xml namespace set in the function ends with it.
-        const String namespaceBefore = defaultXMLNamespaceOf(engine);
-        jsRunner runner(*this, *activation, thisObject, body);
-        runner.runBody(result);
-        restoreDefaultXMLNamespace(engine, namespaceBefore);
-    }
-    activation->detachArguments();
+    const ScopeInfo* info = getScopeInfo();
+    const u32 argumentCount = args.length();
+    const u32 first = Workspace::localCountOf(info);
+    SlotArray slots(engine.getSlotStack(), Workspace::slotCountOf(info, argumentCount));
+    for (u32 i = 0; i < argumentCount; i++)
+        if (const Variant* value = args.get(i))
+            slots.data()[first + i] = *value;
+    // A default xml namespace set in the function ends with it.
+    const String namespaceBefore = defaultXMLNamespaceOf(engine);
+    jsRunner runner(*this, slots.data(), slots.length(), argumentCount, thisObject, body);
+    runner.runBody(result);
+    restoreDefaultXMLNamespace(engine, namespaceBefore);
+}
+
+// Script-level code called as a function runs in the scope of the frame
+// that called it (the debugger's frame when stopped), else the global one.
+void jsFunction::runScriptLevel(Object* thisObject, Variant& result) {
+    RealEngine& engine = getRealEngine();
+    StackLimitScope limit(TVContext::get(), kDirectCallStack);
+    ObjectRef self(this);
+    ObjectRef heldThis(thisObject);
+    Workspace* scope = nullptr;
+    if (engine.isStoppedInDebugger())
+        scope = engine.getFrameScope();
+    if (!scope && !global && engine.getCurrentFrame())
+        scope = engine.getCurrentFrame()->getScope();
+    if (!scope)
+        scope = engine.getGlobal();
+    ObjectRef heldScope(scope);
+    jsRunner runner(*this, *scope, thisObject, body);
+    runner.runBody(result);
 }
 
 void jsFunction::call(Object* thisObject, const LxCore::BasicArray& args, Variant& result) {

@@ -78,6 +78,8 @@ public:
 
 private:
     void runActivation(Object* thisObject, const LxCore::BasicArray& args, Variant& result);
+    // Out of line: a call's frame holds only the runner it needs.
+    [[gnu::noinline]] void runScriptLevel(Object* thisObject, Variant& result);
 
     Script* script;
     jsOpFunction* body;

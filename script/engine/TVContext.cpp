@@ -38,6 +38,15 @@ bool TVContext::checkStack() const {
     return stackLimit == 0 || uintptr_t(__builtin_frame_address(0)) > stackLimit;
 }
 
+LxCore::i32 TVContext::stackRoom() {
+    const uintptr_t here = uintptr_t(__builtin_frame_address(0));
+    const uintptr_t end = LxCore::platformStackEnd();
+    if (end == 0 || here <= end)
+        return 0;
+    const uintptr_t room = here - end;
+    return room > uintptr_t(kMaxStackRoom) ? kMaxStackRoom : LxCore::i32(room);
+}
+
 void TVContext::setStackBottom(LxCore::i32 bytes) {
     uintptr_t here = uintptr_t(__builtin_frame_address(0));
     if (bytes <= 0) {

@@ -40,6 +40,14 @@ public:
     // What stays free below the limit: room for the error path and for the
     // frames between two checks.
     static constexpr uintptr_t kStackReserve = 64 * 1024;
+    // The bytes between the caller's stack position and the end of its
+    // thread's stack, at most kMaxStackRoom; 0 when the end is not known. A
+    // host whose scripts run on this thread may give it to the engine as its
+    // stack budget: the limit still keeps kStackReserve free.
+    static LxCore::i32 stackRoom();
+    // A thread whose stack has no set size (ulimit -s unlimited) would let a
+    // runaway recursion take gigabytes and minutes before its stack overrun.
+    static constexpr LxCore::i32 kMaxStackRoom = 64 * 1024 * 1024;
     uintptr_t getStackLimit() const { return stackLimit; }
     void setStackLimit(uintptr_t limit) { stackLimit = limit; }   // 0: no limit
 

@@ -23,27 +23,23 @@ constexpr u16 kConstantMark = 0x400;
 
 DataPool& pool() { return DataPool::get(); }
 
-// The callee and the arguments object stand in front of the locals, in the
-// same block: an activation is then one object of the heap's cached sizes
-// and one block, where it would otherwise go to malloc at every call.
-constexpr u32 kFrontSlots = 2;
-
+// A block of count slot-flagged Variants: what a workspace holds there
+// counts as held from inside the object graph.
 Variant* newSlots(u32 count) {
-    const u64 all = u64(count) + kFrontSlots;
-    auto* block = static_cast<Variant*>(LxCore::Heap::alloc(all * sizeof(Variant)));
-    for (u64 i = 0; i < all; i++) {
+    if (count == 0)
+        return nullptr;
+    auto* block = static_cast<Variant*>(LxCore::Heap::alloc(u64(count) * sizeof(Variant)));
+    for (u32 i = 0; i < count; i++) {
         ::new (&block[i]) Variant;
         block[i].setSlotFlags(kSlotFlag);
     }
-    return block + kFrontSlots;
+    return block;
 }
 
 void deleteSlots(Variant* slots, u32 count) {
-    Variant* block = slots - kFrontSlots;
-    const u64 all = u64(count) + kFrontSlots;
-    for (u64 i = 0; i < all; i++)
-        block[i].~Variant();
-    LxCore::Heap::free(block);
+    for (u32 i = 0; i < count; i++)
+        slots[i].~Variant();
+    LxCore::Heap::free(slots);
 }
 
 // An XML object of a with-chain or closure is asked only for the names it
@@ -82,33 +78,62 @@ ScopeChain::~ScopeChain() {
 // ---------------------------------------------------------------------------
 // Construction
 
-Workspace::Workspace(jsFunction& function, const LxCore::BasicArray& args) : Object(function.getSpace(), nullptr) {
+Workspace::Workspace(jsFunction& function, Variant* frameSlots, u32 count, u32 argc)
+    : Object(function.getSpace(), nullptr) {
     objectId = kWorkspaceId;
     scopeInfo = function.getScopeInfo();
-    u32 parameters = 0;
-    if (scopeInfo) {
+    if (scopeInfo)
         scopeInfo->incRef();
-        localCount = u32(scopeInfo->variables) + u32(scopeInfo->constants);
-        parameters = u32(scopeInfo->parameters);
-    }
-    argumentCount = args.length();
-    slotCount = localCount + (argumentCount > parameters ? argumentCount : parameters);
-    slots = newSlots(slotCount);
-    calleeSlot().setObject(&function);
-    for (u32 i = 0; i < argumentCount; i++)
-        if (const Variant* value = args.get(i))
-            slots[localCount + i] = *value;
+    localCount = localCountOf(scopeInfo);
+    argumentCount = argc;
+    slotCount = count;
+    slots = frameSlots;
+    callee.setSlotFlags(kSlotFlag);
+    argumentsObject.setSlotFlags(kSlotFlag);
+    callee.setObject(&function);
 }
 
 Workspace::Workspace(ObjectSpace& space) : Object(space, nullptr) {
     objectId = kWorkspaceId;
-    slots = newSlots(0);
+    callee.setSlotFlags(kSlotFlag);
+    argumentsObject.setSlotFlags(kSlotFlag);
 }
 
 Workspace::~Workspace() {
     clear();
-    if (slots)
+    if (ownsSlots)
         deleteSlots(slots, slotCount);
+}
+
+u32 Workspace::localCountOf(const ScopeInfo* info) {
+    return info ? u32(info->variables) + u32(info->constants) : 0;
+}
+
+u32 Workspace::slotCountOf(const ScopeInfo* info, u32 argc) {
+    const u32 parameters = info ? u32(info->parameters) : 0;
+    return localCountOf(info) + (argc > parameters ? argc : parameters);
+}
+
+void Workspace::leaveFrame() {
+    if (ownsSlots)
+        return;
+    Variant* frameSlots = slots;
+    const u32 count = slotCount;
+    slots = nullptr;
+    slotCount = 0;
+    if (getRefCount() < 2 || cleared || count == 0) {
+        argumentCount = 0;
+        return;
+    }
+    Variant* own = newSlots(count);
+    for (u32 i = 0; i < count; i++) {
+        own[i] = frameSlots[i];
+        // The constant mark goes with the value.
+        own[i].setSlotFlags(u16(kSlotFlag | (frameSlots[i].getFlags() & kConstantMark)));
+    }
+    slots = own;
+    slotCount = count;
+    ownsSlots = 1;
 }
 
 // One release batch for everything the workspace holds, so that long chains
@@ -118,8 +143,8 @@ void Workspace::clear() {
         return;
     ReleaseBatch batch(*space);
     Object::clear();
-    argumentsSlot().clear();
-    calleeSlot().clear();
+    argumentsObject.clear();
+    callee.clear();
     for (u32 i = 0; i < slotCount; i++)
         slots[i].clear();
     while (withChain)
@@ -132,9 +157,9 @@ void Workspace::clear() {
 
 void Workspace::markReferences() {
     Object::markReferences();
-    if (Object* o = objectOf(argumentsSlot()))
+    if (Object* o = objectOf(argumentsObject))
         o->mark();
-    if (Object* o = objectOf(calleeSlot()))
+    if (Object* o = objectOf(callee))
         o->mark();
     for (u32 i = 0; i < slotCount; i++)
         if (Object* o = objectOf(slots[i]))
@@ -180,15 +205,15 @@ bool Workspace::resolveLocal(const ScopeInfo* info, DataPoolId symbol, i32& inde
 
 Variant* Workspace::getSpecialSlot(i32 index) {
     if (index == kCalleeSlot)
-        return &calleeSlot();
+        return &callee;
     if (index == kArgumentsSlot) {
         if (!argumentsMade) {
             ObjectRef made = ObjectRef::adopt(makeArgumentsObject());
-            argumentsSlot().setObject(made.get());
+            argumentsObject.setObject(made.get());
             argumentsNeeded = 1;
             argumentsMade = 1;
         }
-        return &argumentsSlot();
+        return &argumentsObject;
     }
     // The compiled-text reader refuses such slots; this is the last guard.
     space->getEngine().setError(kErrorInternal);
@@ -210,11 +235,11 @@ void Workspace::setLocal(u32 slot, const Variant& value) {
 
 Property* Workspace::findOwnProperty(DataPoolId symbol, u32 flags) {
     Property* own = Object::findOwnProperty(symbol, flags);
-    if (own || isGlobal() || cleared || objectOf(calleeSlot()) == nullptr)
+    if (own || isGlobal() || cleared || objectOf(callee) == nullptr)
         return own;
     i32 index;
     if (!resolveLocal(scopeInfo, symbol, index)) {
-        Object* function = objectOf(calleeSlot());
+        Object* function = objectOf(callee);
         if (symbol == 0 || symbol != function->getNameID())
             return nullptr;
         index = kCalleeSlot;
@@ -227,7 +252,7 @@ void Workspace::getScopeObjects(LxCore::SimpleArray& out) {
         out.add(LxCore::SimpleArray::Value(node->object));
     if (!isGlobal())
         out.add(LxCore::SimpleArray::Value(static_cast<Object*>(this)));
-    if (Object* function = objectOf(calleeSlot()))
+    if (Object* function = objectOf(callee))
         if (Function* f = function->asFunction())
             if (LxCore::SimpleArray* closure = f->getClosureScopes())
                 out.append(*closure);
@@ -240,6 +265,17 @@ Object* Workspace::findInWithChain(DataPoolId symbol, Property*& found, u32 flag
         if (Property* p = lookupIn(node->object, symbol, flags)) {
             found = p;
             return node->object;
+        }
+    }
+    return nullptr;
+}
+
+Object* Workspace::findInClosure(Function* callee, DataPoolId symbol, Property*& found, u32 flags) {
+    if (LxCore::SimpleArray* closure = callee ? callee->getClosureScopes() : nullptr) {
+        for (i32 i = 0; i < closure->getCount(); i++) {
+            auto* scope = reinterpret_cast<Object*>(closure->get(i));
+            if ((found = lookupIn(scope, symbol, flags)) != nullptr)
+                return scope;
         }
     }
     return nullptr;
@@ -258,16 +294,8 @@ bool Workspace::resolveForRead(DataPoolId symbol, Reference& reference, u32 flag
         if (found)
             holder = this;
     }
-    if (!holder) {
-        Function* function = getCallee() ? getCallee()->asFunction() : nullptr;
-        if (LxCore::SimpleArray* closure = function ? function->getClosureScopes() : nullptr) {
-            for (i32 i = 0; i < closure->getCount() && !holder; i++) {
-                auto* scope = reinterpret_cast<Object*>(closure->get(i));
-                if ((found = lookupIn(scope, symbol, flags)) != nullptr)
-                    holder = scope;
-            }
-        }
-    }
+    if (!holder)
+        holder = findInClosure(getCallee() ? getCallee()->asFunction() : nullptr, symbol, found, flags);
     Object* global = isGlobal() ? this : static_cast<RealEngine&>(space->getEngine()).getGlobal();
     if (!holder && global && global != this && (found = global->findProperty(symbol, flags)) != nullptr)
         holder = global;
@@ -394,10 +422,12 @@ String argumentText(const Variant& value, u32 maxLength) {
 }  // namespace
 
 void Workspace::getArgumentTexts(LxCore::Array& out, u32 maxLength) {
-    for (u32 i = 0; i < argumentCount; i++) {
-        const Variant* value = getSlot(firstParameterSlot(i32(i)));
-        out.getOrCreate(out.length()) = argumentText(value ? *value : Variant(), maxLength);
-    }
+    argumentTexts(slots ? slots + localCount : nullptr, slots ? argumentCount : 0, out, maxLength);
+}
+
+void Workspace::argumentTexts(const Variant* arguments, u32 count, LxCore::Array& out, u32 maxLength) {
+    for (u32 i = 0; i < count; i++)
+        out.getOrCreate(out.length()) = argumentText(arguments[i], maxLength);
 }
 
 }  // namespace LxScript

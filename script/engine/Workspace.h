@@ -4,9 +4,13 @@
 // the arguments object once made, and the chain of with-scope objects.
 //
 // Slot layout (A variables, B constants of the scope, argc arguments):
-// 0 .. A+B-1 the locals, A+B+i parameter i. The passed arguments are copied
-// into the slots at the call, so an activation never reads its caller's
-// array: a closure that outlives the call sees the values it left.
+// 0 .. A+B-1 the locals, A+B+i parameter i. A call keeps its slots in its
+// frame's block on the slot stack and makes the workspace only when
+// something asks for the activation object (a closure, the arguments object,
+// with, catch, eval, the debugger); the workspace then reads the frame's
+// block. When the frame ends while anything still holds the workspace, the
+// values move into a block of its own: a closure that outlives the call sees
+// the values it left.
 #pragma once
 #include "core/Array.h"
 #include "core/SimpleArray.h"
@@ -38,11 +42,23 @@ public:
     static constexpr i32 kArgumentsSlot = 10000001;
     static constexpr i32 kCalleeSlot = 10000002;
 
-    // An activation of function called with args; the values are copied.
-    Workspace(jsFunction& function, const LxCore::BasicArray& args);
+    // The activation object of a running call of function: its slotCount
+    // slots (argumentCount of them passed) stay in the frame's block until
+    // leaveFrame.
+    Workspace(jsFunction& function, Variant* frameSlots, u32 slotCount, u32 argumentCount);
     // The global object's form: no scope information, no slots.
     explicit Workspace(ObjectSpace& space);
     ~Workspace() override;
+
+    // The frame that lent the slots ends. Held by anything else, the
+    // workspace takes the values into a block of its own; otherwise it lets
+    // the frame's block go and keeps no slots.
+    void leaveFrame();
+
+    // The slot layout of a scope: the locals (A + B), and the slots of an
+    // activation passed argumentCount arguments.
+    static u32 localCountOf(const ScopeInfo* info);
+    static u32 slotCountOf(const ScopeInfo* info, u32 argumentCount);
 
     // Slot by index: the locals and parameters, kCalleeSlot and
     // kArgumentsSlot (the arguments object, made on first use). An index
@@ -68,11 +84,12 @@ public:
     bool resolveForWrite(DataPoolId symbol, Reference& reference, u32 flags);
     // const: error 40 when the name is a constant already.
     void declareConstant(DataPoolId symbol, i32 slot, const Variant& value);
-    // The arguments are copied into the slots when the activation starts,
-    // so nothing is left to detach; kept as the point calls go through.
-    void detachArguments() {}
     // One display text per passed argument, each cut after maxLength.
     void getArgumentTexts(LxCore::Array& out, u32 maxLength);
+    static void argumentTexts(const Variant* arguments, u32 count, LxCore::Array& out, u32 maxLength);
+    // The last steps of a name's lookup from an activation of callee: its
+    // closure scopes, then the global object. Null when neither has it.
+    static Object* findInClosure(Function* callee, DataPoolId symbol, Property*& found, u32 flags);
     // A closure or a hoisted declaration may outlive the activation.
     void setArgumentsNeeded() { argumentsNeeded = 1; }
     bool argumentsAreNeeded() const { return argumentsNeeded != 0; }
@@ -80,7 +97,7 @@ public:
     ScopeInfo* getScopeInfo() const { return scopeInfo; }
     u32 getArgumentCount() const { return argumentCount; }
     u32 getSlotCount() const { return slotCount; }
-    Object* getCallee() const { return objectOf(calleeSlot()); }
+    Object* getCallee() const { return objectOf(callee); }
     bool isGlobal() const { return objectId == kGlobalObjectId; }
 
     // Object operations.
@@ -101,15 +118,15 @@ private:
     // The with-chain walk of both resolves; null when no object has it.
     Object* findInWithChain(DataPoolId symbol, Property*& found, u32 flags);
 
-    // In front of the locals in the slot block (see newSlots).
-    Variant& calleeSlot() const { return slots[-2]; }       // the running function
-    Variant& argumentsSlot() const { return slots[-1]; }    // made on first use
+    Variant callee;                 // the running function
+    Variant argumentsObject;        // made on first use
     ScopeChain* withChain = nullptr;
     ScopeInfo* scopeInfo = nullptr; // counted
     u32 argumentCount = 0;
     u32 localCount = 0;             // A + B
     u32 slotCount = 0;
-    Variant* slots = nullptr;       // slotCount Variants, each flagged as a slot, after the two above
+    Variant* slots = nullptr;       // the frame's block, or slotCount Variants of its own, each flagged as a slot
+    u8 ownsSlots = 0;
     u8 argumentsNeeded = 0;
     u8 argumentsMade = 0;           // once per activation: a value written there stays
 };

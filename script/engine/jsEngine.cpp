@@ -138,7 +138,7 @@ Workspace* jsEngine::newWorkspace() { return new Workspace(getObjects()); }
 void jsEngine::newFunctionObject(Variant& result, void* functionData, bool global) {
     auto* script = static_cast<Script*>(functionData);
     const bool inGlobal = global || !getCurrentFrame();
-    Object* scope = inGlobal ? getGlobalObject() : getCurrentFrame()->scope;
+    Object* scope = inGlobal ? getGlobalObject() : getCurrentFrame()->getScope();
     ObjectRef function = ObjectRef::adopt(new jsFunction(*this, script, script->getRoot(), scope, inGlobal));
     result.setObject(function.get());
 }

@@ -353,8 +353,9 @@ void argumentsOf(Arguments& args) {
         return;
     RuntimeEnv* frame = engineOf(args).getCurrentFrame();
     Object* self = thisObject(args);
-    if (frame && self && static_cast<Object*>(frame->function) == self && frame->scope && !frame->scope->isGlobal()) {
-        if (Variant* value = frame->scope->getSlot(Workspace::kArgumentsSlot)) {
+    Workspace* scope = frame && self && static_cast<Object*>(frame->function) == self ? frame->getScope() : nullptr;
+    if (scope && !scope->isGlobal()) {
+        if (Variant* value = scope->getSlot(Workspace::kArgumentsSlot)) {
             *args.result = *value;
             return;
         }

@@ -12,6 +12,8 @@
 // compiled, written as compiled text, read back from it and run, so every
 // suite also tests the compiled-script format. With debug flag 64 (collect
 // at every trigger) each sweep's survivors are checked, and a breach aborts.
+// The engine's stack budget is the room left on the thread's stack (up to
+// TVContext::kMaxStackRoom), so recursion runs as deep as the stack allows.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +29,7 @@
 #include "script/engine/InitTerm.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/Script.h"
+#include "script/engine/TVContext.h"
 #include "script/engine/Workspace.h"
 
 using namespace LxScript;
@@ -178,6 +181,10 @@ int main(int argc, char** argv) {
         }
         engine->setTimeout(LxCore::i32(timeout));
         engine->initialize();
+        // Scripts run on this thread: all of its stack is theirs, less the
+        // reserve the engine keeps.
+        if (const LxCore::i32 room = TVContext::stackRoom())
+            engine->setStackBudget(room);
         // After the set-up, which resets the debug flags. Collecting at every
         // trigger is the collector's test: each sweep's survivors are checked.
         engine->setDebugFlags(u32(flags));

@@ -289,6 +289,16 @@ debugTest('$.writeln("hi") reaches the front end as <output>', async (front) => 
   expectResult(await front.reply(evalSerial), 'evalresult');
 });
 
+debugTest('a recursion 1,000 calls deep returns; a runaway one ends in error 27', async (front) => {
+  // The application gives its engine the stack of the thread its scripts run on.
+  const deep = 'function f(n) { return n ? f(n - 1) + 1 : 0 }\nf(1000)';
+  const value = first(expectResult(await front.request(evalRequest(deep)), 'evalresult'), 'value');
+  assert.deepEqual([value.attrs.type, value.text], ['number', '1000']);
+  const runaway = expectResult(await front.request(evalRequest('function g() { return g() + 1 }\ng()')), 'evalresult');
+  assert.equal(first(runaway, 'error')?.attrs.id, '27', JSON.stringify(runaway));
+  expectResult(await front.request('<get-info/>'), 'info');
+});
+
 debugTest('a reply too large for Tellwire is an Error reply 52', async (front) => {
   // 6 * 2^22 three-byte characters: 72 MiB of UTF-8.
   const source = 'var s = "\\u20ac\\u20ac\\u20ac\\u20ac\\u20ac\\u20ac";\nfor (var i = 0; i < 22; i++) s += s;\ns';

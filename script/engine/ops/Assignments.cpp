@@ -137,7 +137,7 @@ Status jsOpLocalAssign::computeValue(jsRunner& runner, Variant& result) {
 Status jsOpLocalAssign::execute(jsRunner& runner, Variant& result) {
     if (slot < 0) {
         Reference reference;
-        runner.scope->resolveForWrite(symbol, reference, kRefQuiet);
+        runner.getScope()->resolveForWrite(symbol, reference, kRefQuiet);
         if (runner.errorPending())
             return runner.status();
         if (compound) {
@@ -154,7 +154,7 @@ Status jsOpLocalAssign::execute(jsRunner& runner, Variant& result) {
         if (const Status status = runner.status())
             return status;
     } else {
-        Variant* local = runner.scope->getSlot(slot);
+        Variant* local = runner.slot(slot);
         if (!local)
             return runner.status();
         if (compound)
@@ -193,7 +193,7 @@ jsOpConstAssign::jsOpConstAssign(i32 slot, DataPoolId symbol, jsOpcode* value, c
 Status jsOpConstAssign::execute(jsRunner& runner, Variant& result) {
     if (const Status status = computeValue(runner, result))
         return status;
-    runner.scope->declareConstant(symbol, slot, result);
+    runner.getScope()->declareConstant(symbol, slot, result);
     const Status status = runner.status();
     if (status == kStatusOK && discardResult)
         result.clear();
@@ -276,7 +276,7 @@ Status jsOpLocalIncDec::execute(jsRunner& runner, Variant& result) {
     f64 x;
     if (slot < 0) {
         Reference reference;
-        runner.scope->resolveForWrite(symbol, reference, 0);
+        runner.getScope()->resolveForWrite(symbol, reference, 0);
         if (runner.errorPending())
             return runner.status();
         const Variant* current =
@@ -291,7 +291,7 @@ Status jsOpLocalIncDec::execute(jsRunner& runner, Variant& result) {
         result.setNumber(x + delta);
         assignReference(reference, result);
     } else {
-        Variant* local = runner.scope->getSlot(slot);
+        Variant* local = runner.slot(slot);
         if (!local)
             return runner.status();
         if (local->getType() == Variant::kNumber) {

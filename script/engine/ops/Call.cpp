@@ -7,6 +7,7 @@
 #include "script/engine/Function.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
+#include "script/engine/SlotStack.h"
 #include "script/engine/ops/References.h"
 #include "script/library/e4x/XMLObject.h"
 
@@ -34,7 +35,11 @@ void lookUpOnXMLText(jsRunner& runner, Object& holder, DataPoolId symbol, Varian
 }  // namespace
 
 jsOpCall::jsOpCall(jsOpcode* callee, jsOpList* arguments, bool construct)
-    : callee(callee), calleeReference(callee->asVariable()), arguments(arguments), construct(construct) {}
+    : callee(callee), calleeReference(callee->asVariable()), arguments(arguments), construct(construct) {
+    if (calleeReference && calleeReference->letter() == 'V')
+        local = static_cast<jsOpLocalVariable*>(calleeReference);
+    ownName = calleeReference && calleeReference->letter() == 'j' && !calleeReference->isAttribute();
+}
 
 jsOpCall::~jsOpCall() {
     delete callee;
@@ -57,6 +62,17 @@ Status jsOpCall::execute(jsRunner& runner, Variant& result) {
 }
 
 Status jsOpCall::findCallee(jsRunner& runner, Variant& result, ObjectRef& holder) {
+    // A local or the running function's own name: the value as it is, called
+    // with the global object, and no activation object made to find it.
+    if (local && u32(local->getSlot()) < runner.getSlotCount()) {
+        result = *runner.slot(local->getSlot());
+        holder = ObjectRef(runner.engine->getGlobalObject());
+        return kStatusOK;
+    }
+    if (ownName && runner.readOwnName(calleeReference->getSymbol(), result)) {
+        holder = ObjectRef(runner.engine->getGlobalObject());
+        return kStatusOK;
+    }
     if (calleeReference) {
         Reference reference;
         if (const Status s = calleeReference->getReference(runner, reference, kRefForCall))
@@ -96,9 +112,9 @@ Status jsOpCall::invoke(jsRunner& runner, Object* function, Object* holder, Vari
     if (thisObject->getObjectID() == kWorkspaceId)
         thisObject = engine.getGlobalObject();
     const ObjectRef hold(function);
-    TVVariantArray args(arguments ? u32(arguments->length()) : 0);
+    SlotArray args(engine.getSlotStack(), arguments ? u32(arguments->length()) : 0);
     if (arguments)
-        if (const Status s = arguments->evaluateInto(runner, args))
+        if (const Status s = arguments->evaluateInto(runner, args.data()))
             return s;
     if (construct) {
         // Whatever cannot construct refuses in its own construct operation

@@ -1,10 +1,12 @@
 // Calls and construction: f(args), o.m(args), o[k](args) and new. The callee
 // and its holder come from the callee's reference when it is one; the
-// arguments are evaluated into one array that lives on the native stack.
+// arguments are evaluated into one block of the engine's slot stack.
 #pragma once
 #include "script/engine/ops/Operators.h"
 
 namespace LxScript {
+
+class jsOpLocalVariable;
 
 class jsOpCall : public jsOpcode {
 public:
@@ -31,8 +33,10 @@ private:
 
     jsOpcode* callee;
     jsOpVariable* calleeReference;      // callee seen as a reference, or null
+    jsOpLocalVariable* local = nullptr; // callee as a local, or null
     jsOpList* arguments;
     bool construct;
+    bool ownName = false;               // callee as a plain name
 };
 
 }  // namespace LxScript

@@ -198,7 +198,7 @@ Status jsOpXMLQualifiedName::getReference(jsRunner& runner, Reference& reference
         reference.property = reference.object->findProperty(id, flags & kLookupFlags);
         reference.member = 1;
     } else {
-        runner.scope->resolveForRead(id, reference, flags);
+        runner.resolveForRead(id, reference, flags);
     }
     return runner.status();
 }
@@ -347,7 +347,7 @@ Status jsOpXMLPredicate::execute(jsRunner& runner, Variant& result) {
         Variant condition;
         Status s;
         {
-            WithScope with(runner.scope, scopeObject);
+            WithScope with(runner.getScope(), scopeObject);
             s = predicate->execute(runner, condition);
         }
         if (s)

@@ -140,7 +140,7 @@ Status jsOpTry::runClauses(jsRunner& runner, const Variant& exception, Variant& 
     const ObjectRef hold = ObjectRef::adopt(scope);
     if (!scope)
         return runner.status();
-    runner.scope->pushWith(scope);
+    runner.getScope()->pushWith(scope);
     Status status = kStatusOK;
     for (i32 i = 0; i < clauses.getCount(); i++) {
         const Clause* clause = clauses.get(i);
@@ -149,7 +149,7 @@ Status jsOpTry::runClauses(jsRunner& runner, const Variant& exception, Variant& 
         if (clause->condition) {
             Variant accepted;
             if (const Status s = clause->condition->execute(runner, accepted)) {
-                runner.scope->popWith();
+                runner.getScope()->popWith();
                 return s;
             }
             if (!accepted.toBoolean()) {
@@ -162,7 +162,7 @@ Status jsOpTry::runClauses(jsRunner& runner, const Variant& exception, Variant& 
             status = clause->body->execute(runner, result);
         break;
     }
-    runner.scope->popWith();
+    runner.getScope()->popWith();
     return status;
 }
 
@@ -263,9 +263,9 @@ Status jsOpWith::execute(jsRunner& runner, Variant& result) {
         result.clear();
         return kStatusOK;
     }
-    runner.scope->pushWith(scope.get());
+    runner.getScope()->pushWith(scope.get());
     const Status status = child->execute(runner, result);
-    runner.scope->popWith();
+    runner.getScope()->popWith();
     return settle(runner, status);
 }
 

@@ -221,7 +221,7 @@ void jsOpFunction::declareTopLevelNames(jsRunner& runner) const {
         else if ((slot & ScopeInfo::kSlotTagMask) == ScopeInfo::kVariableSlot)
             ordered.set(parameters + index, LxCore::SimpleArray::Value(name));
     }
-    Workspace* scope = runner.scope;
+    Workspace* scope = runner.getScope();
     const u32 attributes = scope->isGlobal() ? u32(kDontDelete) : 0;
     for (i32 i = 0; i < ordered.getCount(); i++) {
         const DataPoolId name = DataPoolId(ordered.get(i));
@@ -286,7 +286,7 @@ jsOpFunctionDecl::~jsOpFunctionDecl() { delete body; }
 
 Status jsOpFunctionDecl::execute(jsRunner& runner, Variant& result) {
     const ObjectRef made = ObjectRef::adopt(
-        new jsFunction(*runner.engine, runner.function->getScript(), body, runner.scope, false));
+        new jsFunction(*runner.engine, runner.function->getScript(), body, runner.getScope(), false));
     result.setObject(made.get());
     return runner.status();
 }

@@ -223,6 +223,9 @@ Status jsOpBinary::evaluateLeft(jsRunner& runner, Variant& result) const {
     return left ? left->execute(runner, result) : kStatusOK;
 }
 
+// The primitive path stays in this frame; objects and operator methods take
+// theirs from objectOperands, so a recursion through an operand (f(n) + 1)
+// keeps only this small frame on the stack per level.
 Status jsOpBinary::execute(jsRunner& runner, Variant& result) {
     if (runner.stackExhausted())
         return runner.stackOverrun();
@@ -248,18 +251,22 @@ Status jsOpBinary::execute(jsRunner& runner, Variant& result) {
     if (!leftObject && rightValue->getType() != Variant::kScriptObject &&
         ConstantOps::applyBinary(op, result, *rightValue))
         return runner.status();
+    return objectOperands(runner, result, *rightValue, leftObject, method);
+}
 
+Status jsOpBinary::objectOperands(jsRunner& runner, Variant& result, Variant& rightValue, Object* leftObject,
+                                  Property* method) {
     const ObjectRef leftHold(leftObject);
     bool reversed = false;
     Object* holder = leftObject;
     if (!method && overloadable) {
-        holder = objectOf(*rightValue);
+        holder = objectOf(rightValue);
         method = findMethod(runner, holder, overloadId);
         reversed = method != nullptr;
     }
     if (method) {
         TVVariantArray args(2);
-        args.at(0) = reversed ? result : *rightValue;
+        args.at(0) = reversed ? result : rightValue;
         args.at(1).setBool(reversed);
         Variant answer;
         if (callOperatorMethod(runner, holder, method, args, answer) &&
@@ -273,7 +280,7 @@ Status jsOpBinary::execute(jsRunner& runner, Variant& result) {
     }
     if (runner.errorPending())
         return runner.status();
-    return combine(runner, result, *rightValue);
+    return combine(runner, result, rightValue);
 }
 
 // Steps 7 to 11 for operands that are not both primitives (or "in" and
@@ -546,12 +553,16 @@ Status jsOpList::execute(jsRunner& runner, Variant& result) {
     return kStatusOK;
 }
 
-Status jsOpList::evaluateInto(jsRunner& runner, TVVariantArray& values) const {
+Status jsOpList::evaluateInto(jsRunner& runner, Variant* values) const {
     for (i32 i = 0; i < entries.getCount(); i++)
         if (jsOpcode* entry = entries.get(i))
-            if (const Status s = entry->execute(runner, values.at(u32(i))))
+            if (const Status s = entry->execute(runner, values[i]))
                 return s;
     return kStatusOK;
+}
+
+Status jsOpList::evaluateInto(jsRunner& runner, TVVariantArray& values) const {
+    return entries.getCount() ? evaluateInto(runner, &values.at(0)) : kStatusOK;
 }
 
 void jsOpList::writeOperands(CompiledScriptWriter& writer) const {

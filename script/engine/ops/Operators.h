@@ -85,6 +85,10 @@ protected:
 
 private:
     void setOperator(i32 id);
+    // The operands once either is an object: operator methods, then combine.
+    // Out of line: its frame is large and only objects need it.
+    [[gnu::noinline]] Status objectOperands(jsRunner& runner, Variant& result, Variant& rightValue,
+                                            Object* leftObject, Property* method);
     Status combine(jsRunner& runner, Variant& result, Variant& rightValue);
 };
 
@@ -184,6 +188,7 @@ public:
     // Each entry into the matching element of values (as many as entries);
     // a null entry leaves its element undefined. The first non-zero status
     // ends it.
+    Status evaluateInto(jsRunner& runner, Variant* values) const;
     Status evaluateInto(jsRunner& runner, TVVariantArray& values) const;
 
 private:

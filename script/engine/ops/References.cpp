@@ -73,7 +73,7 @@ Status getReferenceValue(jsRunner& runner, Reference& reference, Variant& result
 Status readName(jsRunner& runner, DataPoolId symbol, Variant& result) {
     Reference reference;
     reference.symbol = symbol;
-    runner.scope->resolveForRead(symbol, reference, 0);
+    runner.resolveForRead(symbol, reference, 0);
     return getReferenceValue(runner, reference, result, true);
 }
 
@@ -84,7 +84,7 @@ jsOpVariable::jsOpVariable(DataPoolId symbol, bool attribute) : symbol(symbol), 
 
 Status jsOpVariable::getReference(jsRunner& runner, Reference& reference, u32 flags) {
     reference.symbol = symbol;
-    runner.scope->resolveForRead(symbol, reference, flags);
+    runner.resolveForRead(symbol, reference, flags);
     return kStatusOK;
 }
 
@@ -101,7 +101,7 @@ Object* jsOpVariable::peekObject(jsRunner& runner) const {
     if (attribute || letter() != 'j')
         return nullptr;     // a plain name only, not the kinds built on it
     Reference reference;
-    runner.scope->resolveForRead(symbol, reference, 0);
+    runner.resolveForRead(symbol, reference, 0);
     return plainObjectOf(reference.property);
 }
 
@@ -272,17 +272,17 @@ void jsOpIndex::writeOperands(CompiledScriptWriter& writer) const {
 jsOpLocalVariable::jsOpLocalVariable(i32 slot, DataPoolId symbol) : jsOpVariable(symbol, false), slot(slot) {}
 
 Status jsOpLocalVariable::getReference(jsRunner& runner, Reference& reference, u32 flags) {
-    reference.setObject(runner.scope);
+    reference.setObject(runner.getScope());
     reference.symbol = symbol;
     reference.property = nullptr;
     if (slot < 0)
-        runner.scope->resolveForWrite(symbol, reference, flags);
+        runner.getScope()->resolveForWrite(symbol, reference, flags);
     return runner.status();
 }
 
 Status jsOpLocalVariable::execute(jsRunner& runner, Variant& result) {
     if (slot >= 0) {
-        Variant* local = runner.scope->getSlot(slot);
+        Variant* local = runner.slot(slot);
         if (!local)
             return runner.status();
         result = *local;
@@ -304,12 +304,12 @@ Object* jsOpLocalVariable::peekObject(jsRunner& runner) const {
     if (slot < 0) {
         Reference reference;
         reference.symbol = symbol;
-        runner.scope->resolveForWrite(symbol, reference, 0);
+        runner.getScope()->resolveForWrite(symbol, reference, 0);
         return plainObjectOf(reference.property);
     }
-    if (u32(slot) >= runner.scope->getSlotCount())
+    if (u32(slot) >= runner.getSlotCount())
         return nullptr;     // the callee and arguments slots
-    return objectOf(*runner.scope->getSlot(slot));
+    return objectOf(*runner.slot(slot));
 }
 
 void jsOpLocalVariable::writeOperands(CompiledScriptWriter& writer) const {

@@ -95,10 +95,10 @@ Status jsOpStatements::execute(jsRunner& runner, Variant& result) {
         // Declarations made here may outlive the activation as closures.
         // They can be deleted only in evaluated code (top-level code run
         // from another frame).
-        runner.scope->setArgumentsNeeded();
+        runner.getScope()->setArgumentsNeeded();
         const ScopeInfo* info = runner.getScopeInfo();
         const bool topLevel = !info || (info->flags & ScopeInfo::kScriptScope);
-        declareFunctions(runner.function->getScript(), runner.scope, topLevel && runner.previous);
+        declareFunctions(runner.function->getScript(), runner.getScope(), topLevel && runner.previous);
     }
     Status status = kStatusOK;
     for (i32 i = 0; i < statements.getCount(); i++) {
@@ -397,7 +397,7 @@ Status jsOpSimpleFor::execute(jsRunner& runner, Variant& result) {
 
 // A local of the running function: the slot is the variable.
 Status jsOpSimpleFor::runWithSlot(jsRunner& runner, Variant& result) {
-    Variant* variable = runner.scope->getSlot(slot);
+    Variant* variable = runner.slot(slot);
     if (!variable)
         return runner.status();
     Variant bound;
@@ -499,7 +499,7 @@ jsOpForIn::~jsOpForIn() {
 
 Status jsOpForIn::assign(jsRunner& runner, const Variant& value) {
     if (!targetReference && slot >= 0) {
-        Variant* variable = runner.scope->getSlot(slot);
+        Variant* variable = runner.slot(slot);
         if (!variable)
             return runner.status();
         *variable = value;
@@ -511,7 +511,7 @@ Status jsOpForIn::assign(jsRunner& runner, const Variant& value) {
             return s;
     } else {
         reference.symbol = symbol;
-        runner.scope->resolveForWrite(symbol, reference, 0);
+        runner.getScope()->resolveForWrite(symbol, reference, 0);
     }
     assignReference(reference, value);
     return runner.errorPending() ? kStatusError : kStatusOK;

@@ -268,5 +268,38 @@ TEST(ScriptContext, StackLimitStaysInsideASmallStack) {
     });
 }
 
+// A host gives its engine what is left of the thread's stack: on a thread of
+// 512 KB that is most of it, the limit still keeps the reserve free, and a
+// runaway recursion ends in error 27 rather than past the stack's end.
+constexpr LxCore::i32 kSmallThreadStack = 512 * 1024;
+
+TEST(ScriptContext, StackRoomOfASmallThreadServesAsTheBudget) {
+    InitTerm::init();
+    LxCore::runOnStack(kSmallThreadStack, [] {
+        const LxCore::i32 room = TVContext::stackRoom();
+        EXPECT_GT(room, kSmallThreadStack / 2);
+        EXPECT_LT(room, kSmallThreadStack);
+        auto* engine = static_cast<RealEngine*>(Engine::createEngine(0));
+        ASSERT_NE(engine, nullptr);
+        engine->setStackBudget(room);
+        LxCore::Variant result;
+        EXPECT_TRUE(engine->eval(LxCore::String("function f(n) { return n ? f(n - 1) + 1 : 0 } f(100)"), &result,
+                                 0, 0, nullptr, nullptr));
+        EXPECT_EQ(result.toNumber(), 100);
+        EXPECT_FALSE(engine->eval(LxCore::String("function g() { return g() + 1 } g()"), &result, 0, 0, nullptr,
+                                  nullptr));
+        EXPECT_EQ(engine->getError().getCode(), 27);
+        delete engine;
+    });
+    InitTerm::exit();
+}
+
+TEST(ScriptContext, StackRoomOfTheMainThreadIsCapped) {
+    LxCore::CoreStarted core;
+    const LxCore::i32 room = TVContext::stackRoom();
+    EXPECT_GT(room, 0) << "the test thread's stack end is known";
+    EXPECT_LE(room, TVContext::kMaxStackRoom);
+}
+
 }  // namespace
 }  // namespace LxScript

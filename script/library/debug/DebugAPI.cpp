@@ -200,8 +200,9 @@ i32 DebugAPI::eval(const String& source, LxCore::Variant& result) {
 
 Object* DebugAPI::resolve(const LxCore::Variant& object) const {
     if (object.getType() == LxCore::Variant::kUndefined) {
-        const RuntimeEnv* frame = frameAt(contextLevel);
-        return frame && frame->scope ? frame->scope : real.getGlobalObject();
+        RuntimeEnv* frame = frameAt(contextLevel);
+        Workspace* scope = frame ? frame->getScope() : nullptr;
+        return scope ? static_cast<Object*>(scope) : real.getGlobalObject();
     }
     LxCore::Variant value(object);
     real.importValue(value, true);

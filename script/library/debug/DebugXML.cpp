@@ -149,7 +149,7 @@ XML* frameElement(Call& c) {
         return element.take();
     }
     setAttribute(*element.get(), "type", String("script"));
-    Workspace* scope = frame->scope;
+    Workspace* scope = frame->getScope();
     if (Object* callee = scope ? scope->getCallee() : nullptr) {
         setAttribute(*element.get(), "name", functionName(*callee));
         LxCore::Array texts;

@@ -423,7 +423,7 @@ XML* propertiesElement(DebugAPI& api, const XML& request, LxCore::Error& errors,
         object = ObjectRef(objectOf(result));
         global = engine.getGlobalObject();
     } else if (RuntimeEnv* frame = api.frameAt(api.getContextLevel())) {
-        object = ObjectRef(frame->scope);
+        object = ObjectRef(frame->getScope());
         self = ObjectRef(frame->thisObject);
         frameScope = true;
     } else {
