@@ -1129,6 +1129,12 @@ Property* Object::createDispatcherProperty(Dispatcher* dispatcher, const PropEnt
 Property* Object::writeNewSlot(DataPoolId symbol, const Variant& value, u32 attributes,
                                Property* removed) {
     Property* slot;
+    if (removed && removed->kind == Property::kRef) {
+        // An alias (an argument's parameter) ends with its deletion: what is
+        // written now is a property of its own.
+        removeProperty(symbol, true);
+        removed = nullptr;
+    }
     if (removed && removed->kind == Property::kPlain) {
         removed->attributes = attributes;
         slot = linkProperty(removed, true);
@@ -1236,7 +1242,11 @@ Property* Object::materializeLengthSlot() {
         Dispatcher* d = p->getDispatcher();
         if (!d)
             continue;
-        Property* slot = findDispatcherEntryProperty(p, d, Sym::kLength);
+        InheritedMember found;
+        if (!findDispatcherMember(p, d, Sym::kLength, found))
+            return nullptr;
+        Object* owner = found.entry->isMethod() ? found.holder : this;
+        Property* slot = owner->createDispatcherProperty(found.through, *found.entry, Sym::kLength);
         if (slot && slot->owner == this) {
             slot->ordinal = ordinal;
             slot->state = state;
@@ -1354,27 +1364,49 @@ bool Object::hasOwnValue(DataPoolId symbol) const {
 }
 
 Property* Object::findInherited(DataPoolId symbol, u32 flags) {
+    const InheritedMember found = lookUpInherited(symbol, flags);
+    if (!found.entry)
+        return found.slot;
+    Object* owner = found.entry->isMethod() ? found.holder : this;
+    return owner->createDispatcherProperty(found.through, *found.entry, symbol);
+}
+
+// The inherited lookup's walk, making nothing: a plain slot met on the way,
+// or the native row a read would make a slot of.
+Object::InheritedMember Object::lookUpInherited(DataPoolId symbol, u32 flags) {
+    InheritedMember found;
     const u32 ownFlags = flags & ~(kFindOwn | kFindRemoved);
     Object* start = data && data->dispatcher ? this : prototype;
     for (Object* p = start; p; p = p->prototype) {
         if (p != this) {
             if (!p->valid) {
                 getSpace().getEngine().setError(Err::kInvalidObject);
-                return nullptr;
+                return found;
             }
-            if (Property* hit = p->findOwnProperty(symbol, ownFlags))
-                return hit;
+            if ((found.slot = p->findOwnProperty(symbol, ownFlags)) != nullptr)
+                return found;
         }
         Dispatcher* d = p->getDispatcher();
-        if (!d)
-            continue;
-        if (Property* native = findDispatcherEntryProperty(p, d, symbol))
-            return native;
+        if (d && findDispatcherMember(p, d, symbol, found))
+            return found;
     }
-    return nullptr;
+    return found;
 }
 
-Property* Object::findDispatcherEntryProperty(Object* holder, Dispatcher* d, DataPoolId symbol) {
+// Native members belong where a read puts them: a method to the object whose
+// table serves it (shared by all that inherit from it), a value to the
+// object itself. XML objects answer their own names.
+const PropInfo* Object::findOwnNativeEntry(DataPoolId symbol) {
+    if (xmlClass || !valid)
+        return nullptr;
+    const InheritedMember found = lookUpInherited(symbol, 0);
+    if (!found.entry || (found.entry->isMethod() && found.holder != this))
+        return nullptr;
+    return found.entry;
+}
+
+bool Object::findDispatcherMember(Object* holder, Dispatcher* d, DataPoolId symbol,
+                                  InheritedMember& found) {
     const PropInfo* entry = findDispatcherEntry(holder, d, symbol);
     Dispatcher* through = d;
     ObjectSpace& s = getSpace();
@@ -1388,9 +1420,11 @@ Property* Object::findDispatcherEntryProperty(Object* holder, Dispatcher* d, Dat
         }
     }
     if (!entry)
-        return nullptr;
-    Object* owner = entry->isMethod() ? holder : this;
-    return owner->createDispatcherProperty(through, *entry, symbol);
+        return false;
+    found.entry = entry;
+    found.through = through;
+    found.holder = holder;
+    return true;
 }
 
 // Under the dispatcher's lock. With dot rows, an index asks ".index" then
