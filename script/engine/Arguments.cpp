@@ -54,7 +54,7 @@ void ArgumentObject::setLocal(u32 slot, const Variant& value) {
 void ArgumentObject::clear() {
     if (cleared)
         return;
-    ReleaseBatch batch(*space);
+    ReleaseBatch batch(getSpace());
     Object::clear();
     if (Workspace* w = workspace) {
         workspace = nullptr;

@@ -74,10 +74,10 @@ void ObjectSpace::markHeldObjects() {
         Object* next = o->ringNext;
         if (!o->isMarked()) {
             const bool heldOutside = o->counts.references > o->getInternalCount();
-            if (LxCore::LiveObject* live = o->liveObject) {
+            if (LxCore::LiveObject* live = o->getLiveObject()) {
                 if (!o->valid)
                     o->setLiveObject(nullptr);
-                else if (heldOutside || (live->getRefCount() >= 2 && o->liveSlots > 0))
+                else if (heldOutside || (live->getRefCount() >= 2 && o->liveSlotCount() > 0))
                     o->mark();
             } else if (heldOutside) {
                 o->mark();

@@ -435,17 +435,17 @@ void RealEngine::getElements(const Variant& object, LxCore::Array& out, u32 star
                 put(u32(i), value);
             }
         } else {
-            std::vector<std::pair<u32, Property*>> slots;
-            o->forEachSlot([&](Property* p) {
+            std::vector<std::pair<u32, DataPoolId>> slots;
+            o->forEachCell([&](DataPoolId symbol, const SlotCell& c) {
                 u32 index;
-                if (!p->isRemoved() && isIndexId(p->getSymbol(), index) && index >= start && index < end)
-                    slots.emplace_back(index, p);
+                if (cellIsLive(c) && isIndexId(symbol, index) && index >= start && index < end)
+                    slots.emplace_back(index, symbol);
             });
             std::sort(slots.begin(), slots.end(),
                       [](const auto& a, const auto& b) { return a.first < b.first; });
-            for (const auto& [index, slot] : slots) {
+            for (const auto& [index, symbol] : slots) {
                 Variant value;
-                o->get(slot->getSymbol(), value, 0);
+                o->getValue(symbol, value, 0);
                 if (pendingCode != 0)
                     break;
                 put(index, value);

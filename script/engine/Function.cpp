@@ -58,7 +58,7 @@ LxCore::SimpleArray* Function::getClosureScopes() { return nullptr; }
 bool Function::usable() {
     if (valid)
         return true;
-    space->getEngine().setError(Err::kInvalidObject);
+    getSpace().getEngine().setError(Err::kInvalidObject);
     return false;
 }
 
@@ -67,7 +67,7 @@ ScopeInfo* Function::getScopeInfo() { return nullptr; }
 // A function named like a class the engine serves natively is that class's
 // constructor: its prototype becomes the class prototype (id -2), read-only.
 Property* Function::makePrototypeProperty() {
-    ObjectSpace& s = *space;
+    ObjectSpace& s = getSpace();
     // XMLList instances answer through XML's prototype.
     if (Object* shared = linkXMLListPrototype(*this, s.globalObject)) {
         setPrototypeObject(shared);
@@ -143,7 +143,7 @@ const LxCore::BasicArray* DispatcherFunction::argumentsFor(const LxCore::BasicAr
     if (!(row.flags & (kArgsToNumber | kArgsToString)))
         return &args;
     const u8 hint = (row.flags & kArgsToString) ? 1 : 0;
-    Engine& engine = space->getEngine();
+    Engine& engine = getSpace().getEngine();
     const u32 n = args.length();
     for (u32 i = 0; i < n; i++) {
         const Variant* v = args.get(i);
@@ -170,7 +170,7 @@ void DispatcherFunction::runHandler(Variant& thisValue, const LxCore::BasicArray
     pool().getValue(nameId ? nameId : row.symbol, name);
     Arguments record;
     record.dispatcher = row.owner;
-    record.engine = &space->getEngine();
+    record.engine = &getSpace().getEngine();
     record.thisValue = &thisValue;
     record.name = &name;
     record.mode = mode;
@@ -184,7 +184,7 @@ void DispatcherFunction::call(Object* thisObject, const LxCore::BasicArray& args
     result.clear();
     if (!usable())
         return;
-    Engine& engine = space->getEngine();
+    Engine& engine = getSpace().getEngine();
     ObjectRef self(this);
     DispatcherLock lock(reachedThrough);
     if ((row.flags & kInstancesOnly) &&
@@ -208,7 +208,7 @@ void DispatcherFunction::call(Object* thisObject, const LxCore::BasicArray& args
         thisValue = primitive;
     }
     runHandler(thisValue, *use, Arguments::kCall, result);
-    space->importValue(result, true);
+    getSpace().importValue(result, true);
 }
 
 void DispatcherFunction::construct(Object* newObject, const LxCore::BasicArray& args,
@@ -225,7 +225,7 @@ void DispatcherFunction::construct(Object* newObject, const LxCore::BasicArray& 
     Variant made;
     runHandler(thisValue, *use, Arguments::kConstruct, made);
     if (made.getType() == Variant::kLiveObject) {
-        space->importValue(made, true);
+        getSpace().importValue(made, true);
         result = made;
     } else if (Object* o = objectOf(made)) {
         result.setObject(o);
@@ -240,9 +240,9 @@ void DispatcherFunction::construct(Object* newObject, const LxCore::BasicArray& 
 // same reference once more.
 void DispatcherFunction::adoptReference(const Variant& reference, Variant& result) {
     LxCore::Root* native = reference.getNativeData();
-    Object* named = space->resolveObject(reference);
+    Object* named = getSpace().resolveObject(reference);
     if (!named) {
-        space->newInstance(result, pool().add(reference.toString().chars()), this);
+        getSpace().newInstance(result, pool().add(reference.toString().chars()), this);
         named = objectOf(result);
         if (!named)
             return;
@@ -272,9 +272,9 @@ void LiveObjectFunction::call(Object* thisObject, const LxCore::BasicArray& args
     result.clear();
     if (!usable())
         return;
-    Engine& engine = space->getEngine();
+    Engine& engine = getSpace().getEngine();
     ObjectRef self(this);
-    LxCore::LiveObject* live = methodId == kSelf ? liveObject
+    LxCore::LiveObject* live = methodId == kSelf ? getLiveObject()
                                : thisObject ? thisObject->getLiveObject() : nullptr;
     if (!live) {
         if (methodId != kSelf)
@@ -309,7 +309,7 @@ void LiveObjectFunction::call(Object* thisObject, const LxCore::BasicArray& args
         error.push(code, pool().getSymbol(nameId), nullptr, true);
     }
     if (error.isEmpty())
-        space->importValue(result, true);
+        getSpace().importValue(result, true);
     else
         engine.setError(error);
 }
@@ -320,13 +320,13 @@ void LiveObjectFunction::construct(Object* newObject, const LxCore::BasicArray& 
                                    Variant& result) {
     if (!usable())
         return;
-    Engine& engine = space->getEngine();
+    Engine& engine = getSpace().getEngine();
     ObjectRef self(this);
     LxCore::LiveObject* made = nullptr;
     LxCore::Error error;
-    if (liveObject) {
-        LiveHold hold(liveObject);
-        if (liveObject->clone(made, true) != 0)
+    if (LxCore::LiveObject* own = getLiveObject()) {
+        LiveHold hold(own);
+        if (own->clone(made, true) != 0)
             made = nullptr;
     }
     if (!made) {

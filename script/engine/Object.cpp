@@ -1,8 +1,11 @@
-// Script objects: slot chains, lookup, writing, deletion, listings, default
+// Script objects: slot storage, lookup, writing, deletion, listings, default
 // values, ids, invalidation, clearing, marking and release.
 #include "script/engine/Object.h"
 
 #include <algorithm>
+#include <bit>
+#include <climits>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <unordered_set>
@@ -18,7 +21,6 @@ namespace LxScript {
 using LxCore::String;
 
 namespace {
-
 
 // The engine's effective debug flag of strict mode.
 constexpr u32 kStrictMode = 0x100;
@@ -38,17 +40,24 @@ constexpr size_t kSmallListing = 16;
 // Slot bits that say nothing of what a slot is, only of its state.
 constexpr u32 kBookkeepingBits = kFetched | kWatched | kWatchpoint | kRemoved;
 
+// Attributes a slot kept in its cell may carry: the others have behaviour a
+// Property runs (watch handlers, the debugger, class objects asked again,
+// live members, put-through links).
+constexpr u32 kPropertyOnlyBits =
+    kWatched | kWatchpoint | kReResolve | kRefreshId | kFetched | kPutThroughLink | kRemoved;
+
 DataPool& pool() { return DataPool::get(); }
 
-// Operator symbols 8 .. 32 that objects may define methods for.
-bool isOverloadable(DataPoolId s) {
-    static constexpr u32 kMask = 1u << (8 - 8) | 1u << (10 - 8) | 1u << (11 - 8) | 1u << (12 - 8) |
-                                 1u << (13 - 8) | 1u << (14 - 8) | 1u << (15 - 8) | 1u << (16 - 8) |
-                                 1u << (17 - 8) | 1u << (18 - 8) | 1u << (19 - 8) | 1u << (20 - 8) |
-                                 1u << (21 - 8) | 1u << (26 - 8) | 1u << (28 - 8) | 1u << (30 - 8) |
-                                 1u << (31 - 8) | 1u << (32 - 8);
-    return s >= 8 && s <= 32 && (kMask >> (s - 8) & 1) != 0;
+// Methods and instance-only rows are never native values (as Property does).
+u32 normalized(u32 attributes) {
+    return (attributes & (kMethod | kInstancesOnly)) ? attributes & ~kNativeValue : attributes;
 }
+
+// Cells kept for n table entries: exact while small, then powers of two, so
+// that adding one name costs O(1) on average.
+u32 cellCapacity(u32 n) { return n <= 8 ? n : std::bit_ceil(n); }
+
+DataPoolId elementId(u32 index) { return DataPoolId(DataPool::kIntegerTag | i32(index)); }
 
 // Ids merged into a listing once each; a set keeps long listings linear.
 class IdMerger {
@@ -125,7 +134,8 @@ void ReleaseBatch::finish() {
 
 Object::Object(ObjectSpace& s) : Object(s, s.objectPrototype) {}
 
-Object::Object(ObjectSpace& s, Object* firstPrototype) : space(&s) {
+Object::Object(ObjectSpace& s, Object* firstPrototype) : table(s.getRootTable()) {
+    table->addRef();
     prototype = firstPrototype;
     if (prototype)
         prototype->addRef();
@@ -141,30 +151,47 @@ Object::Object(ObjectSpace& s, Object* firstPrototype) : space(&s) {
     s.ringHead = this;
 }
 
+ArrayObject::ArrayObject(ObjectSpace& s) : Object(s) { traits |= kArrayStore; }
+
+ArrayObject::~ArrayObject() = default;
+
+Object* Object::make(ObjectSpace& space, DataPoolId classId) {
+    Object* made = classId == Sym::kArray ? new ArrayObject(space) : new Object(space);
+    made->setClassID(classId);
+    return made;
+}
+
 Object::~Object() {
-    ReleaseBatch batch(*space);
+    ObjectSpace& s = getSpace();
+    ReleaseBatch batch(s);
     if (!cleared)
         Object::clear();
     if (objectId != 0 && objectId != kArgumentsId && objectId != kWorkspaceId)
         Object::setObjectID(0);
     destroySlots();
-    ObjectSpace& s = *space;
     if (s.ringHead == this)
         s.ringHead = ringNext == this ? nullptr : ringNext;
     ringPrevious->ringNext = ringNext;
     ringNext->ringPrevious = ringPrevious;
     s.objectCount--;
     delete data;
+    if (ElementStore* store = elementStore()) {
+        SlotCell::deallocate(store->cells, store->capacity);
+        store->cells = nullptr;
+        store->capacity = 0;
+    }
+    table->release();
 }
 
 void Object::release() {
     if (counts.references != 0)
         return;
-    if (liveObject && liveObject->getRefCount() != 1)
+    LxCore::LiveObject* live = getLiveObject();
+    if (live && live->getRefCount() != 1)
         return;     // the native side still holds it; a collection deals with it
-    if (space->queueRelease(this))
+    if (getSpace().queueRelease(this))
         return;
-    ReleaseBatch batch(*space);
+    ReleaseBatch batch(getSpace());
     finishRelease();
 }
 
@@ -175,7 +202,7 @@ void Object::finishRelease() {
     struct Settle {
         Object* object;
         ~Settle() {
-            if (--object->counts.references == 0 && !object->space->collecting)
+            if (--object->counts.references == 0 && !object->getSpace().collecting)
                 delete object;
         }
     } settle{this};
@@ -227,31 +254,37 @@ void Object::setClassID(DataPoolId id) {
         setObjectID(registered);
 }
 
+LxCore::LiveObject* Object::getLiveObject() const { return data ? data->liveObject : nullptr; }
+
+LxCore::Root* Object::getNativeData() const { return data ? data->nativeData : nullptr; }
+
 void Object::setNativeData(LxCore::Root* native) {
-    if (liveObject) {
-        LiveHold hold(liveObject);
-        liveObject->setNativeData(native);
-        if (nativeData)
-            space->nativeDataMap.remove(i64(uintptr_t(nativeData) >> 4));
-        nativeData = liveObject->getNativeData();
-        if (nativeData)
-            space->nativeDataMap.put(i64(uintptr_t(nativeData) >> 4), this);
+    ObjectSpace& s = getSpace();
+    if (LxCore::LiveObject* live = getLiveObject()) {
+        LiveHold hold(live);
+        live->setNativeData(native);
+        if (data->nativeData)
+            s.nativeDataMap.remove(i64(uintptr_t(data->nativeData) >> 4));
+        data->nativeData = live->getNativeData();
+        if (data->nativeData)
+            s.nativeDataMap.put(i64(uintptr_t(data->nativeData) >> 4), this);
         return;
     }
-    if (native == nativeData)
+    if (native == getNativeData())
         return;
     // Native data is always an LxCore::NativeData: taken with retain, ended
     // with dispose.
     if (native)
         static_cast<LxCore::NativeData*>(native)->retain();
-    if (LxCore::Root* old = nativeData) {
-        nativeData = nullptr;
-        space->nativeDataMap.remove(i64(uintptr_t(old) >> 4));
+    if (LxCore::Root* old = getNativeData()) {
+        data->nativeData = nullptr;
+        s.nativeDataMap.remove(i64(uintptr_t(old) >> 4));
         static_cast<LxCore::NativeData*>(old)->dispose();
     }
-    nativeData = native;
-    if (native)
-        space->nativeDataMap.put(i64(uintptr_t(native) >> 4), this);
+    if (!native)
+        return;
+    data_().nativeData = native;
+    s.nativeDataMap.put(i64(uintptr_t(native) >> 4), this);
 }
 
 ObjectData& Object::data_() {
@@ -275,18 +308,18 @@ void Object::setPutThrough(Object* holder, Property* property) {
         data->putThrough = nullptr;
         data->putThroughHolder.clear();
     }
-    if (liveObject) {
-        LiveHold hold(liveObject);
-        liveObject->setContainer(nullptr, 0);
+    if (LxCore::LiveObject* live = getLiveObject()) {
+        LiveHold hold(live);
+        live->setContainer(nullptr, 0);
     }
 }
 
-Engine* Object::getEngine() const { return &space->getEngine(); }
+Engine* Object::getEngine() const { return &getSpace().getEngine(); }
 
 void Object::setObjectID(i32 id) {
     if (id == objectId)
         return;
-    ObjectSpace& s = *space;
+    ObjectSpace& s = getSpace();
     if (objectId != 0) {
         if (auto* table = static_cast<LxCore::IntHashTable*>(s.references.get(classId)))
             if (table->get(objectId) == this)
@@ -319,11 +352,11 @@ void Object::setObjectID(i32 id) {
 
 bool Object::getDefaultValue(Variant& result, u8 hint) {
     ObjectRef self(this);
-    if (liveObject)
+    if (getLiveObject())
         return liveDefaultValue(result, hint);
-    Engine& engine = space->getEngine();
+    Engine& engine = getSpace().getEngine();
     StackLimitScope limit(TVContext::get(), kDefaultValueStack);
-    if (!space->checkStack()) {
+    if (!getSpace().checkStack()) {
         result.clear();
         engine.setError(Err::kStackOverrun);
         return false;
@@ -331,7 +364,7 @@ bool Object::getDefaultValue(Variant& result, u8 hint) {
     const DataPoolId order[2] = {hint == 0 ? Sym::kValueOf : Sym::kToString,
                                  hint == 0 ? Sym::kToString : Sym::kValueOf};
     for (DataPoolId method : order) {
-        get(method, result, 0);
+        getValue(method, result, 0);
         Object* callee = objectOf(result);
         if (!callee)
             continue;
@@ -354,22 +387,37 @@ bool Object::getDefaultValue(Variant& result, u8 hint) {
 void Object::invalidate() {
     if (!valid)
         return;
-    if (!liveObject && nextOrdinal == 0) {
+    if (!getLiveObject() && nextOrdinal == 0) {
         valid = 0;
         return;
     }
-    ReleaseBatch batch(*space);
+    ReleaseBatch batch(getSpace());
     counts.references++;
-    if (LxCore::LiveObject* live = liveObject) {
+    if (LxCore::LiveObject* live = getLiveObject()) {
         {
             LiveHold hold(live);
             live->invalidate();
         }
         setLiveObject(nullptr);
     }
-    for (Property* head : buckets)
-        for (Property* p = head; p; p = p->next)
-            p->clear(true);
+    // Every slot drops its value; compact slots keep their kind (a value
+    // of undefined) so that the object still lists them.
+    for (u32 i = 0; i < table->size(); i++) {
+        SlotCell& c = cells[i];
+        if (c.isSlot())
+            c.slot->clear(true);
+        else if (c.holdsValue())
+            c.releaseValue(SlotCell::kUndefined);
+    }
+    if (ElementStore* store = elementStore()) {
+        for (u32 i = 0; i < store->count; i++) {
+            SlotCell& c = store->cells[i];
+            if (c.isSlot())
+                c.slot->clear(true);
+            else if (c.holdsValue())
+                c.releaseValue(SlotCell::kUndefined);
+        }
+    }
     counts.references--;
     valid = 0;
 }
@@ -391,27 +439,39 @@ void Object::dropReferences(Object* target, Object* from) {
     if (from)
         visited.insert(from);
     work.emplace_back(this);
-    ReleaseBatch batch(*space);
+    ReleaseBatch batch(getSpace());
     while (!work.empty()) {
         ObjectRef current = work.back();
         work.pop_back();
-        for (Property* head : current->buckets) {
-            for (Property* p = head; p; p = p->next) {
-                if (p->isRemoved() || (p->attributes & kNativeValue))
-                    continue;
+        Object& o = *current;
+        auto visit = [&](SlotCell& c, i32 place) {
+            if (o.cellRemoved(c, place) || (o.cellAttributes(c, place) & kNativeValue))
+                return;
+            Object* held;
+            if (c.isSlot()) {
+                Property* p = c.slot;
                 const Variant* v = p->kind == Property::kPlain || p->kind == Property::kRef
                                        ? p->get(p->owner, 0)
                                        : &p->value;
-                Object* held = v ? objectOf(*v) : nullptr;
-                if (!held)
-                    continue;
-                if (held == target)
-                    current->retireProperty(p);
-                else if (visited.insert(held).second)
-                    work.emplace_back(held);
+                held = v ? objectOf(*v) : nullptr;
+            } else {
+                held = c.heldObject();
             }
-        }
-        current->settleRemoved();
+            if (!held)
+                return;
+            if (held == target)
+                o.retireCell(c, place);
+            else if (visited.insert(held).second)
+                work.emplace_back(held);
+        };
+        // By index: retiring may give the object a table of its own.
+        for (u32 i = 0; i < o.table->size(); i++)
+            visit(o.cells[i], i32(i));
+        if (ElementStore* store = o.elementStore())
+            for (u32 i = 0; i < store->count; i++)
+                if (store->cells[i].kind != SlotCell::kEmpty)
+                    visit(store->cells[i], -1);
+        o.settleRemoved();
     }
 }
 
@@ -420,54 +480,67 @@ Variant* Object::getLocal(u32) { return nullptr; }
 void Object::setLocal(u32, const Variant&) {}
 
 void Object::removeProperty(DataPoolId symbol, bool unlink) {
-    Property* p = searchChain(symbol);
-    if (!p)
+    i32 place;
+    SlotCell* c = findCell(symbol, place);
+    if (!c)
         return;
-    ReleaseBatch batch(*space);
-    if (!p->isRemoved())
-        retireProperty(p);
+    ReleaseBatch batch(getSpace());
+    if (!cellRemoved(*c, place))
+        retireCell(*c, place);
     if (unlink) {
-        unlinkProperty(p);
-        removedInChains--;
-        retireOffPath(p, space->isIdle());
+        // Off the path at once: the table and cells drop it now.
+        if (c->isSlot())
+            c->slot->attributes |= kRemoved;
+        takeRemovedOffPath();
+        return;
     }
     settleRemoved();
 }
 
 void Object::invalidateAll() {
-    ReleaseBatch batch(*space);
-    for (Property* head : buckets)
-        for (Property* p = head; p; p = p->next)
-            if (!p->isRemoved() && !(p->attributes & kSurvivesInvalidateAll))
-                retireProperty(p);
+    ReleaseBatch batch(getSpace());
+    auto visit = [&](SlotCell& c, i32 place) {
+        if (!cellRemoved(c, place) && !(cellAttributes(c, place) & kSurvivesInvalidateAll))
+            retireCell(c, place);
+    };
+    for (u32 i = 0; i < table->size(); i++)
+        visit(cells[i], i32(i));
+    if (ElementStore* store = elementStore())
+        for (u32 i = 0; i < store->count; i++)
+            if (store->cells[i].kind != SlotCell::kEmpty)
+                visit(store->cells[i], -1);
     settleRemoved();
 }
 
 void Object::clearProperties(i32 level) {
     level = std::clamp(level, 0, 2);
-    ReleaseBatch batch(*space);
+    ReleaseBatch batch(getSpace());
     length = 0;
-    for (Property* head : buckets) {
-        for (Property* p = head; p; p = p->next) {
-            if (p->isRemoved())
-                continue;
-            const u32 a = p->attributes;
-            bool keep = p->isDispatcher() || (a & (kReadOnly | kStatic));
-            if (!keep && level <= 1 && !(a & kNativeValue)) {
-                Object* held = objectOf(p->value);
-                keep = held && held->asFunction();
-            }
-            if (!keep && level == 0)
-                keep = (a & kDontDelete) != 0;
-            if (!keep) {
-                retireProperty(p);
-                continue;
-            }
-            u32 index;
-            if (isIndexId(p->symbol, index))
-                length = std::max(length, index + 1);
+    auto visit = [&](DataPoolId symbol, SlotCell& c, i32 place) {
+        if (cellRemoved(c, place))
+            return;
+        const u32 a = cellAttributes(c, place);
+        bool keep = (c.isSlot() && c.slot->isDispatcher()) || (a & (kReadOnly | kStatic));
+        if (!keep && level <= 1 && !(a & kNativeValue)) {
+            Object* held = c.isSlot() ? objectOf(c.slot->value) : c.heldObject();
+            keep = held && held->asFunction();
         }
-    }
+        if (!keep && level == 0)
+            keep = (a & kDontDelete) != 0;
+        if (!keep) {
+            retireCell(c, place);
+            return;
+        }
+        u32 index;
+        if (isIndexId(symbol, index))
+            length = std::max(length, index + 1);
+    };
+    for (u32 i = 0; i < table->size(); i++)
+        visit(table->at(i).symbol, cells[i], i32(i));
+    if (ElementStore* store = elementStore())
+        for (u32 i = 0; i < store->count; i++)
+            if (store->cells[i].kind != SlotCell::kEmpty)
+                visit(elementId(i), store->cells[i], -1);
     settleRemoved();
 }
 
@@ -475,8 +548,8 @@ void Object::clear() {
     if (cleared)
         return;
     cleared = 1;
-    ReleaseBatch batch(*space);
-    if (liveObject)
+    ReleaseBatch batch(getSpace());
+    if (getLiveObject())
         setLiveObject(nullptr);
     if (valid)
         invalidate();
@@ -502,38 +575,68 @@ void Object::clear() {
     nextOrdinal = 0;
 }
 
+// The object is left with no slot: the root table, no cells. Values are let
+// go after the object stands empty, so that releases they start find it so.
 void Object::destroySlots() {
-    if (slotIndex)
-        dropSlotIndex();
-    // Every slot on a chain is counted live or removed: with none, the
-    // sixteen chains are empty (activations that never made one).
-    if (liveSlots + removedInChains != 0) {
-        for (Property*& head : buckets) {
-            while (Property* p = head) {
-                head = p->next;
-                delete p;
-            }
-        }
+    SlotTable* oldTable = table;
+    SlotCell* oldCells = cells;
+    const u32 named = oldTable->size();
+    SlotCell* elementCells = nullptr;
+    u32 elementCount = 0, elementCapacity = 0;
+    if (ElementStore* store = elementStore()) {
+        elementCells = store->cells;
+        elementCount = store->count;
+        elementCapacity = store->capacity;
+        *store = ElementStore();
+        if (ArrayObject* array = static_cast<ArrayObject*>(this); array->lengthState)
+            array->lengthState = 0;
     }
-    if (retired)
-        freeRemovedSlotsNow();
-    removedInChains = 0;
-    liveSlots = 0;
+    table = getSpace().getRootTable();
+    table->addRef();
+    cells = nullptr;
     length = 0;
-    operatorCount = 0;
+    auto drop = [](SlotCell& c) {
+        if (c.isSlot()) {
+            Property* p = c.slot;
+            c.kind = SlotCell::kEmpty;
+            delete p;
+        } else if (c.holdsValue()) {
+            c.releaseValue(SlotCell::kEmpty);
+        }
+    };
+    for (u32 i = 0; i < named; i++)
+        drop(oldCells[i]);
+    for (u32 i = 0; i < elementCount; i++)
+        drop(elementCells[i]);
+    SlotCell::deallocate(oldCells, cellCapacity(named));
+    SlotCell::deallocate(elementCells, elementCapacity);
+    oldTable->release();
+    if (data && data->retired)
+        freeRemovedSlotsNow();
 }
 
 void Object::freeRemovedSlots() {
-    if (space->isIdle())
+    if (getSpace().isIdle())
         freeRemovedSlotsNow();
 }
 
 void Object::freeRemovedSlotsNow() {
-    while (Property* p = retired) {
-        retired = p->next;
+    if (!data)
+        return;
+    while (Property* p = data->retired) {
+        data->retired = p->next;
         delete p;
     }
-    retiredCount = 0;
+    data->retiredCount = 0;
+}
+
+u32 Object::getRemovedSlotCount() const { return data ? data->retiredCount : 0; }
+
+u32 Object::liveSlotCount() const {
+    u32 n = table->size() - table->getRemovedCount();
+    if (ElementStore* store = elementStore())
+        n += store->live;
+    return n;
 }
 
 // ---------------------------------------------------------------------------
@@ -543,7 +646,7 @@ void Object::mark() {
     if (isMarked())
         return;
     counts.locks |= kMarkBit;
-    space->pushMark(this);
+    getSpace().pushMark(this);
 }
 
 void ObjectSpace::pushMark(Object* object) {
@@ -568,10 +671,25 @@ void ObjectSpace::pushMark(Object* object) {
 void Object::markReferences() {
     if (prototype)
         prototype->mark();
-    for (Property* head : buckets) {
-        for (Property* p = head; p; p = p->next) {
-            p->mark();
-            if (cleared) {
+    // A native value's mark may let values go; the object may get cleared.
+    auto visit = [&](SlotCell& c) {
+        if (c.isSlot()) {
+            c.slot->mark();
+            return !cleared;
+        }
+        if (Object* o = c.heldObject())
+            o->mark();
+        return true;
+    };
+    for (u32 i = 0; i < table->size(); i++) {
+        if (!visit(cells[i])) {
+            clearMark();
+            return;
+        }
+    }
+    if (ElementStore* store = elementStore()) {
+        for (u32 i = 0; i < store->count; i++) {
+            if (!visit(store->cells[i])) {
                 clearMark();
                 return;
             }
@@ -593,128 +711,353 @@ void Object::markReferences() {
 }
 
 // ---------------------------------------------------------------------------
-// Slots and chains
+// Slot storage
+
+SlotCell* Object::findCell(DataPoolId symbol, i32& place) const {
+    if (ElementStore* store = elementStore(); store && DataPool::isIntegerId(symbol)) {
+        const u32 index = u32(symbol & DataPool::kPayloadMask);
+        if (index < store->count) {
+            SlotCell& c = store->cells[index];
+            place = -1;
+            return c.kind == SlotCell::kEmpty ? nullptr : &c;
+        }
+        // Until the store stops growing, the table holds no element.
+        if (!store->frozen)
+            return nullptr;
+    }
+    const i32 found = table->find(symbol);
+    if (found < 0)
+        return nullptr;
+    place = found;
+    return &cells[found];
+}
+
+u32 Object::cellAttributes(const SlotCell& cell, i32 place) const {
+    if (cell.isSlot())
+        return cell.slot->attributes;
+    u32 a = place >= 0 ? table->at(u32(place)).attributes & ~SlotTable::kSlotBacked : 0;
+    if (cell.kind == SlotCell::kRemoved)
+        a |= kRemoved;
+    return a;
+}
+
+bool Object::cellRemoved(const SlotCell& cell, i32 place) const {
+    (void)place;
+    return cell.isSlot() ? cell.slot->isRemoved() : cell.kind == SlotCell::kRemoved;
+}
+
+// The compact slot becomes a Property for good: whoever asked may keep the
+// pointer, and the slot's later changes go through it.
+Property* Object::slotOf(SlotCell& cell, i32 place, DataPoolId symbol) {
+    if (cell.isSlot())
+        return cell.slot;
+    Property* p = new Property(this, symbol, cellAttributes(cell, place) & ~kRemoved);
+    try {
+        cell.load(p->value);
+    } catch (...) {
+        delete p;
+        throw;
+    }
+    if (cell.kind == SlotCell::kRemoved)
+        p->attributes |= kRemoved;
+    p->ordinal = cell.ordinal;
+    p->state = cell.state;
+    SlotCell old = cell;
+    cell.kind = SlotCell::kSlot;
+    cell.slot = p;
+    old.releaseValue(SlotCell::kEmpty);
+    return p;
+}
+
+void Object::makeTableOwned() {
+    if (!table->isShared())
+        return;
+    SlotTable* own = table->ownedCopy();
+    table->release();
+    table = own;
+}
+
+// Room for the cells of newSize table entries; called before the table grows.
+void Object::growCells(u32 newSize) {
+    const u32 had = cellCapacity(table->size()), wanted = cellCapacity(newSize);
+    if (wanted <= had)
+        return;
+    SlotCell* fresh = SlotCell::allocate(wanted);
+    if (table->size())
+        std::memcpy(static_cast<void*>(fresh), cells, size_t(table->size()) * sizeof(SlotCell));
+    SlotCell::deallocate(cells, had);
+    cells = fresh;
+}
+
+// A cell for a new slot: an element of the store when the store can reach
+// its index, else a new entry of the table (a shared table's transition when
+// there is one to take). The cell comes empty; the caller links it.
+SlotCell* Object::newCell(DataPoolId symbol, u32 attributes, bool slotBacked, i32& place) {
+    if (ElementStore* store = elementStore(); store && DataPool::isIntegerId(symbol)) {
+        const u32 index = u32(symbol & DataPool::kPayloadMask);
+        if (store->cover(index, length)) {
+            place = -1;
+            return &store->cells[index];
+        }
+        store->frozen = 1;
+    }
+    const u32 key = attributes | (slotBacked ? SlotTable::kSlotBacked : 0);
+    const u32 n = table->size();
+    if (table->isShared()) {
+        if (SlotTable* next = table->extended(symbol, key)) {
+            try {
+                growCells(n + 1);
+            } catch (...) {
+                next->release();
+                throw;
+            }
+            table->release();
+            table = next;
+            place = i32(n);
+            cells[n].kind = SlotCell::kEmpty;
+            return &cells[n];
+        }
+        makeTableOwned();
+    }
+    growCells(n + 1);
+    table->append(symbol, key);
+    place = i32(n);
+    cells[n].kind = SlotCell::kEmpty;
+    return &cells[n];
+}
+
+u32 Object::takeOrdinal() {
+    if (nextOrdinal == UINT32_MAX)
+        renumberOrdinals();
+    return nextOrdinal++;
+}
+
+// Ordinals only order the slots: before the counter would wrap, they are
+// dealt out again from 0 in the same order.
+void Object::renumberOrdinals() {
+    std::vector<std::pair<u32, u32*>> order;
+    auto add = [&](SlotCell& c) {
+        if (c.isSlot())
+            order.emplace_back(c.slot->ordinal, &c.slot->ordinal);
+        else if (c.isPresent() || c.kind == SlotCell::kRemoved)
+            order.emplace_back(c.ordinal, &c.ordinal);
+    };
+    for (u32 i = 0; i < table->size(); i++)
+        add(cells[i]);
+    if (ElementStore* store = elementStore())
+        for (u32 i = 0; i < store->count; i++)
+            add(store->cells[i]);
+    if (traits & kArrayStore) {
+        auto* array = static_cast<ArrayObject*>(this);
+        if (array->lengthState)
+            order.emplace_back(array->lengthOrdinal, &array->lengthOrdinal);
+    }
+    std::sort(order.begin(), order.end());
+    u32 next = 0;
+    for (auto& [old, where] : order)
+        *where = next++;
+    nextOrdinal = next;
+}
+
+// A new or revived slot in its cell: its ordinal, the length an index
+// sets, and the counts.
+void Object::linkCell(SlotCell& cell, DataPoolId symbol) {
+    cell.ordinal = takeOrdinal();
+    u32 index;
+    if (isIndexId(symbol, index))
+        length = std::max(length, index + 1);
+}
 
 Property* Object::searchChain(DataPoolId symbol) {
-    if (slotIndex)
-        return static_cast<Property*>(slotIndex->get(symbol));
-    Property** head = &buckets[symbol & 15];
-    Property* p = *head;
-    if (!p || p->symbol == symbol)
-        return p;
-    for (Property* previous = p; (p = previous->next); previous = p) {
-        if (p->symbol == symbol) {
-            previous->next = p->next;
-            p->next = *head;
-            *head = p;
-            return p;
-        }
-    }
-    return nullptr;
+    i32 place;
+    SlotCell* c = findCell(symbol, place);
+    return c ? slotOf(*c, place, symbol) : nullptr;
 }
 
 bool Object::holdsSlot(const Property* slot) const {
-    for (const Property* p = buckets[slot->symbol & 15]; p; p = p->next)
-        if (p == slot)
-            return true;
-    return false;
+    i32 place;
+    const SlotCell* c = findCell(slot->symbol, place);
+    return c && c->isSlot() && c->slot == slot;
 }
 
+namespace {
+
+bool watchedName(const ObjectData* data, DataPoolId symbol) {
+    return data && data->watches && data->watches->get(symbol);
+}
+
+}  // namespace
+
+// A new Property goes into a cell of its own; a removed one is revived in
+// its cell. A Property made for a name whose cell holds another slot
+// replaces it there (the old one waits with the retired slots).
 Property* Object::linkProperty(Property* slot, bool revive) {
-    slot->ordinal = nextOrdinal++;
-    if (data && data->watches && !(slot->attributes & kMethod) && data->watches->get(slot->symbol))
+    if (watchedName(data, slot->symbol) && !(slot->attributes & kMethod))
         slot->attributes |= kWatched;
+    i32 place;
+    SlotCell* c = findCell(slot->symbol, place);
     if (revive) {
+        slot->ordinal = takeOrdinal();
         slot->attributes &= ~kRemoved;
         slot->state = kStateWritten;
-        removedInChains--;
-    } else {
-        Property*& head = buckets[slot->symbol & 15];
-        slot->next = head;
-        head = slot;
-        indexSlot(slot);
-    }
-    liveSlots++;
-    u32 index;
-    if (isIndexId(slot->symbol, index))
-        length = std::max(length, index + 1);
-    else if (isOverloadable(slot->symbol))
-        operatorCount++;
-    return slot;
-}
-
-void Object::unlinkProperty(Property* slot) {
-    unindexSlot(slot);
-    Property** link = &buckets[slot->symbol & 15];
-    while (*link && *link != slot)
-        link = &(*link)->next;
-    if (*link)
-        *link = slot->next;
-    slot->next = nullptr;
-}
-
-// Objects with fewer slots on their chains than this search the chains.
-constexpr u32 kIndexedFrom = 48;
-
-// A slot just put on a chain. The index is a cache: when it cannot grow it
-// goes, and lookups walk the chains again.
-void Object::indexSlot(Property* slot) {
-    try {
-        if (slotIndex) {
-            slotIndex->put(slot->symbol, slot);
-        } else if (liveSlots + removedInChains + 1 >= kIndexedFrom) {
-            slotIndex = new LxCore::IntHashTable;
-            for (Property* head : buckets)
-                for (Property* p = head; p; p = p->next)
-                    slotIndex->put(p->symbol, p);
+        if (place >= 0) {
+            table->countRemoved(-1);
+        } else if (ElementStore* store = elementStore()) {
+            store->removed--;
+            store->live++;
         }
-    } catch (const std::bad_alloc&) {
-        dropSlotIndex();
+        if (c)
+            c->ordinal = slot->ordinal;
+        u32 index;
+        if (isIndexId(slot->symbol, index))
+            length = std::max(length, index + 1);
+        return slot;
     }
-}
-
-void Object::unindexSlot(const Property* slot) {
-    if (slotIndex && slotIndex->get(slot->symbol) == slot)
-        slotIndex->remove(slot->symbol);
-}
-
-void Object::dropSlotIndex() {
-    delete slotIndex;
-    slotIndex = nullptr;
+    try {
+        if (c) {
+            const bool wasRemoved = cellRemoved(*c, place);
+            if (c->isSlot()) {
+                Property* old = c->slot;
+                old->attributes |= kRemoved;
+                retireOffPath(old, false);
+            } else if (c->holdsValue()) {
+                c->releaseValue(SlotCell::kEmpty);
+            }
+            if (wasRemoved) {
+                if (place >= 0)
+                    table->countRemoved(-1);
+                else if (ElementStore* store = elementStore())
+                    store->removed--;
+            } else if (place < 0) {
+                elementStore()->live--;
+            }
+        } else {
+            c = newCell(slot->symbol, slot->attributes, true, place);
+        }
+    } catch (...) {
+        delete slot;
+        throw;
+    }
+    c->kind = SlotCell::kSlot;
+    c->slot = slot;
+    c->state = u8(slot->state);
+    linkCell(*c, slot->symbol);
+    slot->ordinal = c->ordinal;
+    if (place < 0)
+        elementStore()->live++;
+    return slot;
 }
 
 // Chains are never changed here, so that callers may retire slots while they
 // walk them; settleRemoved follows once the walk is over.
 void Object::retireProperty(Property* slot) {
+    i32 place;
+    SlotCell* c = findCell(slot->symbol, place);
+    if (c && c->isSlot() && c->slot == slot) {
+        retireCell(*c, place);
+        return;
+    }
+    // Not on the path (an old slot someone still holds): only marked.
     slot->attributes |= kRemoved;
     slot->clear(true);
     slot->state = kStateRemoved;
-    liveSlots--;
-    removedInChains++;
+}
+
+void Object::retireCell(SlotCell& cell, i32 place) {
+    if (place >= 0 && table->isShared()) {
+        // Removal is the object's own: it takes a table it may change.
+        const u32 at = u32(&cell - cells);
+        makeTableOwned();
+        retireCell(cells[at], place);
+        return;
+    }
+    if (cell.isSlot()) {
+        Property* p = cell.slot;
+        p->attributes |= kRemoved;
+        p->clear(true);
+        p->state = kStateRemoved;
+    } else {
+        cell.state = kStateRemoved;
+        cell.releaseValue(SlotCell::kRemoved);
+    }
+    if (place >= 0) {
+        table->countRemoved(1);
+    } else if (ElementStore* store = elementStore()) {
+        store->live--;
+        store->removed++;
+    }
 }
 
 void Object::settleRemoved() {
-    if (removedInChains > std::max(kRemovedOnPathFloor, liveSlots))
+    u32 removed = table->getRemovedCount();
+    if (ElementStore* store = elementStore())
+        removed += store->removed;
+    if (removed > std::max(kRemovedOnPathFloor, liveSlotCount()))
         takeRemovedOffPath();
 }
 
-// Removed slots leave the chains. While a script runs, a reference may still
-// point at one, so it waits on the retired list; otherwise it goes at once.
+// Removed slots leave the table and the store. While a script runs, a
+// reference may still point at a removed Property, so it waits on the
+// retired list; otherwise it goes at once.
 void Object::takeRemovedOffPath() {
-    const bool idle = space->isIdle();
-    for (Property*& head : buckets) {
-        Property** link = &head;
-        while (Property* p = *link) {
-            if (!p->isRemoved()) {
-                link = &p->next;
+    const bool idle = getSpace().isIdle();
+    if (ElementStore* store = elementStore(); store && store->removed) {
+        for (u32 i = 0; i < store->count; i++) {
+            SlotCell& c = store->cells[i];
+            if (c.isSlot() && c.slot->isRemoved())
+                retireOffPath(c.slot, idle);
+            else if (c.kind != SlotCell::kRemoved)
                 continue;
-            }
-            *link = p->next;
-            unindexSlot(p);
-            retireOffPath(p, idle);
+            c.kind = SlotCell::kEmpty;
+            c.bits = 0;
+        }
+        store->removed = 0;
+        u32 used = store->count;
+        while (used > 0 && store->cells[used - 1].kind == SlotCell::kEmpty)
+            used--;
+        store->shrinkTo(used);
+    }
+    if (table->getRemovedCount() == 0)
+        return;
+    const u32 n = table->size();
+    u32 kept = 0;
+    for (u32 i = 0; i < n; i++)
+        kept += !cellRemoved(cells[i], i32(i));
+    // The smaller block first: without it nothing moves (the removed slots
+    // simply stay on the path a while longer).
+    const u32 had = cellCapacity(n), wanted = cellCapacity(kept);
+    SlotCell* target = cells;
+    if (wanted < had && wanted > 0) {
+        try {
+            target = SlotCell::allocate(wanted);
+        } catch (const std::bad_alloc&) {
+            return;
         }
     }
-    removedInChains = 0;
+    std::vector<u8> keep;
+    try {
+        keep.assign(n, 1);
+    } catch (const std::bad_alloc&) {
+        if (target != cells)
+            SlotCell::deallocate(target, wanted);
+        return;
+    }
+    u32 at = 0;
+    for (u32 i = 0; i < n; i++) {
+        SlotCell& c = cells[i];
+        if (!cellRemoved(c, i32(i))) {
+            target[at++] = c;
+            continue;
+        }
+        keep[i] = 0;
+        if (c.isSlot())
+            retireOffPath(c.slot, idle);
+    }
+    table->compact(keep);
+    if (target != cells || wanted == 0) {
+        SlotCell::deallocate(cells, had);
+        cells = wanted == 0 ? nullptr : target;
+    }
 }
 
 void Object::retireOffPath(Property* slot, bool idle) {
@@ -722,9 +1065,10 @@ void Object::retireOffPath(Property* slot, bool idle) {
         delete slot;
         return;
     }
-    slot->next = retired;
-    retired = slot;
-    retiredCount++;
+    ObjectData& d = data_();
+    slot->next = d.retired;
+    d.retired = slot;
+    d.retiredCount++;
 }
 
 Property* Object::createProperty(DataPoolId symbol, const Variant& value, u32 attributes) {
@@ -741,6 +1085,30 @@ Property* Object::createProperty(DataPoolId symbol, u32 attributes) {
     Property* slot = linkProperty(new Property(this, symbol, attributes), false);
     notifyPropertyAdded();
     return slot;
+}
+
+// The compact createProperty: for names the object is known not to have.
+void Object::defineValue(DataPoolId symbol, const Variant& value) {
+    if (!valid)
+        return;
+    if (!keepsCompactSlots() || watchedName(data, symbol) || getLiveObject()) {
+        createProperty(symbol, value, 0);
+        return;
+    }
+    SlotCell made = SlotCell::of(value);
+    i32 place;
+    SlotCell* c;
+    try {
+        c = newCell(symbol, 0, false, place);
+    } catch (...) {
+        made.releaseValue(SlotCell::kEmpty);
+        throw;
+    }
+    *c = made;
+    c->state = kStateCreated;
+    linkCell(*c, symbol);
+    if (place < 0)
+        elementStore()->live++;
 }
 
 Property* Object::createRefProperty(DataPoolId symbol, u32 slot, u32 attributes) {
@@ -790,31 +1158,140 @@ Property* Object::writeNewSlot(DataPoolId symbol, const Variant& value, u32 attr
     return slot;
 }
 
+// writeNewSlot for a slot that may stay in its cell: removed (a compact
+// removed slot to revive, or null) and place as findCell gave them. Slots
+// that must be Properties go the Property way.
+Property* Object::writeNewCell(DataPoolId symbol, const Variant& value, u32 attributes,
+                               SlotCell* removed, i32 place) {
+    attributes = normalized(attributes);
+    const bool element = elementStore() && DataPool::isIntegerId(symbol) && (removed ? place < 0 : true);
+    if (!keepsCompactSlots() || watchedName(data, symbol) || getLiveObject() ||
+        (attributes & kPropertyOnlyBits) || (element && attributes != 0)) {
+        // Elements in cells carry no attributes; the rest need a Property.
+        Property* old = removed ? slotOf(*removed, place, symbol) : nullptr;
+        return writeNewSlot(symbol, value, attributes, old);
+    }
+    SlotCell made = SlotCell::of(value);
+    SlotCell* c = removed;
+    if (c) {
+        // Revived in place, with the attributes of the write; a removed
+        // entry means the table is the object's own.
+        if (place >= 0) {
+            table->at(u32(place)).attributes = attributes;
+            table->countRemoved(-1);
+        } else {
+            elementStore()->removed--;
+        }
+    } else {
+        try {
+            c = newCell(symbol, attributes, false, place);
+        } catch (...) {
+            made.releaseValue(SlotCell::kEmpty);
+            throw;
+        }
+    }
+    *c = made;
+    c->state = kStateWritten;
+    linkCell(*c, symbol);
+    if (place < 0)
+        elementStore()->live++;
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// An array's length slot
+
+// Looking "length" up on an array whose prototype is the Array class's
+// prototype makes the class's native length slot on the array itself (the
+// row is a value, and values belong to the instance). Arrays read and set
+// their length all the time, so that slot is kept as the ordinal and state
+// it would have had, and made (materializeLengthSlot) only when someone
+// needs it as a Property: a listing, a lookup, a write through a reference.
+// False when the array is not one whose lookup makes it: the caller goes
+// the general way then.
+bool Object::noteLengthSlot(bool written) {
+    if (!(traits & kArrayStore))
+        return false;
+    auto& array = static_cast<ArrayObject&>(*this);
+    if (array.lengthState) {
+        if (written)
+            array.lengthState = u8(kStateWritten);
+        return true;
+    }
+    if (!array.valid || array.classId != Sym::kArray || (array.traits & Object::kNoPlainLookup) ||
+        array.objectId != 0 || (array.data && (array.data->watches || array.data->dispatcher)))
+        return false;
+    i32 place;
+    if (array.findCell(Sym::kLength, place))
+        return false;
+    Object* proto = array.prototype;
+    if (!proto || !proto->valid || proto->classId != Sym::kArray || proto->objectId != kPrototypeId ||
+        !proto->getDispatcher() || proto->findCell(Sym::kLength, place))
+        return false;
+    array.lengthOrdinal = array.takeOrdinal();
+    array.lengthState = u8(written ? kStateWritten : kStateCreated);
+    return true;
+}
+
+Property* Object::materializeLengthSlot() {
+    auto& array = static_cast<ArrayObject&>(*this);
+    const u32 ordinal = array.lengthOrdinal;
+    const u8 state = array.lengthState;
+    array.lengthState = 0;
+    for (Object* p = prototype; p; p = p->prototype) {
+        Dispatcher* d = p->getDispatcher();
+        if (!d)
+            continue;
+        InheritedMember found;
+        if (!findDispatcherMember(p, d, Sym::kLength, found))
+            return nullptr;
+        Object* owner = found.entry->isMethod() ? found.holder : this;
+        Property* slot = owner->createDispatcherProperty(found.through, *found.entry, Sym::kLength);
+        if (slot && slot->owner == this) {
+            slot->ordinal = ordinal;
+            slot->state = state;
+            i32 place;
+            if (SlotCell* c = findCell(Sym::kLength, place))
+                c->ordinal = ordinal;
+        }
+        return slot;
+    }
+    return nullptr;
+}
+
 // ---------------------------------------------------------------------------
 // Lookup
 
 Property* Object::findOwnProperty(DataPoolId symbol, u32 flags) {
     if (valid) {
-        Property* p = searchChain(symbol);
-        if (p && !(p->attributes & kRemoved))
-            return p;
-        if (p && (flags & kFindRemoved))
-            return p;
-        if (p && xmlClass && liveObject) {
-            p->attributes &= ~kRemoved;
-            p->state = kStateWritten;
-            removedInChains--;
-            liveSlots++;
-            return p;
+        i32 place;
+        if (SlotCell* c = findCell(symbol, place)) {
+            if (!cellRemoved(*c, place) || (flags & kFindRemoved))
+                return slotOf(*c, place, symbol);
+            if (xmlClass && getLiveObject()) {
+                Property* p = slotOf(*c, place, symbol);
+                p->attributes &= ~kRemoved;
+                p->state = kStateWritten;
+                if (place >= 0) {
+                    table->countRemoved(-1);
+                } else if (ElementStore* store = elementStore()) {
+                    store->removed--;
+                    store->live++;
+                }
+                return p;
+            }
         }
-        if (liveObject)
+        if (symbol == Sym::kLength && (traits & kArrayStore) && static_cast<ArrayObject*>(this)->lengthState)
+            if (Property* made = materializeLengthSlot())
+                return made;
+        if (getLiveObject())
             if (Property* member = findLiveProperty(symbol, flags))
                 return member;
         if (objectId == kGlobalObjectId && DataPool::isUpperCase(symbol) && symbol >= Sym::kReflection)
             return findClassObject(symbol);
         return nullptr;
     }
-    space->getEngine().setError(Err::kInvalidObject);
+    getSpace().getEngine().setError(Err::kInvalidObject);
     return nullptr;
 }
 
@@ -825,12 +1302,8 @@ Property* Object::findProperty(DataPoolId symbol, u32 flags) {
     return findInherited(symbol, flags);
 }
 
-// A live own slot is what every class's lookup answers first, and a plain
-// slot's value is the slot's own: the common read costs no virtual call.
 Property* Object::get(DataPoolId symbol, Variant& out, u32 flags) {
-    Property* p = valid ? searchChain(symbol) : nullptr;
-    if (!p || (p->attributes & kRemoved))
-        p = findProperty(symbol, flags);
+    Property* p = findProperty(symbol, flags);
     const Variant* v = !p ? nullptr
                        : p->kind == Property::kPlain && !(p->attributes & kReResolve)
                            ? &p->value
@@ -840,6 +1313,54 @@ Property* Object::get(DataPoolId symbol, Variant& out, u32 flags) {
     else
         out.clear();
     return p;
+}
+
+// An own live slot is what every class's lookup answers first: a slot in
+// its cell is read in place, a plain Property's value without a call.
+bool Object::getValue(DataPoolId symbol, Variant& out, u32 flags) {
+    if (valid) {
+        if (readOwnCell(symbol, out, flags))
+            return true;
+        if (symbol == Sym::kLength && noteLengthSlot(false)) {
+            out.setNumber(f64(length));
+            return true;
+        }
+    }
+    return get(symbol, out, flags) != nullptr;
+}
+
+bool Object::readOwnCell(DataPoolId symbol, Variant& out, u32 flags) {
+    i32 place;
+    SlotCell* c = findCell(symbol, place);
+    if (!c)
+        return false;
+    if (c->holdsValue()) {
+        c->load(out);
+        return true;
+    }
+    if (!c->isSlot() || c->slot->isRemoved())
+        return false;
+    Property* p = c->slot;
+    const Variant* v = p->kind == Property::kPlain && !(p->attributes & kReResolve) ? &p->value
+                                                                                   : p->get(this, flags);
+    if (v)
+        out = *v;
+    else
+        out.clear();
+    return true;
+}
+
+bool Object::getOwnValue(DataPoolId symbol, Variant& out) {
+    if (valid && readOwnCell(symbol, out, 0))
+        return true;
+    out.clear();
+    return false;
+}
+
+bool Object::hasOwnValue(DataPoolId symbol) const {
+    i32 place;
+    const SlotCell* c = valid ? findCell(symbol, place) : nullptr;
+    return c && cellIsLive(*c);
 }
 
 Property* Object::findInherited(DataPoolId symbol, u32 flags) {
@@ -859,7 +1380,7 @@ Object::InheritedMember Object::lookUpInherited(DataPoolId symbol, u32 flags) {
     for (Object* p = start; p; p = p->prototype) {
         if (p != this) {
             if (!p->valid) {
-                space->getEngine().setError(Err::kInvalidObject);
+                getSpace().getEngine().setError(Err::kInvalidObject);
                 return found;
             }
             if ((found.slot = p->findOwnProperty(symbol, ownFlags)) != nullptr)
@@ -888,12 +1409,13 @@ bool Object::findDispatcherMember(Object* holder, Dispatcher* d, DataPoolId symb
                                   InheritedMember& found) {
     const PropInfo* entry = findDispatcherEntry(holder, d, symbol);
     Dispatcher* through = d;
-    if (!entry && space->isDefaultDispatcher(d)) {
-        Dispatcher* other = d == space->getDefaultDispatcher(0) ? space->getDefaultDispatcher(1)
-                                                                : space->getDefaultDispatcher(0);
+    ObjectSpace& s = getSpace();
+    if (!entry && s.isDefaultDispatcher(d)) {
+        Dispatcher* other = d == s.getDefaultDispatcher(0) ? s.getDefaultDispatcher(1)
+                                                           : s.getDefaultDispatcher(0);
         if (other) {
             DispatcherLock lock(other);
-            entry = other->findProperty(other->getClassID(0), symbol, nativeData, false, false);
+            entry = other->findProperty(other->getClassID(0), symbol, getNativeData(), false, false);
             through = other;
         }
     }
@@ -911,20 +1433,21 @@ bool Object::findDispatcherMember(Object* holder, Dispatcher* d, DataPoolId symb
 const PropInfo* Object::findDispatcherEntry(Object* holder, Dispatcher* d, DataPoolId symbol) {
     DispatcherLock lock(d);
     const DataPoolId cls = holder->classId;
+    LxCore::Root* native = getNativeData();
     if (!holder->data || !holder->data->dotFlag)
-        return d->findProperty(cls, symbol, nativeData, false, false);
+        return d->findProperty(cls, symbol, native, false, false);
     const PropInfo* dot = nullptr;
     if (isIndexId(symbol)) {
-        dot = d->findProperty(cls, Sym::kIndexEntry, nativeData, true, false);
+        dot = d->findProperty(cls, Sym::kIndexEntry, native, true, false);
         if (!dot)
-            dot = d->findProperty(cls, Sym::kNumberEntry, nativeData, true, false);
+            dot = d->findProperty(cls, Sym::kNumberEntry, native, true, false);
     } else if (pool().isNumber(symbol)) {
-        dot = d->findProperty(cls, Sym::kNumberEntry, nativeData, true, false);
+        dot = d->findProperty(cls, Sym::kNumberEntry, native, true, false);
     } else {
-        const PropInfo* named = d->findProperty(cls, symbol, nativeData, false, false);
+        const PropInfo* named = d->findProperty(cls, symbol, native, false, false);
         if (named && !(named->flags & kHidden))
             return named;
-        dot = d->findProperty(cls, Sym::kNameEntry, nativeData, true, false);
+        dot = d->findProperty(cls, Sym::kNameEntry, native, true, false);
     }
     return dot && probeDotEntry(*this, *d, *dot, symbol) ? dot : nullptr;
 }
@@ -935,28 +1458,57 @@ const PropInfo* Object::findDispatcherEntry(Object* holder, Dispatcher* d, DataP
 Property* Object::put(DataPoolId symbol, const Variant& value, u32 flags) {
     Property* removed = nullptr;
     Property* found = nullptr;
+    SlotCell* own = nullptr;        // an own slot kept in its cell, live or removed
+    i32 place = 0;
     bool inherited = false;
-    if (!(flags & kPutDefine)) {
+    if (!valid) {
+        if (flags & kPutDefine)
+            getSpace().getEngine().setError(Err::kInvalidObject);
+        else
+            findOwnProperty(symbol, flags | kFindOwn | kFindRemoved);
+        return nullptr;
+    }
+    if (keepsCompactSlots()) {
+        own = findCell(symbol, place);
+        if (own && own->isSlot()) {
+            found = own->slot;
+            own = nullptr;
+        } else if (!own && !(flags & kPutDefine)) {
+            // Live members and class objects appear on an own miss.
+            found = findOwnProperty(symbol, flags | kFindOwn | kFindRemoved);
+            if (!valid)
+                return nullptr;
+        }
+    } else if (flags & kPutDefine) {
+        found = searchChain(symbol);
+    } else {
         found = findOwnProperty(symbol, flags | kFindOwn | kFindRemoved);
         if (!valid)
             return nullptr;
-        if (found && found->isRemoved()) {
-            removed = found;
-            found = nullptr;
-        }
-        if (!found) {
-            found = findInherited(symbol, flags);
-            inherited = found != nullptr;
-        }
-    } else if (valid) {
-        Property* own = searchChain(symbol);
-        if (own && own->isRemoved())
-            removed = own;
-        else
-            found = own;
-    } else {
-        space->getEngine().setError(Err::kInvalidObject);
+    }
+    if (found && found->isRemoved()) {
+        removed = found;
+        found = nullptr;
+    }
+    SlotCell* removedCell = own && own->kind == SlotCell::kRemoved ? own : nullptr;
+    if (own && own->holdsValue()) {
+        // The common write: an own slot in its cell.
+        if (cellAttributes(*own, place) & kReadOnly)
+            return nullptr;
+        own->store(value);
+        own->state = kStateWritten;
+        if (Object* stored = objectOf(value))
+            stored->setPutThrough(nullptr, nullptr);
+        if (data && data->putThrough)
+            runPutThrough();
         return nullptr;
+    }
+    if (!found && !(flags & kPutDefine)) {
+        if (symbol == Sym::kLength && noteLengthSlot(false))
+            found = materializeLengthSlot();
+        else
+            found = findInherited(symbol, flags);
+        inherited = found != nullptr;
     }
 
     Property* slot;
@@ -966,15 +1518,18 @@ Property* Object::put(DataPoolId symbol, const Variant& value, u32 flags) {
         found->put(this, value);
         slot = found;
     } else if (found) {
-        slot = writeNewSlot(symbol, value, 0, removed);     // shadows the inherited slot
+        // Shadows the inherited slot.
+        slot = removed ? writeNewSlot(symbol, value, 0, removed)
+                       : writeNewCell(symbol, value, 0, removedCell, place);
         notifyPropertyAdded();
-    } else if (liveObject && !(liveObject->getFlags() & LxCore::kLiveDynamic)) {
-        if (space->getEffectiveDebugFlags() & kStrictMode)
-            space->getEngine().setError(Err::kNotSupported, DataPool::get().getSymbol(symbol), -1,
-                                        false);
+    } else if (LxCore::LiveObject* live = getLiveObject(); live && !(live->getFlags() & LxCore::kLiveDynamic)) {
+        if (getSpace().getEffectiveDebugFlags() & kStrictMode)
+            getSpace().getEngine().setError(Err::kNotSupported, DataPool::get().getSymbol(symbol), -1,
+                                            false);
         return nullptr;
     } else {
-        slot = writeNewSlot(symbol, value, flags & kPutAttributes, removed);
+        slot = removed ? writeNewSlot(symbol, value, flags & kPutAttributes, removed)
+                       : writeNewCell(symbol, value, flags & kPutAttributes, removedCell, place);
         notifyPropertyAdded();
     }
     if (Object* stored = objectOf(value))
@@ -1020,6 +1575,18 @@ bool Object::reachesSlot(const Property* slot) const {
 }
 
 bool Object::deleteProperty(DataPoolId symbol) {
+    if (valid && keepsCompactSlots()) {
+        i32 place;
+        SlotCell* c = findCell(symbol, place);
+        if (c && c->holdsValue()) {
+            if (cellAttributes(*c, place) & kDontDelete)
+                return false;
+            ReleaseBatch batch(getSpace());
+            retireCell(*c, place);
+            settleRemoved();
+            return true;
+        }
+    }
     Property* p = findProperty(symbol, 0);
     if (!p)
         return true;
@@ -1027,7 +1594,7 @@ bool Object::deleteProperty(DataPoolId symbol) {
         return false;
     if (!p->clear(false))
         return false;
-    ReleaseBatch batch(*space);
+    ReleaseBatch batch(getSpace());
     Object* owner = p->owner;
     owner->retireProperty(p);
     owner->settleRemoved();
@@ -1035,12 +1602,19 @@ bool Object::deleteProperty(DataPoolId symbol) {
 }
 
 void Object::invalidateRange(u32 from, u32 to) {
-    ReleaseBatch batch(*space);
-    for (Property* head : buckets) {
-        for (Property* p = head; p; p = p->next) {
-            u32 index;
-            if (!p->isRemoved() && isIndexId(p->symbol, index) && index >= from && index <= to)
-                retireProperty(p);
+    ReleaseBatch batch(getSpace());
+    for (u32 i = 0; i < table->size(); i++) {
+        u32 index;
+        if (!cellRemoved(cells[i], i32(i)) && isIndexId(table->at(i).symbol, index) && index >= from &&
+            index <= to)
+            retireCell(cells[i], i32(i));
+    }
+    if (ElementStore* store = elementStore(); store && from < store->count) {
+        const u32 last = std::min(to, store->count - 1);
+        for (u32 i = from; i <= last; i++) {
+            SlotCell& c = store->cells[i];
+            if (c.kind != SlotCell::kEmpty && !cellRemoved(c, -1))
+                retireCell(c, -1);
         }
     }
     settleRemoved();
@@ -1065,8 +1639,9 @@ bool Object::setPrototype(Object* p) {
 }
 
 u32 Object::getLength() {
-    if (LxCore::LiveCollection* c = collectionOf(liveObject)) {
-        LiveHold hold(liveObject);
+    LxCore::LiveObject* live = getLiveObject();
+    if (LxCore::LiveCollection* c = collectionOf(live)) {
+        LiveHold hold(live);
         u32 n;
         if (c->getLength(n) == 0)
             length = n;
@@ -1076,8 +1651,9 @@ u32 Object::getLength() {
 
 void Object::setLength(u32 value) {
     length = value;
-    if (LxCore::LiveCollection* c = collectionOf(liveObject)) {
-        LiveHold hold(liveObject);
+    LxCore::LiveObject* live = getLiveObject();
+    if (LxCore::LiveCollection* c = collectionOf(live)) {
+        LiveHold hold(live);
         c->setLength(value);
     }
 }
@@ -1089,23 +1665,24 @@ u64* Object::getHostDataSlot() { return &data_().hostData; }
 Property* Object::findOperator(DataPoolId symbol) {
     for (Object* o = this; o; o = o->prototype) {
         if (!o->valid) {
-            space->getEngine().setError(Err::kInvalidObject);
+            getSpace().getEngine().setError(Err::kInvalidObject);
             return nullptr;
         }
-        if (o->operatorCount > 0) {
+        if (o->table->getOperatorCount() > 0) {
             Property* p = o->searchChain(symbol);
             if (p && !p->isRemoved())
                 return p;
         }
-        if (o->liveObject && o->liveObject->hasOperators())
-            if (Property* p = findLiveOperator(o->liveObject, symbol))
+        LxCore::LiveObject* live = o->getLiveObject();
+        if (live && live->hasOperators())
+            if (Property* p = findLiveOperator(live, symbol))
                 return p;
         Dispatcher* d = o->getDispatcher();
         if (d && d->hasOperators(o->classId)) {
             const PropInfo* entry;
             {
                 DispatcherLock lock(d);
-                entry = d->findProperty(o->classId, symbol, nativeData, false, false);
+                entry = d->findProperty(o->classId, symbol, getNativeData(), false, false);
             }
             if (entry && entry->isMethod())
                 return o->createDispatcherProperty(d, *entry, symbol);
@@ -1117,10 +1694,11 @@ Property* Object::findOperator(DataPoolId symbol) {
 bool Object::hasOperators() {
     for (Object* o = this; o; o = o->prototype) {
         if (!o->valid) {
-            space->getEngine().setError(Err::kInvalidObject);
+            getSpace().getEngine().setError(Err::kInvalidObject);
             return false;
         }
-        if (o->operatorCount > 0 || (o->liveObject && o->liveObject->hasOperators()))
+        LxCore::LiveObject* live = o->getLiveObject();
+        if (o->table->getOperatorCount() > 0 || (live && live->hasOperators()))
             return true;
         Dispatcher* d = o->getDispatcher();
         if (d && d->hasOperators(o->classId))
@@ -1140,7 +1718,7 @@ Property* Object::getCallProperty() {
         const PropInfo* entry;
         {
             DispatcherLock lock(d);
-            entry = d->findProperty(classId, Sym::kEmpty, nativeData, true, false);
+            entry = d->findProperty(classId, Sym::kEmpty, getNativeData(), true, false);
         }
         if (entry && entry->isMethod())
             return o->createDispatcherProperty(d, *entry, Sym::kEmpty);
@@ -1170,7 +1748,7 @@ void Object::materializeNativeProperties() {
 // class, an error class, or what the embedding's callback knows.
 Property* Object::findClassObject(DataPoolId symbol) {
     const String name = DataPool::get().getSymbol(symbol);
-    ObjectSpace& s = *space;
+    ObjectSpace& s = getSpace();
     ObjectRef made;
     u32 attributes = kReadOnly | kDontEnum | kDontDelete;
     if (LxCore::LiveObject* factory = LxCore::LiveObject::findClass(name, 0x10000)) {
@@ -1215,7 +1793,7 @@ Property* Object::findClassObject(DataPoolId symbol) {
 // known: the callback gave a live object.
 ObjectRef Object::classObjectFromCallback(DataPoolId symbol, u32& hookFlags, bool& known) {
     known = false;
-    Engine& engine = space->getEngine();
+    Engine& engine = getSpace().getEngine();
     Callback* callback = engine.getCallback();
     if (!callback)
         return ObjectRef();
@@ -1225,15 +1803,15 @@ ObjectRef Object::classObjectFromCallback(DataPoolId symbol, u32& hookFlags, boo
         return ObjectRef();
     known = true;
     const bool asFunction = (hookFlags & 1) != 0;
-    if (Object* existing = space->findObjectOfLiveObject(live))
+    if (Object* existing = getSpace().findObjectOfLiveObject(live))
         if ((existing->asFunction() != nullptr) == asFunction)
             return ObjectRef(existing);
     ObjectRef wrapper;
     if (asFunction) {
         wrapper = ObjectRef::adopt(
-            new LiveObjectFunction(*space, symbol, symbol, LiveObjectFunction::kSelf));
+            new LiveObjectFunction(getSpace(), symbol, symbol, LiveObjectFunction::kSelf));
     } else {
-        wrapper = ObjectRef::adopt(new Object(*space));
+        wrapper = ObjectRef::adopt(new Object(getSpace()));
         wrapper->setClassID(symbol);
     }
     wrapper->setLiveObject(live);
@@ -1245,7 +1823,7 @@ String Object::displayName() const {
 }
 
 void Object::call(Object*, const LxCore::BasicArray& args, Variant& result) {
-    if (liveObject) {
+    if (getLiveObject()) {
         callLive(args, result);
         return;
     }
@@ -1257,18 +1835,18 @@ void Object::call(Object*, const LxCore::BasicArray& args, Variant& result) {
         callee->call(this, args, result);
         return;
     }
-    space->getEngine().setError(Err::kNotAFunction, displayName(), -1, false);
+    getSpace().getEngine().setError(Err::kNotAFunction, displayName(), -1, false);
 }
 
 void Object::construct(Object* newObject, const LxCore::BasicArray& args, Variant& result) {
-    if (liveObject && constructLive(newObject, args, result))
+    if (getLiveObject() && constructLive(newObject, args, result))
         return;
     String name;
     if (classId == Sym::kFunction)
         name = nameId ? pool().getSymbol(nameId) : String("Variable");
     else
         getClassName(name);
-    space->getEngine().setError(Err::kNoConstructor, name, -1, false);
+    getSpace().getEngine().setError(Err::kNoConstructor, name, -1, false);
 }
 
 i32 Object::declareFunctions(Object*) { return 0; }
@@ -1284,13 +1862,22 @@ String Object::getText() { return String(); }
 void Object::getScopeObjects(LxCore::SimpleArray&) {}
 
 
+
 // ---------------------------------------------------------------------------
 // Listings
 
 namespace {
 
-bool passesFilter(Property* p, u32 filter) {
-    const u32 a = p->getAttributes();
+// A method, or a plain slot without attributes holding a function.
+bool methodLike(u32 attributes, Object* held) {
+    if (attributes & kMethod)
+        return true;
+    if ((attributes & ~kBookkeepingBits) != 0)
+        return false;
+    return held && held->asFunction();
+}
+
+bool passesFilter(u32 a, bool isMethod, u32 filter) {
     if ((a & kRemoved) && !(filter & kListRemoved))
         return false;
     if ((filter & kListNoBuiltIn) && (a & kBuiltIn))
@@ -1299,7 +1886,7 @@ bool passesFilter(Property* p, u32 filter) {
         return false;
     if ((a & kDontEnum) && !(filter & kListDontEnum))
         return false;
-    if (p->isMethodLike())
+    if (isMethod)
         return (filter & kListMethods) != 0;
     return (filter & ((a & kReadOnly) ? kListReadOnly : kListWritable)) != 0;
 }
@@ -1309,44 +1896,49 @@ bool passesFilter(Property* p, u32 filter) {
 bool Property::isMethodLike() const {
     if (attributes & kMethod)
         return true;
-    if (kind != kPlain || (attributes & ~kBookkeepingBits) != 0)
+    if (kind != kPlain)
         return false;
-    Object* o = objectOf(value);
-    return o && o->asFunction();
+    return methodLike(attributes, objectOf(value));
 }
 
 // Own slots in creation order: the passing slots sorted by ordinal, so that
-// the cost follows the live slots, not the ordinals ever handed out.
+// the cost follows the slots, not the ordinals ever handed out.
 void Object::collectOwnIDs(LxCore::SimpleArray& ids, u32 filter) {
-    std::vector<Property*> passing;
-    passing.reserve(liveSlots);
-    Property* emptyName = nullptr;
-    bool hasLength = false;
-    for (Property* head : buckets) {
-        for (Property* p = head; p; p = p->next) {
-            if (p->symbol == Sym::kLength)
-                hasLength = true;
-            if (!passesFilter(p, filter))
-                continue;
-            if (p->symbol == Sym::kEmpty)
-                emptyName = p;
-            else
-                passing.push_back(p);
-        }
-    }
-    auto byOrdinal = [](const Property* a, const Property* b) { return a->ordinal < b->ordinal; };
+    if ((traits & kArrayStore) && static_cast<ArrayObject*>(this)->lengthState)
+        materializeLengthSlot();
+    std::vector<std::pair<u32, DataPoolId>> passing;
+    passing.reserve(liveSlotCount());
+    bool emptyName = false, hasLength = false;
+    auto visit = [&](DataPoolId symbol, const SlotCell& c, i32 place) {
+        if (symbol == Sym::kLength)
+            hasLength = true;
+        const u32 a = cellAttributes(c, place);
+        const bool method = c.isSlot() ? c.slot->isMethodLike() : methodLike(a, c.heldObject());
+        if (!passesFilter(a, method, filter))
+            return;
+        if (symbol == Sym::kEmpty)
+            emptyName = true;
+        else
+            passing.emplace_back(c.isSlot() ? c.slot->ordinal : c.ordinal, symbol);
+    };
+    for (u32 i = 0; i < table->size(); i++)
+        visit(table->at(i).symbol, cells[i], i32(i));
+    if (ElementStore* store = elementStore())
+        for (u32 i = 0; i < store->count; i++)
+            if (store->cells[i].kind != SlotCell::kEmpty)
+                visit(elementId(i), store->cells[i], -1);
     if (passing.size() <= kSmallListing) {
         for (size_t i = 1; i < passing.size(); i++)
-            for (size_t j = i; j > 0 && byOrdinal(passing[j], passing[j - 1]); j--)
+            for (size_t j = i; j > 0 && passing[j].first < passing[j - 1].first; j--)
                 std::swap(passing[j], passing[j - 1]);
     } else {
-        std::sort(passing.begin(), passing.end(), byOrdinal);
+        std::sort(passing.begin(), passing.end());
     }
     IdMerger merged(ids);
-    for (Property* p : passing)
-        merged.add(p->symbol);
+    for (auto& [ordinal, symbol] : passing)
+        merged.add(symbol);
     if (!hasLength && (filter & kListDontEnum) && !(filter & kListMethods) &&
-        (classId == Sym::kArray || collectionOf(liveObject)))
+        (classId == Sym::kArray || collectionOf(getLiveObject())))
         merged.add(Sym::kLength);
     if (emptyName)
         merged.add(Sym::kEmpty);
@@ -1364,7 +1956,7 @@ void Object::getIDs(Object* receiver, LxCore::SimpleArray& ids, u32 filter) {
         for (i32 i = 0; i < native.getCount(); i++)
             merged.add(DataPoolId(native.get(i)));
     }
-    if (liveObject)
+    if (getLiveObject())
         collectLiveIDs(ids, filter);
     collectOwnIDs(ids, filter);
 }
@@ -1379,10 +1971,11 @@ void Object::getPropertyIDs(LxCore::SimpleArray& ids, u32 filter) {
     constexpr u32 kAllThree = kListReadOnly | kListWritable | kListDontEnum;
     if (!(filter & kListNoBuiltIn) && objectId != kWorkspaceId && (filter & kAllThree) == kAllThree)
         IdMerger(ids).add(Sym::kProto);
+    ObjectSpace& s = getSpace();
     if (objectId == kGlobalObjectId && data && data->dispatcher &&
-        data->dispatcher == space->getDefaultDispatcher(1) && space->getDefaultDispatcher(0)) {
+        data->dispatcher == s.getDefaultDispatcher(1) && s.getDefaultDispatcher(0)) {
         Dispatcher* saved = data->dispatcher;
-        data->dispatcher = space->getDefaultDispatcher(0);
+        data->dispatcher = s.getDefaultDispatcher(0);
         struct Restore {
             ObjectData* d;
             Dispatcher* saved;
@@ -1396,7 +1989,7 @@ void Object::getPropertyIDs(LxCore::SimpleArray& ids, u32 filter) {
 // Bulk access
 
 i32 Object::getPropertyValues(LxCore::THashTable<Variant>& out, u32 filter, LxCore::Error* err) {
-    Engine& engine = space->getEngine();
+    Engine& engine = getSpace().getEngine();
     LxCore::Error saved = engine.getError();
     engine.clearError();
     LxCore::SimpleArray ids;
@@ -1405,7 +1998,7 @@ i32 Object::getPropertyValues(LxCore::THashTable<Variant>& out, u32 filter, LxCo
     for (i32 i = 0; i < ids.getCount() && code == 0; i++) {
         const DataPoolId symbol = DataPoolId(ids.get(i));
         Variant value;
-        get(symbol, value, 0);
+        getValue(symbol, value, 0);
         code = engine.getError().getCode();
         if (code == 0)
             out.put(pool().getSymbol(symbol), new Variant(value));
@@ -1417,7 +2010,7 @@ i32 Object::getPropertyValues(LxCore::THashTable<Variant>& out, u32 filter, LxCo
 }
 
 i32 Object::putPropertyValues(const LxCore::THashTable<Variant>& values, LxCore::Error* err) {
-    Engine& engine = space->getEngine();
+    Engine& engine = getSpace().getEngine();
     LxCore::Error saved = engine.getError();
     engine.clearError();
     LxCore::THashTable<Variant> copy(values);
@@ -1427,7 +2020,7 @@ i32 Object::putPropertyValues(const LxCore::THashTable<Variant>& values, LxCore:
     for (i32 i = 0; i < entries.getCount() && code == 0; i++) {
         auto* e = reinterpret_cast<LxCore::THashTable<Variant>::Entry*>(entries.get(i));
         Variant value(e->value);
-        space->importValue(value, true);
+        getSpace().importValue(value, true);
         put(pool().add(e->key.chars()), value, 0);
         code = engine.getError().getCode();
     }
@@ -1441,15 +2034,24 @@ bool Object::getElements(LxCore::Array& out) {
     out.setLength(0);
     if (classId != Sym::kArray)
         return false;
-    for (Property* head : buckets) {
-        for (Property* p = head; p; p = p->next) {
-            u32 index;
-            if (p->isRemoved() || !isIndexId(p->symbol, index))
-                continue;
-            const Variant* v = p->get(this, 0);
-            out.getOrCreate(index) = v ? *v : Variant();
+    auto visit = [&](DataPoolId symbol, SlotCell& c, i32 place) {
+        u32 index;
+        if (cellRemoved(c, place) || !isIndexId(symbol, index))
+            return;
+        Variant& slot = out.getOrCreate(index);
+        if (c.isSlot()) {
+            const Variant* v = c.slot->get(this, 0);
+            slot = v ? *v : Variant();
+        } else {
+            c.load(slot);
         }
-    }
+    };
+    for (u32 i = 0; i < table->size(); i++)
+        visit(table->at(i).symbol, cells[i], i32(i));
+    if (ElementStore* store = elementStore())
+        for (u32 i = 0; i < store->count; i++)
+            if (store->cells[i].kind != SlotCell::kEmpty)
+                visit(elementId(i), store->cells[i], -1);
     return true;
 }
 

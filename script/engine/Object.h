@@ -1,8 +1,9 @@
 // The script object: every value of script type "object" is one. Its own
-// properties live in 16 chains of property slots keyed by the low four bits of
-// the name's data-pool id; a prototype link, a class id, an object id, two
-// reference counts and an optional native side complete it. Each engine keeps
-// all its objects on one ring, in an ObjectSpace.
+// properties live in cells, one per slot, named by a slot table that objects
+// built alike share (ObjectSlots.h); an array's elements live in a dense
+// store of cells instead. A prototype link, a class id, an object id, two
+// reference counts and an optional native side complete it. Each engine
+// keeps all its objects on one ring, in an ObjectSpace.
 //
 // The virtual operations keep their order: other parts of the engine name
 // them by position (operation 0 .. 47), noted beside each.
@@ -23,6 +24,7 @@
 #include "core/ScriptObjectHooks.h"
 #include "core/Variant.h"
 #include "script/engine/Engine.h"
+#include "script/engine/ObjectSlots.h"
 #include "script/engine/Symbols.h"
 #include "script/frontend/DataPool.h"
 
@@ -135,7 +137,17 @@ public:
     Object(const Object&) = delete;
     Object& operator=(const Object&) = delete;
 
+    // A new object of the class (one reference, the caller's): an Array
+    // gets the dense element store.
+    static Object* make(ObjectSpace& space, DataPoolId classId);
+
+    // Objects and their cells come from the object heap.
+    static void* operator new(size_t size) { return ObjectHeap::alloc(size); }
+    static void operator delete(void* p, size_t size) { ObjectHeap::free(p, size); }
+
     ~Object() override;                                                       // 0
+    // Returns the slot written; null when nothing was written, and for a
+    // slot kept in its cell (findOwnProperty gives its Property).
     virtual Property* put(DataPoolId symbol, const Variant& value, u32 flags);  // 1
     virtual void getIDs(Object* receiver, LxCore::SimpleArray& ids, u32 filter);  // 2
     virtual void dropReferences(Object* target, Object* from);                // 3
@@ -194,6 +206,17 @@ public:
 
     bool onMessage(LxCore::Message& message) override;
 
+    // get without making a Property of a slot kept in its cell: what the
+    // interpreter and the library read through. False when nothing was
+    // found (out undefined).
+    bool getValue(DataPoolId symbol, Variant& out, u32 flags);
+    // The value of an own live slot, read as getValue reads it, without
+    // asking a live object or the prototypes; false when there is none (out
+    // undefined).
+    bool getOwnValue(DataPoolId symbol, Variant& out);
+    // Whether an own live slot of that name is held (not made on lookup).
+    bool hasOwnValue(DataPoolId symbol) const;
+
     // Slot creation; every path links the slot (ordinal, watch bit, length,
     // operator count). Null when the object is invalid.
     Property* createProperty(DataPoolId symbol, const Variant& value, u32 attributes);
@@ -201,6 +224,9 @@ public:
     Property* createRefProperty(DataPoolId symbol, u32 slot, u32 attributes);
     Property* createDispatcherProperty(Dispatcher* dispatcher, const PropEntryCopy& entry,
                                        DataPoolId symbol);
+    // createProperty(symbol, value, 0) on an object known to have no slot
+    // of that name (a fresh literal): the slot stays in its cell.
+    void defineValue(DataPoolId symbol, const Variant& value);
 
     // References. dropRef calls release at 0.
     void addRef() { counts.references++; }
@@ -219,12 +245,12 @@ public:
     LxCore::ScriptObjectCounts& getCounts() { return counts; }
     // For the core's holders (ScriptObjectHooks::countsOffset).
     static constexpr u32 countsOffset();
-    ObjectSpace& getSpace() const { return *space; }
+    ObjectSpace& getSpace() const { return table->getSpace(); }
     ObjectData* getData() const { return data; }
     ObjectData& data_();                        // made on first need
     Dispatcher* getDispatcher() const;
-    LxCore::LiveObject* getLiveObject() const { return liveObject; }
-    LxCore::Root* getNativeData() const { return nativeData; }
+    LxCore::LiveObject* getLiveObject() const;
+    LxCore::Root* getNativeData() const;
     i32 getObjectID() const { return objectId; }
     DataPoolId getClassID() const { return classId; }
     DataPoolId getNameID() const { return nameId; }
@@ -240,7 +266,7 @@ public:
     bool isValidByte() const { return valid != 0; }
     u64* getHostDataSlot();
     void materializeNativeProperties();
-    // Whether slot is linked in this object's chains.
+    // Whether slot is one of this object's slots.
     bool holdsSlot(const Property* slot) const;
     // The native row that an own-property test counts as this object's own
     // before any read made its slot (see the source); null when none.
@@ -251,11 +277,18 @@ public:
     // wait here, and the collector frees them once no script runs. While idle,
     // deleting a property may free slots of that object at once.
     void freeRemovedSlots();
-    u32 getRemovedSlotCount() const { return retiredCount; }
+    u32 getRemovedSlotCount() const;
+    // Own slots that are not removed.
+    u32 liveSlotCount() const;
 
-    // Every slot linked in the chains, live and removed.
+    // Every slot held as a Property, live and removed (compact slots are
+    // not visited: forEachCell sees every slot).
     template <class F>
     void forEachSlot(F&& f) const;
+    // f(symbol, cell) for every own slot on the lookup path, live and
+    // removed, table entries first and elements after, each in place order.
+    template <class F>
+    void forEachCell(F&& f) const;
     Object* ringNextObject() const { return ringNext; }
 
     // The name errors and listings show: the name id's text, else the class's.
@@ -263,22 +296,70 @@ public:
     // The object line of the object listings.
     LxCore::String describe() const;
 
+    // The dense element store; null unless this is an array that has one.
+    ElementStore* elementStore() const;
+    // The table naming the object's slots and their cells: an operation's
+    // cache may keep (table, place) while the table is shared.
+    const SlotTable* slotTable() const { return table; }
+    SlotCell* cellAt(u32 place) const { return cells + place; }
+    // An own miss is final and the inherited lookup starts at the
+    // prototype: no live object, no dispatcher of its own, no class objects,
+    // no override of the lookups (activations, arguments, functions).
+    bool hasPlainLookup() const {
+        return valid && !(traits & kNoPlainLookup) && objectId == 0 && classId != Sym::kFunction;
+    }
+
 protected:
-    // Properties shared by every chain walk.
-    Property* chainHead(DataPoolId symbol) const { return buckets[symbol & 15]; }
-    // Searches the chain, moving a hit to the front.
+    // ---- slot storage (Object.cpp) ----
+    // The own cell named symbol, live or removed, or null; place: its table
+    // entry, or -1 for an element.
+    SlotCell* findCell(DataPoolId symbol, i32& place) const;
+    // The Property of a cell, made from its compact slot on first need.
+    Property* slotOf(SlotCell& cell, i32 place, DataPoolId symbol);
+    // The attributes of the slot in a cell (kRemoved included).
+    u32 cellAttributes(const SlotCell& cell, i32 place) const;
+    bool cellRemoved(const SlotCell& cell, i32 place) const;
+    // A new slot's cell (ordinal given, value undefined), in the element
+    // store or the table; null only when allocation failed before anything
+    // changed (it throws then).
+    SlotCell* newCell(DataPoolId symbol, u32 attributes, bool slotBacked, i32& place);
+    void makeTableOwned();
+    void growCells(u32 newSize);
+    // Links a new or revived compact slot: ordinal, length, operators.
+    void linkCell(SlotCell& cell, DataPoolId symbol);
+    // The lookup that revives removed slots and finds compact ones: the
+    // Property (made on demand) of an own slot, live or removed.
     Property* searchChain(DataPoolId symbol);
+    // The value of an own live slot; false, out untouched, when none.
+    bool readOwnCell(DataPoolId symbol, Variant& out, u32 flags);
     Property* linkProperty(Property* slot, bool revive);
-    void unlinkProperty(Property* slot);
-    // Marks a slot removed and clears it; it stays in its chain for revival
-    // until settleRemoved finds too many removed slots on the lookup path.
+    // Marks a slot removed and clears it; it stays on the lookup path for
+    // revival until settleRemoved finds too many removed slots on it.
     void retireProperty(Property* slot);
+    void retireCell(SlotCell& cell, i32 place);
     void settleRemoved();
     void takeRemovedOffPath();
     void retireOffPath(Property* slot, bool idle);
     void freeRemovedSlotsNow();
     Property* writeNewSlot(DataPoolId symbol, const Variant& value, u32 attributes,
                            Property* removed);
+    // writeNewSlot for put: a revived or new slot with the value, kept in
+    // its cell when it may be (null then), else its Property.
+    Property* writeNewCell(DataPoolId symbol, const Variant& value, u32 attributes,
+                           SlotCell* removed, i32 place);
+    // The own "length" slot of an array, kept as an ordinal until now.
+    Property* materializeLengthSlot();
+
+public:
+    // An array's own native "length" slot, kept as an ordinal and a state
+    // (see Object.cpp): noted as read, or as written. False when this is not
+    // an array whose lookup of "length" would make that slot; the caller
+    // then goes the general way.
+    bool noteLengthSlot(bool written);
+
+protected:
+    void renumberOrdinals();
+    u32 takeOrdinal();
     // What the inherited lookup met: a plain slot, or a native row with the
     // dispatcher it came through and the object whose table holds it.
     struct InheritedMember {
@@ -310,41 +391,65 @@ protected:
     void destroySlots();
     void finishRelease();
     void collectOwnIDs(LxCore::SimpleArray& ids, u32 filter);
+    // Whether new slots may stay in their cells: not on activations, the
+    // global object or arguments objects, whose slots scope lookups hold.
+    bool keepsCompactSlots() const {
+        return objectId != kWorkspaceId && objectId != kGlobalObjectId && objectId != kArgumentsId;
+    }
 
     Object* ringNext = nullptr;
     Object* ringPrevious = nullptr;
     ObjectData* data = nullptr;
-    LxCore::LiveObject* liveObject = nullptr;
+    Object* prototype = nullptr;
+    SlotTable* table;               // counted; never null
+    SlotCell* cells = nullptr;      // one per table entry (capacity: cellCapacity(table->size()))
+    LxCore::ScriptObjectCounts counts{1, 0};   // references; locks: low 30 bits counted, bit 30 the mark
+    DataPoolId classId = Sym::kObject;
+    DataPoolId nameId = 0;
+    i32 objectId = 0;
+    u32 length = 0;
+    u32 nextOrdinal = 0;            // renumbered before it would wrap
     u8 valid = 1;
     u8 cleared = 0;
     u8 xmlClass = 0;                // class "XML" or "XMLList": removed slots revive on lookup
-    i32 objectId = 0;
-    LxCore::Root* nativeData = nullptr;
-    LxCore::ScriptObjectCounts counts{1, 0};   // references; locks: low 30 bits counted, bit 30 the mark
-    Property* buckets[16] = {};
-    ObjectSpace* space;
-    DataPoolId classId = Sym::kObject;
-    DataPoolId nameId = 0;
-    Object* prototype = nullptr;
-    u64 nextOrdinal = 0;            // 64 bits: revivals never wrap it
-    u32 length = 0;
-    u32 operatorCount = 0;
-    u32 removedInChains = 0;        // removed slots still on the lookup path
-    u32 liveSlots = 0;
-    u32 retiredCount = 0;
-    Property* retired = nullptr;    // removed slots off the lookup path
-    // Symbol -> slot for every slot on the chains, kept beside them once an
-    // object has many (arrays): lookups stay constant instead of walking a
-    // sixteenth of the slots. The chains stay as they are for every walk.
-    LxCore::IntHashTable* slotIndex = nullptr;
+    u8 traits = 0;
 
-    void indexSlot(Property* slot);
-    void unindexSlot(const Property* slot);
-    void dropSlotIndex();
+    static constexpr u8 kArrayStore = 1;        // an ArrayObject: elements in its store
+    static constexpr u8 kNoPlainLookup = 2;     // a live object is or was attached
 
     friend class ObjectSpace;
     friend class Property;
+    friend class ArrayObject;
 };
+
+// An Array made as one (Object::make): its elements in a dense store.
+class ArrayObject : public Object {
+public:
+    explicit ArrayObject(ObjectSpace& space);
+    ~ArrayObject() override;
+
+    ElementStore elements;
+    // The own native "length" slot that lookups make on an array (see
+    // lengthSlot in Object.cpp) is kept as its ordinal and state until a
+    // Property of it is needed: 0 none yet, else the slot's state.
+    u32 lengthOrdinal = 0;
+    u8 lengthState = 0;
+};
+
+inline ElementStore* Object::elementStore() const {
+    return (traits & kArrayStore) ? &static_cast<ArrayObject*>(const_cast<Object*>(this))->elements
+                                  : nullptr;
+}
+
+template <class F>
+void Object::forEachCell(F&& f) const {
+    for (u32 i = 0; i < table->size(); i++)
+        f(table->at(i).symbol, cells[i]);
+    if (ElementStore* store = elementStore())
+        for (u32 i = 0; i < store->count; i++)
+            if (store->cells[i].kind != SlotCell::kEmpty)
+                f(DataPoolId(DataPool::kIntegerTag | i32(i)), store->cells[i]);
+}
 
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Winvalid-offsetof"
@@ -364,6 +469,10 @@ public:
     Variant putThroughHolder;       // the holder, counted as an internal reference
     LxCore::Refcountable* classInfo = nullptr;  // the reflection description, when made
     u64 hostData = 0;
+    LxCore::LiveObject* liveObject = nullptr;   // one reference held
+    LxCore::Root* nativeData = nullptr;         // owned unless the live object's
+    Property* retired = nullptr;    // removed slots off the lookup path
+    u32 retiredCount = 0;
     u8 dotFlag = 0;                 // the dispatcher has ".index", ".number" or ".name"
 };
 
@@ -383,6 +492,8 @@ public:
     ObjectSpace& operator=(const ObjectSpace&) = delete;
 
     Engine& getEngine() const { return engine; }
+    // The empty table every object starts from.
+    SlotTable* getRootTable() const { return rootTable; }
 
     // Clears every object, then deletes them all (teardown and re-initialisation).
     void destroyAll();
@@ -464,6 +575,7 @@ protected:
 
 private:
     Engine& engine;
+    SlotTable* rootTable;
     Object* ringHead = nullptr;
     u32 objectCount = 0;
     u8 collecting = 0;

@@ -65,18 +65,18 @@ void reportLiveError(Engine& engine, LiveObject* live, i32 code, const LxCore::E
 // Attaching
 
 void Object::setLiveObject(LiveObject* live) {
-    ObjectSpace& s = *space;
-    if (LiveObject* old = liveObject) {
+    ObjectSpace& s = getSpace();
+    if (LiveObject* old = getLiveObject()) {
         {
             LxCore::LockableGuard guard(*old);
             for (u32 id : kMessages)
                 old->removeListener(this, id);
         }
         s.liveObjects.remove(pointerKey(old));
-        liveObject = nullptr;
-        if (nativeData) {
-            s.nativeDataMap.remove(pointerKey(nativeData));
-            nativeData = nullptr;     // the live object's: forgotten, not ended
+        data->liveObject = nullptr;
+        if (data->nativeData) {
+            s.nativeDataMap.remove(pointerKey(data->nativeData));
+            data->nativeData = nullptr;     // the live object's: forgotten, not ended
         }
         old->release();
     }
@@ -88,38 +88,42 @@ void Object::setLiveObject(LiveObject* live) {
         invalidate();
         return;
     }
+    ObjectData& d = data_();
     live->addRef();
-    liveObject = live;
+    d.liveObject = live;
+    // Own misses ask the live object from now on.
+    traits |= kNoPlainLookup;
     {
         LxCore::LockableGuard guard(*live);
         for (u32 id : kMessages)
             live->addListener(this, id);
     }
-    if (nativeData) {
+    if (d.nativeData) {
         // Data of its own gives way to the live object's.
-        s.nativeDataMap.remove(pointerKey(nativeData));
-        static_cast<LxCore::NativeData*>(nativeData)->dispose();
-        nativeData = nullptr;
+        s.nativeDataMap.remove(pointerKey(d.nativeData));
+        static_cast<LxCore::NativeData*>(d.nativeData)->dispose();
+        d.nativeData = nullptr;
     }
-    nativeData = live->getNativeData();
-    if (nativeData)
-        s.nativeDataMap.put(pointerKey(nativeData), this);
+    d.nativeData = live->getNativeData();
+    if (d.nativeData)
+        s.nativeDataMap.put(pointerKey(d.nativeData), this);
     s.liveObjects.put(pointerKey(live), this);
 }
 
 void Object::notifyPropertyAdded() {
-    if (!liveObject || objectId == kGlobalObjectId)
+    LiveObject* live = getLiveObject();
+    if (!live || objectId == kGlobalObjectId)
         return;
-    LiveHold hold(liveObject);
+    LiveHold hold(live);
     LxCore::Message added(kPropertyAdded);
-    liveObject->onMessage(added);
+    live->onMessage(added);
 }
 
 // ---------------------------------------------------------------------------
 // Messages
 
 bool Object::onMessage(LxCore::Message& message) {
-    ObjectSpace& s = *space;
+    ObjectSpace& s = getSpace();
     if (s.destroying)
         return false;
     const u32 id = message.getId();
@@ -129,7 +133,13 @@ bool Object::onMessage(LxCore::Message& message) {
         invalidate();
     } else if (id == LxCore::fourCharCode("loFo")) {
         // The native layout changed: live slots look their ids up again.
-        forEachSlot([](Property* p) { p->addAttributes(kRefreshId); });
+        for (u32 i = 0; i < table->size(); i++)
+            slotOf(cells[i], i32(i), table->at(i).symbol)->addAttributes(kRefreshId);
+        if (ElementStore* store = elementStore())
+            for (u32 i = 0; i < store->count; i++)
+                if (store->cells[i].kind != SlotCell::kEmpty)
+                    slotOf(store->cells[i], -1, DataPoolId(DataPool::kIntegerTag | i32(i)))
+                        ->addAttributes(kRefreshId);
     } else if (id == LxCore::fourCharCode("loCi")) {
         Variant* data = message.getData();
         if (s.collecting || !data)
@@ -152,7 +162,7 @@ bool Object::onMessage(LxCore::Message& message) {
 
 // A native request to run one of this object's script methods by name.
 void Object::invokeByName(LxCore::LiveMessage& request) {
-    Engine& engine = space->getEngine();
+    Engine& engine = getSpace().getEngine();
     const LxCore::Error& pending = engine.getError();
     if (pending.getCode() != 0) {
         request.status = pending.getCode();
@@ -172,7 +182,7 @@ void Object::invokeByName(LxCore::LiveMessage& request) {
             request.error->push(Err::kNotAFunction, name, nullptr, true);
         return;
     }
-    space->callMethod(*this, *f, request.args, data);
+    getSpace().callMethod(*this, *f, request.args, data);
     const LxCore::Error& left = engine.getError();
     if (left.getCode() != 0) {
         request.status = left.getCode();
@@ -188,7 +198,7 @@ void Object::invokeByName(LxCore::LiveMessage& request) {
 // An own miss on an object with a live object: a collection element, the
 // reserved toString and valueOf methods, or a member the live object knows.
 Property* Object::findLiveProperty(DataPoolId symbol, u32 flags) {
-    LiveObject* live = liveObject;
+    LiveObject* live = getLiveObject();
     LiveHold hold(live);
     u32 index;
     if (isIndexId(symbol, index) && collectionOf(live))
@@ -207,7 +217,7 @@ Property* Object::findLiveProperty(DataPoolId symbol, u32 flags) {
     if (status == 0)
         return linkProperty(new LiveObjectProperty(this, live, symbol, id, i32(kind)), false);
     if (status != kNoSuchMember)
-        reportLiveError(space->getEngine(), live, status, LxCore::Error(), name);
+        reportLiveError(getSpace().getEngine(), live, status, LxCore::Error(), name);
     return nullptr;
 }
 
@@ -221,17 +231,18 @@ Property* Object::findLiveOperator(LiveObject* live, DataPoolId symbol) {
 }
 
 void Object::collectLiveIDs(LxCore::SimpleArray& ids, u32 filter) {
-    LiveHold hold(liveObject);
+    LiveObject* live = getLiveObject();
+    LiveHold hold(live);
     LxCore::SimpleArray native;
-    const i32 status = liveObject->getPropertyIDs(native, filter);
+    const i32 status = live->getPropertyIDs(native, filter);
     if (status != 0) {
-        reportLiveError(space->getEngine(), liveObject, status, LxCore::Error(), String());
+        reportLiveError(getSpace().getEngine(), live, status, LxCore::Error(), String());
         return;
     }
     DataPool& pool = DataPool::get();
     for (i32 i = 0; i < native.getCount(); i++) {
         String name;
-        if (liveObject->getPropertyName(i32(native.get(i)), name, 0x10000) != 0)
+        if (live->getPropertyName(i32(native.get(i)), name, 0x10000) != 0)
             continue;
         const DataPoolId symbol = pool.add(name.chars());
         ids.add(symbol);
@@ -243,35 +254,36 @@ void Object::collectLiveIDs(LxCore::SimpleArray& ids, u32 filter) {
 // Values, calls and construction
 
 bool Object::liveDefaultValue(Variant& result, u8 hint) {
-    LiveHold hold(liveObject);
+    LiveObject* live = getLiveObject();
+    LiveHold hold(live);
     if (hint == 0) {
-        liveObject->valueOf(result);
+        live->valueOf(result);
         if (result.getType() != Variant::kUndefined)
             return true;
     }
     String text;
-    liveObject->toString(text);
+    live->toString(text);
     result.setString(text);
     return true;
 }
 
 void Object::callLive(const LxCore::BasicArray& args, Variant& result) {
-    LiveObject* live = liveObject;
+    LiveObject* live = getLiveObject();
     LiveHold hold(live);
     LxCore::Array native = toNativeArguments(args);
     LxCore::Error error;
     const i32 status = live->call(LiveObjectFunction::kSelf, native, result, &error);
     if (status == 0)
-        space->importValue(result, true);
+        getSpace().importValue(result, true);
     else
-        reportLiveError(space->getEngine(), live, status, error, displayName());
+        reportLiveError(getSpace().getEngine(), live, status, error, displayName());
 }
 
 bool Object::constructLive(Object* newObject, const LxCore::BasicArray& args, Variant& result) {
-    LiveObject* live = liveObject;
+    LiveObject* live = getLiveObject();
     if (!(live->getFlags() & LxCore::kLiveFactory))
         return false;
-    Engine& engine = space->getEngine();
+    Engine& engine = getSpace().getEngine();
     LiveObject* made = nullptr;
     i32 status;
     {

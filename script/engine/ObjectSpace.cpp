@@ -23,11 +23,12 @@ String cut(const String& text, i32 width) {
 
 }  // namespace
 
-ObjectSpace::ObjectSpace(Engine& engine) : engine(engine) {}
+ObjectSpace::ObjectSpace(Engine& engine) : engine(engine), rootTable(SlotTable::newRoot(*this)) {}
 
 ObjectSpace::~ObjectSpace() {
     destroyAll();
     clearReferences();
+    rootTable->release();
 }
 
 void ObjectSpace::clearReferences() {
@@ -101,8 +102,7 @@ Object* ObjectSpace::findObjectOfNativeData(const LxCore::Root* native) const {
 Object* ObjectSpace::resolveObject(const Variant& value) { return objectOf(value); }
 
 void ObjectSpace::newInstance(Variant& result, DataPoolId classId, Object* constructor) {
-    ObjectRef made = ObjectRef::adopt(new Object(*this));
-    made->setClassID(classId);
+    ObjectRef made = ObjectRef::adopt(Object::make(*this, classId));
     if (Function* f = constructor ? constructor->asFunction() : nullptr)
         if (Object* proto = f->getPrototypeObject())
             made->setPrototype(proto);
@@ -148,7 +148,7 @@ String Object::describe() const {
             break;
     }
     String line;
-    line.sprintf("%08lx %c %4d %4d %-10ls %-16ls %ls", u32(uintptr_t(this)), liveObject ? 'L' : ' ',
+    line.sprintf("%08lx %c %4d %4d %-10ls %-16ls %ls", u32(uintptr_t(this)), getLiveObject() ? 'L' : ' ',
                  i32(counts.references), i32(getInternalCount()), cut(cls, 10).chars(),
                  cut(name, 16).chars(), tag.chars());
     return line;
@@ -166,14 +166,15 @@ struct ReferrerIndex {
     explicit ReferrerIndex(const Object* head, u32 count) {
         const Object* o = head;
         for (u32 n = count; n > 0 && o; n--, o = o->ringNextObject()) {
-            o->forEachSlot([&](Property* p) {
-                const Object* target = p->isRemoved() ? nullptr : objectOf(p->cachedValue());
+            o->forEachCell([&](DataPoolId symbol, const SlotCell& c) {
+                const Object* target = c.isSlot() ? (c.slot->isRemoved() ? nullptr : objectOf(c.slot->cachedValue()))
+                                                  : c.heldObject();
                 if (!target)
                     return;
                 std::vector<Holder>& holders = byTarget[target];
                 if (holders.empty() || holders.back().referrer != o)
                     holders.push_back(Holder{o, {}});
-                holders.back().slots.push_back(p->getSymbol());
+                holders.back().slots.push_back(symbol);
             });
         }
     }

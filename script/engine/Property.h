@@ -50,6 +50,9 @@ public:
     Property(const Property&) = delete;
     Property& operator=(const Property&) = delete;
 
+    static void* operator new(size_t size) { return ObjectHeap::alloc(size); }
+    static void operator delete(void* p, size_t size) { ObjectHeap::free(p, size); }
+
     virtual ~Property();                                        // 0
     virtual Dispatcher* getDispatcher() const;                  // 1
     virtual LxCore::ServiceInfo* getServiceInfo();              // 2
@@ -78,7 +81,7 @@ public:
     u32 getState() const { return state; }
     // The debugger has reported the change.
     void resetState() { state = 0; }
-    u64 getOrdinal() const { return ordinal; }
+    u32 getOrdinal() const { return ordinal; }
     // The stored (cached) value, whatever the slot's kind.
     Variant& cachedValue() { return value; }
 
@@ -95,8 +98,8 @@ protected:
     Object* owner;
     u32 attributes;
     u32 state = kStateCreated;
-    Property* next = nullptr;
-    u64 ordinal = 0;
+    Property* next = nullptr;       // the retired list
+    u32 ordinal = 0;
     Kind kind;
 
     friend class Object;
@@ -170,11 +173,15 @@ private:
     i32 liveKind;
 };
 
+// Whether a cell holds a slot that is not removed.
+inline bool cellIsLive(const SlotCell& c) { return c.isSlot() ? !c.slot->isRemoved() : c.isPresent(); }
+
 template <class F>
 void Object::forEachSlot(F&& f) const {
-    for (Property* head : buckets)
-        for (Property* p = head; p; p = p->next)
-            f(p);
+    forEachCell([&](DataPoolId, const SlotCell& c) {
+        if (c.isSlot())
+            f(c.slot);
+    });
 }
 
 // The dispatcher entry probe of ".index", ".number" and ".name" rows: true

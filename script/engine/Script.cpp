@@ -117,7 +117,7 @@ jsFunction::jsFunction(RealEngine& engine, Script* script, jsOpFunction* body, O
 
 jsFunction::~jsFunction() { clear(); }
 
-RealEngine& jsFunction::getRealEngine() const { return static_cast<RealEngine&>(space->getEngine()); }
+RealEngine& jsFunction::getRealEngine() const { return static_cast<RealEngine&>(getSpace().getEngine()); }
 
 ScopeInfo* jsFunction::getScopeInfo() { return body ? body->getScopeInfo() : nullptr; }
 
@@ -143,7 +143,7 @@ void jsFunction::getIDs(Object* receiver, LxCore::SimpleArray& ids, u32 filter) 
 void jsFunction::clear() {
     if (cleared)
         return;
-    ReleaseBatch batch(*space);
+    ReleaseBatch batch(getSpace());
     Function::clear();
     for (i32 i = 0; i < closure.getCount(); i++) {
         auto* object = reinterpret_cast<Object*>(closure.get(i));

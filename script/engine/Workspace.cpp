@@ -141,7 +141,7 @@ void Workspace::leaveFrame() {
 void Workspace::clear() {
     if (cleared)
         return;
-    ReleaseBatch batch(*space);
+    ReleaseBatch batch(getSpace());
     Object::clear();
     argumentsObject.clear();
     callee.clear();
@@ -216,7 +216,7 @@ Variant* Workspace::getSpecialSlot(i32 index) {
         return &argumentsObject;
     }
     // The compiled-text reader refuses such slots; this is the last guard.
-    space->getEngine().setError(kErrorInternal);
+    getSpace().getEngine().setError(kErrorInternal);
     return nullptr;
 }
 
@@ -296,7 +296,7 @@ bool Workspace::resolveForRead(DataPoolId symbol, Reference& reference, u32 flag
     }
     if (!holder)
         holder = findInClosure(getCallee() ? getCallee()->asFunction() : nullptr, symbol, found, flags);
-    Object* global = isGlobal() ? this : static_cast<RealEngine&>(space->getEngine()).getGlobal();
+    Object* global = isGlobal() ? this : static_cast<RealEngine&>(getSpace().getEngine()).getGlobal();
     if (!holder && global && global != this && (found = global->findProperty(symbol, flags)) != nullptr)
         holder = global;
     reference.setObject(holder ? holder : global ? global : this);
@@ -317,7 +317,7 @@ bool Workspace::resolveForWrite(DataPoolId symbol, Reference& reference, u32 fla
     reference.setObject(this);
     found = findOwnProperty(symbol, flags | kFindOwn);
     if (!found) {
-        const RealEngine& engine = static_cast<RealEngine&>(space->getEngine());
+        const RealEngine& engine = static_cast<RealEngine&>(getSpace().getEngine());
         found = createProperty(symbol, allFramesScriptLevel(engine) ? u32(kDontDelete) : 0u);
     }
     reference.property = found;
@@ -325,7 +325,7 @@ bool Workspace::resolveForWrite(DataPoolId symbol, Reference& reference, u32 fla
 }
 
 void Workspace::declareConstant(DataPoolId symbol, i32 slot, const Variant& value) {
-    Engine& engine = space->getEngine();
+    Engine& engine = getSpace().getEngine();
     if (slot >= 0) {
         Variant* local = getSlot(slot);
         if (!local)

@@ -7,7 +7,7 @@
 #include <climits>
 #include <cmath>
 #include <new>
-#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -86,8 +86,8 @@ private:
     u32 count = 0;
 };
 
-// Whether every element of o is a slot linked in its chains: arguments
-// objects, live objects and classes with dot entries make theirs on lookup.
+// Whether every element of o is a slot of its own: arguments objects, live
+// objects and classes with dot entries make theirs on lookup.
 bool slotsAreElements(Object& o) {
     if (o.getObjectID() == kArgumentsId)
         return false;
@@ -97,15 +97,24 @@ bool slotsAreElements(Object& o) {
     return true;
 }
 
+// f(index) for every live own element slot of o.
+template <class F>
+void forEachOwnIndex(const Object& o, F&& f) {
+    o.forEachCell([&](DataPoolId symbol, const SlotCell& c) {
+        u32 index;
+        if (cellIsLive(c) && isIndexId(symbol, index))
+            f(index);
+    });
+}
+
 // One method's access to the elements of an object.
 //
-// An object keeps its slots in 16 chains, so looking one index up costs a
-// sixteenth of its slots. The own element slots are therefore found once,
-// in one pass over the chains, and used by index: by a table when the
-// length is near the element count, by a hash of the held indexes when it
-// far exceeds them (more than twice the count plus kSparseSlack). Then only
-// the held indexes are walked and holes stay holes. Objects that make
-// elements on lookup are walked index by index with lookups.
+// An own element is found by index at once (an array's dense store, else
+// the hashed names of the object's slot table). When the length far exceeds
+// the elements held (more than twice their count plus kSparseSlack) the held
+// indexes are gathered once, so that only they are walked and holes stay
+// holes. Objects that make elements on lookup are walked index by index
+// with lookups.
 class Elements {
 public:
     Elements(RealEngine& engine, Object& o, u64 length) : engine(engine), o(o), length(length) {
@@ -115,21 +124,15 @@ public:
         }
         u64 slots = 0;
         for (Object* p = &o; p; p = p->getPrototype())
-            p->forEachSlot([&](Property* s) { slots += !s->isRemoved(); });
+            p->forEachCell([&](DataPoolId, const SlotCell& c) { slots += cellIsLive(c); });
         mode = length > kSparseSlack && length > 2 * slots + kSparseSlack ? kSparse : kDense;
-        if (mode == kDense)
-            table.assign(size_t(length), nullptr);
-        o.forEachSlot([&](Property* s) {
-            u32 index;
-            if (!isIndexId(s->getSymbol(), index) || index >= length)
-                return;
-            if (mode == kDense)
-                table[index] = s;
-            else
-                hashed[index] = s;
-        });
+        if (mode == kSparse)
+            forEachOwnIndex(o, [&](u32 index) {
+                if (index < length)
+                    hashed.insert(index);
+            });
         for (Object* p = o.getPrototype(); p && !inherited; p = p->getPrototype())
-            p->forEachSlot([&](Property* s) { inherited = inherited || (!s->isRemoved() && isIndexId(s->getSymbol())); });
+            forEachOwnIndex(*p, [&](u32) { inherited = true; });
     }
 
     bool isSparse() const { return mode == kSparse; }
@@ -159,46 +162,25 @@ public:
     // The held indexes of [from, to), ascending.
     std::vector<u32> held(u64 from, u64 to, bool withInherited) {
         std::vector<u32> out;
-        for (auto& [index, slot] : hashed)
-            if (index >= from && index < to && !slot->isRemoved())
+        for (u32 index : hashed)
+            if (index >= from && index < to)
                 out.push_back(index);
         if (withInherited && inherited) {
-            for (Object* p = o.getPrototype(); p; p = p->getPrototype()) {
-                p->forEachSlot([&](Property* s) {
-                    u32 index;
-                    if (!s->isRemoved() && isIndexId(s->getSymbol(), index) && index >= from && index < to)
+            for (Object* p = o.getPrototype(); p; p = p->getPrototype())
+                forEachOwnIndex(*p, [&](u32 index) {
+                    if (index >= from && index < to)
                         out.push_back(index);
                 });
-            }
         }
         std::sort(out.begin(), out.end());
         out.erase(std::unique(out.begin(), out.end()), out.end());
         return out;
     }
 
-    // The own slot of i, or null for a hole.
-    Property* own(u64 i) {
-        if (mode == kLookup)
-            return o.findOwnProperty(indexId(i), 0);
-        Property* s = nullptr;
-        if (mode == kDense) {
-            if (i < table.size())
-                s = table[size_t(i)];
-        } else {
-            auto found = hashed.find(u32(i));
-            if (found != hashed.end())
-                s = found->second;
-        }
-        return s && !s->isRemoved() ? s : nullptr;
-    }
-
     // An own or inherited element; false for a hole (out undefined).
     bool read(u64 i, Variant& out) {
-        if (Property* s = own(i)) {
-            const Variant* v = s->get(&o, 0);
-            out = Variant(v);
+        if (readOwn(i, out))
             return true;
-        }
         if (mode != kLookup && !inherited) {
             out.clear();
             return false;
@@ -206,12 +188,19 @@ public:
         return o.get(indexId(i), out, 0) != nullptr;
     }
 
-    // An own element only; false for a hole.
+    // An own element only; false for a hole (out undefined).
     bool readOwn(u64 i, Variant& out) {
-        Property* s = own(i);
-        const Variant* v = s ? s->get(&o, 0) : nullptr;
-        out = Variant(v);
-        return s != nullptr;
+        if (mode == kLookup) {
+            Property* s = o.findOwnProperty(indexId(i), 0);
+            const Variant* v = s ? s->get(&o, 0) : nullptr;
+            out = Variant(v);
+            return s != nullptr;
+        }
+        if (i >= kMaxLength || (mode == kSparse && !hashed.count(u32(i)))) {
+            out.clear();
+            return false;
+        }
+        return o.getOwnValue(indexId(i), out);
     }
 
     Variant at(u64 i) {
@@ -220,44 +209,36 @@ public:
         return v;
     }
 
-    // Writes as the object's put would: an own slot takes the value itself.
+    // Writes as the object's put does.
     void write(u64 i, const Variant& value) {
-        Property* s = own(i);
-        if (s && !o.getPutThrough()) {
-            s->put(&o, value);
-            if (Object* stored = objectOf(value))
-                stored->setPutThrough(nullptr, nullptr);
-            return;
-        }
-        Property* made = o.put(indexId(i), value, 0);
-        if (made && made->getOwner() == &o && mode != kLookup)
-            remember(i, made);
+        o.put(indexId(i), value, 0);
+        if (mode == kSparse && i < kMaxLength && o.hasOwnValue(indexId(i)))
+            hashed.insert(u32(i));
     }
 
     void erase(u64 i) {
-        if (own(i))
+        if (mode == kLookup) {
+            if (o.findOwnProperty(indexId(i), 0))
+                o.deleteProperty(indexId(i));
+            return;
+        }
+        if (i >= kMaxLength || (mode == kSparse && !hashed.count(u32(i))))
+            return;
+        if (o.hasOwnValue(indexId(i)))
             o.deleteProperty(indexId(i));
+        if (mode == kSparse && !o.hasOwnValue(indexId(i)))
+            hashed.erase(u32(i));
     }
 
 private:
     enum Mode { kLookup, kDense, kSparse };
-
-    void remember(u64 i, Property* slot) {
-        if (mode == kDense) {
-            if (i < table.size())
-                table[size_t(i)] = slot;
-        } else if (i <= 0xFFFFFFFE) {
-            hashed[u32(i)] = slot;
-        }
-    }
 
     RealEngine& engine;
     Object& o;
     u64 length;
     Mode mode = kLookup;
     bool inherited = false;             // a prototype holds elements
-    std::vector<Property*> table;       // dense: the own slot of each index
-    std::unordered_map<u32, Property*> hashed;  // sparse: the own slots held
+    std::unordered_set<u32> hashed;     // sparse: the own indexes held
 };
 
 // Moves the own elements of [from, to) by `by` places, holes included: what

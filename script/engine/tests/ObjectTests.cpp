@@ -82,7 +82,7 @@ TEST_F(ObjectTest, DistinctNamesSetAndDeletedLeaveTheLookupPath) {
         EXPECT_TRUE(o->deleteProperty(sym(name)));
     }
     u32 onPath = 0;
-    o->forEachSlot([&](Property*) { onPath++; });
+    o->forEachCell([&](DataPoolId, const SlotCell&) { onPath++; });
     EXPECT_LE(onPath, 17u) << "removed slots are taken off the chains";
     Variant v;
     EXPECT_EQ(o->get(sym("k19999"), v, 0), nullptr);

@@ -85,10 +85,11 @@ std::vector<double> elementsOf(RealEngine& engine) {
     Object* array = objectOf(value);
     std::vector<double> out(array ? array->getLength() : 0);
     if (array) {
-        array->forEachSlot([&](Property* p) {
+        array->forEachCell([&](DataPoolId symbol, const SlotCell& c) {
             u32 index;
-            if (!p->isRemoved() && isIndexId(p->getSymbol(), index) && index < out.size())
-                out[index] = p->cachedValue().toNumber();
+            Variant v;
+            if (cellIsLive(c) && isIndexId(symbol, index) && index < out.size() && array->getOwnValue(symbol, v))
+                out[index] = v.toNumber();
         });
     }
     return out;

@@ -1,0 +1,484 @@
+// The object heap, value cells, slot tables and element stores.
+#include "script/engine/ObjectSlots.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/Heap.h"
+#include "script/engine/Object.h"
+
+namespace LxScript {
+
+using LxCore::String;
+
+// ---------------------------------------------------------------------------
+// The object heap
+
+#if defined(__SANITIZE_ADDRESS__)
+// Under the address sanitizer every block is its own, so that a use after
+// free is caught.
+void* ObjectHeap::alloc(size_t size) { return LxCore::Heap::alloc(size); }
+void ObjectHeap::free(void* p, size_t) { LxCore::Heap::free(p); }
+#else
+namespace {
+
+constexpr size_t kChunkSize = 64 * 1024;
+constexpr size_t kSizeClasses = ObjectHeap::kLargest / 8;
+
+struct HeapState {
+    void* free[kSizeClasses] = {};      // each block's first word links the next
+    char* next = nullptr;               // unused room of the newest chunk
+    char* end = nullptr;
+    std::vector<void*> chunks;          // kept for reuse, never given back
+};
+
+// Never destroyed: blocks may be freed while the process exits.
+HeapState& heapState() {
+    static HeapState* state = new HeapState;
+    return *state;
+}
+
+void addChunk(HeapState& h) {
+    void* chunk = LxCore::Heap::alloc(kChunkSize);
+    try {
+        h.chunks.push_back(chunk);
+    } catch (...) {
+        LxCore::Heap::free(chunk);
+        throw;
+    }
+    h.next = static_cast<char*>(chunk);
+    h.end = h.next + kChunkSize;
+}
+
+}  // namespace
+
+void* ObjectHeap::alloc(size_t size) {
+    if (size > kLargest)
+        return LxCore::Heap::alloc(size);
+    const size_t sizeClass = size == 0 ? 0 : (size - 1) / 8;
+    HeapState& h = heapState();
+    if (void* block = h.free[sizeClass]) {
+        h.free[sizeClass] = *static_cast<void**>(block);
+        return block;
+    }
+    const size_t bytes = (sizeClass + 1) * 8;
+    if (size_t(h.end - h.next) < bytes)
+        addChunk(h);
+    void* block = h.next;
+    h.next += bytes;
+    return block;
+}
+
+void ObjectHeap::free(void* p, size_t size) {
+    if (!p)
+        return;
+    if (size > kLargest) {
+        LxCore::Heap::free(p);
+        return;
+    }
+    const size_t sizeClass = size == 0 ? 0 : (size - 1) / 8;
+    HeapState& h = heapState();
+    *static_cast<void**>(p) = h.free[sizeClass];
+    h.free[sizeClass] = p;
+}
+#endif
+
+// ---------------------------------------------------------------------------
+// Cells
+
+SlotCell* SlotCell::allocate(u32 count) {
+    return static_cast<SlotCell*>(ObjectHeap::alloc(size_t(count) * sizeof(SlotCell)));
+}
+
+void SlotCell::deallocate(SlotCell* cells, u32 count) {
+    ObjectHeap::free(cells, size_t(count) * sizeof(SlotCell));
+}
+
+void SlotCell::adopt(const Variant& v) {
+    switch (v.getType()) {
+        case Variant::kUndefined:
+            kind = kUndefined;
+            bits = 0;
+            return;
+        case Variant::kNull:
+            kind = kNull;
+            bits = 0;
+            return;
+        case Variant::kBoolean:
+            kind = kBoolean;
+            bits = 0;
+            boolean = v.toBoolean() ? 1 : 0;
+            return;
+        case Variant::kNumber:
+            kind = kNumber;
+            number = v.toNumber();
+            return;
+        case Variant::kString:
+            if (const String* s = Variant::asString(v)) {
+                new (text) String(*s);
+                kind = kString;
+                return;
+            }
+            break;
+        case Variant::kScriptObject:
+            if (Object* o = v.getObject()) {
+                o->addRef();
+                o->addInternalRef();
+                object = o;
+                kind = kObject;
+                return;
+            }
+            break;
+        default:
+            break;
+    }
+    boxed = new Variant(v);
+    kind = kBoxed;
+}
+
+void SlotCell::store(const Variant& v) {
+    if (kind == kNumber && v.getType() == Variant::kNumber) {
+        number = v.toNumber();
+        return;
+    }
+    SlotCell fresh;
+    fresh.adopt(v);
+    SlotCell old = *this;
+    kind = fresh.kind;
+    bits = fresh.bits;
+    old.releaseValue(kEmpty);
+}
+
+void SlotCell::releaseValue(Kind becomes) {
+    switch (kind) {
+        case kString:
+            kind = becomes;
+            string().~String();
+            break;
+        case kObject: {
+            Object* o = object;
+            kind = becomes;
+            bits = 0;
+            o->dropInternalRef();
+            o->dropRef();
+            return;
+        }
+        case kBoxed: {
+            Variant* held = boxed;
+            kind = becomes;
+            bits = 0;
+            delete held;
+            return;
+        }
+        default:
+            kind = becomes;
+            break;
+    }
+    bits = 0;
+}
+
+void SlotCell::load(Variant& out) const {
+    switch (kind) {
+        case kNull:
+            out.setNull();
+            return;
+        case kBoolean:
+            out.setBool(boolean != 0);
+            return;
+        case kNumber:
+            out.setNumber(number);
+            return;
+        case kString:
+            out.setString(string());
+            return;
+        case kObject:
+            out.setObject(object);
+            return;
+        case kBoxed:
+            out = *boxed;
+            return;
+        default:
+            out.clear();
+            return;
+    }
+}
+
+Object* SlotCell::heldObject() const {
+    if (kind == kObject)
+        return object;
+    if (kind == kBoxed)
+        return objectOf(*boxed);
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Slot tables
+
+bool isOverloadable(DataPoolId s) {
+    static constexpr u32 kMask = 1u << (8 - 8) | 1u << (10 - 8) | 1u << (11 - 8) | 1u << (12 - 8) |
+                                 1u << (13 - 8) | 1u << (14 - 8) | 1u << (15 - 8) | 1u << (16 - 8) |
+                                 1u << (17 - 8) | 1u << (18 - 8) | 1u << (19 - 8) | 1u << (20 - 8) |
+                                 1u << (21 - 8) | 1u << (26 - 8) | 1u << (28 - 8) | 1u << (30 - 8) |
+                                 1u << (31 - 8) | 1u << (32 - 8);
+    return s >= 8 && s <= 32 && (kMask >> (s - 8) & 1) != 0;
+}
+
+namespace {
+
+u32 mix(DataPoolId s) {
+    u32 h = u32(s);
+    h ^= h >> 15;
+    h *= 0x2C1B3C6Du;
+    h ^= h >> 12;
+    return h;
+}
+
+}  // namespace
+
+SlotTable::SlotTable(ObjectSpace& space) : space(&space) {}
+
+SlotTable::~SlotTable() {
+    ObjectHeap::free(entries, size_t(capacity) * sizeof(Entry));
+    ObjectHeap::free(hash, size_t(hashMask + 1) * sizeof(u32));
+    if (SlotTable* p = parent) {
+        parent = nullptr;
+        p->forget(this);
+        p->release();
+    }
+}
+
+SlotTable* SlotTable::newRoot(ObjectSpace& space) {
+    void* memory = ObjectHeap::alloc(sizeof(SlotTable));
+    return new (memory) SlotTable(space);
+}
+
+void SlotTable::release() {
+    if (--refs != 0)
+        return;
+    this->~SlotTable();
+    ObjectHeap::free(this, sizeof(SlotTable));
+}
+
+void SlotTable::forget(SlotTable* child) {
+    for (size_t i = 0; i < transitions.size(); i++) {
+        if (transitions[i].second == child) {
+            transitions[i] = transitions.back();
+            transitions.pop_back();
+            return;
+        }
+    }
+}
+
+i32 SlotTable::find(DataPoolId symbol) const {
+    if (!hash) {
+        for (u32 i = 0; i < count; i++)
+            if (entries[i].symbol == symbol)
+                return i32(i);
+        return -1;
+    }
+    for (u32 h = mix(symbol) & hashMask;; h = (h + 1) & hashMask) {
+        const u32 e = hash[h];
+        if (e == 0)
+            return -1;
+        if (entries[e - 1].symbol == symbol)
+            return i32(e - 1);
+    }
+}
+
+void SlotTable::reserve(u32 wanted) {
+    if (wanted <= capacity)
+        return;
+    const u32 grown = isShared() ? wanted : std::max(wanted, capacity < 4 ? 4 : capacity * 2);
+    auto* fresh = static_cast<Entry*>(ObjectHeap::alloc(size_t(grown) * sizeof(Entry)));
+    if (count)
+        std::memcpy(fresh, entries, size_t(count) * sizeof(Entry));
+    ObjectHeap::free(entries, size_t(capacity) * sizeof(Entry));
+    entries = fresh;
+    capacity = grown;
+}
+
+void SlotTable::tally(DataPoolId symbol, i32 direction) {
+    if (isOverloadable(symbol))
+        operators = u32(i32(operators) + direction);
+}
+
+// Half full at most; rebuilt whole when it would pass that.
+void SlotTable::rebuildHash() {
+    ObjectHeap::free(hash, size_t(hashMask + 1) * sizeof(u32));
+    hash = nullptr;
+    hashMask = 0;
+    if (count <= kLinearLimit)
+        return;
+    u32 size = 16;
+    while (size < count * 2)
+        size *= 2;
+    hash = static_cast<u32*>(ObjectHeap::alloc(size_t(size) * sizeof(u32)));
+    std::memset(hash, 0, size_t(size) * sizeof(u32));
+    hashMask = size - 1;
+    for (u32 i = 0; i < count; i++)
+        hashInsert(i);
+}
+
+void SlotTable::hashInsert(u32 index) {
+    u32 h = mix(entries[index].symbol) & hashMask;
+    while (hash[h] != 0)
+        h = (h + 1) & hashMask;
+    hash[h] = index + 1;
+}
+
+SlotTable* SlotTable::extended(DataPoolId symbol, u32 attributes) {
+    if (count >= kMaxShared)
+        return nullptr;
+    const u64 key = u64(u32(symbol)) << 32 | attributes;
+    for (auto& t : transitions) {
+        if (t.first == key) {
+            t.second->addRef();
+            return t.second;
+        }
+    }
+    if (transitions.size() >= kMaxTransitions)
+        return nullptr;
+    transitions.reserve(transitions.size() + 1);
+    SlotTable* child = newRoot(*space);
+    try {
+        child->reserve(count + 1);
+        if (count)
+            std::memcpy(child->entries, entries, size_t(count) * sizeof(Entry));
+        child->entries[count] = Entry{symbol, attributes};
+        child->count = count + 1;
+        child->operators = operators;
+        child->tally(symbol, 1);
+        child->rebuildHash();
+    } catch (...) {
+        child->release();
+        throw;
+    }
+    child->parent = this;
+    addRef();
+    transitions.emplace_back(key, child);
+    return child;
+}
+
+SlotTable* SlotTable::ownedCopy() const {
+    SlotTable* copy = newRoot(*space);
+    copy->shared = 0;
+    try {
+        copy->reserve(count);
+        if (count)
+            std::memcpy(copy->entries, entries, size_t(count) * sizeof(Entry));
+        copy->count = count;
+        copy->operators = operators;
+        copy->removed = removed;
+        copy->rebuildHash();
+    } catch (...) {
+        copy->release();
+        throw;
+    }
+    return copy;
+}
+
+void SlotTable::append(DataPoolId symbol, u32 attributes) {
+    reserve(count + 1);
+    entries[count++] = Entry{symbol, attributes};
+    tally(symbol, 1);
+    if (count <= kLinearLimit)
+        return;
+    if (!hash || count * 2 > hashMask + 1) {
+        try {
+            rebuildHash();
+        } catch (...) {
+            tally(symbol, -1);
+            count--;
+            throw;
+        }
+        return;
+    }
+    hashInsert(count - 1);
+}
+
+void SlotTable::dropLast() {
+    tally(entries[count - 1].symbol, -1);
+    count--;
+    try {
+        rebuildHash();
+    } catch (...) {
+        // Without an index the entries are searched one by one.
+    }
+}
+
+void SlotTable::compact(const std::vector<u8>& keep) {
+    u32 kept = 0;
+    operators = 0;
+    for (u32 i = 0; i < count; i++) {
+        if (!keep[i])
+            continue;
+        entries[kept++] = entries[i];
+        tally(entries[i].symbol, 1);
+    }
+    count = kept;
+    removed = 0;
+    try {
+        rebuildHash();
+    } catch (...) {
+        // Without an index the entries are searched one by one.
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Element stores
+
+namespace {
+
+// An index this far past the store's end (and past the array's length)
+// makes a slot of the table instead: a few elements set at huge indexes
+// never allocate the room between them.
+constexpr u32 kGrowSlack = 64;
+// Preallocated lengths (new Array(n)) are honoured up to here.
+constexpr u32 kMaxPresized = 1u << 24;
+// Only integer ids (0 .. DataPool::kMaxInteger) name elements of the store.
+constexpr u32 kMaxElements = u32(DataPool::kMaxInteger) + 1;
+
+}  // namespace
+
+bool ElementStore::cover(u32 index, u32 arrayLength) {
+    if (index < count)
+        return true;
+    if (frozen || index >= kMaxElements)
+        return false;
+    const u64 reach = std::max<u64>(u64(count) * 2 + kGrowSlack, std::min(arrayLength, kMaxPresized));
+    if (index >= reach)
+        return false;
+    if (index >= capacity) {
+        const u64 wanted = std::max<u64>(u64(index) + 1, u64(capacity) + capacity / 2 + 4);
+        const u32 grown = u32(std::min<u64>(wanted, kMaxElements));
+        SlotCell* fresh;
+        if (capacity * sizeof(SlotCell) > ObjectHeap::kLargest) {
+            // Large stores move by the core heap's realloc: the pages travel
+            // without a copy, and no second copy is ever resident.
+            fresh = static_cast<SlotCell*>(LxCore::Heap::realloc(cells, size_t(grown) * sizeof(SlotCell)));
+        } else {
+            fresh = SlotCell::allocate(grown);
+            if (count)
+                std::memcpy(static_cast<void*>(fresh), cells, size_t(count) * sizeof(SlotCell));
+            SlotCell::deallocate(cells, capacity);
+        }
+        cells = fresh;
+        capacity = grown;
+    }
+    std::memset(static_cast<void*>(cells + count), 0, size_t(index + 1 - count) * sizeof(SlotCell));
+    count = index + 1;
+    return true;
+}
+
+void ElementStore::shrinkTo(u32 newCount) {
+    if (newCount < count)
+        count = newCount;
+}
+
+void ElementStore::clearAll() {
+    for (u32 i = 0; i < count; i++)
+        if (cells[i].holdsValue())
+            cells[i].releaseValue(SlotCell::kEmpty);
+}
+
+}  // namespace LxScript

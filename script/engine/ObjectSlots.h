@@ -1,0 +1,226 @@
+// Compact storage of script objects: the heap their small blocks come from,
+// the 16-byte value cell a slot keeps instead of a full Property, the slot
+// tables (names and attributes in creation order) that objects built alike
+// share, and the dense element store of arrays.
+//
+// A slot lives in a cell. A plain slot keeps its value in the cell itself;
+// a slot that must be a Property (a native member, an alias of a local, a
+// live object's member, a watched slot, or any slot someone asked a
+// Property* for) keeps a pointer to it there, for the rest of the object's
+// life. The cell also carries the slot's creation ordinal and state, so
+// that listings and the debugger see compact slots as they see Properties.
+#pragma once
+#include <cstddef>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "core/String.h"
+#include "core/Types.h"
+#include "core/Variant.h"
+#include "script/frontend/DataPool.h"
+
+namespace LxScript {
+
+using LxCore::f64;
+using LxCore::i32;
+using LxCore::u16;
+using LxCore::u32;
+using LxCore::u64;
+using LxCore::u8;
+using LxCore::Variant;
+
+class Object;
+class ObjectSpace;
+class Property;
+
+// Blocks of up to kLargest bytes in size classes of 8, carved from chunks
+// that are kept for reuse: no header per block, and no search of a general
+// heap for the many small blocks of objects and their cells. Larger blocks
+// go to the core heap. The caller passes the size back when it frees.
+// Engines run on one thread at a time, like the core heap's caches.
+class ObjectHeap {
+public:
+    static constexpr size_t kLargest = 256;
+
+    static void* alloc(size_t size);       // throws std::bad_alloc
+    static void free(void* p, size_t size);
+};
+
+// The value of one slot, or the Property that holds it.
+class SlotCell {
+public:
+    enum Kind : u8 {
+        kEmpty = 0,         // no slot here (an element hole); all-zero memory reads so
+        kRemoved,           // a removed slot kept for revival: no value
+        kUndefined,
+        kNull,
+        kBoolean,
+        kNumber,
+        kString,
+        kObject,            // a bound script object: one reference and one internal reference
+        kBoxed,             // any other value, in a Variant of its own
+        kSlot,              // a Property holds the slot
+    };
+
+    Kind kind;
+    u8 state;               // the Property states: 1 created, 2 written, 3 removed
+    u16 reserved;
+    u32 ordinal;            // creation order within the object
+    union {
+        u64 bits;
+        f64 number;
+        u8 boolean;
+        Object* object;
+        Variant* boxed;
+        Property* slot;
+        alignas(LxCore::String) unsigned char text[sizeof(LxCore::String)];
+    };
+
+    // A value of its own, no Property.
+    bool holdsValue() const { return kind >= kUndefined && kind <= kBoxed; }
+    bool isSlot() const { return kind == kSlot; }
+    bool isPresent() const { return kind >= kUndefined; }
+
+    // The value as a Variant; undefined for an empty or removed cell.
+    void load(Variant& out) const;
+    // A new value: kind and payload from v, the old payload released after,
+    // so that v may live in the old value. Ordinal and state stay.
+    void store(const Variant& v);
+    // A cell holding v (kind and payload only).
+    static SlotCell of(const Variant& v) {
+        SlotCell c;
+        c.adopt(v);
+        c.state = 0;
+        c.reserved = 0;
+        c.ordinal = 0;
+        return c;
+    }
+    // Gives back what the cell holds (not a Property) and leaves kind as
+    // given; ordinal and state stay.
+    void releaseValue(Kind becomes);
+    // The bound script object the value holds, or null.
+    Object* heldObject() const;
+    // A number cell's value without a Variant.
+    bool isNumber() const { return kind == kNumber; }
+
+    LxCore::String& string() { return *std::launder(reinterpret_cast<LxCore::String*>(text)); }
+    const LxCore::String& string() const {
+        return *std::launder(reinterpret_cast<const LxCore::String*>(text));
+    }
+
+    static SlotCell* allocate(u32 count);               // uninitialised
+    static void deallocate(SlotCell* cells, u32 count);
+
+private:
+    // Builds this cell's payload from v without looking at the old one.
+    void adopt(const Variant& v);
+};
+
+static_assert(sizeof(SlotCell) == 16, "a cell is two words");
+
+// The names of an object's slots in creation order with their attributes.
+// Objects that add the same names with the same attributes in the same order
+// share one table: each table keeps the tables made from it by one more
+// name (its transitions), and a table with a holder is never changed. An
+// object that deletes a name, or that grows past kMaxShared names, or whose
+// table has too many transitions, gets a table of its own that it changes
+// in place (owned). A name's place in the table is the place of its cell.
+class SlotTable {
+public:
+    struct Entry {
+        DataPoolId symbol;
+        u32 attributes;     // the slot's attributes; kSlotBacked: the cell holds a Property
+    };
+
+    // Marks entries whose cell holds a Property from the start (native
+    // members, aliases of locals, live members): part of the transition key,
+    // so that a plain slot never takes such an entry's attributes.
+    static constexpr u32 kSlotBacked = 0x40000000;
+    static constexpr u32 kMaxShared = 64;
+    static constexpr u32 kMaxTransitions = 64;
+
+    // The empty, shared table objects of a space start from (one reference
+    // for the caller).
+    static SlotTable* newRoot(ObjectSpace& space);
+
+    void addRef() { refs++; }
+    void release();
+
+    ObjectSpace& getSpace() const { return *space; }
+    u32 size() const { return count; }
+    bool isShared() const { return shared != 0; }
+    const Entry& at(u32 i) const { return entries[i]; }
+    Entry& at(u32 i) { return entries[i]; }
+    // The entry named symbol, or -1. O(1) past kLinearLimit names.
+    i32 find(DataPoolId symbol) const;
+    u32 getOperatorCount() const { return operators; }
+    u32 getIndexCount() const { return indexes; }
+    // Owned tables: removed entries still on the lookup path.
+    u32 getRemovedCount() const { return removed; }
+    void countRemoved(i32 delta) { removed = u32(i32(removed) + delta); }
+
+    // A shared table: the table with one more entry (one reference for the
+    // caller); null when the caller should take an owned copy instead.
+    SlotTable* extended(DataPoolId symbol, u32 attributes);
+    // An owned copy of this table's entries (one reference for the caller).
+    SlotTable* ownedCopy() const;
+    // Owned tables only.
+    void append(DataPoolId symbol, u32 attributes);
+    void dropLast();
+    // Owned: keeps the entries whose keep[i] is true, in order.
+    void compact(const std::vector<u8>& keep);
+
+private:
+    explicit SlotTable(ObjectSpace& space);
+    ~SlotTable();
+    SlotTable(const SlotTable&) = delete;
+    SlotTable& operator=(const SlotTable&) = delete;
+
+    static constexpr u32 kLinearLimit = 8;
+
+    void reserve(u32 wanted);
+    void tally(DataPoolId symbol, i32 direction);
+    void rebuildHash();
+    void hashInsert(u32 index);
+    void forget(SlotTable* child);
+
+    ObjectSpace* space;
+    SlotTable* parent = nullptr;        // counted; the table this one extends
+    u32 refs = 1;
+    u32 count = 0;
+    u32 capacity = 0;
+    u32 operators = 0;                  // entries named by an overloadable operator
+    u32 indexes = 0;                    // entries named by an array index
+    u32 removed = 0;
+    u32 hashMask = 0;
+    u8 shared = 1;
+    Entry* entries = nullptr;
+    u32* hash = nullptr;                // entry index + 1 per bucket, 0 empty
+    std::vector<std::pair<u64, SlotTable*>> transitions;   // not counted
+};
+
+// Operator symbols 8 .. 32 that objects may define methods for.
+bool isOverloadable(DataPoolId symbol);
+
+// The elements of an array in one block of cells, index by index: no
+// symbol per element, no lookup. Indexes past what the store covers (far
+// beyond its end) are ordinary slots of the object's table; once the table
+// holds one, the store stops growing, so that an index lives in one place
+// only.
+struct ElementStore {
+    SlotCell* cells = nullptr;
+    u32 count = 0;          // cells 0 .. count - 1 are initialised (holes are kEmpty)
+    u32 capacity = 0;
+    u32 live = 0;           // cells with a live slot
+    u32 removed = 0;        // removed slots still on the lookup path
+    u8 frozen = 0;
+
+    // Room up to index (count grows to index + 1, new cells empty); false
+    // when the index lies too far beyond the store.
+    bool cover(u32 index, u32 length);
+    void clearAll();        // releases every value; Properties are the caller's
+    void shrinkTo(u32 newCount);
+};
+
+}  // namespace LxScript
