@@ -119,6 +119,7 @@ void ReleaseBatch::finish() {
     std::exception_ptr failure;
     space.drainReleases(failure);
     space.releasing = 0;
+    space.releaseQueueStuck = 0;
     if (failure && std::uncaught_exceptions() == 0)
         std::rethrow_exception(failure);
 }
@@ -186,13 +187,22 @@ void Object::finishRelease() {
 bool ObjectSpace::queueRelease(Object* object) {
     if (!releasing)
         return false;
-    object->counts.references = 1;   // the queue's
-    try {
-        releaseQueue.push_back(object);
-    } catch (const std::bad_alloc&) {
-        object->counts.references = 0;
-        return false;       // released at once, on the native stack
+    // Once the queue could not grow it takes only what fits until the batch
+    // ends: near the memory limit a failed request is dear, and one per
+    // released object made tearing down a full heap crawl.
+    if (!releaseQueueStuck || releaseQueue.size() < releaseQueue.capacity()) {
+        object->counts.references = 1;   // the queue's
+        try {
+            releaseQueue.push_back(object);
+            return true;
+        } catch (const std::bad_alloc&) {
+            releaseQueueStuck = 1;
+        }
     }
+    // Released on the native stack, a chain would go as deep as it is long,
+    // with no memory left to grow the stack. Left on the ring with no holder
+    // instead, it is cleared and deleted by the next sweep, like any garbage.
+    object->counts.references = 0;
     return true;
 }
 
@@ -629,10 +639,15 @@ Property* Object::linkProperty(Property* slot, bool revive) {
         slot->state = kStateWritten;
         removedInChains--;
     } else {
+        try {
+            indexSlot(slot);
+        } catch (...) {
+            delete slot;
+            throw;
+        }
         Property*& head = buckets[slot->symbol & 15];
         slot->next = head;
         head = slot;
-        indexSlot(slot);
     }
     liveSlots++;
     u32 index;
@@ -656,21 +671,22 @@ void Object::unlinkProperty(Property* slot) {
 // Objects with fewer slots on their chains than this search the chains.
 constexpr u32 kIndexedFrom = 48;
 
-// A slot just put on a chain. The index is a cache: when it cannot grow it
-// goes, and lookups walk the chains again.
+// A slot about to go on a chain. When the index cannot take it, the
+// exception goes on with nothing changed: dropping the index instead would
+// rebuild it at every later put, a crawl that never reports the shortage.
 void Object::indexSlot(Property* slot) {
-    try {
-        if (slotIndex) {
-            slotIndex->put(slot->symbol, slot);
-        } else if (liveSlots + removedInChains + 1 >= kIndexedFrom) {
-            slotIndex = new LxCore::IntHashTable;
-            for (Property* head : buckets)
-                for (Property* p = head; p; p = p->next)
-                    slotIndex->put(p->symbol, p);
-        }
-    } catch (const std::bad_alloc&) {
-        dropSlotIndex();
+    if (slotIndex) {
+        slotIndex->put(slot->symbol, slot);
+        return;
     }
+    if (liveSlots + removedInChains + 1 < kIndexedFrom)
+        return;
+    std::unique_ptr<LxCore::IntHashTable> index(new LxCore::IntHashTable);
+    for (Property* head : buckets)
+        for (Property* p = head; p; p = p->next)
+            index->put(p->symbol, p);
+    index->put(slot->symbol, slot);
+    slotIndex = index.release();
 }
 
 void Object::unindexSlot(const Property* slot) {
