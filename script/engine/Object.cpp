@@ -777,6 +777,12 @@ Property* Object::createDispatcherProperty(Dispatcher* dispatcher, const PropEnt
 Property* Object::writeNewSlot(DataPoolId symbol, const Variant& value, u32 attributes,
                                Property* removed) {
     Property* slot;
+    if (removed && removed->kind == Property::kRef) {
+        // An alias (an argument's parameter) ends with its deletion: what is
+        // written now is a property of its own.
+        removeProperty(symbol, true);
+        removed = nullptr;
+    }
     if (removed && removed->kind == Property::kPlain) {
         removed->attributes = attributes;
         slot = linkProperty(removed, true);
@@ -853,27 +859,49 @@ Property* Object::get(DataPoolId symbol, Variant& out, u32 flags) {
 }
 
 Property* Object::findInherited(DataPoolId symbol, u32 flags) {
+    const InheritedMember found = lookUpInherited(symbol, flags);
+    if (!found.entry)
+        return found.slot;
+    Object* owner = found.entry->isMethod() ? found.holder : this;
+    return owner->createDispatcherProperty(found.through, *found.entry, symbol);
+}
+
+// The inherited lookup's walk, making nothing: a plain slot met on the way,
+// or the native row a read would make a slot of.
+Object::InheritedMember Object::lookUpInherited(DataPoolId symbol, u32 flags) {
+    InheritedMember found;
     const u32 ownFlags = flags & ~(kFindOwn | kFindRemoved);
     Object* start = data && data->dispatcher ? this : prototype;
     for (Object* p = start; p; p = p->prototype) {
         if (p != this) {
             if (!p->valid) {
                 space->getEngine().setError(Err::kInvalidObject);
-                return nullptr;
+                return found;
             }
-            if (Property* hit = p->findOwnProperty(symbol, ownFlags))
-                return hit;
+            if ((found.slot = p->findOwnProperty(symbol, ownFlags)) != nullptr)
+                return found;
         }
         Dispatcher* d = p->getDispatcher();
-        if (!d)
-            continue;
-        if (Property* native = findDispatcherEntryProperty(p, d, symbol))
-            return native;
+        if (d && findDispatcherMember(p, d, symbol, found))
+            return found;
     }
-    return nullptr;
+    return found;
 }
 
-Property* Object::findDispatcherEntryProperty(Object* holder, Dispatcher* d, DataPoolId symbol) {
+// Native members belong where a read puts them: a method to the object whose
+// table serves it (shared by all that inherit from it), a value to the
+// object itself. XML objects answer their own names.
+const PropInfo* Object::findOwnNativeEntry(DataPoolId symbol) {
+    if (xmlClass || !valid)
+        return nullptr;
+    const InheritedMember found = lookUpInherited(symbol, 0);
+    if (!found.entry || (found.entry->isMethod() && found.holder != this))
+        return nullptr;
+    return found.entry;
+}
+
+bool Object::findDispatcherMember(Object* holder, Dispatcher* d, DataPoolId symbol,
+                                  InheritedMember& found) {
     const PropInfo* entry = findDispatcherEntry(holder, d, symbol);
     Dispatcher* through = d;
     if (!entry && space->isDefaultDispatcher(d)) {
@@ -886,9 +914,11 @@ Property* Object::findDispatcherEntryProperty(Object* holder, Dispatcher* d, Dat
         }
     }
     if (!entry)
-        return nullptr;
-    Object* owner = entry->isMethod() ? holder : this;
-    return owner->createDispatcherProperty(through, *entry, symbol);
+        return false;
+    found.entry = entry;
+    found.through = through;
+    found.holder = holder;
+    return true;
 }
 
 // Under the dispatcher's lock. With dot rows, an index asks ".index" then

@@ -242,6 +242,9 @@ public:
     void materializeNativeProperties();
     // Whether slot is linked in this object's chains.
     bool holdsSlot(const Property* slot) const;
+    // The native row that an own-property test counts as this object's own
+    // before any read made its slot (see the source); null when none.
+    const PropEntryCopy* findOwnNativeEntry(DataPoolId symbol);
     // Removed slots leave the lookup path once they outnumber the live ones.
     // A Property pointer stays valid while a script runs (the space is not
     // idle) until its object is cleared; removed slots taken off the path then
@@ -276,9 +279,18 @@ protected:
     void freeRemovedSlotsNow();
     Property* writeNewSlot(DataPoolId symbol, const Variant& value, u32 attributes,
                            Property* removed);
+    // What the inherited lookup met: a plain slot, or a native row with the
+    // dispatcher it came through and the object whose table holds it.
+    struct InheritedMember {
+        Property* slot = nullptr;
+        const PropEntryCopy* entry = nullptr;
+        Dispatcher* through = nullptr;
+        Object* holder = nullptr;
+    };
     Property* findInherited(DataPoolId symbol, u32 flags);
-    Property* findDispatcherEntryProperty(Object* holder, Dispatcher* dispatcher,
-                                          DataPoolId symbol);
+    InheritedMember lookUpInherited(DataPoolId symbol, u32 flags);
+    bool findDispatcherMember(Object* holder, Dispatcher* dispatcher, DataPoolId symbol,
+                              InheritedMember& found);
     const PropEntryCopy* findDispatcherEntry(Object* holder, Dispatcher* dispatcher,
                                              DataPoolId symbol);
     Property* findClassObject(DataPoolId symbol);

@@ -182,10 +182,11 @@ Variant* Workspace::getSpecialSlot(i32 index) {
     if (index == kCalleeSlot)
         return &calleeSlot();
     if (index == kArgumentsSlot) {
-        if (argumentsSlot().getType() != Variant::kScriptObject) {
+        if (!argumentsMade) {
             ObjectRef made = ObjectRef::adopt(makeArgumentsObject());
             argumentsSlot().setObject(made.get());
             argumentsNeeded = 1;
+            argumentsMade = 1;
         }
         return &argumentsSlot();
     }

@@ -111,6 +111,7 @@ private:
     u32 slotCount = 0;
     Variant* slots = nullptr;       // slotCount Variants, each flagged as a slot, after the two above
     u8 argumentsNeeded = 0;
+    u8 argumentsMade = 0;           // once per activation: a value written there stays
 };
 
 }  // namespace LxScript

@@ -279,13 +279,10 @@ DataPoolId DataPool::add(const Variant& value) {
     switch (value.getType()) {
         case Variant::kNumber:
             return add(value.toNumber());
-        case Variant::kString: {
+        default: {
+            // An object whose text is an index names that index, as the text does.
             String text = value.toString();
             return addText(text.chars(), u32(text.length()));
-        }
-        default: {
-            String text = value.toString();
-            return intern(text.chars(), u32(text.length()));
         }
     }
 }

@@ -385,6 +385,11 @@ jsParser::Holder jsParser::dispatch() {
         case kWordThrow: {
             const TokenPosition at = token;
             next();
+            // A restricted production: the value starts on the throw's line.
+            if (lineEndBefore) {
+                error(kSyntaxError);
+                return nullptr;
+            }
             Holder value = expression(0);
             braceEnded = false;
             return Holder(new UnaryNode(at, kWordThrow, Node::kOperator, value.release()));
@@ -1005,7 +1010,8 @@ jsParser::Holder jsParser::primary() {
         }
         case kLeftBracket: return arrayLiteral();
         case kLeftBrace: return objectLiteral();
-        case kOpDivide: return regExpLiteral();
+        // In operand position "/=" can only begin a pattern that starts with "=".
+        case kOpDivide: case kOpDivideAssign: return regExpLiteral();
         case kOpLess: return xmlLiteral();
         case TokenCode::kAt: {
             const TokenPosition at = token;

@@ -513,6 +513,9 @@ void jsScanner::scanName(ScanInfo& t, i32 first) {
                         return error(kSyntaxError);
                     value = value * 16 + hexValue(h);
                 }
+                // An escape stands for a character the name could hold as it is.
+                if (!(buffer.isEmpty() ? isNameStart(value) : isNamePart(value)))
+                    return error(kSyntaxError);
                 c = value;
             }
             buffer += unit(c);

@@ -42,8 +42,8 @@ void arrayLength(Arguments& args);
 // Length
 
 // An Array's stored length; another object's own "length" as a 32-bit
-// integer (negative counts as 0), unless it has none or it is the Array
-// class's own row.
+// integer taken unsigned (-1 is 4294967295, 2^32 is 0), unless it has none
+// or it is the Array class's own row. An object value counts by its number.
 u32 lengthOf(Object& o) {
     if (isArray(o))
         return o.getLength();
@@ -53,7 +53,13 @@ u32 lengthOf(Object& o) {
     if (p->isDispatcher() && static_cast<DispatcherProperty*>(p)->getEntry().handler == arrayLength)
         return o.getLength();
     const Variant* v = p->get(&o, 0);
-    return v ? u32(v->toInt(0, INT_MAX)) : 0;
+    if (!v)
+        return 0;
+    const ObjectRef held(objectOf(*v));     // its valueOf may drop the property
+    if (!held)
+        return u32(v->toInt());
+    Variant number;
+    return held->getDefaultValue(number, 0) ? u32(number.toInt()) : 0;
 }
 
 // An Array sets its stored length (the elements above are gone already);

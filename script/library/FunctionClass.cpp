@@ -362,9 +362,14 @@ void argumentsOf(Arguments& args) {
     args.result->setNull();
 }
 
+// The length a function's heirs inherit is the function's; the Function
+// prototype, which declares no parameters, and an object inheriting from
+// no function answer 0.
 void length(Arguments& args) {
-    if (Function* function = thisFunction(args))
-        args.result->setUInt(function->getStoredLength());
+    Object* o = thisObject(args);
+    while (o && !o->asFunction())
+        o = o->getPrototype();
+    args.result->setUInt(o ? o->getStoredLength() : 0);
 }
 
 void name(Arguments& args) {

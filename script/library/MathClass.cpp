@@ -78,7 +78,8 @@ RandomSource& randomSource() {
     return source;
 }
 
-bool isOddInteger(f64 y) { return std::trunc(y) == y && std::fmod(y, 2.0) != 0; }
+// An infinity is no integer, odd or even.
+bool isOddInteger(f64 y) { return std::isfinite(y) && std::trunc(y) == y && std::fmod(y, 2.0) != 0; }
 
 // ---------------------------------------------------------------------------
 // Handlers
@@ -215,7 +216,7 @@ void jsMathClass::get(Arguments& args) {
         case 'E': value = 2.718281828459045; break;
         case '1': value = 2.302585092994046; break;
         case '2': value = 0.6931471805599453; break;
-        case 'g': value = 1.4426950408886934; break;
+        case 'g': value = 1.4426950408889634; break;
         case 'G': value = 0.4342944819032518; break;
         case 'p': value = kPi; break;
         case 'q': value = 0.7071067811865476; break;

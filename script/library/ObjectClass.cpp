@@ -91,16 +91,34 @@ void toSource(Arguments& args) {
 
 DataPoolId nameArgument(const Arguments& args) { return pool().add(args.arg(0).toString().chars()); }
 
-Property* ownProperty(const Arguments& args) {
+// The attributes of an own member, reading nothing: an own slot (a
+// function's prototype is made as a read makes it), or a native row that a
+// read would make a slot of this object. A native method is not enumerable
+// (its slot says so once its function is made). False when there is none.
+bool ownMember(const Arguments& args, u32& attributes) {
     Object* self = thisObject(args);
-    return self ? self->findOwnProperty(nameArgument(args), 0) : nullptr;
+    if (!self)
+        return false;
+    const DataPoolId symbol = nameArgument(args);
+    if (const Property* p = self->findProperty(symbol, kFindOwn))
+        attributes = p->getAttributes();
+    else if (const PropInfo* entry = self->findOwnNativeEntry(symbol))
+        attributes = u32(entry->flags);
+    else
+        return false;
+    if (attributes & kMethod)
+        attributes |= kDontEnum;
+    return true;
 }
 
-void hasOwnProperty(Arguments& args) { args.result->setBool(ownProperty(args) != nullptr); }
+void hasOwnProperty(Arguments& args) {
+    u32 attributes;
+    args.result->setBool(ownMember(args, attributes));
+}
 
 void propertyIsEnumerable(Arguments& args) {
-    const Property* p = ownProperty(args);
-    args.result->setBool(p && !(p->getAttributes() & kDontEnum));
+    u32 attributes = 0;
+    args.result->setBool(ownMember(args, attributes) && !(attributes & kDontEnum));
 }
 
 // The walk starts at the argument itself: an object is its own prototype

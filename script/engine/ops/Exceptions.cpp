@@ -2,6 +2,7 @@
 #include "script/engine/ops/Exceptions.h"
 
 #include "script/engine/CompiledScript.h"
+#include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/Workspace.h"
 
@@ -143,7 +144,8 @@ Status jsOpTry::runClauses(jsRunner& runner, const Variant& exception, Variant& 
     Status status = kStatusOK;
     for (i32 i = 0; i < clauses.getCount(); i++) {
         const Clause* clause = clauses.get(i);
-        scope->put(clause->variable, exception, 0);
+        // The catch variable cannot be deleted by the script.
+        scope->put(clause->variable, exception, kPutDefine | kDontDelete);
         if (clause->condition) {
             Variant accepted;
             if (const Status s = clause->condition->execute(runner, accepted)) {
@@ -151,7 +153,7 @@ Status jsOpTry::runClauses(jsRunner& runner, const Variant& exception, Variant& 
                 return s;
             }
             if (!accepted.toBoolean()) {
-                scope->deleteProperty(clause->variable);
+                scope->removeProperty(clause->variable, false);
                 continue;
             }
         }
