@@ -1,6 +1,7 @@
 #include "core/Encoder.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "core/CharClass.h"
 #include "core/HashTable.h"
@@ -483,16 +484,39 @@ bool readUtf8(const u8* p, u32 length, u32& value) {
     return continues;
 }
 
+// Bytes below 0x80 from p on, up to end, eight at a time while a whole
+// word is ASCII: most script text is, and each such byte is one unit.
+u32 asciiRun(const u8* p, const u8* end) {
+    constexpr u64 kHighBits = 0x8080808080808080ull;
+    const u8* start = p;
+    while (end - p >= 8) {
+        u64 word;
+        std::memcpy(&word, p, sizeof word);
+        if (word & kHighBits)
+            break;
+        p += 8;
+    }
+    while (p < end && *p < 0x80)
+        ++p;
+    return u32(p - start);
+}
+
 void UTF8Encoder::getNames(String& out) const {
     out = "UTF-8,UTF8,UNICODE-1-1-UTF-8,UNICODE-2-0-UTF-8,UNICODE-2-0-UTF-8";
 }
 
 // Steps by lead bytes only: a quick upper bound that sizes the output.
 i32 UTF8Encoder::getCharCount(const char* bytes, i32 byteCount, u32& unitCount) const {
+    const u8* in = reinterpret_cast<const u8*>(bytes);
     u32 count = 0;
     i32 status = 0;
     for (i32 i = 0; i < byteCount;) {
-        u32 len = utf8LeadLength(u8(bytes[i]));
+        const u32 ascii = asciiRun(in + i, in + byteCount);
+        count += ascii;
+        i += i32(ascii);
+        if (i >= byteCount)
+            break;
+        u32 len = utf8LeadLength(in[i]);
         if (len == 0 || len > 4) {
             status = kConversionError;
             break;
@@ -535,6 +559,13 @@ i32 UTF8Encoder::decode(const char* bytes, u32& byteCount, unit* out, u32& unitC
     u32 i = 0, o = 0;
     i32 status = 0;
     while (i < inLength && o < room) {
+        const u32 ascii = asciiRun(in + i, in + i + std::min(inLength - i, room - o));
+        for (u32 k = 0; k < ascii; ++k)
+            out[o + k] = in[i + k];
+        i += ascii;
+        o += ascii;
+        if (i >= inLength || o >= room)
+            break;
         u32 len = utf8LeadLength(in[i]);
         if (len == 0) {
             status = kConversionError;

@@ -203,6 +203,33 @@ TEST_F(EncoderTest, Utf8Counts) {
     EXPECT_EQ(count, 4u);  // the dangling high surrogate counts three bytes
 }
 
+// ASCII is taken eight bytes at a time: a multi-byte character, a fault or
+// the end of the room at every offset of those words reads as at the first.
+TEST_F(EncoderTest, Utf8AsciiRunsMeetEveryOffset) {
+    const Encoder* e = utf8Encoder();
+    const std::string ascii = "abcdefghijklmnopqrstuvwx";
+    for (size_t at = 0; at <= ascii.size(); at++) {
+        const std::string head = ascii.substr(0, at), tail = ascii.substr(at);
+        const std::u16string wideHead(head.begin(), head.end()), wideTail(tail.begin(), tail.end());
+        Decoded d = decodeUtf8(head + "\xE2\x82\xAC" + tail);
+        EXPECT_EQ(d.status, 0) << at;
+        EXPECT_EQ(d.units, wideHead + u"\u20AC" + wideTail) << at;
+        u32 count = 0;
+        EXPECT_EQ(e->getCharCount((head + "\xF0\x9F\x98\x80" + tail).data(), i32(ascii.size() + 4), count), 0);
+        EXPECT_EQ(count, ascii.size() + 2) << at;
+
+        d = decodeUtf8(head + "\x80" + tail);
+        EXPECT_EQ(d.status, 37) << at;
+        EXPECT_EQ(d.consumed, at);
+        EXPECT_EQ(d.units, wideHead);
+
+        d = decodeUtf8(ascii, u32(at));
+        EXPECT_EQ(d.status, 0) << at;
+        EXPECT_EQ(d.consumed, at);
+        EXPECT_EQ(d.units, wideHead);
+    }
+}
+
 TEST_F(EncoderTest, Utf8RoundTripsThroughString) {
     const std::u16string text = u"Gr\u00FC\u00DFe \u20AC \U0001F600 \u4E2D";
     String s(text.data(), i32(text.size()));

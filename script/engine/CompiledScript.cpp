@@ -35,6 +35,9 @@ i32 CompiledScriptWriter::write(Script& script) {
     error = 0;
     try {
         writeNode(reinterpret_cast<const jsOpcode*>(script.getRoot()));
+        // Here, not in the destructor, so that a shortage in the last run
+        // of zeros is an error rather than a text cut short.
+        flushZeros();
     } catch (i32 code) {
         error = code ? code : -28;
     } catch (...) {

@@ -1,5 +1,6 @@
 #include "script/engine/Engine.h"
 
+#include <new>
 #include <stdexcept>
 
 #include "core/Localizer.h"
@@ -263,7 +264,7 @@ void Engine::setError(i32 code, const String& text, i32 line, bool literal) {
     if (!acceptsError(code))
         return;
     FrameInfo frame;
-    bool running = getFrameInfo(0, frame);
+    bool running = innermostFrame(frame);
     if (line < 0)
         line = running ? frame.line : -1;
     {
@@ -279,7 +280,7 @@ void Engine::setError(const RuntimeError& record) {
     if (!acceptsError(record.code))
         return;
     FrameInfo frame;
-    bool running = getFrameInfo(0, frame);
+    bool running = innermostFrame(frame);
     i32 line = record.line >= 0 ? record.line : running ? frame.line : -1;
     String source = !record.source.isEmpty() ? record.source : running ? frame.source : String();
     error.push(record.code, record.message, nullptr, false);
@@ -297,12 +298,24 @@ void Engine::setError(const Error& given) {
         return;
     error = given;
     FrameInfo frame;
-    bool running = getFrameInfo(0, frame);
+    bool running = innermostFrame(frame);
     i32 line = newest->line >= 0 ? newest->line : running ? frame.line : -1;
     String source = !newest->source.isEmpty() ? newest->source : running ? frame.source : String();
     error.setSource(source, line, newest->start, newest->further, newest->length);
     completeFileName();
     onRuntimeError();
+}
+
+// Reporting an error never fails, and it is most often reported for want
+// of memory: the frame's details are left out when there is no room for
+// them (the error list itself falls back to its shared record).
+bool Engine::innermostFrame(FrameInfo& out) const {
+    try {
+        return getFrameInfo(0, out);
+    } catch (const std::bad_alloc&) {
+        out = FrameInfo();
+        return false;
+    }
 }
 
 // An error without a file, or raised in an anonymous script, is charged to
@@ -311,12 +324,16 @@ void Engine::completeFileName() {
     const LxCore::ErrorRecord* record = error.getRecord();
     if (!record || (!record->fileName.isEmpty() && !isAnonymousScriptName(record->fileName)))
         return;
-    FrameInfo frame;
-    for (i32 depth = 0; getFrameInfo(depth, frame); depth++) {
-        if (!frame.scriptName.isEmpty() && !isAnonymousScriptName(frame.scriptName)) {
-            error.setFileName(frame.scriptName);
-            return;
+    try {
+        FrameInfo frame;
+        for (i32 depth = 0; getFrameInfo(depth, frame); depth++) {
+            if (!frame.scriptName.isEmpty() && !isAnonymousScriptName(frame.scriptName)) {
+                error.setFileName(frame.scriptName);
+                return;
+            }
         }
+    } catch (const std::bad_alloc&) {
+        // No room for the name: the error goes without it.
     }
 }
 

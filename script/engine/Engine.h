@@ -224,6 +224,7 @@ private:
     bool ownsUserData = false;
 
     bool acceptsError(i32 code);
+    bool innermostFrame(FrameInfo& out) const;     // false, no details, when short of memory
     void completeFileName();
 };
 

@@ -128,6 +128,7 @@ void ReleaseBatch::finish() {
     std::exception_ptr failure;
     space.drainReleases(failure);
     space.releasing = 0;
+    space.releaseQueueStuck = 0;
     if (failure && std::uncaught_exceptions() == 0)
         std::rethrow_exception(failure);
 }
@@ -213,13 +214,22 @@ void Object::finishRelease() {
 bool ObjectSpace::queueRelease(Object* object) {
     if (!releasing)
         return false;
-    object->counts.references = 1;   // the queue's
-    try {
-        releaseQueue.push_back(object);
-    } catch (const std::bad_alloc&) {
-        object->counts.references = 0;
-        return false;       // released at once, on the native stack
+    // Once the queue could not grow it takes only what fits until the batch
+    // ends: near the memory limit a failed request is dear, and one per
+    // released object made tearing down a full heap crawl.
+    if (!releaseQueueStuck || releaseQueue.size() < releaseQueue.capacity()) {
+        object->counts.references = 1;   // the queue's
+        try {
+            releaseQueue.push_back(object);
+            return true;
+        } catch (const std::bad_alloc&) {
+            releaseQueueStuck = 1;
+        }
     }
+    // Released on the native stack, a chain would go as deep as it is long,
+    // with no memory left to grow the stack. Left on the ring with no holder
+    // instead, it is cleared and deleted by the next sweep, like any garbage.
+    object->counts.references = 0;
     return true;
 }
 

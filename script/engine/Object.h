@@ -581,6 +581,7 @@ private:
     u8 collecting = 0;
     u8 marking = 0;
     u8 releasing = 0;
+    u8 releaseQueueStuck = 0;               // it could not grow in this batch
     std::vector<Object*> markStack;
     std::vector<Object*> releaseQueue;
     LxCore::IntHashTable liveObjects;       // LiveObject -> Object

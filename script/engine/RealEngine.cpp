@@ -171,7 +171,7 @@ void RealEngine::registerDispatcher(Dispatcher* dispatcher, bool isDefault) {
                 objects.setDefaultDispatcher(1, dispatcher);
         }
     } catch (const std::bad_alloc&) {
-        setError(Err::kOutOfMemory);
+        mapException();
     }
 }
 
@@ -205,7 +205,7 @@ API* RealEngine::getAPI(i32 code) {
             apis.put(code, made);
         return made;
     } catch (const std::bad_alloc&) {
-        setError(Err::kOutOfMemory);
+        mapException();
         return nullptr;
     }
 }
@@ -223,12 +223,8 @@ void RealEngine::initialize() {
     try {
         buildGlobalState();
         return;
-    } catch (const std::bad_alloc&) {
-        setError(Err::kOutOfMemory);
-    } catch (const std::exception& e) {
-        setError(Err::kUncaughtException, String(e.what()), -1, false);
     } catch (...) {
-        setError(Err::kUncaughtException, String("Unknown"), -1, false);
+        mapException();
     }
     // The next entry tries again from nothing.
     LxCore::Error kept = getError();

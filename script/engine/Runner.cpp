@@ -23,8 +23,6 @@ constexpr i32 kErrorNotObject = 21;
 constexpr i32 kErrorNoValue = 23;
 constexpr i32 kErrorStackOverrun = 27;
 constexpr i32 kErrorReadOnly = 46;
-constexpr i32 kErrorOutOfMemory = -28;
-constexpr i32 kErrorException = -29;
 constexpr u32 kStrictFlag = 0x100;
 constexpr u32 kScriptLevelFlag = 0x10000;     // of ScopeInfo::flags
 constexpr u32 kCompiledFlag = 0x40000;
@@ -232,11 +230,10 @@ void jsRunner::runBody(Variant& result) {
     Status status;
     try {
         status = body->execute(*this, result);
-    } catch (const std::bad_alloc&) {
-        engine->setError(kErrorOutOfMemory);
-        status = this->status();
     } catch (...) {
-        engine->setError(kErrorException);
+        // As at every engine entry: a shortage collects once, then ends the
+        // run with -28.
+        engine->mapException();
         status = this->status();
     }
     setCompletion(kNoCompletion, nullptr);

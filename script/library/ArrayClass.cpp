@@ -453,7 +453,7 @@ void joinElements(RealEngine& engine, Object& self, const String& separator, Dat
                 engine.setError(Err::kOutOfMemory);
         }
     } catch (const std::bad_alloc&) {
-        engine.setError(Err::kOutOfMemory);
+        engine.mapException();
     }
 }
 

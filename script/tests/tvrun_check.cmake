@@ -1,8 +1,13 @@
 # Runs tvrun on one script and checks its exit code, its standard output
 # and its standard error:
-#   cmake -DTVRUN=... -DARGS=... -DEXIT=N -DOUT=regex -DERR=regex -P tvrun_check.cmake
+#   cmake -DTVRUN=... -DARGS=... -DEXIT=N -DOUT=regex -DERR=regex [-DLIMIT_KB=N] -P tvrun_check.cmake
+# LIMIT_KB runs it under that limit of address space (ulimit -v).
 separate_arguments(args UNIX_COMMAND "${ARGS}")
-execute_process(COMMAND ${TVRUN} ${args} RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
+set(command ${TVRUN} ${args})
+if(DEFINED LIMIT_KB)
+  set(command sh -c "ulimit -v ${LIMIT_KB} && exec \"$0\" \"$@\"" ${command})
+endif()
+execute_process(COMMAND ${command} RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT code STREQUAL EXIT)
   message(FATAL_ERROR "exit ${code}, wanted ${EXIT}\nstdout: ${out}\nstderr: ${err}")
 endif()

@@ -17,6 +17,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,7 @@ namespace {
 
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kOutOfMemory = -28;
 
 void writeText(FILE* out, const String& text) {
     const char* bytes = text.encode(LxCore::utf8Encoder());
@@ -111,10 +114,13 @@ bool readScript(const char* path, String& out) {
     return status == 0;
 }
 
-// "FILE:LINE: MESSAGE (CODE)" with the line counted from 1.
-void reportError(const Engine& engine, const char* path) {
-    const RuntimeError& info = engine.getErrorInfo();
-    const LxCore::ErrorRecord* record = engine.getError().getRecord();
+// "FILE:LINE: MESSAGE (CODE)" with the line counted from 1. Made after the
+// engine has gone: a run that ended out of memory leaves nothing for the
+// report's own texts while its objects still stand.
+void reportError(const LxCore::Error& error, const char* path) {
+    RuntimeError info;
+    info.set(error);
+    const LxCore::ErrorRecord* record = error.getRecord();
     String file = record && !record->fileName.isEmpty() ? record->fileName : String(path, LxCore::utf8Encoder());
     String text;
     text.sprintf(":%d: ", int(info.line + 1));
@@ -124,6 +130,11 @@ void reportError(const Engine& engine, const char* path) {
     text.sprintf(" (%d)\n", int(info.code));
     line += text;
     writeText(stderr, line);
+}
+
+// The last word when even that report finds no memory: plain bytes, no heap.
+void reportNoMemory(const char* path) {
+    std::fprintf(stderr, "%s: Out of memory (%d)\n", path, int(kOutOfMemory));
 }
 
 // The script's compiled text in place of its source; false when it
@@ -171,7 +182,9 @@ int main(int argc, char** argv) {
 
     InitTerm::init();
     int exitCode = 0;
-    {
+    const char* failedPath = nullptr;
+    try {
+        LxCore::Error failure;
         Engine* created = Engine::createEngine(0);
         auto* engine = static_cast<RealEngine*>(created);
         if (!engine) {
@@ -179,6 +192,7 @@ int main(int argc, char** argv) {
             InitTerm::exit();
             return kExitFailed;
         }
+        std::unique_ptr<RealEngine> owned(engine);
         engine->setTimeout(LxCore::i32(timeout));
         engine->initialize();
         // Scripts run on this thread: all of its stack is theirs, less the
@@ -209,12 +223,18 @@ int main(int argc, char** argv) {
             Variant result;
             if ((viaText && !toCompiledText(*engine, source, name)) ||
                 !engine->eval(source, &result, LxCore::i32(timeout), 0, nullptr, &name)) {
-                reportError(*engine, path);
+                failure = engine->getError();
+                failedPath = path;
                 exitCode = kExitFailed;
                 break;
             }
         }
-        delete engine;
+        owned.reset();
+        if (failedPath)
+            reportError(failure, failedPath);
+    } catch (const std::bad_alloc&) {
+        reportNoMemory(failedPath ? failedPath : files.front());
+        exitCode = kExitFailed;
     }
     InitTerm::exit();
     return exitCode;

@@ -1,6 +1,7 @@
 #include "modules/node-addon/source/TVDWorkers.h"
 
 #include <memory>
+#include <new>
 #include <string>
 
 #include "script/engine/RealEngine.h"
@@ -17,6 +18,7 @@ namespace {
 
 // What a worker reports when it cannot even make its engine.
 constexpr i32 kErrorCannotExecute = 32;
+constexpr i32 kErrorOutOfMemory = -28;
 // The engine type passed to createEngine; it selects nothing.
 constexpr LxCore::u32 kWorkerEngineType = 0x10000;
 
@@ -94,14 +96,22 @@ String checkSyntaxReport(const Error& errors, i32 line, i32 column, i32 tokenLen
     return report;
 }
 
+namespace {
+
+// The report of a check that failed for want of an engine or of memory.
+String failureReport(i32 code, const String& fileName) {
+    Error errors;
+    errors.push(code, String(), nullptr, true);
+    return checkSyntaxReport(errors, 0, 0, 1, fileName);
+}
+
+}  // namespace
+
 String checkSyntax(const String& script, const String& fileName, const String& includePath) {
     try {
         EngineHolder engine = workerEngine(includePath);
-        if (!engine) {
-            Error errors;
-            errors.push(kErrorCannotExecute, String(), nullptr, true);
-            return checkSyntaxReport(errors, 0, 0, 1, fileName);
-        }
+        if (!engine)
+            return failureReport(kErrorCannotExecute, fileName);
         // The script is only checked: it goes at once, before its engine.
         if (Script* compiled = compiler(engine).compile(script, &fileName)) {
             compiled->release();
@@ -109,17 +119,16 @@ String checkSyntax(const String& script, const String& fileName, const String& i
         }
         const Error& errors = engine->getError();
         const LxCore::ErrorRecord* newest = errors.getRecord();
-        if (!newest) {
-            Error none;
-            none.push(kErrorCannotExecute, String(), nullptr, true);
-            return checkSyntaxReport(none, 0, 0, 1, fileName);
-        }
+        if (!newest)
+            return failureReport(kErrorCannotExecute, fileName);
         const RuntimeError& info = engine->getErrorInfo();
         return checkSyntaxReport(errors, newest->line, info.column, newest->length, newest->fileName);
+    } catch (const std::bad_alloc&) {
+        // The engine has gone with its objects: there may be room for the
+        // report now; when not, the shortage goes on to the caller.
+        return failureReport(kErrorOutOfMemory, fileName);
     } catch (...) {
-        Error errors;
-        errors.push(kErrorCannotExecute, String(), nullptr, true);
-        return checkSyntaxReport(errors, 0, 0, 1, fileName);
+        return failureReport(kErrorCannotExecute, fileName);
     }
 }
 
@@ -140,6 +149,8 @@ String compileToText(const String& script, const String& fileName, const String&
                 code = errors.getCode() ? errors.getCode() : kErrorCannotExecute;
             }
         }
+    } catch (const std::bad_alloc&) {
+        code = kErrorOutOfMemory;
     } catch (...) {
         code = kErrorCannotExecute;
     }

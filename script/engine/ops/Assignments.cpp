@@ -37,6 +37,74 @@ void appendValue(String& out, const jsOpcode* value, const Variant* constant) {
         value->appendSource(out);
 }
 
+// Attributes under which a store does more than replace the slot's value.
+constexpr u32 kStoresOtherwise = kReadOnly | kWatched | kWatchpoint | kReResolve | kRemoved;
+
+// value, when it is a sum that goes back into the variable it starts from:
+// every compound +=, and name = name + x. Only an optimisation: the sum
+// lets go of the variable's text only when the store replaces it anyway.
+jsOpBinary* appendOf(jsOpcode* value, bool compound, DataPoolId symbol) {
+    if (!value || value->letter() != 'C')
+        return nullptr;
+    auto* sum = static_cast<jsOpBinary*>(value);
+    if (sum->getOperator() != kOpAdd)
+        return nullptr;
+    if (compound)
+        return sum;
+    const jsOpcode* left = sum->getLeft();
+    const char kind = left ? left->letter() : 0;
+    if (kind != 'V' && kind != 'j')
+        return nullptr;
+    const auto* name = static_cast<const jsOpVariable*>(left);
+    return name->getSymbol() == symbol && !name->isAttribute() ? sum : nullptr;
+}
+
+// The value a store through reference simply replaces: an own, plain,
+// writable slot that nothing watches. Null otherwise.
+Variant* plainVariable(const Reference& reference) {
+    Property* property = reference.property;
+    Object* holder = reference.object;
+    if (!property || !holder || property->getKind() != Property::kPlain || property->getOwner() != holder ||
+        (property->getAttributes() & kStoresOtherwise) || holder->getPutThrough())
+        return nullptr;
+    return &property->cachedValue();
+}
+
+// A local slot of the running function.
+class SlotTarget final : public AppendTarget {
+public:
+    explicit SlotTarget(i32 slot) : slot(slot) {}
+    Variant* variable(jsRunner& runner) override { return runner.scope->getSlot(slot); }
+
+private:
+    i32 slot;
+};
+
+// A name resolved before its value is computed.
+class ReferenceTarget final : public AppendTarget {
+public:
+    explicit ReferenceTarget(const Reference& reference) : reference(reference) {}
+    Variant* variable(jsRunner&) override { return plainVariable(reference); }
+
+private:
+    const Reference& reference;
+};
+
+// A name resolved after its value, as name = name + x stores.
+class NameTarget final : public AppendTarget {
+public:
+    explicit NameTarget(jsOpVariable& name) : name(name) {}
+    Variant* variable(jsRunner& runner) override {
+        Reference reference;
+        if (name.getReference(runner, reference, kRefQuiet) != kStatusOK)
+            return nullptr;
+        return plainVariable(reference);
+    }
+
+private:
+    jsOpVariable& name;
+};
+
 }  // namespace
 
 bool toPrimitiveInPlace(jsRunner& runner, Variant& value, LxCore::u8 hint) {
@@ -54,7 +122,13 @@ bool toPrimitiveInPlace(jsRunner& runner, Variant& value, LxCore::u8 hint) {
 // target = value
 
 jsOpAssign::jsOpAssign(jsOpVariable* target, jsOpcode* value, const Variant* constant, bool compound)
-    : target(target), value(value), constant(copyOf(constant)), compound(compound) {}
+    : target(target),
+      value(value),
+      constant(copyOf(constant)),
+      compound(compound),
+      append(target && target->letter() == 'j' && !target->isAttribute()
+                 ? appendOf(value, compound, target->getSymbol())
+                 : nullptr) {}
 
 jsOpAssign::~jsOpAssign() {
     delete target;
@@ -78,14 +152,18 @@ Status jsOpAssign::execute(jsRunner& runner, Variant& result) {
             result.clear();
         if (runner.errorPending())
             return runner.status();
-        if (const Status status = value->execute(runner, result))
+        ReferenceTarget into(reference);
+        if (const Status status = append ? append->executeAppending(runner, result, into)
+                                         : value->execute(runner, result))
             return status;
     } else {
         // The value comes before the target's object and index: in
         // o[i] = f(), f runs before o and i are evaluated.
+        NameTarget into(*target);
         if (constant) {
             result = *constant;
-        } else if (const Status status = value->execute(runner, result)) {
+        } else if (const Status status = append ? append->executeAppending(runner, result, into)
+                                                : value->execute(runner, result)) {
             return status;
         }
         if (const Status status = target->getReference(runner, reference, kRefQuiet))
@@ -119,18 +197,21 @@ jsOpLocalAssign::jsOpLocalAssign(i32 slot, DataPoolId symbol, jsOpcode* value, c
       value(value),
       constant(copyOf(constant)),
       compound(compound),
-      discardResult(discardResult) {}
+      discardResult(discardResult),
+      append(appendOf(value, compound, symbol)) {}
 
 jsOpLocalAssign::~jsOpLocalAssign() {
     delete value;
     delete constant;
 }
 
-Status jsOpLocalAssign::computeValue(jsRunner& runner, Variant& result) {
+Status jsOpLocalAssign::computeValue(jsRunner& runner, Variant& result, AppendTarget* target) {
     if (constant && !compound) {
         result = *constant;
         return kStatusOK;
     }
+    if (append && target)
+        return append->executeAppending(runner, result, *target);
     return value->execute(runner, result);
 }
 
@@ -148,7 +229,8 @@ Status jsOpLocalAssign::execute(jsRunner& runner, Variant& result) {
             else
                 result.clear();
         }
-        if (const Status status = computeValue(runner, result))
+        ReferenceTarget into(reference);
+        if (const Status status = computeValue(runner, result, &into))
             return status;
         assignReference(reference, result);
         if (const Status status = runner.status())
@@ -159,7 +241,8 @@ Status jsOpLocalAssign::execute(jsRunner& runner, Variant& result) {
             return runner.status();
         if (compound)
             result = *local;
-        if (const Status status = computeValue(runner, result))
+        SlotTarget into(slot);
+        if (const Status status = computeValue(runner, result, &into))
             return status;
         *local = result;
     }

@@ -8,6 +8,9 @@
 
 namespace LxScript {
 
+class AppendTarget;
+class jsOpBinary;
+
 // target = value, target op= value. Without a target (not a reference)
 // it raises error 3.
 class jsOpAssign : public jsOpcode {
@@ -32,6 +35,7 @@ private:
     jsOpcode* value;
     Variant* constant;
     bool compound;
+    jsOpBinary* append;     // value, when it is a sum that starts from the target's own value
 };
 
 // name = value for a name of the running function: the slot when it has
@@ -56,8 +60,9 @@ public:
     bool discardsResult() const { return discardResult; }
 
 protected:
-    // The value into result: the constant, or the value expression.
-    Status computeValue(jsRunner& runner, Variant& result);
+    // The value into result: the constant, or the value expression (a sum
+    // that starts from the name's value appends in place through target).
+    Status computeValue(jsRunner& runner, Variant& result, AppendTarget* target = nullptr);
 
     DataPoolId symbol;
     i32 slot;
@@ -65,6 +70,7 @@ protected:
     Variant* constant;
     bool compound;
     bool discardResult;
+    jsOpBinary* append;     // value, when it is a sum that starts from the name's own value
 };
 
 // const name = value: a second declaration of the name raises error 40.

@@ -103,6 +103,33 @@ Property* findMethod(jsRunner& runner, Object* object, i32 id) {
     return object->findOperator(id);
 }
 
+// result += right's text where result's text is also the variable's, which
+// the sum replaces anyway: the variable lets go of the text first, so that
+// the append is the only holder and grows the buffer in place (by doubling)
+// rather than copying it. The variable gets the sum at once, and its old
+// text back when the append fails. False, nothing done, when it does not
+// apply.
+bool appendInPlace(Variant& result, const Variant& right, Variant* variable) {
+    if (!variable || result.getType() != Variant::kString || variable->getType() != Variant::kString)
+        return false;
+    String text = *Variant::asString(result);
+    if (!text.sharesBufferWith(*Variant::asString(*variable)))
+        return false;
+    const String tail = right.toString();
+    variable->setString(String());
+    result.setString(String());
+    try {
+        text += tail;
+    } catch (...) {
+        variable->setString(text);
+        result.setString(text);
+        throw;
+    }
+    variable->setString(text);
+    result.setString(text);
+    return true;
+}
+
 }  // namespace
 
 const char* operatorText(i32 op) {
@@ -223,10 +250,16 @@ Status jsOpBinary::evaluateLeft(jsRunner& runner, Variant& result) const {
     return left ? left->execute(runner, result) : kStatusOK;
 }
 
+Status jsOpBinary::execute(jsRunner& runner, Variant& result) { return run(runner, result, nullptr); }
+
+Status jsOpBinary::executeAppending(jsRunner& runner, Variant& result, AppendTarget& target) {
+    return run(runner, result, &target);
+}
+
 // The primitive path stays in this frame; objects and operator methods take
 // theirs from objectOperands, so a recursion through an operand (f(n) + 1)
 // keeps only this small frame on the stack per level.
-Status jsOpBinary::execute(jsRunner& runner, Variant& result) {
+Status jsOpBinary::run(jsRunner& runner, Variant& result, AppendTarget* target) {
     if (runner.stackExhausted())
         return runner.stackOverrun();
     if (const Status s = evaluateLeft(runner, result))
@@ -248,9 +281,12 @@ Status jsOpBinary::execute(jsRunner& runner, Variant& result) {
     if (result.getType() == Variant::kNumber && rightValue->getType() == Variant::kNumber &&
         ConstantOps::applyToNumbers(op, result, result.toNumber(), rightValue->toNumber()))
         return runner.status();
-    if (!leftObject && rightValue->getType() != Variant::kScriptObject &&
-        ConstantOps::applyBinary(op, result, *rightValue))
-        return runner.status();
+    if (!leftObject && rightValue->getType() != Variant::kScriptObject) {
+        if (target && op == kOpAdd && appendInPlace(result, *rightValue, target->variable(runner)))
+            return runner.status();
+        if (ConstantOps::applyBinary(op, result, *rightValue))
+            return runner.status();
+    }
     return objectOperands(runner, result, *rightValue, leftObject, method);
 }
 

@@ -17,6 +17,17 @@ namespace LxScript {
 
 class TVVariantArray;
 
+// The variable a sum goes back into (s += x, s = s + x), asked once the
+// right side has run so that it sees what that side did. Null when there is
+// none that the store writes plainly (read-only, watched, inherited...).
+class AppendTarget {
+public:
+    virtual Variant* variable(jsRunner& runner) = 0;
+
+protected:
+    ~AppendTarget() = default;
+};
+
 // A constant value. Kind 4 makes it a number, kinds 5 and 6 a string (the
 // parse-tree kinds of number and string literals).
 class jsOpConstant : public jsOpcode {
@@ -53,6 +64,10 @@ public:
     ~jsOpBinary() override;
 
     Status execute(jsRunner& runner, Variant& result) override;
+    // The same, for a sum that goes back into target's variable: when that
+    // variable and the left value share a text, the variable lets go of it
+    // so that the text grows in place instead of being copied.
+    Status executeAppending(jsRunner& runner, Variant& result, AppendTarget& target);
     void appendSource(LxCore::String& out) const override;
     void writeOperands(CompiledScriptWriter& writer) const override;
     char letter() const override { return 'C'; }
@@ -85,6 +100,8 @@ protected:
 
 private:
     void setOperator(i32 id);
+    // Inlined into both ways in, so a recursion through an operand pays one frame.
+    [[gnu::always_inline]] inline Status run(jsRunner& runner, Variant& result, AppendTarget* target);
     // The operands once either is an object: operator methods, then combine.
     // Out of line: its frame is large and only objects need it.
     [[gnu::noinline]] Status objectOperands(jsRunner& runner, Variant& result, Variant& rightValue,
