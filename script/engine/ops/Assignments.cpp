@@ -74,7 +74,7 @@ Variant* plainVariable(const Reference& reference) {
 class SlotTarget final : public AppendTarget {
 public:
     explicit SlotTarget(i32 slot) : slot(slot) {}
-    Variant* variable(jsRunner& runner) override { return runner.scope->getSlot(slot); }
+    Variant* variable(jsRunner& runner) override { return runner.slot(slot); }
 
 private:
     i32 slot;
