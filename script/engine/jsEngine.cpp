@@ -44,14 +44,6 @@ constexpr u32 kAnonymousMask = 0x1FFFFFFF;
 
 u32 anonymousScripts = 0;
 
-// A class object serving one class by name. The library's classes replace
-// these with their own tables; until one does, its class is known by name.
-Dispatcher* plainClass(const char* name) {
-    auto* dispatcher = new Dispatcher("JavaScript");
-    dispatcher->addClass(name);
-    return dispatcher;
-}
-
 struct BuiltInClass {
     const char* className;
     Dispatcher* (*make)(const char* className);
