@@ -1107,16 +1107,23 @@ void Object::defineValue(DataPoolId symbol, const Variant& value) {
     }
     SlotCell made = SlotCell::of(value);
     i32 place;
-    SlotCell* c;
+    SlotCell* c = newValueCell(symbol, 0, made, place);
+    fillCell(*c, made, kStateCreated, symbol, place);
+}
+
+SlotCell* Object::newValueCell(DataPoolId symbol, u32 attributes, SlotCell& made, i32& place) {
     try {
-        c = newCell(symbol, 0, false, place);
+        return newCell(symbol, attributes, false, place);
     } catch (...) {
         made.releaseValue(SlotCell::kEmpty);
         throw;
     }
-    *c = made;
-    c->state = kStateCreated;
-    linkCell(*c, symbol);
+}
+
+void Object::fillCell(SlotCell& cell, const SlotCell& made, u32 state, DataPoolId symbol, i32 place) {
+    cell = made;
+    cell.state = u8(state);
+    linkCell(cell, symbol);
     if (place < 0)
         elementStore()->live++;
 }
@@ -1193,18 +1200,9 @@ Property* Object::writeNewCell(DataPoolId symbol, const Variant& value, u32 attr
             elementStore()->removed--;
         }
     } else {
-        try {
-            c = newCell(symbol, attributes, false, place);
-        } catch (...) {
-            made.releaseValue(SlotCell::kEmpty);
-            throw;
-        }
+        c = newValueCell(symbol, attributes, made, place);
     }
-    *c = made;
-    c->state = kStateWritten;
-    linkCell(*c, symbol);
-    if (place < 0)
-        elementStore()->live++;
+    fillCell(*c, made, kStateWritten, symbol, place);
     return nullptr;
 }
 

@@ -327,6 +327,10 @@ protected:
     void growCells(u32 newSize);
     // Links a new or revived compact slot: ordinal, length, operators.
     void linkCell(SlotCell& cell, DataPoolId symbol);
+    // newCell for a value held in made, released when no cell can be had.
+    SlotCell* newValueCell(DataPoolId symbol, u32 attributes, SlotCell& made, i32& place);
+    // Puts made's value into a new or revived cell and links it.
+    void fillCell(SlotCell& cell, const SlotCell& made, u32 state, DataPoolId symbol, i32 place);
     // The lookup that revives removed slots and finds compact ones: the
     // Property (made on demand) of an own slot, live or removed.
     Property* searchChain(DataPoolId symbol);
