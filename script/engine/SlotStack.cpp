@@ -63,13 +63,22 @@ Variant* SlotStack::takeFromNextChunk(u32 count) {
 }
 
 void SlotStack::returnToChunkOf(Variant* block) {
-    while (current && !(block >= current->values && block <= current->values + current->capacity))
-        current = current->previous;
     if (!current)
         return;
-    base = current->values;
+    Chunk* chunk = current;
+    while (chunk && !(block >= chunk->values && block <= chunk->values + chunk->capacity))
+        chunk = chunk->previous;
+    if (!chunk) {
+        // An empty block taken before the first chunk was made: everything
+        // goes back, and the chunks stay for the next calls.
+        for (chunk = current; chunk->previous;)
+            chunk = chunk->previous;
+        block = chunk->values;
+    }
+    current = chunk;
+    base = chunk->values;
     top = block;
-    end = base + current->capacity;
+    end = base + chunk->capacity;
 }
 
 }  // namespace LxScript
