@@ -225,14 +225,6 @@ bool isOverloadable(DataPoolId s) {
 
 namespace {
 
-u32 mix(DataPoolId s) {
-    u32 h = u32(s);
-    h ^= h >> 15;
-    h *= 0x2C1B3C6Du;
-    h ^= h >> 12;
-    return h;
-}
-
 }  // namespace
 
 SlotTable::SlotTable(ObjectSpace& space) : space(&space) {}
@@ -266,22 +258,6 @@ void SlotTable::forget(SlotTable* child) {
             transitions.pop_back();
             return;
         }
-    }
-}
-
-i32 SlotTable::find(DataPoolId symbol) const {
-    if (!hash) {
-        for (u32 i = 0; i < count; i++)
-            if (entries[i].symbol == symbol)
-                return i32(i);
-        return -1;
-    }
-    for (u32 h = mix(symbol) & hashMask;; h = (h + 1) & hashMask) {
-        const u32 e = hash[h];
-        if (e == 0)
-            return -1;
-        if (entries[e - 1].symbol == symbol)
-            return i32(e - 1);
     }
 }
 
@@ -320,7 +296,7 @@ void SlotTable::rebuildHash() {
 }
 
 void SlotTable::hashInsert(u32 index) {
-    u32 h = mix(entries[index].symbol) & hashMask;
+    u32 h = SlotTable::mix(entries[index].symbol) & hashMask;
     while (hash[h] != 0)
         h = (h + 1) & hashMask;
     hash[h] = index + 1;

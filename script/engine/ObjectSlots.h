@@ -152,8 +152,23 @@ public:
     bool isShared() const { return shared != 0; }
     const Entry& at(u32 i) const { return entries[i]; }
     Entry& at(u32 i) { return entries[i]; }
-    // The entry named symbol, or -1. O(1) past kLinearLimit names.
-    i32 find(DataPoolId symbol) const;
+    // The entry named symbol, or -1. O(1) past kLinearLimit names. Inline:
+    // every property access asks it.
+    i32 find(DataPoolId symbol) const {
+        if (!hash) {
+            for (u32 i = 0; i < count; i++)
+                if (entries[i].symbol == symbol)
+                    return i32(i);
+            return -1;
+        }
+        for (u32 h = mix(symbol) & hashMask;; h = (h + 1) & hashMask) {
+            const u32 e = hash[h];
+            if (e == 0)
+                return -1;
+            if (entries[e - 1].symbol == symbol)
+                return i32(e - 1);
+        }
+    }
     u32 getOperatorCount() const { return operators; }
     u32 getIndexCount() const { return indexes; }
     // Owned tables: removed entries still on the lookup path.
@@ -178,6 +193,14 @@ private:
     SlotTable& operator=(const SlotTable&) = delete;
 
     static constexpr u32 kLinearLimit = 8;
+
+    static u32 mix(DataPoolId s) {
+        u32 h = u32(s);
+        h ^= h >> 15;
+        h *= 0x2C1B3C6Du;
+        h ^= h >> 12;
+        return h;
+    }
 
     void reserve(u32 wanted);
     void tally(DataPoolId symbol, i32 direction);
