@@ -898,6 +898,16 @@ bool watchedName(const ObjectData* data, DataPoolId symbol) {
 
 }  // namespace
 
+// A removed slot comes back: off the removed counts, onto the live ones.
+void Object::countRevived(i32 place) {
+    if (place >= 0) {
+        table->countRemoved(-1);
+    } else if (ElementStore* store = elementStore()) {
+        store->removed--;
+        store->live++;
+    }
+}
+
 // A new Property goes into a cell of its own; a removed one is revived in
 // its cell. A Property made for a name whose cell holds another slot
 // replaces it there (the old one waits with the retired slots).
@@ -910,12 +920,7 @@ Property* Object::linkProperty(Property* slot, bool revive) {
         slot->ordinal = takeOrdinal();
         slot->attributes &= ~kRemoved;
         slot->state = kStateWritten;
-        if (place >= 0) {
-            table->countRemoved(-1);
-        } else if (ElementStore* store = elementStore()) {
-            store->removed--;
-            store->live++;
-        }
+        countRevived(place);
         if (c)
             c->ordinal = slot->ordinal;
         u32 index;
@@ -1280,12 +1285,7 @@ Property* Object::findOwnProperty(DataPoolId symbol, u32 flags) {
                 Property* p = slotOf(*c, place, symbol);
                 p->attributes &= ~kRemoved;
                 p->state = kStateWritten;
-                if (place >= 0) {
-                    table->countRemoved(-1);
-                } else if (ElementStore* store = elementStore()) {
-                    store->removed--;
-                    store->live++;
-                }
+                countRevived(place);
                 return p;
             }
         }

@@ -327,6 +327,8 @@ protected:
     void growCells(u32 newSize);
     // Links a new or revived compact slot: ordinal, length, operators.
     void linkCell(SlotCell& cell, DataPoolId symbol);
+    // A removed slot at place comes back to life in the counts.
+    void countRevived(i32 place);
     // newCell for a value held in made, released when no cell can be had.
     SlotCell* newValueCell(DataPoolId symbol, u32 attributes, SlotCell& made, i32& place);
     // Puts made's value into a new or revived cell and links it.
