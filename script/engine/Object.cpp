@@ -57,8 +57,6 @@ u32 normalized(u32 attributes) {
 // that adding one name costs O(1) on average.
 u32 cellCapacity(u32 n) { return n <= 8 ? n : std::bit_ceil(n); }
 
-DataPoolId elementId(u32 index) { return DataPoolId(DataPool::kIntegerTag | i32(index)); }
-
 // Ids merged into a listing once each; a set keeps long listings linear.
 class IdMerger {
 public:
@@ -513,12 +511,7 @@ void Object::invalidateAll() {
         if (!cellRemoved(c, place) && !(cellAttributes(c, place) & kSurvivesInvalidateAll))
             retireCell(c, place);
     };
-    for (u32 i = 0; i < table->size(); i++)
-        visit(cells[i], i32(i));
-    if (ElementStore* store = elementStore())
-        for (u32 i = 0; i < store->count; i++)
-            if (store->cells[i].kind != SlotCell::kEmpty)
-                visit(store->cells[i], -1);
+    forEachPlace([&](DataPoolId, SlotCell& c, i32 place) { visit(c, place); });
     settleRemoved();
 }
 
@@ -545,12 +538,7 @@ void Object::clearProperties(i32 level) {
         if (isIndexId(symbol, index))
             length = std::max(length, index + 1);
     };
-    for (u32 i = 0; i < table->size(); i++)
-        visit(table->at(i).symbol, cells[i], i32(i));
-    if (ElementStore* store = elementStore())
-        for (u32 i = 0; i < store->count; i++)
-            if (store->cells[i].kind != SlotCell::kEmpty)
-                visit(elementId(i), store->cells[i], -1);
+    forEachPlace(visit);
     settleRemoved();
 }
 
@@ -1929,12 +1917,7 @@ void Object::collectOwnIDs(LxCore::SimpleArray& ids, u32 filter) {
         else
             passing.emplace_back(c.isSlot() ? c.slot->ordinal : c.ordinal, symbol);
     };
-    for (u32 i = 0; i < table->size(); i++)
-        visit(table->at(i).symbol, cells[i], i32(i));
-    if (ElementStore* store = elementStore())
-        for (u32 i = 0; i < store->count; i++)
-            if (store->cells[i].kind != SlotCell::kEmpty)
-                visit(elementId(i), store->cells[i], -1);
+    forEachPlace(visit);
     if (passing.size() <= kSmallListing) {
         for (size_t i = 1; i < passing.size(); i++)
             for (size_t j = i; j > 0 && passing[j].first < passing[j - 1].first; j--)
@@ -2054,12 +2037,7 @@ bool Object::getElements(LxCore::Array& out) {
             c.load(slot);
         }
     };
-    for (u32 i = 0; i < table->size(); i++)
-        visit(table->at(i).symbol, cells[i], i32(i));
-    if (ElementStore* store = elementStore())
-        for (u32 i = 0; i < store->count; i++)
-            if (store->cells[i].kind != SlotCell::kEmpty)
-                visit(elementId(i), store->cells[i], -1);
+    forEachPlace(visit);
     return true;
 }
 

@@ -289,6 +289,9 @@ public:
     // removed, table entries first and elements after, each in place order.
     template <class F>
     void forEachCell(F&& f) const;
+    // f(symbol, cell, place) over the same cells, place as findCell gives it.
+    template <class F>
+    void forEachPlace(F&& f) const;
     Object* ringNextObject() const { return ringNext; }
 
     // The name errors and listings show: the name id's text, else the class's.
@@ -448,13 +451,18 @@ inline ElementStore* Object::elementStore() const {
 }
 
 template <class F>
-void Object::forEachCell(F&& f) const {
+void Object::forEachPlace(F&& f) const {
     for (u32 i = 0; i < table->size(); i++)
-        f(table->at(i).symbol, cells[i]);
+        f(table->at(i).symbol, cells[i], i32(i));
     if (ElementStore* store = elementStore())
         for (u32 i = 0; i < store->count; i++)
             if (store->cells[i].kind != SlotCell::kEmpty)
-                f(DataPoolId(DataPool::kIntegerTag | i32(i)), store->cells[i]);
+                f(DataPoolId(DataPool::kIntegerTag | i32(i)), store->cells[i], -1);
+}
+
+template <class F>
+void Object::forEachCell(F&& f) const {
+    forEachPlace([&](DataPoolId symbol, SlotCell& c, i32) { f(symbol, c); });
 }
 
 #pragma GCC diagnostic push
