@@ -43,11 +43,10 @@ struct Module {
     void (*run)(bool start);   // true: start, false: end
 };
 
-// Start order. A module that is not built yet keeps an empty slot, which does
-// nothing; building it means putting its start/end function in its slot.
-// The table names each function directly, so that a module the rest of the
-// program never mentions (a class object found only by name) is still linked
-// and started. A start that throws must leave nothing behind.
+// Start order, each module with its start/end function. The table names
+// each function directly, so that a module the rest of the program never
+// mentions (a class object found only by name) is still linked and started.
+// A start that throws must leave nothing behind.
 constexpr Module kModules[] = {
     {"clock", initClock},
     {"timer mark", readTimerMark},

@@ -33,8 +33,7 @@ std::atomic<u32> mainThreadId{0};
 std::atomic<ScriptContextFree> scriptContextFree{nullptr};
 
 // Modules that keep data of their own for a record made off the main thread
-// (XML's namespaces). Each fills its slot when it is built; an empty slot
-// does nothing.
+// (XML's namespaces), each started and ended with the record.
 struct OffMainThreadHook {
     const char* name;
     void (*run)(ThreadData* record, bool start);

@@ -131,22 +131,22 @@ public:
     Dispatcher(const Dispatcher&) = delete;
     Dispatcher& operator=(const Dispatcher&) = delete;
 
-    virtual ~Dispatcher();                                                  // 0
+    virtual ~Dispatcher();
     virtual const PropInfo* findProperty(i32 classId, i32 symbol, LxCore::Root* nativeData,
-                                         bool special, bool isStatic);      // 1
+                                         bool special, bool isStatic);
     // Hooks for members and names a subclass makes up at run time.
-    virtual const PropEntry* hasProperty(const Variant& object, const Variant& name, bool);  // 2
+    virtual const PropEntry* hasProperty(const Variant& object, const Variant& name, bool);
     virtual void getEnumNames(const Variant& object,
-                              LxCore::TSimpleArray<LxCore::String>& names);  // 3
+                              LxCore::TSimpleArray<LxCore::String>& names);
     // Value access of a row without handler; the parent's, else nothing.
-    virtual void get(Arguments& args);                                      // 4
-    virtual void put(Arguments& args);                                      // 5
-    virtual void call(Arguments& args, Handler handler);                    // 6
+    virtual void get(Arguments& args);
+    virtual void put(Arguments& args);
+    virtual void call(Arguments& args, Handler handler);
     virtual void getProperties(i32 classId, i32 unused,
-                               LxCore::TSimpleArray<const PropInfo>& out);  // 7
+                               LxCore::TSimpleArray<const PropInfo>& out);
     virtual void getEnumerableProperties(const Variant& object, LxCore::SimpleArray& ids,
-                                         i32 filter);                       // 8
-    virtual LxCore::ClassInfo* getClassInfo(const LxCore::String& className);  // 9
+                                         i32 filter);
+    virtual LxCore::ClassInfo* getClassInfo(const LxCore::String& className);
 
     void addClass(const LxCore::String& name);
     void addClass(const char* name);

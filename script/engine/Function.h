@@ -19,8 +19,8 @@ public:
     void invalidateClass(DataPoolId classId) override;
     Function* asFunction() override { return this; }
     Property* findProperty(DataPoolId symbol, u32 flags) override;
-    virtual LxCore::SimpleArray* getClosureScopes();     // 48
-    virtual ScopeInfo* getScopeInfo();                   // 49
+    virtual LxCore::SimpleArray* getClosureScopes();
+    virtual ScopeInfo* getScopeInfo();
 
     // The object "prototype" holds, made on demand; null when that value is
     // not an object.

@@ -72,9 +72,8 @@ struct Step {
     void (*run)(bool start);    // true: do, false: undo
 };
 
-// A step whose part of the engine is not built yet keeps an empty slot, which
-// does nothing; building it means putting its function in its slot. A step
-// that throws must leave nothing behind.
+// The steps in start order; exit and a failed init undo them last first. A
+// step that throws must leave nothing behind.
 constexpr Step kSteps[] = {
     {"version check", checkVersion},
     {"lock table", keepLockTable},

@@ -5,8 +5,9 @@
 // reference counts and an optional native side complete it. Each engine
 // keeps all its objects on one ring, in an ObjectSpace.
 //
-// The virtual operations keep their order: other parts of the engine name
-// them by position (operation 0 .. 47), noted beside each.
+// The virtual operations are what the kinds of object (arrays, functions,
+// activations, arguments, E4X values) override; callers reach each by its
+// name, so their order in the class carries nothing.
 #pragma once
 #include <cstddef>
 #include <exception>
@@ -145,64 +146,64 @@ public:
     static void* operator new(size_t size) { return ObjectHeap::alloc(size); }
     static void operator delete(void* p, size_t size) { ObjectHeap::free(p, size); }
 
-    ~Object() override;                                                       // 0
+    ~Object() override;
     // Returns the slot written; null when nothing was written, and for a
     // slot kept in its cell (findOwnProperty gives its Property).
-    virtual Property* put(DataPoolId symbol, const Variant& value, u32 flags);  // 1
-    virtual void getIDs(Object* receiver, LxCore::SimpleArray& ids, u32 filter);  // 2
-    virtual void dropReferences(Object* target, Object* from);                // 3
-    virtual bool isValid() const;                                             // 4
+    virtual Property* put(DataPoolId symbol, const Variant& value, u32 flags);
+    virtual void getIDs(Object* receiver, LxCore::SimpleArray& ids, u32 filter);
+    virtual void dropReferences(Object* target, Object* from);
+    virtual bool isValid() const;
     // Called by whoever drops the reference count to 0.
-    virtual void release();                                                   // 5
-    virtual void getClassName(LxCore::String& out) const;                     // 6
-    virtual void setClassID(DataPoolId classId);                              // 7
-    virtual void setNativeData(LxCore::Root* data);                           // 8
-    virtual Variant& getPrivateValue();                                       // 9
-    virtual Property* getPutThrough() const;                                  // 10
-    virtual void setPutThrough(Object* holder, Property* property);           // 11
-    virtual void setLiveObject(LxCore::LiveObject* live);                     // 12
-    virtual Engine* getEngine() const;                                        // 13
-    virtual void setObjectID(i32 id);                                         // 14
+    virtual void release();
+    virtual void getClassName(LxCore::String& out) const;
+    virtual void setClassID(DataPoolId classId);
+    virtual void setNativeData(LxCore::Root* data);
+    virtual Variant& getPrivateValue();
+    virtual Property* getPutThrough() const;
+    virtual void setPutThrough(Object* holder, Property* property);
+    virtual void setLiveObject(LxCore::LiveObject* live);
+    virtual Engine* getEngine() const;
+    virtual void setObjectID(i32 id);
     // hint 0 number, 1 string.
-    virtual bool getDefaultValue(Variant& result, u8 hint);                   // 15
-    virtual void invalidate();                                                // 16
-    virtual void invalidateClass(DataPoolId classId);                         // 17
-    virtual void dropReferencesTo(Object* target);                            // 18
-    virtual Variant* getLocal(u32 slot);                                      // 19
-    virtual void setLocal(u32 slot, const Variant& value);                    // 20
-    virtual void removeProperty(DataPoolId symbol, bool unlink);              // 21
-    virtual void invalidateAll();                                             // 22
-    virtual void clearProperties(i32 level);                                  // 23
-    virtual void clear();                                                     // 24
+    virtual bool getDefaultValue(Variant& result, u8 hint);
+    virtual void invalidate();
+    virtual void invalidateClass(DataPoolId classId);
+    virtual void dropReferencesTo(Object* target);
+    virtual Variant* getLocal(u32 slot);
+    virtual void setLocal(u32 slot, const Variant& value);
+    virtual void removeProperty(DataPoolId symbol, bool unlink);
+    virtual void invalidateAll();
+    virtual void clearProperties(i32 level);
+    virtual void clear();
     // Sets the mark and queues the object; its references are marked from
     // the space's work list (markReferences), never by recursion.
-    virtual void mark();                                                      // 25
-    virtual Property* getCallProperty();                                      // 26
-    virtual Property* findOperator(DataPoolId symbol);                        // 27
-    virtual void getPropertyIDs(LxCore::SimpleArray& ids, u32 filter);        // 28
-    virtual void invalidateRange(u32 from, u32 to);                           // 29
-    virtual void watch(DataPoolId symbol, Function* handler);                 // 30
-    virtual void unwatch(DataPoolId symbol);                                  // 31
-    virtual void callWatchHandler(Property* slot, Variant& newValue);         // 32
-    virtual Function* asFunction();                                           // 33
-    virtual LxCore::String getText();                                         // 34
-    virtual void getScopeObjects(LxCore::SimpleArray& out);                   // 35
-    virtual Property* findOwnProperty(DataPoolId symbol, u32 flags);          // 36
-    virtual Property* get(DataPoolId symbol, Variant& out, u32 flags);        // 37
-    virtual Property* findProperty(DataPoolId symbol, u32 flags);             // 38
-    virtual bool deleteProperty(DataPoolId symbol);                           // 39
+    virtual void mark();
+    virtual Property* getCallProperty();
+    virtual Property* findOperator(DataPoolId symbol);
+    virtual void getPropertyIDs(LxCore::SimpleArray& ids, u32 filter);
+    virtual void invalidateRange(u32 from, u32 to);
+    virtual void watch(DataPoolId symbol, Function* handler);
+    virtual void unwatch(DataPoolId symbol);
+    virtual void callWatchHandler(Property* slot, Variant& newValue);
+    virtual Function* asFunction();
+    virtual LxCore::String getText();
+    virtual void getScopeObjects(LxCore::SimpleArray& out);
+    virtual Property* findOwnProperty(DataPoolId symbol, u32 flags);
+    virtual Property* get(DataPoolId symbol, Variant& out, u32 flags);
+    virtual Property* findProperty(DataPoolId symbol, u32 flags);
+    virtual bool deleteProperty(DataPoolId symbol);
     virtual void construct(Object* newObject, const LxCore::BasicArray& args,
-                           Variant& result);                                  // 40
+                           Variant& result);
     virtual void call(Object* thisObject, const LxCore::BasicArray& args,
-                      Variant& result);                                       // 41
-    virtual i32 declareFunctions(Object* scope);                              // 42
-    virtual Script* getScript();                                              // 43
-    virtual LxCore::ServiceInfo* getServiceInfo();                            // 44
+                      Variant& result);
+    virtual i32 declareFunctions(Object* scope);
+    virtual Script* getScript();
+    virtual LxCore::ServiceInfo* getServiceInfo();
     virtual i32 getPropertyValues(LxCore::THashTable<Variant>& out, u32 filter,
-                                  LxCore::Error* err);                        // 45
+                                  LxCore::Error* err);
     virtual i32 putPropertyValues(const LxCore::THashTable<Variant>& values,
-                                  LxCore::Error* err);                        // 46
-    virtual bool getElements(LxCore::Array& out);                             // 47
+                                  LxCore::Error* err);
+    virtual bool getElements(LxCore::Array& out);
 
     bool onMessage(LxCore::Message& message) override;
 
@@ -439,7 +440,7 @@ public:
 
     ElementStore elements;
     // The own native "length" slot that lookups make on an array (see
-    // lengthSlot in Object.cpp) is kept as its ordinal and state until a
+    // noteLengthSlot in Object.cpp) is kept as its ordinal and state until a
     // Property of it is needed: 0 none yet, else the slot's state.
     u32 lengthOrdinal = 0;
     u8 lengthState = 0;

@@ -53,16 +53,16 @@ public:
     static void* operator new(size_t size) { return ObjectHeap::alloc(size); }
     static void operator delete(void* p, size_t size) { ObjectHeap::free(p, size); }
 
-    virtual ~Property();                                        // 0
-    virtual Dispatcher* getDispatcher() const;                  // 1
-    virtual LxCore::ServiceInfo* getServiceInfo();              // 2
+    virtual ~Property();
+    virtual Dispatcher* getDispatcher() const;
+    virtual LxCore::ServiceInfo* getServiceInfo();
     // The value as read through `object`; null when there is none (reads
     // as undefined). flags 0x20: the caller wants something to call.
-    virtual Variant* get(Object* object, u32 flags);            // 3
-    virtual void put(Object* object, const Variant& value);     // 4
-    virtual void mark();                                        // 5
-    virtual bool clear(bool final);                             // 6
-    virtual bool isDispatcher() const;                          // 7
+    virtual Variant* get(Object* object, u32 flags);
+    virtual void put(Object* object, const Variant& value);
+    virtual void mark();
+    virtual bool clear(bool final);
+    virtual bool isDispatcher() const;
 
     void getWatchpointInfo(Variant& object, u32& symbolOut, Variant& valueOut);
 

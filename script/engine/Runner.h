@@ -70,13 +70,13 @@ public:
     RuntimeEnv(const RuntimeEnv&) = delete;
     RuntimeEnv& operator=(const RuntimeEnv&) = delete;
 
-    virtual ~RuntimeEnv();                                              // 0: pops
-    virtual ScopeInfo* getScopeInfo() const = 0;                        // 1
+    virtual ~RuntimeEnv();                                              // pops
+    virtual ScopeInfo* getScopeInfo() const = 0;
     // A script's top level: "[file]"; a function: name(arguments).
-    virtual LxCore::String& getFrameText(LxCore::String& out);          // 2
+    virtual LxCore::String& getFrameText(LxCore::String& out);
     // The running function's name and its parameters' current values;
     // returns the declared parameter count.
-    virtual u32 getFunctionInfo(LxCore::String& name, LxCore::Array& values);   // 3
+    virtual u32 getFunctionInfo(LxCore::String& name, LxCore::Array& values);
 
     // Called by the line hook before each statement.
     void setLine(DataPoolId file, i32 line);
@@ -138,8 +138,8 @@ public:
     ScopeInfo* getScopeInfo() const override;
     LxCore::String& getFrameText(LxCore::String& out) override;
     u32 getFunctionInfo(LxCore::String& name, LxCore::Array& values) override;
-    u32 getCompletion() const { return completion; }                    // 4
-    const jsOpStatement* getCompletionTarget() const { return target; }  // 5
+    u32 getCompletion() const { return completion; }
+    const jsOpStatement* getCompletionTarget() const { return target; }
 
     // Executes the body: the stack check, the body, and the result by how
     // it ended.

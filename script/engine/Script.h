@@ -18,14 +18,14 @@ class ScopeInfo;
 class Script : public LxCore::Refcountable {
 public:
     Script() = default;
-    ~Script() override = default;                              // 0; 1 is release
-    virtual bool isCompiled() const = 0;                        // 2: read from compiled text
-    virtual const LxCore::String& getSource() const = 0;        // 3
-    virtual const LxCore::String& getName() = 0;                // 4
-    virtual DataPoolId getFileID() const = 0;                   // 5
-    virtual void getFileIDs(LxCore::SimpleArray& out) const = 0;    // 6
+    ~Script() override = default;
+    virtual bool isCompiled() const = 0;                        // read from compiled text
+    virtual const LxCore::String& getSource() const = 0;
+    virtual const LxCore::String& getName() = 0;
+    virtual DataPoolId getFileID() const = 0;
+    virtual void getFileIDs(LxCore::SimpleArray& out) const = 0;
     // The compiled-script text; 0 or an error number.
-    virtual i32 writeBinary(LxCore::String& out) = 0;           // 7
+    virtual i32 writeBinary(LxCore::String& out) = 0;
 
     // Whether a statement starts at line (0-based).
     static bool isValidLine(const Script& script, i32 line);
@@ -59,15 +59,15 @@ public:
                bool global);
     ~jsFunction() override;
 
-    void getIDs(Object* receiver, LxCore::SimpleArray& ids, u32 filter) override;       // 2
-    void clear() override;                                                            // 24
-    void markReferences() override;                                                   // 25
-    void construct(Object* newObject, const LxCore::BasicArray& args, Variant& result) override;  // 40
-    void call(Object* thisObject, const LxCore::BasicArray& args, Variant& result) override;     // 41
-    i32 declareFunctions(Object* scope) override;                                     // 42
-    Script* getScript() override { return script; }                                   // 43
-    LxCore::SimpleArray* getClosureScopes() override;                                 // 48
-    ScopeInfo* getScopeInfo() override;                                               // 49
+    void getIDs(Object* receiver, LxCore::SimpleArray& ids, u32 filter) override;
+    void clear() override;
+    void markReferences() override;
+    void construct(Object* newObject, const LxCore::BasicArray& args, Variant& result) override;
+    void call(Object* thisObject, const LxCore::BasicArray& args, Variant& result) override;
+    i32 declareFunctions(Object* scope) override;
+    Script* getScript() override { return script; }
+    LxCore::SimpleArray* getClosureScopes() override;
+    ScopeInfo* getScopeInfo() override;
     // A script function's prototype is always a plain object.
     bool mayBeClassConstructor() const override { return false; }
 

@@ -101,13 +101,13 @@ public:
     bool isGlobal() const { return objectId == kGlobalObjectId; }
 
     // Object operations.
-    void getIDs(Object* receiver, LxCore::SimpleArray& ids, u32 filter) override;    // 2
-    Variant* getLocal(u32 slot) override;                                            // 19
-    void setLocal(u32 slot, const Variant& value) override;                          // 20
-    void clear() override;                                                           // 24
-    void markReferences() override;                                                  // 25
-    void getScopeObjects(LxCore::SimpleArray& out) override;                         // 35
-    Property* findOwnProperty(DataPoolId symbol, u32 flags) override;                // 36
+    void getIDs(Object* receiver, LxCore::SimpleArray& ids, u32 filter) override;
+    Variant* getLocal(u32 slot) override;
+    void setLocal(u32 slot, const Variant& value) override;
+    void clear() override;
+    void markReferences() override;
+    void getScopeObjects(LxCore::SimpleArray& out) override;
+    Property* findOwnProperty(DataPoolId symbol, u32 flags) override;
 
 private:
     Variant* getSpecialSlot(i32 index);

@@ -36,15 +36,15 @@ public:
     jsOpcode(const jsOpcode&) = delete;
     jsOpcode& operator=(const jsOpcode&) = delete;
 
-    virtual ~jsOpcode() = default;                                   // 0: deletes owned children
-    virtual Status execute(jsRunner& runner, Variant& result) = 0;   // 1
-    virtual void appendSource(LxCore::String& out) const {}          // 2
+    virtual ~jsOpcode() = default;                                   // deletes owned children
+    virtual Status execute(jsRunner& runner, Variant& result) = 0;
+    virtual void appendSource(LxCore::String& out) const {}
     // The class letter, then the fields. A class without a letter writes
     // nothing.
-    virtual void write(CompiledScriptWriter& writer) const;          // 3
-    virtual void writeOperands(CompiledScriptWriter& writer) const {}  // 4
-    virtual bool isConstant() const { return false; }                // 5
-    virtual jsOpVariable* asVariable() { return nullptr; }           // 6
+    virtual void write(CompiledScriptWriter& writer) const;
+    virtual void writeOperands(CompiledScriptWriter& writer) const {}
+    virtual bool isConstant() const { return false; }
+    virtual jsOpVariable* asVariable() { return nullptr; }
     // The object this operation would give, when reading it has no other
     // effect (this, a local holding an object); null: run it.
     virtual Object* peekObject(jsRunner& runner) const { return nullptr; }
@@ -70,12 +70,12 @@ public:
     void writeOperands(CompiledScriptWriter& writer) const override;
     jsOpStatement* asStatement() override { return this; }
 
-    // 7: whether a break or continue with this label (0: none) ends here.
+    // Whether a break or continue with this label (0: none) ends here.
     // A pure question: what is pending lives in the runner.
     virtual bool isBreakTarget(DataPoolId label, bool isBreak) const;
-    // 8: function declarations hoisted into receiver; 0 or an error number.
+    // Function declarations hoisted into receiver; 0 or an error number.
     virtual i32 declareFunctions(Script* script, Object* receiver, bool deletable);
-    // 9: the statement that starts at line; a negative line asks for the
+    // The statement that starts at line; a negative line asks for the
     // first statement that has a line.
     virtual jsOpStatement* findStatement(i32 line);
 

@@ -28,9 +28,9 @@ public:
     jsOpVariable* asVariable() override { return this; }
     Object* peekObject(jsRunner& runner) const override;
 
-    // 7: fills reference; a non-zero status is an error.
+    // Fills reference; a non-zero status is an error.
     virtual Status getReference(jsRunner& runner, Reference& reference, u32 flags);
-    // 8: the value without raising error 2 for a missing name.
+    // The value without raising error 2 for a missing name.
     virtual Status evaluateQuietly(jsRunner& runner, Variant& result);
 
     DataPoolId getSymbol() const { return symbol; }
