@@ -37,13 +37,13 @@ bool isOperatorSymbol(DataPoolId s) { return s >= 1 && s <= Sym::kLastOperator; 
 bool admits(const PropEntryCopy& row, i32 filter) {
     const u32 f = u32(filter);
     const u32 flags = u32(row.flags);
-    if ((flags & 0x1000) && !(f & 0x10000000))
+    if ((flags & kHidden) && !(f & 0x10000000))
         return false;
-    if ((flags & 0x2) && !(f & 0x08000000))
+    if ((flags & kDontEnum) && !(f & 0x08000000))
         return false;
-    if (flags & 0x20)
+    if (flags & kMethod)
         return (f & 0x80000000) != 0;
-    return (f & ((flags & 0x1) ? 0x40000000 : 0x20000000)) != 0;
+    return (f & ((flags & kReadOnly) ? 0x40000000 : 0x20000000)) != 0;
 }
 
 i32 indexOfSymbol(const LxCore::SimpleArray& ids, DataPoolId s) {

@@ -10,6 +10,7 @@
 #include "core/SimpleArray.h"
 #include "core/String.h"
 #include "core/Variant.h"
+#include "script/engine/DispatcherFlags.h"
 #include "script/engine/Engine.h"
 #include "script/frontend/DataPool.h"
 
@@ -36,7 +37,7 @@ using Handler = void (*)(Arguments& args);
 struct PropEntry {
     const char* name;
     i32 id;
-    i32 flags;
+    i32 flags;                  // bits of DispatcherFlags.h
     Handler handler;
     const char* signature;      // "number,text:string,base:number"; null when none
 };
@@ -49,9 +50,9 @@ struct PropEntryCopy : public LxCore::Root {
     PropEntryCopy& operator=(const PropEntryCopy&) = delete;
     ~PropEntryCopy();
 
-    bool isMethod() const { return (flags & 0x20) != 0; }
-    bool isStatic() const { return (flags & 0x10) != 0; }
-    bool isWithdrawn() const { return (flags & 0x800) != 0; }
+    bool isMethod() const { return (flags & kMethod) != 0; }
+    bool isStatic() const { return (flags & kStatic) != 0; }
+    bool isWithdrawn() const { return (flags & kWithdrawn) != 0; }
 
     Dispatcher* owner;
     DataPoolId symbol;

@@ -136,7 +136,7 @@ bool RefProperty::clear(bool) {
 
 DispatcherProperty::DispatcherProperty(Object* owner, Dispatcher* dispatcher,
                                        const PropEntryCopy& row, DataPoolId symbol)
-    : Property(owner, symbol, u32(row.flags) & 0x7FFF, kDispatcher),
+    : Property(owner, symbol, u32(row.flags) & kRowAttributeBits, kDispatcher),
       entry(row),
       dispatcher(dispatcher) {
     if (!row.isMethod())

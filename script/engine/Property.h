@@ -5,26 +5,13 @@
 // carries the attributes, the watch state and the debugger's watchpoint.
 #pragma once
 #include "script/engine/Dispatcher.h"
+#include "script/engine/DispatcherFlags.h"
 #include "script/engine/Object.h"
 
 namespace LxScript {
 
-// Attribute bits of a slot (and of a class-table row, low 15 bits).
-constexpr u32 kReadOnly = 0x1;
-constexpr u32 kDontEnum = 0x2;
-constexpr u32 kDontDelete = 0x4;
-constexpr u32 kNativeValue = 0x8;             // ask the native getter and setter on every access
-constexpr u32 kStatic = 0x10;
-constexpr u32 kMethod = 0x20;
-constexpr u32 kArgsToNumber = 0x40;           // object arguments become primitives, hint 0
-constexpr u32 kArgsToString = 0x80;           //   ... hint 1
-constexpr u32 kThisToNumber = 0x100;          // the this value becomes a primitive, hint 0
-constexpr u32 kThisToString = 0x200;          //   ... hint 1
-constexpr u32 kInstancesOnly = 0x400;
-constexpr u32 kWithdrawn = 0x800;
-constexpr u32 kHidden = 0x1000;
-constexpr u32 kKeepCached = 0x2000;           // keep the cached native value across a collection
-constexpr u32 kPutThroughLink = 0x4000;
+// Attribute bits of a slot: the low 15 are its row's flags (DispatcherFlags.h),
+// these above them are the slot's own.
 constexpr u32 kFetched = 0x10000;             // value fetched; live-object slot
 constexpr u32 kWatched = 0x20000;
 constexpr u32 kWatchpoint = 0x40000;          // the debugger is entered after each write

@@ -882,12 +882,10 @@ void arraySort(Arguments& args) {
     *args.result = *args.thisValue;
 }
 
-constexpr i32 kMethod = 0x20;
-
 const PropEntry kArrayTable[] = {
-    {"length", 0, 0xE, arrayLength, "number"},
-    {"__120__", 0, 0x1E, arraySourceListing, "boolean"},
-    {"Array", 1, 0x1020, arrayConstructor, "Array,length:number"},
+    {"length", 0, kFixedValue, arrayLength, "number"},
+    {"__120__", 0, kStatic | kFixedValue, arraySourceListing, "boolean"},
+    {"Array", 1, kHiddenMethod, arrayConstructor, "Array,length:number"},
     {"concat", 1, kMethod, arrayConcat, "Array,item:any"},
     {"join", 1, kMethod, arrayJoin, "string,separator:string"},
     {"reverse", 0, kMethod, arrayReverse, "Array"},
@@ -900,7 +898,7 @@ const PropEntry kArrayTable[] = {
     {"toString", 0, kMethod, arrayToString, "string"},
     {"toLocaleString", 0, kMethod, arrayJoin, "string"},
     {"unshift", 1, kMethod, arrayUnshift, "number,what:any"},
-    {"toSource", 0, 0x420, arrayToSource, "string"},
+    {"toSource", 0, kInstanceMethod, arrayToSource, "string"},
     {nullptr, 0, 0, nullptr, nullptr},
 };
 

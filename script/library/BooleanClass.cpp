@@ -30,10 +30,8 @@ void booleanToSource(Arguments& args) {
 
 void booleanToString(Arguments& args) { args.result->setString(truthText(args)); }
 
-constexpr i32 kInstanceMethod = 0x420;
-
 const PropEntry kBooleanTable[] = {
-    {"Boolean", 1, 0x1020, booleanConstructor, "Boolean,obj:any"},
+    {"Boolean", 1, kHiddenMethod, booleanConstructor, "Boolean,obj:any"},
     {"toSource", 0, kInstanceMethod, booleanToSource, "string"},
     {"toString", 0, kInstanceMethod, booleanToString, "string"},
     {"valueOf", 0, kInstanceMethod, internalValueHandler, "boolean"},

@@ -208,11 +208,11 @@ void description(Arguments& args) {
 }
 
 const PropEntry kErrorTable[] = {
-    {"Error", 3, 0x1060, construct, "Error,msg:string,file:string,line:number"},
-    {"runtimeError", 1, 0xB0, runtimeError, "code:number,text:string"},
-    {"toString", 0, 0x20, toString, "string"},
-    {"toSource", 0, 0x20, toSource, "string"},
-    {"description", 0, 0xC, description, "string"},
+    {"Error", 3, kHiddenMethod | kArgsToNumber, construct, "Error,msg:string,file:string,line:number"},
+    {"runtimeError", 1, kStaticMethod | kArgsToString, runtimeError, "code:number,text:string"},
+    {"toString", 0, kMethod, toString, "string"},
+    {"toSource", 0, kMethod, toSource, "string"},
+    {"description", 0, kNativeValue | kDontDelete, description, "string"},
     {nullptr, 0, 0, nullptr, nullptr},
 };
 

@@ -378,19 +378,17 @@ void name(Arguments& args) {
         args.result->setString(pool().getSymbol(function->getNameID() ? function->getNameID() : Sym::kAnonymous));
 }
 
-constexpr i32 kInstanceMethod = 0x420;
-
 const PropEntry kFunctionTable[] = {
-    {"", 0, 0x1020, callEntry, nullptr},
-    {"Function", 1, 0x1020, construct, "Function,args:string,body:string"},
+    {"", 0, kHiddenMethod, callEntry, nullptr},
+    {"Function", 1, kHiddenMethod, construct, "Function,args:string,body:string"},
     {"apply", 2, kInstanceMethod, apply, "unknown,self:Object,args:Array"},
     {"call", 1, kInstanceMethod, call, "unknown,self:Object,args:any"},
     {"toSource", 0, kInstanceMethod, toSource, "string"},
     {"toString", 0, kInstanceMethod, toString, "string"},
-    {"arguments", 0, 0xE, argumentsOf, "Object"},
-    {"length", 0, 0xF, length, "number"},
-    {"arity", 0, 0xF, length, "number"},
-    {"name", 0, 0xF, name, "string"},
+    {"arguments", 0, kFixedValue, argumentsOf, "Object"},
+    {"length", 0, kReadOnlyValue, length, "number"},
+    {"arity", 0, kReadOnlyValue, length, "number"},
+    {"name", 0, kReadOnlyValue, name, "string"},
     {nullptr, 0, 0, nullptr, nullptr},
 };
 

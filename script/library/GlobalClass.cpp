@@ -169,30 +169,25 @@ void isXMLNameFunction(Arguments& args) { args.result->setBool(isXMLName(*args.e
 // Also what the "default xml namespace = ..." statement calls.
 void setDefaultXMLNamespaceFunction(Arguments& args) { setDefaultXMLNamespace(args.arg(0), *args.result); }
 
-constexpr i32 kMethod = 0x20;
-constexpr i32 kStringArgs = 0xA0;       // method, arguments as strings
-constexpr i32 kNumberArgs = 0x60;       // method, arguments as numbers
-constexpr i32 kHiddenMethod = 0x10A0;
-
 const PropEntry kGlobalTable[] = {
-    {"NaN", 'N', 0x2, nullptr, "number"},
-    {"Infinity", 'I', 0x2, nullptr, "number"},
-    {"undefined", 'U', 0x2, nullptr, "undefined"},
-    {"encodeURI", 1, kStringArgs, encodeURI, "string,text:string"},
-    {"encodeURIComponent", 1, kStringArgs, encodeURIComponent, "string,text:string"},
-    {"decodeURI", 1, kStringArgs, decodeURI, "string,uri:string"},
-    {"decodeURIComponent", 1, kStringArgs, decodeURI, "string,uri:string"},
-    {"escape", 1, kStringArgs, escape, "string,text:string"},
+    {"NaN", 'N', kDontEnum, nullptr, "number"},
+    {"Infinity", 'I', kDontEnum, nullptr, "number"},
+    {"undefined", 'U', kDontEnum, nullptr, "undefined"},
+    {"encodeURI", 1, kMethod | kArgsToString, encodeURI, "string,text:string"},
+    {"encodeURIComponent", 1, kMethod | kArgsToString, encodeURIComponent, "string,text:string"},
+    {"decodeURI", 1, kMethod | kArgsToString, decodeURI, "string,uri:string"},
+    {"decodeURIComponent", 1, kMethod | kArgsToString, decodeURI, "string,uri:string"},
+    {"escape", 1, kMethod | kArgsToString, escape, "string,text:string"},
     {"eval", 1, kMethod, eval, "any,source:string"},
     {"uneval", 1, kMethod, uneval, "string,what:any"},
-    {"isFinite", 1, kNumberArgs, isFinite, "boolean,what:number"},
-    {"isNaN", 1, kNumberArgs, isNaN, "boolean,what:number"},
-    {"parseInt", 2, kNumberArgs, parseInt, "number,text:string,base:number"},
-    {"parseFloat", 1, kNumberArgs, parseFloat, "number,txt:string"},
-    {"unescape", 1, kStringArgs, unescape, "string,uri:string"},
+    {"isFinite", 1, kMethod | kArgsToNumber, isFinite, "boolean,what:number"},
+    {"isNaN", 1, kMethod | kArgsToNumber, isNaN, "boolean,what:number"},
+    {"parseInt", 2, kMethod | kArgsToNumber, parseInt, "number,text:string,base:number"},
+    {"parseFloat", 1, kMethod | kArgsToNumber, parseFloat, "number,txt:string"},
+    {"unescape", 1, kMethod | kArgsToString, unescape, "string,uri:string"},
     {"localize", 1, kMethod, localize, "string,what:any"},
-    {"_c", 1, kHiddenMethod, debugOnly, nullptr},
-    {"__parse", 1, kHiddenMethod, parse, nullptr},
+    {"_c", 1, kHiddenMethod | kArgsToString, debugOnly, nullptr},
+    {"__parse", 1, kHiddenMethod | kArgsToString, parse, nullptr},
     {"isXMLName", 1, kMethod, isXMLNameFunction, "boolean,name:string"},
     {"setDefaultXMLNamespace", 1, kMethod, setDefaultXMLNamespaceFunction, "ns:Namespace"},
     {nullptr, 0, 0, nullptr, nullptr},

@@ -89,16 +89,13 @@ void numberToPrecision(Arguments& args) {
         raise(args, error, args.arg(0).toString());
 }
 
-constexpr i32 kConstant = 0x1F;
-constexpr i32 kInstanceMethod = 0x420;
-
 const PropEntry kNumberTable[] = {
-    {"Number", 1, 0x1060, numberConstructor, "Number,what:any"},
-    {"MIN_VALUE", 'i', kConstant, nullptr, "number"},
-    {"MAX_VALUE", 'x', kConstant, nullptr, "number"},
-    {"NaN", 'n', kConstant, nullptr, "number"},
-    {"NEGATIVE_INFINITY", 'f', kConstant, nullptr, "number"},
-    {"POSITIVE_INFINITY", 'F', kConstant, nullptr, "number"},
+    {"Number", 1, kHiddenMethod | kArgsToNumber, numberConstructor, "Number,what:any"},
+    {"MIN_VALUE", 'i', kStatic | kReadOnlyValue, nullptr, "number"},
+    {"MAX_VALUE", 'x', kStatic | kReadOnlyValue, nullptr, "number"},
+    {"NaN", 'n', kStatic | kReadOnlyValue, nullptr, "number"},
+    {"NEGATIVE_INFINITY", 'f', kStatic | kReadOnlyValue, nullptr, "number"},
+    {"POSITIVE_INFINITY", 'F', kStatic | kReadOnlyValue, nullptr, "number"},
     {"toSource", 0, kInstanceMethod, numberToSource, "number"},
     {"toString", 0, kInstanceMethod, numberToString, "number"},
     {"toLocaleString", 1, kInstanceMethod, numberToLocaleString, "number,decimals:number"},

@@ -166,17 +166,17 @@ void churn(ObjectSpace& space, int count) {
 void method(Arguments& a) { a.result->setNumber(1); }
 
 const PropEntry kObjectRows[] = {
-    {"Object", 0, 0x20, method, nullptr},     {"toString", 0, 0x20, method, nullptr},
-    {"valueOf", 0, 0x20, method, nullptr},    {"hasOwnProperty", 1, 0x20, method, nullptr},
-    {"isPrototypeOf", 1, 0x20, method, nullptr}, {"propertyIsEnumerable", 1, 0x20, method, nullptr},
-    {"toSource", 0, 0x20, method, nullptr},   {"watch", 2, 0x20, method, nullptr},
-    {"unwatch", 1, 0x20, method, nullptr},    {nullptr, 0, 0, nullptr, nullptr},
+    {"Object", 0, kMethod, method, nullptr},     {"toString", 0, kMethod, method, nullptr},
+    {"valueOf", 0, kMethod, method, nullptr},    {"hasOwnProperty", 1, kMethod, method, nullptr},
+    {"isPrototypeOf", 1, kMethod, method, nullptr}, {"propertyIsEnumerable", 1, kMethod, method, nullptr},
+    {"toSource", 0, kMethod, method, nullptr},   {"watch", 2, kMethod, method, nullptr},
+    {"unwatch", 1, kMethod, method, nullptr},    {nullptr, 0, 0, nullptr, nullptr},
 };
-const PropEntry kFunctionRows[] = {{"Function", 0, 0x20, method, nullptr}, {nullptr, 0, 0, nullptr, nullptr}};
-const PropEntry kGlobalRows[] = {{"parseInt", 2, 0x20, method, nullptr}, {nullptr, 0, 0, nullptr, nullptr}};
+const PropEntry kFunctionRows[] = {{"Function", 0, kMethod, method, nullptr}, {nullptr, 0, 0, nullptr, nullptr}};
+const PropEntry kGlobalRows[] = {{"parseInt", 2, kMethod, method, nullptr}, {nullptr, 0, 0, nullptr, nullptr}};
 const PropEntry kWidgetRows[] = {
-    {"Widget", 0, 0x20, method, nullptr}, {"draw", 0, 0x20, method, nullptr},
-    {"move", 2, 0x20, method, nullptr},   {"resize", 2, 0x20, method, nullptr},
+    {"Widget", 0, kMethod, method, nullptr}, {"draw", 0, kMethod, method, nullptr},
+    {"move", 2, kMethod, method, nullptr},   {"resize", 2, kMethod, method, nullptr},
     {nullptr, 0, 0, nullptr, nullptr},
 };
 

@@ -69,34 +69,34 @@ void nothing(Arguments&) {}
 
 // The native side of the classes these tests register.
 const PropEntry kObjectRows[] = {
-    {"Object", 0, 0x20, nothing, nullptr},
-    {"toString", 0, 0x20, [](Arguments& a) { a.result->setString("[object]"); }, nullptr},
+    {"Object", 0, kMethod, nothing, nullptr},
+    {"toString", 0, kMethod, [](Arguments& a) { a.result->setString("[object]"); }, nullptr},
     {nullptr, 0, 0, nullptr, nullptr},
 };
 const PropEntry kFunctionRows[] = {
-    {"Function", 0, 0x20, nothing, nullptr},
+    {"Function", 0, kMethod, nothing, nullptr},
     {nullptr, 0, 0, nullptr, nullptr},
 };
 const PropEntry kGlobalRows[] = {
-    {"globalMethod", 0, 0x20, record, nullptr},
+    {"globalMethod", 0, kMethod, record, nullptr},
     {nullptr, 0, 0, nullptr, nullptr},
 };
 const PropEntry kBaseRows[] = {
-    {"inherited", 1, 0x20, record, nullptr},
-    {"shadowed", 0, 0x20, record, nullptr},
-    {"instanceValue", 7, 0x08, nullptr, nullptr},
+    {"inherited", 1, kMethod, record, nullptr},
+    {"shadowed", 0, kMethod, record, nullptr},
+    {"instanceValue", 7, kNativeValue, nullptr, nullptr},
     {nullptr, 0, 0, nullptr, nullptr},
 };
 const PropEntry kWidgetRows[] = {
-    {"Widget", 1, 0x20, widgetConstructor, "Widget,size:number"},
-    {"describe", 1, 0x20 | 0x80, record, "string,what:string"},
-    {"poke", 0, 0x20 | 0x400, record, nullptr},
-    {"twice", 1, 0x20 | 0x40 | 0x100, answerTwice, nullptr},
-    {"VERSION", 0, 0x10 | 0x01, staticVersion, nullptr},
+    {"Widget", 1, kMethod, widgetConstructor, "Widget,size:number"},
+    {"describe", 1, kMethod | kArgsToString, record, "string,what:string"},
+    {"poke", 0, kMethod | kInstancesOnly, record, nullptr},
+    {"twice", 1, kMethod | kArgsToNumber | kThisToNumber, answerTwice, nullptr},
+    {"VERSION", 0, kStatic | kReadOnly, staticVersion, nullptr},
     {".index", 0, 0, indexEntry, nullptr},
-    {"+", 1, 0x20, record, nullptr},
-    {"shadowed", 0, 0x800, nullptr, nullptr},
-    {"describe", 9, 0x20, nothing, nullptr},    // a second registration: the first stays
+    {"+", 1, kMethod, record, nullptr},
+    {"shadowed", 0, kWithdrawn, nullptr, nullptr},
+    {"describe", 9, kMethod, nothing, nullptr},    // a second registration: the first stays
     {nullptr, 0, 0, nullptr, nullptr},
 };
 
@@ -395,7 +395,7 @@ TEST_F(DispatcherTest, NativeCallsCheckAndConvert) {
     poke->call(w.get(), none, result);
     EXPECT_EQ(seen.calls.size(), 1u);
 
-    // An object argument of a 0x80 row arrives as its string.
+    // An object argument of a kArgsToString row arrives as its string.
     ObjectRef argument = newObject();
     ObjectRef toString = native("toString", [](Arguments& a) { a.result->setString("as text"); });
     argument->put(sym("toString"), Variant(toString.get()), 0);

@@ -113,7 +113,7 @@ private:
 void nothing(Arguments&) {}
 
 const PropEntry kGlobalRows[] = {{nullptr, 0, 0, nullptr, nullptr}};
-const PropEntry kErrorRows[] = {{"Error", 1, 0x20, nothing, nullptr}, {nullptr, 0, 0, nullptr, nullptr}};
+const PropEntry kErrorRows[] = {{"Error", 1, kMethod, nothing, nullptr}, {nullptr, 0, 0, nullptr, nullptr}};
 
 class LiveSideTest : public ObjectTest {
 protected:

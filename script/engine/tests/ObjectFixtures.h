@@ -61,7 +61,7 @@ protected:
     ObjectRef newObject() { return ObjectRef::adopt(new Object(space())); }
 
     // A native function object calling handler; argc is its length.
-    ObjectRef native(const char* name, Handler handler, i32 argc = 0, i32 flags = 0x20) {
+    ObjectRef native(const char* name, Handler handler, i32 argc = 0, i32 flags = kMethod) {
         PropEntry rows[] = {{name, argc, flags, handler, nullptr}, {nullptr, 0, 0, nullptr, nullptr}};
         natives->registerProperties(0, rows, "TestNatives");
         const DataPoolId cls = sym("TestNatives");

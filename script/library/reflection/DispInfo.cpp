@@ -8,10 +8,6 @@ namespace {
 
 DataPool& pool() { return DataPool::get(); }
 
-constexpr i32 kMethodRow = 0x20;
-constexpr i32 kReadOnlyRow = 0x1;
-constexpr i32 kNativeValueRow = 0x8;
-
 }  // namespace
 
 DispParamInfo::DispParamInfo(const String& name, const String& brief, const String& full, LxCore::TypeInfo* type)
@@ -19,8 +15,8 @@ DispParamInfo::DispParamInfo(const String& name, const String& brief, const Stri
 
 DispServiceInfo::DispServiceInfo(DataPoolId symbol, i32 rowFlags, const char* text)
     : symbol(symbol),
-      kind((rowFlags & kMethodRow) ? 5 : (rowFlags & kReadOnlyRow) ? 1 : 2),
-      access((rowFlags & kNativeValueRow) ? 1 : 5),
+      kind((rowFlags & kMethod) ? 5 : (rowFlags & kReadOnly) ? 1 : 2),
+      access((rowFlags & kNativeValue) ? 1 : 5),
       signature(text ? text : "") {
     parameters = kind == 5 ? LxCore::countHelpParameters(signature) : 0;
     type = LxCore::parseTypeInfo(signature, -1, nullptr, &brief, &full, nullptr);
