@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "core/Encoder.h"
+#include "core/ErrorCodes.h"
 #include "core/LivePropertyManager.h"
 #include "core/Variant.h"
 
@@ -103,7 +104,7 @@ const char* const kLittleEndian = "littleEndian";
 u32 sizeOf(const Variant& value) {
     const f64 n = value.toNumber();
     if (std::isnan(n) || n < 0 || n >= f64(ByteArray::kLimit))
-        raise(41);
+        raise(Err::kOutOfRange);
     return u32(n);
 }
 
@@ -120,9 +121,9 @@ i32 statusOfBytes(Body body) noexcept {
     } catch (const ByteArrayException& e) {
         return i32(e.code);
     } catch (const std::bad_alloc&) {
-        return -28;
+        return Err::kOutOfMemory;
     } catch (...) {
-        return -29;
+        return Err::kUncaughtException;
     }
 }
 
@@ -178,7 +179,7 @@ struct ByteAccess {
     // length are zero.
     void resize(u64 n) {
         if (n >= ByteArray::kLimit)
-            raise(41);
+            raise(Err::kOutOfRange);
         const i32 oldUnits = data.length();
         const i32 units = i32((n + 1) / 2);
         if (units == 0) {
@@ -198,7 +199,7 @@ struct ByteAccess {
     u8* writable(u64 n) {
         const u64 end = u64(array.position) + n;
         if (end >= ByteArray::kLimit)
-            raise(41);
+            raise(Err::kOutOfRange);
         if (end > array.length)
             resize(end);
         return bytes() + array.position;
@@ -207,7 +208,7 @@ struct ByteAccess {
     // n bytes to read at the position.
     const u8* readable(u64 n) {
         if (u64(array.position) + n > array.length)
-            raise(51);
+            raise(Err::kReadPastEnd);
         return reinterpret_cast<const u8*>(data.chars()) + array.position;
     }
 
@@ -289,7 +290,7 @@ String ByteArray::getData() {
 
 void ByteArray::setData(const String& data) {
     if (u64(data.length()) * 2 >= kLimit)
-        raise(41);
+        raise(Err::kOutOfRange);
     ByteAccess access(*this);
     access.data = data;
     length = u32(data.length()) * 2;
@@ -312,7 +313,7 @@ i32 ByteArray::getItem(u32 index, Variant& result, Error* error) {
     result.clear();
     const i32 status = statusOfBytes([&] {
         if (index >= length)
-            raise(41);
+            raise(Err::kOutOfRange);
         ByteAccess access(*this);
         result.setNumber(reinterpret_cast<const u8*>(access.data.chars())[index]);
         return 0;
@@ -337,7 +338,7 @@ i32 ByteArray::get(i32 id, Variant& result, Error* error) {
         return LiveCollection::get(id, result, error);
     result.clear();
     if (!usable())
-        return setPropertyError(45, id, error);
+        return setPropertyError(Err::kInvalidObject, id, error);
     switch (id) {
     case kBytesAvailable: result.setUInt(length - position); break;
     case kLength: result.setUInt(length); break;
@@ -351,11 +352,11 @@ i32 ByteArray::put(i32 id, const Variant& value, Error* error) {
     if (id < kBytesAvailable || id > kPosition)
         return LiveCollection::put(id, value, error);
     if (!usable())
-        return setPropertyError(45, id, error);
+        return setPropertyError(Err::kInvalidObject, id, error);
     const i32 status = statusOfBytes([&] {
         switch (id) {
         case kBytesAvailable:
-            return 46;
+            return Err::kReadOnly;
         case kLength:
             return setLength(sizeOf(value));
         case kEndian: {
@@ -365,7 +366,7 @@ i32 ByteArray::put(i32 id, const Variant& value, Error* error) {
             else if (name.compare(kBigEndian) == 0)
                 littleEndian = 0;
             else
-                return 20;
+                return Err::kBadArgumentList;
             return 0;
         }
         default:
@@ -381,24 +382,24 @@ i32 ByteArray::invoke(LiveObject& target, i32 id, const Array& args, Variant& re
         return LiveCollection::invoke(target, id, args, result, error);
     result.clear();
     if (!usable())
-        return setPropertyError(45, id, error);
+        return setPropertyError(Err::kInvalidObject, id, error);
     const u32 before = position;
     const i32 status = statusOfBytes([&] {
         // Another array first: reading into or writing from it.
         if (id == kReadBytes || id == kWriteBytes) {
             ByteArray* other = byteArrayOf(args[0]);
             if (!other)
-                return 20;
+                return Err::kBadArgumentList;
             const u32 offset = args.length() > 1 ? sizeOf(args[1]) : 0;
             u32 count = args.length() > 2 ? sizeOf(args[2]) : 0;
             if (id == kReadBytes) {
                 if (count == 0)
                     count = position < length ? length - position : 0;
                 if (u64(position) + count > length)
-                    raise(51);
+                    raise(Err::kReadPastEnd);
                 const u64 end = u64(offset) + count;
                 if (end >= kLimit)
-                    raise(41);
+                    raise(Err::kOutOfRange);
                 // Held apart: writing into this same array copies its buffer first.
                 const String source = getData();
                 const u8* from = reinterpret_cast<const u8*>(source.chars()) + position;
@@ -411,11 +412,11 @@ i32 ByteArray::invoke(LiveObject& target, i32 id, const Array& args, Variant& re
                 return 0;
             }
             if (offset > other->length)
-                raise(41);
+                raise(Err::kOutOfRange);
             if (count == 0)
                 count = other->length - offset;
             if (u64(offset) + count > other->length)
-                raise(41);
+                raise(Err::kOutOfRange);
             String source = other->getData();
             ByteAccess access(*this);
             access.writeBytes(reinterpret_cast<const u8*>(source.chars()) + offset, count);
@@ -472,7 +473,7 @@ i32 ByteArray::invoke(LiveObject& target, i32 id, const Array& args, Variant& re
             if (u32 s = args[0].toString().encode(bytes, count, utf8Encoder()))
                 return i32(s);
             if (count > 0xFFFF)
-                raise(41);
+                raise(Err::kOutOfRange);
             access.write<u16>(u16(count));
             access.writeBytes(reinterpret_cast<const u8*>(bytes), count);
             break;
@@ -528,7 +529,7 @@ i32 ByteArrayFactory::invoke(LiveObject& target, i32 id, const Array& args, Vari
         }
         ByteArray* array = byteArrayOf(args[0]);
         if (!array)
-            return 20;
+            return Err::kBadArgumentList;
         if (id == kGetBytes)
             result.setString(array->getData());
         else

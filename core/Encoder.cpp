@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/CharClass.h"
+#include "core/ErrorCodes.h"
 #include "core/HashTable.h"
 #include "core/InitTerm.h"
 #include "core/Refcountable.h"
@@ -17,12 +18,6 @@ namespace LxCore {
 
 namespace {
 
-// Core error numbers the conversions report.
-constexpr i32 kInternalError = -33;
-constexpr i32 kConversionError = 37;
-constexpr i32 kPartialCharacter = 38;
-constexpr i32 kCannotConvert = 44;
-
 u32 joinSurrogates(u32 high, u32 low) { return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00); }
 
 // The code point at units[i] of n: the unit itself, or a surrogate pair
@@ -32,13 +27,13 @@ i32 readCodePoint(const unit* units, u32 i, u32 n, u32& cp, u32& step) {
     cp = units[i];
     step = 1;
     if (isLowSurrogate(cp))
-        return kConversionError;
+        return Err::kCharConversion;
     if (!isHighSurrogate(cp))
         return 0;
     if (i + 1 >= n)
-        return kPartialCharacter;
+        return Err::kPartialCharacter;
     if (!isLowSurrogate(units[i + 1]))
-        return kConversionError;
+        return Err::kCharConversion;
     cp = joinSurrogates(cp, units[i + 1]);
     step = 2;
     return 0;
@@ -102,7 +97,7 @@ i32 decodeEachByte(const char* bytes, u32& byteCount, unit* out, u32& unitCount,
         i32 s = map(u8(bytes[i]), out[i]);
         if (status == 0) status = s;
     }
-    if (status == 0 && byteCount > n) status = kPartialCharacter;
+    if (status == 0 && byteCount > n) status = Err::kPartialCharacter;
     byteCount = unitCount = n;
     return status;
 }
@@ -117,7 +112,7 @@ i32 encodeEachUnit(const unit* units, u32& unitCount, char* out, u32& byteCount,
         out[i] = char(b);
         if (status == 0) status = s;
     }
-    if (status == 0 && unitCount > n) status = kPartialCharacter;
+    if (status == 0 && unitCount > n) status = Err::kPartialCharacter;
     byteCount = unitCount = n;
     return status;
 }
@@ -151,7 +146,7 @@ i32 cp1252Byte(unit u, u8& b) {
         }
     }
     b = '?';
-    return kConversionError;
+    return Err::kCharConversion;
 }
 
 // Mac OS Roman from 0x80 to 0xFF.
@@ -199,7 +194,7 @@ i32 decodeFixed(const char* bytes, u32& byteCount, unit* out, u32& unitCount, u3
     }
     byteCount = i;
     unitCount = o;
-    return i < inLength ? kPartialCharacter : 0;
+    return i < inLength ? Err::kPartialCharacter : 0;
 }
 
 // The loop of the classes that write whole code points: `put` writes one
@@ -246,9 +241,9 @@ i32 Encoder::getByteCount(const unit*, i32, u32& byteCount) const {
     return 0;
 }
 
-i32 Encoder::decode(const char*, u32&, unit*, u32&) const { return kInternalError; }
+i32 Encoder::decode(const char*, u32&, unit*, u32&) const { return Err::kInternal; }
 
-i32 Encoder::encode(const unit*, u32&, char*, u32&) const { return kInternalError; }
+i32 Encoder::encode(const unit*, u32&, char*, u32&) const { return Err::kInternal; }
 
 // ---------------------------------------------------------------------------
 // ASCII
@@ -269,14 +264,14 @@ i32 AsciiEncoder::getByteCount(const unit*, i32 unitCount, u32& byteCount) const
 i32 AsciiEncoder::decode(const char* bytes, u32& byteCount, unit* out, u32& unitCount) const {
     return decodeEachByte(bytes, byteCount, out, unitCount, [](u8 b, unit& u) {
         u = b < 0x80 ? unit(b) : unit(0xFFFD);
-        return b < 0x80 ? 0 : kConversionError;
+        return b < 0x80 ? 0 : Err::kCharConversion;
     });
 }
 
 i32 AsciiEncoder::encode(const unit* units, u32& unitCount, char* out, u32& byteCount) const {
     return encodeEachUnit(units, unitCount, out, byteCount, [](unit u, u8& b) {
         b = u < 0x80 ? u8(u) : u8('?');
-        return u < 0x80 ? 0 : kConversionError;
+        return u < 0x80 ? 0 : Err::kCharConversion;
     });
 }
 
@@ -332,7 +327,7 @@ i32 CP1252Encoder::decode(const char* bytes, u32& byteCount, unit* out, u32& uni
             return 0;
         }
         u = strict ? unit(0xFFFD) : kCP1252High[b - 0x80];
-        return strict ? kCannotConvert : 0;
+        return strict ? Err::kCannotConvert : 0;
     });
 }
 
@@ -342,7 +337,7 @@ i32 CP1252Encoder::encode(const unit* units, u32& unitCount, char* out, u32& byt
         i32 status = cp1252Byte(u, b);
         if (strict && b >= 0x80 && b <= 0x9F) {
             b = '?';
-            status = kConversionError;
+            status = Err::kCharConversion;
         }
         return status;
     });
@@ -377,7 +372,7 @@ i32 MacRomanEncoder::encode(const unit* units, u32& unitCount, char* out, u32& b
         const unit* end = kMacRomanHigh + 128;
         const unit* at = std::find(kMacRomanHigh, end, u);
         b = at != end ? u8(0x80 + (at - kMacRomanHigh)) : u8('?');
-        return at != end ? 0 : kConversionError;
+        return at != end ? 0 : Err::kCharConversion;
     });
 }
 
@@ -418,7 +413,7 @@ i32 UCS2Encoder::encode(const unit* units, u32& unitCount, char* out, u32& byteC
     }
     unitCount = i;
     byteCount = o;
-    return i < inLength ? kPartialCharacter : 0;
+    return i < inLength ? Err::kPartialCharacter : 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -449,7 +444,7 @@ i32 UCS4Encoder::decode(const char* bytes, u32& byteCount, unit* out, u32& unitC
 
 i32 UCS4Encoder::encode(const unit* units, u32& unitCount, char* out, u32& byteCount) const {
     const bool little = flag != 0;
-    return encodeCodePoints(units, unitCount, out, byteCount, kPartialCharacter,
+    return encodeCodePoints(units, unitCount, out, byteCount, Err::kPartialCharacter,
                             [little](u32 cp, u8* p, u32 room) -> u32 {
                                 if (room < 4)
                                     return 0;
@@ -518,7 +513,7 @@ i32 UTF8Encoder::getCharCount(const char* bytes, i32 byteCount, u32& unitCount) 
             break;
         u32 len = utf8LeadLength(in[i]);
         if (len == 0 || len > 4) {
-            status = kConversionError;
+            status = Err::kCharConversion;
             break;
         }
         count += len == 4 ? 2 : 1;
@@ -536,11 +531,11 @@ i32 UTF8Encoder::getByteCount(const unit* units, i32 unitCount, u32& byteCount) 
         if (isHighSurrogate(u)) {
             if (i + 1 >= unitCount) {
                 count += 3;
-                status = kPartialCharacter;
+                status = Err::kPartialCharacter;
                 break;
             }
             if (!isLowSurrogate(units[i + 1])) {
-                status = kConversionError;
+                status = Err::kCharConversion;
                 break;
             }
             count += 4;
@@ -568,23 +563,23 @@ i32 UTF8Encoder::decode(const char* bytes, u32& byteCount, unit* out, u32& unitC
             break;
         u32 len = utf8LeadLength(in[i]);
         if (len == 0) {
-            status = kConversionError;
+            status = Err::kCharConversion;
             break;
         }
         if (inLength - i < len) {
-            status = kPartialCharacter;
+            status = Err::kPartialCharacter;
             break;
         }
         u32 value = 0;
         if (!readUtf8(in + i, len, value) || value < kMinValue[len] || value > 0x10FFFF) {
             out[o++] = 0xFFFD;
             i += len;
-            status = kConversionError;
+            status = Err::kCharConversion;
             break;
         }
         if (value >= 0x10000) {
             if (room - o < 2) {
-                status = kPartialCharacter;
+                status = Err::kPartialCharacter;
                 break;
             }
             value -= 0x10000;
@@ -773,15 +768,15 @@ i32 finishConversion(const CodePageResult& r, u32& inCount, u32& outCount, bool 
     const u64 room = hasOutput ? outCount : 0;
     i32 status = 0;
     switch (r.stop) {
-        case CodePageStop::kDone: status = r.substituted ? kConversionError : 0; break;
-        case CodePageStop::kInvalid: status = kConversionError; break;
-        case CodePageStop::kIncomplete: status = kPartialCharacter; break;
-        case CodePageStop::kNoConverter: status = kCannotConvert; break;
+        case CodePageStop::kDone: status = r.substituted ? Err::kCharConversion : 0; break;
+        case CodePageStop::kInvalid: status = Err::kCharConversion; break;
+        case CodePageStop::kIncomplete: status = Err::kPartialCharacter; break;
+        case CodePageStop::kNoConverter: status = Err::kCannotConvert; break;
     }
     if (r.stop == CodePageStop::kNoConverter || r.produced > room) {
         inCount = 0;
         outCount = 0;
-        return r.stop == CodePageStop::kDone ? kPartialCharacter : status;
+        return r.stop == CodePageStop::kDone ? Err::kPartialCharacter : status;
     }
     inCount = r.consumed;
     outCount = u32(r.produced);
@@ -841,7 +836,7 @@ i32 UniversalEncoder::getCharCount(const char* bytes, i32 byteCount, u32& unitCo
     CodePageResult r = platformCodePageToUnicode(data->codePage, data->toUnicodeFlags, bytes,
                                                  u32(byteCount), nullptr, 0);
     if (r.stop != CodePageStop::kDone)
-        return kCannotConvert;
+        return Err::kCannotConvert;
     unitCount = countOrNone(r.produced);
     return 0;
 }
@@ -854,10 +849,10 @@ i32 UniversalEncoder::getByteCount(const unit* units, i32 unitCount, u32& byteCo
                                                    u32(unitCount), nullptr, 0);
     if (r.stop == CodePageStop::kIncomplete) {
         byteCount = countOrNone(r.produced);
-        return kPartialCharacter;
+        return Err::kPartialCharacter;
     }
     if (r.stop != CodePageStop::kDone)
-        return kConversionError;
+        return Err::kCharConversion;
     byteCount = countOrNone(r.produced);
     return 0;
 }

@@ -7,16 +7,12 @@
 
 #include "core/CharClass.h"
 #include "core/Encoder.h"
+#include "core/ErrorCodes.h"
 #include "core/platform/FileSystem.h"
 
 namespace LxCore {
 
 namespace {
-
-constexpr i32 kBadArgument = 20;
-constexpr i32 kNotOpen = 50;
-constexpr i32 kReadPastEnd = 51;
-constexpr i32 kIOError = 52;
 
 constexpr i32 kReadRest = 0x7FFFFFFF;   // as a count: everything that is left
 constexpr u32 kMaxCharBytes = 32;       // bytes tried for one character
@@ -236,7 +232,7 @@ i32 File::open(const String& mode, i32 type, i32 creator) {
             how = "rb";
             break;
         case 'w': how = "w+b"; break;
-        default: return kBadArgument;
+        default: return Err::kBadArgumentList;
     }
     if (i32 status = close())
         return status;
@@ -275,7 +271,7 @@ i32 File::close() {
     d->stream = nullptr;
     d->heldCount = 0;
     d->writing = false;
-    return rc == 0 ? 0 : kIOError;
+    return rc == 0 ? 0 : Err::kIOError;
 }
 
 bool File::isOpen() const { return d->stream != nullptr; }
@@ -290,17 +286,17 @@ void File::prepareTransfer(bool toWrite) {
 i32 File::finishRead(const String& out) {
     if (std::ferror(d->stream)) {
         std::clearerr(d->stream);
-        return kIOError;
+        return Err::kIOError;
     }
     if (out.isEmpty() && d->heldCount == 0 && std::feof(d->stream))
-        return kReadPastEnd;
+        return Err::kReadPastEnd;
     return 0;
 }
 
 i32 File::read(i32 count, String& out) {
     out.clear();
     if (!d->stream)
-        return kNotOpen;
+        return Err::kNotOpen;
     prepareTransfer(false);
     if (count < 0 || count == kReadRest)
         return readRest(out);
@@ -327,7 +323,7 @@ i32 File::readRest(String& out) {
     // Read to the end rather than to the length measured: the file may grow.
     if (!readBytes(d->stream, u64(String::kMaxLength) + 1, bytes)) {
         std::clearerr(d->stream);
-        return kIOError;
+        return Err::kIOError;
     }
     if (bytes.size() > size_t(String::kMaxLength))
         throw std::bad_alloc();
@@ -357,10 +353,10 @@ i32 File::readFixed(i32 count, String& out) {
     std::vector<char> bytes;
     if (!readBytes(d->stream, want, bytes)) {
         std::clearerr(d->stream);
-        return kIOError;
+        return Err::kIOError;
     }
     if (count > 0 && bytes.empty() && text.isEmpty())
-        return kReadPastEnd;
+        return Err::kReadPastEnd;
     String decoded;
     const i32 status = i32(decoded.decode(bytes.data(), i32(bytes.size()), d->encoder));
     text += decoded;
@@ -396,7 +392,7 @@ i32 File::readCharacters(i32 count, String& out) {
 i32 File::readln(String& out) {
     out.clear();
     if (!d->stream)
-        return kNotOpen;
+        return Err::kNotOpen;
     prepareTransfer(false);
     String line;
     for (;;) {
@@ -425,7 +421,7 @@ i32 File::readAll(String& out, i32 max) {
     u32 length = 0;
     i32 status = getLength(length);
     if (status == 0 && i64(length) > i64(max))
-        status = kIOError;
+        status = Err::kIOError;
     else if (status == 0)
         status = read(-1, out);
     if (!wasOpen) {
@@ -433,7 +429,7 @@ i32 File::readAll(String& out, i32 max) {
         if (status == 0)
             status = closed;
     }
-    if (status == kIOError)
+    if (status == Err::kIOError)
         out.clear();
     return status;
 }
@@ -453,7 +449,7 @@ bool File::eof() {
 
 i32 File::write(const String& text, bool convertLineFeeds) {
     if (!d->stream)
-        return kNotOpen;
+        return Err::kNotOpen;
     String converted = text;
     if (convertLineFeeds && !isBinary(d->encoder))
         converted.convertLineFeeds(i32(d->lineFeed));
@@ -464,7 +460,7 @@ i32 File::write(const String& text, bool convertLineFeeds) {
     prepareTransfer(true);
     if ((n > 0 && std::fwrite(bytes, 1, n, d->stream) != n) || std::ferror(d->stream)) {
         std::clearerr(d->stream);
-        return kIOError;
+        return Err::kIOError;
     }
     if (d->length >= 0) {
         const i64 position = ftello(d->stream);
@@ -477,7 +473,7 @@ i32 File::write(const String& text, bool convertLineFeeds) {
 i32 File::seek(i32 offset, i32 mode) {
     d->heldCount = 0;
     if (!d->stream)
-        return kNotOpen;
+        return Err::kNotOpen;
     u32 length = 0;
     if (i32 status = getLength(length))
         return status;
@@ -487,10 +483,10 @@ i32 File::seek(i32 offset, i32 mode) {
     else if (mode >= 2)
         target = i64(length) - offset;
     if (target < 0 || target > i64(length))
-        return kIOError;
+        return Err::kIOError;
     if (fseeko(d->stream, target, SEEK_SET) != 0) {
         std::clearerr(d->stream);
-        return kIOError;
+        return Err::kIOError;
     }
     return 0;
 }
@@ -504,10 +500,10 @@ i32 File::tell() {
 
 i32 File::flush() {
     if (!d->stream)
-        return kNotOpen;
+        return Err::kNotOpen;
     if (std::fflush(d->stream) != 0) {
         std::clearerr(d->stream);
-        return kIOError;
+        return Err::kIOError;
     }
     return 0;
 }
@@ -529,7 +525,7 @@ i32 File::measure(i64& out) {
     if (stream != d->stream)
         std::fclose(stream);
     if (end < 0 || !back)
-        return kIOError;
+        return Err::kIOError;
     out = end;
     return 0;
 }
@@ -545,7 +541,7 @@ i32 File::getLength(u32& out) {
         d->length = length;
     }
     if (d->length > i64(0xFFFFFFFFu))
-        return kIOError;  // too long to tell in 32 bits
+        return Err::kIOError;  // too long to tell in 32 bits
     out = u32(d->length);
     return 0;
 }
@@ -580,17 +576,17 @@ i32 File::copy(const FileSpec& target) {
         for (;;) {
             const size_t n = std::fread(block, 1, kCopyBlock, in);
             if (n > 0 && std::fwrite(block, 1, n, out.d->stream) != n) {
-                status = kIOError;
+                status = Err::kIOError;
                 break;
             }
             if (n < kCopyBlock) {
                 if (std::ferror(in))
-                    status = kIOError;
+                    status = Err::kIOError;
                 break;
             }
         }
         if (out.close() != 0 && status == 0)
-            status = kIOError;
+            status = Err::kIOError;
     }
     std::fclose(in);
     return status;

@@ -6,6 +6,7 @@
 #pragma once
 #include <cstdio>
 
+#include "core/ErrorCodes.h"
 #include "core/FileSpec.h"
 #include "core/Heap.h"
 #include "core/Refcountable.h"
@@ -26,7 +27,7 @@ public:
     unit held[2] = {};          // units read but not yet delivered, held[0] first
     i32 heldCount = 0;
     u32 lineFeed = 1;           // for writing: 1 CR LF, 2 CR, 3 LF
-    u32 status = 48;            // 48 until resolved, then what resolving gave
+    u32 status = Err::kFileNotFound; // until resolved, then what resolving gave
     bool writing = false;       // the stream's last transfer was a write
 
     // The next UTF-16 unit, -1 at the end of the file or on a stream error.

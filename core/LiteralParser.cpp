@@ -5,17 +5,13 @@
 
 #include "core/Array.h"
 #include "core/CharClass.h"
+#include "core/ErrorCodes.h"
 #include "core/LiveBase.h"
 #include "core/LiveObject.h"
 
 namespace LxCore {
 
 namespace {
-
-constexpr i32 kSyntaxError = 8;
-constexpr i32 kNotAnObject = 21;
-constexpr i32 kExpected = 25;
-constexpr i32 kReadOnly = 46;
 
 bool isQuote(unit c) { return c == '"' || c == '\''; }
 
@@ -98,10 +94,10 @@ i32 LiteralParser::parseValue(LiveObject* owner, Variant& out) {
     out.clear();
     skipWhiteSpace();
     if (!more())
-        return kSyntaxError;
+        return Err::kSyntaxError;
     Nesting nesting(depth);
     if (nesting.tooDeep())
-        return kStatusStackOverrun;
+        return Err::kStackOverrun;
     String className;
     if (current() != '{' && isIdentifierStart(current())) {
         i32 start = pos;
@@ -121,7 +117,7 @@ i32 LiteralParser::parseValue(LiveObject* owner, Variant& out) {
         case '\'': {
             String literal;
             if (!text.parseLiteral(literal, pos))
-                return kExpected;
+                return Err::kExpected;
             out.setString(literal);
             skipWhiteSpace();
             return 0;
@@ -156,7 +152,7 @@ i32 LiteralParser::parseObject(LiveObject* owner, const String& className, Varia
                        : LiveObject::createInstance(made.object, name, clientMask);
     if (status != 0 || !made.object) {
         if (name.compare("Object") != 0)
-            return kNotAnObject;
+            return Err::kNotAnObject;
         made.object = new LiveObject("Object", true);
     }
     status = parseObjectBody(*made.object);
@@ -187,7 +183,7 @@ i32 LiteralParser::parseArray(LiveObject* owner, Variant& out) {
             continue;
         if (accept(']'))
             break;
-        return kExpected;
+        return Err::kExpected;
     }
     out.setArray(items);
     noteNameFollows();
@@ -213,7 +209,7 @@ i32 LiteralParser::parseObjectBody(LiveObject& object) {
         return 0;
     skipWhiteSpace();
     if (!more() || current() != '}')
-        return kExpected;
+        return Err::kExpected;
     pos++;
     return 0;
 }
@@ -223,14 +219,14 @@ i32 LiteralParser::parseMember(LiveObject& object) {
     String name;
     if (isQuote(current())) {
         if (!text.parseLiteral(name, pos))
-            return kExpected;
+            return Err::kExpected;
     } else if (isIdentifierStart(current())) {
         name = readIdentifier();
     } else {
-        return kSyntaxError;
+        return Err::kSyntaxError;
     }
     if (!accept(':'))
-        return kExpected;
+        return Err::kExpected;
     Variant value;
     i32 status = parseValue(&object, value);
     if (status != 0)
@@ -240,8 +236,8 @@ i32 LiteralParser::parseMember(LiveObject& object) {
     status = object.findProperty(name, id, kind, kScriptClient);
     if (status != 0) {
         if (kind == kKindReadWrite)
-            return kReadOnly;
-        if (status != 2)
+            return Err::kReadOnly;
+        if (status != Err::kUndefined)
             return status;
         status = object.addProperty(name, &id, kKindReadWrite);
         if (status != 0)
@@ -270,7 +266,7 @@ i32 Array::appendParsed(const String& text, u32 clientMask) {
             if (status != 0)
                 return status;
             if (parser.position() == before)
-                return kSyntaxError;
+                return Err::kSyntaxError;
             getOrCreate(length()) = item;
         }
         return 0;

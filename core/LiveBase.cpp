@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "core/ErrorCodes.h"
 #include "core/LiveObject.h"
 
 namespace LxCore {
@@ -109,7 +110,7 @@ i32 LiveComponent::findProperty(LiveObject&, const String& name, i32& id, u32& k
     if (!propertyManager || name.isEmpty()) {
         id = 0;
         kind = kKindNone;
-        return 2;
+        return Err::kUndefined;
     }
     LockableGuard guard(*propertyManager);
     return propertyManager->findProperty(name, id, kind, flags);
@@ -119,7 +120,7 @@ i32 LiveComponent::getPropertyName(LiveObject&, i32 id, String& name, u32 flags)
     if (propertyManager)
         return propertyManager->getPropertyName(id, name, flags);
     name.clear();
-    return 2;
+    return Err::kUndefined;
 }
 
 u32 LiveComponent::getPropertyKind(LiveObject&, i32 id) {
@@ -138,31 +139,31 @@ PropServiceInfo* LiveComponent::getServiceInfo(LiveObject&, i32 id, u32 flags) {
 
 i32 LiveComponent::get(LiveObject& object, i32 id, Variant& result, Error* error) {
     result.clear();
-    return object.setPropertyError(2, id, error);
+    return object.setPropertyError(Err::kUndefined, id, error);
 }
 
 i32 LiveComponent::put(LiveObject& object, i32 id, const Variant&, Error* error) {
-    return object.setPropertyError(2, id, error);
+    return object.setPropertyError(Err::kUndefined, id, error);
 }
 
 i32 LiveComponent::call(LiveObject& object, i32 id, const Array&, Variant& result,
                         Error* error) {
     result.clear();
-    return object.setPropertyError(2, id, error);
+    return object.setPropertyError(Err::kUndefined, id, error);
 }
 
 i32 LiveComponent::getLength(LiveObject&, u32& length) {
     length = 0;
-    return 2;
+    return Err::kUndefined;
 }
 
 i32 LiveComponent::getItem(LiveObject& object, u32 index, Variant& result, Error* error) {
     result.clear();
-    return object.setPropertyError(41, i32(index), error, true);
+    return object.setPropertyError(Err::kOutOfRange, i32(index), error, true);
 }
 
 i32 LiveComponent::putItem(LiveObject& object, u32 index, const Variant&, Error* error) {
-    return object.setPropertyError(41, i32(index), error, true);
+    return object.setPropertyError(Err::kOutOfRange, i32(index), error, true);
 }
 
 }  // namespace LxCore

@@ -5,6 +5,7 @@
 
 #include "core/Array.h"
 #include "core/Error.h"
+#include "core/ErrorCodes.h"
 #include "core/LivePropertyManager.h"
 #include "core/Refcountable.h"
 #include "core/SimpleArray.h"
@@ -23,9 +24,9 @@ i32 statusOf(Body body) noexcept {
     try {
         return body();
     } catch (const std::bad_alloc&) {
-        return -28;
+        return Err::kOutOfMemory;
     } catch (...) {
-        return -29;
+        return Err::kUncaughtException;
     }
 }
 
@@ -98,7 +99,7 @@ public:
     virtual bool isGenericMethod(i32 id) { return false; }
     virtual bool providesItems() { return false; }
     virtual i32 getLength(LiveObject& object, u32& length);
-    virtual i32 setLength(LiveObject& object, u32 length) { return 2; }
+    virtual i32 setLength(LiveObject& object, u32 length) { return Err::kUndefined; }
     virtual i32 getItem(LiveObject& object, u32 index, Variant& result, Error* error);
     virtual i32 putItem(LiveObject& object, u32 index, const Variant& value, Error* error);
     virtual i32 removeItem(LiveObject& object, u32 index) { return 0; }

@@ -1,5 +1,6 @@
 // Collections: the "length" member, items served by a providing component or
 // by listeners, and LiveArray's own items and text.
+#include "core/ErrorCodes.h"
 #include "core/LiveCollection.h"
 
 #include <new>
@@ -33,7 +34,7 @@ i32 LiveCollection::findProperty(const String& name, i32& id, u32& kind, u32 fla
     if (!usable()) {
         id = 0;
         kind = kKindNone;
-        return 45;
+        return Err::kInvalidObject;
     }
     if (sameName(name, "length", flags & kCaseBlindClient)) {
         id = lengthId;
@@ -46,7 +47,7 @@ i32 LiveCollection::findProperty(const String& name, i32& id, u32& kind, u32 fla
 i32 LiveCollection::getPropertyName(i32 id, String& name, u32 flags) {
     if (!usable()) {
         name.clear();
-        return 45;
+        return Err::kInvalidObject;
     }
     if (id == lengthId) {
         name = flags == kCaseBlindClient ? "Length" : "length";
@@ -67,7 +68,7 @@ i32 LiveCollection::getPropertyIDs(SimpleArray& ids, u32 flags) {
         try {
             ids.add(lengthId);
         } catch (const std::bad_alloc&) {
-            return -28;
+            return Err::kOutOfMemory;
         }
     }
     return status;
@@ -76,7 +77,7 @@ i32 LiveCollection::getPropertyIDs(SimpleArray& ids, u32 flags) {
 i32 LiveCollection::get(i32 id, Variant& result, Error* error) {
     result.clear();
     if (!usable())
-        return setPropertyError(45, id, error);
+        return setPropertyError(Err::kInvalidObject, id, error);
     if (id != lengthId)
         return LiveObject::get(id, result, error);
     u32 length;
@@ -88,7 +89,7 @@ i32 LiveCollection::get(i32 id, Variant& result, Error* error) {
 
 i32 LiveCollection::put(i32 id, const Variant& value, Error* error) {
     if (!usable())
-        return setPropertyError(45, id, error);
+        return setPropertyError(Err::kInvalidObject, id, error);
     if (id != lengthId)
         return LiveObject::put(id, value, error);
     return setPropertyError(setLength(u32(value.toInt())), id, error);
@@ -138,7 +139,7 @@ static i32 serveItem(LiveComponent* provider, Provided provided, Requested reque
 i32 LiveCollection::getLength(u32& length) {
     length = 0;
     if (!usable())
-        return 45;
+        return Err::kInvalidObject;
     return statusOf([&] {
         return serveItem(
             holdItemProvider(), [&](LiveComponent& c) { return c.getLength(*this, length); },
@@ -158,9 +159,9 @@ template <class Provided>
 i32 LiveCollection::changeItems(u32 code, u32 index, const Variant* value, i32 unanswered,
                                 Provided provided) {
     if (!usable())
-        return 45;
+        return Err::kInvalidObject;
     if (readOnly)
-        return 46;
+        return Err::kReadOnly;
     return statusOf([&] {
         i32 status = serveItem(holdItemProvider(), provided, [&] {
             i32 answered = itemRequest(code, index, value, nullptr);
@@ -178,17 +179,17 @@ i32 LiveCollection::setLength(u32 length) {
 i32 LiveCollection::getItem(u32 index, Variant& result, Error* error) {
     result.clear();
     if (!usable())
-        return setPropertyError(45, i32(index), error, true);
+        return setPropertyError(Err::kInvalidObject, i32(index), error, true);
     i32 status = statusOf([&] {
         return serveItem(
             holdItemProvider(),
             [&](LiveComponent& c) { return c.getItem(*this, index, result, nullptr); },
             [&] {
                 i32 answered = itemRequest(kMsgGetItem, index, nullptr, &result);
-                return answered < 0 ? 41 : answered;
+                return answered < 0 ? Err::kOutOfRange : answered;
             });
     });
-    if (status == -28 || status == -29)
+    if (status == Err::kOutOfMemory || status == Err::kUncaughtException)
         result.clear();
     return setPropertyError(status, i32(index), error, true);
 }
@@ -230,11 +231,11 @@ i32 LiveArray::getLength(u32& length) {
 
 i32 LiveArray::setLength(u32 length) {
     if (!usable())
-        return 45;
+        return Err::kInvalidObject;
     try {
         items.setLength(length);
     } catch (const std::bad_alloc&) {
-        return -28;
+        return Err::kOutOfMemory;
     }
     updateContainer(nullptr);
     return 0;
@@ -243,7 +244,7 @@ i32 LiveArray::setLength(u32 length) {
 i32 LiveArray::getItem(u32 index, Variant& result, Error* error) {
     result.clear();
     if (!usable())
-        return setPropertyError(45, i32(index), error, true);
+        return setPropertyError(Err::kInvalidObject, i32(index), error, true);
     if (const Variant* item = items.get(index))
         result = *item;
     return 0;
@@ -252,13 +253,13 @@ i32 LiveArray::getItem(u32 index, Variant& result, Error* error) {
 // Indexes stop one below 2^32 - 1, so that the length fits 32 bits.
 i32 LiveArray::putItem(u32 index, const Variant& value, Error* error) {
     if (!usable())
-        return setPropertyError(45, i32(index), error, true);
+        return setPropertyError(Err::kInvalidObject, i32(index), error, true);
     if (index > Array::kMaxIndex)
-        return setPropertyError(41, i32(index), error, true);
+        return setPropertyError(Err::kOutOfRange, i32(index), error, true);
     try {
         items.getOrCreate(index) = value;
     } catch (const std::bad_alloc&) {
-        return setPropertyError(-28, i32(index), error, true);
+        return setPropertyError(Err::kOutOfMemory, i32(index), error, true);
     }
     updateContainer(nullptr);
     return 0;

@@ -3,6 +3,7 @@
 // access is in LiveObjectMembers.cpp.
 #include "core/LiveObject.h"
 
+#include "core/ErrorCodes.h"
 #include "core/LiveObjectClassInfo.h"
 #include "core/LivePropertyManager.h"
 #include "core/TypeInfo.h"
@@ -224,13 +225,13 @@ ClassInfo* LiveObject::getClassInfo() {
 
 i32 LiveObject::addComponent(LiveComponent& component) {
     if (!data)
-        return 45;
+        return Err::kInvalidObject;
     if (data->components.find(&component) >= 0)
         return 0;
     try {
         data->components.add(&component);
     } catch (const std::bad_alloc&) {
-        return -28;
+        return Err::kOutOfMemory;
     }
     component.addRef();
     LockableGuard guard(component);
@@ -241,14 +242,14 @@ i32 LiveObject::addComponent(LiveComponent& component) {
 
 i32 LiveObject::removeComponent(LiveComponent& component) {
     if (!data)
-        return 45;
+        return Err::kInvalidObject;
     i32 at = data->components.find(&component);
     if (at < 0)
         return 0;
     try {
         data->components.removeAt(at);
     } catch (const std::bad_alloc&) {
-        return -28;     // a shared list could not be copied: it stays attached
+        return Err::kOutOfMemory;  // a shared list could not be copied: it stays attached
     }
     component.release();
     return 0;
@@ -260,7 +261,7 @@ i32 LiveObject::removeComponent(LiveComponent& component) {
 i32 LiveObject::clone(LiveObject*& out, bool deep) {
     out = nullptr;
     if (!usable())
-        return 45;
+        return Err::kInvalidObject;
     try {
         Variant made;
         i32 status = call(kCloneMethodId, Array(), made, nullptr);
@@ -268,9 +269,9 @@ i32 LiveObject::clone(LiveObject*& out, bool deep) {
         if (status == 0) {
             target = made.getLiveObject();
             if (!target)
-                return 21;      // the clone method gave no object
+                return Err::kNotAnObject;  // the clone method gave no object
             target->addRef();
-        } else if (status == 2 || status == 24) {
+        } else if (status == Err::kUndefined || status == Err::kNotAFunction) {
             target = new LiveObject(nullptr, true);
         } else {
             return status;
@@ -287,9 +288,9 @@ i32 LiveObject::clone(LiveObject*& out, bool deep) {
         out = target;
         return 0;
     } catch (const std::bad_alloc&) {
-        return -28;
+        return Err::kOutOfMemory;
     } catch (...) {
-        return -29;
+        return Err::kUncaughtException;
     }
 }
 
@@ -368,7 +369,7 @@ i32 LiveObject::updateContainer(Error* error) {
         return 0;
     ObjectBusy busy(*this, ObjectBusy::kWritingBack);
     if (!busy.entered())
-        return busy.tooDeep() ? kStatusStackOverrun : 0;
+        return busy.tooDeep() ? Err::kStackOverrun : 0;
     LiveObject* container = data->container;
     container->addRef();
     i32 status;
@@ -378,9 +379,9 @@ i32 LiveObject::updateContainer(Error* error) {
         LockableGuard guard(*container);
         status = container->put(data->containerId, self, error);
     } catch (const std::bad_alloc&) {
-        status = -28;
+        status = Err::kOutOfMemory;
     } catch (...) {
-        status = -29;
+        status = Err::kUncaughtException;
     }
     container->release();
     return status;
@@ -436,13 +437,13 @@ i32 LiveObject::callMethod(const String& name, const Array& args, Variant& resul
         return status;
     }
     if (!isCallableKind(kind))
-        return setPropertyError(24, id, error);
+        return setPropertyError(Err::kNotAFunction, id, error);
     // valueOf and toString convert the object: one of them called again on
     // an object already converting, or nested too deep, would never end.
     if (sameName(name, "valueOf", false) || sameName(name, "toString", false)) {
         ObjectBusy busy(*this, ObjectBusy::kConverting);
         if (!busy.entered())
-            return setPropertyError(kStatusStackOverrun, id, error);
+            return setPropertyError(Err::kStackOverrun, id, error);
         return setPropertyError(call(id, args, result, error), id, error);
     }
     return setPropertyError(call(id, args, result, error), id, error);
@@ -524,9 +525,9 @@ i32 LiveObject::registerClass(LiveObject& factory, u32 clientMask) {
         }
         return 0;
     } catch (const std::bad_alloc&) {
-        return -28;
+        return Err::kOutOfMemory;
     } catch (...) {
-        return -29;
+        return Err::kUncaughtException;
     }
 }
 
@@ -559,7 +560,7 @@ i32 LiveObject::createInstance(LiveObject*& out, const String& name, u32 clientM
         GlobalLockGuard registry(kClassRegistryLock);
         FactoryInfo* entry = findEntry(name, clientMask);
         if (!entry)
-            return 22;
+            return Err::kNoConstructor;
         factory = entry->factory;
         factory->addRef();
     }
@@ -585,7 +586,7 @@ void LiveObject::registerBuiltInClass(const LivePropertyInfo* instanceRows, cons
     instanceTable = instances.get();
     classTable = classes.get();
     LiveObject* factory = nullptr;
-    i32 status = -28;
+    i32 status = Err::kOutOfMemory;
     try {
         factory = makeFactory();
         status = registerClass(*factory, clientMask);

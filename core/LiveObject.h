@@ -30,9 +30,6 @@ constexpr u32 kLiveBuiltIn = 0x20;
 constexpr u32 kLiveHasOperators = 0x800000; // cache of hasOperators
 constexpr u32 kLiveResetKeeps = 0xFF000003; // what reset leaves of the flags
 
-// The statuses member access reports besides those of property tables.
-constexpr i32 kStatusStackOverrun = 27;
-
 // Marks an object busy with one kind of nested work for a scope, and counts
 // how deep that work nests on the thread. A second entry on a busy object, or
 // one past the depth limit, is refused; then nothing is marked or counted.

@@ -4,6 +4,7 @@
 #include <limits>
 #include <new>
 
+#include "core/ErrorCodes.h"
 #include "core/LiveCollection.h"
 
 namespace LxCore {
@@ -125,7 +126,7 @@ u32 LiveObjectServiceInfo::getCategory() const {
 
 i32 LiveObjectServiceInfo::getName(String& out) const {
     if (!object)
-        return 45;
+        return Err::kInvalidObject;
     return object->getPropertyName(id, out, kScriptClient);
 }
 
@@ -184,7 +185,7 @@ void LiveObjectClassInfo::getName(String& out) const {
 
 i32 LiveObjectClassInfo::getServiceNames(StringList& out, u32 flags) {
     if (!object)
-        return 45;
+        return Err::kInvalidObject;
     freeStrings(out);
     return statusOf([&] {
         SimpleArray ids;
@@ -201,7 +202,7 @@ i32 LiveObjectClassInfo::getServiceNames(StringList& out, u32 flags) {
 
 i32 LiveObjectClassInfo::getServiceIDs(SimpleArray& out, u32 flags) {
     if (!object)
-        return 45;
+        return Err::kInvalidObject;
     return object->getPropertyIDs(out, flags | kScriptClient);
 }
 

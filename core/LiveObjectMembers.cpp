@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 
+#include "core/ErrorCodes.h"
 #include "core/LiveObject.h"
 
 namespace LxCore {
@@ -47,7 +48,7 @@ u32 kindIn(LiveComponent& component, LiveObject& object, i32 id) {
 template <class Body>
 i32 withResult(Variant& result, Body body) noexcept {
     i32 status = statusOf(body);
-    if (status == -28 || status == -29)
+    if (status == Err::kOutOfMemory || status == Err::kUncaughtException)
         result.clear();
     return status;
 }
@@ -179,7 +180,7 @@ void LiveObject::unlink(LiveProperty* record) {
 i32 LiveObject::addOwn(const String& name, i32 id, u32 memberFlags, LiveProperty** made) {
     std::unique_ptr<LiveProperty> record(createProperty(name, id, memberFlags));
     if (!record)
-        return -28;
+        return Err::kOutOfMemory;
     record->order = i32(data->nextOrder);
     link(record.get());
     data->nextOrder++;
@@ -193,12 +194,12 @@ i32 LiveObject::addOwn(const String& name, i32 id, u32 memberFlags, LiveProperty
 
 i32 LiveObject::addProperty(const String& name, i32 id, u32 memberFlags) {
     if (!usable())
-        return 45;
+        return Err::kInvalidObject;
     return statusOf([&] {
         if (!(flags & kLiveDynamic))
-            return 55;
+            return Err::kNotSupported;
         if (ownByName(name, memberFlags & kCaseBlindClient))
-            return 40;
+            return Err::kRedeclared;
         return addOwn(name, id, memberFlags, nullptr);
     });
 }
@@ -206,7 +207,7 @@ i32 LiveObject::addProperty(const String& name, i32 id, u32 memberFlags) {
 // Fresh ids skip those the object's own members hold.
 i32 LiveObject::addProperty(const String& name, i32* id, u32 memberFlags) {
     if (!usable())
-        return 45;
+        return Err::kInvalidObject;
     i32 fresh;
     do
         fresh = nextSerial();
@@ -218,10 +219,10 @@ i32 LiveObject::addProperty(const String& name, i32* id, u32 memberFlags) {
 
 i32 LiveObject::removeProperty(i32 id) {
     if (!usable())
-        return 45;
+        return Err::kInvalidObject;
     LiveProperty* record = ownById(id);
     if (!record || (record->flags & kMemberFixed))
-        return 2;
+        return Err::kUndefined;
     unlink(record);
     delete record;
     return 0;
@@ -247,7 +248,7 @@ i32 LiveObject::findProperty(const String& name, i32& id, u32& kind, u32 request
     id = 0;
     kind = kKindNone;
     if (!usable())
-        return 45;
+        return Err::kInvalidObject;
     return statusOf([&] { return findPropertyIn(name, id, kind, requestFlags); });
 }
 
@@ -266,12 +267,12 @@ i32 LiveObject::findPropertyIn(const String& name, i32& id, u32& kind, u32 reque
         ComponentWalk walk(*data);
         for (i32 i = 0; i < walk.count(); i++) {
             i32 status = walk.at(i).findProperty(*this, name, id, kind, requestFlags);
-            if (status == 2)
+            if (status == Err::kUndefined)
                 continue;
             if (kind == kKindSuppressed) {
                 id = 0;
                 kind = kKindNone;
-                return 2;
+                return Err::kUndefined;
             }
             return status;
         }
@@ -279,12 +280,12 @@ i32 LiveObject::findPropertyIn(const String& name, i32& id, u32& kind, u32 reque
     id = 0;
     kind = kKindNone;
     if (!(flags & kLiveDynamic) || !hasListeners(kMsgFindMember))
-        return 2;
+        return Err::kUndefined;
     LiveMessage ask(*this, kMsgFindMember, 0, nullptr);
     ask.getData()->setString(name);
     ask.requestFlags = requestFlags;
     if (!send(ask) || !usable())
-        return 2;
+        return Err::kUndefined;
     if (ask.status != 0)
         return ask.status;
     // The listener serves the member from now on: a hidden own record says so.
@@ -302,7 +303,7 @@ i32 LiveObject::findPropertyIn(const String& name, i32& id, u32& kind, u32 reque
 i32 LiveObject::getPropertyName(i32 id, String& name, u32 requestFlags) {
     name.clear();
     if (!usable())
-        return 45;
+        return Err::kInvalidObject;
     return statusOf([&] {
         if (id == kSelfCallId) {
             name = getClassName();
@@ -324,7 +325,7 @@ i32 LiveObject::getPropertyName(i32 id, String& name, u32 requestFlags) {
                 return 0;
         }
         name.clear();
-        return 2;
+        return Err::kUndefined;
     });
 }
 
@@ -391,7 +392,7 @@ void LiveObject::reset() {
 
 i32 LiveObject::getPropertyIDs(SimpleArray& ids, u32 requestFlags) {
     if (!usable())
-        return 45;
+        return Err::kInvalidObject;
     return statusOf([&] {
         IdListing listing(ids);
         for (LiveProperty* record = data->first; record; record = record->next) {
@@ -442,7 +443,7 @@ i32 LiveObject::getPropertyIDs(SimpleArray& ids, u32 requestFlags) {
 i32 LiveObject::get(i32 id, Variant& result, Error* error) {
     result.clear();
     if (!usable())
-        return setPropertyError(45, id, error);
+        return setPropertyError(Err::kInvalidObject, id, error);
     i32 status = withResult(result, [&] { return getFrom(id, result, error); });
     return setPropertyError(status, id, error);
 }
@@ -450,12 +451,12 @@ i32 LiveObject::get(i32 id, Variant& result, Error* error) {
 i32 LiveObject::getFrom(i32 id, Variant& result, Error* error) {
     if (LiveProperty* record = ownById(id)) {
         if (!isReadableKind(record->getKind()))
-            return 2;
+            return Err::kUndefined;
         if (!(record->flags & kMemberByListeners))
             return record->get(result);
         LiveMessage ask(*this, kMsgGet, id, error);
         if (!send(ask))
-            return 2;
+            return Err::kUndefined;
         if (ask.status == 0) {
             // The listener may have removed the member meanwhile.
             if (usable())
@@ -465,16 +466,16 @@ i32 LiveObject::getFrom(i32 id, Variant& result, Error* error) {
         }
         return ask.status;
     }
-    return serveByComponents(*this, *data, id, 2, [&](LiveComponent& component, u32 kind) {
+    return serveByComponents(*this, *data, id, Err::kUndefined, [&](LiveComponent& component, u32 kind) {
         if (isReadableKind(kind))
             return component.get(*this, id, result, error);
-        return kind == kKindMethod || kind == kKindSuppressed ? 2 : kAskNext;
+        return kind == kKindMethod || kind == kKindSuppressed ? Err::kUndefined : kAskNext;
     });
 }
 
 i32 LiveObject::put(i32 id, const Variant& value, Error* error) {
     if (!usable())
-        return setPropertyError(45, id, error);
+        return setPropertyError(Err::kInvalidObject, id, error);
     i32 status = statusOf([&] { return putTo(id, value, error); });
     // The container sees the new state; what it answers is its own affair.
     if (status == 0 && usable() && data->container)
@@ -490,21 +491,21 @@ i32 LiveObject::putTo(i32 id, const Variant& value, Error* error) {
         bool writable = (record->flags & kMemberWritableOnce) || isWritableKind(kind) ||
                         kind == kKindReadOnly;
         if (!writable)
-            return 2;
+            return Err::kUndefined;
         if (!(record->flags & kMemberByListeners))
             return record->put(value);
         LiveMessage ask(*this, kMsgPut, id, error);
         *ask.getData() = value;
         if (!send(ask))
-            return 2;
-        return ask.status == 2 ? 0 : ask.status;
+            return Err::kUndefined;
+        return ask.status == Err::kUndefined ? 0 : ask.status;
     }
-    return serveByComponents(*this, *data, id, 2, [&](LiveComponent& component, u32 kind) {
+    return serveByComponents(*this, *data, id, Err::kUndefined, [&](LiveComponent& component, u32 kind) {
         if (isWritableKind(kind))
             return component.put(*this, id, value, error);
         if (kind == kKindReadOnly || kind == kKindCallableReadOnly)
-            return 46;
-        return kind == kKindMethod || kind == kKindSuppressed ? 2 : kAskNext;
+            return Err::kReadOnly;
+        return kind == kKindMethod || kind == kKindSuppressed ? Err::kUndefined : kAskNext;
     });
 }
 
@@ -516,7 +517,7 @@ i32 LiveObject::invoke(LiveObject& target, i32 id, const Array& args, Variant& r
                        Error* error) {
     result.clear();
     if (!usable())
-        return setPropertyError(45, id, error);
+        return setPropertyError(Err::kInvalidObject, id, error);
     i32 status = withResult(result, [&] { return invokeOn(target, id, args, result, error); });
     return setPropertyError(status, id, error);
 }
@@ -525,27 +526,27 @@ i32 LiveObject::invokeOn(LiveObject& target, i32 id, const Array& args, Variant&
                          Error* error) {
     if (LiveProperty* record = ownById(id)) {
         if (!isCallableKind(record->getKind()))
-            return 24;
+            return Err::kNotAFunction;
         if (!(record->flags & kMemberByListeners))
             return record->call(args, result);
-        i32 classCheck = target.getClassName() == getClassName() ? 0 : 26;
+        i32 classCheck = target.getClassName() == getClassName() ? 0 : Err::kWrongClass;
         LiveMessage ask(target, kMsgCall, id, args, error);
         if (!send(ask))
-            return classCheck ? classCheck : 24;
-        i32 status = ask.status == 2 ? classCheck : ask.status;
+            return classCheck ? classCheck : Err::kNotAFunction;
+        i32 status = ask.status == Err::kUndefined ? classCheck : ask.status;
         if (status == 0)
             result = *ask.getData();
         return status;
     }
-    return serveByComponents(*this, *data, id, 24, [&](LiveComponent& component, u32 kind) {
+    return serveByComponents(*this, *data, id, Err::kNotAFunction, [&](LiveComponent& component, u32 kind) {
         if (kind == kKindNone)
             return kAskNext;
         if (kind == kKindSuppressed)
-            return 2;
+            return Err::kUndefined;
         if (!isCallableKind(kind))
-            return 24;
+            return Err::kNotAFunction;
         if (!component.isGenericMethod(id) && !(target.getClassName() == getClassName()))
-            return 26;
+            return Err::kWrongClass;
         return component.call(target, id, args, result, error);
     });
 }

@@ -1,4 +1,5 @@
 // Own member records and the requests sent to listeners.
+#include "core/ErrorCodes.h"
 #include "core/LiveProperty.h"
 
 namespace LxCore {
@@ -33,7 +34,7 @@ i32 LiveProperty::get(Variant& result) {
 
 i32 LiveProperty::put(const Variant& newValue) {
     if ((flags & 1) && !(flags & kMemberWritableOnce))
-        return 46;
+        return Err::kReadOnly;
     flags &= ~kMemberWritableOnce;
     value = newValue;
     return 0;
@@ -41,7 +42,7 @@ i32 LiveProperty::put(const Variant& newValue) {
 
 i32 LiveProperty::call(const Array&, Variant& result) {
     result.clear();
-    return 24;
+    return Err::kNotAFunction;
 }
 
 // ---------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 // Property managers: the static table served in place, the hash form it
 // turns into, and the member descriptions built from a row's signature.
+#include "core/ErrorCodes.h"
 #include "core/LivePropertyManager.h"
 
 #include <cstring>
@@ -149,7 +150,7 @@ i32 StaticPropertyManager::findProperty(const String& name, i32& id, u32& kind, 
     id = 0;
     kind = kKindNone;
     if (name.isEmpty())
-        return 2;
+        return Err::kUndefined;
     const bool caseBlind = isCaseBlindRequest(flags);
     for (const LivePropertyInfo* row = table; !endOfTable(row); row++) {
         if (sameName(name, row->name, caseBlind) && passesClient(row->flags, flags)) {
@@ -158,7 +159,7 @@ i32 StaticPropertyManager::findProperty(const String& name, i32& id, u32& kind, 
             return 0;
         }
     }
-    return 2;
+    return Err::kUndefined;
 }
 
 // The first row with the id decides, whether or not it passes.
@@ -172,7 +173,7 @@ i32 StaticPropertyManager::getPropertyName(i32 id, String& name, u32 flags) {
         return 0;
     }
     name.clear();
-    return 2;
+    return Err::kUndefined;
 }
 
 u32 StaticPropertyManager::getPropertyKind(i32 id) {
@@ -309,10 +310,10 @@ i32 DynamicPropertyManager::findProperty(const String& name, i32& id, u32& kind,
     id = 0;
     kind = kKindNone;
     if (name.isEmpty())
-        return 2;
+        return Err::kUndefined;
     dynPropNameInfo* entry = findName(name, flags);
     if (!entry)
-        return 2;
+        return Err::kUndefined;
     id = entry->id;
     kind = idEntry(id)->flags & kKindMask;
     return 0;
@@ -328,7 +329,7 @@ i32 DynamicPropertyManager::getPropertyName(i32 id, String& name, u32 flags) {
         }
     }
     name.clear();
-    return 2;
+    return Err::kUndefined;
 }
 
 u32 DynamicPropertyManager::getPropertyKind(i32 id) {

@@ -16,10 +16,6 @@ constexpr u32 kRegExpGlobal = 1;
 constexpr u32 kRegExpIgnoreCase = 2;
 constexpr u32 kRegExpMultiline = 4;
 
-// Statuses of compiling and matching (core error numbers).
-constexpr i32 kRegExpSyntaxError = 8;
-constexpr i32 kRegExpStackOverrun = 27;  // nested too deep, or a match that ran too long
-
 // Groups nest at most this deep; one more does not compile (27).
 constexpr i32 kRegExpMaxNesting = 1000;
 // Steps one match may take over all its start positions before it stops
@@ -45,7 +41,7 @@ public:
     i32 quantifierCount = 0;
     i32 alternativeCount = 0;
     u32 flags = 0;
-    i32 status = 0;                     // 0, kRegExpSyntaxError or kRegExpStackOverrun
+    i32 status = 0;                     // 0, Err::kSyntaxError or Err::kStackOverrun
     i32 slotCount = 0;                  // per-match registers the nodes use
 
     RegExpData() = default;

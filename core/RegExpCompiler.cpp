@@ -4,6 +4,7 @@
 #include <new>
 
 #include "core/CharClass.h"
+#include "core/ErrorCodes.h"
 #include "core/RegExp.h"
 #include "core/RegExpNodes.h"
 
@@ -176,7 +177,7 @@ public:
         : p(pattern.chars()), n(pattern.length()), ignoreCase(flags & kRegExpIgnoreCase), data(out) {}
     ~Compiler();
 
-    // 0, kRegExpSyntaxError or kRegExpStackOverrun; on 0 the list is in data.
+    // 0, Err::kSyntaxError or Err::kStackOverrun; on 0 the list is in data.
     i32 run();
 
 private:
@@ -357,9 +358,9 @@ bool Compiler::readBraces(i32& min, i32& max) {
 i32 Compiler::quantify(i32 min, i32 max) {
     const bool lazy = at('?');
     if (lazy) ++i;
-    if (at('*') || at('+') || at('?')) return kRegExpSyntaxError;
+    if (at('*') || at('+') || at('?')) return Err::kSyntaxError;
     flush(true);
-    if (!top().tail) return kRegExpSyntaxError;
+    if (!top().tail) return Err::kSyntaxError;
     reQuantifier* q = new reQuantifier(data.quantifierCount, min, max, lazy);
     Frame& f = top();
     reAtom* target = f.tail;
@@ -397,7 +398,7 @@ i32 Compiler::quantify(i32 min, i32 max) {
 }
 
 i32 Compiler::openGroup() {
-    if (i32(frames.size()) > kRegExpMaxNesting) return kRegExpStackOverrun;
+    if (i32(frames.size()) > kRegExpMaxNesting) return Err::kStackOverrun;
     reSubExpr::GroupKind kind = reSubExpr::kCapture;
     const unit k = i + 1 < n && at('?') ? p[i + 1] : 0;
     if (k == ':' || k == '=' || k == '!') {
@@ -406,7 +407,7 @@ i32 Compiler::openGroup() {
     }
     i32 group = -1;
     if (kind == reSubExpr::kCapture) {
-        if (groupsOpened >= kSaturated - 1) return kRegExpStackOverrun;
+        if (groupsOpened >= kSaturated - 1) return Err::kStackOverrun;
         group = ++groupsOpened;
     }
     frames.push({nullptr, nullptr, alternatives.size(), false, group, kind, groupsOpened + (group < 0 ? 1 : 0)});
@@ -504,7 +505,7 @@ i32 Compiler::readSet(reAtom*& out) {
         c = p[i++];
         if (c != '\\') return 0;
         const Escape e = readEscape(true);
-        if (e.type == Escape::kInvalid) return kRegExpSyntaxError;
+        if (e.type == Escape::kInvalid) return Err::kSyntaxError;
         if (e.type == Escape::kClass)
             cls = e.value;
         else
@@ -512,7 +513,7 @@ i32 Compiler::readSet(reAtom*& out) {
         return 0;
     };
     for (;;) {
-        if (i >= n) return kRegExpSyntaxError;  // no ']'
+        if (i >= n) return Err::kSyntaxError;  // no ']'
         if (p[i] == ']') {
             ++i;
             break;
@@ -537,7 +538,7 @@ i32 Compiler::readSet(reAtom*& out) {
             set.addClass(ClassEscape(endClass));
             continue;
         }
-        if (c > end) return kRegExpSyntaxError;
+        if (c > end) return Err::kSyntaxError;
         set.addRange(unit(c), unit(end));
     }
     SetData* data = set.finish();
@@ -561,7 +562,7 @@ i32 Compiler::run() {
                 const Escape e = readEscape(false);
                 switch (e.type) {
                     case Escape::kInvalid:
-                        return kRegExpSyntaxError;
+                        return Err::kSyntaxError;
                     case Escape::kChar:
                         addChar(unit(e.value));
                         break;
@@ -645,8 +646,8 @@ i32 Compiler::run() {
         }
         if (status) return status;
     }
-    if (frames.size() > 1) return kRegExpSyntaxError;  // a group left open
-    if (largestBackRef > groupsOpened) return kRegExpSyntaxError;
+    if (frames.size() > 1) return Err::kSyntaxError;  // a group left open
+    if (largestBackRef > groupsOpened) return Err::kSyntaxError;
     flush(false);
     data.head = closeSequence(frames[0], nullptr);
     frames.pop();

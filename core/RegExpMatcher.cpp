@@ -8,6 +8,7 @@
 #include <new>
 
 #include "core/CharClass.h"
+#include "core/ErrorCodes.h"
 #include "core/RegExp.h"
 #include "core/RegExpNodes.h"
 
@@ -456,7 +457,7 @@ i32 Matcher::search(i32 start, CapturePair* pairs, bool& matched) {
             if (at == length) break;
         }
         const Step step = run(re.head, at);
-        if (step == kStopped) return kRegExpStackOverrun;
+        if (step == kStopped) return Err::kStackOverrun;
         if (step == kFound) {
             for (i32 g = 1; g < re.groupCount; ++g) pairs[g] = {regs[2 * g], regs[2 * g + 1]};
             pairs[0] = {at, pos};

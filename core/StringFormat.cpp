@@ -11,6 +11,7 @@
 
 #include "core/CharClass.h"
 #include "core/Encoder.h"
+#include "core/ErrorCodes.h"
 #include "core/Heap.h"
 #include "core/String.h"
 #include "core/ThreadData.h"
@@ -31,9 +32,6 @@ constexpr u32 kChunk = 2048;
 
 // Scratch buffers above this size are given back when a shorter text comes.
 constexpr u32 kScratchKeep = 16384;
-
-constexpr u32 kConversionError = 37;
-constexpr u32 kPartialCharacter = 38;
 
 String::ZStringResolver gResolveZString = nullptr;
 String::TextLocalizer gLocalizeText = nullptr;
@@ -325,7 +323,7 @@ void limitFixedDigits(char* text, i32 n) {
 i32 decodeStep(const Encoder* e, const char* bytes, u32& in, unit* out, u32& room) {
     const u32 inLength = in, roomGiven = room;
     i32 status = e->decode(bytes, in, out, room);
-    if (u32(status) == kPartialCharacter && in < inLength && roomGiven - room < 2 && room > 0)
+    if (status == Err::kPartialCharacter && in < inLength && roomGiven - room < 2 && room > 0)
         status = 0;
     return status;
 }
@@ -333,7 +331,7 @@ i32 decodeStep(const Encoder* e, const char* bytes, u32& in, unit* out, u32& roo
 i32 encodeStep(const Encoder* e, const unit* units, u32& in, char* out, u32& room) {
     const u32 inLength = in, roomGiven = room;
     i32 status = e->encode(units, in, out, room);
-    if (u32(status) == kPartialCharacter && in < inLength && roomGiven - room < 4 && room > 0)
+    if (status == Err::kPartialCharacter && in < inLength && roomGiven - room < 4 && room > 0)
         status = 0;
     return status;
 }
@@ -840,7 +838,7 @@ u32 String::encode(const char*& bytes, u32& length, Encoder* encoder) const {
         scratch.prepare(n);
         char* p = scratch.bytes();
         for (u32 i = 0; i < n; ++i) {
-            if (s[i] > 0xFF) status = i32(kConversionError);
+            if (s[i] > 0xFF) status = Err::kCharConversion;
             p[i] = s[i] > 0xFF ? '?' : char(s[i]);
         }
         produced = n;

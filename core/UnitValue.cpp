@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "core/ErrorCodes.h"
 #include "core/LivePropertyManager.h"
 #include "core/NumberText.h"
 #include "core/ThreadData.h"
@@ -17,8 +18,6 @@ namespace LxCore {
 namespace {
 
 constexpr f64 kNaN = std::numeric_limits<f64>::quiet_NaN();
-constexpr i32 kCannotConvert = 44;
-constexpr i32 kSyntaxError = 8;
 
 // The length units, in the order the converter tries their names.
 const UnitNames kLengths[] = {
@@ -60,9 +59,9 @@ constexpr size_t kLengthCount = sizeof kLengths / sizeof kLengths[0];
 // What every converter does with its rows of names.
 i32 parseWith(const UnitNames* row, f64 value, f64 trailing, u32* unit, f64* out) {
     if (!row)
-        return kCannotConvert;
+        return Err::kCannotConvert;
     if (trailing != 0 || std::isnan(trailing))
-        return kSyntaxError;
+        return Err::kSyntaxError;
     *unit = row->code;
     *out = value;
     return 0;
@@ -70,7 +69,7 @@ i32 parseWith(const UnitNames* row, f64 value, f64 trailing, u32* unit, f64* out
 
 i32 formatWith(const UnitNames* row, f64 value, String& out) {
     if (!row)
-        return kCannotConvert;
+        return Err::kCannotConvert;
     out = Variant(value).toString();
     out += ' ';
     out += row->abbreviation;
@@ -79,7 +78,7 @@ i32 formatWith(const UnitNames* row, f64 value, String& out) {
 
 i32 nameOf(const UnitNames* row, u32 form, String& out) {
     if (!row)
-        return kCannotConvert;
+        return Err::kCannotConvert;
     switch (form) {
         case kUnitSingular:
             out = row->singular;
@@ -97,7 +96,7 @@ i32 nameOf(const UnitNames* row, u32 form, String& out) {
 
 i32 findWith(const UnitNames* row, u32* unit) {
     if (!row)
-        return kCannotConvert;
+        return Err::kCannotConvert;
     *unit = row->code;
     return 0;
 }
@@ -128,7 +127,7 @@ i32 StdMeterConverter::convert(u32 fromUnit, f64 value, u32 toUnit, f64* out) {
     const bool fromMeters = fromUnit == kUnitMeter;
     const UnitNames* row = findRow(kLengths, kLengthCount, fromMeters ? toUnit : fromUnit);
     if (!row)
-        return kCannotConvert;
+        return Err::kCannotConvert;
     *out = fromMeters ? value / row->meters : value * row->meters;
     return 0;
 }
@@ -220,13 +219,13 @@ RegistryEntry* viaFrom(u32 unit) {
 
 i32 UnitConverter::registerConverter(const Entry* list, u32 count, UnitConverter* converter) {
     if (!converter)
-        return kSyntaxError;
+        return Err::kSyntaxError;
     for (u32 i = 0; i < count; i++) {
         const Entry& e = list[i];
         if (e.from == kUnitAny && (e.to != kUnitAny || e.via))
-            return kSyntaxError;
+            return Err::kSyntaxError;
         if ((e.to == kUnitAny || e.to == kUnitNone) && e.via)
-            return kSyntaxError;
+            return Err::kSyntaxError;
     }
     RegistryUse use;
     return statusOf([&] {
@@ -258,7 +257,7 @@ i32 UnitConverter::convertUnits(u32 fromUnit, f64 value, u32 toUnit, f64* out) {
     RegistryEntry* second = viaFrom(toUnit);
     if (first && second) {
         if (first->to != second->to)
-            return kCannotConvert;
+            return Err::kCannotConvert;
         f64 common;
         i32 status = first->converter->convert(fromUnit, value, first->to, &common);
         return status != 0 ? status : second->converter->convert(first->to, common, toUnit, out);
@@ -272,14 +271,14 @@ i32 UnitConverter::convertUnits(u32 fromUnit, f64 value, u32 toUnit, f64* out) {
     }
     if (UnitConverter* fallback = defaultConverter())
         return fallback->convert(fromUnit, value, toUnit, out);
-    return kCannotConvert;
+    return Err::kCannotConvert;
 }
 
 i32 UnitConverter::getBaseUnit(u32 unit, u32* base) {
     if (unit == kUnitNone || unit == kUnitAny)
-        return kCannotConvert;
+        return Err::kCannotConvert;
     RegistryUse use;
-    i32 status = kCannotConvert;
+    i32 status = Err::kCannotConvert;
     for (i32 i = 0; i < entryCount(); i++) {
         RegistryEntry& e = entryAt(i);
         if (!e.via)
@@ -301,7 +300,7 @@ i32 UnitConverter::findUnitByName(const String& name, u32* unit) {
         if (entryAt(i).converter->findUnit(name, unit) == 0)
             return 0;
     UnitConverter* fallback = defaultConverter();
-    return fallback ? fallback->findUnit(name, unit) : kCannotConvert;
+    return fallback ? fallback->findUnit(name, unit) : Err::kCannotConvert;
 }
 
 namespace {
@@ -311,15 +310,15 @@ namespace {
 template <class Ask>
 i32 askConvertersOf(u32 unit, Ask ask) {
     if (unit == kUnitNone || unit == kUnitAny)
-        return kCannotConvert;
+        return Err::kCannotConvert;
     RegistryUse use;
-    i32 status = kCannotConvert;
+    i32 status = Err::kCannotConvert;
     for (i32 i = 0; i < entryCount(); i++) {
         RegistryEntry& e = entryAt(i);
         if (e.from == unit || e.to == unit || e.to == kUnitAny)
             status = ask(*e.converter);
     }
-    if (status == kCannotConvert)
+    if (status == Err::kCannotConvert)
         if (UnitConverter* fallback = defaultConverter())
             status = ask(*fallback);
     return status;
@@ -339,7 +338,7 @@ i32 UnitConverter::formatUnit(u32 unit, f64 value, String& out) {
 // those that knew nothing of it (44).
 i32 UnitConverter::parseUnit(const String& name, f64 value, f64 trailing, u32* unit, f64* out) {
     RegistryUse use;
-    i32 status = kCannotConvert;
+    i32 status = Err::kCannotConvert;
     UnitConverter* asked = nullptr;
     for (i32 i = 0; i < entryCount(); i++) {
         UnitConverter* converter = entryAt(i).converter;
@@ -349,7 +348,7 @@ i32 UnitConverter::parseUnit(const String& name, f64 value, f64 trailing, u32* u
         i32 answer = converter->parse(name, value, trailing, unit, out);
         if (answer == 0)
             return 0;
-        if (status == kCannotConvert)
+        if (status == Err::kCannotConvert)
             status = answer;
     }
     return status;
@@ -428,7 +427,7 @@ i32 UnitValue::getValueIn(u32 target, f64* out) const {
         return 0;
     }
     if (target == kUnitAny || unit == kUnitAny)
-        return kCannotConvert;
+        return Err::kCannotConvert;
     return UnitConverter::convertUnits(unit, value, target, out);
 }
 

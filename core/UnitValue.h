@@ -1,6 +1,7 @@
 // Numbers with a measurement unit ('12 cm', '50 %'), the registry of unit
 // converters they convert through, and the scriptable class "UnitValue".
 #pragma once
+#include "core/ErrorCodes.h"
 #include "core/LiveObject.h"
 #include "core/Refcountable.h"
 #include "core/String.h"
@@ -107,7 +108,7 @@ struct UnitNames {
 class StdUnitTypeInfo : public UnitTypeInfo {
 public:
     explicit StdUnitTypeInfo(const UnitNames& names) : names(names) {}
-    i32 convert(u32, f64, u32, f64*) override { return 44; }
+    i32 convert(u32, f64, u32, f64*) override { return Err::kCannotConvert; }
     i32 parse(const String& name, f64 value, f64 trailing, u32* unit, f64* out) override;
     i32 format(u32 unit, f64 value, String& out) override;
     i32 findUnit(const String& name, u32* unit) override;

@@ -4,6 +4,7 @@
 #include <limits>
 #include <memory>
 
+#include "core/ErrorCodes.h"
 #include "core/LivePropertyManager.h"
 #include "core/UnitValue.h"
 #include "core/Variant.h"
@@ -177,7 +178,7 @@ void UnitValueObject::toString(String& text) {
 i32 UnitValueObject::initialize(const Array& args, Error* error) {
     auto* held = static_cast<Variant*>(LiveObject::getInterface(kValueInterface));
     if (!held)
-        return -28;
+        return Err::kOutOfMemory;
     return statusOf([&] {
         if (args.length() == 1) {
             held->setUnitValue(UnitValue(args[0].toString()));
@@ -197,7 +198,7 @@ i32 UnitValueObject::get(i32 id, Variant& result, Error* error) {
         return LiveObject::get(id, result, error);
     result.clear();
     if (!usable())
-        return setPropertyError(45, id, error);
+        return setPropertyError(Err::kInvalidObject, id, error);
     return setPropertyError(statusOf([&] {
         const UnitValue* value = getUnitValue();
         if (id == kValue) {
@@ -220,13 +221,13 @@ i32 UnitValueObject::put(i32 id, const Variant& value, Error* error) {
     if (id != kType && id != kValue && id != kBaseUnit)
         return LiveObject::put(id, value, error);
     if (!usable())
-        return setPropertyError(45, id, error);
+        return setPropertyError(Err::kInvalidObject, id, error);
     if (id == kType)
-        return setPropertyError(46, id, error);
+        return setPropertyError(Err::kReadOnly, id, error);
     i32 status = statusOf([&] {
         auto* held = static_cast<Variant*>(LiveObject::getInterface(kValueInterface));
         if (!held)
-            return -28;
+            return Err::kOutOfMemory;
         if (!getUnitValue())
             held->setUnitValue(UnitValue());
         UnitValue& mine = *getUnitValue();
@@ -238,7 +239,7 @@ i32 UnitValueObject::put(i32 id, const Variant& value, Error* error) {
         } else {
             UnitValue base;
             if (!unitValueOf(value, base))
-                return 44;
+                return Err::kCannotConvert;
             mine.baseUnit = base.unit;
             mine.baseValue = base.value;
         }
@@ -371,11 +372,11 @@ i32 UnitValueObject::invoke(LiveObject& target, i32 id, const Array& args, Varia
         return LiveObject::invoke(target, id, args, result, error);
     result.clear();
     if (!usable())
-        return setPropertyError(45, id, error);
+        return setPropertyError(Err::kInvalidObject, id, error);
     i32 status = statusOf([&] {
         UnitValue* value = getUnitValue();
         if (!value)
-            return 45;
+            return Err::kInvalidObject;
         if (id != kConvert && id != kAs)
             return Operators{*value, args, result}.run(id);
         u32 unit;
@@ -420,7 +421,7 @@ i32 UnitValueObjectFactory::put(i32 id, const Variant& value, Error* error) {
     return setPropertyError(statusOf([&] {
         UnitValue base(kUnitInch, 1.0 / 72);
         if (value.getType() != Variant::kNull && !unitValueOf(value, base))
-            return 44;
+            return Err::kCannotConvert;
         UnitValue::setDefaultBase(base);
         return 0;
     }), id, error);

@@ -17,6 +17,7 @@
 #include "core/Array.h"
 #include "core/Encoder.h"
 #include "core/Error.h"
+#include "core/ErrorCodes.h"
 #include "core/Heap.h"
 #include "core/Localizer.h"
 #include "core/Variant.h"
@@ -140,7 +141,7 @@ void reportError(Error& error, i32 code, const String& text, i32 position, u16 l
     Array args;
     args[0] = Variant(line + 1);
     String message = Localizer::localize(String("$$$/CT/Tavrel/Errors/XML=XML error in line %1"), &args);
-    error.push(1, message, nullptr, true);
+    error.push(Err::kText, message, nullptr, true);
 }
 
 i32 coreErrorOf(XML_Error code) {
@@ -149,21 +150,21 @@ i32 coreErrorOf(XML_Error code) {
     case XML_ERROR_NO_ELEMENTS:
         return 0;
     case XML_ERROR_NO_MEMORY:
-        return -28;
+        return Err::kOutOfMemory;
     case XML_ERROR_SYNTAX:
-        return 8;
+        return Err::kSyntaxError;
     case XML_ERROR_INVALID_TOKEN:
-        return 60;
+        return Err::kNotWellFormed;
     case XML_ERROR_UNCLOSED_TOKEN:
-        return 61;
+        return Err::kUnclosedToken;
     case XML_ERROR_PARTIAL_CHAR:
-        return 38;
+        return Err::kPartialCharacter;
     case XML_ERROR_TAG_MISMATCH:
-        return 62;
+        return Err::kMismatchedTag;
     case XML_ERROR_DUPLICATE_ATTRIBUTE:
-        return 63;
+        return Err::kDuplicateAttribute;
     case XML_ERROR_JUNK_AFTER_DOC_ELEMENT:
-        return 64;
+        return Err::kJunkAfterDocument;
     case XML_ERROR_PARAM_ENTITY_REF:
     case XML_ERROR_UNDEFINED_ENTITY:
     case XML_ERROR_RECURSIVE_ENTITY_REF:
@@ -173,25 +174,25 @@ i32 coreErrorOf(XML_Error code) {
     case XML_ERROR_ATTRIBUTE_EXTERNAL_ENTITY_REF:
     case XML_ERROR_EXTERNAL_ENTITY_HANDLING:
     case XML_ERROR_ENTITY_DECLARED_IN_PE:
-        return 65;
+        return Err::kEntityParsing;
     case XML_ERROR_MISPLACED_XML_PI:
-        return 66;
+        return Err::kMisplacedXMLDeclaration;
     case XML_ERROR_UNKNOWN_ENCODING:
-        return 67;
+        return Err::kUnknownEncoding;
     case XML_ERROR_INCORRECT_ENCODING:
-        return 68;
+        return Err::kIncorrectEncoding;
     case XML_ERROR_UNCLOSED_CDATA_SECTION:
-        return 69;
+        return Err::kUnclosedCDATA;
     case XML_ERROR_NOT_STANDALONE:
     case XML_ERROR_UNEXPECTED_STATE:
     case XML_ERROR_CANT_CHANGE_FEATURE_ONCE_PARSING:
-        return -33;
+        return Err::kInternal;
     case XML_ERROR_FEATURE_REQUIRES_XML_DTD:
-        return 70;
+        return Err::kNeedsDTD;
     case XML_ERROR_UNBOUND_PREFIX:
-        return 72;
+        return Err::kUnboundPrefix;
     default:
-        return 8;
+        return Err::kSyntaxError;
     }
 }
 
@@ -357,7 +358,7 @@ struct XMLBuilder {
     void startElement(const char* qualified, const char** attributes) {
         flush(ignoreWhitespace);
         if (++depth > kMaxNesting) {
-            fail(27);
+            fail(Err::kStackOverrun);
             return;
         }
         sawElement = true;
@@ -461,7 +462,7 @@ struct XMLBuilder {
         for (int i = 0; i + 1 < count; i++) {
             if (value[i] == '&' && value[i + 1] != '#') {
                 if (++referringEntities > kMaxReferringEntities)
-                    fail(27);
+                    fail(Err::kStackOverrun);
                 return;
             }
         }
@@ -478,9 +479,9 @@ void guarded(void* user, Body body) {
     try {
         body(*builder);
     } catch (const std::bad_alloc&) {
-        builder->fail(-28);
+        builder->fail(Err::kOutOfMemory);
     } catch (...) {
-        builder->fail(-29);
+        builder->fail(Err::kUncaughtException);
     }
 }
 
@@ -554,9 +555,9 @@ XML* runParse(XMLParser& holder, const String& text, i32& position, Error& error
     builder.baseBindings = builder.bindings.mark();
 
     if (const i32 lone = findLoneSurrogate(text, start); lone >= 0)
-        return report(60, lone);
+        return report(Err::kNotWellFormed, lone);
     if (XML_ParserReset(parser, kHostUTF16) != XML_TRUE)
-        return report(-33, start);
+        return report(Err::kInternal, start);
     XML_SetBillionLaughsAttackProtectionMaximumAmplification(parser, kMaxAmplification);
     XML_SetBillionLaughsAttackProtectionActivationThreshold(parser, kAmplificationThreshold);
     XML_SetUserData(parser, &builder);
@@ -586,10 +587,10 @@ XML* runParse(XMLParser& holder, const String& text, i32& position, Error& error
         const XML_Error expatError = XML_GetErrorCode(parser);
         // Text ended before an element did: only text without any start tag
         // ("no element found") is whole.
-        code = expatError == XML_ERROR_NO_ELEMENTS ? (builder.sawElement ? 61 : 0)
+        code = expatError == XML_ERROR_NO_ELEMENTS ? (builder.sawElement ? Err::kUnclosedToken : 0)
                                                    : coreErrorOf(expatError);
         if (!code && expatError != XML_ERROR_NO_ELEMENTS)
-            code = 8;
+            code = Err::kSyntaxError;
     }
     if (code)
         return report(code, at);
@@ -616,7 +617,7 @@ XML* parseListLiteral(XMLParser& holder, const String& text, i32& position, Erro
         i32 line = 0;
         i32 column = 0;
         lineAndColumn(text, open, line, column);
-        pushNamed(error, 62);
+        pushNamed(error, Err::kMismatchedTag);
         error.setSource(text, line, open, column, 2);
         return nullptr;
     }
@@ -685,9 +686,9 @@ XML* parseCatching(Error& error, Parse parse) {
     try {
         return parse();
     } catch (const std::bad_alloc&) {
-        pushNamed(error, -28);
+        pushNamed(error, Err::kOutOfMemory);
     } catch (...) {
-        pushNamed(error, -29);
+        pushNamed(error, Err::kUncaughtException);
     }
     return nullptr;
 }
@@ -718,7 +719,7 @@ XML* parseXMLText(const String& text, i32& position, Error& error, bool ignoreWh
         ParserHolder owner(holder);
         holder.expat = XML_ParserCreate_MM(nullptr, &kHeapSuite, "\n");
         if (!holder.expat) {
-            reportError(error, -28, text, start, 1);
+            reportError(error, Err::kOutOfMemory, text, start, 1);
             return nullptr;
         }
         if (text.length() - open > 4 && text[open + 1] == '>')

@@ -13,6 +13,7 @@
 
 #include "core/CharClass.h"
 #include "core/Error.h"
+#include "core/ErrorCodes.h"
 #include "core/HashTable.h"
 #include "core/Heap.h"
 #include "core/Variant.h"
@@ -419,14 +420,21 @@ struct ErrorRow {
 };
 
 constexpr ErrorRow kErrors[] = {
-    {kXPathOpenExpected, 25, "("},       {kXPathCloseExpected, 25, ")"},
-    {kXPathBracketExpected, 25, "]"},    {kXPathUnknownAxis, 73, nullptr},
-    {kXPathOperandExpected, 75, nullptr}, {kXPathAxisFailed, 74, ""},
-    {kXPathUndefinedVariable, 2, "XPath var"}, {kXPathNoMemory, -28, ""},
-    {kXPathSyntax, 8, ""},               {kXPathArgumentCount, 20, ""},
-    {kXPathNoContext, 76, ""},           {kXPathOutOfRange, 41, nullptr},
-    {kXPathNodeTestExpected, 77, nullptr}, {kXPathUnknownFunction, 24, nullptr},
-    {kXPathTooDeep, 27, ""},
+    {kXPathOpenExpected, Err::kExpected, "("},
+    {kXPathCloseExpected, Err::kExpected, ")"},
+    {kXPathBracketExpected, Err::kExpected, "]"},
+    {kXPathUnknownAxis, Err::kUnknownAxis, nullptr},
+    {kXPathOperandExpected, Err::kOperandExpected, nullptr},
+    {kXPathAxisFailed, Err::kUnsupportedAxis, ""},
+    {kXPathUndefinedVariable, Err::kUndefined, "XPath var"},
+    {kXPathNoMemory, Err::kOutOfMemory, ""},
+    {kXPathSyntax, Err::kSyntaxError, ""},
+    {kXPathArgumentCount, Err::kBadArgumentList, ""},
+    {kXPathNoContext, Err::kNodeSetExpected, ""},
+    {kXPathOutOfRange, Err::kOutOfRange, nullptr},
+    {kXPathNodeTestExpected, Err::kNodeTestExpected, nullptr},
+    {kXPathUnknownFunction, Err::kNotAFunction, nullptr},
+    {kXPathTooDeep, Err::kStackOverrun, ""},
 };
 
 void reportXPathError(XPathContext* context, const String& expression, Error& error) {
@@ -443,7 +451,7 @@ void reportXPathError(XPathContext* context, const String& expression, Error& er
     } else if (position >= 0 && position <= expression.length()) {
         text = expression.substr(position, i32(std::min<u32>(length, u32(expression.length() - position))));
     }
-    error.push(row ? row->core : -33, text, nullptr, true);
+    error.push(row ? row->core : Err::kInternal, text, nullptr, true);
 }
 
 }  // namespace
@@ -453,7 +461,7 @@ XML* XML::xpath(const String& expression, Variant& result, Error& error,
     result.clear();
     XPathContext* context = createXPathContext(&kBinding, const_cast<THashTable<String>*>(variables));
     if (!context) {
-        error.push(-28);
+        error.push(Err::kOutOfMemory);
         return nullptr;
     }
     XPathResult answer;

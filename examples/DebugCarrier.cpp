@@ -4,12 +4,12 @@
 #include <string>
 
 #include "core/Encoder.h"
+#include "core/ErrorCodes.h"
 #include "core/XML.h"
 #include "objects/InterAppStream.h"
 #include "objects/Message.h"
 #include "objects/Specifier.h"
 #include "objects/platform/Mailbox.h"
-#include "script/engine/ErrorCodes.h"
 #include "script/engine/RealEngine.h"
 #include "script/library/debug/DebugAPI.h"
 #include "script/library/debug/DebugXMLValues.h"
@@ -88,7 +88,7 @@ LxScript::i32 bodyOf(XML* answer, Error& errors, LoString& text) {
         String serialized;
         answer->toXMLString(serialized, -1);
         if (!toUtf8(serialized, text))
-            errors.push(LxScript::Err::kIOError, String(), nullptr, true);
+            errors.push(LxCore::Err::kIOError, String(), nullptr, true);
     }
     if (errors.getCode() == 0)
         return 0;
@@ -109,7 +109,7 @@ XML* parseRequest(const LoString& body, Error& errors) {
         request = nullptr;
     }
     if (!request && errors.getCode() == 0)
-        errors.push(LxScript::Err::kBadArgument, String(), nullptr, true);
+        errors.push(LxCore::Err::kBadArgument, String(), nullptr, true);
     return request;
 }
 
@@ -179,7 +179,7 @@ int DebugCarrier::answerRequest(const LoString& body, LoString& text) {
 XML* DebugCarrier::run(const XML& request, Error& errors) {
     const String& command = request.getName();
     if (!isServed(command)) {
-        errors.push(LxScript::Err::kCannotExecute, String(), nullptr, true);
+        errors.push(LxCore::Err::kCannotExecute, String(), nullptr, true);
         return nullptr;
     }
     // A halt while a command of the break loop runs script ends that run;
@@ -205,7 +205,7 @@ bool DebugCarrier::isServed(const String& command) const {
 // ends as a whole.
 void DebugCarrier::haltRun() {
     if (mode == kStoppedRunning)
-        engine.setError(LxScript::Err::kExecutionHalted);
+        engine.setError(LxCore::Err::kExecutionHalted);
     else
         engine.halt();
 }

@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "core/ErrorCodes.h"
 #include "core/Heap.h"
 #include "core/ThreadData.h"
 #include "core/platform/NativeText.h"
@@ -20,8 +21,6 @@
 extern char** environ;
 
 namespace LxCore {
-
-using namespace PlatformStatus;
 
 namespace {
 
@@ -265,7 +264,7 @@ i32 readCurrentDirectory(String& out) {
     std::unique_ptr<char, decltype(&std::free)> cwd(getcwd(nullptr, 0), &std::free);
     // Linux writes "(unreachable)" before a folder outside the process's root.
     if (!cwd || cwd.get()[0] != '/')
-        return kIOError;
+        return Err::kIOError;
     out = fromNative(cwd.get());
     return 0;
 }
@@ -293,17 +292,17 @@ i32 platformSetCurrentFolder(const String& path) {
     String full = platformGetFullPath(path);
     std::string native;
     if (full.isEmpty() || !toNative(full, native))
-        return kNotFound;
+        return Err::kFileNotFound;
     struct stat st;
     if (stat(native.c_str(), &st) != 0)
         return errorFromErrno(errno);
     if (!S_ISDIR(st.st_mode))
-        return kNotFound;
+        return Err::kFileNotFound;
     if (faccessat(AT_FDCWD, native.c_str(), X_OK, AT_EACCESS) != 0)
         return errorFromErrno(errno);
     ThreadData* record = ThreadData::find();
     if (!record)
-        return kIOError;    // the library is not started
+        return Err::kIOError;  // the library is not started
     record->currentDirectory.path = full;
     record->currentDirectory.known = true;
     return 0;
@@ -315,24 +314,24 @@ i32 platformOpenStream(const String& path, const char* mode, FILE*& stream) {
     stream = nullptr;
     const int flags = openFlags(mode);
     if (flags < 0)
-        return kIOError;
+        return Err::kIOError;
     std::string native;
     if (!osPath(path, native))
-        return kNotFound;
+        return Err::kFileNotFound;
     const int fd = open(native.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
     if (fd < 0)
-        return missing(errno) ? kNotFound : kIOError;
+        return missing(errno) ? Err::kFileNotFound : Err::kIOError;
     struct stat st;
     const int status = fcntl(fd, F_GETFL);
     if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || status < 0 ||
         fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
         close(fd);
-        return kIOError;
+        return Err::kIOError;
     }
     FILE* file = fdopen(fd, mode);
     if (!file) {
         close(fd);
-        return kIOError;
+        return Err::kIOError;
     }
     stream = file;
     return 0;
@@ -354,7 +353,7 @@ bool platformSameFile(const String& a, const String& b) {
 i32 platformRemoveFile(const String& path) {
     std::string native;
     if (!osPath(path, native))
-        return kNotFound;
+        return Err::kFileNotFound;
     struct stat st;
     if (lstat(native.c_str(), &st) != 0)
         return errorFromErrno(errno);
@@ -363,16 +362,16 @@ i32 platformRemoveFile(const String& path) {
     if (rmdir(native.c_str()) == 0)
         return 0;
     // Some file systems say EEXIST for a folder that is not empty.
-    return errno == ENOTEMPTY || errno == EEXIST ? kIOError : errorFromErrno(errno);
+    return errno == ENOTEMPTY || errno == EEXIST ? Err::kIOError : errorFromErrno(errno);
 }
 
 i32 platformSetFileLength(const String& path, u32 length) {
     std::string native;
     if (!osPath(path, native))
-        return kNotFound;
+        return Err::kFileNotFound;
     if (truncate(native.c_str(), off_t(length)) == 0)
         return 0;
-    return missing(errno) ? kNotFound : kIOError;
+    return missing(errno) ? Err::kFileNotFound : Err::kIOError;
 }
 
 i32 platformResolveShortcut(const String& path, String& out) {
@@ -383,10 +382,10 @@ i32 platformResolveShortcut(const String& path, String& out) {
     int hops = 0;
     for (struct stat st; lstat(native.c_str(), &st) == 0 && S_ISLNK(st.st_mode); ++hops) {
         if (hops == kMaxLinks)
-            return kIOError;
+            return Err::kIOError;
         std::string target = readLink(native);
         if (target.empty())
-            return kIOError;
+            return Err::kIOError;
         if (target[0] != '/')
             target = native.substr(0, native.rfind('/') + 1) + target;
         native = target;
@@ -399,11 +398,11 @@ i32 platformResolveShortcut(const String& path, String& out) {
 i32 platformExecute(const String& path) {
     std::string native;
     if (!osPath(path, native))
-        return kNotFound;
+        return Err::kFileNotFound;
     struct stat st;
     if (stat(native.c_str(), &st) != 0)
-        return missing(errno) ? kNotFound : kIOError;
-    return openWithDesktop(native) ? 0 : kIOError;
+        return missing(errno) ? Err::kFileNotFound : Err::kIOError;
+    return openWithDesktop(native) ? 0 : Err::kIOError;
 }
 
 i32 platformGetTypeCreator(const String&, u32& type, u32& creator) {

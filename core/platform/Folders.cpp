@@ -14,14 +14,13 @@
 #include <vector>
 
 #include "core/platform/EnvironmentLock.h"
+#include "core/ErrorCodes.h"
 #include "core/Heap.h"
 #include "core/Refcountable.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/NativeText.h"
 
 namespace LxCore {
-
-using namespace PlatformStatus;
 
 namespace {
 
@@ -236,14 +235,14 @@ std::string findModulePath() {
 i32 platformGetSpecialFolder(i32 kind, String& out) {
     out.clear();
     if (kind == kNoFolderKind)
-        return kNotImplemented;
+        return Err::kNotImplemented;
     for (const FolderRule& rule : kFolderRules) {
         if (rule.kind != kind)
             continue;
         out = rule.find();
-        return out.isEmpty() ? kIOError : 0;
+        return out.isEmpty() ? Err::kIOError : 0;
     }
-    return kCannotExecute;
+    return Err::kCannotExecute;
 }
 
 i32 getHomeFolder(String& out) {
@@ -257,7 +256,7 @@ i32 getHomeFolder(String& out) {
         home = passwordHome();
     out = home;
     if (home.isEmpty())
-        return kIOError;
+        return Err::kIOError;
     if (globals)
         globals->homeFolder = home;
     return 0;

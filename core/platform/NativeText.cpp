@@ -5,6 +5,7 @@
 #include <new>
 
 #include "core/Encoder.h"
+#include "core/ErrorCodes.h"
 
 namespace LxCore {
 
@@ -84,15 +85,15 @@ i32 errorFromErrno(int err) {
     switch (err) {
         case ENOENT:
         case ENOTDIR:
-            return PlatformStatus::kNotFound;
+            return Err::kFileNotFound;
         case EEXIST:
-            return PlatformStatus::kExists;
+            return Err::kFileExists;
         case EACCES:
         case EPERM:
         case EROFS:
-            return PlatformStatus::kPermissionDenied;
+            return Err::kPermissionDenied;
         default:
-            return PlatformStatus::kIOError;
+            return Err::kIOError;
     }
 }
 

@@ -10,16 +10,6 @@
 
 namespace LxCore {
 
-// Core error numbers the platform layer reports.
-namespace PlatformStatus {
-constexpr i32 kCannotExecute = 32;
-constexpr i32 kNotFound = 48;          // "File or folder does not exist"
-constexpr i32 kExists = 49;            // "File or folder already exists"
-constexpr i32 kIOError = 52;           // "I/O error"
-constexpr i32 kPermissionDenied = 53;  // "Permission denied"
-constexpr i32 kNotImplemented = -36;
-}  // namespace PlatformStatus
-
 // The UTF-8 form of a text for the system. False when no system string can
 // carry it: a U+0000 would cut it short, a lone surrogate has no UTF-8.
 bool toNative(const String& text, std::string& out);

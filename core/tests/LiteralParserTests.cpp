@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "core/ErrorCodes.h"
 #include "core/LiteralParser.h"
 #include "core/LiveCollection.h"
 #include "core/LiveObject.h"
@@ -174,11 +175,11 @@ TEST_F(LiteralParserTest, ArraysFromText) {
 TEST_F(LiteralParserTest, NestingDeeperThanTheLimitIsAStackOverrun) {
     std::string deep(100000, '[');
     Array array;
-    EXPECT_EQ(array.appendParsed(String(deep.c_str()), kScriptClient), kStatusStackOverrun);
+    EXPECT_EQ(array.appendParsed(String(deep.c_str()), kScriptClient), Err::kStackOverrun);
     std::string objects;
     for (int i = 0; i < 1000; i++)
         objects += "{a: ";
-    EXPECT_EQ(array.appendParsed(String(objects.c_str()), kScriptClient), kStatusStackOverrun);
+    EXPECT_EQ(array.appendParsed(String(objects.c_str()), kScriptClient), Err::kStackOverrun);
     std::string fits = std::string(kMaxLiteralDepth - 1, '[') + std::string(kMaxLiteralDepth - 1, ']');
     EXPECT_EQ(array.appendParsed(String(fits.c_str()), kScriptClient), 0);
 }

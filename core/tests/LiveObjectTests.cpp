@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ErrorCodes.h"
 #include "core/LiveCollection.h"
 #include "core/LiveObject.h"
 #include "core/Point.h"
@@ -545,7 +546,7 @@ TEST_F(LiveObjectTest, AContainerSeesEachChangeOnce) {
             chain.back()->setContainer(link, 1);
         chain.push_back(link);
     }
-    EXPECT_EQ(chain.front()->updateContainer(nullptr), kStatusStackOverrun);
+    EXPECT_EQ(chain.front()->updateContainer(nullptr), Err::kStackOverrun);
     EXPECT_EQ(chain[100]->updateContainer(nullptr), 0);
     for (LiveObject* link : chain)
         link->release();
@@ -620,7 +621,7 @@ TEST_F(LiveObjectTest, VariantsHoldLiveObjects) {
     };
     Held<Recursing> deep(new Recursing);
     Error error;
-    EXPECT_EQ(deep->callMethod(String("valueOf"), result, &error), kStatusStackOverrun);
+    EXPECT_EQ(deep->callMethod(String("valueOf"), result, &error), Err::kStackOverrun);
     EXPECT_EQ(messageOf(error), "Stack overrun");
     EXPECT_TRUE(std::isnan(Variant(*deep, 0).toNumber()));
     EXPECT_EQ(deep->callMethod(String("nothing"), result, &error), 2);

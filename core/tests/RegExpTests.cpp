@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "core/ErrorCodes.h"
 #include "core/RegExp.h"
 #include "core/String.h"
 #include "core/tests/TestAllocator.h"
@@ -36,7 +37,7 @@ std::string ascii(const unit* s, i32 n) {
 // "invalid", "27", "no", or the match as "position:text" followed by each
 // group's text ("-" when unset), all joined by "|".
 std::string outcome(const RegExp& re, const String& text, i32 start = 0) {
-    if (!re.isValid()) return re.getStatus() == kRegExpStackOverrun ? "27" : "invalid";
+    if (!re.isValid()) return re.getStatus() == Err::kStackOverrun ? "27" : "invalid";
     CapturePair* pairs = re.allocCaptures();
     bool matched = false;
     const i32 status = execRegExp(re, text, start, pairs, matched);
@@ -226,7 +227,7 @@ TEST_F(RegExpTest, HandlesShareTheCompiledPattern) {
 
     const RegExp invalid = compileRegExp(String("(("), 0);
     EXPECT_FALSE(invalid.isValid());
-    EXPECT_EQ(invalid.getStatus(), kRegExpSyntaxError);
+    EXPECT_EQ(invalid.getStatus(), Err::kSyntaxError);
     EXPECT_EQ(invalid.getGroupCount(), 0);
     EXPECT_EQ(invalid.getSource().length(), 2);
     CapturePair pair;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <new>
 
+#include "core/ErrorCodes.h"
 #include "script/engine/TVContext.h"
 #include "script/engine/Workspace.h"
 #include "script/engine/ops/Assignments.h"
@@ -18,14 +19,10 @@
 namespace LxScript {
 
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
 
-constexpr i32 kErrorNotSupported = 7;
-constexpr i32 kErrorSyntax = 8;
-constexpr i32 kErrorStackOverrun = 27;
-constexpr i32 kErrorOutOfMemory = -28;
-constexpr i32 kErrorException = -29;
 constexpr i32 kCaseDefault = kWordDefault;
 constexpr i32 kForEach = kNameEach;
 constexpr DataPoolId kAnyNamespace = 12;    // "*"
@@ -98,17 +95,17 @@ jsOpFunction* jsCodeGen::generate() {
         for (i32 line : lines)
             root->lines.add(LxCore::SimpleArray::Value(line));
     } catch (const std::bad_alloc&) {
-        error = kErrorOutOfMemory;
+        error = Err::kOutOfMemory;
     } catch (const std::exception& e) {
-        error = kErrorException;
+        error = Err::kUncaughtException;
         errorText = e.what();
     } catch (...) {
-        error = kErrorException;
+        error = Err::kUncaughtException;
         errorText = "Unknown";
     }
     if (error || !root) {
         if (!error)
-            error = kErrorOutOfMemory;
+            error = Err::kOutOfMemory;
         delete root;
         root = nullptr;
         return nullptr;
@@ -121,7 +118,7 @@ jsOpFunction* jsCodeGen::generate() {
 bool jsCodeGen::stackLow() {
     if (context->checkStack())
         return false;
-    fail(kErrorStackOverrun, nullptr);
+    fail(Err::kStackOverrun, nullptr);
     return true;
 }
 
@@ -256,7 +253,7 @@ jsCodeGen::Op jsCodeGen::operatorExpression(Node* node) {
         case kWordNew: {
             BinaryNode* shape = unary && unary->operand ? unary->operand->toBinaryNode() : nullptr;
             if (!shape || shape->kind != Node::kName)
-                return fail(kErrorSyntax, node), nullptr;
+                return fail(Err::kSyntaxError, node), nullptr;
             return call(shape, true);
         }
         case kWordThis:
@@ -282,7 +279,7 @@ jsCodeGen::Op jsCodeGen::operatorExpression(Node* node) {
 jsCodeGen::Op jsCodeGen::binary(Node* node, i32 op, bool logical) {
     BinaryNode* b = node->toBinaryNode();
     if (!b || !b->left || !b->right)
-        return fail(kErrorSyntax, node), nullptr;
+        return fail(Err::kSyntaxError, node), nullptr;
     if (b->left->isFoldable()) {
         Op right = expression(b->right);
         if (!right)
@@ -321,7 +318,7 @@ std::unique_ptr<jsOpList> jsCodeGen::list(ListNode* node, bool comma, bool skipE
 jsCodeGen::Op jsCodeGen::call(BinaryNode* node, bool construct) {
     Op callee = expression(node->left);
     if (!callee)
-        return error ? nullptr : (fail(kErrorSyntax, node), nullptr);
+        return error ? nullptr : (fail(Err::kSyntaxError, node), nullptr);
     std::unique_ptr<jsOpList> arguments = list(node->right ? node->right->toListNode() : nullptr, false, false);
     if (error)
         return nullptr;
@@ -363,13 +360,13 @@ jsCodeGen::Op jsCodeGen::member(BinaryNode* node) {
         return call(node, false);
     Op base = expression(node->left);
     if (!base)
-        return error ? nullptr : (fail(kErrorSyntax, node), nullptr);
+        return error ? nullptr : (fail(Err::kSyntaxError, node), nullptr);
     return selector(std::move(base), node->right, false);
 }
 
 jsCodeGen::Op jsCodeGen::selector(Op base, Node* sel, bool attribute) {
     if (!sel)
-        return fail(kErrorSyntax, nullptr), nullptr;
+        return fail(Err::kSyntaxError, nullptr), nullptr;
     if (sel->code == NodeCode::kAttribute) {
         UnaryNode* at = sel->toUnaryNode();
         Node* inner = at ? at->operand : nullptr;
@@ -382,7 +379,7 @@ jsCodeGen::Op jsCodeGen::selector(Op base, Node* sel, bool attribute) {
             UnaryNode* filter = sel->toUnaryNode();
             Op condition = expression(filter ? filter->operand : nullptr);
             if (!condition)
-                return error ? nullptr : (fail(kErrorSyntax, sel), nullptr);
+                return error ? nullptr : (fail(Err::kSyntaxError, sel), nullptr);
             return Op(new jsOpXMLPredicate(base.release(), condition.release()));
         }
         const DataPoolId id = selectorId(sel);
@@ -392,17 +389,17 @@ jsCodeGen::Op jsCodeGen::selector(Op base, Node* sel, bool attribute) {
         ListNode* brackets = sel->toListNode();
         Op index = expression(brackets ? brackets->getNode(0) : nullptr);
         if (!index)
-            return error ? nullptr : (fail(kErrorSyntax, sel), nullptr);
+            return error ? nullptr : (fail(Err::kSyntaxError, sel), nullptr);
         return Op(new jsOpIndex(base.release(), index.release(), attribute));
     }
     if (sel->code == NodeCode::kQualifiedName && sel->toBinaryNode())
         return qualifiedName(std::move(base), sel->toBinaryNode(), attribute);
-    return fail(kErrorSyntax, sel), nullptr;
+    return fail(Err::kSyntaxError, sel), nullptr;
 }
 
 jsCodeGen::Op jsCodeGen::assignment(BinaryNode* node) {
     if (!node || !node->left || !node->right)
-        return fail(kErrorSyntax, node), nullptr;
+        return fail(Err::kSyntaxError, node), nullptr;
     const i32 code = node->code;
     const bool compound = code != kOpAssign && code != kWordConst;
     const bool declaration = node->kind == Node::kInitialiser;
@@ -461,7 +458,7 @@ std::unique_ptr<jsOpVariable> jsCodeGen::assignmentTarget(Node* node) {
 
 jsCodeGen::Op jsCodeGen::incDec(UnaryNode* node) {
     if (!node || !node->operand)
-        return fail(kErrorSyntax, node), nullptr;
+        return fail(Err::kSyntaxError, node), nullptr;
     const i32 code = node->code;
     const i32 step = code == kOpPreIncrement || code == kOpPostIncrement ? 1 : -1;
     const bool postfix = code == kOpPostIncrement || code == kOpPostDecrement;
@@ -479,7 +476,7 @@ jsCodeGen::Op jsCodeGen::incDec(UnaryNode* node) {
 jsCodeGen::Op jsCodeGen::deleteOperation(UnaryNode* node) {
     Node* operand = node ? node->operand : nullptr;
     if (!operand)
-        return fail(kErrorSyntax, node), nullptr;
+        return fail(Err::kSyntaxError, node), nullptr;
     if (inFunctionScope() && isPlainName(operand) && current->getScopeInfo()->lookup(operand->code) != 0)
         return Op(new jsOpConstant(Variant(false), 0));
     if (operand->code == kWordThis && operand->kind == Node::kOperator)
@@ -505,7 +502,7 @@ jsCodeGen::Op jsCodeGen::objectLiteral(ListNode* node) {
     for (i32 i = 0; i < node->length(); i++) {
         BinaryNode* pair = node->getNode(i) ? node->getNode(i)->toBinaryNode() : nullptr;
         if (!pair || !pair->left)
-            return fail(kErrorSyntax, node), nullptr;
+            return fail(Err::kSyntaxError, node), nullptr;
         Op value = expression(pair->right);
         if (error)
             return nullptr;
@@ -524,7 +521,7 @@ jsCodeGen::Op jsCodeGen::regExpLiteral(Node* node) {
 
 jsCodeGen::Op jsCodeGen::function(ScopeNode* node) {
     if (!node)
-        return fail(kErrorSyntax, nullptr), nullptr;
+        return fail(Err::kSyntaxError, nullptr), nullptr;
     auto body = std::make_unique<jsOpFunction>(node->info, node->value);
     if (node->line >= 0)
         body->setPosition(node->file, node->line);
@@ -551,7 +548,7 @@ jsCodeGen::Op jsCodeGen::function(ScopeNode* node) {
         return Op(declaration);
     }
     if (!currentList)
-        return fail(kErrorSyntax, node), nullptr;
+        return fail(Err::kSyntaxError, node), nullptr;
     currentList->appendHoisted(body.release());
     return nullptr;
 }
@@ -657,7 +654,7 @@ jsCodeGen::Op jsCodeGen::statementByCode(Node* node) {
             const Stamp stamp = claim(node);
             Op v = expression(unary ? unary->operand : nullptr);
             if (!v)
-                return error ? nullptr : (fail(kErrorSyntax, node), nullptr);
+                return error ? nullptr : (fail(Err::kSyntaxError, node), nullptr);
             return place(new jsOpThrow(v.release()), stamp);
         }
         case kWordIf: {
@@ -666,7 +663,7 @@ jsCodeGen::Op jsCodeGen::statementByCode(Node* node) {
             const Stamp stamp = claim(node);
             Op condition = expression(ternary->first);
             if (!condition)
-                return error ? nullptr : (fail(kErrorSyntax, node), nullptr);
+                return error ? nullptr : (fail(Err::kSyntaxError, node), nullptr);
             std::unique_ptr<jsOpStatement> thenBranch = asStatement(statement(ternary->second));
             std::unique_ptr<jsOpStatement> elseBranch = asStatement(statement(ternary->third));
             if (error)
@@ -684,7 +681,7 @@ jsCodeGen::Op jsCodeGen::statementByCode(Node* node) {
             const Stamp stamp = claim(node);
             Op condition;
             if (!constant && !(condition = expression(test)))
-                return error ? nullptr : (fail(kErrorSyntax, node), nullptr);
+                return error ? nullptr : (fail(Err::kSyntaxError, node), nullptr);
             std::unique_ptr<jsOpStatement> body = asStatement(statement(binary->right));
             if (error)
                 return nullptr;
@@ -693,13 +690,13 @@ jsCodeGen::Op jsCodeGen::statementByCode(Node* node) {
         }
         case kWordDo: {
             if (!binary || !binary->right)
-                return fail(kErrorSyntax, node), nullptr;
+                return fail(Err::kSyntaxError, node), nullptr;
             // The loop stands on the line of its while clause.
             const Stamp stamp = claim(binary->right);
             std::unique_ptr<jsOpStatement> body = asStatement(statement(binary->left));
             Op condition = expression(binary->right);
             if (!condition)
-                return error ? nullptr : (fail(kErrorSyntax, node), nullptr);
+                return error ? nullptr : (fail(Err::kSyntaxError, node), nullptr);
             lastLine = binary->right->line;
             return place(new jsOpDo(condition.release(), body.release()), stamp);
         }
@@ -716,7 +713,7 @@ jsCodeGen::Op jsCodeGen::statementByCode(Node* node) {
             const size_t mark = declarations.size();
             Op object = expression(binary->left);
             if (!object)
-                return error ? nullptr : (fail(kErrorSyntax, node), nullptr);
+                return error ? nullptr : (fail(Err::kSyntaxError, node), nullptr);
             withDepth++;
             std::unique_ptr<jsOpStatement> body = asStatement(statement(binary->right));
             withDepth--;
@@ -761,24 +758,24 @@ std::unique_ptr<jsOpStatement> jsCodeGen::statementList(Node* block) {
 jsCodeGen::Op jsCodeGen::loop(BinaryNode* node) {
     Node* header = node->left;
     if (!header)
-        return fail(kErrorSyntax, node), nullptr;
+        return fail(Err::kSyntaxError, node), nullptr;
     const Stamp stamp = claim(node);
     Op op;
     if (header->code == kOpIn || header->code == kWordIn || header->code == kForEach) {
         BinaryNode* forIn = header->toBinaryNode();
         if (!forIn || !forIn->left)
-            return fail(kErrorSyntax, node), nullptr;
+            return fail(Err::kSyntaxError, node), nullptr;
         const bool each = header->code == kForEach;
         Op object = expression(forIn->right);
         if (!object)
-            return error ? nullptr : (fail(kErrorSyntax, node), nullptr);
+            return error ? nullptr : (fail(Err::kSyntaxError, node), nullptr);
         i32 slot;
         const bool local = isPlainName(forIn->left) && localSlot(forIn->left->code, slot);
         Op target;
         if (!local) {
             target = reference(forIn->left, false);
             if (!target || !target->asVariable())
-                return error ? nullptr : (fail(kErrorSyntax, node), nullptr);
+                return error ? nullptr : (fail(Err::kSyntaxError, node), nullptr);
         }
         std::unique_ptr<jsOpStatement> body = asStatement(statement(node->right));
         if (error)
@@ -799,7 +796,7 @@ jsCodeGen::Op jsCodeGen::loop(BinaryNode* node) {
             op.reset(new jsOpFor(init.release(), condition.release(), update.release(), body.release()));
         }
     } else {
-        return fail(kErrorSyntax, node), nullptr;
+        return fail(Err::kSyntaxError, node), nullptr;
     }
     if (error || !op)
         return nullptr;
@@ -857,7 +854,7 @@ jsCodeGen::Op jsCodeGen::switchStatement(BinaryNode* node) {
     const Stamp stamp = claim(node);
     Op discriminant = expression(node->left);
     if (!discriminant)
-        return error ? nullptr : (fail(kErrorSyntax, node), nullptr);
+        return error ? nullptr : (fail(Err::kSyntaxError, node), nullptr);
     // new, not make_unique: the operand is released only once the
     // operation's memory is there.
     std::unique_ptr<jsOpSwitch> op(new jsOpSwitch(discriminant.release()));
@@ -865,7 +862,7 @@ jsCodeGen::Op jsCodeGen::switchStatement(BinaryNode* node) {
     for (i32 i = 0; clauses && i < clauses->length() && !error; i++) {
         BinaryNode* clause = clauses->getNode(i) ? clauses->getNode(i)->toBinaryNode() : nullptr;
         if (!clause)
-            return fail(kErrorSyntax, node), nullptr;
+            return fail(Err::kSyntaxError, node), nullptr;
         auto group = std::make_unique<jsOpList>(false);
         ListNode* labels = clause->left ? clause->left->toListNode() : nullptr;
         for (i32 k = 0; labels && k < labels->length() && !error; k++) {
@@ -876,7 +873,7 @@ jsCodeGen::Op jsCodeGen::switchStatement(BinaryNode* node) {
             }
             Op value = expression(label);
             if (!value)
-                return error ? nullptr : (fail(kErrorSyntax, node), nullptr);
+                return error ? nullptr : (fail(Err::kSyntaxError, node), nullptr);
             group->append(value.release());
         }
         std::unique_ptr<jsOpStatement> body = statementList(clause->right);
@@ -903,7 +900,7 @@ jsCodeGen::Op jsCodeGen::tryStatement(TernaryNode* node) {
     for (i32 i = 0; catches && i < catches->length() && !error; i++) {
         TernaryNode* clause = catches->getNode(i) ? catches->getNode(i)->toTernaryNode() : nullptr;
         if (!clause || !clause->first) {
-            fail(kErrorSyntax, node);
+            fail(Err::kSyntaxError, node);
             break;
         }
         Clause c;
@@ -935,7 +932,7 @@ namespace LxScript {
 // 3 element content).
 jsCodeGen::Op jsCodeGen::xmlLiteral(ListNode* node) {
     if (!node)
-        return fail(kErrorSyntax, nullptr), nullptr;
+        return fail(Err::kSyntaxError, nullptr), nullptr;
     auto literal = std::make_unique<jsOpXMLConstant>();
     for (i32 i = 0; i < node->length() && !error; i++) {
         Node* part = node->getNode(i);
@@ -947,7 +944,7 @@ jsCodeGen::Op jsCodeGen::xmlLiteral(ListNode* node) {
         }
         std::unique_ptr<jsOpList> items = list(part->toListNode(), true, true);
         if (!items)
-            return error ? nullptr : (fail(kErrorSyntax, part), nullptr);
+            return error ? nullptr : (fail(Err::kSyntaxError, part), nullptr);
         const i32 kind = part->kind == Node::kXMLTag ? 1 : part->kind == Node::kXMLAttribute ? 2 : 3;
         literal->append(items.release(), kind);
     }
@@ -960,13 +957,13 @@ jsCodeGen::Op jsCodeGen::xmlLiteral(ListNode* node) {
 // symbol or, for an index, by its expression.
 jsCodeGen::Op jsCodeGen::qualifiedName(Op base, BinaryNode* node, bool attribute) {
     if (!node || !node->left || !node->right)
-        return fail(kErrorSyntax, node), nullptr;
+        return fail(Err::kSyntaxError, node), nullptr;
     const DataPoolId nsSymbol = node->left->code;
     std::unique_ptr<jsOpVariable> nsExpression;
     if (nsSymbol != kAnyNamespace) {
         Op ns = reference(node->left, false);
         if (!ns || !ns->asVariable())
-            return error ? nullptr : (fail(kErrorSyntax, node->left), nullptr);
+            return error ? nullptr : (fail(Err::kSyntaxError, node->left), nullptr);
         nsExpression.reset(ns.release()->asVariable());
     }
     Op localExpression;
@@ -975,7 +972,7 @@ jsCodeGen::Op jsCodeGen::qualifiedName(Op base, BinaryNode* node, bool attribute
         ListNode* brackets = node->right->toListNode();
         localExpression = expression(brackets ? brackets->getNode(0) : nullptr);
         if (!localExpression)
-            return error ? nullptr : (fail(kErrorSyntax, node->right), nullptr);
+            return error ? nullptr : (fail(Err::kSyntaxError, node->right), nullptr);
     } else {
         localSymbol = selectorId(node->right);
     }
@@ -987,17 +984,17 @@ jsCodeGen::Op jsCodeGen::qualifiedName(Op base, BinaryNode* node, bool attribute
 // attribute flag.
 jsCodeGen::Op jsCodeGen::descendants(BinaryNode* node) {
     if (!node || !node->left || !node->right)
-        return fail(kErrorSyntax, node), nullptr;
+        return fail(Err::kSyntaxError, node), nullptr;
     Op base = expression(node->left);
     if (!base)
-        return error ? nullptr : (fail(kErrorSyntax, node), nullptr);
+        return error ? nullptr : (fail(Err::kSyntaxError, node), nullptr);
     Node* sel = node->right;
     bool attribute = false;
     if (sel->code == NodeCode::kAttribute && sel->toUnaryNode()) {
         attribute = true;
         sel = sel->toUnaryNode()->operand;
         if (!sel)
-            return fail(kErrorSyntax, node), nullptr;
+            return fail(Err::kSyntaxError, node), nullptr;
     }
     if (sel->code == NodeCode::kQualifiedName && sel->toBinaryNode()) {
         Op name = qualifiedName(nullptr, sel->toBinaryNode(), false);
@@ -1009,7 +1006,7 @@ jsCodeGen::Op jsCodeGen::descendants(BinaryNode* node) {
         ListNode* brackets = sel->toListNode();
         Op index = expression(brackets ? brackets->getNode(0) : nullptr);
         if (!index)
-            return error ? nullptr : (fail(kErrorSyntax, sel), nullptr);
+            return error ? nullptr : (fail(Err::kSyntaxError, sel), nullptr);
         return Op(new jsOpXMLDescendants(base.release(), nullptr, index.release(), 0, attribute));
     }
     if (sel->getOperandCount() == 0 && (sel->kind == Node::kName || sel->kind == Node::kSelector))

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "core/ErrorCodes.h"
 #include "script/engine/Script.h"
 #include "script/engine/ops/Opcode.h"
 
@@ -12,6 +13,7 @@ namespace LxScript {
 
 using LxCore::String;
 using LxCore::Variant;
+namespace Err = LxCore::Err;
 
 namespace {
 
@@ -39,9 +41,9 @@ i32 CompiledScriptWriter::write(Script& script) {
         // of zeros is an error rather than a text cut short.
         flushZeros();
     } catch (i32 code) {
-        error = code ? code : -28;
+        error = code ? code : Err::kOutOfMemory;
     } catch (...) {
-        error = -28;
+        error = Err::kOutOfMemory;
     }
     return error;
 }
@@ -139,7 +141,7 @@ void CompiledScriptWriter::writeConstant(const Variant* value) {
     }
     const u32 type = value->getType();
     if (type > Variant::kString)
-        throw kErrorCannotWrite;
+        throw Err::kCannotExecute;  // as an i32: the format cannot hold the type
     putChar(char('a' + type));
     switch (type) {
         case Variant::kBoolean:

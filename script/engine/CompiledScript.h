@@ -31,8 +31,6 @@ class TVContext;
 class CompiledScriptWriter : public LxCore::Root {
 public:
     static constexpr const char* kMagic = "@TVSBIN@TV@2.0@";
-    // Thrown (as an i32) for a constant of a type the format cannot hold.
-    static constexpr i32 kErrorCannotWrite = 32;
 
     // Replaces out's text by the header.
     explicit CompiledScriptWriter(LxCore::String& out);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <new>
 
+#include "core/ErrorCodes.h"
 #include "script/engine/TVContext.h"
 #include "script/engine/Workspace.h"
 #include "script/engine/ops/Assignments.h"
@@ -25,13 +26,9 @@ namespace LxScript {
 using LxCore::String;
 using LxCore::unit;
 using LxCore::Variant;
+namespace Err = LxCore::Err;
 
 namespace {
-
-constexpr i32 kErrorSyntax = 8;
-constexpr i32 kErrorStackOverrun = 27;
-constexpr i32 kErrorReadPastEnd = 51;
-constexpr i32 kErrorOutOfMemory = -28;
 
 constexpr i32 kHeaderLength = 15;
 constexpr const char* kHeaders[] = {"@TVSBIN@TV@1.0@", "@TVSBIN@TV@2.0@", "@TVSBIN@TV@2.1@"};
@@ -125,20 +122,20 @@ i32 BinaryScriptReader::read(jsOpFunction*& root, const String& fileName) {
         const StackLimitScope limit(*context, kReaderStack);
         fileId = DataPool::get().add(fileName.chars(), fileName.length());
         if (!isBinaryScript())
-            fail(kErrorSyntax);
+            fail(Err::kSyntaxError);
         made.reset(readFunction());
         if (!made)
-            fail(kErrorSyntax);
+            fail(Err::kSyntaxError);
         made->getScopeInfo()->file = fileId;
         std::sort(lines.begin(), lines.end());
         lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
         for (i32 line : lines)
             made->lines.add(LxCore::SimpleArray::Value(line));
     } catch (i32 code) {
-        error = code ? code : kErrorOutOfMemory;
+        error = code ? code : Err::kOutOfMemory;
     } catch (...) {
         if (!error)
-            error = kErrorOutOfMemory;
+            error = Err::kOutOfMemory;
     }
     if (error)
         return error;
@@ -161,13 +158,13 @@ unit BinaryScriptReader::nextChar() {
         if (c != '\n' && c != '\r')
             return c;
     }
-    fail(kErrorReadPastEnd);
+    fail(Err::kReadPastEnd);
 }
 
 // Letters stand for themselves, never for one of a run's zeros.
 unit BinaryScriptReader::letterChar() {
     if (pendingZeros > 0)
-        fail(kErrorSyntax);
+        fail(Err::kSyntaxError);
     return nextChar();
 }
 
@@ -187,17 +184,17 @@ i32 BinaryScriptReader::readByte() {
         else if (low >= 'a' && low <= 'f')
             bits = low - 'a' + 26;
         else
-            fail(kErrorSyntax);
+            fail(Err::kSyntaxError);
         return (c - 'g') * 32 + bits;
     }
     if (c == '0') {
         const unit run = nextChar();
         if (run < 'A' || run > 'Z')
-            fail(kErrorSyntax);
+            fail(Err::kSyntaxError);
         pendingZeros = run - 64;
         return 0;
     }
-    fail(kErrorSyntax);
+    fail(Err::kSyntaxError);
 }
 
 f64 BinaryScriptReader::readNumber() {
@@ -241,7 +238,7 @@ f64 BinaryScriptReader::readNumber() {
 i32 BinaryScriptReader::readInt32() {
     const f64 value = readNumber();
     if (!(value >= -2147483648.0 && value <= 4294967295.0))
-        fail(kErrorSyntax);
+        fail(Err::kSyntaxError);
     const f64 whole = std::trunc(value);
     return whole >= 2147483648.0 ? i32(u32(whole)) : i32(whole);
 }
@@ -251,7 +248,7 @@ i32 BinaryScriptReader::readInt16() { return i32(LxCore::i16(readInt32())); }
 bool BinaryScriptReader::readBool() {
     const unit c = letterChar();
     if (c != 't' && c != 'f')
-        fail(kErrorSyntax);
+        fail(Err::kSyntaxError);
     return c == 't';
 }
 
@@ -283,7 +280,7 @@ void BinaryScriptReader::readConstant(Variant& out) {
             break;
         }
         default:
-            fail(kErrorSyntax);
+            fail(Err::kSyntaxError);
     }
 }
 
@@ -312,7 +309,7 @@ DataPoolId BinaryScriptReader::readSymbol() {
 i32 BinaryScriptReader::readOperator(const i32* allowed, i32 count, i32 (*map)(i32)) {
     const i32 op = map(readSymbol());
     if (std::find(allowed, allowed + count, op) == allowed + count)
-        fail(kErrorSyntax);
+        fail(Err::kSyntaxError);
     return op;
 }
 
@@ -324,7 +321,7 @@ jsOpcode* BinaryScriptReader::readNode() { return readAnyNode(false); }
 jsOpcode* BinaryScriptReader::readRequired() {
     jsOpcode* node = readNode();
     if (!node)
-        fail(kErrorSyntax);
+        fail(Err::kSyntaxError);
     return node;
 }
 
@@ -358,7 +355,7 @@ jsOpList* BinaryScriptReader::readList() {
     jsOpcode* node = readNode();
     if (node && node->letter() != 'R') {
         delete node;
-        fail(kErrorSyntax);
+        fail(Err::kSyntaxError);
     }
     return static_cast<jsOpList*>(node);
 }
@@ -367,7 +364,7 @@ jsOpVariable* BinaryScriptReader::readVariable() {
     jsOpcode* node = readNode();
     if (node && !isVariableLetter(node->letter())) {
         delete node;
-        fail(kErrorSyntax);
+        fail(Err::kSyntaxError);
     }
     return static_cast<jsOpVariable*>(node);
 }
@@ -377,15 +374,15 @@ jsOpVariable* BinaryScriptReader::readVariable() {
 
 jsOpcode* BinaryScriptReader::readAnyNode(bool functionAllowed) {
     if (!context->checkStack())
-        fail(kErrorStackOverrun);
+        fail(Err::kStackOverrun);
     const unit c = letterChar();
     if (c == 'n')
         return nullptr;
     if (c < 'A' || c > 's' || (c > 'Z' && c < 'a'))
-        fail(kErrorSyntax);
+        fail(Err::kSyntaxError);
     if (c == 'M') {
         if (!functionAllowed)
-            fail(kErrorSyntax);
+            fail(Err::kSyntaxError);
         return readFunctionBody();
     }
     if (!isStatementLetter(c))
@@ -401,7 +398,7 @@ void BinaryScriptReader::readHeader(Header& header) {
     header.child.reset(readStatement());
     const i32 count = readInt32();
     if (count < 0)
-        fail(kErrorSyntax);
+        fail(Err::kSyntaxError);
     for (i32 i = 0; i < count; i++)
         header.labels.push_back(readSymbol());
 }
@@ -425,12 +422,12 @@ void BinaryScriptReader::noteSlot(i32 slot) {
     if (slot == -1)
         return;
     if (functions.empty())
-        fail(kErrorSyntax);
+        fail(Err::kSyntaxError);
     FunctionFrame& frame = functions.back();
     if (slot == Workspace::kArgumentsSlot || slot == Workspace::kCalleeSlot)
         frame.specialSlot = true;
     else if (slot < 0)
-        fail(kErrorSyntax);
+        fail(Err::kSyntaxError);
     else
         frame.highestSlot = std::max(frame.highestSlot, slot);
 }
@@ -445,7 +442,7 @@ jsOpFunction* BinaryScriptReader::readFunctionBody() {
     std::vector<std::pair<DataPoolId, i32>> entries;
     const i32 count = readInt32();
     if (count < 0)
-        fail(kErrorSyntax);
+        fail(Err::kSyntaxError);
     for (i32 i = 0; i < count; i++) {
         const DataPoolId name = readSymbol();
         entries.emplace_back(name, readInt32());
@@ -454,7 +451,7 @@ jsOpFunction* BinaryScriptReader::readFunctionBody() {
     for (i32& size : sizes) {
         size = readInt32();
         if (size < 0 || size > kMaxLayoutCount)
-            fail(kErrorSyntax);
+            fail(Err::kSyntaxError);
     }
     const DataPoolId name = readSymbol();
     const u32 flags = u16(readInt16());
@@ -470,14 +467,14 @@ jsOpFunction* BinaryScriptReader::readFunctionBody() {
             default: limit = 0; break;
         }
         if (index >= limit)
-            fail(kErrorSyntax);
+            fail(Err::kSyntaxError);
     }
     const FunctionFrame frame = functions.back();
     functions.pop_back();
     const bool topLevel = functions.empty() || (flags & kTopLevelFlag);
     if (topLevel ? (frame.highestSlot >= 0 || frame.specialSlot)
                  : frame.highestSlot >= sizes[0] + sizes[1] + sizes[2])
-        fail(kErrorSyntax);
+        fail(Err::kSyntaxError);
 
     ScopeInfo* info = new ScopeInfo;
     info->incRef();
@@ -510,7 +507,7 @@ jsOpcode* BinaryScriptReader::readStatements() {
     const size_t mark = declarations.size();
     i32 count = readInt32();
     if (count < 0)
-        fail(kErrorSyntax);
+        fail(Err::kSyntaxError);
     for (i32 i = 0; i < count; i++) {
         // The builders own what they are given, even when they fail.
         if (jsOpFunction* function = readFunction())
@@ -518,7 +515,7 @@ jsOpcode* BinaryScriptReader::readStatements() {
     }
     count = readInt32();
     if (count < 0)
-        fail(kErrorSyntax);
+        fail(Err::kSyntaxError);
     for (i32 i = 0; i < count; i++) {
         if (jsOpStatement* statement = readStatement())
             list->appendStatement(statement);
@@ -535,15 +532,15 @@ jsOpcode* BinaryScriptReader::readSwitch() {
     std::vector<Own<jsOpList>> groups;
     i32 count = readInt32();
     if (count < 0)
-        fail(kErrorSyntax);
+        fail(Err::kSyntaxError);
     for (i32 i = 0; i < count; i++) {
         groups.emplace_back(readList());
         if (!groups.back())
-            fail(kErrorSyntax);
+            fail(Err::kSyntaxError);
     }
     count = readInt32();
     if (count != i32(groups.size()))
-        fail(kErrorSyntax);
+        fail(Err::kSyntaxError);
     std::vector<Own<jsOpStatement>> bodies;
     for (i32 i = 0; i < count; i++)
         bodies.emplace_back(readStatement());
@@ -559,13 +556,13 @@ jsOpcode* BinaryScriptReader::readSwitch() {
 jsOpcode* BinaryScriptReader::readXMLLiteral() {
     const i32 count = readInt32();
     if (count < 0)
-        fail(kErrorSyntax);
+        fail(Err::kSyntaxError);
     Own<jsOpXMLConstant> literal(new jsOpXMLConstant);
     for (i32 i = 0; i < count; i++) {
         Op part(readRequired());
         const i32 kind = readInt32();
         if (kind < 0 || kind > 3)
-            fail(kErrorSyntax);
+            fail(Err::kSyntaxError);
         literal->append(part.release(), kind);
     }
     return literal.release();
@@ -579,7 +576,7 @@ jsOpcode* BinaryScriptReader::readTry() {
     };
     const i32 count = readInt32();
     if (count < 0)
-        fail(kErrorSyntax);
+        fail(Err::kSyntaxError);
     Own<jsOpStatement> finallyBlock(readStatement());
     std::vector<Clause> clauses;
     for (i32 i = 0; i < count; i++) {
@@ -612,7 +609,7 @@ jsOpcode* BinaryScriptReader::build(unit letter) {
             const bool hasConstant = readOptionalConstant(constant);
             const bool compound = readBool();
             if (!value && (compound || !hasConstant))
-                fail(kErrorSyntax);
+                fail(Err::kSyntaxError);
             return new jsOpAssign(target.release(), value.release(), hasConstant ? &constant : nullptr, compound);
         }
         case 'C':
@@ -626,7 +623,7 @@ jsOpcode* BinaryScriptReader::build(unit letter) {
             const bool hasLeft = readOptionalConstant(leftConstant);
             const bool hasRight = readOptionalConstant(rightConstant);
             if (!right && !hasRight)
-                fail(kErrorSyntax);
+                fail(Err::kSyntaxError);
             const Variant* lc = hasLeft ? &leftConstant : nullptr;
             const Variant* rc = hasRight ? &rightConstant : nullptr;
             if (letter == 'C')
@@ -659,7 +656,7 @@ jsOpcode* BinaryScriptReader::build(unit letter) {
             const bool compound = readBool();
             const bool discard = readBool();
             if (!value && ((compound && letter == 'S') || !hasConstant))
-                fail(kErrorSyntax);
+                fail(Err::kSyntaxError);
             const Variant* c = hasConstant ? &constant : nullptr;
             if (letter == 'G')
                 return new jsOpConstAssign(slot, name, value.release(), c, discard);
@@ -692,10 +689,10 @@ jsOpcode* BinaryScriptReader::build(unit letter) {
         }
         case 'N': {
             if (!currentStatements)
-                fail(kErrorSyntax);
+                fail(Err::kSyntaxError);
             Own<jsOpFunction> function(readFunction());
             if (!function)
-                fail(kErrorSyntax);
+                fail(Err::kSyntaxError);
             Own<jsOpFunctionDecl> declaration(new jsOpFunctionDecl(function.get()));
             function.release();
             declarations.push_back(declaration.get());
@@ -737,7 +734,7 @@ jsOpcode* BinaryScriptReader::build(unit letter) {
         case 'R': {
             const i32 count = readInt32();
             if (count < 0)
-                fail(kErrorSyntax);
+                fail(Err::kSyntaxError);
             std::vector<Op> entries;
             for (i32 i = 0; i < count; i++)
                 entries.emplace_back(readNode());
@@ -757,7 +754,7 @@ jsOpcode* BinaryScriptReader::build(unit letter) {
             Own<jsOpObject> object(new jsOpObject(readSymbol()));
             const i32 count = readInt32();
             if (count < 0)
-                fail(kErrorSyntax);
+                fail(Err::kSyntaxError);
             for (i32 i = 0; i < count; i++) {
                 const DataPoolId name = readSymbol();
                 object->append(name, readRequired());
@@ -783,7 +780,7 @@ jsOpcode* BinaryScriptReader::build(unit letter) {
             noteSlot(slot);
             const i32 compare = readOperator(kComparisons, countOf(kComparisons), sameOperator);
             if ((!counter || !counter->asVariable()) && slot == -1)
-                fail(kErrorSyntax);
+                fail(Err::kSyntaxError);
             return new jsOpSimpleFor(counter.release(), slot, start, limit.release(), step, compare, nullptr);
         }
         case 'b':
@@ -812,7 +809,7 @@ jsOpcode* BinaryScriptReader::build(unit letter) {
             if (letter == 'h')
                 return new jsOpUnary(op, operand.release());
             if (!isVariableLetter(operand->letter()))
-                fail(kErrorSyntax);
+                fail(Err::kSyntaxError);
             return new jsOpUnaryRef(op, operand.release());
         }
         case 'k': {
@@ -862,7 +859,7 @@ jsOpcode* BinaryScriptReader::build(unit letter) {
             return new jsOpXMLUnaryRef(op, operand.release());
         }
         default:
-            fail(kErrorSyntax);
+            fail(Err::kSyntaxError);
     }
 }
 

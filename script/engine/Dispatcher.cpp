@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "script/engine/ErrorCodes.h"
+#include "core/ErrorCodes.h"
 #include "script/engine/Object.h"
 #include "script/engine/Symbols.h"
 #include "script/library/reflection/DispInfo.h"
@@ -12,6 +12,7 @@
 namespace LxScript {
 
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
 

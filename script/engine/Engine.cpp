@@ -3,6 +3,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "core/ErrorCodes.h"
 #include "core/Localizer.h"
 #include "script/engine/InitTerm.h"
 #include "script/engine/TVContext.h"
@@ -11,6 +12,7 @@ namespace LxScript {
 
 using LxCore::Error;
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 class EngineData : public LxCore::Root {
 public:
@@ -28,9 +30,6 @@ namespace {
 
 u32 lastEngineId = 0;                   // ids are never reused
 Engine::Factory factory = nullptr;
-
-constexpr i32 kOutOfMemory = -28;
-constexpr i32 kNotImplemented = -36;
 
 // An anonymous script's name: its number in decimal, or "-0".
 bool isAnonymousScriptName(const String& name) {
@@ -140,10 +139,10 @@ Engine* Engine::createEngine(u32 type) {
 
 i32 Engine::clone(Engine** out) const {
     if (!factory || !InitTerm::isInitialized())
-        return kNotImplemented;
+        return Err::kNotImplemented;
     Engine* copy = createEngine(0);
     if (!copy)
-        return kOutOfMemory;
+        return Err::kOutOfMemory;
     copy->data->errorInfo = data->errorInfo;
     copy->data->callback = data->callback;
     copy->data->localizer = data->localizer;

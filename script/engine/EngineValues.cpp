@@ -9,13 +9,13 @@
 
 #include "core/Clock.h"
 #include "core/Dictionary.h"
+#include "core/ErrorCodes.h"
 #include "core/FileSpec.h"
 #include "core/platform/FileSystem.h"
 #include "core/LiveCollection.h"
 #include "core/LiveObject.h"
 #include "core/Point.h"
 #include "core/UnitValue.h"
-#include "script/engine/ErrorCodes.h"
 #include "script/engine/LiveHold.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
@@ -26,12 +26,11 @@
 namespace LxScript {
 
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
 
 constexpr u32 kKeepNativeValues = 0x40000000;      // debug flag
-constexpr i32 kNotAnObject = 21;
-constexpr i32 kNotAFunction = 24;
 constexpr u32 kTickMs = 50;
 constexpr u32 kMaxTaskTicks = 10000000;
 constexpr u32 kNoConstructorAttribute = 0x1000000;
@@ -352,7 +351,7 @@ bool RealEngine::callFunction(const Variant& function, LxCore::BasicArray& args,
         importValue(callee, true);
         Object* f = objectOf(callee);
         if (!f) {
-            setError(kNotAnObject, callee.toString(), -1, false);
+            setError(Err::kNotAnObject, callee.toString(), -1, false);
             return;
         }
         Object* self = currentFrame ? currentFrame->thisObject : getGlobalObject();
@@ -361,7 +360,7 @@ bool RealEngine::callFunction(const Variant& function, LxCore::BasicArray& args,
             thisObject = *thisValue;
             importValue(thisObject, true);
             if (!objectOf(thisObject)) {
-                setError(kNotAnObject, thisObject.toString(), -1, false);
+                setError(Err::kNotAnObject, thisObject.toString(), -1, false);
                 return;
             }
             self = objectOf(thisObject);
@@ -377,7 +376,7 @@ bool RealEngine::callMethod(const Variant& object, const String& name, LxCore::B
         importValue(target, true);
         Object* o = objectOf(target);
         if (!o) {
-            setError(kNotAnObject, target.toString(), -1, false);
+            setError(Err::kNotAnObject, target.toString(), -1, false);
             return;
         }
         Variant method;
@@ -386,7 +385,7 @@ bool RealEngine::callMethod(const Variant& object, const String& name, LxCore::B
             return;
         Object* f = objectOf(method);
         if (!f || !f->asFunction()) {
-            setError(kNotAFunction, name, -1, false);
+            setError(Err::kNotAFunction, name, -1, false);
             return;
         }
         runScript('C', f, o, args, result, flags);

@@ -2,7 +2,7 @@
 // and construction of class-table rows and live objects.
 #include "script/engine/Function.h"
 
-#include "script/engine/ErrorCodes.h"
+#include "core/ErrorCodes.h"
 #include "script/engine/LiveHold.h"
 #include "script/engine/Property.h"
 #include "script/library/e4x/XMLObject.h"
@@ -11,6 +11,7 @@
 namespace LxScript {
 
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
 
@@ -295,7 +296,7 @@ void LiveObjectFunction::call(Object* thisObject, const LxCore::BasicArray& args
                 result.setLiveObject(*live, 0);
         } else if (pool().add(live->getClassName().chars()) == constructedClass) {
             code = live->call(methodId, toNativeArguments(args), result, &error);
-            if (methodId == kSelf && (code == 24 || code == 2))
+            if (methodId == kSelf && (code == Err::kNotAFunction || code == Err::kUndefined))
                 code = 0;
         } else {
             code = Err::kWrongClass;

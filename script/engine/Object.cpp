@@ -10,7 +10,7 @@
 #include <new>
 #include <unordered_set>
 
-#include "script/engine/ErrorCodes.h"
+#include "core/ErrorCodes.h"
 #include "script/engine/Function.h"
 #include "script/engine/LiveHold.h"
 #include "script/engine/Property.h"
@@ -19,6 +19,7 @@
 namespace LxScript {
 
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The live-object side of script objects: attaching a LxCore::LiveObject,
 // its members as properties, its messages, and calls, construction and
 // default values through it.
-#include "script/engine/ErrorCodes.h"
+#include "core/ErrorCodes.h"
 #include "script/engine/Function.h"
 #include "script/engine/LiveHold.h"
 #include "script/engine/Object.h"
@@ -12,10 +12,9 @@ namespace LxScript {
 
 using LxCore::LiveObject;
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
-
-constexpr i32 kNoSuchMember = 2;
 
 // The messages a script object listens for on its live object.
 constexpr u32 kMessages[] = {
@@ -216,7 +215,7 @@ Property* Object::findLiveProperty(DataPoolId symbol, u32 flags) {
         ensureXMLChildElement(*this, symbol);
     if (status == 0)
         return linkProperty(new LiveObjectProperty(this, live, symbol, id, i32(kind)), false);
-    if (status != kNoSuchMember)
+    if (status != Err::kUndefined)
         reportLiveError(getSpace().getEngine(), live, status, LxCore::Error(), name);
     return nullptr;
 }

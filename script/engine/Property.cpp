@@ -2,7 +2,7 @@
 // watch handlers and the debugger's watchpoint.
 #include "script/engine/Property.h"
 
-#include "script/engine/ErrorCodes.h"
+#include "core/ErrorCodes.h"
 #include "script/engine/Function.h"
 #include "script/engine/LiveHold.h"
 #include "script/library/reflection/DispInfo.h"
@@ -10,10 +10,9 @@
 namespace LxScript {
 
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
-
-constexpr i32 kNoSuchMember = 2;
 
 // Methods and instance-only rows are never native values.
 u32 normalized(u32 attributes) {
@@ -424,11 +423,11 @@ Variant* LiveObjectProperty::get(Object* object, u32 flags) {
     i32 status;
     if (attributes & kCollectionElement) {
         LxCore::LiveCollection* c = collectionOf(live);
-        status = c ? c->getItem(u32(id), result, &error) : kNoSuchMember;
+        status = c ? c->getItem(u32(id), result, &error) : Err::kUndefined;
     } else {
         status = live->get(id, result, &error);
     }
-    if (status == kNoSuchMember)
+    if (status == Err::kUndefined)
         return nullptr;
     if (status != 0) {
         reportLiveError(*owner->getEngine(), live, status, error, DataPool::get().getSymbol(symbol));
@@ -453,7 +452,7 @@ void LiveObjectProperty::write(Object* object, const Variant& newValue) {
     i32 status;
     if (attributes & kCollectionElement) {
         LxCore::LiveCollection* c = collectionOf(live);
-        status = c ? c->putItem(u32(id), native[0], &error) : kNoSuchMember;
+        status = c ? c->putItem(u32(id), native[0], &error) : Err::kUndefined;
     } else {
         status = live->put(id, native[0], &error);
     }
@@ -472,11 +471,11 @@ bool LiveObjectProperty::clear(bool final) {
     i32 status;
     if (attributes & kCollectionElement) {
         LxCore::LiveCollection* c = collectionOf(live);
-        status = c ? c->removeItem(u32(id)) : kNoSuchMember;
+        status = c ? c->removeItem(u32(id)) : Err::kUndefined;
     } else {
         status = live->removeProperty(id);
     }
-    return status == 0 || status == kNoSuchMember;
+    return status == 0 || status == Err::kUndefined;
 }
 
 // ---------------------------------------------------------------------------

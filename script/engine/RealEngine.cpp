@@ -8,10 +8,10 @@
 #include <new>
 
 #include "core/Broadcaster.h"
+#include "core/ErrorCodes.h"
 #include "core/ThreadData.h"
 #include "core/platform/EnvironmentLock.h"
 #include "core/platform/NativeText.h"
-#include "script/engine/ErrorCodes.h"
 #include "script/engine/LiveHold.h"
 #include "script/engine/Property.h"
 #include "script/engine/TVContext.h"
@@ -20,6 +20,7 @@
 namespace LxScript {
 
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
 

@@ -1,6 +1,7 @@
 // Engine errors: the pending code every run loop tests, the error marker of
 // the current frame, the runtime-error hook, and the conversion of the
 // current error into a script Error object.
+#include "core/ErrorCodes.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/Runner.h"
@@ -11,10 +12,10 @@
 namespace LxScript {
 
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
 
-constexpr i32 kErrorHalted = -34;
 constexpr u32 kQuietInTryFlag = 0x400;
 
 }  // namespace
@@ -46,14 +47,14 @@ void RealEngine::onRuntimeError() {
             pendingCode = getError().getCode();
         }
     }
-    if (!quiet && getDebugger() && getDebugLevel() != 0 && pendingCode != kErrorHalted && pendingCode != 0)
+    if (!quiet && getDebugger() && getDebugLevel() != 0 && pendingCode != Err::kExecutionHalted && pendingCode != 0)
         enterDebugger(String());
 }
 
 // The class of the oldest record's number ("Error" when it has none), made
 // through its global constructor, which reads the current error.
 void RealEngine::makeErrorObject(Variant& result) {
-    i32 code = 1;
+    i32 code = Err::kText;
     for (const LxCore::ErrorRecord* record = getError().getRecord(); record; record = record->next)
         code = record->code;
     String message;

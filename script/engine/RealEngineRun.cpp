@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "core/Clock.h"
+#include "core/ErrorCodes.h"
 #include "core/Localizer.h"
 #include "core/ThreadData.h"
 #include "script/engine/Property.h"
@@ -18,16 +19,9 @@
 namespace LxScript {
 
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
-
-constexpr i32 kErrorPlain = 1;
-constexpr i32 kErrorNotObject = 21;
-constexpr i32 kErrorNoValue = 23;
-constexpr i32 kErrorOutOfMemory = -28;
-constexpr i32 kErrorException = -29;
-constexpr i32 kErrorHalted = -34;
-constexpr i32 kErrorTimeout = -35;
 
 constexpr u32 kTickMs = 50;
 // Checks run on every 32nd status check.
@@ -94,11 +88,11 @@ void RealEngine::mapException() {
             collectGarbage();
         } catch (...) {
         }
-        setError(kErrorOutOfMemory);
+        setError(Err::kOutOfMemory);
     } catch (const std::exception& e) {
-        setError(kErrorException, String(e.what()), -1, false);
+        setError(Err::kUncaughtException, String(e.what()), -1, false);
     } catch (...) {
-        setError(kErrorException, String("Unknown"), -1, false);
+        setError(Err::kUncaughtException, String("Unknown"), -1, false);
     }
 }
 
@@ -127,7 +121,7 @@ Script* RealEngine::compile(const String& source, const String* name) {
         if (!script) {
             // A failed compile always leaves an error behind.
             if (getError().getCode() == 0)
-                setError(kErrorOutOfMemory);
+                setError(Err::kOutOfMemory);
             pendingCode = getError().getCode();
         }
         return script;
@@ -178,7 +172,7 @@ bool RealEngine::execute(Script* script, Variant* result, i32 timeout, i32 flags
             importValue(*scope, true);
             thisObject = objectOf(*scope);
             if (!thisObject) {
-                setError(kErrorNotObject, scope->toString(), -1, false);
+                setError(Err::kNotAnObject, scope->toString(), -1, false);
                 leaveRun(entry);
                 return false;
             }
@@ -222,7 +216,7 @@ void RealEngine::runScript(char mode, Object* function, Object* thisObject, LxCo
     if (mode != 'P')
         out.clear();
     if (!isInitialized()) {
-        setError(kErrorPlain, String("Engine not initialized"), -1, false);
+        setError(Err::kText, String("Engine not initialized"), -1, false);
         return;
     }
     LxCore::Array imported;
@@ -280,7 +274,7 @@ void RealEngine::runScript(char mode, Object* function, Object* thisObject, LxCo
             } else if (pendingCode == 0) {
                 String name;
                 object->getClassName(name);
-                setError(kErrorNoValue, name, -1, false);
+                setError(Err::kNoValue, name, -1, false);
             }
         }
     }
@@ -361,7 +355,7 @@ void RealEngine::halt() {
     clearTasks();
     if (!currentFrame)
         return;
-    setError(kErrorHalted);
+    setError(Err::kExecutionHalted);
     if (stoppedInDebugger) {
         clearStepFlags();       // as the debugger's own halt
         resumeDebugger();
@@ -401,7 +395,7 @@ void RealEngine::periodicCheck(u32 now) {
     }
     if (pauseNesting == 0 && deadline != 0 && i32(now - deadline) >= 0) {
         deadline = 0;
-        setError(kErrorTimeout);
+        setError(Err::kEngineTimeout);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "core/ErrorCodes.h"
 #include "core/FileSpec.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
@@ -16,13 +17,10 @@
 namespace LxScript {
 
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
 
-constexpr i32 kErrorNotObject = 21;
-constexpr i32 kErrorNoValue = 23;
-constexpr i32 kErrorStackOverrun = 27;
-constexpr i32 kErrorReadOnly = 46;
 constexpr u32 kStrictFlag = 0x100;
 constexpr u32 kScriptLevelFlag = 0x10000;     // of ScopeInfo::flags
 constexpr u32 kCompiledFlag = 0x40000;
@@ -217,14 +215,14 @@ bool jsRunner::readOwnName(DataPoolId symbol, Variant& out) {
 ScopeInfo* jsRunner::getScopeInfo() const { return function ? function->getScopeInfo() : nullptr; }
 
 Status jsRunner::stackOverrun() {
-    engine->setError(kErrorStackOverrun);
+    engine->setError(Err::kStackOverrun);
     return status();
 }
 
 void jsRunner::runBody(Variant& result) {
     result.clear();
     if (stackExhausted()) {
-        engine->setError(kErrorStackOverrun);
+        engine->setError(Err::kStackOverrun);
         return;
     }
     Status status;
@@ -314,7 +312,7 @@ bool defaultValueOf(Object& object, Variant& out) {
     if (objectOf(out)) {
         String name;
         object.getClassName(name);
-        object.getSpace().getEngine().setError(kErrorNoValue, name, -1, false);
+        object.getSpace().getEngine().setError(Err::kNoValue, name, -1, false);
         return false;
     }
     return true;
@@ -379,7 +377,7 @@ bool toObjectValue(jsRunner& runner, const Variant& value, ObjectRef& out) {
             wrapper = Sym::kString;
             break;
         default:
-            runner.engine->setError(kErrorNotObject, value.toString(), -1, false);
+            runner.engine->setError(Err::kNotAnObject, value.toString(), -1, false);
             return false;
     }
     Object* holder = nullptr;
@@ -423,7 +421,7 @@ void assignReference(Reference& reference, const Variant& value) {
     if (property) {
         if (property->isReadOnly()) {
             if (holder->getSpace().getEffectiveDebugFlags() & kStrictFlag)
-                holder->getSpace().getEngine().setError(kErrorReadOnly, pool().getSymbol(reference.symbol), -1,
+                holder->getSpace().getEngine().setError(Err::kReadOnly, pool().getSymbol(reference.symbol), -1,
                                                         false);
             return;
         }

@@ -1,6 +1,7 @@
 // Compiled scripts and script functions.
 #include "script/engine/Script.h"
 
+#include "core/ErrorCodes.h"
 #include "script/engine/CompiledScript.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
@@ -14,10 +15,10 @@
 namespace LxScript {
 
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
 
-constexpr i32 kErrorNoConstructor = 22;
 constexpr u32 kScriptLevelFlag = 0x10000;
 constexpr u32 kCompiledFlag = 0x40000;
 // The limit a direct call sets when nothing set one before.
@@ -215,7 +216,7 @@ void jsFunction::construct(Object* newObject, const LxCore::BasicArray& args, Va
     if (isScriptLevel()) {
         String name;
         getClassName(name);
-        getRealEngine().setError(kErrorNoConstructor, name, -1, false);
+        getRealEngine().setError(Err::kNoConstructor, name, -1, false);
         return;
     }
     newObject->setClassID(Sym::kObject);

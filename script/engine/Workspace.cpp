@@ -3,6 +3,7 @@
 
 #include <new>
 
+#include "core/ErrorCodes.h"
 #include "script/engine/Arguments.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
@@ -13,11 +14,10 @@
 namespace LxScript {
 
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
 
-constexpr i32 kErrorRedeclared = 40;
-constexpr i32 kErrorInternal = -33;
 constexpr u16 kSlotFlag = Variant::kLockedReference;
 constexpr u16 kConstantMark = 0x400;
 
@@ -216,7 +216,7 @@ Variant* Workspace::getSpecialSlot(i32 index) {
         return &argumentsObject;
     }
     // The compiled-text reader refuses such slots; this is the last guard.
-    getSpace().getEngine().setError(kErrorInternal);
+    getSpace().getEngine().setError(Err::kInternal);
     return nullptr;
 }
 
@@ -331,7 +331,7 @@ void Workspace::declareConstant(DataPoolId symbol, i32 slot, const Variant& valu
         if (!local)
             return;
         if (local->getFlags() & kConstantMark) {
-            engine.setError(kErrorRedeclared, pool().getSymbol(symbol), -1, false);
+            engine.setError(Err::kRedeclared, pool().getSymbol(symbol), -1, false);
             return;
         }
         *local = value;
@@ -344,7 +344,7 @@ void Workspace::declareConstant(DataPoolId symbol, i32 slot, const Variant& valu
     if (!p)
         return;
     if (p->isReadOnly()) {
-        engine.setError(kErrorRedeclared, pool().getSymbol(symbol), -1, false);
+        engine.setError(Err::kRedeclared, pool().getSymbol(symbol), -1, false);
         return;
     }
     p->put(reference.object, value);

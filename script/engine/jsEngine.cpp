@@ -5,6 +5,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "core/ErrorCodes.h"
 #include "core/RegExp.h"
 #include "script/engine/CodeGen.h"
 #include "script/engine/CompiledScript.h"
@@ -33,12 +34,10 @@
 namespace LxScript {
 
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
 
-constexpr i32 kErrorSyntax = 8;
-constexpr i32 kErrorOutOfMemory = -28;
-constexpr i32 kErrorException = -29;
 // Anonymous scripts are numbered in the low 29 bits.
 constexpr u32 kAnonymousMask = 0x1FFFFFFF;
 
@@ -222,13 +221,13 @@ ScopeNode* jsEngine::parseAndGenerate(const String& text, const String& scriptNa
         Node* first = body && body->length() == 1 ? body->getNode(0) : nullptr;
         unit = first ? first->toScopeNode() : nullptr;
         if (!unit)
-            reportCompileError(*this, kErrorSyntax, String(), 0, text, scriptName);
+            reportCompileError(*this, Err::kSyntaxError, String(), 0, text, scriptName);
     }
     if (unit) {
         jsCodeGen generator(*unit);
         root = generator.generate();
         if (!root)
-            reportCompileError(*this, generator.getError() ? generator.getError() : kErrorOutOfMemory,
+            reportCompileError(*this, generator.getError() ? generator.getError() : Err::kOutOfMemory,
                                generator.getErrorText(), generator.getErrorLine(), text, scriptName);
     }
     return tree;

@@ -8,6 +8,7 @@
 #include <exception>
 #include <new>
 
+#include "core/ErrorCodes.h"
 #include "core/Heap.h"
 #include "core/HashTable.h"
 #include "script/engine/TVContext.h"
@@ -16,33 +17,9 @@
 namespace LxScript {
 
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
-
-// Error numbers of the shared table.
-constexpr i32 kCannotAssign = 3;
-constexpr i32 kNotSupported = 7;
-constexpr i32 kSyntaxError = 8;
-constexpr i32 kReservedWord = 9;
-constexpr i32 kBadJump = 10;
-constexpr i32 kLabelNotFound = 11;
-constexpr i32 kTooManyBraces = 13;
-constexpr i32 kNoClosingBrace = 14;
-constexpr i32 kTryWithout = 15;
-constexpr i32 kCatchWithout = 16;
-constexpr i32 kNameExpected = 17;
-constexpr i32 kNotAnObject = 21;
-constexpr i32 kNoValue = 23;
-constexpr i32 kExpected = 25;
-constexpr i32 kWrongClass = 26;
-constexpr i32 kStackOverrun = 27;
-constexpr i32 kReturnOutside = 30;
-constexpr i32 kTwoDefaults = 39;
-constexpr i32 kRedeclared = 40;
-constexpr i32 kCatchAfterCatch = 42;
-constexpr i32 kReadPastEnd = 51;
-constexpr i32 kOutOfMemory = -28;
-constexpr i32 kUncaught = -29;
 
 constexpr i32 kMaxErrorLength = 0xFFFF;
 
@@ -145,7 +122,7 @@ ScopeNode* jsParser::parse() {
             body = statementList(true);
         }
         if (ok && token.code != kEnd)
-            error(token.code == kRightBrace ? kTooManyBraces : kSyntaxError);
+            error(token.code == kRightBrace ? Err::kTooManyClosingBraces : Err::kSyntaxError);
         if (!body || !body->toListNode())
             body.reset(new ListNode(token));
         root->body = body.release();
@@ -154,13 +131,13 @@ ScopeNode* jsParser::parse() {
         context = nullptr;
         if (allocatorGaveUp())
             throw;
-        fatal(kOutOfMemory, String());
+        fatal(Err::kOutOfMemory, String());
     } catch (const std::exception& e) {
         context = nullptr;
-        fatal(kUncaught, String(e.what()));
+        fatal(Err::kUncaughtException, String(e.what()));
     } catch (...) {
         context = nullptr;
-        fatal(kUncaught, String("Unknown"));
+        fatal(Err::kUncaughtException, String("Unknown"));
     }
     root->value = lastLine;
     root->info->source = scanner.getText();
@@ -192,7 +169,7 @@ bool jsParser::expect(i32 code) {
     if (!ok)
         return false;
     if (token.code != code) {
-        error(kExpected, code);
+        error(Err::kExpected, code);
         return false;
     }
     next();
@@ -227,11 +204,11 @@ void jsParser::error(i32 code, DataPoolId what) {
     if (!scanner.isOK() || !errors.isEmpty())
         return;
     scanner.stop();
-    if (code == kNameExpected && isReservedWord()) {
-        code = kReservedWord;
+    if (code == Err::kNameExpected && isReservedWord()) {
+        code = Err::kReservedWord;
         what = token.code;
     }
-    const TokenPosition& at = code == kNoClosingBrace && openBrace.line >= 0 ? openBrace : token;
+    const TokenPosition& at = code == Err::kNoClosingBrace && openBrace.line >= 0 ? openBrace : token;
     DataPool& pool = DataPool::get();
     errors.push(code, what ? pool.getSymbol(what) : String(), nullptr, true);
     const i32 length = at.length < 1 ? 1 : at.length > kMaxErrorLength ? kMaxErrorLength : at.length;
@@ -273,7 +250,7 @@ bool jsParser::listItem(ListNode& list) {
         return false;
     if (!semicolon && !lineEndBefore && !braceEnded && token.code != kSemicolon && token.code != kRightBrace &&
         token.code != kEnd) {
-        error(kExpected, kSemicolon);
+        error(Err::kExpected, kSemicolon);
         return false;
     }
     if (!statement->isEmpty())
@@ -284,7 +261,7 @@ bool jsParser::listItem(ListNode& list) {
 jsParser::Holder jsParser::statement() {
     semicolon = braceEnded = false;
     if (!stackOK()) {
-        error(kStackOverrun);
+        error(Err::kStackOverrun);
         return Holder(new EmptyNode(token));
     }
     // Labels; a set catches a repeated one among many.
@@ -309,7 +286,7 @@ jsParser::Holder jsParser::statement() {
         }
         if (seen ? seen->get(name.code) != nullptr : labels->hasLabel(name.code)) {
             token = name;
-            error(kLabelNotFound);
+            error(Err::kLabelNotFound);
             break;
         }
         if (seen)
@@ -355,16 +332,16 @@ jsParser::Holder jsParser::dispatch() {
             return nullptr;
         case kRightBrace:
             if (openBrace.line < 0) {
-                error(kTooManyBraces);
+                error(Err::kTooManyClosingBraces);
                 return nullptr;
             }
             break;
         case kEnd:
-            error(openBrace.line >= 0 ? kNoClosingBrace : kReadPastEnd);
+            error(openBrace.line >= 0 ? Err::kNoClosingBrace : Err::kReadPastEnd);
             return nullptr;
         case kWordVar: case kWordConst: {
             if (xmlDepth > 0) {
-                error(kSyntaxError);
+                error(Err::kSyntaxError);
                 return nullptr;
             }
             Holder node = declarations(false);
@@ -387,7 +364,7 @@ jsParser::Holder jsParser::dispatch() {
             next();
             // A restricted production: the value starts on the throw's line.
             if (lineEndBefore) {
-                error(kSyntaxError);
+                error(Err::kSyntaxError);
                 return nullptr;
             }
             Holder value = expression(0);
@@ -407,7 +384,7 @@ jsParser::Holder jsParser::dispatch() {
         case kWordTry: return tryStatement();
         case kWordBreak: case kWordContinue: return jumpStatement();
         case kWordCatch: case kWordFinally:
-            error(kCatchWithout);
+            error(Err::kCatchWithoutTry);
             return nullptr;
         default:
             break;
@@ -429,7 +406,7 @@ jsParser::Holder jsParser::block(TokenPosition* closing) {
                 *closing = token;
             next();
         } else {
-            error(token.code == kEnd ? kNoClosingBrace : kExpected, kRightBrace);
+            error(token.code == kEnd ? Err::kNoClosingBrace : Err::kExpected, kRightBrace);
         }
     }
     openBrace = outerBrace;
@@ -475,7 +452,7 @@ jsParser::Holder jsParser::doStatement() {
     next();
     Holder body = statement();
     if (ok && token.code != kWordWhile)
-        error(kExpected, kWordWhile);
+        error(Err::kExpected, kWordWhile);
     next();
     expect(kLeftParen);
     Holder condition = expression(0);
@@ -506,14 +483,14 @@ jsParser::Holder jsParser::forStatement() {
     Holder header;
     if (ok && token.code == kWordIn) {
         if (init->kind != Node::kName)
-            error(kSyntaxError);
+            error(Err::kSyntaxError);
         next();
         Holder object = expression(0);
         expect(kRightParen);
         header.reset(new BinaryNode(at, each ? kNameEach : kOpIn, Node::kOperator, init.release(), object.release()));
     } else {
         if (each)
-            error(kSyntaxError);
+            error(Err::kSyntaxError);
         expect(kSemicolon);
         Holder condition(token.code == kSemicolon ? new EmptyNode(token) : expression(0).release());
         expect(kSemicolon);
@@ -544,7 +521,7 @@ jsParser::Holder jsParser::switchStatement() {
     Holder discriminant = expression(0);
     expect(kRightParen);
     if (ok && token.code != kLeftBrace)
-        error(kExpected, kLeftBrace);
+        error(Err::kExpected, kLeftBrace);
     const TokenPosition outerBrace = openBrace;
     openBrace = token;
     next();
@@ -565,16 +542,16 @@ jsParser::Holder jsParser::switchStatement() {
                 cases->add(expression(0).release());
             } else {
                 if (hasDefault)
-                    error(kTwoDefaults);
+                    error(Err::kTwoDefaults);
                 hasDefault = true;
                 cases->add(new Node(token, kWordDefault, Node::kOperator));
                 next();
             }
             expect(kColon);
         } else if (token.code == kEnd) {
-            error(kNoClosingBrace);
+            error(Err::kNoClosingBrace);
         } else if (!statements) {
-            error(kExpected, kWordCase);
+            error(Err::kExpected, kWordCase);
         } else {
             listItem(*statements);
         }
@@ -591,18 +568,18 @@ jsParser::Holder jsParser::tryStatement() {
     const TokenPosition at = token;
     next();
     if (ok && token.code != kLeftBrace)
-        error(kExpected, kLeftBrace);
+        error(Err::kExpected, kLeftBrace);
     Holder body = block();
     std::unique_ptr<ListNode> catches(new ListNode(at, kWordCatch));
     bool unconditional = false;
     while (ok && token.code == kWordCatch) {
         const TokenPosition catchAt = token;
         if (unconditional)
-            error(kCatchAfterCatch);
+            error(Err::kCatchAfterUnconditional);
         next();
         expect(kLeftParen);
         if (ok && token.kind != ScanInfo::kName)
-            error(kNameExpected);
+            error(Err::kNameExpected);
         Holder name(new Node(token));
         next();
         Holder condition;
@@ -615,7 +592,7 @@ jsParser::Holder jsParser::tryStatement() {
         }
         expect(kRightParen);
         if (ok && token.code != kLeftBrace)
-            error(kExpected, kLeftBrace);
+            error(Err::kExpected, kLeftBrace);
         Holder handler = block();
         catches->add(new TernaryNode(catchAt, kWordCatch, Node::kOperator, name.release(), condition.release(),
                                      handler.release()));
@@ -624,13 +601,13 @@ jsParser::Holder jsParser::tryStatement() {
     if (ok && token.code == kWordFinally) {
         next();
         if (ok && token.code != kLeftBrace)
-            error(kExpected, kLeftBrace);
+            error(Err::kExpected, kLeftBrace);
         last = block();
         if (!last->isEmpty())
             last->code = kWordFinally;
     } else {
         if (ok && catches->length() == 0)
-            error(kTryWithout);
+            error(Err::kTryWithoutCatch);
         last.reset(new EmptyNode(at));
     }
     semicolon = false;
@@ -651,7 +628,7 @@ jsParser::Holder jsParser::jumpStatement() {
         next();
     } else {
         if (ok && !lineEndBefore && token.code != kSemicolon && token.code != kRightBrace && token.code != kEnd)
-            error(kExpected, kSemicolon);
+            error(Err::kExpected, kSemicolon);
         label.reset(new EmptyNode(token));
     }
     const Frame* target = nullptr;
@@ -661,9 +638,9 @@ jsParser::Holder jsParser::jumpStatement() {
             target = f;
     }
     if (!target)
-        error(name ? kLabelNotFound : kBadJump);
+        error(name ? Err::kLabelNotFound : Err::kJumpOutsideLoop);
     else if (code == kWordContinue && !isLoop(target->code))
-        error(kBadJump);
+        error(Err::kJumpOutsideLoop);
     braceEnded = false;
     return Holder(new UnaryNode(at, code, Node::kOperator, label.release()));
 }
@@ -671,7 +648,7 @@ jsParser::Holder jsParser::jumpStatement() {
 jsParser::Holder jsParser::returnStatement() {
     const TokenPosition at = token;
     if (scope->info->flags & ScopeInfo::kScriptScope) {
-        error(kReturnOutside);
+        error(Err::kReturnOutsideFunction);
         return nullptr;
     }
     next();
@@ -693,7 +670,7 @@ jsParser::Holder jsParser::declarations(bool forHeader) {
     Holder single;
     while (ok) {
         if (token.kind != ScanInfo::kName || token.code == kOpMultiply) {
-            error(kNameExpected);
+            error(Err::kNameExpected);
             break;
         }
         const TokenPosition name = token;
@@ -732,14 +709,14 @@ void jsParser::declare(DataPoolId name, bool constant) {
     ScopeInfo& info = *scope->info;
     if (name == kNameArguments) {
         if (constant)
-            error(kRedeclared, name);
+            error(Err::kRedeclared, name);
         return;
     }
     if (const i32 slot = info.lookup(name)) {
         const i32 tag = slot & ScopeInfo::kSlotTagMask;
         if (tag == ScopeInfo::kParameterSlot || tag == (constant ? ScopeInfo::kConstantSlot : ScopeInfo::kVariableSlot)) {
             if (constant)
-                error(kRedeclared, name);
+                error(Err::kRedeclared, name);
             return;
         }
     }
@@ -754,7 +731,7 @@ void jsParser::declare(DataPoolId name, bool constant) {
 jsParser::Holder jsParser::function(bool expression) {
     const TokenPosition at = token;
     if (!stackOK()) {
-        error(kStackOverrun);
+        error(Err::kStackOverrun);
         return Holder(new EmptyNode(at));
     }
     std::unique_ptr<ScopeNode> node(new ScopeNode(at, kWordFunction));
@@ -777,7 +754,7 @@ jsParser::Holder jsParser::function(bool expression) {
         expect(kLeftParen);
         while (ok && token.code != kRightParen) {
             if (token.kind != ScanInfo::kName || token.code == kOpMultiply) {
-                error(kNameExpected);
+                error(Err::kNameExpected);
                 break;
             }
             info.addParameter(token.code);
@@ -789,7 +766,7 @@ jsParser::Holder jsParser::function(bool expression) {
         }
         expect(kRightParen);
         if (ok && token.code != kLeftBrace)
-            error(kExpected, kLeftBrace);
+            error(Err::kExpected, kLeftBrace);
         if (ok)
             body = block(&closing);
     } catch (...) {
@@ -837,7 +814,7 @@ jsParser::Holder jsParser::expression(i32 minimum) {
             break;
         const TokenPosition at = token;
         if (level == kAssignmentLevel && !isTarget(left.get()))
-            error(kCannotAssign, left->code);
+            error(Err::kCannotAssign, left->code);
         next();
         if (op == kOpComma) {
             // An item that is constant does nothing when another follows.
@@ -854,7 +831,7 @@ jsParser::Holder jsParser::expression(i32 minimum) {
         if (op == kOpConditional) {
             Holder second = expression(1);
             if (ok && token.code != kColon)
-                error(kExpected, kColon);
+                error(Err::kExpected, kColon);
             next();
             Holder third = expression(1);
             Node* node = new TernaryNode(at, kOpConditional, Node::kOperator, left.release(), second.release(),
@@ -913,14 +890,14 @@ jsParser::Holder jsParser::unaryExpression() {
     Holder value = operand();
     if (ok && (token.code == kOpPreIncrement || token.code == kOpPreDecrement)) {
         if (step) {
-            error(kSyntaxError);
+            error(Err::kSyntaxError);
         } else {
             step = new UnaryNode(token, token.code == kOpPreIncrement ? kOpPostIncrement : kOpPostDecrement,
                                  Node::kOperator, value.release());
             stepAt = token;
             value.reset(step);
             if (!isTarget(step->operand)) {
-                error(kCannotAssign, step->operand->code);
+                error(Err::kCannotAssign, step->operand->code);
                 return value;
             }
             next();
@@ -935,7 +912,7 @@ jsParser::Holder jsParser::unaryExpression() {
     }
     if (step && ok && !isTarget(step->operand)) {
         token = stepAt;
-        error(kCannotAssign, step->operand->code);
+        error(Err::kCannotAssign, step->operand->code);
     }
     return value;
 }
@@ -971,7 +948,7 @@ jsParser::Holder jsParser::operand() {
 jsParser::Holder jsParser::newExpression() {
     const TokenPosition at = token;
     if (!stackOK()) {
-        error(kStackOverrun);
+        error(Err::kStackOverrun);
         return Holder(new EmptyNode(at));
     }
     next();
@@ -992,7 +969,7 @@ jsParser::Holder jsParser::newExpression() {
 
 jsParser::Holder jsParser::primary() {
     if (nesting > kMaxNesting || !stackOK()) {
-        error(kStackOverrun);
+        error(Err::kStackOverrun);
         return Holder(new EmptyNode(token));
     }
     switch (token.code) {
@@ -1036,9 +1013,9 @@ jsParser::Holder jsParser::primary() {
         default: break;
     }
     if (isReservedWord())
-        error(kReservedWord, token.code);
+        error(Err::kReservedWord, token.code);
     else
-        error(kNoValue, token.code);
+        error(Err::kNoValue, token.code);
     return Holder(new EmptyNode(token));
 }
 
@@ -1062,7 +1039,7 @@ jsParser::Holder jsParser::suffixes(Holder base, bool calls) {
                     expect(kRightParen);
                     selector.reset(new UnaryNode(at, NodeCode::kParentheses, Node::kSelector, condition.release()));
                 } else if (token.code == kLeftBracket) {
-                    error(kSyntaxError);
+                    error(Err::kSyntaxError);
                     return base;
                 } else {
                     selector = this->selector(Node::kSelector);
@@ -1070,11 +1047,11 @@ jsParser::Holder jsParser::suffixes(Holder base, bool calls) {
                 break;
             case kLeftBracket:
                 if (++indexes > kMaxIndexes) {
-                    error(kStackOverrun);
+                    error(Err::kStackOverrun);
                     return base;
                 }
                 if (base->kind == Node::kNumber && base->getOperandCount() == 0) {
-                    error(kNotAnObject, DataPool::get().add(*base->getConstant()));
+                    error(Err::kNotAnObject, DataPool::get().add(*base->getConstant()));
                     return base;
                 }
                 selector = indexSelector();
@@ -1092,11 +1069,11 @@ jsParser::Holder jsParser::suffixes(Holder base, bool calls) {
                 break;
             case kColonColon:
                 if (suffixed) {
-                    error(kExpected, kSemicolon);
+                    error(Err::kExpected, kSemicolon);
                     return base;
                 }
                 if (!isPlainName(base.get())) {
-                    error(kNameExpected);
+                    error(Err::kNameExpected);
                     return base;
                 }
                 base = qualifiedName(std::move(base));
@@ -1118,7 +1095,7 @@ jsParser::Holder jsParser::suffixes(Holder base, bool calls) {
 // the given kind, which a "::" makes a namespace.
 jsParser::Holder jsParser::selector(i32 kind) {
     if (!stackOK()) {
-        error(kStackOverrun);
+        error(Err::kStackOverrun);
         return Holder(new EmptyNode(token));
     }
     const TokenPosition at = token;
@@ -1131,11 +1108,11 @@ jsParser::Holder jsParser::selector(i32 kind) {
         return indexSelector();
     const DataPoolId id = wordId();
     if (!id) {
-        error(kSyntaxError);
+        error(Err::kSyntaxError);
         return Holder(new EmptyNode(at));
     }
     if (id == kNameGetter || id == kNameSetter) {
-        error(kNotSupported, id);
+        error(Err::kFeatureNotSupported, id);
         return Holder(new EmptyNode(at));
     }
     next();
@@ -1167,7 +1144,7 @@ jsParser::Holder jsParser::qualifiedName(Holder space) {
     next(true);
     Holder local;
     if (token.code == TokenCode::kAt) {
-        error(kSyntaxError);
+        error(Err::kSyntaxError);
         return space;
     }
     if (token.code == kLeftBracket) {
@@ -1176,7 +1153,7 @@ jsParser::Holder jsParser::qualifiedName(Holder space) {
         local.reset(new Node(token, id, Node::kSelector));
         next();
     } else {
-        error(kSyntaxError);
+        error(Err::kSyntaxError);
         return space;
     }
     return Holder(new BinaryNode(at, NodeCode::kQualifiedName, Node::kName, space.release(), local.release()));
@@ -1195,18 +1172,18 @@ jsParser::Holder jsParser::descendantSelector() {
             inner.reset(new Node(token, id, Node::kName));
             next();
         } else {
-            error(kSyntaxError);
+            error(Err::kSyntaxError);
             return Holder(new EmptyNode(at));
         }
         return Holder(new UnaryNode(at, NodeCode::kAttribute, Node::kOperator, inner.release()));
     }
     if (token.code == kLeftBracket) {
-        error(kWrongClass, TokenCode::kDotDot);
+        error(Err::kWrongClass, TokenCode::kDotDot);
         return Holder(new EmptyNode(at));
     }
     const DataPoolId id = wordId();
     if (!id) {
-        error(kSyntaxError);
+        error(Err::kSyntaxError);
         return Holder(new EmptyNode(at));
     }
     next();
@@ -1251,7 +1228,7 @@ jsParser::Holder jsParser::arrayLiteral() {
                 continue;
             }
             if (element) {
-                error(kExpected, kRightBracket);
+                error(Err::kExpected, kRightBracket);
                 break;
             }
             list->add(expression(1).release());
@@ -1272,11 +1249,11 @@ jsParser::Holder jsParser::objectLiteral() {
         while (ok && token.code != kRightBrace) {
             const bool name = token.kind == ScanInfo::kName && token.code != kOpMultiply;
             if (!name && token.kind != ScanInfo::kNumber && token.kind != ScanInfo::kString) {
-                error(kNameExpected);
+                error(Err::kNameExpected);
                 break;
             }
             if (name && (token.code == kNameGetter || token.code == kNameSetter)) {
-                error(kNotSupported, token.code);
+                error(Err::kFeatureNotSupported, token.code);
                 break;
             }
             const TokenPosition keyAt = token;
@@ -1287,7 +1264,7 @@ jsParser::Holder jsParser::objectLiteral() {
             list->add(new BinaryNode(keyAt, 0, Node::kOperator, key.release(), value.release()));
             if (!ok || token.code != kOpComma) {
                 if (ok && token.code != kRightBrace)
-                    error(kExpected, kRightBrace);
+                    error(Err::kExpected, kRightBrace);
                 break;
             }
             next();
@@ -1355,11 +1332,11 @@ jsParser::Holder jsParser::xmlLiteral() {
         if (!ok)
             break;
         if (embedded->isEmpty()) {
-            error(kSyntaxError);        // "{;}" holds no expression
+            error(Err::kSyntaxError);        // "{;}" holds no expression
             break;
         }
         if (token.code != kRightBrace) {
-            error(kExpected, kRightBrace);
+            error(Err::kExpected, kRightBrace);
             break;
         }
         ListNode* items = embedded->code == kOpComma ? embedded->toListNode() : nullptr;
@@ -1409,7 +1386,7 @@ jsParser::Holder jsParser::defaultNamespace() {
     next();
     for (DataPoolId word : {kNameXml, kNameNamespace}) {
         if (!ok || token.kind != ScanInfo::kName || token.code != word) {
-            error(kExpected, word);
+            error(Err::kExpected, word);
             return Holder(new EmptyNode(at));
         }
         next();

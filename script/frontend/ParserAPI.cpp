@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "core/ErrorCodes.h"
 #include "core/platform/EnvironmentLock.h"
 #include "core/platform/NativeText.h"
 #include "script/engine/TVContext.h"
@@ -11,10 +12,7 @@
 namespace LxScript {
 
 using LxCore::String;
-
-namespace {
-constexpr i32 kOutOfMemory = -28;
-}  // namespace
+namespace Err = LxCore::Err;
 
 // ---- ParserAPI ----
 
@@ -27,7 +25,7 @@ ScopeNode* ParserAPI::parse(const String& text) const {
         root = parser.parse();
     } catch (const std::bad_alloc&) {
         errors.clear();
-        errors.push(kOutOfMemory, String(), nullptr, true);
+        errors.push(Err::kOutOfMemory, String(), nullptr, true);
     }
     if (!errors.isEmpty())
         getEngine().setError(errors);

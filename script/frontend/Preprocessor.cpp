@@ -7,6 +7,7 @@
 
 #include "core/CharClass.h"
 #include "core/Error.h"
+#include "core/ErrorCodes.h"
 #include "core/File.h"
 #include "core/FileSpec.h"
 #include "core/HashTable.h"
@@ -23,16 +24,9 @@ using LxCore::i64;
 using LxCore::String;
 using LxCore::u32;
 using LxCore::unit;
+namespace Err = LxCore::Err;
 
 namespace {
-
-// Error numbers of the shared table.
-constexpr i32 kSyntaxError = 8;
-constexpr i32 kStackOverrun = 27;
-constexpr i32 kOutOfMemory = -28;
-constexpr i32 kInternalError = -33;
-constexpr i32 kOutOfRange = 41;
-constexpr i32 kNotFound = 48;
 
 constexpr i32 kMaxIncludeDepth = Preprocessor::kMaxIncludeDepth;
 constexpr i32 kMaxIncludeCount = Preprocessor::kMaxIncludeCount;
@@ -202,7 +196,7 @@ bool Run::directive(Record& r, i32 lineStart) {
     if (argument[0] == '\'' || argument[0] == '"') {
         String value;
         if (!argument.extractLiteral(value))
-            return fail(r, lineStart, kSyntaxError, String());
+            return fail(r, lineStart, Err::kSyntaxError, String());
         argument = value;
     }
 
@@ -232,24 +226,24 @@ bool Run::directive(Record& r, i32 lineStart) {
 bool Run::include(Record& r, const String& argument, i32 lineStart) {
     FileSpec file;
     if (!Preprocessor::resolveIncludeFile(r.folder, argument, data.includePath, file))
-        return fail(r, lineStart, kNotFound, argument);
+        return fail(r, lineStart, Err::kFileNotFound, argument);
     String path, identity;
     file.toURI(path, false);
     file.getNativePath(identity);
     for (const Record* up = &r; up; up = up->parent)
         if (!up->identity.isEmpty() && LxCore::platformSamePath(up->identity, identity))
-            return fail(r, lineStart, kStackOverrun, path);
+            return fail(r, lineStart, Err::kStackOverrun, path);
     if (r.depth + 1 > kMaxIncludeDepth)
-        return fail(r, lineStart, kStackOverrun, path);
+        return fail(r, lineStart, Err::kStackOverrun, path);
     if (++includeCount > kMaxIncludeCount)
-        return fail(r, lineStart, kOutOfRange, path);
+        return fail(r, lineStart, Err::kOutOfRange, path);
 
     String text;
     if (i32 status = Preprocessor::readIncludeFile(file, text))
         return fail(r, lineStart, status, path);
     includedText += text.length();
     if (includedText > kMaxIncludedText)
-        return fail(r, lineStart, kOutOfRange, path);
+        return fail(r, lineStart, Err::kOutOfRange, path);
     if (text.isEmpty())
         return true;
     if (!endsWith(text, 10))
@@ -370,9 +364,9 @@ i32 Preprocessor::process(const String& source, const String& fileName, String& 
         if (ok)
             output = top.output;
     } catch (const std::bad_alloc&) {
-        errors.push(kOutOfMemory, String(), nullptr, true);
+        errors.push(Err::kOutOfMemory, String(), nullptr, true);
     } catch (...) {
-        errors.push(kInternalError, String(), nullptr, true);
+        errors.push(Err::kInternal, String(), nullptr, true);
     }
     // An "includepath" lasts for one run only.
     d->includePath = savedPath;
@@ -453,7 +447,7 @@ i32 Preprocessor::readIncludeFile(const FileSpec& spec, String& out) {
     String native;
     spec.getNativePath(native);
     if (!LxCore::platformIsRegularFile(native))
-        return LxCore::platformGetAttributes(native) == 0 ? kNotFound : LxCore::PlatformStatus::kIOError;
+        return LxCore::platformGetAttributes(native) == 0 ? Err::kFileNotFound : Err::kIOError;
     LxCore::File file(spec);
     if (i32 status = file.open(String("r")))
         return status;
@@ -461,14 +455,14 @@ i32 Preprocessor::readIncludeFile(const FileSpec& spec, String& out) {
     i32 status = file.getLength(bytes);
     String text;
     if (status == 0 && i64(bytes) > kMaxIncludeBytes)
-        status = kOutOfRange;
+        status = Err::kOutOfRange;
     if (status == 0)
         status = file.read(-1, text);
     const i32 closed = file.close();
     if (status == 0)
         status = closed;
     if (status == 0 && text.length() > kMaxIncludeLength)
-        status = kOutOfRange;
+        status = Err::kOutOfRange;
     if (status == 0)
         out = text;
     return status;

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "core/CharClass.h"
+#include "core/ErrorCodes.h"
 #include "core/FileSpec.h"
 #include "core/NumberText.h"
 #include "core/platform/FileSystem.h"
@@ -17,19 +18,9 @@ using LxCore::f64;
 using LxCore::i64;
 using LxCore::String;
 using LxCore::u32;
+namespace Err = LxCore::Err;
 
 namespace {
-
-// Error numbers of the shared table.
-constexpr i32 kUnterminatedString = 4;
-constexpr i32 kUnterminatedComment = 5;
-constexpr i32 kBadDigit = 6;
-constexpr i32 kSyntaxError = 8;
-constexpr i32 kStackOverrun = 27;
-constexpr i32 kOutOfRange = 41;
-constexpr i32 kNotFound = 48;
-constexpr i32 kNotWellFormed = 60;
-constexpr i32 kUnclosedToken = 61;
 
 constexpr i32 kMaxErrorLength = 0xFFFF;
 
@@ -419,7 +410,7 @@ void jsScanner::scanToken(ScanInfo& t, i32 c, bool operandExpected, bool lineSta
             return follows('-') ? operatorToken(t, kOpPreDecrement, false) : operatorToken(t, kOpSubtract, true);
         case '*':
             if (peek() == '/')
-                return error(kSyntaxError);     // a comment end without its start
+                return error(Err::kSyntaxError);  // a comment end without its start
             if (operandExpected) {
                 t.code = kOpMultiply;           // the E4X wildcard, read as a name
                 t.kind = ScanInfo::kName;
@@ -467,7 +458,7 @@ void jsScanner::scanToken(ScanInfo& t, i32 c, bool operandExpected, bool lineSta
             return scanString(t, unit(c));
         case '#':
             if (!lineStartHere)
-                return error(kSyntaxError);
+                return error(Err::kSyntaxError);
             t.code = TokenCode::kComment;
             t.kind = ScanInfo::kOperator;
             return directive();
@@ -478,7 +469,7 @@ void jsScanner::scanToken(ScanInfo& t, i32 c, bool operandExpected, bool lineSta
         return scanNumber(t, c);
     if (c == '\\' || isNameStart(c))
         return scanName(t, c);
-    error(kSyntaxError);
+    error(Err::kSyntaxError);
 }
 
 // ---------------------------------------------------------------------------
@@ -506,16 +497,16 @@ void jsScanner::scanName(ScanInfo& t, i32 first) {
                 escaped = true;
                 i32 value = 0;
                 if (get() != 'u')
-                    return error(kSyntaxError);
+                    return error(Err::kSyntaxError);
                 for (int i = 0; i < 4; i++) {
                     const i32 h = get();
                     if (!isHexDigit(h))
-                        return error(kSyntaxError);
+                        return error(Err::kSyntaxError);
                     value = value * 16 + hexValue(h);
                 }
                 // An escape stands for a character the name could hold as it is.
                 if (!(buffer.isEmpty() ? isNameStart(value) : isNamePart(value)))
-                    return error(kSyntaxError);
+                    return error(Err::kSyntaxError);
                 c = value;
             }
             buffer += unit(c);
@@ -556,7 +547,7 @@ void jsScanner::scanNumber(ScanInfo& t, i32 first) {
         bool decimal = false;
         for (i32 c = peek(); isHexDigit(c); c = peek()) {
             if (!isDigit(c))
-                return error(kBadDigit);
+                return error(Err::kBadDigit);
             decimal |= c >= '8';
             numberText += unit(get());
         }
@@ -598,11 +589,11 @@ bool jsScanner::scanDecimal(i32 first, f64& value) {
         } else if (after != kEndChar && after != '\\' && isNameStart(after)) {
             if (dot)
                 break;          // 1.5.toString
-            error(kBadDigit);   // 1.toString
+            error(Err::kBadDigit);  // 1.toString
             return false;
         }
         if (dot) {
-            error(kBadDigit);
+            error(Err::kBadDigit);
             return false;
         }
         dot = true;
@@ -614,7 +605,7 @@ bool jsScanner::scanDecimal(i32 first, f64& value) {
         if (peek() == '+' || peek() == '-')
             take();
         if (!isDigit(peek())) {
-            error(kBadDigit);
+            error(Err::kBadDigit);
             return false;
         }
         while (isDigit(peek()))
@@ -634,7 +625,7 @@ bool jsScanner::scanDecimal(i32 first, f64& value) {
     }
     value = LxCore::parseNumber(numberText, 0);
     if (std::isnan(value)) {
-        error(kBadDigit);
+        error(Err::kBadDigit);
         return false;
     }
     return true;
@@ -676,7 +667,7 @@ bool jsScanner::readQuoted(unit quote, String& out) {
         }
         const i32 c = get();
         if (c == kEndChar) {
-            error(kUnterminatedString);
+            error(Err::kUnterminatedString);
             return false;
         }
         if (c == quote) {
@@ -693,7 +684,7 @@ bool jsScanner::readQuoted(unit quote, String& out) {
                 return true;
         } else if (c == '\n') {
             if (!triple) {
-                error(kUnterminatedString);
+                error(Err::kUnterminatedString);
                 return false;
             }
             out += unit('\n');
@@ -724,7 +715,7 @@ bool jsScanner::readEscape(String& out) {
     u32 value = 0;
     switch (c) {
         case kEndChar:
-            error(kUnterminatedString);
+            error(Err::kUnterminatedString);
             return false;
         case 'b': out += unit(8); return true;
         case 'f': out += unit(12); return true;
@@ -745,7 +736,7 @@ bool jsScanner::readEscape(String& out) {
                 return true;
             }
             if (value > 0x10FFFF) {
-                error(kOutOfRange, String(text + start - 2, 10));
+                error(Err::kOutOfRange, String(text + start - 2, 10));
                 return false;
             }
             if (value >= 0x10000) {
@@ -788,14 +779,14 @@ void jsScanner::scanRegExp(ScanInfo& t) {
         }
         const i32 c = get();
         if (c == kEndChar || c == '\n')
-            return error(kSyntaxError);
+            return error(Err::kSyntaxError);
         if (c == '/')
             break;
         buffer += unit(c);
         if (c == '\\') {
             const i32 escaped = get();
             if (escaped == kEndChar || escaped == '\n')
-                return error(kSyntaxError);
+                return error(Err::kSyntaxError);
             buffer += unit(escaped);
         }
     }
@@ -819,7 +810,7 @@ void jsScanner::skipBlockComment() {
             pos++;
         const i32 c = get();
         if (c == kEndChar)
-            return error(kUnterminatedComment);
+            return error(Err::kUnterminatedComment);
         if (c == '*' && peek() == '/') {
             get();
             return;
@@ -876,9 +867,9 @@ void jsScanner::actOn(const String& word, const String& argument, bool hasArgume
         includePath += argument;
     } else if (word.compare("show") == 0) {
         if (argument.compare("include") != 0)
-            error(kSyntaxError);
+            error(Err::kSyntaxError);
     } else if (word.compare("engine") != 0 && word.compare("target") != 0 && word.compare("targetengine") != 0) {
-        error(kSyntaxError);    // an unknown or misspelt directive
+        error(Err::kSyntaxError);  // an unknown or misspelt directive
     }
 }
 
@@ -889,7 +880,7 @@ void jsScanner::include(const String& argument) {
     LxCore::FileSpec spec;
     const String folder = Preprocessor::getFolderOf(pool.getSymbol(file));
     if (!Preprocessor::resolveIncludeFile(folder, argument, includePath, spec))
-        return error(kNotFound, argument);
+        return error(Err::kFileNotFound, argument);
     String path, identity;
     spec.toURI(path, false);
     spec.getNativePath(identity);
@@ -901,18 +892,18 @@ void jsScanner::include(const String& argument) {
             s->identityKnown = true;
         }
         if (!s->identity.isEmpty() && LxCore::platformSamePath(s->identity, identity))
-            return error(kStackOverrun, path);
+            return error(Err::kStackOverrun, path);
     }
     if (source->depth + 1 > Preprocessor::kMaxIncludeDepth)
-        return error(kStackOverrun, path);
+        return error(Err::kStackOverrun, path);
     if (++includeCount > Preprocessor::kMaxIncludeCount)
-        return error(kOutOfRange, path);
+        return error(Err::kOutOfRange, path);
     String included;
     if (i32 status = Preprocessor::readIncludeFile(spec, included))
         return error(status, path);
     includedText += included.length();
     if (includedText > Preprocessor::kMaxIncludedText)
-        return error(kOutOfRange, path);
+        return error(Err::kOutOfRange, path);
     if (included.isEmpty())
         return;
     pending = new ScannerSource;
@@ -943,7 +934,7 @@ bool jsScanner::xmlSkipTo(const char* close) {
             return true;
         }
         if (get() == kEndChar) {
-            error(kUnclosedToken);
+            error(Err::kUnclosedToken);
             return false;
         }
     }
@@ -983,7 +974,7 @@ bool jsScanner::readXMLPiece(ScanInfo& t) {
         const i32 at = pos;
         const i32 c = get();
         if (c == kEndChar) {
-            error(kUnclosedToken);
+            error(Err::kUnclosedToken);
             break;
         }
         if (c == '{') {
@@ -1000,7 +991,7 @@ bool jsScanner::readXMLPiece(ScanInfo& t) {
         }
         if (c == '<') {
             if (s.inTag) {
-                error(kNotWellFormed);
+                error(Err::kNotWellFormed);
                 break;
             }
             const char* close = matchRaw(pos, "![CDATA[") ? "]]>" : matchRaw(pos, "!--") ? "-->"
@@ -1018,7 +1009,7 @@ bool jsScanner::readXMLPiece(ScanInfo& t) {
             s.afterEquals = false;
             if (pos < end && text[pos] == '/') {
                 if (s.depth == 0) {
-                    error(kNotWellFormed);      // a closing tag with nothing open
+                    error(Err::kNotWellFormed);  // a closing tag with nothing open
                     break;
                 }
                 get();
@@ -1030,7 +1021,7 @@ bool jsScanner::readXMLPiece(ScanInfo& t) {
         }
         if (!s.inTag) {
             if (c == '>') {
-                error(kNotWellFormed);
+                error(Err::kNotWellFormed);
                 break;
             }
             continue;
@@ -1049,7 +1040,7 @@ bool jsScanner::readXMLPiece(ScanInfo& t) {
             case '/':
                 if (pos < end && text[pos] == '>') {
                     if (s.closing) {
-                        error(kNotWellFormed);
+                        error(Err::kNotWellFormed);
                         break;
                     }
                     s.selfClosing = true;

@@ -2,6 +2,7 @@
 #include "script/library/ErrorClass.h"
 
 #include "core/Error.h"
+#include "core/ErrorCodes.h"
 #include "core/Localizer.h"
 #include "script/engine/Runner.h"
 #include "script/engine/Script.h"
@@ -12,6 +13,7 @@
 namespace LxScript {
 
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
 
@@ -19,7 +21,7 @@ DataPool& pool() { return DataPool::get(); }
 
 // What a new Error object carries, in the order its properties are made.
 struct ErrorFields {
-    i32 code = 1;
+    i32 code = Err::kText;
     String fileName;
     i32 line = -1;              // 0-based until written
     String source;

@@ -4,12 +4,12 @@
 #include <cmath>
 #include <vector>
 
+#include "core/ErrorCodes.h"
 #include "script/engine/Runner.h"
 #include "script/engine/Script.h"
 #include "script/engine/Workspace.h"
 #include "script/frontend/Node.h"
 #include "script/frontend/Scanner.h"
-#include "script/engine/ErrorCodes.h"
 #include "script/library/LibrarySupport.h"
 #include "script/library/ObjectClass.h"
 
@@ -17,6 +17,7 @@ namespace LxScript {
 
 using LxCore::String;
 using LxCore::unit;
+namespace Err = LxCore::Err;
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "core/CharClass.h"
+#include "core/ErrorCodes.h"
 #include "core/Localizer.h"
 #include "core/NumberText.h"
-#include "script/engine/ErrorCodes.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/TVContext.h"
 #include "script/frontend/ParserAPI.h"
@@ -20,6 +20,7 @@ namespace LxScript {
 
 using LxCore::String;
 using LxCore::unit;
+namespace Err = LxCore::Err;
 
 namespace {
 
@@ -151,7 +152,7 @@ void localize(Arguments& args) {
     args.result->setString(LxCore::Localizer::localize(text, &rest));
 }
 
-void debugOnly(Arguments& args) { raise(args, 1, String("Only available in the debug version")); }
+void debugOnly(Arguments& args) { raise(args, Err::kText, String("Only available in the debug version")); }
 
 // The parse tree of a text in its printed form.
 void parse(Arguments& args) {

@@ -1,14 +1,15 @@
 #include "script/library/GlobalDialogs.h"
 
 #include "core/Dialogs.h"
+#include "core/ErrorCodes.h"
 #include "core/XML.h"
-#include "script/engine/ErrorCodes.h"
 #include "script/engine/RealEngine.h"
 
 namespace LxScript {
 
 using LxCore::String;
 using LxCore::Variant;
+namespace Err = LxCore::Err;
 
 namespace {
 

@@ -2,14 +2,16 @@
 // the object a method works on, error raising, and the internal-value
 // handler of String, Number and Boolean.
 #pragma once
+#include "core/ErrorCodes.h"
 #include "core/String.h"
 #include "core/Variant.h"
 #include "script/engine/Dispatcher.h"
-#include "script/engine/ErrorCodes.h"
 #include "script/engine/Object.h"
 #include "script/engine/RealEngine.h"
 
 namespace LxScript {
+
+namespace Err = LxCore::Err;
 
 // Handlers run only inside the concrete engine.
 inline RealEngine& engineOf(const Arguments& args) { return *static_cast<RealEngine*>(args.engine); }

@@ -3,13 +3,14 @@
 
 #include <cmath>
 
+#include "core/ErrorCodes.h"
 #include "core/Localizer.h"
 #include "core/NumberText.h"
-#include "script/engine/ErrorCodes.h"
 
 namespace LxScript {
 
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
 

@@ -1,11 +1,11 @@
 // The Object class.
 #include "script/library/ObjectClass.h"
 
+#include "core/ErrorCodes.h"
 #include "core/LiveObject.h"
 #include "core/Localizer.h"
 #include "script/engine/Function.h"
 #include "script/engine/Property.h"
-#include "script/engine/ErrorCodes.h"
 #include "script/engine/RealEngine.h"
 #include "script/library/LibrarySupport.h"
 #include "script/library/SourceText.h"
@@ -14,6 +14,7 @@
 namespace LxScript {
 
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <optional>
 
+#include "core/ErrorCodes.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
 #include "script/library/PatternMatching.h"
@@ -16,11 +17,9 @@ using LxCore::Array;
 using LxCore::RegExp;
 using LxCore::String;
 using LxCore::unit;
+namespace Err = LxCore::Err;
 
 namespace {
-
-constexpr i32 kErrorSyntax = 8;
-constexpr i32 kErrorBadArgument = 19;
 
 // Attributes of the instance properties a pattern brings.
 constexpr u32 kFlagAttributes = 15;
@@ -92,12 +91,12 @@ void install(Object& object, const RegExp& pattern) {
 void compileInto(Engine& engine, Object& object, const String& source, const String& flagText) {
     u32 flags = 0;
     if (!readFlags(flagText, flags)) {
-        engine.setError(kErrorSyntax);
+        engine.setError(Err::kSyntaxError);
         return;
     }
     RegExp pattern = LxCore::compileRegExp(source, flags);
     if (!pattern.isValid()) {
-        engine.setError(pattern.getStatus() ? pattern.getStatus() : kErrorSyntax);
+        engine.setError(pattern.getStatus() ? pattern.getStatus() : Err::kSyntaxError);
         return;
     }
     install(object, pattern);
@@ -196,7 +195,7 @@ void construct(Arguments& args) {
         return;
     if (Object* other = regExpObject(first)) {
         if (second.getType() != Variant::kUndefined)
-            engine.setError(kErrorBadArgument, second.toString(), -1, false);
+            engine.setError(Err::kBadArgument, second.toString(), -1, false);
         if (const RegExp* pattern = patternOf(Variant(other)))
             install(*self, RegExp(*pattern));
         return;
@@ -269,7 +268,7 @@ void exec(Arguments& args) {
     if (!call.ready())
         return;
     if (call.fromInput && call.text.isEmpty()) {
-        call.engine.setError(kErrorSyntax);
+        call.engine.setError(Err::kSyntaxError);
         return;
     }
     i32 start = 0;

@@ -2,9 +2,9 @@
 #include "script/library/SourceText.h"
 
 #include "core/CharClass.h"
+#include "core/ErrorCodes.h"
 #include "core/Localizer.h"
 #include "script/engine/Object.h"
-#include "script/engine/ErrorCodes.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/TVContext.h"
 
@@ -12,6 +12,7 @@ namespace LxScript {
 
 using LxCore::String;
 using LxCore::unit;
+namespace Err = LxCore::Err;
 
 namespace {
 

@@ -24,6 +24,7 @@
 
 #include "core/Encoder.h"
 #include "core/Error.h"
+#include "core/ErrorCodes.h"
 #include "core/File.h"
 #include "core/FileSpec.h"
 #include "core/String.h"
@@ -36,12 +37,12 @@
 
 using namespace LxScript;
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
 
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-constexpr int kOutOfMemory = -28;
 
 void writeText(FILE* out, const String& text) {
     const char* bytes = text.encode(LxCore::utf8Encoder());
@@ -134,7 +135,7 @@ void reportError(const LxCore::Error& error, const char* path) {
 
 // The last word when even that report finds no memory: plain bytes, no heap.
 void reportNoMemory(const char* path) {
-    std::fprintf(stderr, "%s: Out of memory (%d)\n", path, int(kOutOfMemory));
+    std::fprintf(stderr, "%s: Out of memory (%d)\n", path, int(Err::kOutOfMemory));
 }
 
 // The script's compiled text in place of its source; false when it

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ErrorCodes.h"
 #include "objects/LoString.h"
 #include "objects/Message.h"
 #include "objects/Specifier.h"
@@ -448,7 +449,7 @@ bool setFields(napi_env env, napi_value object, const Message& message) {
 // stops, so that the later messages wait for the next one.
 int32_t tvdMessageCallback(int32_t kind, Message& message, LoString* reply) {
     if (!gPump.function)
-        return -33;
+        return LxCore::Err::kInternal;
     try {
         Napi::Env env(gPump.env);
         if (env.IsExceptionPending()) {

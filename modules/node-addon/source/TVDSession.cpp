@@ -1,6 +1,7 @@
 #include "modules/node-addon/source/TVDSession.h"
 
 #include "core/Encoder.h"
+#include "core/ErrorCodes.h"
 #include "core/FileSpec.h"
 #include "core/InitTerm.h"
 #include "core/Localizer.h"
@@ -20,7 +21,7 @@ namespace LxObjects {
 
 int DebugTWHandler::handle(int kind, Tellwire::Message& message, LoString* reply) {
     if (!callback_)
-        return -33;
+        return LxCore::Err::kInternal;
     const int result = callback_(kind, message, reply);
     if (result == kTVDCallbackThrew)
         TVDSession::get().haltDelivery();

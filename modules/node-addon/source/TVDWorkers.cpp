@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "core/ErrorCodes.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/Script.h"
 #include "script/frontend/ParserAPI.h"
@@ -13,12 +14,10 @@ namespace LxScript {
 using LxCore::Error;
 using LxCore::i32;
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
 
-// What a worker reports when it cannot even make its engine.
-constexpr i32 kErrorCannotExecute = 32;
-constexpr i32 kErrorOutOfMemory = -28;
 // The engine type passed to createEngine; it selects nothing.
 constexpr LxCore::u32 kWorkerEngineType = 0x10000;
 
@@ -111,7 +110,7 @@ String checkSyntax(const String& script, const String& fileName, const String& i
     try {
         EngineHolder engine = workerEngine(includePath);
         if (!engine)
-            return failureReport(kErrorCannotExecute, fileName);
+            return failureReport(Err::kCannotExecute, fileName);
         // The script is only checked: it goes at once, before its engine.
         if (Script* compiled = compiler(engine).compile(script, &fileName)) {
             compiled->release();
@@ -120,15 +119,15 @@ String checkSyntax(const String& script, const String& fileName, const String& i
         const Error& errors = engine->getError();
         const LxCore::ErrorRecord* newest = errors.getRecord();
         if (!newest)
-            return failureReport(kErrorCannotExecute, fileName);
+            return failureReport(Err::kCannotExecute, fileName);
         const RuntimeError& info = engine->getErrorInfo();
         return checkSyntaxReport(errors, newest->line, info.column, newest->length, newest->fileName);
     } catch (const std::bad_alloc&) {
         // The engine has gone with its objects: there may be room for the
         // report now; when not, the shortage goes on to the caller.
-        return failureReport(kErrorOutOfMemory, fileName);
+        return failureReport(Err::kOutOfMemory, fileName);
     } catch (...) {
-        return failureReport(kErrorCannotExecute, fileName);
+        return failureReport(Err::kCannotExecute, fileName);
     }
 }
 
@@ -136,7 +135,7 @@ String compileToText(const String& script, const String& fileName, const String&
     errorText = String();
     String compiled;
     Error errors;
-    i32 code = kErrorCannotExecute;
+    i32 code = Err::kCannotExecute;
     try {
         EngineHolder engine = workerEngine(includePath);
         if (engine) {
@@ -146,13 +145,13 @@ String compileToText(const String& script, const String& fileName, const String&
             } else {
                 errors = engine->getError();
                 // A failure that left no record is still a failure.
-                code = errors.getCode() ? errors.getCode() : kErrorCannotExecute;
+                code = errors.getCode() ? errors.getCode() : Err::kCannotExecute;
             }
         }
     } catch (const std::bad_alloc&) {
-        code = kErrorOutOfMemory;
+        code = Err::kOutOfMemory;
     } catch (...) {
-        code = kErrorCannotExecute;
+        code = Err::kCannotExecute;
     }
     if (code == 0)
         return compiled;

@@ -1,6 +1,7 @@
 // Assignments, const declarations, increments and decrements.
 #include "script/engine/ops/Assignments.h"
 
+#include "core/ErrorCodes.h"
 #include "script/engine/ops/Operators.h"
 
 #include "script/engine/CompiledScript.h"
@@ -12,11 +13,9 @@ namespace LxScript {
 
 using LxCore::f64;
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
-
-constexpr i32 kErrorUndefined = 2;
-constexpr i32 kErrorCannotAssign = 3;
 
 DataPool& pool() { return DataPool::get(); }
 
@@ -139,7 +138,7 @@ jsOpAssign::~jsOpAssign() {
 Status jsOpAssign::execute(jsRunner& runner, Variant& result) {
     if (!target) {
         result.clear();
-        runner.engine->setError(kErrorCannotAssign);
+        runner.engine->setError(Err::kCannotAssign);
         return runner.status();
     }
     Reference reference;
@@ -304,7 +303,7 @@ jsOpIncDec::~jsOpIncDec() { delete target; }
 
 Status jsOpIncDec::execute(jsRunner& runner, Variant& result) {
     if (!target) {
-        runner.engine->setError(kErrorCannotAssign);
+        runner.engine->setError(Err::kCannotAssign);
         result.clear();
         return runner.status();
     }
@@ -314,7 +313,7 @@ Status jsOpIncDec::execute(jsRunner& runner, Variant& result) {
     if (!reference.property) {
         if (!reference.object ||
             (reference.object == runner.engine->getGlobal() && target->isPlainName()))
-            runner.engine->setError(kErrorUndefined, pool().getSymbol(reference.symbol), -1, false);
+            runner.engine->setError(Err::kUndefined, pool().getSymbol(reference.symbol), -1, false);
         result.setNaN();
         return runner.status();
     }

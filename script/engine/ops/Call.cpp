@@ -1,4 +1,5 @@
 // Calls and construction.
+#include "core/ErrorCodes.h"
 #include "script/engine/ops/Call.h"
 #include "script/engine/Workspace.h"
 
@@ -14,12 +15,9 @@
 namespace LxScript {
 
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
-
-constexpr i32 kErrorUndefined = 2;
-constexpr i32 kErrorNoConstructor = 22;
-constexpr i32 kErrorNotAFunction = 24;
 
 // A method an XML value with simple content does not have is looked up on
 // a String of its text; the call's this stays the XML value.
@@ -132,10 +130,10 @@ Status jsOpCall::invoke(jsRunner& runner, Object* function, Object* holder, Vari
 Status jsOpCall::notCallable(jsRunner& runner, Variant& result) {
     result.clear();
     const i32 pending = runner.engine->getError().getCode();
-    if (pending == 0 || pending == kErrorUndefined) {
+    if (pending == 0 || pending == Err::kUndefined) {
         const String text = callee->sourceText();
         runner.clearError();
-        runner.setError(construct ? kErrorNoConstructor : kErrorNotAFunction, &text);
+        runner.setError(construct ? Err::kNoConstructor : Err::kNotAFunction, &text);
     }
     return runner.status();
 }

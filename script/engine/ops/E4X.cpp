@@ -1,6 +1,7 @@
 // The E4X operations.
 #include "script/engine/ops/E4X.h"
 
+#include "core/ErrorCodes.h"
 #include "core/LiveCollection.h"
 #include "script/engine/Arguments.h"
 #include "script/engine/CompiledScript.h"
@@ -17,11 +18,10 @@ namespace LxScript {
 
 using LxCore::String;
 using LxCore::XML;
+namespace Err = LxCore::Err;
 
 namespace {
 
-constexpr i32 kErrorInternal = -33;
-constexpr i32 kErrorWrongClass = 26;
 constexpr DataPoolId kAnyName = 12;                     // "*"
 constexpr DataPoolId kDescendantsName = DataPoolId(0x80002e2e);   // ".."
 constexpr u32 kLookupFlags = kFindCallable | kFindOwn | kFindMakeXMLChild;
@@ -49,7 +49,7 @@ Status objectOfPart(jsRunner& runner, jsOpcode* part, ObjectRef& holder) {
 
 Status wrongClass(jsRunner& runner, const char* what) {
     const String text(what);
-    runner.setError(kErrorWrongClass, &text);
+    runner.setError(Err::kWrongClass, &text);
     return kStatusError;
 }
 

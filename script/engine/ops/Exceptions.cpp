@@ -1,6 +1,7 @@
 // throw, try/catch/finally and with.
 #include "script/engine/ops/Exceptions.h"
 
+#include "core/ErrorCodes.h"
 #include "script/engine/CompiledScript.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
@@ -9,10 +10,9 @@
 namespace LxScript {
 
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
-
-constexpr i32 kErrorException = 54;
 
 // The engine's try depth while a try statement runs, lowered on every way
 // out: it decides whether a debugger break is skipped for caught errors.
@@ -50,7 +50,7 @@ Status raiseException(jsRunner& runner, const Variant& value) {
         text += "]";
     }
     RealEngine& engine = *runner.engine;
-    engine.setError(kErrorException, text, -1, false);
+    engine.setError(Err::kScriptException, text, -1, false);
     // A host callback may have cleared the error meanwhile.
     return engine.attachErrorValue(value) ? kStatusError : runner.status();
 }
@@ -120,10 +120,10 @@ bool jsOpTry::takeException(jsRunner& runner, Variant& exception) {
     if (code < 0)
         return false;
     const LxCore::ErrorRecord* record = error.getRecord();
-    if (code == kErrorException && record && record->data) {
+    if (code == Err::kScriptException && record && record->data) {
         exception = *record->data;
         engine.importValue(exception, true);
-    } else if (code == kErrorException) {
+    } else if (code == Err::kScriptException) {
         if (record && !record->message.isEmpty())
             exception.setString(record->message);
     } else {

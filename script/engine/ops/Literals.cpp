@@ -2,6 +2,7 @@
 // function expressions.
 #include "script/engine/ops/Literals.h"
 
+#include "core/ErrorCodes.h"
 #include "script/engine/Arguments.h"
 #include "script/engine/CompiledScript.h"
 #include "script/engine/Property.h"
@@ -14,10 +15,9 @@
 namespace LxScript {
 
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
-
-constexpr i32 kErrorNotAnObject = 21;
 
 DataPool& pool() { return DataPool::get(); }
 
@@ -111,7 +111,7 @@ Status jsOpObject::create(jsRunner& runner, Variant& result) {
     } else {
         result.clear();
         const String name = pool().getSymbol(classSymbol);
-        runner.setError(kErrorNotAnObject, &name);
+        runner.setError(Err::kNotAnObject, &name);
     }
     return runner.status();
 }

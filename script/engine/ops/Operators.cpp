@@ -3,6 +3,7 @@
 // code constant folding uses, so compile time and run time agree.
 #include "script/engine/ops/Operators.h"
 
+#include "core/ErrorCodes.h"
 #include "script/engine/Arguments.h"
 #include "script/engine/CompiledScript.h"
 #include "script/engine/Function.h"
@@ -15,11 +16,9 @@
 namespace LxScript {
 
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
-
-// Error numbers raised here.
-constexpr i32 kErrorNotAnObject = 21;
 
 // Operator texts by id; the binary "+" and "-" (15, 16) share their text
 // with the unary ones (10, 11).
@@ -52,7 +51,7 @@ Status applyIn(jsRunner& runner, Variant& result, const Variant& right) {
     Object* object = objectOf(right);
     if (!object) {
         const String text = right.toString();
-        runner.setError(kErrorNotAnObject, &text);
+        runner.setError(Err::kNotAnObject, &text);
         result.setBool(false);
         return runner.status();
     }

@@ -2,6 +2,7 @@
 #include "script/engine/ops/References.h"
 
 #include "core/CharClass.h"
+#include "core/ErrorCodes.h"
 #include "script/engine/CompiledScript.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
@@ -10,10 +11,9 @@
 namespace LxScript {
 
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
-
-constexpr i32 kErrorUndefined = 2;
 
 DataPool& pool() { return DataPool::get(); }
 
@@ -58,7 +58,7 @@ Status getReferenceValue(jsRunner& runner, Reference& reference, Variant& result
             result.clear();
             if (!report)
                 return runner.status();
-            engine.setError(kErrorUndefined, pool().getSymbol(reference.symbol), -1, false);
+            engine.setError(Err::kUndefined, pool().getSymbol(reference.symbol), -1, false);
             return runner.status();
         }
     }

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "core/ErrorCodes.h"
 #include "script/engine/Arguments.h"
 #include "script/engine/CompiledScript.h"
 #include "script/engine/Property.h"
@@ -21,10 +22,9 @@ namespace LxScript {
 
 using LxCore::f64;
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
-
-constexpr i32 kErrorUndefined = 2;
 
 // The end of a loop's pass: the debugger sees the loop's line, and the next
 // statement always runs the line hook.
@@ -439,7 +439,7 @@ Status jsOpSimpleFor::runWithReference(jsRunner& runner, Variant& result) {
             // The variable was deleted meanwhile.
             if (reference.object == runner.engine->getGlobal() && counterReference->isPlainName()) {
                 const String name = DataPool::get().getSymbol(reference.symbol);
-                runner.setError(kErrorUndefined, &name);
+                runner.setError(Err::kUndefined, &name);
                 return runner.status();
             }
             if (reference.object) {

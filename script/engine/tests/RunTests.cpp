@@ -3,6 +3,7 @@
 #include <chrono>
 #include <vector>
 
+#include "core/ErrorCodes.h"
 #include "script/engine/ops/Assignments.h"
 #include "script/engine/ops/References.h"
 #include "script/engine/tests/RunFixtures.h"
@@ -10,11 +11,10 @@
 namespace LxScript {
 namespace {
 
+namespace Err = LxCore::Err;
+
 u32 fakeMs = 0;
 u32 fakeClock() { return fakeMs; }
-
-constexpr i32 kTimeout = -35;
-constexpr i32 kHalted = -34;
 
 class DeadlineTest : public RunTest {
 protected:
@@ -50,7 +50,7 @@ protected:
 
 TEST_F(DeadlineTest, TimeoutsBecomeTicksOfFiftyMilliseconds) {
     EXPECT_EQ(tickOfTimeout(120), 2);
-    EXPECT_EQ(engine->getError().getCode(), kTimeout);
+    EXPECT_EQ(engine->getError().getCode(), Err::kEngineTimeout);
     engine->clearError();
     EXPECT_EQ(tickOfTimeout(30), 0);    // under one tick: the current tick
     engine->clearError();
@@ -83,7 +83,7 @@ TEST_F(DeadlineTest, ANestedEntryWithoutTimeoutRunsWithoutDeadline) {
         100);
     EXPECT_EQ(inner, 1);
     EXPECT_EQ(outer, -1);
-    EXPECT_EQ(engine->getError().getCode(), kTimeout);
+    EXPECT_EQ(engine->getError().getCode(), Err::kEngineTimeout);
 }
 
 class CountingCallback : public Callback {
@@ -125,10 +125,10 @@ Status endless(jsRunner& runner, Variant&) {
 
 TEST_F(RunTest, AnEndlessRunEndsAtItsDeadline) {
     const auto start = Clock::now();
-    EXPECT_EQ(runOp(endless, 200), kTimeout);
+    EXPECT_EQ(runOp(endless, 200), Err::kEngineTimeout);
     EXPECT_LT(millisecondsSince(start), 400);
     // The same from source.
-    EXPECT_EQ(run("while (true) ;", nullptr, 200), kTimeout);
+    EXPECT_EQ(run("while (true) ;", nullptr, 200), Err::kEngineTimeout);
 }
 
 class HaltingDebugger : public Debugger {
@@ -141,7 +141,7 @@ public:
 TEST_F(RunTest, AHaltFromTheDebuggersPollEndsTheRun) {
     HaltingDebugger hook;
     engine->setDebugger(&hook);
-    EXPECT_EQ(run("for (;;) {}"), kHalted);
+    EXPECT_EQ(run("for (;;) {}"), Err::kExecutionHalted);
     engine->setDebugger(nullptr);
 }
 
@@ -176,7 +176,7 @@ TEST_F(RunTest, AnEvaluationWhileStoppedHasADeadlineOfItsOwn) {
         },
         150);
     engine->setDebugger(nullptr);
-    EXPECT_EQ(hook.code, kTimeout);
+    EXPECT_EQ(hook.code, Err::kEngineTimeout);
     EXPECT_GE(hook.took, 200);
     EXPECT_LT(hook.took, 1000);
     EXPECT_EQ(code, 0);

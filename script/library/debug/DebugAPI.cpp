@@ -2,8 +2,8 @@
 
 #include <vector>
 
+#include "core/ErrorCodes.h"
 #include "core/LiveObject.h"
-#include "script/engine/ErrorCodes.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/Runner.h"
@@ -15,6 +15,7 @@ namespace LxScript {
 
 using LxCore::String;
 using LxCore::u32;
+namespace Err = LxCore::Err;
 
 namespace {
 

@@ -10,10 +10,10 @@
 
 #include "core/Dictionary.h"
 #include "core/Encoder.h"
+#include "core/ErrorCodes.h"
 #include "core/File.h"
 #include "core/FileSpec.h"
 #include "core/XML.h"
-#include "script/engine/ErrorCodes.h"
 #include "script/engine/Function.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/Runner.h"
@@ -28,6 +28,7 @@ using LxCore::Error;
 using LxCore::String;
 using LxCore::XML;
 using namespace DebugXML;
+namespace Err = LxCore::Err;
 
 namespace {
 

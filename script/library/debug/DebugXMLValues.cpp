@@ -7,10 +7,10 @@
 #include <unordered_set>
 
 #include "core/CharClass.h"
+#include "core/ErrorCodes.h"
 #include "core/LiveObject.h"
 #include "core/SimpleArray.h"
 #include "core/TypeInfo.h"
-#include "script/engine/ErrorCodes.h"
 #include "script/engine/Function.h"
 #include "script/engine/LiveHold.h"
 #include "script/engine/Property.h"
@@ -25,6 +25,7 @@ namespace DebugXML {
 using LxCore::isHighSurrogate;
 using LxCore::isLowSurrogate;
 using LxCore::unit;
+namespace Err = LxCore::Err;
 
 namespace {
 

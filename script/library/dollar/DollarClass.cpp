@@ -7,12 +7,12 @@
 #include "core/Dialogs.h"
 #include "core/Dictionary.h"
 #include "core/Encoder.h"
+#include "core/ErrorCodes.h"
 #include "core/File.h"
 #include "core/FileSpec.h"
 #include "core/Localizer.h"
 #include "core/Point.h"
 #include "core/platform/Environment.h"
-#include "script/engine/ErrorCodes.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/Runner.h"
 #include "script/library/NumberFormat.h"
@@ -22,6 +22,7 @@
 namespace LxScript {
 
 using LxCore::String;
+namespace Err = LxCore::Err;
 
 namespace {
 
@@ -37,8 +38,6 @@ constexpr u32 kEmbeddingGuard = 0x800;      // the embedding forbids level chang
 // $.sleep waits in steps of this many milliseconds, checking the deadline.
 constexpr u32 kSleepStep = 100;
 constexpr i32 kMaxFileRead = 0x7FFFFFFF;
-constexpr i32 kErrorFileMissing = 48;       // "File or folder does not exist"
-constexpr i32 kErrorIO = 52;                // "I/O error"
 
 enum ValueId : i32 {
     kError = 1, kVersionId = 2, kBuildId = 3, kBuildDateId = 4, kGlobal = 5, kStack = 6, kLevel = 7,
@@ -229,7 +228,7 @@ String includeElement(const String& folder) {
 
 i32 readScriptFile(const LxCore::FileSpec& spec, String& text) {
     if ((spec.getAttributes() & (4 | 8)) == 0)
-        return kErrorFileMissing;
+        return Err::kFileNotFound;
     LxCore::File file(spec);
     i32 status = file.open(String("r"));
     if (status == 0)
@@ -237,7 +236,7 @@ i32 readScriptFile(const LxCore::FileSpec& spec, String& text) {
     file.close();
     if (status == 0 && text.length() >= 5 && text[0] == '{' && text[1] == '\\' && text[2] == 'r' &&
         text[3] == 't' && text[4] == 'f')
-        status = kErrorIO;
+        status = Err::kIOError;
     return status;
 }
 

@@ -1,6 +1,7 @@
 // QName and Namespace objects and their class objects.
 #include "script/library/e4x/QNameObject.h"
 
+#include "core/ErrorCodes.h"
 #include "core/LivePropertyManager.h"
 #include "script/library/e4x/XMLMethods.h"
 #include "script/library/e4x/XMLObject.h"
@@ -13,10 +14,9 @@ using LxCore::LiveObject;
 using LxCore::String;
 using LxCore::Variant;
 using LxCore::XML;
+namespace Err = LxCore::Err;
 
 namespace {
-
-constexpr i32 kErrorBadArgument = 19;
 
 enum : i32 {
     kUri = 10001,
@@ -146,8 +146,8 @@ i32 NamespaceObject::initialize(const Array& args, Error* error) {
             const String newUri = q && !q->anyNamespace ? q->uri : second.toString();
             if (newUri.isEmpty()) {
                 if (error && error->isEmpty())
-                    error->push(kErrorBadArgument, newUri, nullptr, true);
-                return kErrorBadArgument;
+                    error->push(Err::kBadArgument, newUri, nullptr, true);
+                return Err::kBadArgument;
             }
             uri = newUri;
             if (first.getType() == Variant::kUndefined) {

@@ -2,6 +2,7 @@
 // working node; the result is preset to the object itself.
 #include "script/library/e4x/XMLMethods.h"
 
+#include "core/ErrorCodes.h"
 #include "script/engine/Engine.h"
 #include "script/engine/RealEngine.h"
 #include "script/library/e4x/QNameObject.h"
@@ -14,12 +15,9 @@ using LxCore::Error;
 using LxCore::String;
 using LxCore::Variant;
 using LxCore::XML;
+namespace Err = LxCore::Err;
 
 namespace {
-
-constexpr i32 kErrorBadArgument = 19;
-constexpr i32 kErrorCannotSet = 78;
-constexpr i32 kNoSuchMember = 2;
 
 // Method ids: the last digits count on as if decimal.
 enum : i32 {
@@ -79,7 +77,7 @@ void wrapNew(XML* adopted, Variant& out) {
 
 bool pushBadArgument(Error* error, const String& text) {
     if (error && error->isEmpty())
-        error->push(kErrorBadArgument, text, nullptr, true);
+        error->push(Err::kBadArgument, text, nullptr, true);
     return false;
 }
 
@@ -148,7 +146,7 @@ bool indexOfValue(const Variant& v, u32& index) {
 i32 insertValue(XML* w, const Variant& value, i32 at, Error* error) {
     const XML* held = xmlOf(value);
     if ((held && wouldNest(held, w)) || !w->insert(nodeForInsert(value), at, true))
-        return pushBadArgument(error, value.toString()), kErrorBadArgument;
+        return pushBadArgument(error, value.toString()), Err::kBadArgument;
     return 0;
 }
 
@@ -163,7 +161,7 @@ i32 insertAround(XML* w, const Array& args, bool after, Error* error) {
             anchorNode = anchorNode->getChild(0);
         const i32 found = anchorNode ? w->indexOf(anchorNode, false) : -1;
         if (found < 0)
-            return pushBadArgument(error, anchor.toString()), kErrorBadArgument;
+            return pushBadArgument(error, anchor.toString()), Err::kBadArgument;
         at = after ? found + 1 : found;
     }
     return insertValue(w, argumentAt(args, 1), at, error);
@@ -176,7 +174,7 @@ i32 replaceChildren(XML* w, const Array& args, Error* error) {
     const Variant& value = argumentAt(args, 1);
     XML* held = xmlOf(value);
     if ((w->getKind() != XML::kElement && w->getKind() != XML::kList) || (held && wouldNest(held, w)))
-        return pushBadArgument(error, value.toString()), kErrorBadArgument;
+        return pushBadArgument(error, value.toString()), Err::kBadArgument;
     NodeRef fresh(nodeForInsert(value));
     u32 index;
     if (indexOfValue(which, index)) {
@@ -190,10 +188,10 @@ i32 replaceChildren(XML* w, const Array& args, Error* error) {
     }
     String name;
     if (!nameText(which, name, error))
-        return kErrorBadArgument;
+        return Err::kBadArgument;
     const i32 at = w->removeByName(name);
     if (!w->insertContent(fresh.get(), at < 0 ? XML::kAppend : at, false))
-        return pushBadArgument(error, value.toString()), kErrorBadArgument;
+        return pushBadArgument(error, value.toString()), Err::kBadArgument;
     return 0;
 }
 
@@ -304,7 +302,7 @@ i32 setNameMethod(XML* w, const Array& args, bool localOnly, Error* error) {
     if (localOnly) {
         String name;
         if (!nameText(argumentAt(args, 0), name, error))
-            return kErrorBadArgument;
+            return Err::kBadArgument;
         w->setName(name);
         return 0;
     }
@@ -480,7 +478,7 @@ i32 runXMLMethod(XMLObject& self, i32 id, const Array& args, Variant& result, Er
                 return 0;
             }
             if (!nameText(which, text, error))
-                return kErrorBadArgument;
+                return Err::kBadArgument;
             if (id == kAttribute) {
                 if (text[0] != '@')
                     text.insert("@", 0);
@@ -629,7 +627,7 @@ i32 runXMLMethod(XMLObject& self, i32 id, const Array& args, Variant& result, Er
             const Variant& value = argumentAt(args, 0);
             XML* held = xmlOf(value);
             if (held && wouldNest(held, w))
-                return kErrorCannotSet;
+                return Err::kCannotSet;
             if (held)
                 w->put(String("*"), nodeForInsert(value), true);
             else
@@ -665,7 +663,7 @@ i32 runXMLMethod(XMLObject& self, i32 id, const Array& args, Variant& result, Er
         case kUnwatch:
             return 0;
         default:
-            return kNoSuchMember;
+            return Err::kUndefined;
     }
 }
 

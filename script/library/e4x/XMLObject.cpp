@@ -5,9 +5,9 @@
 
 #include <cstring>
 
+#include "core/ErrorCodes.h"
 #include "core/LivePropertyManager.h"
 #include "script/engine/Engine.h"
-#include "script/engine/ErrorCodes.h"
 #include "script/engine/Function.h"
 #include "script/engine/Object.h"
 #include "script/engine/RealEngine.h"
@@ -24,15 +24,10 @@ using LxCore::LiveObject;
 using LxCore::String;
 using LxCore::Variant;
 using LxCore::XML;
+namespace Err = LxCore::Err;
 
 namespace {
 
-constexpr i32 kErrorSyntax = 8;
-constexpr i32 kErrorCannotConvert = 44;
-constexpr i32 kErrorCannotExecute = 32;
-constexpr i32 kErrorJunk = 64;
-constexpr i32 kErrorCannotSet = 78;
-constexpr i32 kNoSuchMember = 2;
 // Indexes above this are no items.
 constexpr u32 kMaxIndex = 0x7FFFFFFF;
 
@@ -275,7 +270,7 @@ i32 buildXML(const Variant& value, bool list, XML*& out, Error* error) {
         }
         if (held->getKind() == XML::kList) {
             if (held->getChildCount() != 1)
-                return kErrorJunk;
+                return Err::kJunkAfterDocument;
             held = held->getChild(0);
         }
         out = held->copy(true);
@@ -284,7 +279,7 @@ i32 buildXML(const Variant& value, bool list, XML*& out, Error* error) {
     const u32 type = value.getType();
     if (type == Variant::kNull || ((type == Variant::kScriptObject || type == Variant::kLiveObject) &&
                                    !isWrapperObjectValue(value)))
-        return kErrorCannotConvert;
+        return Err::kCannotConvert;
     String text;
     if (type != Variant::kUndefined)
         text = value.toString();
@@ -316,7 +311,7 @@ i32 buildXML(const Variant& value, bool list, XML*& out, Error* error) {
     if (!parsed) {
         if (error)
             *error = parseError;
-        return parseError.getCode() ? parseError.getCode() : kErrorSyntax;
+        return parseError.getCode() ? parseError.getCode() : Err::kSyntaxError;
     }
     if (cdata) {
         XML* first = parsed->getChild(0);
@@ -331,7 +326,7 @@ i32 buildXML(const Variant& value, bool list, XML*& out, Error* error) {
     if (parsed->getKind() == XML::kList && parsed->getChildCount() > 0 &&
         parsed->getChild(0)->getKind() == XML::kComment) {
         parsed->release();
-        return kErrorSyntax;
+        return Err::kSyntaxError;
     }
     out = parsed;
     return 0;
@@ -394,7 +389,7 @@ i32 XMLObject::findProperty(const String& name, i32& id, u32& kind, u32 flags) {
     if (!usable()) {
         id = 0;
         kind = LxCore::kKindNone;
-        return 45;
+        return Err::kInvalidObject;
     }
     if (propertyManager && propertyManager->findProperty(name, id, kind, flags) == 0)
         return 0;
@@ -435,7 +430,7 @@ i32 XMLObject::removeProperty(i32 id) {
 i32 XMLObject::get(i32 id, Variant& result, Error* error) {
     result.clear();
     if (!usable())
-        return setPropertyError(45, id, error);
+        return setPropertyError(Err::kInvalidObject, id, error);
     return setPropertyError(LxCore::statusOf([&] {
         DefaultNamespaceScope scope;
         wrapFound(working()->find(nameOfId(id), 0), result);
@@ -445,14 +440,14 @@ i32 XMLObject::get(i32 id, Variant& result, Error* error) {
 
 i32 XMLObject::put(i32 id, const Variant& value, Error* error) {
     if (!usable())
-        return setPropertyError(45, id, error);
+        return setPropertyError(Err::kInvalidObject, id, error);
     String name;
     const i32 status = LxCore::statusOf([&] {
         DefaultNamespaceScope scope;
         name = nameOfId(id);
         return putNamed(name, value);
     });
-    if (status == kErrorCannotSet && error && error->isEmpty())
+    if (status == Err::kCannotSet && error && error->isEmpty())
         error->push(status, name, nullptr, true);
     return setPropertyError(status, id, error);
 }
@@ -462,7 +457,7 @@ i32 XMLObject::putNamed(const String& name, const Variant& value) {
     XML* held = xmlOf(value);
     if (!held) {
         if (w->getKind() == XML::kList)
-            return kErrorCannotSet;
+            return Err::kCannotSet;
         NodeRef ns(newElementNamespace(name));
         LxCore::NewNodeNamespaceScope made(ns.get());
         w->put(name, value.toString());
@@ -484,7 +479,7 @@ i32 XMLObject::putNamed(const String& name, const Variant& value) {
         return 0;
     }
     if (wouldNest(held, w))
-        return kErrorCannotSet;
+        return Err::kCannotSet;
     NodeRef copy(copyApart(held));
     const i32 at = w->removeByName(name);
     w->insert(copy.get(), at < 0 ? XML::kAppend : at, false);
@@ -494,13 +489,13 @@ i32 XMLObject::putNamed(const String& name, const Variant& value) {
 i32 XMLObject::call(i32 id, const Array& args, Variant& result, Error* error) {
     result.clear();
     if (!usable())
-        return setPropertyError(45, id, error);
+        return setPropertyError(Err::kInvalidObject, id, error);
     const i32 status = LxCore::statusOf([&] {
         DefaultNamespaceScope scope;
         result.setLiveObject(*this, 0);
         return runXMLMethod(*this, id, args, result, error);
     });
-    if (status != 0 && status != kNoSuchMember && error && error->isEmpty()) {
+    if (status != 0 && status != Err::kUndefined && error && error->isEmpty()) {
         String name = nameOfId(id);
         error->push(status, name, nullptr, true);
     }
@@ -526,7 +521,7 @@ i32 XMLObject::getLength(u32& length) {
 i32 XMLObject::getItem(u32 index, Variant& result, Error* error) {
     result.clear();
     if (!usable())
-        return setPropertyError(45, i32(index), error, true);
+        return setPropertyError(Err::kInvalidObject, i32(index), error, true);
     return setPropertyError(LxCore::statusOf([&] {
         DefaultNamespaceScope scope;
         XML* n = getNode();
@@ -563,7 +558,7 @@ XML* siblingsNamedLike(XML* element) {
 
 i32 XMLObject::putItem(u32 index, const Variant& value, Error* error) {
     if (!usable())
-        return setPropertyError(45, i32(index), error, true);
+        return setPropertyError(Err::kInvalidObject, i32(index), error, true);
     if (index > kMaxIndex)
         return 0;
     const i32 status = LxCore::statusOf([&] {
@@ -675,7 +670,7 @@ public:
         if (list || id < kIgnoreComments || id > kPrettyIndent)
             return LiveObject::get(id, result, error);
         if (!s)
-            return setPropertyError(kErrorCannotExecute, id, error);
+            return setPropertyError(Err::kCannotExecute, id, error);
         switch (id) {
             case kIgnoreComments: result.setBool(s->ignoreComments); break;
             case kIgnoreProcessingInstructions: result.setBool(s->ignoreProcessingInstructions); break;
@@ -691,7 +686,7 @@ public:
             return LiveObject::put(id, value, error);
         XMLSettings* s = XMLSettings::current();
         if (!s)
-            return setPropertyError(kErrorCannotExecute, id, error);
+            return setPropertyError(Err::kCannotExecute, id, error);
         setField(*s, id, value);
         return 0;
     }
@@ -699,13 +694,13 @@ public:
     i32 call(i32 id, const Array& args, Variant& result, Error* error) override {
         result.clear();
         if (!list && !currentEngine())
-            return setPropertyError(kErrorCannotExecute, id, error);
+            return setPropertyError(Err::kCannotExecute, id, error);
         const i32 status = LxCore::statusOf([&] {
             if (id == LxCore::kSelfCallId)
                 return callSelf(args, result, error);
             if (!list && id >= kSettings && id <= kDefaultSettings)
                 return settingsCall(id, args, result);
-            return kNoSuchMember;
+            return Err::kUndefined;
         });
         return setPropertyError(status, id, error);
     }
@@ -851,7 +846,7 @@ bool isXMLName(Engine& engine, const Variant& value) {
         engine.restoreError(saved);
         return XML::isValidName(text);
     }
-    if (code != 54)
+    if (code != Err::kScriptException)
         engine.restoreError(saved);
     return false;
 }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+#include "core/ErrorCodes.h"
 #include "script/engine/CompiledScript.h"
 #include "script/engine/Function.h"
 #include "script/engine/ops/Call.h"
@@ -20,10 +21,7 @@ namespace LxScript {
 namespace {
 
 using LxCore::String;
-
-constexpr i32 kStackOverrun = 27;
-constexpr i32 kHalted = -34;
-constexpr i32 kTimeout = -35;
+namespace Err = LxCore::Err;
 
 std::string message(Engine& engine) {
     String s;
@@ -86,17 +84,17 @@ TEST_F(OpsTest, ErrorsCarryTheirNumberAndTheCalleesText) {
 
 TEST_F(OpsTest, FatalErrorsPassEveryTryAndSkipFinally) {
     // Halted: no catch clause sees it, no finally block runs.
-    EXPECT_EQ(run("var c = 0; try { halt() } catch (e) { c = 1 } finally { c = 2 }"), kHalted);
+    EXPECT_EQ(run("var c = 0; try { halt() } catch (e) { c = 1 } finally { c = 2 }"), Err::kExecutionHalted);
     EXPECT_EQ(text(global("c")), "0");
     engine->clearError();
     // A deadline met inside a try block, a catch body and a finally block.
-    EXPECT_EQ(run("var t = 0; try { while (true); } catch (e) { t = 1 } finally { t = 2 }", nullptr, 100), kTimeout);
+    EXPECT_EQ(run("var t = 0; try { while (true); } catch (e) { t = 1 } finally { t = 2 }", nullptr, 100), Err::kEngineTimeout);
     EXPECT_EQ(text(global("t")), "0");
     engine->clearError();
-    EXPECT_EQ(run("var k = 0; try { throw 1 } catch (e) { while (true); } finally { k = 1 }", nullptr, 100), kTimeout);
+    EXPECT_EQ(run("var k = 0; try { throw 1 } catch (e) { while (true); } finally { k = 1 }", nullptr, 100), Err::kEngineTimeout);
     EXPECT_EQ(text(global("k")), "0");
     engine->clearError();
-    EXPECT_EQ(run("try { throw 1 } finally { while (true); } var after = 1", nullptr, 100), kTimeout);
+    EXPECT_EQ(run("try { throw 1 } finally { while (true); } var after = 1", nullptr, 100), Err::kEngineTimeout);
     EXPECT_TRUE(isUndefined("after"));
     EXPECT_EQ(engine->tryDepthWord(), 0u);
 }
@@ -118,9 +116,9 @@ TEST_F(OpsTest, TheTryDepthFallsOnEveryWayOut) {
 
 TEST_F(OpsTest, RecursionMeetsDeadlinesAndTheStackLimit) {
     // Recursion without loops meets no loop's check: each body checks.
-    EXPECT_EQ(run("function f(n) { return n ? f(n - 1) + f(n - 1) : 0 } f(40)", nullptr, 500), kTimeout);
+    EXPECT_EQ(run("function f(n) { return n ? f(n - 1) + f(n - 1) : 0 } f(40)", nullptr, 500), Err::kEngineTimeout);
     engine->clearError();
-    EXPECT_EQ(run("function g() { return g() } g()"), kStackOverrun);
+    EXPECT_EQ(run("function g() { return g() } g()"), Err::kStackOverrun);
     engine->clearError();
     // 27 is catchable; the run goes on.
     EXPECT_EQ(run("var caught = 0; function h() { h() } try { h() } catch (e) { caught = 1 }"), 0);
@@ -158,7 +156,7 @@ jsOpcode* deepExpression(i32 depth) {
 TEST_F(OpsTest, TreesDeeperThanTheStackBudgetEndInStackOverrun) {
     ASSERT_EQ(run("function id(x) { return x }"), 0);
     engine->nextTree = scriptOf(deepExpression(20000));
-    EXPECT_EQ(run("deep expression"), kStackOverrun);
+    EXPECT_EQ(run("deep expression"), Err::kStackOverrun);
     engine->clearError();
 
     // Nested statements: blocks, ifs, loops, try and with.
