@@ -7,9 +7,9 @@
 #include <exception>
 #include <new>
 
+#include "base/platform/EnvironmentLock.h"
 #include "core/Broadcaster.h"
 #include "core/ThreadData.h"
-#include "core/platform/EnvironmentLock.h"
 #include "core/platform/NativeText.h"
 #include "script/engine/ErrorCodes.h"
 #include "script/engine/LiveHold.h"
@@ -72,7 +72,7 @@ void EngineObjects::newInstance(Variant& result, DataPoolId classId, Object* con
 
 RealEngine::RealEngine() : objects(*this) {
     std::string path;
-    if (LxCore::readEnvironment("JSINCLUDE", path))
+    if (LxBase::readEnvironment("JSINCLUDE", path))
         includePath = LxCore::fromNative(path.data(), path.size());
     // The $ object's dispatcher is registered here once the $ class exists.
 }

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "core/platform/EnvironmentLock.h"
+#include "base/platform/EnvironmentLock.h"
 #include "core/platform/NativeText.h"
 #include "script/engine/TVContext.h"
 #include "script/frontend/Parser.h"
@@ -44,7 +44,7 @@ String ParserAPI::decompile(const ScopeNode& scope) const {
 
 void ParserAPI::setIncludePath(const String& path) const {
     String full = path;
-    const std::string extra = LxCore::environmentValue("JSINCLUDE");
+    const std::string extra = LxBase::environmentValue("JSINCLUDE");
     if (!extra.empty()) {
         if (!full.isEmpty())
             full += LxCore::unit(':');
