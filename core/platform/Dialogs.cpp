@@ -3,9 +3,10 @@
 // a question answers its default button, a prompt null, the colour chooser -1.
 #include "core/Dialogs.h"
 
-#include <cerrno>
+#include <string_view>
 #include <unistd.h>
 
+#include "base/platform/InterruptedCalls.h"
 #include "core/Encoder.h"
 #include "core/Localizer.h"
 #include "core/ThreadData.h"
@@ -36,15 +37,8 @@ void writeToStandardError(const String& text) {
     const char* bytes = nullptr;
     u32 length = 0;
     text.encode(bytes, length, utf8Encoder());
-    while (bytes && length > 0) {
-        const ssize_t written = ::write(STDERR_FILENO, bytes, length);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return;
-        bytes += written;
-        length -= u32(written);
-    }
+    if (bytes)
+        LxBase::writeAll(STDERR_FILENO, std::string_view(bytes, length));
 }
 
 // A dialog's bracket for its whole call.

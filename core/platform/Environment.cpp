@@ -7,15 +7,15 @@
 #include <cstring>
 #include <string>
 
+#include "base/platform/EnvironmentLock.h"
+#include "base/platform/LocaleEnvironment.h"
 #include "core/Point.h"
-#include "core/platform/EnvironmentLock.h"
 #include "core/platform/NativeText.h"
 
 namespace LxCore {
 
 namespace {
 
-constexpr const char* kLocaleVariables[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
 constexpr const char* kDefaultLocale = "en_US";
 
 bool isAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -45,13 +45,8 @@ bool isLocaleName(const std::string& name) {
 }  // namespace
 
 String localeName() {
-    std::string name;
-    for (const char* variable : kLocaleVariables) {
-        if (readEnvironment(variable, name) && !name.empty())
-            break;
-    }
-    name = name.substr(0, name.find_first_of(".@"));
-    if (name.empty() || name == "C" || name == "POSIX" || !isLocaleName(name))
+    const std::string name = LxBase::environmentLocale();
+    if (name.empty() || !isLocaleName(name))
         return String(kDefaultLocale);
     if (name == "no_NO")
         return String("nb_NO");
@@ -107,7 +102,7 @@ void getMonitorRects(TSimpleArray<Rect>& out) {
 bool getEnvironmentVariable(const String& name, String& out) {
     out.clear();
     std::string native, value;
-    if (!environmentName(name, native) || !readEnvironment(native.c_str(), value))
+    if (!environmentName(name, native) || !LxBase::readEnvironment(native.c_str(), value))
         return false;
     out = fromNative(value.data(), value.size());
     return true;
@@ -117,7 +112,7 @@ bool setEnvironmentVariable(const String& name, const String& value) {
     std::string native, nativeValue;
     if (!environmentName(name, native) || !toNative(value, nativeValue))
         return false;
-    std::lock_guard<std::mutex> guard(environmentLock());
+    std::lock_guard<std::mutex> guard(LxBase::environmentLock());
     return ::setenv(native.c_str(), nativeValue.c_str(), 1) == 0;
 }
 

@@ -33,7 +33,7 @@ String getOSVersionString();
 void getMonitorRects(TSimpleArray<Rect>& out);
 
 // Environment variables, read and written under the process's environment
-// lock (core/platform/EnvironmentLock.h). False when the variable is unset,
+// lock (base/platform/EnvironmentLock.h). False when the variable is unset,
 // or the name is empty or holds "=" or U+0000: such a name names nothing
 // and setting it changes nothing (nor does a value holding U+0000).
 bool getEnvironmentVariable(const String& name, String& out);

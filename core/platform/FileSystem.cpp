@@ -5,7 +5,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
-#include <signal.h>
 #include <spawn.h>
 #include <string>
 #include <sys/stat.h>
@@ -13,6 +12,9 @@
 #include <unistd.h>
 #include <vector>
 
+#include "base/platform/DetachedSpawn.h"
+#include "base/platform/InterruptedCalls.h"
+#include "base/platform/SymbolicLinks.h"
 #include "core/ErrorCodes.h"
 #include "core/Heap.h"
 #include "core/ThreadData.h"
@@ -24,7 +26,6 @@ namespace LxCore {
 
 namespace {
 
-constexpr int kMaxLinks = 40;           // as the kernel follows at most
 constexpr u32 kUnknownCode = 0x3F3F3F3F;  // '????'
 
 bool missing(int err) { return err == ENOENT || err == ENOTDIR; }
@@ -143,19 +144,6 @@ bool hasHiddenName(const String& path) {
     return slash >= 0 && full[slash + 1] == '.';
 }
 
-// The bytes a symbolic link holds; empty when it cannot be read.
-std::string readLink(const std::string& native) {
-    std::vector<char> buffer(256);
-    for (;;) {
-        ssize_t n = readlink(native.c_str(), buffer.data(), buffer.size());
-        if (n < 0)
-            return std::string();
-        if (size_t(n) < buffer.size())
-            return std::string(buffer.data(), size_t(n));
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
 int openFlags(const char* mode) {
     if (!mode)
         return -1;
@@ -175,38 +163,23 @@ constexpr const char* kOpenScript =
     "command -v xdg-open >/dev/null 2>&1 || exit 127\n"
     "xdg-open \"$1\" &\n";
 
-bool openWithDesktop(const std::string& native) {
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attributes);
-    for (int fd = 0; fd <= 2; ++fd)
-        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
-    // A new session, no blocked signals and every disposition at its
-    // default: the opener must not inherit what the host ignores or blocks.
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    sigdelset(&all, SIGKILL);
-    sigdelset(&all, SIGSTOP);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
+// The opener's shell, detached: it must not inherit what the host ignores
+// or blocks. Its standard error has a /dev/null of its own.
+bool startOpener(const std::string& native, pid_t& pid) {
+    LxBase::DetachedSpawn spawn(LxBase::DetachedSpawn::ErrorStream::OwnNullDevice);
     char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(kOpenScript),
                     const_cast<char*>("sh"), const_cast<char*>(native.c_str()), nullptr};
+    return posix_spawn(&pid, "/bin/sh", spawn.actions(), spawn.attributes(), argv, environ) == 0;
+}
+
+bool openWithDesktop(const std::string& native) {
     pid_t pid = 0;
-    int rc = posix_spawn(&pid, "/bin/sh", &actions, &attributes, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (rc != 0)
+    if (!startOpener(native, pid))
         return false;
     // Our own child only: the host may have children of its own.
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return errno == ECHILD;  // reaped by a host that ignores SIGCHLD: it did start
-    }
+    if (LxBase::retryInterrupted([&] { return waitpid(pid, &status, 0); }) < 0)
+        return errno == ECHILD;  // reaped by a host that ignores SIGCHLD: it did start
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -379,17 +352,9 @@ i32 platformResolveShortcut(const String& path, String& out) {
     std::string native;
     if (!osPath(path, native))
         return 0;
-    int hops = 0;
-    for (struct stat st; lstat(native.c_str(), &st) == 0 && S_ISLNK(st.st_mode); ++hops) {
-        if (hops == kMaxLinks)
-            return Err::kIOError;
-        std::string target = readLink(native);
-        if (target.empty())
-            return Err::kIOError;
-        if (target[0] != '/')
-            target = native.substr(0, native.rfind('/') + 1) + target;
-        native = target;
-    }
+    const int hops = LxBase::followLinks(native);
+    if (hops < 0)
+        return Err::kIOError;
     if (hops > 0)
         out = platformGetFullPath(fromNative(native.data(), native.size()));
     return 0;

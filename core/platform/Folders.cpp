@@ -13,7 +13,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "core/platform/EnvironmentLock.h"
+#include "base/platform/EnvironmentLock.h"
+#include "base/platform/SymbolicLinks.h"
 #include "core/ErrorCodes.h"
 #include "core/Heap.h"
 #include "core/Refcountable.h"
@@ -34,31 +35,19 @@ FileSystemGlobals* globals = nullptr;
 // Nobody writes a longer folder list file by hand.
 constexpr size_t kMaxUserDirsFile = 65536;
 
-std::string readLinkBytes(const char* path) {
-    std::vector<char> buffer(PATH_MAX);
-    for (;;) {
-        ssize_t n = readlink(path, buffer.data(), buffer.size());
-        if (n < 0)
-            return std::string();
-        if (size_t(n) < buffer.size())
-            return std::string(buffer.data(), size_t(n));
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
 String cleanFolder(const std::string& bytes) {
     return platformGetFullPath(fromNative(bytes.data(), bytes.size()));
 }
 
 // A folder from the environment: set, not empty, and absolute.
 String folderVariable(const char* name) {
-    const std::string value = environmentValue(name);
+    const std::string value = LxBase::environmentValue(name);
     return !value.empty() && value[0] == '/' ? cleanFolder(value) : String();
 }
 
 // The first absolute entry of a ':'-separated folder list.
 String firstListedFolder(const char* name) {
-    const std::string copy = environmentValue(name);
+    const std::string copy = LxBase::environmentValue(name);
     for (const char* p = copy.c_str(); *p;) {
         const char* end = std::strchr(p, ':');
         size_t length = end ? size_t(end - p) : std::strlen(p);
@@ -204,7 +193,7 @@ constexpr i32 kNoFolderKind = 4;
 
 // The executable's folder, cut at its last "/" ("/" itself for the root).
 String readHostFolder() {
-    std::string exe = readLinkBytes("/proc/self/exe");
+    std::string exe = LxBase::readLink("/proc/self/exe");
     size_t slash = exe.rfind('/');
     if (exe.empty() || slash == std::string::npos)
         return String();
@@ -222,7 +211,7 @@ std::string findModulePath() {
         map && map->l_name && map->l_name[0])
         path = map->l_name;
     else
-        path = readLinkBytes("/proc/self/exe");
+        path = LxBase::readLink("/proc/self/exe");
     if (!path.empty() && path[0] != '/') {
         std::unique_ptr<char, decltype(&std::free)> cwd(getcwd(nullptr, 0), &std::free);
         path = cwd && cwd.get()[0] == '/' ? std::string(cwd.get()) + "/" + path : std::string();

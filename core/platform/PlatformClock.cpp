@@ -2,8 +2,9 @@
 // for the system time, tzset and localtime_r for the zone.
 #include "core/platform/PlatformClock.h"
 
-#include <cerrno>
 #include <ctime>
+
+#include "base/platform/InterruptedCalls.h"
 
 namespace LxCore {
 
@@ -65,8 +66,8 @@ bool platformDaylightFlag(i64 seconds, i32& flag) {
 
 void platformSleep(u32 ms) {
     timespec left{time_t(ms / 1000), long(ms % 1000) * 1000000};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+    // Woken early by a signal, it sleeps what is left.
+    LxBase::retryInterrupted([&] { return nanosleep(&left, &left); });
 }
 
 }  // namespace LxCore

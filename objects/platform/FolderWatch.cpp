@@ -5,10 +5,10 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
+#include "base/platform/InterruptedCalls.h"
 #include "objects/platform/Mailbox.h"
 
 namespace LxObjects::Platform {
@@ -105,10 +105,7 @@ void FolderWatch::wait(int ms)
         fds[count++] = {wakeFd_, POLLIN, 0};
     if (notifyFd_ >= 0)
         fds[count++] = {notifyFd_, POLLIN, 0};
-    int r;
-    do {
-        r = poll(fds, count, ms < 0 ? 0 : ms);
-    } while (r < 0 && errno == EINTR);
+    LxBase::retryInterrupted([&] { return poll(fds, count, ms < 0 ? 0 : ms); });
     uint64_t value;
     if (wakeFd_ >= 0)
         while (read(wakeFd_, &value, sizeof value) > 0) {
@@ -120,8 +117,7 @@ void FolderWatch::wake()
 {
     uint64_t one = 1;
     if (wakeFd_ >= 0)
-        while (write(wakeFd_, &one, sizeof one) < 0 && errno == EINTR) {
-        }
+        LxBase::retryInterrupted([&] { return write(wakeFd_, &one, sizeof one); });
 }
 
 int FolderWatch::arrivals(std::string_view userId, std::string_view name) const

@@ -7,13 +7,15 @@
 #include <unistd.h>
 #include <vector>
 
-#include "core/platform/EnvironmentLock.h"
+#include "base/platform/EnvironmentLock.h"
+#include "base/platform/InterruptedCalls.h"
 
 namespace LxObjects::Platform {
 
 namespace {
 
 const char kDefaultPath[] = "/etc/morvane/installed-products.xml";
+constexpr size_t kReadChunk = 65536;
 
 // Closes the descriptor on every way out.
 struct Descriptor {
@@ -42,19 +44,8 @@ ReadResult readSmallFile(const std::string& path, size_t limit, std::string& con
     if (fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode) || uint64_t(info.st_size) > limit)
         return ReadResult::Failed;
     content.clear();
-    char chunk[65536];
-    for (;;) {
-        ssize_t n = read(file.fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return ReadResult::Failed;
-        if (n == 0)
-            return ReadResult::Read;
-        if (content.size() + size_t(n) > limit)
-            return ReadResult::Failed;  // grew while being read
-        content.append(chunk, size_t(n));
-    }
+    // Past limit only when it grew since fstat.
+    return LxBase::readToEnd<kReadChunk>(file.fd, limit, content) ? ReadResult::Read : ReadResult::Failed;
 }
 
 // Bytes that follow a lead byte; -1 for a byte that cannot lead.
@@ -108,7 +99,7 @@ void appendUtf16(const std::string& in, std::u16string& out)
 std::string installedProductsPath()
 {
     std::string path;
-    return LxCore::readEnvironment("MORVANE_INSTALLED_PRODUCTS", path) ? path : std::string(kDefaultPath);
+    return LxBase::readEnvironment("MORVANE_INSTALLED_PRODUCTS", path) ? path : std::string(kDefaultPath);
 }
 
 bool KRNGetInstalledProductsList(bool, char16_t* buffer, uint32_t* size)

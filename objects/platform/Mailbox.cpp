@@ -25,7 +25,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/platform/EnvironmentLock.h"
+#include "base/platform/EnvironmentLock.h"
+#include "base/platform/InterruptedCalls.h"
 
 namespace LxObjects::Platform {
 
@@ -91,7 +92,7 @@ int openFolderAt(int parent, const char* name) {
 // makes the /tmp fallback.
 int openRuntime(std::string& path, bool make) {
     std::string uid = std::to_string(static_cast<unsigned long>(geteuid()));
-    const std::string xdg = LxCore::environmentValue("XDG_RUNTIME_DIR");
+    const std::string xdg = LxBase::environmentValue("XDG_RUNTIME_DIR");
     bool fallback = false;
     struct stat st;
     if (!xdg.empty()) {
@@ -140,11 +141,8 @@ bool setLock(int fd, short type, off_t byte, bool waitForIt) {
     fl.l_whence = SEEK_SET;
     fl.l_start = byte;
     fl.l_len = 1;
-    int r;
-    do {
-        r = fcntl(fd, waitForIt ? F_OFD_SETLKW : F_OFD_SETLK, &fl);
-    } while (r != 0 && errno == EINTR);
-    return r == 0;
+    const int command = waitForIt ? F_OFD_SETLKW : F_OFD_SETLK;
+    return LxBase::retryInterrupted([&] { return fcntl(fd, command, &fl); }) == 0;
 }
 
 enum class Holder { Free, Held, Unknown };
@@ -236,35 +234,13 @@ unsigned long long nextStamp() {
     return t;
 }
 
-bool writeAll(int fd, std::string_view bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-bool readAll(int fd, char* buf, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        ssize_t n = read(fd, buf + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
+// The whole message of size bytes, and nothing after it.
+bool readWhole(int fd, char* buf, size_t size) {
+    if (!LxBase::readExactly(fd, buf, size))
+        return false;
     char extra;
-    ssize_t n;
-    do {
-        n = read(fd, &extra, 1);
-    } while (n < 0 && errno == EINTR);
-    return n == 0;   // grown since fstat: not the message that was written
+    // More is a file grown since fstat: not the message that was written.
+    return LxBase::retryInterrupted([&] { return read(fd, &extra, 1); }) == 0;
 }
 
 // Moves the finished file into place without replacing anything.
@@ -442,7 +418,7 @@ bool Mailbox::take(const Entry& e, std::string& out) {
             unremovable.insert(e.name);
         return false;
     }
-    if (!readAll(fd.get(), bytes.data(), bytes.size()))
+    if (!readWhole(fd.get(), bytes.data(), bytes.size()))
         return false;
     out.swap(bytes);
     return true;
@@ -521,7 +497,7 @@ bool Mailbox::send(std::string_view userId, std::string_view name, std::string_v
                 continue;
             return false;
         }
-        bool written = writeAll(fd.get(), bytes);
+        bool written = LxBase::writeAll(fd.get(), bytes);
         written = ::close(fd.release()) == 0 && written;
         if (!written) {
             unlinkat(dir.get(), tmp.c_str(), 0);

@@ -4,11 +4,12 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
-#include <fcntl.h>
 #include <mutex>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "base/platform/DetachedSpawn.h"
 
 extern char** environ;
 
@@ -90,33 +91,11 @@ const char* readArgument(const char* p, std::string& word)
     return p;
 }
 
-// Arguments for posix_spawn: standard streams on /dev/null, a new session,
-// the caller's signal dispositions and mask reset.
-class SpawnSetup {
+// A launched process, detached; standard error shares standard output's
+// /dev/null.
+class SpawnSetup : public LxBase::DetachedSpawn {
 public:
-    SpawnSetup()
-    {
-        posix_spawn_file_actions_init(&actions);
-        posix_spawnattr_init(&attributes);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        sigset_t none, all;
-        sigemptyset(&none);
-        sigfillset(&all);
-        sigdelset(&all, SIGKILL);
-        sigdelset(&all, SIGSTOP);
-        posix_spawnattr_setsigmask(&attributes, &none);
-        posix_spawnattr_setsigdefault(&attributes, &all);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    }
-    ~SpawnSetup()
-    {
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
-    }
-    SpawnSetup(const SpawnSetup&) = delete;
-    SpawnSetup& operator=(const SpawnSetup&) = delete;
+    SpawnSetup() : DetachedSpawn(ErrorStream::SameAsOutput) {}
 
     // Starts file (searched on PATH when it has no "/") with argv.
     bool spawn(const std::string& file, const std::vector<std::string>& words, pid_t& child)
@@ -126,14 +105,11 @@ public:
             argv.push_back(const_cast<char*>(word.c_str()));
         argv.push_back(nullptr);
         reapLaunched();
-        if (posix_spawnp(&child, file.c_str(), &actions, &attributes, argv.data(), environ) != 0)
+        if (posix_spawnp(&child, file.c_str(), actions(), attributes(), argv.data(), environ) != 0)
             return false;
         remember(child);
         return true;
     }
-
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
 };
 
 // The child changes folder before it runs the program, so a relative
@@ -179,7 +155,7 @@ bool createProcess(const char* commandLine, const char* workingFolder, uint32_t*
         return false;
     SpawnSetup setup;
     if (workingFolder && *workingFolder
-        && posix_spawn_file_actions_addchdir_np(&setup.actions, workingFolder) != 0)
+        && posix_spawn_file_actions_addchdir_np(setup.actions(), workingFolder) != 0)
         return false;
     pid_t child;
     if (!setup.spawn(programFile(words[0]), words, child))

@@ -1,10 +1,11 @@
 #include "objects/platform/ShellTool.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "base/platform/InterruptedCalls.h"
 
 namespace LxObjects::Platform {
 
@@ -22,20 +23,6 @@ std::string quoted(const char* text)
     return out + "\"";
 }
 
-bool writeAll(int fd, const std::string& text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += size_t(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 bool writeShellWrapper(const char* wrapperPath, const char* programPath)
@@ -47,7 +34,7 @@ bool writeShellWrapper(const char* wrapperPath, const char* programPath)
         return false;
     std::string script = "#!/bin/sh\nexec " + quoted(programPath) + " \"$@\"\n";
     // The umask must not take the execute bits away.
-    bool ok = writeAll(fd, script) && ::fchmod(fd, 0755) == 0;
+    bool ok = LxBase::writeAll(fd, script) && ::fchmod(fd, 0755) == 0;
     ok = ::close(fd) == 0 && ok;
     if (!ok)
         ::unlink(wrapperPath);

@@ -6,20 +6,22 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/platform/EnvironmentLock.h"
+#include "base/platform/EnvironmentLock.h"
+#include "base/platform/InterruptedCalls.h"
 
 namespace LxObjects::Platform {
 
 namespace {
 
 const off_t kMaxFileSize = 1 << 20;  // a values file holds a few short lines
+constexpr size_t kReadChunk = 4096;
 
 std::string configFolder()
 {
-    const std::string config = LxCore::environmentValue("XDG_CONFIG_HOME");
+    const std::string config = LxBase::environmentValue("XDG_CONFIG_HOME");
     if (!config.empty())
         return config;
-    const std::string home = LxCore::environmentValue("HOME");
+    const std::string home = LxBase::environmentValue("HOME");
     if (!home.empty())
         return home + "/.config";
     return std::string();
@@ -39,20 +41,6 @@ bool makeFolders(const std::string& path)
     }
     struct stat info;
     return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-bool writeAll(int fd, const std::string& content)
-{
-    size_t done = 0;
-    while (done < content.size()) {
-        ssize_t n = write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += size_t(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -75,20 +63,10 @@ UserValuesState readUserValues(std::string& content)
     struct stat info;
     UserValuesState state = UserValuesState::Unreadable;
     if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kMaxFileSize) {
-        char buffer[4096];
         state = UserValuesState::Present;
-        for (;;) {
-            ssize_t n = read(fd, buffer, sizeof buffer);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0 || content.size() + size_t(n) > size_t(kMaxFileSize)) {
-                state = UserValuesState::Unreadable;
-                content.clear();
-                break;
-            }
-            if (n == 0)
-                break;
-            content.append(buffer, size_t(n));
+        if (!LxBase::readToEnd<kReadChunk>(fd, size_t(kMaxFileSize), content)) {
+            state = UserValuesState::Unreadable;
+            content.clear();
         }
     }
     close(fd);
@@ -109,7 +87,7 @@ bool createUserValues(const std::string& content)
     int fd = mkostemp(&temporary[0], O_CLOEXEC);
     if (fd < 0)
         return false;
-    bool written = fchmod(fd, 0600) == 0 && writeAll(fd, content) && fsync(fd) == 0;
+    bool written = fchmod(fd, 0600) == 0 && LxBase::writeAll(fd, content) && fsync(fd) == 0;
     written = close(fd) == 0 && written;
     if (written && link(temporary.c_str(), path.c_str()) != 0 && errno != EEXIST)
         written = false;

@@ -7,10 +7,10 @@
 #include <exception>
 #include <new>
 
+#include "base/platform/EnvironmentLock.h"
 #include "core/Broadcaster.h"
 #include "core/ErrorCodes.h"
 #include "core/ThreadData.h"
-#include "core/platform/EnvironmentLock.h"
 #include "core/platform/NativeText.h"
 #include "script/engine/LiveHold.h"
 #include "script/engine/Property.h"
@@ -73,7 +73,7 @@ void EngineObjects::newInstance(Variant& result, DataPoolId classId, Object* con
 
 RealEngine::RealEngine() : objects(*this) {
     std::string path;
-    if (LxCore::readEnvironment("JSINCLUDE", path))
+    if (LxBase::readEnvironment("JSINCLUDE", path))
         includePath = LxCore::fromNative(path.data(), path.size());
     // The $ object's dispatcher is registered here once the $ class exists.
 }

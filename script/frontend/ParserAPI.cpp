@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "base/platform/EnvironmentLock.h"
 #include "core/ErrorCodes.h"
-#include "core/platform/EnvironmentLock.h"
 #include "core/platform/NativeText.h"
 #include "script/engine/TVContext.h"
 #include "script/frontend/Parser.h"
@@ -42,7 +42,7 @@ String ParserAPI::decompile(const ScopeNode& scope) const {
 
 void ParserAPI::setIncludePath(const String& path) const {
     String full = path;
-    const std::string extra = LxCore::environmentValue("JSINCLUDE");
+    const std::string extra = LxBase::environmentValue("JSINCLUDE");
     if (!extra.empty()) {
         if (!full.isEmpty())
             full += LxCore::unit(':');

@@ -5,13 +5,13 @@
 #include <cstdlib>
 #include <new>
 
+#include "base/platform/EnvironmentLock.h"
 #include "core/CharClass.h"
 #include "core/Error.h"
 #include "core/ErrorCodes.h"
 #include "core/File.h"
 #include "core/FileSpec.h"
 #include "core/HashTable.h"
-#include "core/platform/EnvironmentLock.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/NativeText.h"
 
@@ -46,7 +46,7 @@ bool isBlank(unit c) {
 bool endsWith(const String& text, unit c) { return text.length() > 0 && text[text.length() - 1] == c; }
 
 String environmentText(const char* name) {
-    const std::string value = LxCore::environmentValue(name);
+    const std::string value = LxBase::environmentValue(name);
     return LxCore::fromNative(value.data(), value.size());
 }
 

@@ -11,11 +11,11 @@
 #include <sstream>
 #include <thread>
 
+#include "base/platform/EnvironmentLock.h"
 #include "core/Dictionary.h"
 #include "core/File.h"
 #include "core/LivePropertyManager.h"
 #include "core/FileSpec.h"
-#include "core/platform/EnvironmentLock.h"
 #include "core/platform/Environment.h"
 #include "core/tests/TestSupport.h"
 #include "script/engine/DispatcherDictionary.h"
@@ -294,7 +294,7 @@ TEST(Environment, RoundTripAndNamesThatNameNothing) {
     EXPECT_TRUE(LxCore::getEnvironmentVariable(String("TVS_ENV_ONE"), out));
     EXPECT_EQ(textOf(Variant(out)), "x y");
     EXPECT_FALSE(LxCore::setEnvironmentVariable(String("A=B"), String("x")));
-    EXPECT_EQ(LxCore::environmentValue("A"), "");
+    EXPECT_EQ(LxBase::environmentValue("A"), "");
     const LxCore::unit withZero[] = {'A', 0, 'B'};
     EXPECT_FALSE(LxCore::setEnvironmentVariable(String(withZero, 3), String("x")));
     EXPECT_FALSE(LxCore::getEnvironmentVariable(String(withZero, 3), out));
@@ -312,7 +312,7 @@ TEST(Environment, WritersBesideReaders) {
     });
     size_t seen = 0;
     for (int i = 0; i < 2000; i++)
-        seen += LxCore::environmentValue("TVS_ENV_RACE").size();
+        seen += LxBase::environmentValue("TVS_ENV_RACE").size();
     writer.join();
     EXPECT_GT(seen + 1, 0u);
 }

@@ -14,8 +14,8 @@
 #include <string>
 #include <thread>
 
+#include "base/platform/EnvironmentLock.h"
 #include "core/platform/Environment.h"
-#include "core/platform/EnvironmentLock.h"
 #include "core/tests/TestSupport.h"
 #include "objects/Message.h"
 #include "objects/Tellwire.h"
@@ -119,13 +119,13 @@ TEST(EnvironmentBesidePump, SetenvAndGetenvLoopWhileAContextPumps) {
         if (Tellwire::sendMessage(endpoint, message, false, 0, nullptr))
             sent++;
         LxObjects::tellwirePump(LxObjects::kPumpAll, nullptr);
-        LxCore::environmentValue("HOME");
+        LxBase::environmentValue("HOME");
     }
     writer.join();
     EXPECT_TRUE(done);
     EXPECT_GT(sent, 0);
     EXPECT_GT(delivered, 0) << "the context pumped nothing";
-    EXPECT_EQ(LxCore::environmentValue("TVS_TSAN_VALUE"), "short");
+    EXPECT_EQ(LxBase::environmentValue("TVS_TSAN_VALUE"), "short");
     delete endpoint;
     LxObjects::tellwireTerminate();
     unsetenv("TVS_TSAN_VALUE");

@@ -1,13 +1,13 @@
 // One lock for the process environment. setenv may move or free the text an
 // earlier getenv handed out, so every reader copies its value under this lock
-// and every writer holds it. Header-only, so that code which does not link
-// the core (objects/) takes the very same lock.
+// and every writer holds it. It lives below the core and the objects library,
+// so that both take the very same lock without either reaching into the other.
 #pragma once
 #include <cstdlib>
 #include <mutex>
 #include <string>
 
-namespace LxCore {
+namespace LxBase {
 
 inline std::mutex& environmentLock() {
     static std::mutex lock;
@@ -33,4 +33,4 @@ inline std::string environmentValue(const char* name) {
     return value;
 }
 
-}  // namespace LxCore
+}  // namespace LxBase
