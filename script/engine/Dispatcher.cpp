@@ -4,10 +4,10 @@
 
 #include <cstring>
 
+#include "script/engine/DispInfo.h"
 #include "script/engine/ErrorCodes.h"
 #include "script/engine/Object.h"
 #include "script/engine/Symbols.h"
-#include "script/library/reflection/DispInfo.h"
 
 namespace LxScript {
 

@@ -3,8 +3,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "core/InitTerm.h"
 #include "core/Localizer.h"
-#include "script/engine/InitTerm.h"
 #include "script/engine/TVContext.h"
 
 namespace LxScript {
@@ -28,6 +28,7 @@ namespace {
 
 u32 lastEngineId = 0;                   // ids are never reused
 Engine::Factory factory = nullptr;
+bool libraryStarted = false;           // the engine library's start says so
 
 constexpr i32 kOutOfMemory = -28;
 constexpr i32 kNotImplemented = -36;
@@ -103,7 +104,7 @@ void RuntimeError::set(const Error& error) {
 // ---- life ----
 
 Engine::Engine() {
-    if (!InitTerm::isInitialized())
+    if (!isLibraryStarted())
         throw std::logic_error("An engine is made while the engine library is not started");
     data = new EngineData(LxCore::atomicIncrement(&lastEngineId));
     try {
@@ -122,6 +123,10 @@ Engine::~Engine() {
         delete userData;
 }
 
+void Engine::setLibraryStarted(bool started) { libraryStarted = started; }
+
+bool Engine::isLibraryStarted() { return LxCore::InitTerm::isInitialized() && libraryStarted; }
+
 Engine::Factory Engine::setFactory(Factory newFactory) {
     Factory old = factory;
     factory = newFactory;
@@ -129,7 +134,7 @@ Engine::Factory Engine::setFactory(Factory newFactory) {
 }
 
 Engine* Engine::createEngine(u32 type) {
-    if (!factory || !InitTerm::isInitialized())
+    if (!factory || !isLibraryStarted())
         return nullptr;
     try {
         return factory();
@@ -139,7 +144,7 @@ Engine* Engine::createEngine(u32 type) {
 }
 
 i32 Engine::clone(Engine** out) const {
-    if (!factory || !InitTerm::isInitialized())
+    if (!factory || !isLibraryStarted())
         return kNotImplemented;
     Engine* copy = createEngine(0);
     if (!copy)

@@ -2,10 +2,10 @@
 // watch handlers and the debugger's watchpoint.
 #include "script/engine/Property.h"
 
+#include "script/engine/DispInfo.h"
 #include "script/engine/ErrorCodes.h"
 #include "script/engine/Function.h"
 #include "script/engine/LiveHold.h"
-#include "script/library/reflection/DispInfo.h"
 
 namespace LxScript {
 
