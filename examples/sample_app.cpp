@@ -48,7 +48,7 @@
 #include "objects/Message.h"
 #include "objects/Specifier.h"
 #include "objects/Tellwire.h"
-#include "script/engine/InitTerm.h"
+#include "script/composition/InitTerm.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/TVContext.h"
 #include "script/library/debug/DebugAPI.h"

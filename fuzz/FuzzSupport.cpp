@@ -10,7 +10,7 @@
 #include "core/Encoder.h"
 #include "core/Heap.h"
 #include "core/InitTerm.h"
-#include "script/engine/InitTerm.h"
+#include "script/composition/InitTerm.h"
 
 namespace TavrelFuzz {
 

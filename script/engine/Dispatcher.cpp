@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "core/ErrorCodes.h"
+#include "script/engine/DispInfo.h"
 #include "script/engine/Object.h"
 #include "script/engine/Symbols.h"
-#include "script/library/reflection/DispInfo.h"
 
 namespace LxScript {
 

@@ -4,8 +4,8 @@
 #include <stdexcept>
 
 #include "core/ErrorCodes.h"
+#include "core/InitTerm.h"
 #include "core/Localizer.h"
-#include "script/engine/InitTerm.h"
 #include "script/engine/TVContext.h"
 
 namespace LxScript {
@@ -30,6 +30,7 @@ namespace {
 
 u32 lastEngineId = 0;                   // ids are never reused
 Engine::Factory factory = nullptr;
+bool libraryStarted = false;           // the engine library's start says so
 
 // An anonymous script's name: its number in decimal, or "-0".
 bool isAnonymousScriptName(const String& name) {
@@ -102,7 +103,7 @@ void RuntimeError::set(const Error& error) {
 // ---- life ----
 
 Engine::Engine() {
-    if (!InitTerm::isInitialized())
+    if (!isLibraryStarted())
         throw std::logic_error("An engine is made while the engine library is not started");
     data = new EngineData(LxCore::atomicIncrement(&lastEngineId));
     try {
@@ -121,6 +122,10 @@ Engine::~Engine() {
         delete userData;
 }
 
+void Engine::setLibraryStarted(bool started) { libraryStarted = started; }
+
+bool Engine::isLibraryStarted() { return LxCore::InitTerm::isInitialized() && libraryStarted; }
+
 Engine::Factory Engine::setFactory(Factory newFactory) {
     Factory old = factory;
     factory = newFactory;
@@ -128,7 +133,7 @@ Engine::Factory Engine::setFactory(Factory newFactory) {
 }
 
 Engine* Engine::createEngine(u32 type) {
-    if (!factory || !InitTerm::isInitialized())
+    if (!factory || !isLibraryStarted())
         return nullptr;
     try {
         return factory();
@@ -138,7 +143,7 @@ Engine* Engine::createEngine(u32 type) {
 }
 
 i32 Engine::clone(Engine** out) const {
-    if (!factory || !InitTerm::isInitialized())
+    if (!factory || !isLibraryStarted())
         return Err::kNotImplemented;
     Engine* copy = createEngine(0);
     if (!copy)

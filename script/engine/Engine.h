@@ -173,6 +173,11 @@ public:
     static Engine* createEngine(u32 type);
     // Returns the factory it replaces.
     static Factory setFactory(Factory factory);
+    // The engine library's counted start, which stands above the engine,
+    // says whether it is started; engines are made only while it is and the
+    // core library is started too.
+    static void setLibraryStarted(bool started);
+    static bool isLibraryStarted();
     // The first engine of the calling thread's list with that name.
     static Engine* findEngine(const LxCore::String& name);
     static void getAll(LxCore::TSimpleArray<Engine>& out);     // shares the list

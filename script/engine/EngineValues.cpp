@@ -16,12 +16,12 @@
 #include "core/LiveObject.h"
 #include "core/Point.h"
 #include "core/UnitValue.h"
+#include "script/engine/LibraryHooks.h"
 #include "script/engine/LiveHold.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/Runner.h"
 #include "script/engine/Script.h"
-#include "script/library/reflection/Reflection.h"
 
 namespace LxScript {
 
@@ -235,7 +235,7 @@ void RealEngine::importObjectValue(Variant& value, bool import) {
         newPlainObject(made, cls);
     } else if (cls == Sym::kDictionary) {
         // A dictionary the host hands in; anything else carried gives an empty one.
-        makeDictionaryObject(made, knownDictionary(carried));
+        libraryHooks().makeDictionaryObject(made, knownDictionary(carried));
         carried = nullptr;
     } else {
         Function* constructor = getConstructor(cls);

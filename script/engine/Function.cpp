@@ -3,10 +3,10 @@
 #include "script/engine/Function.h"
 
 #include "core/ErrorCodes.h"
+#include "script/engine/DispInfo.h"
+#include "script/engine/LibraryHooks.h"
 #include "script/engine/LiveHold.h"
 #include "script/engine/Property.h"
-#include "script/library/e4x/XMLObject.h"
-#include "script/library/reflection/DispInfo.h"
 
 namespace LxScript {
 
@@ -70,13 +70,13 @@ ScopeInfo* Function::getScopeInfo() { return nullptr; }
 Property* Function::makePrototypeProperty() {
     ObjectSpace& s = getSpace();
     // XMLList instances answer through XML's prototype.
-    if (Object* shared = linkXMLListPrototype(*this, s.globalObject)) {
+    if (Object* shared = libraryHooks().linkXMLListPrototype(*this, s.globalObject)) {
         setPrototypeObject(shared);
         return prototypeSlot;
     }
     ObjectRef proto = ObjectRef::adopt(new Object(s));
     proto->setNameID(nameId);
-    attachXMLPrototype(*this, *proto);
+    libraryHooks().attachXMLPrototype(*this, *proto);
     u32 attributes = kDontEnum | kDontDelete;
     if (mayBeClassConstructor() && nameId != 0 && s.getDispatcherByID(nameId)) {
         attributes |= kReadOnly;

@@ -6,7 +6,7 @@
 #include "script/engine/LiveHold.h"
 #include "script/engine/Object.h"
 #include "script/engine/Property.h"
-#include "script/library/e4x/XMLObject.h"
+#include "script/engine/LibraryHooks.h"
 
 namespace LxScript {
 
@@ -212,7 +212,7 @@ Property* Object::findLiveProperty(DataPoolId symbol, u32 flags) {
     u32 kind = 0;
     const i32 status = live->findProperty(name, id, kind, 0x10000);
     if (status == 0 && (flags & kFindMakeXMLChild) && xmlClass)
-        ensureXMLChildElement(*this, symbol);
+        libraryHooks().ensureXMLChildElement(*this, symbol);
     if (status == 0)
         return linkProperty(new LiveObjectProperty(this, live, symbol, id, i32(kind)), false);
     if (status != Err::kUndefined)

@@ -3,9 +3,9 @@
 #include "script/engine/Property.h"
 
 #include "core/ErrorCodes.h"
+#include "script/engine/DispInfo.h"
 #include "script/engine/Function.h"
 #include "script/engine/LiveHold.h"
-#include "script/library/reflection/DispInfo.h"
 
 namespace LxScript {
 

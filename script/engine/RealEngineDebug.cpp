@@ -6,13 +6,13 @@
 #include <climits>
 
 #include "core/Clock.h"
+#include "script/engine/LibraryHooks.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/Runner.h"
 #include "script/engine/Script.h"
 #include "script/engine/Workspace.h"
 #include "script/frontend/Node.h"
-#include "script/library/debug/DebugAPI.h"
 
 namespace LxScript {
 
@@ -56,10 +56,10 @@ void RealEngine::enterDebugger(const String& condition) {
 
 // The scope of the frame the debugger selected.
 Workspace* RealEngine::getFrameScope() {
-    auto* debug = static_cast<DebugAPI*>(apis.get(API::kDebug));
+    auto* debug = static_cast<API*>(apis.get(API::kDebug));
     if (!stoppedInDebugger || !currentFrame || !debug)
         return nullptr;
-    return debug->frameAt(debug->getContextLevel())->getScope();
+    return libraryHooks().debuggerFrameScope(*debug);
 }
 
 // The DebugAPI's resume: the hook's break operation returns.
@@ -73,14 +73,14 @@ void RealEngine::clearStepFlags() {
 // Only the concrete engine hands out a DebugAPI under 'debg'; without one
 // the stop happens all the same, with no record to read.
 void RealEngine::watchpointHit(Property& slot) {
-    auto* debug = static_cast<DebugAPI*>(apis.get(API::kDebug));
-    Property* previous = debug ? debug->swapWatchpoint(&slot) : nullptr;
+    auto* debug = static_cast<API*>(apis.get(API::kDebug));
+    Property* previous = debug ? libraryHooks().swapWatchpoint(*debug, &slot) : nullptr;
     struct Restore {
-        DebugAPI* debug;
+        API* debug;
         Property* previous;
         ~Restore() {
             if (debug)
-                debug->swapWatchpoint(previous);
+                libraryHooks().swapWatchpoint(*debug, previous);
         }
     } restore{debug, previous};
     enterDebugger(String());

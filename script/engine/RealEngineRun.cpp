@@ -14,7 +14,7 @@
 #include "script/engine/Script.h"
 #include "script/engine/TVContext.h"
 #include "script/engine/Workspace.h"
-#include "script/library/e4x/XMLObject.h"
+#include "script/engine/XMLSettings.h"
 
 namespace LxScript {
 

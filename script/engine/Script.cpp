@@ -9,7 +9,7 @@
 #include "script/engine/TVContext.h"
 #include "script/engine/Workspace.h"
 #include "script/engine/ops/Literals.h"
-#include "script/library/e4x/XMLObject.h"
+#include "script/engine/XMLSettings.h"
 #include "script/frontend/Node.h"
 
 namespace LxScript {

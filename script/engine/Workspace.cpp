@@ -8,7 +8,7 @@
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/Script.h"
-#include "script/library/e4x/XMLObject.h"
+#include "script/engine/LibraryHooks.h"
 #include "script/frontend/Node.h"
 
 namespace LxScript {
@@ -46,7 +46,7 @@ void deleteSlots(Variant* slots, u32 count) {
 // has: an E4X object would answer any name with an empty list.
 Property* lookupIn(Object* object, DataPoolId symbol, u32 flags) {
     const DataPoolId cls = object->getClassID();
-    if ((cls == Sym::kXML || cls == Sym::kXMLList) && !xmlObjectHasSymbol(*object, symbol))
+    if ((cls == Sym::kXML || cls == Sym::kXMLList) && !libraryHooks().xmlObjectHasSymbol(*object, symbol))
         return nullptr;
     return object->findProperty(symbol, flags);
 }

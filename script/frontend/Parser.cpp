@@ -11,8 +11,8 @@
 #include "core/ErrorCodes.h"
 #include "core/Heap.h"
 #include "core/HashTable.h"
+#include "core/XML.h"
 #include "script/engine/TVContext.h"
-#include "script/library/XMLEscape.h"
 
 namespace LxScript {
 
@@ -1351,12 +1351,12 @@ jsParser::Holder jsParser::xmlLiteral() {
             const String valueText = value->getConstant()->toString();
             if (stop == jsScanner::kInAttributeValue) {
                 text += LxCore::unit('"');
-                text += escapeXMLAttributeValue(valueText);
+                LxCore::XML::appendEscapedAttributeValue(text, valueText);
                 text += LxCore::unit('"');
             } else if (stop == jsScanner::kInQuotedValue) {
-                text += escapeXMLAttributeValue(valueText);
+                LxCore::XML::appendEscapedAttributeValue(text, valueText);
             } else {
-                text += escapeXMLText(valueText);
+                LxCore::XML::appendEscapedText(text, valueText);
             }
         } else {
             if (!text.isEmpty()) {

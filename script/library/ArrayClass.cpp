@@ -15,6 +15,7 @@
 #include "script/engine/RealEngine.h"
 #include "script/engine/Symbols.h"
 #include "script/engine/TVContext.h"
+#include "script/engine/ops/Literals.h"
 #include "script/library/ArraySort.h"
 #include "script/library/LibrarySupport.h"
 #include "script/library/SourceText.h"
@@ -924,18 +925,7 @@ void fillArray(RealEngine& engine, Object& array, const LxCore::BasicArray& valu
             return;
         }
     }
-    // The array is new: its slots are made without a lookup.
-    array.setLength(count);
-    for (u32 i = 0; i < count; i++) {
-        const Variant* v = values.get(i);
-        if (v && v->getType() >= Variant::kScriptObject) {
-            Variant resolved(*v);
-            engine.importValue(resolved, true);
-            array.createProperty(indexId(i), resolved, 0);
-        } else {
-            array.createProperty(indexId(i), v ? *v : Variant(), 0);
-        }
-    }
+    fillArrayElements(engine, array, values);
 }
 
 Dispatcher* newArrayClass(const char*) { return new jsArrayClass; }

@@ -10,7 +10,7 @@
 #include "objects/LoString.h"
 #include "objects/TellwireContext.h"
 #include "objects/TellwireThread.h"
-#include "script/engine/InitTerm.h"
+#include "script/composition/InitTerm.h"
 
 using LxCore::FileSpec;
 using LxCore::String;

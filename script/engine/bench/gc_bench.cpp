@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "core/String.h"
-#include "script/engine/InitTerm.h"
+#include "script/composition/InitTerm.h"
 #include "script/engine/RealEngine.h"
 
 using namespace LxScript;

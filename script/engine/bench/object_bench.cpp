@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "script/engine/InitTerm.h"
+#include "script/composition/InitTerm.h"
 #include "script/engine/Function.h"
 #include "script/engine/Property.h"
 #include "script/engine/tests/TestEngine.h"

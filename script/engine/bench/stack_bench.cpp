@@ -8,7 +8,7 @@
 #include <string>
 
 #include "core/String.h"
-#include "script/engine/InitTerm.h"
+#include "script/composition/InitTerm.h"
 #include "script/engine/RealEngine.h"
 
 using namespace LxScript;

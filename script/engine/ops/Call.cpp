@@ -6,11 +6,11 @@
 #include "script/engine/Arguments.h"
 #include "script/engine/CompiledScript.h"
 #include "script/engine/Function.h"
+#include "script/engine/LibraryHooks.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/SlotStack.h"
 #include "script/engine/ops/References.h"
-#include "script/library/e4x/XMLObject.h"
 
 namespace LxScript {
 
@@ -23,7 +23,7 @@ namespace {
 // a String of its text; the call's this stays the XML value.
 void lookUpOnXMLText(jsRunner& runner, Object& holder, DataPoolId symbol, Variant& result) {
     String text;
-    if (!xmlSimpleText(holder, text))
+    if (!libraryHooks().xmlSimpleText(holder, text))
         return;
     ObjectRef wrapper;
     if (toObjectValue(runner, Variant(text), wrapper) && wrapper)

@@ -3,16 +3,16 @@
 
 #include "core/ErrorCodes.h"
 #include "core/LiveCollection.h"
+#include "core/XML.h"
 #include "script/engine/Arguments.h"
 #include "script/engine/CompiledScript.h"
+#include "script/engine/LibraryHooks.h"
 #include "script/engine/LiveHold.h"
 #include "script/engine/Object.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/Symbols.h"
 #include "script/engine/Workspace.h"
-#include "script/library/XMLEscape.h"
-#include "script/library/e4x/XMLObject.h"
 
 namespace LxScript {
 
@@ -28,13 +28,16 @@ constexpr u32 kLookupFlags = kFindCallable | kFindOwn | kFindMakeXMLChild;
 
 DataPool& pool() { return DataPool::get(); }
 
+// The node a value holds through its live object, or null; borrowed.
+XML* xmlOf(const Variant& value) { return libraryHooks().xmlNodeOf(value.getLiveObject()); }
+
 // The XML object behind a value: an "XML" or "XMLList" object with a node.
 bool isXMLObject(const Object* object) {
     if (!object)
         return false;
     const DataPoolId cls = object->getClassID();
     return (cls == Sym::kXML || cls == Sym::kXMLList) &&
-           getXMLFromLiveObject(object->getLiveObject(), false) != nullptr;
+           libraryHooks().xmlNodeOf(object->getLiveObject()) != nullptr;
 }
 
 // Executes the object part into holder as an object.
@@ -116,10 +119,10 @@ Status jsOpXMLConstant::execute(jsRunner& runner, Variant& result) {
             text += piece;
         } else if (kind == 2) {
             text += '"';
-            text += escapeXMLAttributeValue(piece);
+            XML::appendEscapedAttributeValue(text, piece);
             text += '"';
         } else {
-            text += escapeXMLText(piece);
+            XML::appendEscapedText(text, piece);
         }
     }
     TVVariantArray args(1);
@@ -169,7 +172,7 @@ Status jsOpXMLQualifiedName::getReference(jsRunner& runner, Reference& reference
         if (s)
             return s;
         if (ns.getType() != Variant::kNull) {
-            XML* node = namespaceFromValue(ns);
+            XML* node = libraryHooks().namespaceFromValue(ns);
             if (node) {
                 const String& uri = node->getValue();
                 text = uri.compare("*") == 0 ? String("*err*\n") : uri;
@@ -355,7 +358,7 @@ Status jsOpXMLPredicate::execute(jsRunner& runner, Variant& result) {
         if (condition.toBoolean())
             list->insert(node, XML::kAppend, false);
     }
-    makeXMLVariant(list, result);
+    libraryHooks().makeXMLValue(list, result);
     runner.engine->importValue(result, true);
     return runner.status();
 }
@@ -384,7 +387,7 @@ Status jsOpXMLUnaryRef::execute(jsRunner& runner, Variant& result) {
     if (op == kOpTypeof)
         typeOfName(result);
     else if (op == kOpDelete)
-        deleteXMLValue(result);
+        libraryHooks().deleteXMLValue(result);
     return runner.status();
 }
 

@@ -10,7 +10,6 @@
 #include "script/engine/Script.h"
 #include "script/engine/Workspace.h"
 #include "script/frontend/Node.h"
-#include "script/library/ArrayClass.h"
 
 namespace LxScript {
 
@@ -43,8 +42,24 @@ constexpr u32 kDirectiveFlags = 0xFFFF;
 
 }  // namespace
 
+void fillArrayElements(RealEngine& engine, Object& array, const LxCore::BasicArray& values) {
+    const u32 count = values.length();
+    // The array is new: its slots are made without a lookup.
+    array.setLength(count);
+    for (u32 i = 0; i < count; i++) {
+        const Variant* v = values.get(i);
+        if (v && v->getType() >= Variant::kScriptObject) {
+            Variant resolved(*v);
+            engine.importValue(resolved, true);
+            array.createProperty(DataPool::get().add(i), resolved, 0);
+        } else {
+            array.createProperty(DataPool::get().add(i), v ? *v : Variant(), 0);
+        }
+    }
+}
+
 void fillArrayLiteral(Object& array, const LxCore::BasicArray& values) {
-    fillArray(static_cast<RealEngine&>(*array.getEngine()), array, values, true);
+    fillArrayElements(static_cast<RealEngine&>(*array.getEngine()), array, values);
 }
 
 // ---------------------------------------------------------------------------

@@ -114,8 +114,12 @@ private:
     DataPoolId name;
 };
 
-// Fills a new array from values as an array literal: length = the count,
-// each value at its index.
+class RealEngine;
+
+// Fills a new array from values as an array literal: "length" first (the
+// count), then each value, resolved by the engine, at its index.
+void fillArrayElements(RealEngine& engine, Object& array, const LxCore::BasicArray& values);
+// The same in the array's own engine.
 void fillArrayLiteral(Object& array, const LxCore::BasicArray& values);
 
 }  // namespace LxScript

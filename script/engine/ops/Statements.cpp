@@ -6,6 +6,7 @@
 
 #include "core/ErrorCodes.h"
 #include "script/engine/Arguments.h"
+#include "script/engine/LibraryHooks.h"
 #include "script/engine/CompiledScript.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
@@ -14,7 +15,6 @@
 #include "script/engine/Workspace.h"
 #include "script/engine/ops/Literals.h"
 #include "script/engine/ops/References.h"
-#include "script/library/e4x/XMLObject.h"
 #include "script/frontend/ConstantOps.h"
 #include "script/frontend/Node.h"
 
@@ -582,9 +582,9 @@ bool jsOpForIn::pass(jsRunner& runner, Variant& result, const Variant& value, St
 Status jsOpForIn::overXML(jsRunner& runner, Variant& result, Object* holder) {
     LxCore::Array entries;
     if (each)
-        collectXMLForEachValues(holder->getLiveObject(), entries);
+        libraryHooks().collectXMLForEachValues(holder->getLiveObject(), entries);
     else
-        collectXMLForInKeys(holder->getLiveObject(), entries);
+        libraryHooks().collectXMLForInKeys(holder->getLiveObject(), entries);
     for (u32 i = 0; i < entries.length(); i++) {
         Variant value = entries[i];
         if (each)

@@ -5,10 +5,10 @@
 
 #include "core/platform/PlatformThread.h"
 #include "script/engine/Arguments.h"
+#include "script/engine/DispInfo.h"
 #include "script/engine/DispatcherDictionary.h"
 #include "script/engine/TVContext.h"
 #include "script/engine/tests/ObjectFixtures.h"
-#include "script/library/reflection/DispInfo.h"
 
 namespace LxScript {
 namespace {

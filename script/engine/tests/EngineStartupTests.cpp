@@ -13,7 +13,7 @@
 #include "core/tests/TestAllocator.h"
 #include "core/platform/PlatformThread.h"
 #include "core/tests/TestSupport.h"
-#include "script/engine/InitTerm.h"
+#include "script/composition/InitTerm.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/TVContext.h"
 #include "script/engine/tests/TestEngine.h"

@@ -11,8 +11,8 @@
 #include "core/ThreadData.h"
 #include "core/Variant.h"
 #include "core/tests/TestSupport.h"
+#include "script/composition/InitTerm.h"
 #include "script/engine/Engine.h"
-#include "script/engine/InitTerm.h"
 #include "script/engine/TVContext.h"
 #include "script/engine/tests/TestEngine.h"
 

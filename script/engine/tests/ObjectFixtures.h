@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "core/String.h"
+#include "script/composition/InitTerm.h"
 #include "script/engine/Dispatcher.h"
 #include "script/engine/Function.h"
-#include "script/engine/InitTerm.h"
 #include "script/engine/Object.h"
 #include "script/engine/Property.h"
 #include "script/engine/tests/TestEngine.h"

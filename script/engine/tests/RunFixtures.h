@@ -11,10 +11,10 @@
 
 #include "core/Clock.h"
 #include "core/String.h"
-#include "script/engine/InitTerm.h"
+#include "script/composition/InitTerm.h"
+#include "script/composition/jsEngine.h"
 #include "script/engine/Script.h"
 #include "script/engine/Workspace.h"
-#include "script/engine/jsEngine.h"
 #include "script/engine/ops/Literals.h"
 #include "script/engine/ops/Statements.h"
 #include "script/frontend/Node.h"

@@ -6,12 +6,12 @@
 
 #include "core/Callbacks.h"
 #include "core/Dictionary.h"
+#include "script/composition/TVCallbacks.h"
 #include "script/engine/DispatcherDictionary.h"
 #include "core/Localizer.h"
 #include "core/ThreadData.h"
 #include "core/TypeInfo.h"
 #include "script/engine/Function.h"
-#include "script/engine/TVCallbacks.h"
 #include "script/engine/tests/RunFixtures.h"
 
 namespace LxScript {

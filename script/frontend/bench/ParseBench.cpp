@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "core/String.h"
+#include "script/composition/InitTerm.h"
 #include "script/engine/Engine.h"
-#include "script/engine/InitTerm.h"
 #include "script/frontend/ParserAPI.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "core/Variant.h"
 #include "core/tests/TestAllocator.h"
 #include "core/tests/TestSupport.h"
-#include "script/engine/InitTerm.h"
+#include "script/composition/InitTerm.h"
 #include "script/frontend/DataPool.h"
 
 namespace LxScript {

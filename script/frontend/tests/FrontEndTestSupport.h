@@ -10,7 +10,7 @@
 #include "core/Error.h"
 #include "core/String.h"
 #include "core/tests/TestSupport.h"
-#include "script/engine/InitTerm.h"
+#include "script/composition/InitTerm.h"
 #include "script/frontend/DataPool.h"
 #include "script/frontend/Scanner.h"
 

@@ -83,33 +83,6 @@ bool isAncestorOrSelf(const XML* candidate, const XML* node) {
 // ---------------------------------------------------------------------------
 // Settings and the default namespace
 
-XMLSettings* XMLSettings::current() {
-    RealEngine* engine = currentEngine();
-    if (!engine)
-        return nullptr;
-    LxCore::Root*& slot = engine->xmlSettingsSlot();
-    if (!slot)
-        slot = new XMLSettings;
-    return static_cast<XMLSettings*>(slot);
-}
-
-i32 XMLSettings::formatting() {
-    const XMLSettings* s = current();
-    if (!s)
-        return 2;
-    return s->prettyPrinting ? s->prettyIndent : -1;
-}
-
-String defaultXMLNamespaceOf(RealEngine& engine) {
-    const auto* s = static_cast<const XMLSettings*>(engine.xmlSettingsSlot());
-    return s ? s->defaultNamespace : String();
-}
-
-void restoreDefaultXMLNamespace(RealEngine& engine, const String& uri) noexcept {
-    if (auto* s = static_cast<XMLSettings*>(engine.xmlSettingsSlot()))
-        s->defaultNamespace = uri;
-}
-
 DefaultNamespaceScope::DefaultNamespaceScope() {
     const XMLSettings* s = XMLSettings::current();
     previous = XML::setDefaultNamespaceURI(s ? s->defaultNamespace : String());

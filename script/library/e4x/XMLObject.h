@@ -1,12 +1,14 @@
 // The E4X classes "XML" and "XMLList": script values over one node of the
 // core's XML model, their class objects with the per-engine settings, and
-// the helpers the engine's E4X operations and object model call.
+// the helpers the engine's E4X operations and object model reach through
+// the library's hooks (script/engine/LibraryHooks.h).
 #pragma once
 #include "core/Dictionary.h"
 #include "core/LiveCollection.h"
 #include "core/String.h"
 #include "core/Variant.h"
 #include "core/XML.h"
+#include "script/engine/XMLSettings.h"
 
 namespace LxScript {
 
@@ -20,28 +22,6 @@ class RealEngine;
 // getInterface codes: the node behind an XML object, and the object itself.
 constexpr u32 kXMLNodeInterface = 0x20786D6C;      // ' xml'
 constexpr u32 kXMLObjectInterface = 0x20786F62;    // ' xob'
-
-// One record per engine, made on first use and kept by the engine.
-class XMLSettings : public LxCore::Root {
-public:
-    LxCore::String defaultNamespace;
-    i32 prettyIndent = 2;
-    bool prettyPrinting = true;
-    bool ignoreComments = true;
-    bool ignoreProcessingInstructions = true;
-    bool ignoreWhitespace = true;
-
-    // The current engine's record (made when missing), or null without one.
-    static XMLSettings* current();
-    // The formatting value of toString and toXMLString: the indent when
-    // pretty printing, -1 without; 2 without an engine.
-    static i32 formatting();
-};
-
-// The engine's default XML namespace URI (empty without settings), and
-// putting one back (a function activation and an outermost run keep it).
-LxCore::String defaultXMLNamespaceOf(RealEngine& engine);
-void restoreDefaultXMLNamespace(RealEngine& engine, const LxCore::String& uri) noexcept;
 
 // The core's default namespace set to the engine's for a scope.
 class DefaultNamespaceScope {

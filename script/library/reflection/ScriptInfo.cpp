@@ -5,7 +5,7 @@
 #include "script/engine/Function.h"
 #include "script/engine/Property.h"
 #include "script/frontend/Node.h"
-#include "script/library/reflection/DispInfo.h"
+#include "script/engine/DispInfo.h"
 
 namespace LxScript {
 

@@ -10,7 +10,7 @@
 
 #include "core/Localizer.h"
 #include "core/String.h"
-#include "script/engine/InitTerm.h"
+#include "script/composition/InitTerm.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
 #include "script/library/tests/FixedLocale.h"

@@ -9,7 +9,7 @@
 #include "core/Localizer.h"
 #include "core/String.h"
 #include "core/tests/TestSupport.h"
-#include "script/engine/InitTerm.h"
+#include "script/composition/InitTerm.h"
 #include "script/engine/TVContext.h"
 #include "script/library/DateTime.h"
 

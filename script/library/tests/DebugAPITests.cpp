@@ -11,12 +11,12 @@
 
 #include "core/LiveObject.h"
 #include "core/String.h"
-#include "script/engine/InitTerm.h"
+#include "script/composition/InitTerm.h"
+#include "script/composition/jsEngine.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/Runner.h"
 #include "script/engine/Script.h"
-#include "script/engine/jsEngine.h"
 #include "script/library/debug/DebugAPI.h"
 
 namespace LxScript {

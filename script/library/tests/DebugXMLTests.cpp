@@ -22,10 +22,10 @@
 #include "core/LivePropertyManager.h"
 #include "core/Point.h"
 #include "core/XML.h"
-#include "script/engine/InitTerm.h"
+#include "script/composition/InitTerm.h"
+#include "script/composition/jsEngine.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
-#include "script/engine/jsEngine.h"
 #include "script/library/debug/DebugAPI.h"
 #include "script/library/debug/DebugXMLValues.h"
 

@@ -18,9 +18,9 @@
 #include "core/FileSpec.h"
 #include "core/platform/Environment.h"
 #include "core/tests/TestSupport.h"
+#include "script/composition/InitTerm.h"
+#include "script/composition/jsEngine.h"
 #include "script/engine/DispatcherDictionary.h"
-#include "script/engine/InitTerm.h"
-#include "script/engine/jsEngine.h"
 #include "script/library/debug/DebugAPI.h"
 #include "script/library/reflection/Reflection.h"
 

@@ -6,8 +6,8 @@
 #include "core/Array.h"
 #include "core/Error.h"
 #include "core/LiveObject.h"
-#include "script/engine/InitTerm.h"
-#include "script/engine/jsEngine.h"
+#include "script/composition/InitTerm.h"
+#include "script/composition/jsEngine.h"
 #include "script/library/GlobalDialogs.h"
 
 namespace LxScript {

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "core/String.h"
-#include "script/engine/InitTerm.h"
-#include "script/engine/jsEngine.h"
+#include "script/composition/InitTerm.h"
+#include "script/composition/jsEngine.h"
 
 namespace LxScript {
 

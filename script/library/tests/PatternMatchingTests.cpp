@@ -9,7 +9,7 @@
 #include "core/String.h"
 #include "core/Variant.h"
 #include "core/tests/TestSupport.h"
-#include "script/engine/InitTerm.h"
+#include "script/composition/InitTerm.h"
 #include "script/library/PatternMatching.h"
 
 namespace LxScript {

@@ -1,4 +1,4 @@
-#include "script/engine/TVCallbacks.h"
+#include "script/composition/TVCallbacks.h"
 
 #include "core/Dictionary.h"
 #include "core/Localizer.h"

@@ -1,5 +1,5 @@
 // The concrete engine and the built-in class objects.
-#include "script/engine/jsEngine.h"
+#include "script/composition/jsEngine.h"
 
 #include <memory>
 #include <new>
@@ -140,7 +140,7 @@ void jsEngine::newArray(const LxCore::Array& elements, Variant& result) {
     try {
         newPlainObject(result, Sym::kArray);
         if (Object* array = objectOf(result))
-            fillArray(*this, *array, elements, true);
+            fillArrayElements(*this, *array, elements);
     } catch (...) {
         mapException();
     }

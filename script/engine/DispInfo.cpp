@@ -1,4 +1,4 @@
-#include "script/library/reflection/DispInfo.h"
+#include "script/engine/DispInfo.h"
 
 namespace LxScript {
 

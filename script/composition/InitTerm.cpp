@@ -1,6 +1,6 @@
 // Engine library start-up and shut-down: one table of steps, started in its
 // order and undone in the reverse order.
-#include "script/engine/InitTerm.h"
+#include "script/composition/InitTerm.h"
 
 #include <cstdio>
 
@@ -8,10 +8,11 @@
 #include "core/Refcountable.h"
 #include "core/SimpleArray.h"
 #include "core/String.h"
+#include "script/composition/TVCallbacks.h"
+#include "script/composition/jsEngine.h"
 #include "script/engine/Engine.h"
-#include "script/engine/TVCallbacks.h"
-#include "script/engine/jsEngine.h"
 #include "script/frontend/DataPool.h"
+#include "script/library/LibraryHooks.h"
 #include "script/library/dollar/DollarClass.h"
 #include "script/library/e4x/XMLObject.h"
 
@@ -79,6 +80,7 @@ constexpr Step kSteps[] = {
     {"lock table", keepLockTable},
     {"data pool", DataPool::init},
     {"script objects in values", installObjectHooks},
+    {"library services", installLibraryHooks},
     {"$ class object", initDollarClass},
     {"built-in class objects", jsEngine::setUpClasses},
     {"E4X classes", initE4XClasses},
@@ -95,15 +97,23 @@ void undoSteps(i32 done) noexcept {
             kSteps[i].run(false);
 }
 
+// The count falls from 1 to 0. The engine is told that the library is
+// started from the count's rise to 1 until here.
+void lowerCountToZero() {
+    LxCore::atomicDecrement(&initCount);
+    Engine::setLibraryStarted(false);
+}
+
 }  // namespace
 
 void InitTerm::init() {
     if (LxCore::atomicIncrement(&initCount) != 1)
         return;
+    Engine::setLibraryStarted(true);
     try {
         LxCore::InitTerm::init();
     } catch (...) {
-        LxCore::atomicDecrement(&initCount);
+        lowerCountToZero();
         throw;
     }
     i32 done = 0;
@@ -113,7 +123,7 @@ void InitTerm::init() {
                 kSteps[done].run(true);
     } catch (...) {
         undoSteps(done);
-        LxCore::atomicDecrement(&initCount);
+        lowerCountToZero();
         LxCore::InitTerm::exit();
         throw;
     }
@@ -127,11 +137,11 @@ void InitTerm::exit() {
         return;
     }
     undoSteps(kStepCount);
-    LxCore::atomicDecrement(&initCount);
+    lowerCountToZero();
     LxCore::InitTerm::exit();
 }
 
-bool InitTerm::isInitialized() { return LxCore::InitTerm::isInitialized() && i32(initCount) >= 1; }
+bool InitTerm::isInitialized() { return Engine::isLibraryStarted(); }
 
 void InitTerm::atExit(void (*function)()) {
     if (function && atExitList)

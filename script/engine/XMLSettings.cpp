@@ -1,0 +1,36 @@
+#include "script/engine/XMLSettings.h"
+
+#include "script/engine/RealEngine.h"
+
+namespace LxScript {
+
+using LxCore::String;
+
+XMLSettings* XMLSettings::current() {
+    auto* engine = dynamic_cast<RealEngine*>(Engine::getCurrent());
+    if (!engine)
+        return nullptr;
+    LxCore::Root*& slot = engine->xmlSettingsSlot();
+    if (!slot)
+        slot = new XMLSettings;
+    return static_cast<XMLSettings*>(slot);
+}
+
+i32 XMLSettings::formatting() {
+    const XMLSettings* s = current();
+    if (!s)
+        return 2;
+    return s->prettyPrinting ? s->prettyIndent : -1;
+}
+
+String defaultXMLNamespaceOf(RealEngine& engine) {
+    const auto* s = static_cast<const XMLSettings*>(engine.xmlSettingsSlot());
+    return s ? s->defaultNamespace : String();
+}
+
+void restoreDefaultXMLNamespace(RealEngine& engine, const String& uri) noexcept {
+    if (auto* s = static_cast<XMLSettings*>(engine.xmlSettingsSlot()))
+        s->defaultNamespace = uri;
+}
+
+}  // namespace LxScript

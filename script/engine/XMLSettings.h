@@ -1,0 +1,36 @@
+// The per-engine E4X settings and default namespace. The engine keeps the
+// record and puts the default namespace back where a function activation or
+// an outermost run ends; the E4X classes read and change it.
+#pragma once
+#include "core/Heap.h"
+#include "core/String.h"
+
+namespace LxScript {
+
+using LxCore::i32;
+
+class RealEngine;
+
+// One record per engine, made on first use and kept by the engine.
+class XMLSettings : public LxCore::Root {
+public:
+    LxCore::String defaultNamespace;
+    i32 prettyIndent = 2;
+    bool prettyPrinting = true;
+    bool ignoreComments = true;
+    bool ignoreProcessingInstructions = true;
+    bool ignoreWhitespace = true;
+
+    // The current engine's record (made when missing), or null without one.
+    static XMLSettings* current();
+    // The formatting value of toString and toXMLString: the indent when
+    // pretty printing, -1 without; 2 without an engine.
+    static i32 formatting();
+};
+
+// The engine's default XML namespace URI (empty without settings), and
+// putting one back (a function activation and an outermost run keep it).
+LxCore::String defaultXMLNamespaceOf(RealEngine& engine);
+void restoreDefaultXMLNamespace(RealEngine& engine, const LxCore::String& uri) noexcept;
+
+}  // namespace LxScript
