@@ -17,7 +17,6 @@ class Dictionary;
 class String;
 class Variant;
 
-// The slot order is fixed: the engine's implementation is built against it.
 class Callbacks : public Root {
 public:
     virtual ~Callbacks() = 0;

@@ -24,7 +24,7 @@ public:
     // so no list keeps a pointer to it.
     virtual ~Localizer();
 
-    // The hooks, in slot order; each answers whether it handled the request,
+    // The hooks; each answers whether it handled the request,
     // and this base handles none.
     virtual bool translate(String& text, const String& locale, const String& zstringInfo);
     virtual bool getLocale(String& out);
