@@ -31,7 +31,9 @@ function ownFolders() {
   writeProductList(folders, []);
   Object.assign(process.env, { HOME: folders.home, XDG_RUNTIME_DIR: folders.runtime,
     XDG_CONFIG_HOME: folders.config, MORVANE_INSTALLED_PRODUCTS: folders.products, LC_ALL: 'en_US.UTF-8' });
-  process.on('exit', () => fs.rmSync(root, { recursive: true, force: true }));
+  // A peer that has not quite ended may still be writing into its mailbox:
+  // removal tries again while a folder refills.
+  process.on('exit', () => fs.rmSync(root, { recursive: true, force: true, maxRetries: 10, retryDelay: 20 }));
   return folders;
 }
 
