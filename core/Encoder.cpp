@@ -506,8 +506,14 @@ u32 widenAsciiRun(const u8* p, u32 n, unit* out) {
         std::memcpy(&word, p + k, sizeof word);
         if (word & kHighBits)
             break;
+        // Through locals that alias nothing, so that the widening is one
+        // vector step.
+        u8 bytes[8];
+        unit units[8];
+        std::memcpy(bytes, &word, sizeof bytes);
         for (u32 b = 0; b < 8; ++b)
-            out[k + b] = p[k + b];
+            units[b] = bytes[b];
+        std::memcpy(out + k, units, sizeof units);
     }
     for (; k < n && p[k] < 0x80; ++k)
         out[k] = p[k];

@@ -163,8 +163,9 @@ void RealEngine::registerDispatcher(Dispatcher* dispatcher, bool isDefault) {
         return;
     try {
         DispatcherLock lock(dispatcher);
+        // The dispatcher keeps each class's symbol beside its name.
         for (i32 i = 0; i < dispatcher->getClassCount(); i++)
-            objects.setDispatcher(pool().add(dispatcher->getClass(i).chars()), dispatcher);
+            objects.setDispatcher(dispatcher->getClassID(i), dispatcher);
         if (isDefault) {
             if (!objects.getDefaultDispatcher(0))
                 objects.setDefaultDispatcher(0, dispatcher);
