@@ -496,6 +496,30 @@ u32 asciiRun(const u8* p, const u8* end) {
     return u32(p - start);
 }
 
+// The same run widened into out as it is found, in one pass: n is at most
+// what both input and output hold.
+u32 widenAsciiRun(const u8* p, u32 n, unit* out) {
+    constexpr u64 kHighBits = 0x8080808080808080ull;
+    u32 k = 0;
+    for (; n - k >= 8; k += 8) {
+        u64 word;
+        std::memcpy(&word, p + k, sizeof word);
+        if (word & kHighBits)
+            break;
+        // Through locals that alias nothing, so that the widening is one
+        // vector step.
+        u8 bytes[8];
+        unit units[8];
+        std::memcpy(bytes, &word, sizeof bytes);
+        for (u32 b = 0; b < 8; ++b)
+            units[b] = bytes[b];
+        std::memcpy(out + k, units, sizeof units);
+    }
+    for (; k < n && p[k] < 0x80; ++k)
+        out[k] = p[k];
+    return k;
+}
+
 void UTF8Encoder::getNames(String& out) const {
     out = "UTF-8,UTF8,UNICODE-1-1-UTF-8,UNICODE-2-0-UTF-8,UNICODE-2-0-UTF-8";
 }
@@ -554,9 +578,7 @@ i32 UTF8Encoder::decode(const char* bytes, u32& byteCount, unit* out, u32& unitC
     u32 i = 0, o = 0;
     i32 status = 0;
     while (i < inLength && o < room) {
-        const u32 ascii = asciiRun(in + i, in + i + std::min(inLength - i, room - o));
-        for (u32 k = 0; k < ascii; ++k)
-            out[o + k] = in[i + k];
+        const u32 ascii = widenAsciiRun(in + i, std::min(inLength - i, room - o), out + o);
         i += ascii;
         o += ascii;
         if (i >= inLength || o >= room)

@@ -45,8 +45,7 @@ bool guarded(RealEngine& engine, Body&& body) {
     RealEngine::EntryState entry;
     engine.notifyAccess(true);
     try {
-        if (!engine.isInitialized())
-            engine.initialize();
+        engine.ensureInitialized();
         engine.enterRun(entry, 0);
         if (engine.isInitialized())
             body();
@@ -552,8 +551,7 @@ u32 RealEngine::scheduleTask(const String& source, double delayMs, bool repeat, 
                              Variant* result) {
     u32 id = 0;
     try {
-        if (!isInitialized())
-            initialize();
+        ensureInitialized();
         const u32 interval = taskTicks(delayMs);
         Script* script = compileSource(source, nullptr, nullptr);
         if (!script) {

@@ -163,8 +163,9 @@ void RealEngine::registerDispatcher(Dispatcher* dispatcher, bool isDefault) {
         return;
     try {
         DispatcherLock lock(dispatcher);
+        // The dispatcher keeps each class's symbol beside its name.
         for (i32 i = 0; i < dispatcher->getClassCount(); i++)
-            objects.setDispatcher(pool().add(dispatcher->getClass(i).chars()), dispatcher);
+            objects.setDispatcher(dispatcher->getClassID(i), dispatcher);
         if (isDefault) {
             if (!objects.getDefaultDispatcher(0))
                 objects.setDefaultDispatcher(0, dispatcher);
@@ -196,8 +197,11 @@ API* RealEngine::createAPI(i32 code) {
 }
 
 API* RealEngine::getAPI(i32 code) {
-    if (!isInitialized())
-        initialize();
+    // The front end's interfaces need only what a compile needs.
+    if (code == API::kParser || code == API::kHilite)
+        prepareToCompile();
+    else
+        ensureInitialized();
     if (auto* cached = static_cast<API*>(apis.get(code)))
         return cached;
     try {
@@ -220,7 +224,36 @@ void RealEngine::initialize() {
         setError(Err::kBadArgument, String("reset"), -1, false);
         return;
     }
+    globalPending = false;
     tearDownGlobalState();
+    buildPendingGlobalState();
+}
+
+void RealEngine::prepareToCompile() {
+    if (isInitialized() || globalPending)
+        return;
+    if (!deferGlobal) {
+        initialize();
+        return;
+    }
+    tearDownGlobalState();
+    globalPending = true;
+}
+
+// What the reset left since is kept: the build comes where an initialised
+// engine would already have it.
+void RealEngine::ensureInitialized() {
+    if (isInitialized())
+        return;
+    if (globalPending) {
+        globalPending = false;
+        buildPendingGlobalState();
+        return;
+    }
+    initialize();
+}
+
+void RealEngine::buildPendingGlobalState() {
     try {
         buildGlobalState();
         return;
@@ -310,16 +343,14 @@ void RealEngine::buildGlobalState() {
 }
 
 LxCore::LiveObject* RealEngine::getGlobalLiveObject() {
-    if (!isInitialized())
-        initialize();
+    ensureInitialized();
     return globalLiveObject;
 }
 
 void RealEngine::setGlobalLiveObject(LxCore::LiveObject* live) {
     if (live == globalLiveObject)
         return;
-    if (!isInitialized())
-        initialize();
+    ensureInitialized();
     if (live)
         live->addRef();
     if (globalLiveObject)

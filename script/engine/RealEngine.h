@@ -68,6 +68,13 @@ public:
     // Lazy set-up, also a reset: tears the global state down and builds it
     // again. Refused (error 19) while a script runs.
     virtual void initialize();
+    // For an engine that only compiles, as the syntax check's: a compile
+    // resets it as set-up does but builds no global object or class objects
+    // (it needs none); the first entry that runs script or hands out objects
+    // (execute, eval, the value services, the other interfaces) builds them.
+    void deferGlobalState() { deferGlobal = true; }
+    // The entries' lazy set-up; finishes what a deferred compile left.
+    void ensureInitialized();
     void collectGarbage() override;
     API* getAPI(i32 code) override;
     void invalidateClass(const LxCore::String& name) override;
@@ -346,6 +353,9 @@ private:
     void registerClass(Dispatcher& dispatcher, DataPoolId classSymbol);
     void tearDownGlobalState();
     void buildGlobalState();
+    // A compile's set-up: all of it, or for a deferring engine the reset only.
+    void prepareToCompile();
+    void buildPendingGlobalState();
     void releaseAPIs();
 
     // Profiling clock.
@@ -395,6 +405,8 @@ private:
     u8 flagByte = 1;
     u8 destroying = 0;
     bool preprocessorOn = true;
+    bool deferGlobal = false;
+    bool globalPending = false;                 // reset done, global state not built
 
     friend class EngineObjects;
     friend class RuntimeEnv;

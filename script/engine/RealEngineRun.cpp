@@ -115,8 +115,7 @@ Script* RealEngine::compile(const String& source, const String* name) {
     if (destroying)
         return nullptr;
     try {
-        if (!isInitialized())
-            initialize();
+        prepareToCompile();
         Script* script = compileSource(source, name, nullptr);
         if (!script) {
             // A failed compile always leaves an error behind.
@@ -136,8 +135,7 @@ bool RealEngine::eval(const String& source, Variant* result, i32 timeout, i32 fl
     if (destroying)
         return false;
     try {
-        if (!isInitialized())
-            initialize();
+        ensureInitialized();
     } catch (...) {
         mapException();
         return false;
@@ -161,8 +159,7 @@ bool RealEngine::execute(Script* script, Variant* result, i32 timeout, i32 flags
     Variant& out = result ? *result : scratch;
     EntryState entry;
     try {
-        if (!isInitialized())
-            initialize();
+        ensureInitialized();
         out.clear();
         enterRun(entry, timeout < 0 ? 0 : timeout);
         Object* thisObject = valueConversionObject   ? valueConversionObject
@@ -215,6 +212,8 @@ void RealEngine::runScript(char mode, Object* function, Object* thisObject, LxCo
     Variant& out = result ? *result : scratch;
     if (mode != 'P')
         out.clear();
+    if (globalPending)
+        ensureInitialized();
     if (!isInitialized()) {
         setError(Err::kText, String("Engine not initialized"), -1, false);
         return;

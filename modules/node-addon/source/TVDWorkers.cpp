@@ -62,9 +62,12 @@ using EngineHolder = std::unique_ptr<Engine, void (*)(Engine*)>;
 // Engines made by createEngine are all concrete ones.
 RealEngine& compiler(const EngineHolder& engine) { return static_cast<RealEngine&>(*engine); }
 
-// A throw-away engine whose include path is widened by the caller's.
+// A throw-away engine whose include path is widened by the caller's. It only
+// compiles, so it never builds the global object and the class objects.
 EngineHolder workerEngine(const String& includePath) {
     EngineHolder engine(Engine::createEngine(kWorkerEngineType), releaseEngine);
+    if (engine)
+        compiler(engine).deferGlobalState();
     if (engine && !includePath.isEmpty()) {
         if (auto* parser = static_cast<ParserAPI*>(engine->getAPI(API::kParser))) {
             String path = parser->getIncludePath();
