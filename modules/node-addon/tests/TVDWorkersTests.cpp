@@ -62,6 +62,10 @@ TEST_F(Workers, ReportsAndCompiledTextsAreThoseOfASetUpEngine) {
         "for (;;) { continue x; }",                     // the code generator's
         "x = 'unterminated",
         "function f(a, b) { var c = /ab+c/g; return [a, {b: c}]; }\nvar d = f(1, 2) ? 1 : 0;\n",
+        "var x = <a b='1'>{y}<c/></a>; var n = x.@b + x..c.length();\n",  // E4X literals and paths
+        "default xml namespace = 'urn:a'; var l = <><b/></>;\n",
+        "#target \"x\"\nvar s = 'a'.charCodeAt(0) + Math.PI;\n",         // a directive, built-in names
+        "var r = /[/;\n",                                                 // a pattern checked when it runs
         "",
     };
     int reports = 0, compiledTexts = 0;
@@ -78,7 +82,7 @@ TEST_F(Workers, ReportsAndCompiledTextsAreThoseOfASetUpEngine) {
         }
     }
     EXPECT_EQ(reports, 5);
-    EXPECT_EQ(compiledTexts, 2);
+    EXPECT_EQ(compiledTexts, 6);
 }
 
 }  // namespace
