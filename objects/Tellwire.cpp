@@ -22,6 +22,7 @@
 #include <atomic>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <string_view>
@@ -68,6 +69,11 @@ public:
     // without the lock; the stream has a lock of its own.
     InterAppStream* stream = nullptr;
     LoString specifier;  // the stream's name; empty without one
+    // The pump thread and the host both read the mailbox: one reader at a
+    // time, so each text is on the queue before the next is read and
+    // messages keep the order they were sent in. Taken with no other lock
+    // held; nothing under it waits for a reply.
+    std::mutex reading;
     MessageQueue* incoming = new MessageQueue;
     MessageQueue* outgoing = new MessageQueue;
     LoVector<MsgHandler> handlers;
@@ -695,6 +701,7 @@ void deliverIncoming(Tellwire* endpoint, const Message& message)
 // each message in it.
 void readMailbox(Tellwire* endpoint, PrivateData& d, InterAppStream* stream)
 {
+    std::lock_guard<std::mutex> oneReader(d.reading);
     stream->readOne();
     while (!stream->isEmpty()) {
         LoString text;

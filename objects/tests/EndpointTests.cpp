@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -382,6 +383,43 @@ TEST_F(Endpoint, HandlerRegistryReplacesByNameAndId)
     EXPECT_FALSE(Tellwire::removeMsgHandlersForSerial(endpoint, Tellwire::MsgHandler::kEveryMessage));
     EXPECT_EQ(Tellwire::removeMsgHandler(endpoint, "Log", Tellwire::MsgHandler::kEveryMessage), again);
     delete again;
+}
+
+// The pump thread and the host both read the mailbox: each text goes onto
+// the queue before the next is read, so messages arrive in the order sent.
+TEST_F(Endpoint, MessagesReadByThePumpThreadAndTheHostAtOnceKeepTheirOrder)
+{
+    open();
+    TellwirePeer peer;
+    ASSERT_TRUE(peer.ready());
+    ASSERT_EQ(peer.command({"hold", "peer-1.0"}), "ok");
+    constexpr int kMessages = 300;
+    std::atomic<int> toldCount{-1};  // -1 while telling
+    std::thread host([&] {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (toldCount.load() < 0 || int(seen.size()) < toldCount.load()) {
+            if (std::chrono::steady_clock::now() > end)
+                return;
+            if (!LxObjects::tellwirePump(LxObjects::kPumpIncoming, nullptr) && toldCount.load() >= 0)
+                sleepMs(1);
+        }
+    });
+    std::string told, delivered;
+    int count = 0;
+    for (int i = 0; i < kMessages; ++i, ++count) {
+        const std::string body = std::to_string(i);
+        if (peer.command({"tell", "peer-1.0", "tester-1.0#main", "type=Query", "serial=" + std::to_string(1000 + i),
+                          "body=" + body})
+            != "ok")
+            break;
+        told += body + " ";
+    }
+    toldCount.store(count);
+    host.join();
+    EXPECT_EQ(count, kMessages);
+    for (const Seen& s : seen)
+        delivered += s.body + " ";
+    EXPECT_EQ(delivered, told);
 }
 
 }  // namespace
