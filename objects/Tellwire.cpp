@@ -1,8 +1,8 @@
 // The endpoint: sending, reading, delivering and answering messages.
 //
 // Lock order (a lock is only taken while holding locks left of it):
-//   pump thread -> endpoint -> endpoint's private data -> queue -> message
-//                -> context
+//   pump thread -> mailbox reader -> endpoint -> endpoint's private data
+//                -> queue -> message -> context
 // The endpoint's destructor takes the pump thread's lock first, so that a
 // running pump pass ends before the endpoint leaves its context and is
 // freed; it then holds its own lock while it takes the context's. The
@@ -71,8 +71,8 @@ public:
     LoString specifier;  // the stream's name; empty without one
     // The pump thread and the host both read the mailbox: one reader at a
     // time, so each text is on the queue before the next is read and
-    // messages keep the order they were sent in. Taken with no other lock
-    // held; nothing under it waits for a reply.
+    // messages keep the order they were sent in. The "mailbox reader" of
+    // the lock order; nothing under it waits for a reply or reads again.
     std::mutex reading;
     MessageQueue* incoming = new MessageQueue;
     MessageQueue* outgoing = new MessageQueue;

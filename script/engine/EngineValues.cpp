@@ -33,8 +33,9 @@ namespace {
 constexpr u32 kKeepNativeValues = 0x40000000;      // debug flag
 constexpr u32 kTickMs = 50;
 constexpr u32 kMaxTaskTicks = 10000000;
-constexpr u32 kNoConstructorAttribute = 0x1000000;
-constexpr u32 kConstructorAttributes = 7;
+constexpr u32 kNoConstructorAttribute = kWriteThrough;
+// A constructor made on demand for a class the global object lacks.
+constexpr u32 kMadeConstructorAttributes = kReadOnly | kDontEnum | kDontDelete;
 
 DataPool& pool() { return DataPool::get(); }
 
@@ -516,7 +517,7 @@ Function* RealEngine::getConstructor(DataPoolId cls) {
         }
     }
     ObjectRef made = ObjectRef::adopt(new Function(objects, cls));
-    global->put(cls, Variant(made.get()), kConstructorAttributes);
+    global->put(cls, Variant(made.get()), kMadeConstructorAttributes);
     return made->asFunction();
 }
 

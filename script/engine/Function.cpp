@@ -137,7 +137,7 @@ DispatcherFunction::~DispatcherFunction() = default;
 LxCore::ServiceInfo* DispatcherFunction::getServiceInfo() { return DispServiceInfo::of(row); }
 
 // The arguments as the row wants them: object arguments become their
-// default values (0x40 hint 0, 0x80 hint 1) in out. Null when a conversion
+// default values (hint 0 for kArgsToNumber, 1 for kArgsToString) in out. Null when a conversion
 // left an error pending: the handler must not run then.
 const LxCore::BasicArray* DispatcherFunction::argumentsFor(const LxCore::BasicArray& args,
                                                            LxCore::Array& out) {

@@ -26,8 +26,8 @@ namespace {
 
 
 // A class object's global property: read-only, hidden from for-in, kept.
-constexpr u32 kConstructorAttributes = 0x2000027;
-constexpr u32 kClassObjectAttributes = 0x2000007;
+constexpr u32 kConstructorAttributes = kNativeBacked | kMethod | kReadOnly | kDontEnum | kDontDelete;
+constexpr u32 kClassObjectAttributes = kNativeBacked | kReadOnly | kDontEnum | kDontDelete;
 
 DataPool& pool() { return DataPool::get(); }
 

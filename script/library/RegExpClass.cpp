@@ -22,8 +22,8 @@ namespace Err = LxCore::Err;
 namespace {
 
 // Attributes of the instance properties a pattern brings.
-constexpr u32 kFlagAttributes = 15;
-constexpr u32 kLastIndexAttributes = 14;
+constexpr u32 kFlagAttributes = kReadOnlyValue;
+constexpr u32 kLastIndexAttributes = kFixedValue;
 
 // The largest start exec takes from lastIndex.
 constexpr f64 kLargestStart = 2147483647.0;

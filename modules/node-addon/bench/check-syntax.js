@@ -2,8 +2,9 @@
 // same process, over seeded plain script text (only forms that this language
 // and ECMAScript 3 read alike). Each row is a corpus of distinct texts of one
 // call size; "small files" draws each size between 0.3 and 2 KB (1.5 KB on
-// average once a text's last statement overshoots), the shape of a folder of scripts checked one by one. A row
-// reports the best of its rounds in MB/s for each parser and their ratio.
+// average once a text's last statement overshoots), the shape of a folder of
+// scripts checked one by one. A row reports the best of its rounds in MB/s
+// for each parser and their ratio.
 //
 //   node modules/node-addon/bench/check-syntax.js [ADDON.node] [--rounds N] [--mb M] [--write DIR]
 //
