@@ -768,6 +768,28 @@ Property* Object::slotOf(SlotCell& cell, i32 place, DataPoolId symbol) {
     return p;
 }
 
+Property* Object::elementSlot(u32 index) {
+    return slotOf(elementStore()->cells[index], -1, DataPoolId(DataPool::kIntegerTag | i32(index)));
+}
+
+namespace {
+
+// The innermost pin of this thread's operations.
+thread_local ElementPin* pins = nullptr;
+
+}  // namespace
+
+ElementPin::ElementPin(Object& pinned, u32 at) : array(&pinned), index(at), outer(pins) { pins = this; }
+
+ElementPin::~ElementPin() { pins = outer; }
+
+void Object::leavePins(SlotCell& cell) {
+    ElementStore* store = elementStore();
+    for (ElementPin* pin = pins; pin; pin = pin->outer)
+        if (pin->array == this && !pin->made && store->cells + pin->index == &cell)
+            pin->made = elementSlot(pin->index);
+}
+
 void Object::makeTableOwned() {
     if (!table->isShared())
         return;
@@ -919,6 +941,8 @@ Property* Object::linkProperty(Property* slot, bool revive) {
     }
     try {
         if (c) {
+            if (place < 0 && pins)
+                leavePins(*c);
             const bool wasRemoved = cellRemoved(*c, place);
             if (c->isSlot()) {
                 Property* old = c->slot;
@@ -975,6 +999,8 @@ void Object::retireCell(SlotCell& cell, i32 place) {
         retireCell(cells[at], place);
         return;
     }
+    if (place < 0 && pins)
+        leavePins(cell);
     if (cell.isSlot()) {
         Property* p = cell.slot;
         p->attributes |= kRemoved;

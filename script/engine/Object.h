@@ -302,6 +302,10 @@ public:
 
     // The dense element store; null unless this is an array that has one.
     ElementStore* elementStore() const;
+    // The Property of the live element at index of the store (index below
+    // the store's count), made from its cell on first need as a lookup
+    // makes it.
+    Property* elementSlot(u32 index);
     // The table naming the object's slots and their cells: an operation's
     // cache may keep (table, place) while the table is shared.
     const SlotTable* slotTable() const { return table; }
@@ -347,6 +351,9 @@ protected:
     // revival until settleRemoved finds too many removed slots on it.
     void retireProperty(Property* slot);
     void retireCell(SlotCell& cell, i32 place);
+    // An element of the store leaves its cell: the pins on it take its
+    // Property first (see ElementPin).
+    void leavePins(SlotCell& cell);
     void settleRemoved();
     void takeRemovedOffPath();
     void retireOffPath(Property* slot, bool idle);
@@ -430,6 +437,32 @@ protected:
     friend class ObjectSpace;
     friend class Property;
     friend class ArrayObject;
+    friend class ElementPin;
+};
+
+// An element an operation has read and will write once script has run in
+// between (a[i] += f()). A lookup makes the element's Property, and the
+// write goes to that Property whatever the script did to the element: a
+// pin lets the element stay in its cell meanwhile, and should its slot be
+// removed or replaced, the slot's Property is made (or taken) at that
+// moment and left in made, for the write to go to. Pins of a thread form a
+// stack; an operation holds the array for as long as its pin lives.
+class ElementPin {
+public:
+    ElementPin(Object& array, u32 index);
+    ~ElementPin();
+    ElementPin(const ElementPin&) = delete;
+    ElementPin& operator=(const ElementPin&) = delete;
+
+    // The pinned slot's Property once it left its cell; null while it stays.
+    Property* made = nullptr;
+
+private:
+    Object* array;
+    u32 index;
+    ElementPin* outer;
+
+    friend class Object;
 };
 
 // An Array made as one (Object::make): its elements in a dense store.

@@ -69,6 +69,11 @@ Variant* plainVariable(const Reference& reference) {
     return &property->cachedValue();
 }
 
+// The target as an index, for the element fast paths.
+jsOpIndex* indexOf(jsOpVariable* target) {
+    return target && target->letter() == 'Q' ? static_cast<jsOpIndex*>(target) : nullptr;
+}
+
 // A local slot of the running function.
 class SlotTarget final : public AppendTarget {
 public:
@@ -127,7 +132,8 @@ jsOpAssign::jsOpAssign(jsOpVariable* target, jsOpcode* value, const Variant* con
       compound(compound),
       append(target && target->letter() == 'j' && !target->isAttribute()
                  ? appendOf(value, compound, target->getSymbol())
-                 : nullptr) {}
+                 : nullptr),
+      element(indexOf(target)) {}
 
 jsOpAssign::~jsOpAssign() {
     delete target;
@@ -143,6 +149,8 @@ Status jsOpAssign::execute(jsRunner& runner, Variant& result) {
     }
     Reference reference;
     if (compound) {
+        if (element && value)
+            return element->assignCompound(runner, *value, result);
         if (const Status status = target->getReference(runner, reference, kRefQuiet))
             return status;
         if (reference.object)
@@ -165,6 +173,8 @@ Status jsOpAssign::execute(jsRunner& runner, Variant& result) {
                                                 : value->execute(runner, result)) {
             return status;
         }
+        if (element)
+            return element->assign(runner, result);
         if (const Status status = target->getReference(runner, reference, kRefQuiet))
             return status;
     }
@@ -297,7 +307,7 @@ void appendStep(String& out, f64 delta) { out += delta > 0 ? "++" : "--"; }
 }  // namespace
 
 jsOpIncDec::jsOpIncDec(jsOpVariable* target, i32 delta, bool postfix)
-    : target(target), delta(delta), postfix(postfix) {}
+    : target(target), element(indexOf(target)), delta(delta), postfix(postfix) {}
 
 jsOpIncDec::~jsOpIncDec() { delete target; }
 
@@ -308,8 +318,12 @@ Status jsOpIncDec::execute(jsRunner& runner, Variant& result) {
         return runner.status();
     }
     Reference reference;
-    if (const Status status = target->getReference(runner, reference, 0))
+    bool done = false;
+    if (const Status status = element ? element->step(runner, reference, delta, postfix, result, done)
+                                      : target->getReference(runner, reference, 0))
         return status;
+    if (done)
+        return kStatusOK;
     if (!reference.property) {
         if (!reference.object ||
             (reference.object == runner.engine->getGlobal() && target->isPlainName()))

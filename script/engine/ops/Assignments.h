@@ -36,6 +36,7 @@ private:
     Variant* constant;
     bool compound;
     jsOpBinary* append;     // value, when it is a sum that starts from the target's own value
+    jsOpIndex* element;     // target, when it is an index
 };
 
 // name = value for a name of the running function: the slot when it has
@@ -97,6 +98,7 @@ public:
 
 private:
     jsOpVariable* target;
+    jsOpIndex* element;     // target, when it is an index
     i32 delta;              // +1 or -1
     bool postfix;
 };

@@ -226,11 +226,19 @@ jsOpIndex::jsOpIndex(jsOpcode* object, jsOpcode* index, bool attribute)
 jsOpIndex::~jsOpIndex() { delete index; }
 
 Status jsOpIndex::getReference(jsRunner& runner, Reference& reference, u32 flags) {
+    Variant key;
+    if (const Status status = evaluate(runner, reference, key, flags))
+        return status;
+    return lookUp(runner, reference, key, flags);
+}
+
+Status jsOpIndex::evaluate(jsRunner& runner, Reference& reference, Variant& key, u32 flags) {
     if (const Status status = referObject(runner, reference, flags))
         return status;
-    Variant key;
-    if (const Status status = index->execute(runner, key))
-        return status;
+    return index->execute(runner, key);
+}
+
+Status jsOpIndex::lookUp(jsRunner& runner, Reference& reference, const Variant& key, u32 flags) {
     // An object key's text may run script; what it leaves pending stops
     // everything, so nothing is looked up, stored or deleted under a name
     // that was never made.

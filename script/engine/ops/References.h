@@ -7,6 +7,8 @@
 
 namespace LxScript {
 
+class SlotCell;
+
 // getReference flags.
 enum ReferenceFlag : u32 {
     kRefForCall = 0x20,     // the reference is made for a call
@@ -76,6 +78,7 @@ public:
     jsOpIndex(jsOpcode* object, jsOpcode* index, bool attribute);   // owns both
     ~jsOpIndex() override;
 
+    Status execute(jsRunner& runner, Variant& result) override;
     void appendSource(LxCore::String& out) const override;
     void writeOperands(CompiledScriptWriter& writer) const override;
     char letter() const override { return 'Q'; }
@@ -83,7 +86,33 @@ public:
 
     jsOpcode* getIndex() const { return index; }
 
+    // What assignments and ++/-- do to this target, with the element of an
+    // array's store read and written in its cell when the key names one
+    // (Elements.cpp); anything else goes the way of getReference.
+    // target = value with value computed into result already.
+    Status assign(jsRunner& runner, Variant& result);
+    // target op= value: update combines the target's value, left in
+    // result, with its right side.
+    Status assignCompound(jsRunner& runner, jsOpcode& update, Variant& result);
+    // ++/--: fills reference as getReference does, or stores the new value
+    // itself (done; result the operation's value).
+    Status step(jsRunner& runner, Reference& reference, LxCore::f64 delta, bool postfix, Variant& result,
+                bool& done);
+
 private:
+    // getReference in two steps: the object and the key, evaluated in that
+    // order, then the lookup of the key's name.
+    Status evaluate(jsRunner& runner, Reference& reference, Variant& key, u32 flags);
+    Status lookUp(jsRunner& runner, Reference& reference, const Variant& key, u32 flags);
+    // The receiver's own live element the key names in its store, the
+    // reference made to name it; null: the key goes the general way.
+    SlotCell* elementOf(jsRunner& runner, Reference& reference, const Variant& key, u32& at) const;
+    Status updateElement(jsRunner& runner, Reference& reference, u32 at, jsOpcode& update,
+                         Variant& result);
+    // Stores value into a compact element as the element's Property would
+    // take it.
+    static void storeElement(Reference& reference, SlotCell& cell, const Variant& value);
+
     jsOpcode* index;
 };
 

@@ -1,0 +1,227 @@
+// Elements in place: a[i], a[i] = v, a[i] op= v and ++/-- of a[i] when a is
+// an array whose store holds the element the key names. The element is
+// read and written in its cell, with no name made for the key and no
+// Property made of the element; whatever else (a hole, a removed element,
+// an index past the store, a key that is no integer, E4X, any receiver
+// without a store) goes the general way, getReference's.
+#include "script/engine/ops/References.h"
+
+#include "script/engine/Function.h"
+#include "script/engine/Property.h"
+#include "script/engine/RealEngine.h"
+
+namespace LxScript {
+
+namespace {
+
+// The store index a key names: a number that is an integer below count. -0
+// names 0, as the data pool gives it 0's id; NaN, fractions, negative and
+// larger numbers name no cell of the store.
+inline bool storeIndexOf(const Variant& key, u32 count, u32& at) {
+    if (key.getType() != Variant::kNumber)
+        return false;
+    const f64 d = key.toNumber();
+    if (!(d >= 0 && d < f64(count)))
+        return false;
+    at = u32(d);
+    return f64(at) == d;
+}
+
+// Whether a compact element of holder takes value as its Property's write
+// would, with nothing else to do: no put-through link on the holder, and a
+// value whose own put-through link has nothing to clear (no side record).
+inline bool putsThrough(const Object& holder) {
+    const ObjectData* d = holder.getData();
+    return d && d->putThrough;
+}
+
+inline bool storesPlainly(const Object& holder, const Variant& value) {
+    if (putsThrough(holder))
+        return false;
+    const Object* stored = objectOf(value);
+    return !stored || !stored->getData();
+}
+
+// The cell kinds whose value converts to a number without running script.
+inline bool isPrimitiveCell(const SlotCell& cell) { return cell.kind <= SlotCell::kString; }
+
+}  // namespace
+
+SlotCell* jsOpIndex::elementOf(jsRunner& runner, Reference& reference, const Variant& key, u32& at) const {
+    Object* o = reference.object;
+    if (attribute || !o || runner.errorPending())
+        return nullptr;
+    ElementStore* store = o->elementStore();
+    if (!store || !o->isValidByte() || !storeIndexOf(key, store->count, at))
+        return nullptr;
+    SlotCell& cell = store->cells[at];
+    if (!cellIsLive(cell))
+        return nullptr;
+    reference.symbol = DataPoolId(DataPool::kIntegerTag | i32(at));
+    reference.member = 1;
+    return &cell;
+}
+
+// As assignReference stores into the element's own plain Property: an
+// anonymous function takes the index as its inferred name, the cell the
+// value.
+void jsOpIndex::storeElement(Reference& reference, SlotCell& cell, const Variant& value) {
+    if (cell.isNumber() && value.getType() == Variant::kNumber) {
+        cell.number = value.toNumber();
+    } else {
+        if (Object* stored = objectOf(value))
+            if (Function* function = stored->asFunction())
+                if (function->getNameID() == Sym::kAnonymous && function->getInferredName() == 0)
+                    function->setInferredName(reference.symbol);
+        cell.store(value);
+    }
+    cell.state = u8(kStateWritten);
+}
+
+Status jsOpIndex::execute(jsRunner& runner, Variant& result) {
+    Reference reference;
+    Variant key;
+    if (const Status status = evaluate(runner, reference, key, 0))
+        return status;
+    u32 at;
+    if (SlotCell* cell = elementOf(runner, reference, key, at)) {
+        if (cell->isNumber()) {
+            result.setNumber(cell->number);
+            return kStatusOK;
+        }
+        if (!cell->isSlot()) {
+            cell->load(result);
+            return kStatusOK;
+        }
+        const Variant* value = cell->slot->get(reference.object, 0);
+        if (value)
+            result = *value;
+        else
+            result.clear();
+        return runner.status();
+    }
+    if (const Status status = lookUp(runner, reference, key, 0))
+        return status;
+    return getReferenceValue(runner, reference, result, false);
+}
+
+Status jsOpIndex::assign(jsRunner& runner, Variant& result) {
+    Reference reference;
+    Variant key;
+    if (const Status status = evaluate(runner, reference, key, kRefQuiet))
+        return status;
+    u32 at;
+    SlotCell* cell = elementOf(runner, reference, key, at);
+    if (!cell) {
+        if (const Status status = lookUp(runner, reference, key, kRefQuiet))
+            return status;
+    } else if (cell->isSlot()) {
+        reference.property = cell->slot;
+    } else if (storesPlainly(*reference.object, result)) {
+        storeElement(reference, *cell, result);
+        return kStatusOK;
+    } else {
+        reference.property = reference.object->elementSlot(at);
+    }
+    assignReference(reference, result);
+    return runner.status();
+}
+
+Status jsOpIndex::assignCompound(jsRunner& runner, jsOpcode& update, Variant& result) {
+    Reference reference;
+    Variant key;
+    if (const Status status = evaluate(runner, reference, key, kRefQuiet))
+        return status;
+    u32 at;
+    SlotCell* cell = elementOf(runner, reference, key, at);
+    if (cell && !cell->isSlot())
+        return updateElement(runner, reference, at, update, result);
+    if (cell) {
+        reference.property = cell->slot;
+        const Variant* value = cell->slot->get(reference.object, 0);
+        if (value)
+            result = *value;
+        else
+            result.clear();
+    } else {
+        if (const Status status = lookUp(runner, reference, key, kRefQuiet))
+            return status;
+        if (reference.object)
+            reference.object->get(reference.symbol, result, 0);
+        else
+            result.clear();
+    }
+    if (runner.errorPending())
+        return runner.status();
+    if (const Status status = update.execute(runner, result))
+        return status;
+    assignReference(reference, result);
+    return runner.status();
+}
+
+// The compact element at `at` combined with its right side. That side may
+// run script; the pin sends the write to the element's Property should the
+// script remove or replace the element meanwhile.
+Status jsOpIndex::updateElement(jsRunner& runner, Reference& reference, u32 at, jsOpcode& update,
+                                Variant& result) {
+    Object& array = *reference.object;
+    array.elementStore()->cells[at].load(result);
+    Property* made;
+    {
+        ElementPin pin(array, at);
+        const Status status = update.execute(runner, result);
+        made = pin.made;
+        if (status)
+            return status;
+    }
+    ElementStore* store = array.elementStore();
+    if (made) {
+        reference.property = made;
+    } else if (array.isCleared() || at >= store->count) {
+        return runner.status();     // the element went with every slot of the array
+    } else if (SlotCell& cell = store->cells[at]; cell.isSlot()) {
+        reference.property = cell.slot;
+    } else if (storesPlainly(array, result)) {
+        storeElement(reference, cell, result);
+        return runner.status();
+    } else {
+        reference.property = array.elementSlot(at);
+    }
+    assignReference(reference, result);
+    return runner.status();
+}
+
+Status jsOpIndex::step(jsRunner& runner, Reference& reference, f64 delta, bool postfix, Variant& result,
+                       bool& done) {
+    Variant key;
+    if (const Status status = evaluate(runner, reference, key, 0))
+        return status;
+    u32 at;
+    SlotCell* cell = elementOf(runner, reference, key, at);
+    if (!cell)
+        return lookUp(runner, reference, key, 0);
+    if (cell->isSlot()) {
+        reference.property = cell->slot;
+        return kStatusOK;
+    }
+    // An object's value may run script: the general way, with its Property.
+    if (!isPrimitiveCell(*cell) || putsThrough(*reference.object)) {
+        reference.property = reference.object->elementSlot(at);
+        return kStatusOK;
+    }
+    f64 x;
+    if (cell->isNumber()) {
+        x = cell->number;
+    } else {
+        cell->load(result);
+        x = result.toNumber();
+    }
+    result.setNumber(x + delta);
+    storeElement(reference, *cell, result);
+    if (postfix)
+        result.setNumber(x);
+    done = true;
+    return kStatusOK;
+}
+
+}  // namespace LxScript
