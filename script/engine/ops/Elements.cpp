@@ -47,7 +47,17 @@ inline bool isPrimitiveCell(const SlotCell& cell) { return cell.kind <= SlotCell
 
 }  // namespace
 
-SlotCell* jsOpIndex::elementOf(jsRunner& runner, Reference& reference, const Variant& key, u32& at) const {
+[[gnu::always_inline]] inline Status jsOpIndex::evaluateInPlace(jsRunner& runner, Reference& reference,
+                                                                Variant& key, u32 flags) {
+    if (Object* direct = object->peekObject(runner)) {
+        direct->addRef();
+        reference.object = direct;
+        return index->execute(runner, key);
+    }
+    return evaluate(runner, reference, key, flags);
+}
+
+[[gnu::always_inline]] inline SlotCell* jsOpIndex::elementOf(jsRunner& runner, Reference& reference, const Variant& key, u32& at) const {
     Object* o = reference.object;
     if (attribute || !o || runner.errorPending())
         return nullptr;
@@ -81,7 +91,7 @@ void jsOpIndex::storeElement(Reference& reference, SlotCell& cell, const Variant
 Status jsOpIndex::execute(jsRunner& runner, Variant& result) {
     Reference reference;
     Variant key;
-    if (const Status status = evaluate(runner, reference, key, 0))
+    if (const Status status = evaluateInPlace(runner, reference, key, 0))
         return status;
     u32 at;
     if (SlotCell* cell = elementOf(runner, reference, key, at)) {
@@ -108,7 +118,7 @@ Status jsOpIndex::execute(jsRunner& runner, Variant& result) {
 Status jsOpIndex::assign(jsRunner& runner, Variant& result) {
     Reference reference;
     Variant key;
-    if (const Status status = evaluate(runner, reference, key, kRefQuiet))
+    if (const Status status = evaluateInPlace(runner, reference, key, kRefQuiet))
         return status;
     u32 at;
     SlotCell* cell = elementOf(runner, reference, key, at);
@@ -130,7 +140,7 @@ Status jsOpIndex::assign(jsRunner& runner, Variant& result) {
 Status jsOpIndex::assignCompound(jsRunner& runner, jsOpcode& update, Variant& result) {
     Reference reference;
     Variant key;
-    if (const Status status = evaluate(runner, reference, key, kRefQuiet))
+    if (const Status status = evaluateInPlace(runner, reference, key, kRefQuiet))
         return status;
     u32 at;
     SlotCell* cell = elementOf(runner, reference, key, at);
@@ -194,7 +204,7 @@ Status jsOpIndex::updateElement(jsRunner& runner, Reference& reference, u32 at, 
 Status jsOpIndex::step(jsRunner& runner, Reference& reference, f64 delta, bool postfix, Variant& result,
                        bool& done) {
     Variant key;
-    if (const Status status = evaluate(runner, reference, key, 0))
+    if (const Status status = evaluateInPlace(runner, reference, key, 0))
         return status;
     u32 at;
     SlotCell* cell = elementOf(runner, reference, key, at);

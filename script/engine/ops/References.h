@@ -104,6 +104,9 @@ private:
     // order, then the lookup of the key's name.
     Status evaluate(jsRunner& runner, Reference& reference, Variant& key, u32 flags);
     Status lookUp(jsRunner& runner, Reference& reference, const Variant& key, u32 flags);
+    // evaluate into a fresh reference, a receiver that reading has no effect
+    // for held without a call (Elements.cpp).
+    Status evaluateInPlace(jsRunner& runner, Reference& reference, Variant& key, u32 flags);
     // The receiver's own live element the key names in its store, the
     // reference made to name it; null: the key goes the general way.
     SlotCell* elementOf(jsRunner& runner, Reference& reference, const Variant& key, u32& at) const;
