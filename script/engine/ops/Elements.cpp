@@ -88,6 +88,24 @@ void jsOpIndex::storeElement(Reference& reference, SlotCell& cell, const Variant
     cell.state = u8(kStateWritten);
 }
 
+// An element already held as a Property is the slot the lookup would
+// find; a compact one gets its Property made by the lookup, as callers
+// keep the slot.
+Status jsOpIndex::getReference(jsRunner& runner, Reference& reference, u32 flags) {
+    Variant key;
+    if (const Status status = evaluate(runner, reference, key, flags))
+        return status;
+    u32 at;
+    SlotCell* cell = elementOf(runner, reference, key, at);
+    if (!cell || !cell->isSlot())
+        return lookUp(runner, reference, key, flags);
+    Property* found = cell->slot;
+    if ((flags & kRefForCall) && (found->getAttributes() & kNativeBacked) && !(found->getAttributes() & kMethod))
+        found = nullptr;
+    reference.property = found;
+    return runner.status();
+}
+
 Status jsOpIndex::execute(jsRunner& runner, Variant& result) {
     Reference reference;
     Variant key;

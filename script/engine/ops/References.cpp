@@ -225,13 +225,6 @@ jsOpIndex::jsOpIndex(jsOpcode* object, jsOpcode* index, bool attribute)
 
 jsOpIndex::~jsOpIndex() { delete index; }
 
-Status jsOpIndex::getReference(jsRunner& runner, Reference& reference, u32 flags) {
-    Variant key;
-    if (const Status status = evaluate(runner, reference, key, flags))
-        return status;
-    return lookUp(runner, reference, key, flags);
-}
-
 Status jsOpIndex::evaluate(jsRunner& runner, Reference& reference, Variant& key, u32 flags) {
     if (const Status status = referObject(runner, reference, flags))
         return status;
