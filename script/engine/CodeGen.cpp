@@ -83,6 +83,8 @@ jsOpFunction* jsCodeGen::generate() {
     try {
         context = &TVContext::get();
         root = new jsOpFunction(rootNode.info, -1);
+        root->adoptArena(new OpArena);
+        OpArena::Scope building(root->getArena());
         root->setPosition(rootNode.file, rootNode.line);
         current = root;
         currentFile = rootNode.file;
@@ -92,8 +94,9 @@ jsOpFunction* jsCodeGen::generate() {
             root->setChild(body.release());
         std::sort(lines.begin(), lines.end());
         lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
-        for (i32 line : lines)
-            root->lines.add(LxCore::SimpleArray::Value(line));
+        root->lines.setCount(i32(lines.size()));
+        for (size_t i = 0; i < lines.size(); i++)
+            root->lines.set(i32(i), LxCore::SimpleArray::Value(lines[i]));
     } catch (const std::bad_alloc&) {
         error = Err::kOutOfMemory;
     } catch (const std::exception& e) {

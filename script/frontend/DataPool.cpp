@@ -57,12 +57,21 @@ static_assert(sizeof(kPredefined) / sizeof(kPredefined[0]) == DataPool::kLastPre
 DataPool thePool;
 
 u32 hashOf(const unit* text, u32 length) {
-    u32 hash = 2166136261u;
-    for (u32 i = 0; i < length; i++) {
-        hash ^= text[i];
-        hash *= 16777619u;
-    }
+    u32 hash = DataPool::kHashStart;
+    for (u32 i = 0; i < length; i++)
+        hash = DataPool::hashStep(hash, text[i]);
     return hash;
+}
+
+// Names are short: a loop beats a library call for them.
+bool sameUnits(const unit* a, const unit* b, u32 length) {
+    constexpr u32 kShort = 16;
+    if (length > kShort)
+        return std::memcmp(a, b, length * sizeof(unit)) == 0;
+    for (u32 i = 0; i < length; i++)
+        if (a[i] != b[i])
+            return false;
+    return true;
 }
 
 bool isDigit(unit c) { return c >= '0' && c <= '9'; }
@@ -136,9 +145,11 @@ DataPoolSlot* DataPoolData::findSlot(const unit* text, u32 length, u32 hash) con
             return slot;
         if (slot->hash != hash)
             continue;
-        u32 storedLength;
-        const unit* stored = textOf(slot->symbol - 1, storedLength);
-        if (storedLength == length && std::memcmp(stored, text, length * sizeof(unit)) == 0)
+        // The text runs up to the next one's start, less its 0 unit.
+        const u32 index = slot->symbol - 1;
+        const u64 start = u64(offsets.get(i32(index)));
+        const u64 end = index + 1 < count ? u64(offsets.get(i32(index + 1))) : used;
+        if ((end - start) / sizeof(unit) - 1 == length && sameUnits(buffer + start / sizeof(unit), text, length))
             return slot;
     }
 }
@@ -236,10 +247,11 @@ DataPoolData& DataPool::store() const {
     return *data;
 }
 
-DataPoolId DataPool::intern(const unit* text, u32 length) {
+DataPoolId DataPool::intern(const unit* text, u32 length) { return intern(text, length, hashOf(text, length)); }
+
+DataPoolId DataPool::intern(const unit* text, u32 length, u32 hash) {
     DataPoolData& d = store();
     LxCore::GlobalLockGuard guard(kDataPoolLock);
-    u32 hash = hashOf(text, length);
     DataPoolSlot* slot = d.findSlot(text, length, hash);
     u32 index = slot->symbol ? slot->symbol - 1 : d.append(text, length, hash);
     return taggedSymbol(index, text, length);
@@ -263,6 +275,8 @@ DataPoolId DataPool::add(const unit* text, i32 length) {
         return addText(u"", 0);
     return addText(text, u32(length));
 }
+
+DataPoolId DataPool::addName(const unit* text, i32 length, u32 hash) { return intern(text, u32(length), hash); }
 
 DataPoolId DataPool::add(const char* text) {
     if (!text)

@@ -128,6 +128,15 @@ public:
     DataPoolId add(LxCore::f64 d);
     DataPoolId add(LxCore::unit c) { return kUnitTag | i32(c); }
 
+    // The hash a text is filed under, one unit at a time from kHashStart, so
+    // that the scanner can fold it into its pass over a name.
+    static constexpr u32 kHashStart = 2166136261u;
+    static u32 hashStep(u32 hash, LxCore::unit c) { return (hash ^ c) * 16777619u; }
+    // The id of a name: at least one unit, the first no decimal digit (so
+    // never an integer literal), whose hash the caller made with hashStep.
+    // The same id as add(text, length).
+    DataPoolId addName(const LxCore::unit* text, i32 length, u32 hash);
+
     LxCore::String getSymbol(DataPoolId id) const;
     void getValue(DataPoolId id, LxCore::Variant& out) const;
     LxCore::f64 getNumber(DataPoolId id) const;
@@ -162,6 +171,7 @@ private:
 
     DataPoolData& store() const;
     DataPoolId intern(const LxCore::unit* text, u32 length);
+    DataPoolId intern(const LxCore::unit* text, u32 length, u32 hash);
     DataPoolId addText(const LxCore::unit* text, u32 length);
     bool isUnsignedText(DataPoolId id, u32 limit, u32* value = nullptr) const;
     static bool spelledUnsigned(const LxCore::unit* text, u32 length, u32 limit, u32* value);

@@ -3,6 +3,7 @@
 #include "script/frontend/Node.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -445,16 +446,55 @@ Node* TernaryNode::foldConstants() {
 // ---------------------------------------------------------------------------
 // Lists
 
-void ListNode::add(Node* node) { addGrowing(elements, LxCore::SimpleArray::Value(node)); }
+namespace {
+// Most lists are short: the first block holds a few elements and each
+// growth doubles it, so that long lists fill in linear time.
+constexpr i32 kFirstListCapacity = 4;
+constexpr i32 kMaxListCapacity = 0x7FFFFFFF / i32(sizeof(Node*));
+}  // namespace
+
+void ListNode::add(Node* node) {
+    if (count == capacity) {
+        if (capacity >= kMaxListCapacity)
+            throw std::bad_alloc();
+        const i32 grown = capacity == 0 ? kFirstListCapacity
+                          : capacity > kMaxListCapacity / 2 ? kMaxListCapacity
+                                                            : capacity * 2;
+        auto** fresh = static_cast<Node**>(NodeHeap::alloc(size_t(grown) * sizeof(Node*)));
+        if (count > 0)
+            std::memcpy(fresh, elements, size_t(count) * sizeof(Node*));
+        releaseElements();
+        elements = fresh;
+        capacity = grown;
+    }
+    elements[count++] = node;
+}
+
+Node* ListNode::removeNode(i32 index) {
+    index = std::max(index, 0);
+    if (index >= count)
+        return nullptr;
+    Node* node = elements[index];
+    std::memmove(elements + index, elements + index + 1, size_t(count - index - 1) * sizeof(Node*));
+    count--;
+    return node;
+}
+
+void ListNode::releaseElements() {
+    if (elements)
+        NodeHeap::free(elements, size_t(capacity) * sizeof(Node*));
+    elements = nullptr;
+    capacity = 0;
+}
 
 void ListNode::takeOperands(Node*& list) {
-    for (i32 i = elements.getCount() - 1; i >= 0; i--) {
-        if (Node* node = getNode(i)) {
+    for (i32 i = count - 1; i >= 0; i--) {
+        if (Node* node = elements[i]) {
             node->link = list;
             list = node;
         }
     }
-    elements.setCount(0);
+    count = 0;
 }
 
 void ListNode::appendOpening(String& out) const {

@@ -261,7 +261,10 @@ class ListNode : public Node {
 public:
     // Code 0 and kind 1 unless given.
     explicit ListNode(const TokenPosition& token, i32 code = 0, i32 kind = kOperator) : Node(token, code, kind) {}
-    ~ListNode() override { destroyOperands(); }
+    ~ListNode() override {
+        destroyOperands();
+        releaseElements();
+    }
     // A comma list folds every element; when all are constant the last one
     // stands in the list's place. An empty list stays.
     Node* foldConstants() override;
@@ -269,13 +272,20 @@ public:
     i32 getOperandCount() const override { return length(); }
     Node* getOperand(i32 index) const override { return getNode(index); }
 
-    i32 length() const { return elements.getCount(); }
-    Node* getNode(i32 index) const { return reinterpret_cast<Node*>(elements.get(index)); }
-    // Appends, growing the list geometrically.
+    i32 length() const { return count; }
+    // Null outside the list.
+    Node* getNode(i32 index) const { return index >= 0 && index < count ? elements[index] : nullptr; }
+    // Appends, growing the list geometrically; throws std::bad_alloc and
+    // leaves the list as it was when there is no room.
     void add(Node* node);
-    void setNode(i32 index, Node* node) { elements.set(index, LxCore::SimpleArray::Value(node)); }
-    // Takes the element out of the list (the list gets shorter).
-    Node* removeNode(i32 index) { return reinterpret_cast<Node*>(elements.removeAt(index)); }
+    // Nothing outside the list.
+    void setNode(i32 index, Node* node) {
+        if (index >= 0 && index < count)
+            elements[index] = node;
+    }
+    // Takes the element out of the list (the list gets shorter); an index
+    // below 0 acts as 0, one past the end gives null.
+    Node* removeNode(i32 index);
 
 protected:
     void takeOperands(Node*& list) override;
@@ -283,7 +293,12 @@ protected:
     void appendClosing(LxCore::String& out) const override;
 
 private:
-    LxCore::SimpleArray elements;
+    // The elements lie in a block of the node heap, like the nodes.
+    Node** elements = nullptr;
+    i32 count = 0;
+    i32 capacity = 0;
+
+    void releaseElements();
 };
 
 class LabelNode : public Node {

@@ -480,15 +480,17 @@ void jsScanner::scanName(ScanInfo& t, i32 first) {
     const i32 start = pos - 1;
     bool escaped = false;
     DataPoolId id;
-    // Most names are plain ASCII: intern them where they stand.
+    // Most names are plain ASCII: intern them where they stand, hashed on
+    // the way.
     i32 at = pos;
+    u32 hash = DataPool::hashStep(DataPool::kHashStart, text[start]);
     while (at < end && text[at] < 128 && hasClass(text[at], kPart))
-        at++;
+        hash = DataPool::hashStep(hash, text[at++]);
     const bool plain = first != '\\' && text[start] == first &&
                        (at == end || (text[at] != '\\' && (text[at] < 128 || !isNamePart(text[at]))));
     if (plain && !(at < end && text[at] > 255 && LxCore::isFormatChar(text[at]))) {
         pos = at;
-        id = pool.add(text + start, at - start);
+        id = pool.addName(text + start, at - start, hash);
     } else {
         buffer.clear();
         i32 c = first;

@@ -214,6 +214,11 @@ jsOpFunction::jsOpFunction(ScopeInfo* info, i32 closingLine) : info(info), closi
 jsOpFunction::~jsOpFunction() {
     if (info)
         info->decRef();
+    if (arena) {
+        // The tree goes before the arena that holds it.
+        delete takeChild();
+        delete arena;
+    }
 }
 
 bool jsOpFunction::isTopLevel() const { return !info || (info->flags & ScopeInfo::kScriptScope); }

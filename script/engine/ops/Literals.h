@@ -80,6 +80,11 @@ public:
     i32 getClosingLine() const { return closingLine; }
     bool isTopLevel() const;
 
+    // The root of a tree whose operations come from an arena owns it; the
+    // root itself is on the core heap, since it outlives the arena.
+    void adoptArena(OpArena* ownArena) { arena = ownArena; }
+    OpArena* getArena() const { return arena; }
+
     // Lines that hold statements (the code generator fills it), and for the
     // root, the file ids of the included files.
     LxCore::SimpleArray lines;
@@ -92,6 +97,7 @@ private:
 
     ScopeInfo* info;
     i32 closingLine;
+    OpArena* arena = nullptr;   // owned
 };
 
 // function name() {...} as an expression.

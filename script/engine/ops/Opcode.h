@@ -14,6 +14,7 @@
 #include "core/Types.h"
 #include "core/Variant.h"
 #include "script/engine/Runner.h"
+#include "script/engine/ops/OpArena.h"
 #include "script/frontend/DataPool.h"
 
 namespace LxScript {
@@ -37,6 +38,19 @@ public:
     jsOpcode& operator=(const jsOpcode&) = delete;
 
     virtual ~jsOpcode() = default;                                   // deletes owned children
+
+    // From the current arena while the code generator builds a tree, else
+    // from the core heap.
+    static void* operator new(size_t size) {
+        if (OpArena* arena = OpArena::getCurrent())
+            return arena->alloc(size);
+        return LxCore::Heap::alloc(size);
+    }
+    static void operator delete(void* block) {
+        if (block && !OpArena::holds(block))
+            LxCore::Heap::free(block);
+    }
+
     virtual Status execute(jsRunner& runner, Variant& result) = 0;
     virtual void appendSource(LxCore::String& out) const {}
     // The class letter, then the fields. A class without a letter writes

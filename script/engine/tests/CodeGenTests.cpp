@@ -232,7 +232,11 @@ TEST_F(CodeGenTest, RunningOutOfMemoryWhileGeneratingGivesNoTree) {
         "var a = 1, o = {p: [1, 2]};\n"
         "function f(x) { for (var i = 0; i < x; i++) a += i; return function () { return a; }; }\n"
         "try { o.p[0] = f(3)(); } catch (e) { a = -1; } finally { a++; }\n"
-        "switch (a) { case 1: a = 2; break; default: a = 3; }\n");
+        "switch (a) { case 1: a = 2; break; default: a = 3; }\n"
+        // Enough operations that the tree's arena grows chunk by chunk.
+        "var s = 'x' + a, r = /b+/g, l = [a, o, f, s, r], t = {q: l, w: {e: s}};\n"
+        "while (a < 10) { if (a % 2) { a += 3; continue; } a = a * 2 - 1; }\n"
+        "do { l.push(o.p[1] ? f(a) : typeof s); } while (l.length < 20 && !t.w.e);\n");
     LxCore::Error errors;
     jsParser parser(engine.get(), sym("oom"), source, errors);
     std::unique_ptr<ScopeNode> tree(parser.parse());

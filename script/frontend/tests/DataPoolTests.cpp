@@ -139,6 +139,29 @@ TEST_F(DataPoolTest, NewNamesGetLastingIds) {
     EXPECT_FALSE(DataPool::isUpperCase(pool.add("_Private")));
 }
 
+// The scanner interns names with the hash it made on the way: the same ids
+// as adding the texts, new names, keywords, upper-case tags, long texts,
+// texts beyond ASCII and texts that only differ late alike.
+TEST_F(DataPoolTest, NamesHashedByTheCallerGetTheIdsOfTheirTexts) {
+    DataPool& pool = DataPool::get();
+    const std::u16string names[] = {
+        u"var", u"function", u"x", u"Array", u"AND", u"$", u"_a1", u"name_never_seen_before_1",
+        u"name_never_seen_before_2", std::u16string(40, u'q') + u"1", std::u16string(40, u'q') + u"2",
+        u"\u00e9t\u00e9", u"Zz",
+    };
+    for (int round = 0; round < 2; round++) {
+        for (const std::u16string& name : names) {
+            u32 hash = DataPool::kHashStart;
+            for (char16_t c : name)
+                hash = DataPool::hashStep(hash, c);
+            const i32 length = i32(name.size());
+            const DataPoolId byName = pool.addName(name.data(), length, hash);
+            EXPECT_EQ(byName, pool.add(name.data(), length)) << round;
+            EXPECT_EQ(pool.getSymbol(byName), String(name.data(), length)) << round;
+        }
+    }
+}
+
 TEST_F(DataPoolTest, IntegerLiteralsAndSymbols) {
     const struct {
         const char* text;

@@ -228,6 +228,46 @@ TEST_F(NodeTest, LongListsGrowGeometrically) {
     delete elements;
 }
 
+// Element access at the edges, across the growth steps of the list's block
+// (small blocks come from the node heap, large ones from the core heap).
+TEST_F(NodeTest, ListElementsAtTheEdges) {
+    for (const int size : {0, 1, 3, 4, 5, 16, 17, 40}) {
+        ListNode* elements = new ListNode(ScanInfo(), 0, Node::kArray);
+        for (int i = 0; i < size; i++)
+            elements->add(i % 3 == 2 ? nullptr : number(i));   // null: a hole
+        ASSERT_EQ(elements->length(), size);
+        EXPECT_EQ(elements->getNode(-1), nullptr) << size;
+        EXPECT_EQ(elements->getNode(size), nullptr) << size;
+        elements->setNode(size, number(0.5));                   // outside: nothing
+        elements->setNode(-1, nullptr);
+        EXPECT_EQ(elements->length(), size);
+        EXPECT_EQ(elements->removeNode(size), nullptr) << size;
+        for (int i = 0; i < size; i++) {
+            const Node* node = elements->getNode(i);
+            if (i % 3 == 2)
+                EXPECT_EQ(node, nullptr) << size << " " << i;
+            else
+                EXPECT_EQ(node->getConstant()->toNumber(), i) << size << " " << i;
+        }
+        if (size > 1) {
+            // Below 0 takes the first; the rest move up.
+            delete elements->removeNode(-5);
+            EXPECT_EQ(elements->length(), size - 1);
+            EXPECT_EQ(elements->getNode(0)->getConstant()->toNumber(), 1);
+            Node* last = elements->removeNode(elements->length() - 1);
+            if ((size - 1) % 3 == 2)
+                EXPECT_EQ(last, nullptr);
+            else
+                EXPECT_EQ(last->getConstant()->toNumber(), size - 1);
+            delete last;
+            EXPECT_EQ(elements->length(), size - 2);
+            elements->add(text("end"));
+            EXPECT_EQ(utf8(elements->getNode(size - 2)->getConstant()->toString()), "end");
+        }
+        delete elements;
+    }
+}
+
 TEST(ConstantOps, LooseEquality) {
     LxCore::CoreStarted core;
     Variant undefined, null, yes(true), one(1), text1("1"), nan(std::nan(""));
