@@ -25,7 +25,7 @@ LxCore::f64 remainder(LxCore::f64 x, LxCore::f64 y);
 // The common case of applyBinary, inline: two numbers and an arithmetic or
 // relational operator. False, value unchanged, for any other operator. A
 // comparison with NaN is false, as applyBinary's unordered pairs are.
-inline bool applyToNumbers(DataPoolId op, LxCore::Variant& value, LxCore::f64 x, LxCore::f64 y) {
+[[gnu::always_inline]] inline bool applyToNumbers(DataPoolId op, LxCore::Variant& value, LxCore::f64 x, LxCore::f64 y) {
     switch (op) {
         case kOpAdd: value.setNumber(x + y); return true;
         case kOpSubtract: value.setNumber(x - y); return true;
