@@ -231,6 +231,7 @@ void jsOpBinary::setOperator(i32 id) {
 void jsOpBinary::noteLocalSides() {
     leftSlot = leftConstant ? -1 : localSlotOf(left);
     rightSlot = rightConstant ? -1 : localSlotOf(right);
+    bothInPlace = numeric && (leftConstant || leftSlot >= 0) && (rightConstant || rightSlot >= 0);
 }
 
 jsOpBinary::jsOpBinary(i32 id, jsOpcode* left, jsOpcode* right) : left(left), right(right) {
@@ -286,7 +287,7 @@ bool jsOpBinary::numbersInPlace(jsRunner& runner, Variant& result) const {
 }
 
 Status jsOpBinary::execute(jsRunner& runner, Variant& result) {
-    if (numeric && numbersInPlace(runner, result))
+    if (bothInPlace && numbersInPlace(runner, result))
         return runner.status();
     return run(runner, result, nullptr);
 }

@@ -85,7 +85,7 @@ public:
 protected:
     // The left value into result: the constant, the operation's value, or
     // what result holds already.
-    Status evaluateLeft(jsRunner& runner, Variant& result) const;
+    [[gnu::always_inline]] inline Status evaluateLeft(jsRunner& runner, Variant& result) const;
     void appendSide(LxCore::String& out, const jsOpcode* side, const Variant* constant) const;
 
     jsOpcode* left = nullptr;
@@ -98,6 +98,7 @@ protected:
     bool toPrimitive = false;
     bool negate = false;
     bool numeric = false;       // an operator ConstantOps::applyToNumbers computes
+    bool bothInPlace = false;   // numeric, and each side a constant or a local with a slot
     // The slots of sides that are locals of the running call (-1: none), whose
     // numbers are read in place.
     i32 leftSlot = -1;
