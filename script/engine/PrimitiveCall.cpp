@@ -52,21 +52,21 @@ Object* stringPrototype(RealEngine& engine) {
     Object* global = engine.getGlobalObject();
     if (!global)
         return nullptr;
-    // A plain global slot is read in place; anything else as a read does.
+    // Only a plain global slot, read in place: anything else (a getter, a
+    // host's answer) is left to the wrapper's own making, so that it runs once.
     Property* slot = global->findOwnProperty(Sym::kString, 0);
-    Variant constructor;
-    const Variant* value = &constructor;
-    if (slot && slot->getKind() == Property::kPlain && !(slot->getAttributes() & kReResolve))
-        value = &slot->cachedValue();
-    else
-        global->get(Sym::kString, constructor, 0);
-    Object* function = objectOf(*value);
+    if (!slot || slot->getKind() != Property::kPlain || (slot->getAttributes() & kReResolve))
+        return nullptr;
+    Object* function = objectOf(slot->cachedValue());
     return function ? engine.getPrototypeOf(function) : nullptr;
 }
 
 }  // namespace
 
 DispatcherFunction* builtInTextMethod(RealEngine& engine, DataPoolId symbol) {
+    // Indexes are answered by the table's catch-all row, through a probe.
+    if (DataPool::isIntegerId(symbol))
+        return nullptr;
     Object* proto = stringPrototype(engine);
     if (!proto || proto->getClassID() != Sym::kString || !proto->isValid())
         return nullptr;
