@@ -44,29 +44,21 @@ void deleteText(String* text) {
 }
 
 // The full number flags of a value: its class, and whether it is a 32-bit
-// integer (signed, unsigned or both).
+// integer (signed, unsigned or both). Values in the 32-bit range, the common
+// case, are told apart with comparisons alone.
 u16 numberFlagsOf(f64 value) {
-    u16 f = u16(classifyDouble(&value)) | Variant::kNumberFlagsComputed;
-    if (f & Variant::kNegativeZero) f |= Variant::kFinite;
-    if (!(f & Variant::kFinite) || std::trunc(value) != value) return f;
-    if (value >= -2147483648.0 && value <= 2147483647.0)
-        f |= value >= 0 ? Variant::kInt32 | Variant::kUInt32 : Variant::kInt32;
-    else if (value >= 0 && value <= 4294967295.0)
-        f |= Variant::kUInt32;
-    return f;
-}
-
-// The number an integer conversion starts from, and its flags: a number's
-// own, kept current, or those of what any other value converts to.
-f64 numberAndFlags(const Variant& v, u16& f) {
-    if (v.getType() == Variant::kNumber) {
-        v.updateNumberFlags();
-        f = v.getFlags();
-        return v.toNumber();
+    constexpr u16 kComputed = Variant::kNumberFlagsComputed;
+    if (value >= -2147483648.0 && value <= 4294967295.0) {  // NaN fails
+        u16 f = kComputed | Variant::kFinite;
+        if (value == 0 && std::signbit(value)) f |= Variant::kNegativeZero;
+        if (f64(i64(value)) != value) return f;
+        if (value > 2147483647.0) return f | Variant::kUInt32;
+        return f | (value >= 0 ? Variant::kInt32 | Variant::kUInt32 : Variant::kInt32);
     }
-    const f64 value = v.toNumber();
-    f = numberFlagsOf(value);
-    return value;
+    if (value != value) return kComputed | Variant::kNaN;
+    if (value == kInfinityValue) return kComputed | Variant::kInfinity;
+    if (value == -kInfinityValue) return kComputed | Variant::kNegativeInfinity;
+    return kComputed | Variant::kFinite;
 }
 
 // Plain digits, no printf: the text of most numbers a script makes.
@@ -97,8 +89,6 @@ i32 wrapInt32(f64 value) {
     return i32(u32(u64(i64(value))));
 }
 
-bool sameSign(f64 a, f64 b) { return std::signbit(a) == std::signbit(b); }
-
 // A live object's valueOf, taken under its lock and converted again. A
 // result that is an object again nests the conversion; past 8 nested
 // results there is none.
@@ -114,10 +104,6 @@ T throughValueOf(LiveObject* live, T none, Convert convert) {
     }
     return convert(value);
 }
-
-// Finite in the broad sense: any of the classes a finite value gets.
-constexpr u16 kAnyFinite = Variant::kFinite | Variant::kInt32 | Variant::kUInt32 |
-                           Variant::kNegativeZero;
 
 }  // namespace
 
@@ -580,10 +566,6 @@ void Variant::updateNumberFlags() const {
     flags = u16((flags & 0xFF00) | numberFlagsOf(payload.number));
 }
 
-u16 Variant::numberClass() const {
-    if (!(flags & kNumberClassMask)) updateNumberClass();
-    return flags & kNumberClassMask;
-}
 
 bool Variant::isFinite() const {
     f64 value = toNumber();
@@ -613,8 +595,6 @@ bool Variant::operator==(const Variant& other) const {
         case kBoolean:
             return payload.boolean == other.payload.boolean;
         case kNumber:
-            numberClass();
-            other.numberClass();
             return payload.number == other.payload.number;  // NaN never equal, +0 == -0
         case kString:
             return *text == *other.text;
@@ -672,31 +652,11 @@ i32 Variant::compare(const Variant& other) const {
     auto numeric = [](u32 t) { return t == kNull || t == kBoolean || t == kNumber; };
     if (!numeric(type) && !numeric(other.type))
         return asString(*this)->compare(*asString(other));
-    auto reduce = [](const Variant& v, f64& value) -> u16 {
-        switch (v.type) {
-            case kNull:
-                value = 0;
-                return kInt32 | kUInt32;
-            case kBoolean:
-                value = v.payload.boolean;
-                return kInt32 | kUInt32;
-            case kNumber:
-                value = v.payload.number;
-                return v.numberClass();
-            default:
-                value = v.toNumber();
-                return u16(classifyDouble(&value));
-        }
-    };
-    f64 left, right;
-    u16 leftClass = reduce(*this, left), rightClass = reduce(other, right);
-    if ((leftClass | rightClass) & kNaN) return kUnordered;
-    if ((leftClass | rightClass) & kAnyFinite) {
-        f64 difference = left - right;
-        return difference > 0 ? 1 : difference < 0 ? -1 : 0;
-    }
-    if (sameSign(left, right)) return 0;
-    return left < 0 ? -1 : 1;
+    // The doubles' own order: infinities of one sign are equal, -0 equals
+    // +0, and NaN is unordered. No number class is needed for that.
+    const f64 left = toNumber(), right = other.toNumber();
+    if (left != left || right != right) return kUnordered;
+    return left < right ? -1 : left > right ? 1 : 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -871,12 +831,12 @@ f64 Variant::objectNumber() const {
     return value.toNumber();
 }
 
-bool Variant::toBoolean() const {
+bool Variant::convertToBoolean() const {
     switch (type) {
         case kBoolean:
             return payload.boolean != 0;
         case kNumber:
-            return !(numberClass() & kNaN) && payload.number != 0;  // NaN, +0 and -0 are false
+            return payload.number != 0 && payload.number == payload.number;  // NaN, +0 and -0 are false
         case kString:
             return !text->isEmpty();
         case kScriptObject:
@@ -898,17 +858,8 @@ i32 Variant::objectID() const {
 
 i32 Variant::toInt(i32 min, i32 max) const {
     if (type == kScriptObject || type == kLiveObject) return objectID();  // not clamped
-    u16 f = 0;
-    const f64 value = numberAndFlags(*this, f);
-    i32 result;
-    if (f & kNaN)
-        result = 0;
-    else if (f & kInfinity)
-        result = std::numeric_limits<i32>::max();
-    else if (f & kNegativeInfinity)
-        result = std::numeric_limits<i32>::min();
-    else
-        result = saturateToInt32(value);
+    // Saturation takes NaN to 0 and the infinities to the ends: no class needed.
+    i32 result = saturateToInt32(toNumber());
     if (result > max) result = max;
     if (result < min) result = min;
     return result;
@@ -918,11 +869,11 @@ i32 Variant::toInt() const {
     if (type == kScriptObject) return objectID();
     if (type == kLiveObject)
         return throughValueOf(getLiveObject(), 0, [](const Variant& value) { return value.toInt(); });
-    u16 f = 0;
-    const f64 value = numberAndFlags(*this, f);
-    if (f & (kNaN | kInfinity | kNegativeInfinity)) return 0;
-    if ((f & kUInt32) || !(f & kInt32)) return wrapInt32(value);
-    return i32(value);
+    // Inside the signed range truncation is the wrap; NaN and the
+    // infinities fail the test and wrap to 0.
+    const f64 value = toNumber();
+    if (value > -2147483649.0 && value < 2147483648.0) return i32(value);
+    return wrapInt32(value);
 }
 
 // ---------------------------------------------------------------------------

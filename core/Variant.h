@@ -173,7 +173,7 @@ public:
     void toString(String& out) const;
     const String* toNumberString(i32 mode, i32 digits) const;
     f64 toNumber() const { return type == kNumber ? payload.number : convertToNumber(); }
-    bool toBoolean() const;
+    bool toBoolean() const { return type == kBoolean ? payload.boolean != 0 : convertToBoolean(); }
     i32 toInt(i32 min, i32 max) const;             // saturated, then clamped
     i32 toInt() const;                             // wraps to 32 bits
     void convertTo(u32 newType);
@@ -206,6 +206,7 @@ private:
     Variant& assign(const Variant& source);
     void destroy();
     f64 convertToNumber() const;
+    bool convertToBoolean() const;
     // A simple value over a simple value: nothing to give back.
     void setSimple(u32 newType, u16 valueFlags, Payload value) {
         type = newType;
@@ -214,7 +215,6 @@ private:
         id = 0;
     }
     String& textString() const;                    // made on first need
-    u16 numberClass() const;
     // Nothing to give back below type 5: the common case stays inline.
     void becomeSimple(u32 newType, u16 valueFlags, Payload value = {}) {
         if (type < kScriptObject)

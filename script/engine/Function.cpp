@@ -162,18 +162,25 @@ const LxCore::BasicArray* DispatcherFunction::argumentsFor(const LxCore::BasicAr
     return &out;
 }
 
+// The function's own name: the error classes call the Error row by theirs.
+Variant& DispatcherFunction::nameForCall() {
+    const DataPoolId id = nameId ? nameId : row.symbol;
+    if (id != callNameId || callName.getType() == Variant::kUndefined) {
+        pool().getValue(id, callName);
+        callNameId = id;
+    }
+    return callName;
+}
+
 void DispatcherFunction::runHandler(Variant& thisValue, const LxCore::BasicArray& args, u32 mode,
                                     Variant& result) {
     if (!row.handler)
         return;
-    // The function's own name: the error classes call the Error row by theirs.
-    Variant name;
-    pool().getValue(nameId ? nameId : row.symbol, name);
     Arguments record;
     record.dispatcher = row.owner;
     record.engine = &getSpace().getEngine();
     record.thisValue = &thisValue;
-    record.name = &name;
+    record.name = &nameForCall();
     record.mode = mode;
     record.args = &args;
     record.result = &result;

@@ -64,15 +64,24 @@ public:
 
     Dispatcher* getReachedThrough() const { return reachedThrough; }
     const PropEntryCopy& getRow() const { return row; }
+    // A row that converts this to a primitive with the string hint, for any
+    // class of this: called on a primitive string, it gets the text as it is
+    // (PrimitiveCall.cpp), and no wrapper object is made.
+    bool takesPrimitiveThis() const;
+    void callOnPrimitive(Variant& thisValue, const LxCore::BasicArray& args, Variant& result);
 
 private:
     const LxCore::BasicArray* argumentsFor(const LxCore::BasicArray& args, LxCore::Array& out);
     void runHandler(Variant& thisValue, const LxCore::BasicArray& args, u32 mode,
                     Variant& result);
     void adoptReference(const Variant& reference, Variant& result);
+    // The name a handler is called by, made once per name rather than per call.
+    Variant& nameForCall();
 
     Dispatcher* reachedThrough;
     PropEntryCopy row;
+    Variant callName;
+    DataPoolId callNameId = 0;
 };
 
 // Calls a method of a live object, or makes instances of a live-object class.

@@ -8,7 +8,6 @@ namespace ConstantOps {
 using LxCore::f64;
 using LxCore::i32;
 using LxCore::String;
-using LxCore::u32;
 using LxCore::Variant;
 
 namespace {
@@ -23,12 +22,9 @@ void concatenate(Variant& value, const Variant& right) {
     value.setString(text);
 }
 
-// Shifts work on the 32 bits as unsigned, so that no shift overflows.
-i32 shiftLeft(i32 a, i32 b) { return i32(u32(a) << (u32(b) & 31)); }
-i32 shiftRight(i32 a, i32 b) { return a >> (u32(b) & 31); }
-u32 shiftRightUnsigned(i32 a, i32 b) { return u32(a) >> (u32(b) & 31); }
-
 }  // namespace
+
+i32 wideInt32Of(f64 x) { return Variant(x).toInt(); }
 
 f64 remainder(f64 x, f64 y) {
     // Whole numbers of 31 bits divide exactly, as fmod would, at a fraction

@@ -22,10 +22,28 @@ bool applyBinary(DataPoolId op, LxCore::Variant& value, const LxCore::Variant& r
 // or x is infinite; x when only y is infinite.
 LxCore::f64 remainder(LxCore::f64 x, LxCore::f64 y);
 
-// The common case of applyBinary, inline: two numbers and an arithmetic or
-// relational operator. False, value unchanged, for any other operator. A
-// comparison with NaN is false, as applyBinary's unordered pairs are.
-inline bool applyToNumbers(DataPoolId op, LxCore::Variant& value, LxCore::f64 x, LxCore::f64 y) {
+// The 32-bit integer of a number as the bitwise operators take it, as
+// Variant::toInt() gives it: inside the signed range truncation is the wrap.
+[[gnu::noinline]] LxCore::i32 wideInt32Of(LxCore::f64 x);   // the rest: NaN, infinities, wraps
+[[gnu::always_inline]] inline LxCore::i32 int32Of(LxCore::f64 x) {
+    return x > -2147483649.0 && x < 2147483648.0 ? LxCore::i32(x) : wideInt32Of(x);
+}
+
+// Shifts work on the 32 bits as unsigned, so that no shift overflows.
+inline LxCore::i32 shiftLeft(LxCore::i32 a, LxCore::i32 b) {
+    return LxCore::i32(LxCore::u32(a) << (LxCore::u32(b) & 31));
+}
+inline LxCore::i32 shiftRight(LxCore::i32 a, LxCore::i32 b) { return a >> (LxCore::u32(b) & 31); }
+inline LxCore::u32 shiftRightUnsigned(LxCore::i32 a, LxCore::i32 b) {
+    return LxCore::u32(a) >> (LxCore::u32(b) & 31);
+}
+
+// The common case of applyBinary, inline: two numbers and an arithmetic,
+// bitwise or relational operator. False, value unchanged, for any other
+// operator. A comparison with NaN is false, as applyBinary's unordered pairs
+// are.
+[[gnu::always_inline]] inline bool applyToNumbers(DataPoolId op, LxCore::Variant& value, LxCore::f64 x,
+                                                  LxCore::f64 y) {
     switch (op) {
         case kOpAdd: value.setNumber(x + y); return true;
         case kOpSubtract: value.setNumber(x - y); return true;
@@ -36,6 +54,12 @@ inline bool applyToNumbers(DataPoolId op, LxCore::Variant& value, LxCore::f64 x,
         case kOpLessEqual: value.setBool(x <= y); return true;
         case kOpGreater: value.setBool(x > y); return true;
         case kOpGreaterEqual: value.setBool(x >= y); return true;
+        case kOpShiftLeft: value.setInt(shiftLeft(int32Of(x), int32Of(y))); return true;
+        case kOpShiftRight: value.setInt(shiftRight(int32Of(x), int32Of(y))); return true;
+        case kOpShiftRightUnsigned: value.setUInt(shiftRightUnsigned(int32Of(x), int32Of(y))); return true;
+        case kOpBitAnd: value.setInt(int32Of(x) & int32Of(y)); return true;
+        case kOpBitOr: value.setInt(int32Of(x) | int32Of(y)); return true;
+        case kOpBitXor: value.setInt(int32Of(x) ^ int32Of(y)); return true;
         default: return false;
     }
 }

@@ -7,6 +7,7 @@
 #include "script/engine/CompiledScript.h"
 #include "script/engine/Function.h"
 #include "script/engine/LibraryHooks.h"
+#include "script/engine/PrimitiveCall.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/SlotStack.h"
@@ -30,6 +31,52 @@ void lookUpOnXMLText(jsRunner& runner, Object& holder, DataPoolId symbol, Varian
         wrapper->get(symbol, result, 0);
 }
 
+// text.name(...) where text is a string constant or a local holding a
+// string: the text itself, read without running anything; null otherwise.
+const Variant* textReceiver(jsRunner& runner, jsOpVariable* calleeReference) {
+    if (!calleeReference || calleeReference->letter() != 'X' || calleeReference->isAttribute())
+        return nullptr;
+    const jsOpcode* base = static_cast<jsOpProperty*>(calleeReference)->getObject();
+    const Variant* value = nullptr;
+    if (base->letter() == 'V') {
+        const i32 slot = static_cast<const jsOpLocalVariable*>(base)->getSlot();
+        if (slot >= 0 && u32(slot) < runner.getSlotCount())
+            value = runner.slot(slot);
+    } else if (base->isConstant()) {
+        value = &static_cast<const jsOpConstant*>(base)->getValue();
+    }
+    return value && value->getType() == Variant::kString ? value : nullptr;
+}
+
+// A built-in String method called on such a text gets the text as its this
+// without the String object a lookup through it would make. False, nothing
+// run, when that does not apply.
+bool callOnText(jsRunner& runner, jsOpVariable* calleeReference, jsOpList* arguments, Variant& result,
+                Status& status) {
+    const Variant* receiver = textReceiver(runner, calleeReference);
+    DispatcherFunction* method =
+        receiver ? builtInTextMethod(*runner.engine, calleeReference->getSymbol()) : nullptr;
+    if (!method)
+        return false;
+    const ObjectRef hold(method);
+    if (runner.errorPending()) {
+        status = runner.status();
+        return true;
+    }
+    // The text is taken before the arguments, which may change the local,
+    // into a slot-stack cell whose text buffer is reused.
+    SlotArray self(runner.engine->getSlotStack(), 1);
+    Variant& text = self.data()[0];
+    text = *receiver;
+    SlotArray args(runner.engine->getSlotStack(), arguments ? u32(arguments->length()) : 0);
+    if (arguments)
+        if ((status = arguments->evaluateInto(runner, args.data())) != kStatusOK)
+            return true;
+    method->callOnPrimitive(text, args, result);
+    status = runner.status();
+    return true;
+}
+
 }  // namespace
 
 jsOpCall::jsOpCall(jsOpcode* callee, jsOpList* arguments, bool construct)
@@ -50,6 +97,9 @@ Status jsOpCall::execute(jsRunner& runner, Variant& result) {
     // Before the callee is looked up: every value met so far is held by a
     // frame or a native Variant, which the collector sees.
     runner.engine->maybeCollectGarbage();
+    Status status;
+    if (!construct && callOnText(runner, calleeReference, arguments, result, status))
+        return status;
     ObjectRef holder;
     if (const Status s = findCallee(runner, result, holder))
         return s;

@@ -94,6 +94,19 @@ bool isInstance(const Variant& left, const Variant& right) {
     return false;
 }
 
+// A side that is a local of the running call, read where it lives; null when
+// there is none (or the slot is not in the frame's block).
+const Variant* localInPlace(jsRunner& runner, i32 slot) {
+    return slot >= 0 && u32(slot) < runner.getSlotCount() ? runner.slot(slot) : nullptr;
+}
+
+// The slot a side reads, when it is a local with a slot.
+i32 localSlotOf(const jsOpcode* side) {
+    if (!side || side->letter() != 'V')
+        return -1;
+    return static_cast<const jsOpLocalVariable*>(side)->getSlot();
+}
+
 // An object operand that offers operator methods: the method for id, or
 // null.
 Property* findMethod(jsRunner& runner, Object* object, i32 id) {
@@ -205,6 +218,8 @@ void jsOpBinary::setOperator(i32 id) {
     negate = false;
     toPrimitive = !(op >= kOpIn && op <= kOpStrictNotEqual);
     overloadable = op >= kOpMultiply && op <= kOpBitXor;
+    Variant probe;
+    numeric = ConstantOps::applyToNumbers(op, probe, 0, 0);
     for (const Overload& o : kNegatedOverloads) {
         if (o.op == op) {
             overloadId = o.via;
@@ -213,25 +228,35 @@ void jsOpBinary::setOperator(i32 id) {
     }
 }
 
+void jsOpBinary::noteLocalSides() {
+    leftSlot = leftConstant ? -1 : localSlotOf(left);
+    rightSlot = rightConstant ? -1 : localSlotOf(right);
+    bothInPlace = numeric && (leftConstant || leftSlot >= 0) && (rightConstant || rightSlot >= 0);
+}
+
 jsOpBinary::jsOpBinary(i32 id, jsOpcode* left, jsOpcode* right) : left(left), right(right) {
     setOperator(id);
+    noteLocalSides();
 }
 
 jsOpBinary::jsOpBinary(i32 id, const Variant& constant, i32 kind, jsOpcode* right)
     : right(right), leftConstant(new Variant(constant)) {
     jsOpConstant::convertForKind(*leftConstant, kind);
     setOperator(id);
+    noteLocalSides();
 }
 
 jsOpBinary::jsOpBinary(i32 id, jsOpcode* left, const Variant& constant, i32 kind)
     : left(left), rightConstant(new Variant(constant)) {
     jsOpConstant::convertForKind(*rightConstant, kind);
     setOperator(id);
+    noteLocalSides();
 }
 
 jsOpBinary::jsOpBinary(i32 id, jsOpcode* left, jsOpcode* right, const Variant* lc, const Variant* rc)
     : left(left), right(right), leftConstant(copyOf(lc)), rightConstant(copyOf(rc)) {
     setOperator(id);
+    noteLocalSides();
 }
 
 jsOpBinary::~jsOpBinary() {
@@ -249,7 +274,23 @@ Status jsOpBinary::evaluateLeft(jsRunner& runner, Variant& result) const {
     return left ? left->execute(runner, result) : kStatusOK;
 }
 
-Status jsOpBinary::execute(jsRunner& runner, Variant& result) { return run(runner, result, nullptr); }
+// Two numbers read in place from constants and locals: no copy, no
+// temporary, no frame, nothing that could recurse. Reading a local has no
+// effect, so any other value takes the general path as if this were not.
+bool jsOpBinary::numbersInPlace(jsRunner& runner, Variant& result) const {
+    const Variant* x = leftConstant ? leftConstant : localInPlace(runner, leftSlot);
+    const Variant* y = rightConstant ? rightConstant : localInPlace(runner, rightSlot);
+    if (!x || !y || x->getType() != Variant::kNumber || y->getType() != Variant::kNumber)
+        return false;
+    ConstantOps::applyToNumbers(op, result, x->toNumber(), y->toNumber());
+    return true;
+}
+
+Status jsOpBinary::execute(jsRunner& runner, Variant& result) {
+    if (bothInPlace && numbersInPlace(runner, result))
+        return runner.status();
+    return run(runner, result, nullptr);
+}
 
 Status jsOpBinary::executeAppending(jsRunner& runner, Variant& result, AppendTarget& target) {
     return run(runner, result, &target);
@@ -263,6 +304,14 @@ Status jsOpBinary::run(jsRunner& runner, Variant& result, AppendTarget* target) 
         return runner.stackOverrun();
     if (const Status s = evaluateLeft(runner, result))
         return s;
+    // A number on the left (an operation's value) and one in place on the right.
+    if (numeric && result.getType() == Variant::kNumber) {
+        const Variant* y = rightConstant ? rightConstant : localInPlace(runner, rightSlot);
+        if (y && y->getType() == Variant::kNumber) {
+            ConstantOps::applyToNumbers(op, result, result.toNumber(), y->toNumber());
+            return runner.status();
+        }
+    }
 
     // The left operand's method is looked up before the right side runs.
     Object* leftObject = objectOf(result);

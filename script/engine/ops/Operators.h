@@ -85,7 +85,7 @@ public:
 protected:
     // The left value into result: the constant, the operation's value, or
     // what result holds already.
-    Status evaluateLeft(jsRunner& runner, Variant& result) const;
+    [[gnu::always_inline]] inline Status evaluateLeft(jsRunner& runner, Variant& result) const;
     void appendSide(LxCore::String& out, const jsOpcode* side, const Variant* constant) const;
 
     jsOpcode* left = nullptr;
@@ -97,11 +97,21 @@ protected:
     bool overloadable = false;
     bool toPrimitive = false;
     bool negate = false;
+    bool numeric = false;       // an operator ConstantOps::applyToNumbers computes
+    bool bothInPlace = false;   // numeric, and each side a constant or a local with a slot
+    // The slots of sides that are locals of the running call (-1: none), whose
+    // numbers are read in place.
+    i32 leftSlot = -1;
+    i32 rightSlot = -1;
 
 private:
     void setOperator(i32 id);
-    // Inlined into both ways in, so a recursion through an operand pays one frame.
-    [[gnu::always_inline]] inline Status run(jsRunner& runner, Variant& result, AppendTarget* target);
+    void noteLocalSides();
+    // Both numbers in place: result set, true; else nothing done.
+    [[gnu::always_inline]] inline bool numbersInPlace(jsRunner& runner, Variant& result) const;
+    // Out of line behind the in-place case, which then needs no frame; a
+    // recursion through an operand pays one frame per level.
+    [[gnu::noinline]] Status run(jsRunner& runner, Variant& result, AppendTarget* target);
     // The operands once either is an object: operator methods, then combine.
     // Out of line: its frame is large and only objects need it.
     [[gnu::noinline]] Status objectOperands(jsRunner& runner, Variant& result, Variant& rightValue,
