@@ -165,8 +165,7 @@ Status jsOpAssign::execute(jsRunner& runner, Variant& result) {
                                                 : value->execute(runner, result)) {
             return status;
         }
-        if (const Status status = target->getReference(runner, reference, kRefQuiet))
-            return status;
+        return target->assign(runner, result);
     }
     assignReference(reference, result);
     return runner.status();
