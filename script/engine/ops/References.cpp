@@ -366,6 +366,10 @@ Status jsOpProperty::evaluateQuietly(jsRunner& runner, Variant& result) {
 
 namespace {
 
+// A write answered from a cell is one to an own slot: an inherited one is
+// shadowed, which the general way does (and it finds an add's target).
+constexpr u32 kWriteLookup = kRefQuiet | kRefOwnOnly;
+
 // What every store of a script object does first, as assignReference does:
 // an anonymous function takes the name it is stored under, and a stored
 // object is no longer written back into where it was read from.
@@ -412,7 +416,7 @@ Status jsOpProperty::assign(jsRunner& runner, const Variant& value) {
     if (!receiver)
         return assignValue(runner, value);
     u32 depth;
-    SlotCell* c = lookUpCell(receiver, kRefQuiet, depth);
+    SlotCell* c = lookUpCell(receiver, kWriteLookup, depth);
     if (c && depth == 0 && storeOwn(receiver, *c, value, symbol))
         return runner.status();
     Reference reference;
@@ -436,7 +440,7 @@ Status jsOpProperty::assignValue(jsRunner& runner, const Variant& value) {
         return assignThrough(runner, reference, nullptr, value);
     }
     u32 depth;
-    SlotCell* c = lookUpCell(receiver, kRefQuiet, depth);
+    SlotCell* c = lookUpCell(receiver, kWriteLookup, depth);
     if (c && depth == 0 && storeOwn(receiver, *c, value, symbol))
         return runner.status();
     reference.setObject(receiver);
