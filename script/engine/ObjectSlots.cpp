@@ -2,6 +2,7 @@
 #include "script/engine/ObjectSlots.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "core/Heap.h"
@@ -225,9 +226,13 @@ bool isOverloadable(DataPoolId s) {
 
 namespace {
 
+// Tables are made on whichever thread runs an engine; the count is shared.
+std::atomic<u64> lastTableSerial{0};
+
 }  // namespace
 
-SlotTable::SlotTable(ObjectSpace& space) : space(&space) {}
+SlotTable::SlotTable(ObjectSpace& space)
+    : space(&space), serial(lastTableSerial.fetch_add(1, std::memory_order_relaxed) + 1) {}
 
 SlotTable::~SlotTable() {
     ObjectHeap::free(entries, size_t(capacity) * sizeof(Entry));

@@ -150,6 +150,10 @@ public:
     ObjectSpace& getSpace() const { return *space; }
     u32 size() const { return count; }
     bool isShared() const { return shared != 0; }
+    // No two tables of the process's life have the same serial: a cache
+    // that keeps one never takes a later table at the same address for
+    // this one, and needs no reference to it.
+    u64 getSerial() const { return serial; }
     const Entry& at(u32 i) const { return entries[i]; }
     Entry& at(u32 i) { return entries[i]; }
     // The entry named symbol, or -1. O(1) past kLinearLimit names. Inline:
@@ -221,6 +225,7 @@ private:
     Entry* entries = nullptr;
     u32* hash = nullptr;                // entry index + 1 per bucket, 0 empty
     std::vector<std::pair<u64, SlotTable*>> transitions;   // not counted
+    u64 serial;
 };
 
 // Operator symbols 8 .. 32 that objects may define methods for.

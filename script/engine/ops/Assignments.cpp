@@ -175,8 +175,7 @@ Status jsOpAssign::execute(jsRunner& runner, Variant& result) {
         }
         if (element)
             return element->assign(runner, result);
-        if (const Status status = target->getReference(runner, reference, kRefQuiet))
-            return status;
+        return target->assign(runner, result);
     }
     assignReference(reference, result);
     return runner.status();

@@ -4,6 +4,7 @@
 #include "core/CharClass.h"
 #include "core/ErrorCodes.h"
 #include "script/engine/CompiledScript.h"
+#include "script/engine/Function.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/Workspace.h"
@@ -97,6 +98,14 @@ Status jsOpVariable::execute(jsRunner& runner, Variant& result) {
 
 Status jsOpVariable::evaluateQuietly(jsRunner& runner, Variant& result) { return execute(runner, result); }
 
+Status jsOpVariable::assign(jsRunner& runner, const Variant& value) {
+    Reference reference;
+    if (const Status status = getReference(runner, reference, kRefQuiet))
+        return status;
+    assignReference(reference, value);
+    return runner.status();
+}
+
 Object* jsOpVariable::peekObject(jsRunner& runner) const {
     if (attribute || letter() != 'j')
         return nullptr;     // a plain name only, not the kinds built on it
@@ -116,7 +125,9 @@ void jsOpVariable::writeOperands(CompiledScriptWriter& writer) const {
 // object.name
 
 jsOpProperty::jsOpProperty(jsOpcode* object, DataPoolId symbol, bool attribute)
-    : jsOpVariable(symbol, attribute), object(object) {}
+    : jsOpVariable(symbol, attribute),
+      object(object),
+      cacheable(!attribute && symbol != Sym::kEmpty && symbol != Sym::kPrototype && !isIndexId(symbol)) {}
 
 jsOpProperty::~jsOpProperty() { delete object; }
 
@@ -150,20 +161,181 @@ Status jsOpProperty::findMember(jsRunner& runner, Reference& reference, u32 flag
     return runner.status();
 }
 
+// ---- the site's remembered hits
+
+namespace {
+
+// An object whose own lookup answers from its cells first, as the base
+// lookup does: not the global object or an activation (scope objects) nor
+// an arguments object, and no live object behind it.
+bool answersFromCells(const Object* o) {
+    const i32 id = o->getObjectID();
+    const ObjectData* data = o->getData();
+    return o->isValidByte() && (id >= 0 || id == kPrototypeId) && !(data && data->liveObject);
+}
+
+// A cell the general lookup would answer with.
+bool liveCell(const SlotCell& c) { return c.isSlot() ? !c.slot->isRemoved() : c.holdsValue(); }
+
+}  // namespace
+
+inline bool jsOpProperty::passesOn(Object* o) const {
+    // An array's own "length" may be kept outside its cells.
+    return o->hasPlainLookup() && !(symbol == Sym::kLength && o->elementStore());
+}
+
+inline SlotCell* jsOpProperty::matchHit(const PropertyHit& hit, Object* receiver) const {
+    Object* o = receiver;
+    for (u32 i = 0; i < hit.depth; i++) {
+        if (o->slotTable()->getSerial() != hit.tables[i] || !passesOn(o))
+            return nullptr;
+        o = o->getPrototype();
+        if (!o)
+            return nullptr;
+    }
+    if (o->slotTable()->getSerial() != hit.tables[hit.depth] || !answersFromCells(o))
+        return nullptr;
+    SlotCell* c = o->cellAt(hit.place);
+    return liveCell(*c) ? c : nullptr;
+}
+
+// The walk of the general lookup over objects whose lookups are all their
+// shared tables, making nothing.
+SlotCell* jsOpProperty::walkChain(Object* receiver, u32 flags, u32& depth) const {
+    PropertyHit found;
+    Object* o = receiver;
+    for (u32 d = 0;; d++) {
+        const SlotTable* table = o->slotTable();
+        if (!table->isShared())
+            return nullptr;
+        found.tables[d] = table->getSerial();
+        const i32 place = table->find(symbol);
+        if (place >= 0) {
+            SlotCell* c = o->cellAt(u32(place));
+            if (!answersFromCells(o) || !liveCell(*c))
+                return nullptr;
+            found.place = u32(place);
+            found.depth = d;
+            hits[nextHit] = found;
+            nextHit = u8((nextHit + 1) % kHits);
+            depth = d;
+            return c;
+        }
+        if (d == PropertyHit::kMaxDepth || (flags & kRefOwnOnly) || !passesOn(o))
+            return nullptr;
+        o = o->getPrototype();
+        if (!o)
+            return nullptr;
+    }
+}
+
+inline SlotCell* jsOpProperty::lookUpCell(Object* receiver, u32 flags, u32& depth) const {
+    for (const PropertyHit& hit : hits) {
+        if (SlotCell* c = matchHit(hit, receiver)) {
+            if (hit.depth && (flags & kRefOwnOnly))
+                return nullptr;
+            depth = hit.depth;
+            return c;
+        }
+    }
+    return walkChain(receiver, flags, depth);
+}
+
+// ---- reading
+
 Status jsOpProperty::getReference(jsRunner& runner, Reference& reference, u32 flags) {
     reference.symbol = symbol;
     if (const Status status = referObject(runner, reference, flags))
         return status;
+    // A remembered slot that is a Property already; a slot still in its
+    // cell becomes one the general way.
+    u32 depth;
+    SlotCell* c = cacheable && reference.object ? lookUpCell(reference.object, flags, depth) : nullptr;
+    if (c && c->isSlot()) {
+        reference.property = c->slot;
+        reference.member = 1;
+        return runner.status();
+    }
     return findMember(runner, reference, flags);
 }
 
 Status jsOpProperty::execute(jsRunner& runner, Variant& result) {
+    if (!cacheable)
+        return readGeneral(runner, result);
+    if (Object* receiver = object->peekObject(runner))
+        return readFrom(runner, receiver, result);
+    Variant value;
+    if (const Status status = object->execute(runner, value))
+        return status;
+    if (Object* receiver = objectOf(value))
+        return readFrom(runner, receiver, result);
+    if (const LxCore::String* text = value.getType() == Variant::kString ? Variant::asString(value) : nullptr;
+        text && symbol == Sym::kLength) {
+        result.setInt(text->length());
+        return kStatusOK;
+    }
+    Reference reference;
+    reference.symbol = symbol;
+    if (const Status status = referValue(runner, reference, value))
+        return status;
+    if (const Status status = findMember(runner, reference, 0))
+        return status;
+    return getReferenceValue(runner, reference, result, false);
+}
+
+Status jsOpProperty::readGeneral(jsRunner& runner, Variant& result) {
     Reference reference;
     if (symbol == Sym::kLength && letter() == 'X' && !object->peekObject(runner))
         return readLength(runner, reference, result);
     if (const Status status = getReference(runner, reference, 0))
         return status;
     return getReferenceValue(runner, reference, result, false);
+}
+
+// The receiver is held by whoever gave it for as long as reading a cell
+// runs nothing; a slot's own read may run native code, so it is held then.
+Status jsOpProperty::readFrom(jsRunner& runner, Object* receiver, Variant& result) {
+    u32 depth;
+    if (SlotCell* c = lookUpCell(receiver, 0, depth)) {
+        if (c->holdsValue()) {
+            c->load(result);
+            return kStatusOK;
+        }
+        Property* slot = c->slot;
+        if (slot->getKind() == Property::kPlain && !(slot->getAttributes() & kReResolve)) {
+            result = slot->cachedValue();
+            return kStatusOK;
+        }
+        const ObjectRef hold(receiver);
+        const Variant* value = slot->get(receiver, 0);
+        if (value)
+            result = *value;
+        else
+            result.clear();
+        return runner.status();
+    }
+    // An array's length, as the library reads it.
+    if (symbol == Sym::kLength && receiver->noteLengthSlot(false)) {
+        result.setNumber(f64(receiver->getStoredLength()));
+        return kStatusOK;
+    }
+    Reference reference;
+    reference.symbol = symbol;
+    reference.setObject(receiver);
+    if (const Status status = findMember(runner, reference, 0))
+        return status;
+    return getReferenceValue(runner, reference, result, false);
+}
+
+Object* jsOpProperty::peekObject(jsRunner& runner) const {
+    Object* receiver = cacheable ? object->peekObject(runner) : nullptr;
+    u32 depth;
+    SlotCell* c = receiver ? lookUpCell(receiver, 0, depth) : nullptr;
+    if (!c)
+        return nullptr;
+    if (c->holdsValue())
+        return c->heldObject();
+    return plainObjectOf(c->slot);
 }
 
 // text.length is the text's own: no String wrapper is made to answer it.
@@ -188,6 +360,103 @@ Status jsOpProperty::evaluateQuietly(jsRunner& runner, Variant& result) {
     if (const Status status = getReference(runner, reference, kRefQuiet))
         return status;
     return getReferenceValue(runner, reference, result, false);
+}
+
+// ---- writing
+
+namespace {
+
+// A write answered from a cell is one to an own slot: an inherited one is
+// shadowed, which the general way does (and it finds an add's target).
+constexpr u32 kWriteLookup = kRefQuiet | kRefOwnOnly;
+
+// What every store of a script object does first, as assignReference does:
+// an anonymous function takes the name it is stored under, and a stored
+// object is no longer written back into where it was read from.
+void noteStored(const Variant& value, DataPoolId symbol) {
+    Object* stored = objectOf(value);
+    if (!stored)
+        return;
+    if (Function* function = stored->asFunction())
+        if (function->getNameID() == Sym::kAnonymous && function->getInferredName() == 0)
+            function->setInferredName(symbol);
+    stored->setPutThrough(nullptr, nullptr);
+}
+
+// An own writable slot of the receiver that a store simply replaces, as
+// assignReference and the object's own write would: a slot in its cell
+// takes the value in place, a plain Property through its put (which holds
+// the objects while a watch handler runs). False: go through a reference.
+bool storeOwn(Object* receiver, SlotCell& c, const Variant& value, DataPoolId symbol) {
+    if (receiver->getPutThrough())
+        return false;
+    if (c.holdsValue()) {
+        const u32 place = u32(&c - receiver->cellAt(0));
+        if (receiver->slotTable()->at(place).attributes & kReadOnly)
+            return false;
+        noteStored(value, symbol);
+        c.store(value);
+        c.state = kStateWritten;
+        return true;
+    }
+    Property* slot = c.slot;
+    if (slot->getKind() != Property::kPlain || slot->getOwner() != receiver || slot->isReadOnly())
+        return false;
+    noteStored(value, symbol);
+    slot->put(receiver, value);
+    return true;
+}
+
+}  // namespace
+
+Status jsOpProperty::assign(jsRunner& runner, const Variant& value) {
+    if (!cacheable)
+        return jsOpVariable::assign(runner, value);
+    Object* receiver = object->peekObject(runner);
+    if (!receiver)
+        return assignValue(runner, value);
+    u32 depth;
+    SlotCell* c = lookUpCell(receiver, kWriteLookup, depth);
+    if (c && depth == 0 && storeOwn(receiver, *c, value, symbol))
+        return runner.status();
+    Reference reference;
+    reference.symbol = symbol;
+    reference.setObject(receiver);
+    return assignThrough(runner, reference, c, value);
+}
+
+// The object part is no peek: its value, evaluated quietly, holds it.
+Status jsOpProperty::assignValue(jsRunner& runner, const Variant& value) {
+    Variant held;
+    jsOpVariable* quiet = object->asVariable();
+    if (const Status status = quiet ? quiet->evaluateQuietly(runner, held) : object->execute(runner, held))
+        return status;
+    Reference reference;
+    reference.symbol = symbol;
+    Object* receiver = objectOf(held);
+    if (!receiver) {
+        if (const Status status = referValue(runner, reference, held))
+            return status;
+        return assignThrough(runner, reference, nullptr, value);
+    }
+    u32 depth;
+    SlotCell* c = lookUpCell(receiver, kWriteLookup, depth);
+    if (c && depth == 0 && storeOwn(receiver, *c, value, symbol))
+        return runner.status();
+    reference.setObject(receiver);
+    return assignThrough(runner, reference, c, value);
+}
+
+// c: the remembered cell of the name, or null.
+Status jsOpProperty::assignThrough(jsRunner& runner, Reference& reference, SlotCell* c, const Variant& value) {
+    if (c && c->isSlot()) {
+        reference.property = c->slot;
+        reference.member = 1;
+    } else if (const Status status = findMember(runner, reference, kRefQuiet)) {
+        return status;
+    }
+    assignReference(reference, value);
+    return runner.status();
 }
 
 // x.name, or x["a \"b\""], x[12]: numbers and "-0" go unquoted.

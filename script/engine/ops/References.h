@@ -40,13 +40,32 @@ public:
     // A plain name (not a property, index or this access): ++ of a missing
     // one raises error 2.
     virtual bool isPlainName() const { return true; }
+    // target = value: the reference made with the object part evaluated
+    // quietly, then the store through it.
+    virtual Status assign(jsRunner& runner, const Variant& value);
 
 protected:
     DataPoolId symbol;
     bool attribute;
 };
 
-// object.name
+// What a property site remembers of one hit: the serials of the shared
+// slot tables met from the receiver up to the object that holds the name,
+// and the place of the name's cell there. Nothing is held or pointed at: a
+// use compares the serials with the tables of the objects it meets, so a
+// table or object that went can never be taken for the one remembered.
+struct PropertyHit {
+    static constexpr u32 kMaxDepth = 3;     // prototypes passed on the way
+    u64 tables[kMaxDepth + 1] = {};         // 0 matches no table
+    u32 place = 0;
+    u32 depth = 0;
+};
+
+// object.name. A site whose name is neither an index nor "prototype"
+// remembers where its last hits were (the operation tree runs on one engine
+// thread at a time), so that a receiver shaped like one met before is
+// answered from the cell without a lookup; anything else goes the general
+// way.
 class jsOpProperty : public jsOpVariable {
 public:
     jsOpProperty(jsOpcode* object, DataPoolId symbol, bool attribute);   // owns object
@@ -59,6 +78,8 @@ public:
     Status getReference(jsRunner& runner, Reference& reference, u32 flags) override;
     Status evaluateQuietly(jsRunner& runner, Variant& result) override;
     bool isPlainName() const override { return false; }
+    Status assign(jsRunner& runner, const Variant& value) override;
+    Object* peekObject(jsRunner& runner) const override;
 
     jsOpcode* getObject() const { return object; }
 
@@ -70,6 +91,28 @@ protected:
     Status readLength(jsRunner& runner, Reference& reference, Variant& result);
 
     jsOpcode* object;
+
+private:
+    static constexpr u32 kHits = 2;
+
+    Status readGeneral(jsRunner& runner, Variant& result);
+    Status assignValue(jsRunner& runner, const Variant& value);
+    Status assignThrough(jsRunner& runner, Reference& reference, SlotCell* c, const Variant& value);
+    Status readFrom(jsRunner& runner, Object* receiver, Variant& result);
+    // The live cell of the name on receiver's chain that a remembered hit
+    // names, else the one a walk that makes nothing finds (then
+    // remembered); null when the general lookup must answer. depth: the
+    // prototypes passed.
+    [[gnu::always_inline]] inline SlotCell* lookUpCell(Object* receiver, u32 flags, u32& depth) const;
+    [[gnu::always_inline]] inline SlotCell* matchHit(const PropertyHit& hit, Object* receiver) const;
+    [[gnu::noinline]] SlotCell* walkChain(Object* receiver, u32 flags, u32& depth) const;
+    // An object the own-miss of this name is final on and that has no
+    // inherited lookup of its own before its prototype's.
+    bool passesOn(Object* o) const;
+
+    mutable PropertyHit hits[kHits];
+    mutable u8 nextHit = 0;
+    bool cacheable;
 };
 
 // object[index], and object.@[index] with the attribute flag.
