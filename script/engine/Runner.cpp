@@ -136,21 +136,23 @@ jsRunner::jsRunner(jsFunction& function, Workspace& scope, Object* thisObject, j
     : RuntimeEnv(function.getRealEngine(), &function, &scope, thisObject), body(body) {
     ScopeInfo* info = function.getScopeInfo();
     scriptLevel = !info || (info->flags & kScriptLevelFlag);
-    takeStackLimit();
+    takeStackLimit(0);
 }
 
 jsRunner::jsRunner(jsFunction& function, Variant* slots, u32 slotCount, u32 argumentCount, Object* thisObject,
-                   jsOpFunction* body)
+                   jsOpFunction* body, uintptr_t callerStackLimit)
     : RuntimeEnv(function.getRealEngine(), &function, nullptr, thisObject),
       body(body),
       slots(slots),
       slotCount(slotCount),
       argumentCount(argumentCount) {
-    takeStackLimit();
+    takeStackLimit(callerStackLimit);
 }
 
-void jsRunner::takeStackLimit() {
-    if (TVContext* context = TVContext::find())
+void jsRunner::takeStackLimit(uintptr_t callerStackLimit) {
+    if (callerStackLimit != 0)
+        stackLimit = callerStackLimit;
+    else if (TVContext* context = TVContext::find())
         stackLimit = context->getStackLimit();
     if (engine->getProfilingLevel() != 0)
         engine->profileEnter(*this);

@@ -97,6 +97,7 @@ i32 jsScript::writeBinary(String& out) {
 jsFunction::jsFunction(RealEngine& engine, Script* script, jsOpFunction* body, Object* definingScope,
                        bool globalScope)
     : Function(engine.getObjects(), functionName(engine, body)), script(script), body(body), global(globalScope ? 1 : 0) {
+    code = body;
     if (script)
         script->addRef();
     ScopeInfo* info = getScopeInfo();
@@ -164,6 +165,32 @@ void jsFunction::markReferences() {
         reinterpret_cast<Object*>(closure.get(i))->mark();
 }
 
+namespace {
+
+// A default xml namespace set in a function ends with it. Nothing is copied
+// while the engine has no E4X settings; made during the call, they go back
+// to the empty namespace.
+class NamespaceKeeper {
+public:
+    explicit NamespaceKeeper(RealEngine& engine) : engine(engine), had(engine.xmlSettingsSlot() != nullptr) {
+        if (had)
+            before = defaultXMLNamespaceOf(engine);
+    }
+    ~NamespaceKeeper() {
+        if (had || engine.xmlSettingsSlot())
+            restoreDefaultXMLNamespace(engine, before);
+    }
+    NamespaceKeeper(const NamespaceKeeper&) = delete;
+    NamespaceKeeper& operator=(const NamespaceKeeper&) = delete;
+
+private:
+    RealEngine& engine;
+    bool had;
+    String before;
+};
+
+}  // namespace
+
 // One activation: the frame on this native stack, the slots on the
 // engine's slot stack; the workspace only when something asks for it.
 void jsFunction::runActivation(Object* thisObject, const LxCore::BasicArray& args, Variant& result) {
@@ -182,11 +209,14 @@ void jsFunction::runActivation(Object* thisObject, const LxCore::BasicArray& arg
     for (u32 i = 0; i < argumentCount; i++)
         if (const Variant* value = args.get(i))
             slots.data()[first + i] = *value;
-    // A default xml namespace set in the function ends with it.
-    const String namespaceBefore = defaultXMLNamespaceOf(engine);
-    jsRunner runner(*this, slots.data(), slots.length(), argumentCount, thisObject, body);
+    runCall(thisObject, slots.data(), slots.length(), argumentCount, 0, result);
+}
+
+void jsFunction::runCall(Object* thisObject, Variant* slots, u32 slotCount, u32 argumentCount,
+                         uintptr_t callerStackLimit, Variant& result) {
+    const NamespaceKeeper keeper(getRealEngine());
+    jsRunner runner(*this, slots, slotCount, argumentCount, thisObject, body, callerStackLimit);
     runner.runBody(result);
-    restoreDefaultXMLNamespace(engine, namespaceBefore);
 }
 
 // Script-level code called as a function runs in the scope of the frame

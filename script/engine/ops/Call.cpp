@@ -9,6 +9,7 @@
 #include "script/engine/LibraryHooks.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
+#include "script/engine/Script.h"
 #include "script/engine/SlotStack.h"
 #include "script/engine/ops/References.h"
 
@@ -28,6 +29,16 @@ void lookUpOnXMLText(jsRunner& runner, Object& holder, DataPoolId symbol, Varian
     ObjectRef wrapper;
     if (toObjectValue(runner, Variant(text), wrapper) && wrapper)
         wrapper->get(symbol, result, 0);
+}
+
+// A script function called (not constructed) from script: the fast path's
+// callee, or null.
+jsFunction* scriptCallee(Object& function) {
+    Function* f = function.asFunction();
+    if (!f || !f->isScriptCode())
+        return nullptr;
+    auto* script = static_cast<jsFunction*>(f);
+    return script->isScriptLevel() ? nullptr : script;
 }
 
 }  // namespace
@@ -110,6 +121,9 @@ Status jsOpCall::invoke(jsRunner& runner, Object* function, Object* holder, Vari
     if (thisObject->getObjectID() == kWorkspaceId)
         thisObject = engine.getGlobalObject();
     const ObjectRef hold(function);
+    if (!construct)
+        if (jsFunction* script = scriptCallee(*function))
+            return callScript(runner, *script, thisObject, result);
     SlotArray args(engine.getSlotStack(), arguments ? u32(arguments->length()) : 0);
     if (arguments)
         if (const Status s = arguments->evaluateInto(runner, args.data()))
@@ -122,6 +136,21 @@ Status jsOpCall::invoke(jsRunner& runner, Object* function, Object* holder, Vari
         result.clear();
         function->call(thisObject, args, result);
     }
+    return runner.status();
+}
+
+// The arguments go straight into the callee's block, after its locals: no
+// argument array, no copy, no virtual call. The caller holds the callee (and
+// this through the callee's holder).
+Status jsOpCall::callScript(jsRunner& runner, jsFunction& function, Object* thisObject, Variant& result) {
+    const ScopeInfo* info = function.getScopeInfo();
+    const u32 count = arguments ? u32(arguments->length()) : 0;
+    SlotArray slots(runner.engine->getSlotStack(), Workspace::slotCountOf(info, count));
+    if (arguments)
+        if (const Status s = arguments->evaluateInto(runner, slots.data() + Workspace::localCountOf(info)))
+            return s;
+    result.clear();
+    function.runCall(thisObject, slots.data(), slots.length(), count, runner.getStackLimit(), result);
     return runner.status();
 }
 
