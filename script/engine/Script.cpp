@@ -165,32 +165,6 @@ void jsFunction::markReferences() {
         reinterpret_cast<Object*>(closure.get(i))->mark();
 }
 
-namespace {
-
-// A default xml namespace set in a function ends with it. Nothing is copied
-// while the engine has no E4X settings; made during the call, they go back
-// to the empty namespace.
-class NamespaceKeeper {
-public:
-    explicit NamespaceKeeper(RealEngine& engine) : engine(engine), had(engine.xmlSettingsSlot() != nullptr) {
-        if (had)
-            before = defaultXMLNamespaceOf(engine);
-    }
-    ~NamespaceKeeper() {
-        if (had || engine.xmlSettingsSlot())
-            restoreDefaultXMLNamespace(engine, before);
-    }
-    NamespaceKeeper(const NamespaceKeeper&) = delete;
-    NamespaceKeeper& operator=(const NamespaceKeeper&) = delete;
-
-private:
-    RealEngine& engine;
-    bool had;
-    String before;
-};
-
-}  // namespace
-
 // One activation: the frame on this native stack, the slots on the
 // engine's slot stack; the workspace only when something asks for it.
 void jsFunction::runActivation(Object* thisObject, const LxCore::BasicArray& args, Variant& result) {
@@ -209,14 +183,11 @@ void jsFunction::runActivation(Object* thisObject, const LxCore::BasicArray& arg
     for (u32 i = 0; i < argumentCount; i++)
         if (const Variant* value = args.get(i))
             slots.data()[first + i] = *value;
-    runCall(thisObject, slots.data(), slots.length(), argumentCount, 0, result);
-}
-
-void jsFunction::runCall(Object* thisObject, Variant* slots, u32 slotCount, u32 argumentCount,
-                         uintptr_t callerStackLimit, Variant& result) {
-    const NamespaceKeeper keeper(getRealEngine());
-    jsRunner runner(*this, slots, slotCount, argumentCount, thisObject, body, callerStackLimit);
+    // A default xml namespace set in the function ends with it.
+    const String namespaceBefore = defaultXMLNamespaceOf(engine);
+    jsRunner runner(*this, slots.data(), slots.length(), argumentCount, thisObject, body, 0);
     runner.runBody(result);
+    restoreDefaultXMLNamespace(engine, namespaceBefore);
 }
 
 // Script-level code called as a function runs in the scope of the frame

@@ -71,13 +71,6 @@ public:
     // A script function's prototype is always a plain object.
     bool mayBeClassConstructor() const override { return false; }
 
-    // A call from script code: slots is the activation's block
-    // (Workspace::slotCountOf), the arguments in place after the locals. The
-    // caller holds the function and this. callerStackLimit: the calling
-    // frame's, which the new frame shares (0: the thread's).
-    void runCall(Object* thisObject, Variant* slots, u32 slotCount, u32 argumentCount,
-                 uintptr_t callerStackLimit, Variant& result);
-
     jsOpFunction* getBody() const { return body; }
     bool isScriptLevel() const;
     bool isGlobal() const { return global != 0; }

@@ -11,6 +11,7 @@
 #include "script/engine/RealEngine.h"
 #include "script/engine/Script.h"
 #include "script/engine/SlotStack.h"
+#include "script/engine/XMLSettings.h"
 #include "script/engine/ops/References.h"
 
 namespace LxScript {
@@ -150,7 +151,10 @@ Status jsOpCall::callScript(jsRunner& runner, jsFunction& function, Object* this
         if (const Status s = arguments->evaluateInto(runner, slots.data() + Workspace::localCountOf(info)))
             return s;
     result.clear();
-    function.runCall(thisObject, slots.data(), slots.length(), count, runner.getStackLimit(), result);
+    const XMLNamespaceKeeper keeper(*runner.engine);
+    jsRunner frame(function, slots.data(), slots.length(), count, thisObject, function.getBody(),
+                   runner.getStackLimit());
+    frame.runBody(result);
     return runner.status();
 }
 
