@@ -38,6 +38,8 @@ public:
     // class becomes that class's prototype: not for script functions (they
     // have code), whose prototype is always a plain object.
     virtual bool mayBeClassConstructor() const { return code == nullptr; }
+    // A script function (jsFunction): calls from script take its fast path.
+    bool isScriptCode() const { return code != nullptr; }
 
 protected:
     Property* makePrototypeProperty();

@@ -73,7 +73,8 @@ RuntimeEnv::RuntimeEnv(RealEngine& engine, jsFunction* function, Workspace* scop
 RuntimeEnv::~RuntimeEnv() {
     if (engine->currentFrame != this)
         return;     // never linked: construction did not finish
-    if (previous) {
+    // No step flags on the previous frame and no stop request here: nothing to hand back.
+    if (previous && (previous->stepFlags != 0 || (stepFlags & kStopRequest))) {
         if (engine->getError().getCode() < 0)
             previous->stepFlags = 0;
         else if (stepFlags & kStopRequest)
@@ -136,21 +137,23 @@ jsRunner::jsRunner(jsFunction& function, Workspace& scope, Object* thisObject, j
     : RuntimeEnv(function.getRealEngine(), &function, &scope, thisObject), body(body) {
     ScopeInfo* info = function.getScopeInfo();
     scriptLevel = !info || (info->flags & kScriptLevelFlag);
-    takeStackLimit();
+    takeStackLimit(0);
 }
 
 jsRunner::jsRunner(jsFunction& function, Variant* slots, u32 slotCount, u32 argumentCount, Object* thisObject,
-                   jsOpFunction* body)
+                   jsOpFunction* body, uintptr_t callerStackLimit)
     : RuntimeEnv(function.getRealEngine(), &function, nullptr, thisObject),
       body(body),
       slots(slots),
       slotCount(slotCount),
       argumentCount(argumentCount) {
-    takeStackLimit();
+    takeStackLimit(callerStackLimit);
 }
 
-void jsRunner::takeStackLimit() {
-    if (TVContext* context = TVContext::find())
+void jsRunner::takeStackLimit(uintptr_t callerStackLimit) {
+    if (callerStackLimit != 0)
+        stackLimit = callerStackLimit;
+    else if (TVContext* context = TVContext::find())
         stackLimit = context->getStackLimit();
     if (engine->getProfilingLevel() != 0)
         engine->profileEnter(*this);
@@ -180,10 +183,14 @@ Variant* jsRunner::specialSlot(i32 index) {
     return workspace ? workspace->getSlot(index) : nullptr;
 }
 
+// Workspace::resolveLocal's answer without the slot: the names every
+// activation has first, then the body's scope (the function's own), whose
+// memo answers a free name read again without a hash lookup.
 bool jsRunner::declaresName(DataPoolId symbol) const {
-    i32 index;
-    return Workspace::resolveLocal(function->getScopeInfo(), symbol, index) ||
-           (symbol != 0 && symbol == function->getNameID());
+    if (symbol == kNameArguments || symbol == Sym::kCallee || (symbol != 0 && symbol == function->getNameID()))
+        return true;
+    const ScopeInfo* info = body ? body->getScopeInfo() : nullptr;
+    return info && info->lookupRunning(symbol) != 0;
 }
 
 bool jsRunner::resolveForRead(DataPoolId symbol, Reference& reference, u32 flags) {

@@ -130,9 +130,10 @@ public:
     // Script-level code over a scope the caller holds.
     jsRunner(jsFunction& function, Workspace& scope, Object* thisObject, jsOpFunction* body);
     // A call: slotCount slots in the frame's block (argumentCount of them
-    // passed); its workspace is made on demand and left at the end.
+    // passed); its workspace is made on demand and left at the end. A call
+    // from script shares its caller's stack limit; 0 takes the thread's.
     jsRunner(jsFunction& function, Variant* slots, u32 slotCount, u32 argumentCount, Object* thisObject,
-             jsOpFunction* body);
+             jsOpFunction* body, uintptr_t callerStackLimit);
     ~jsRunner() override;
 
     ScopeInfo* getScopeInfo() const override;
@@ -199,6 +200,7 @@ public:
     }
     // Error 27; returns the runner's status.
     Status stackOverrun();
+    uintptr_t getStackLimit() const { return stackLimit; }
 
     ProfilerData* profiler = nullptr;
     u64 startStamp = 0;
@@ -211,7 +213,7 @@ private:
     // Whether the name resolves in the activation object (a declared name,
     // arguments, callee, the function's own name).
     bool declaresName(DataPoolId symbol) const;
-    void takeStackLimit();
+    void takeStackLimit(uintptr_t callerStackLimit);
 
     u32 completion = kNoCompletion;
     const jsOpStatement* target = nullptr;

@@ -97,6 +97,7 @@ i32 jsScript::writeBinary(String& out) {
 jsFunction::jsFunction(RealEngine& engine, Script* script, jsOpFunction* body, Object* definingScope,
                        bool globalScope)
     : Function(engine.getObjects(), functionName(engine, body)), script(script), body(body), global(globalScope ? 1 : 0) {
+    code = body;
     if (script)
         script->addRef();
     ScopeInfo* info = getScopeInfo();
@@ -184,7 +185,7 @@ void jsFunction::runActivation(Object* thisObject, const LxCore::BasicArray& arg
             slots.data()[first + i] = *value;
     // A default xml namespace set in the function ends with it.
     const String namespaceBefore = defaultXMLNamespaceOf(engine);
-    jsRunner runner(*this, slots.data(), slots.length(), argumentCount, thisObject, body);
+    jsRunner runner(*this, slots.data(), slots.length(), argumentCount, thisObject, body, 0);
     runner.runBody(result);
     restoreDefaultXMLNamespace(engine, namespaceBefore);
 }

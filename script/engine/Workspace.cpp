@@ -174,7 +174,7 @@ void Workspace::markReferences() {
 
 bool Workspace::resolveLocal(const ScopeInfo* info, DataPoolId symbol, i32& index) {
     if (info) {
-        const i32 tagged = info->lookup(symbol);
+        const i32 tagged = info->lookupRunning(symbol);
         if (tagged) {
             const i32 i = tagged & ~ScopeInfo::kSlotTagMask;
             const i32 a = info->variables;

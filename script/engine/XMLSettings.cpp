@@ -28,6 +28,13 @@ String defaultXMLNamespaceOf(RealEngine& engine) {
     return s ? s->defaultNamespace : String();
 }
 
+XMLNamespaceKeeper::XMLNamespaceKeeper(RealEngine& engine) : engine(engine), had(settingsMade()) {
+    if (had)
+        before = defaultXMLNamespaceOf(engine);
+}
+
+bool XMLNamespaceKeeper::settingsMade() const { return engine.xmlSettingsSlot() != nullptr; }
+
 void restoreDefaultXMLNamespace(RealEngine& engine, const String& uri) noexcept {
     if (auto* s = static_cast<XMLSettings*>(engine.xmlSettingsSlot()))
         s->defaultNamespace = uri;

@@ -32,5 +32,25 @@ public:
 // putting one back (a function activation and an outermost run keep it).
 LxCore::String defaultXMLNamespaceOf(RealEngine& engine);
 void restoreDefaultXMLNamespace(RealEngine& engine, const LxCore::String& uri) noexcept;
+// Puts back at its end the default namespace a function activation began
+// with. Nothing is copied while the engine has no settings; made during the
+// activation, they go back to the empty namespace.
+class XMLNamespaceKeeper {
+public:
+    explicit XMLNamespaceKeeper(RealEngine& engine);
+    ~XMLNamespaceKeeper() {
+        if (had || settingsMade())
+            restoreDefaultXMLNamespace(engine, before);
+    }
+    XMLNamespaceKeeper(const XMLNamespaceKeeper&) = delete;
+    XMLNamespaceKeeper& operator=(const XMLNamespaceKeeper&) = delete;
+
+private:
+    bool settingsMade() const;
+
+    RealEngine& engine;
+    bool had;
+    LxCore::String before;
+};
 
 }  // namespace LxScript

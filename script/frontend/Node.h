@@ -56,6 +56,18 @@ public:
 
     // The slot of a name; 0 when the scope declares none.
     i32 lookup(DataPoolId name) const { return i32(intptr_t(symbols.get(name))); }
+    // lookup for the running code, which asks for the same free names (a
+    // global, a closure's variable) on every call: a name found undeclared
+    // is remembered, so that the next ask takes no hash lookup.
+    i32 lookupRunning(DataPoolId name) const {
+        DataPoolId& seen = undeclared[u32(name) % kUndeclaredMemo];
+        if (seen == name && name != 0)
+            return 0;
+        const i32 slot = lookup(name);
+        if (slot == 0)
+            seen = name;
+        return slot;
+    }
     // Gives the name the next slot of the sort (a repeated parameter takes
     // the later index).
     i32 addParameter(DataPoolId name) { return addSlot(name, kParameterSlot | parameters++); }
@@ -76,11 +88,19 @@ public:
     u32 flags = 0;                  // the kinds above; the low bits are directive flags
 
 private:
+    // Entries of lookupRunning's memo; a name maps to one by its id.
+    static constexpr u32 kUndeclaredMemo = 8;
+
     ~ScopeInfo() = default;
     i32 addSlot(DataPoolId name, i32 slot) {
+        DataPoolId& seen = undeclared[u32(name) % kUndeclaredMemo];
+        if (seen == name)
+            seen = 0;   // declared now
         symbols.put(name, reinterpret_cast<void*>(intptr_t(slot)));
         return slot;
     }
+
+    mutable DataPoolId undeclared[kUndeclaredMemo] = {};
 };
 
 class Node : public LxCore::Root {

@@ -10,7 +10,9 @@
 #include "script/engine/PrimitiveCall.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
+#include "script/engine/Script.h"
 #include "script/engine/SlotStack.h"
+#include "script/engine/XMLSettings.h"
 #include "script/engine/ops/References.h"
 
 namespace LxScript {
@@ -75,6 +77,16 @@ bool callOnText(jsRunner& runner, jsOpVariable* calleeReference, jsOpList* argum
     method->callOnPrimitive(text, args, result);
     status = runner.status();
     return true;
+}
+
+// A script function called (not constructed) from script: the fast path's
+// callee, or null.
+jsFunction* scriptCallee(Object& function) {
+    Function* f = function.asFunction();
+    if (!f || !f->isScriptCode())
+        return nullptr;
+    auto* script = static_cast<jsFunction*>(f);
+    return script->isScriptLevel() ? nullptr : script;
 }
 
 }  // namespace
@@ -160,6 +172,9 @@ Status jsOpCall::invoke(jsRunner& runner, Object* function, Object* holder, Vari
     if (thisObject->getObjectID() == kWorkspaceId)
         thisObject = engine.getGlobalObject();
     const ObjectRef hold(function);
+    if (!construct)
+        if (jsFunction* script = scriptCallee(*function))
+            return callScript(runner, *script, thisObject, result);
     SlotArray args(engine.getSlotStack(), arguments ? u32(arguments->length()) : 0);
     if (arguments)
         if (const Status s = arguments->evaluateInto(runner, args.data()))
@@ -172,6 +187,24 @@ Status jsOpCall::invoke(jsRunner& runner, Object* function, Object* holder, Vari
         result.clear();
         function->call(thisObject, args, result);
     }
+    return runner.status();
+}
+
+// The arguments go straight into the callee's block, after its locals: no
+// argument array, no copy, no virtual call. The caller holds the callee (and
+// this through the callee's holder).
+Status jsOpCall::callScript(jsRunner& runner, jsFunction& function, Object* thisObject, Variant& result) {
+    const ScopeInfo* info = function.getScopeInfo();
+    const u32 count = arguments ? u32(arguments->length()) : 0;
+    SlotArray slots(runner.engine->getSlotStack(), Workspace::slotCountOf(info, count));
+    if (arguments)
+        if (const Status s = arguments->evaluateInto(runner, slots.data() + Workspace::localCountOf(info)))
+            return s;
+    result.clear();
+    const XMLNamespaceKeeper keeper(*runner.engine);
+    jsRunner frame(function, slots.data(), slots.length(), count, thisObject, function.getBody(),
+                   runner.getStackLimit());
+    frame.runBody(result);
     return runner.status();
 }
 

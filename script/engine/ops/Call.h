@@ -6,6 +6,7 @@
 
 namespace LxScript {
 
+class jsFunction;
 class jsOpLocalVariable;
 
 class jsOpCall : public jsOpcode {
@@ -29,6 +30,7 @@ private:
     // Step 1: the callee value into result and its holder into holder.
     Status findCallee(jsRunner& runner, Variant& result, ObjectRef& holder);
     Status invoke(jsRunner& runner, Object* function, Object* holder, Variant& result);
+    Status callScript(jsRunner& runner, jsFunction& function, Object* thisObject, Variant& result);
     Status notCallable(jsRunner& runner, Variant& result);
 
     jsOpcode* callee;
