@@ -462,8 +462,7 @@ Object* RealEngine::getPrototypeOf(Object* constructor) {
 }
 
 void RealEngine::newInstance(Variant& result, i32 cls, Object* constructor) {
-    ObjectRef made = ObjectRef::adopt(new Object(objects));
-    made->setClassID(cls);
+    ObjectRef made = ObjectRef::adopt(Object::make(objects, cls));
     result.setObject(made.get());
     if (constructor)
         made->setPrototype(getPrototypeOf(constructor));
@@ -471,8 +470,7 @@ void RealEngine::newInstance(Variant& result, i32 cls, Object* constructor) {
 
 void RealEngine::newObject(Variant& result, i32 cls, const LxCore::BasicArray* args,
                            Object* constructor) {
-    ObjectRef made = ObjectRef::adopt(new Object(objects));
-    made->setClassID(cls);
+    ObjectRef made = ObjectRef::adopt(Object::make(objects, cls));
     result.setObject(made.get());
     if (cls == Sym::kObject && !constructor && !args)
         return;
