@@ -462,6 +462,7 @@ Object* RealEngine::getPrototypeOf(Object* constructor) {
 }
 
 void RealEngine::newInstance(Variant& result, i32 cls, Object* constructor) {
+    // An Array keeps its elements in the dense store.
     ObjectRef made = ObjectRef::adopt(Object::make(objects, cls));
     result.setObject(made.get());
     if (constructor)
@@ -470,6 +471,7 @@ void RealEngine::newInstance(Variant& result, i32 cls, Object* constructor) {
 
 void RealEngine::newObject(Variant& result, i32 cls, const LxCore::BasicArray* args,
                            Object* constructor) {
+    // An Array keeps its elements in the dense store.
     ObjectRef made = ObjectRef::adopt(Object::make(objects, cls));
     result.setObject(made.get());
     if (cls == Sym::kObject && !constructor && !args)
