@@ -142,6 +142,7 @@ void ObjectSpace::checkSurvivors() {
         ring.push_back(o);
     std::sort(ring.begin(), ring.end());
     marking = 1;
+    leafRunning = 1;    // every reference onto the work list, leaves too
     o = ringHead;
     for (u32 n = objectCount; n > 0; n--, o = o->ringNext) {
         if (o->cleared)
@@ -162,6 +163,7 @@ void ObjectSpace::checkSurvivors() {
         markStack.clear();
     }
     marking = 0;
+    leafRunning = 0;
 }
 
 // ---------------------------------------------------------------------------

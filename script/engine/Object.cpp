@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <typeinfo>
 #include <unordered_set>
 
 #include "core/ErrorCodes.h"
@@ -210,9 +211,30 @@ void Object::finishRelease() {
     clear();
 }
 
+bool ObjectSpace::isLeaf(const Object& object) {
+    if (object.data || typeid(object) != typeid(Object))
+        return false;
+    for (u32 i = 0; i < object.table->size(); i++)
+        if (object.cells[i].kind >= SlotCell::kBoxed)
+            return false;
+    return true;
+}
+
 bool ObjectSpace::queueRelease(Object* object) {
     if (!releasing)
         return false;
+    // A leaf goes at once, one level deep: what it lets go waits in the
+    // queue. Many small objects let go together (an array of them) then
+    // never fill the queue.
+    if (!leafRunning && isLeaf(*object)) {
+        leafRunning = 1;
+        struct Done {
+            u8& flag;
+            ~Done() { flag = 0; }
+        } done{leafRunning};
+        object->finishRelease();
+        return true;
+    }
     // Once the queue could not grow it takes only what fits until the batch
     // ends: near the memory limit a failed request is dear, and one per
     // released object made tearing down a full heap crawl.
@@ -649,6 +671,17 @@ void Object::mark() {
 }
 
 void ObjectSpace::pushMark(Object* object) {
+    // A leaf met while marking is marked in place, one level deep, so that
+    // many small objects held together never fill the work list.
+    if (marking && !leafRunning && isLeaf(*object)) {
+        leafRunning = 1;
+        struct Done {
+            u8& flag;
+            ~Done() { flag = 0; }
+        } done{leafRunning};
+        object->markReferences();
+        return;
+    }
     markStack.push_back(object);
     if (marking)
         return;

@@ -630,6 +630,8 @@ private:
     u8 marking = 0;
     u8 releasing = 0;
     u8 releaseQueueStuck = 0;               // it could not grow in this batch
+    u8 leafRunning = 0;                     // a leaf is marked or released in place (or the
+                                            // sweep check wants every reference queued)
     std::vector<Object*> markStack;
     std::vector<Object*> releaseQueue;
     LxCore::IntHashTable liveObjects;       // LiveObject -> Object
@@ -640,6 +642,10 @@ private:
     Dispatcher* defaultDispatchers[2] = {};
 
     void drainReleases(std::exception_ptr& failure);
+    // A plain object without a side record whose cells hold no Property
+    // and no boxed value: marking or releasing it runs no native code and
+    // reaches nothing but its prototype and the objects of its cells.
+    static bool isLeaf(const Object& object);
     void markHeldObjects();
     void clearUnreached();
     void deleteUnheld();

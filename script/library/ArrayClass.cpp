@@ -72,6 +72,17 @@ void storeLength(Object& o, f64 length) {
         o.put(Sym::kLength, Variant(length), 0);
 }
 
+// The length push and unshift write: an array whose native "length" slot
+// is still only noted keeps it so, noted as written as the write through
+// the slot would leave it, with no Property made; anything else is put.
+void putLength(Object& o, const Variant& length) {
+    const f64 n = length.toNumber();
+    if (isArray(o) && isValidLength(n) && !o.getPutThrough() && o.noteLengthSlot(true))
+        o.setLength(u32(n));
+    else
+        o.put(Sym::kLength, length, 0);
+}
+
 // ---------------------------------------------------------------------------
 // Walking elements
 
@@ -729,7 +740,7 @@ void arrayPush(Arguments& args) {
         self->put(indexId(length + i), args.arg(i), 0);
     }
     args.result->setNumber(f64(length + n));
-    self->put(Sym::kLength, *args.result, 0);
+    putLength(*self, *args.result);
 }
 
 void arrayShift(Arguments& args) {
@@ -763,7 +774,7 @@ void arrayUnshift(Arguments& args) {
     for (u32 i = 0; i < n; i++)
         e.write(i, args.arg(i));
     args.result->setNumber(f64(length + n));
-    self->put(Sym::kLength, *args.result, 0);
+    putLength(*self, *args.result);
 }
 
 // ---------------------------------------------------------------------------

@@ -137,6 +137,9 @@ Status jsOpObject::execute(jsRunner& runner, Variant& result) {
     Object* object = objectOf(result);
     if (!object)
         return runner.status();
+    // A plain literal's slots stay in their cells: the fresh object has no
+    // slot but those the literal made.
+    const bool plain = classSymbol == Sym::kObject;
     Variant value;
     for (i32 i = 0; i < values.getCount(); i++) {
         if (jsOpcode* expression = values.get(i)) {
@@ -147,7 +150,9 @@ Status jsOpObject::execute(jsRunner& runner, Variant& result) {
         }
         // A repeated name replaces the earlier value.
         const DataPoolId name = DataPoolId(names.get(i));
-        if (Property* own = object->findOwnProperty(name, kFindOwn))
+        if (plain && !object->hasOwnValue(name))
+            object->defineValue(name, value);
+        else if (Property* own = object->findOwnProperty(name, kFindOwn))
             own->put(object, value);
         else
             object->createProperty(name, value, 0);
