@@ -312,7 +312,10 @@ Status jsOpBinary::run(jsRunner& runner, Variant& result, AppendTarget* target) 
             return runner.status();
         }
     }
+    return withRight(runner, result, target);
+}
 
+Status jsOpBinary::withRight(jsRunner& runner, Variant& result, AppendTarget* target) {
     // The left operand's method is looked up before the right side runs.
     Object* leftObject = objectOf(result);
     Property* method = overloadable ? findMethod(runner, leftObject, overloadId) : nullptr;

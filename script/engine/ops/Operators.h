@@ -112,6 +112,9 @@ private:
     // Out of line behind the in-place case, which then needs no frame; a
     // recursion through an operand pays one frame per level.
     [[gnu::noinline]] Status run(jsRunner& runner, Variant& result, AppendTarget* target);
+    // The right side and the slow cases, apart from run so that a recursion
+    // through the left operand keeps only run's small frame on the stack.
+    [[gnu::noinline]] Status withRight(jsRunner& runner, Variant& result, AppendTarget* target);
     // The operands once either is an object: operator methods, then combine.
     // Out of line: its frame is large and only objects need it.
     [[gnu::noinline]] Status objectOperands(jsRunner& runner, Variant& result, Variant& rightValue,
