@@ -154,7 +154,7 @@ Object::Object(ObjectSpace& s, Object* firstPrototype) : table(s.getRootTable())
 
 ArrayObject::ArrayObject(ObjectSpace& s) : Object(s) { traits |= kArrayStore; }
 
-ArrayObject::~ArrayObject() = default;
+ArrayObject::~ArrayObject() { teardown(); }
 
 Object* Object::make(ObjectSpace& space, DataPoolId classId) {
     Object* made = classId == Sym::kArray ? new ArrayObject(space) : new Object(space);
@@ -163,6 +163,12 @@ Object* Object::make(ObjectSpace& space, DataPoolId classId) {
 }
 
 Object::~Object() {
+    if (!(traits & kTornDown))
+        teardown();
+}
+
+void Object::teardown() {
+    traits |= kTornDown;
     ObjectSpace& s = getSpace();
     ReleaseBatch batch(s);
     if (!cleared)

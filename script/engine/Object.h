@@ -249,6 +249,9 @@ public:
     ObjectSpace& getSpace() const { return table->getSpace(); }
     ObjectData* getData() const { return data; }
     ObjectData& data_();                        // made on first need
+    // The destructor's work, run by the most derived destructor that needs its
+    // own members still alive (an ArrayObject's store), once.
+    void teardown();
     Dispatcher* getDispatcher() const;
     LxCore::LiveObject* getLiveObject() const;
     LxCore::Root* getNativeData() const;
@@ -433,6 +436,7 @@ protected:
 
     static constexpr u8 kArrayStore = 1;        // an ArrayObject: elements in its store
     static constexpr u8 kNoPlainLookup = 2;     // a live object is or was attached
+    static constexpr u8 kTornDown = 4;          // teardown ran (an ArrayObject's, while it was one)
 
     friend class ObjectSpace;
     friend class Property;

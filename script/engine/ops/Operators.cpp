@@ -234,37 +234,64 @@ void jsOpBinary::noteLocalSides() {
     bothInPlace = numeric && (leftConstant || leftSlot >= 0) && (rightConstant || rightSlot >= 0);
 }
 
-jsOpBinary::jsOpBinary(i32 id, jsOpcode* left, jsOpcode* right) : left(left), right(right) {
-    setOperator(id);
-    noteLocalSides();
+jsOpBinary::jsOpBinary(i32 id, jsOpcode* left, jsOpcode* right) : left(left), right(right) { finishMaking(id); }
+
+jsOpBinary::jsOpBinary(i32 id, const Variant& constant, i32 kind, jsOpcode* right) : right(right) {
+    try {
+        leftConstant = new Variant(constant);
+        jsOpConstant::convertForKind(*leftConstant, kind);
+    } catch (...) {
+        dropOperands();
+        throw;
+    }
+    finishMaking(id);
 }
 
-jsOpBinary::jsOpBinary(i32 id, const Variant& constant, i32 kind, jsOpcode* right)
-    : right(right), leftConstant(new Variant(constant)) {
-    jsOpConstant::convertForKind(*leftConstant, kind);
-    setOperator(id);
-    noteLocalSides();
-}
-
-jsOpBinary::jsOpBinary(i32 id, jsOpcode* left, const Variant& constant, i32 kind)
-    : left(left), rightConstant(new Variant(constant)) {
-    jsOpConstant::convertForKind(*rightConstant, kind);
-    setOperator(id);
-    noteLocalSides();
+jsOpBinary::jsOpBinary(i32 id, jsOpcode* left, const Variant& constant, i32 kind) : left(left) {
+    try {
+        rightConstant = new Variant(constant);
+        jsOpConstant::convertForKind(*rightConstant, kind);
+    } catch (...) {
+        dropOperands();
+        throw;
+    }
+    finishMaking(id);
 }
 
 jsOpBinary::jsOpBinary(i32 id, jsOpcode* left, jsOpcode* right, const Variant* lc, const Variant* rc)
-    : left(left), right(right), leftConstant(copyOf(lc)), rightConstant(copyOf(rc)) {
-    setOperator(id);
-    noteLocalSides();
+    : left(left), right(right) {
+    try {
+        leftConstant = copyOf(lc);
+        rightConstant = copyOf(rc);
+    } catch (...) {
+        dropOperands();
+        throw;
+    }
+    finishMaking(id);
 }
 
-jsOpBinary::~jsOpBinary() {
+// The operands were handed over before the constructor ran: a constructor
+// that throws (out of memory) deletes them, as the destructor would.
+void jsOpBinary::finishMaking(i32 id) {
+    try {
+        setOperator(id);
+        noteLocalSides();
+    } catch (...) {
+        dropOperands();
+        throw;
+    }
+}
+
+void jsOpBinary::dropOperands() {
     delete left;
     delete right;
     delete leftConstant;
     delete rightConstant;
+    left = right = nullptr;
+    leftConstant = rightConstant = nullptr;
 }
+
+jsOpBinary::~jsOpBinary() { dropOperands(); }
 
 Status jsOpBinary::evaluateLeft(jsRunner& runner, Variant& result) const {
     if (leftConstant) {

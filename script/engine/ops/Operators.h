@@ -106,6 +106,8 @@ protected:
 
 private:
     void setOperator(i32 id);
+    void finishMaking(i32 id);
+    void dropOperands();
     void noteLocalSides();
     // Both numbers in place: result set, true; else nothing done.
     [[gnu::always_inline]] inline bool numbersInPlace(jsRunner& runner, Variant& result) const;

@@ -238,7 +238,9 @@ TEST_F(NodeTest, ListElementsAtTheEdges) {
         ASSERT_EQ(elements->length(), size);
         EXPECT_EQ(elements->getNode(-1), nullptr) << size;
         EXPECT_EQ(elements->getNode(size), nullptr) << size;
-        elements->setNode(size, number(0.5));                   // outside: nothing
+        Node* outside = number(0.5);
+        elements->setNode(size, outside);                       // outside: nothing, still the caller's
+        delete outside;
         elements->setNode(-1, nullptr);
         EXPECT_EQ(elements->length(), size);
         EXPECT_EQ(elements->removeNode(size), nullptr) << size;
