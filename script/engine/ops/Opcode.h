@@ -6,7 +6,8 @@
 // Statements add a line, a script id, labels, a parent link and one inner
 // statement. Nothing a run changes lives in the tree: a pending break or
 // continue is the runner's (see jsRunner::takeCompletion), so the same tree
-// can run in nested activations.
+// can run in nested activations. Property sites only remember where they
+// last found their name, a hint each use checks before it trusts it.
 #pragma once
 #include "core/Heap.h"
 #include "core/SimpleArray.h"
