@@ -254,6 +254,7 @@ struct XMLBuilder {
     const String* source;
     i32 start;                      // where the parsed part of source begins
     String pending;                 // character data since the last flush
+    i32 sectionFrom = -1;           // where the open CDATA section begins in pending
     NamespaceScope bindings;        // each binding holds one reference to its node
     i32 pendingFrom = 0;            // bindings from here wait for the next start tag
     i32 baseBindings = 0;           // bindings no end event may pop
@@ -453,7 +454,20 @@ struct XMLBuilder {
         XMLTree::setValueOf(node, fromUTF8(data));
     }
 
+    // The text before a section stays pending until the section proves to
+    // hold characters: an empty one is no characters, so the text around it
+    // stays one node (as its printed form reads back).
+    void startCDATA() { sectionFrom = pending.length(); }
+
     void endCDATA() {
+        const i32 from = sectionFrom;
+        sectionFrom = -1;
+        if (from < 0 || pending.length() == from)
+            return;
+        String section = pending.substr(from);
+        pending.setLength(from);
+        flush(ignoreWhitespace);
+        pending = section;
         if (XML* node = flush(false))
             node->setName(String("CDATA"));
     }
@@ -514,7 +528,7 @@ void XMLCALL onInstruction(void* user, const XML_Char* target, const XML_Char* d
 }
 
 void XMLCALL onStartCDATA(void* user) {
-    guarded(user, [&](XMLBuilder& b) { b.flush(b.ignoreWhitespace); });
+    guarded(user, [&](XMLBuilder& b) { b.startCDATA(); });
 }
 
 void XMLCALL onEndCDATA(void* user) {

@@ -519,6 +519,16 @@ TEST_F(XMLTest, ParsesTextListsAndOptions) {
     Node cdata(parseOk("<a><![CDATA[<b>]]></a>"));
     EXPECT_TRUE(cdata->getChild(0)->isCDATA());
     EXPECT_EQ(str(cdata->getChild(0)->getValue()), u"<b>");
+    // An empty section is no characters: the text around it stays one node,
+    // as its print reads back; a section with characters still splits it.
+    Node empty(parseOk("<a>$<![CDATA[]]>]U]<![CDATA[>]]></a>"));
+    ASSERT_EQ(empty->getChildCount(), 2);
+    EXPECT_EQ(str(empty->getChild(0)->getValue()), u"$]U]");
+    EXPECT_FALSE(empty->getChild(0)->isCDATA());
+    EXPECT_TRUE(empty->getChild(1)->isCDATA());
+    Node split(parseOk("<a>x<![CDATA[y]]>z</a>"));
+    ASSERT_EQ(split->getChildCount(), 3);
+    EXPECT_EQ(print(split.get()), "<a>x<![CDATA[y]]>z</a>");
 }
 
 TEST_F(XMLTest, ComparesCopiesAndNormalizes) {
