@@ -226,6 +226,20 @@ bool ObjectSpace::isLeaf(const Object& object) {
     return true;
 }
 
+namespace {
+
+// The space's flag that a leaf is being released or marked in place, raised
+// for one leaf and lowered on every way out.
+struct LeafRun {
+    explicit LeafRun(u8& flag) : flag(flag) { flag = 1; }
+    ~LeafRun() { flag = 0; }
+    LeafRun(const LeafRun&) = delete;
+    LeafRun& operator=(const LeafRun&) = delete;
+    u8& flag;
+};
+
+}  // namespace
+
 bool ObjectSpace::queueRelease(Object* object) {
     if (!releasing)
         return false;
@@ -233,11 +247,7 @@ bool ObjectSpace::queueRelease(Object* object) {
     // queue. Many small objects let go together (an array of them) then
     // never fill the queue.
     if (!leafRunning && isLeaf(*object)) {
-        leafRunning = 1;
-        struct Done {
-            u8& flag;
-            ~Done() { flag = 0; }
-        } done{leafRunning};
+        const LeafRun run(leafRunning);
         object->finishRelease();
         return true;
     }
@@ -680,11 +690,7 @@ void ObjectSpace::pushMark(Object* object) {
     // A leaf met while marking is marked in place, one level deep, so that
     // many small objects held together never fill the work list.
     if (marking && !leafRunning && isLeaf(*object)) {
-        leafRunning = 1;
-        struct Done {
-            u8& flag;
-            ~Done() { flag = 0; }
-        } done{leafRunning};
+        const LeafRun run(leafRunning);
         object->markReferences();
         return;
     }

@@ -234,46 +234,34 @@ void jsOpBinary::noteLocalSides() {
     bothInPlace = numeric && (leftConstant || leftSlot >= 0) && (rightConstant || rightSlot >= 0);
 }
 
-jsOpBinary::jsOpBinary(i32 id, jsOpcode* left, jsOpcode* right) : left(left), right(right) { finishMaking(id); }
+jsOpBinary::jsOpBinary(i32 id, jsOpcode* left, jsOpcode* right) : left(left), right(right) {
+    finishMaking(id, nullptr, 0, nullptr, 0);
+}
 
 jsOpBinary::jsOpBinary(i32 id, const Variant& constant, i32 kind, jsOpcode* right) : right(right) {
-    try {
-        leftConstant = new Variant(constant);
-        jsOpConstant::convertForKind(*leftConstant, kind);
-    } catch (...) {
-        dropOperands();
-        throw;
-    }
-    finishMaking(id);
+    finishMaking(id, &constant, kind, nullptr, 0);
 }
 
 jsOpBinary::jsOpBinary(i32 id, jsOpcode* left, const Variant& constant, i32 kind) : left(left) {
-    try {
-        rightConstant = new Variant(constant);
-        jsOpConstant::convertForKind(*rightConstant, kind);
-    } catch (...) {
-        dropOperands();
-        throw;
-    }
-    finishMaking(id);
+    finishMaking(id, nullptr, 0, &constant, kind);
 }
 
 jsOpBinary::jsOpBinary(i32 id, jsOpcode* left, jsOpcode* right, const Variant* lc, const Variant* rc)
     : left(left), right(right) {
+    finishMaking(id, lc, 0, rc, 0);
+}
+
+// The operands were handed over before the constructor ran: whatever throws
+// here (out of memory) deletes them, as the destructor would. Kind 0 keeps a
+// constant as it is.
+void jsOpBinary::finishMaking(i32 id, const Variant* lc, i32 leftKind, const Variant* rc, i32 rightKind) {
     try {
         leftConstant = copyOf(lc);
         rightConstant = copyOf(rc);
-    } catch (...) {
-        dropOperands();
-        throw;
-    }
-    finishMaking(id);
-}
-
-// The operands were handed over before the constructor ran: a constructor
-// that throws (out of memory) deletes them, as the destructor would.
-void jsOpBinary::finishMaking(i32 id) {
-    try {
+        if (leftConstant)
+            jsOpConstant::convertForKind(*leftConstant, leftKind);
+        if (rightConstant)
+            jsOpConstant::convertForKind(*rightConstant, rightKind);
         setOperator(id);
         noteLocalSides();
     } catch (...) {
@@ -323,9 +311,10 @@ Status jsOpBinary::executeAppending(jsRunner& runner, Variant& result, AppendTar
     return run(runner, result, &target);
 }
 
-// The primitive path stays in this frame; objects and operator methods take
-// theirs from objectOperands, so a recursion through an operand (f(n) + 1)
-// keeps only this small frame on the stack per level.
+// The left side and two numbers stay in this frame; the right side and the
+// slow cases take theirs from withRight, and objects from objectOperands, so
+// a recursion through the left operand (f(n) + 1) keeps only this small
+// frame on the stack per level.
 Status jsOpBinary::run(jsRunner& runner, Variant& result, AppendTarget* target) {
     if (runner.stackExhausted())
         return runner.stackOverrun();

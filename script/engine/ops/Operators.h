@@ -106,7 +106,7 @@ protected:
 
 private:
     void setOperator(i32 id);
-    void finishMaking(i32 id);
+    void finishMaking(i32 id, const Variant* lc, i32 leftKind, const Variant* rc, i32 rightKind);
     void dropOperands();
     void noteLocalSides();
     // Both numbers in place: result set, true; else nothing done.

@@ -269,24 +269,13 @@ Status jsOpProperty::execute(jsRunner& runner, Variant& result) {
         return status;
     if (Object* receiver = objectOf(value))
         return readFrom(runner, receiver, result);
-    if (const LxCore::String* text = value.getType() == Variant::kString ? Variant::asString(value) : nullptr;
-        text && symbol == Sym::kLength) {
-        result.setInt(text->length());
-        return kStatusOK;
-    }
-    Reference reference;
-    reference.symbol = symbol;
-    if (const Status status = referValue(runner, reference, value))
-        return status;
-    if (const Status status = findMember(runner, reference, 0))
-        return status;
-    return getReferenceValue(runner, reference, result, false);
+    return readOfValue(runner, value, result);
 }
 
 Status jsOpProperty::readGeneral(jsRunner& runner, Variant& result) {
-    Reference reference;
     if (symbol == Sym::kLength && letter() == 'X' && !object->peekObject(runner))
-        return readLength(runner, reference, result);
+        return readLength(runner, result);
+    Reference reference;
     if (const Status status = getReference(runner, reference, 0))
         return status;
     return getReferenceValue(runner, reference, result, false);
@@ -338,15 +327,22 @@ Object* jsOpProperty::peekObject(jsRunner& runner) const {
     return plainObjectOf(c->slot);
 }
 
-// text.length is the text's own: no String wrapper is made to answer it.
-Status jsOpProperty::readLength(jsRunner& runner, Reference& reference, Variant& result) {
+Status jsOpProperty::readLength(jsRunner& runner, Variant& result) {
     Variant value;
     if (const Status status = object->execute(runner, value))
         return status;
-    if (const LxCore::String* text = value.getType() == Variant::kString ? Variant::asString(value) : nullptr) {
+    return readOfValue(runner, value, result);
+}
+
+// The name read of the object expression's value, the general way; a
+// text's length is its own: no String wrapper is made to answer it.
+Status jsOpProperty::readOfValue(jsRunner& runner, const Variant& value, Variant& result) {
+    if (const LxCore::String* text = value.getType() == Variant::kString ? Variant::asString(value) : nullptr;
+        text && symbol == Sym::kLength) {
         result.setInt(text->length());
         return kStatusOK;
     }
+    Reference reference;
     reference.symbol = symbol;
     if (const Status status = referValue(runner, reference, value))
         return status;

@@ -88,7 +88,8 @@ protected:
     Status referObject(jsRunner& runner, Reference& reference, u32 flags);
     Status referValue(jsRunner& runner, Reference& reference, const Variant& value);
     Status findMember(jsRunner& runner, Reference& reference, u32 flags);
-    Status readLength(jsRunner& runner, Reference& reference, Variant& result);
+    Status readLength(jsRunner& runner, Variant& result);
+    Status readOfValue(jsRunner& runner, const Variant& value, Variant& result);
 
     jsOpcode* object;
 
