@@ -163,17 +163,33 @@ const RecordKind* recordKind(u32 type) {
     }
 }
 
+// Where a held script object keeps its counts, from its start, while a
+// table that gives the place is installed; 0 otherwise, and then every
+// change takes the general path.
+u32 gCountsOffset = 0;
+
+ScriptObjectCounts& countsAt(LxScript::Object& object, u32 offset) {
+    return *reinterpret_cast<ScriptObjectCounts*>(reinterpret_cast<char*>(&object) + offset);
+}
+
+// Reference counts are the engine's plain integers; a count already at 0
+// is not taken below it.
+void dropAt(LxScript::Object& object, u32 offset) {
+    u32& references = countsAt(object, offset).references;
+    if (references != 0 && --references == 0) gHooks->finalize(object);
+}
+
 ScriptObjectCounts& countsOf(LxScript::Object& object) {
     if (const u32 offset = gHooks->countsOffset)
         return *reinterpret_cast<ScriptObjectCounts*>(reinterpret_cast<char*>(&object) + offset);
     return gHooks->counts(object);
 }
 
-void holdObject(LxScript::Object& object) { ++countsOf(object).references; }
+void holdReference(LxScript::Object& object) { ++countsOf(object).references; }
 
 // Reference counts are the engine's plain integers; a count already at 0
 // is not taken below it.
-void dropObject(LxScript::Object& object) {
+void dropReference(LxScript::Object& object) {
     ScriptObjectCounts& counts = countsOf(object);
     if (counts.references != 0 && --counts.references == 0) gHooks->finalize(object);
 }
@@ -245,7 +261,32 @@ i32 orderRecords(u32 type, const void* a, const void* b) {
 
 }  // namespace
 
-void setScriptObjectHooks(const ScriptObjectHooks* hooks) { gHooks = hooks; }
+void setScriptObjectHooks(const ScriptObjectHooks* hooks) {
+    gHooks = hooks;
+    gCountsOffset = hooks ? hooks->countsOffset : 0;
+}
+
+// A script object over a simple value, an unbound reference or another
+// script object, with the counts at gCountsOffset: the old lock goes, the
+// new reference and lock are taken and the Variant stands on them before
+// the old reference goes, so a source inside the old object, or a finalize
+// that reaches this Variant, finds it whole.
+[[gnu::always_inline]] inline void Variant::holdObject(LxScript::Object& held, Payload heldPayload, u32 heldID,
+                                                      u16 valueFlags) {
+    const u32 offset = gCountsOffset;
+    LxScript::Object* const old = type == kScriptObject ? object : nullptr;
+    const bool locked = (flags & kLockedReference) != 0;
+    if (old && locked) lowerLockCount(countsAt(*old, offset).locks);
+    ScriptObjectCounts& counts = countsAt(held, offset);
+    ++counts.references;
+    if (locked) raiseLockCount(counts.locks);
+    type = kScriptObject;
+    flags = u16((flags & kSlotFlags) | valueFlags);
+    payload = heldPayload;
+    object = &held;
+    id = heldID;
+    if (old) dropAt(*old, offset);
+}
 
 const ScriptObjectHooks* getScriptObjectHooks() { return gHooks; }
 
@@ -257,7 +298,7 @@ Variant::Held Variant::share(const Variant& source) {
             held.id = source.id;
             held.pointer = source.payload.pointer;
             if (source.object && gHooks) {
-                holdObject(*source.object);
+                holdReference(*source.object);
                 held.object = source.object;
             }
             break;
@@ -277,7 +318,7 @@ Variant::Held Variant::share(const Variant& source) {
 void Variant::giveBack(const Held& value) {
     switch (value.type) {
         case kScriptObject:
-            if (value.object && gHooks) dropObject(*value.object);
+            if (value.object && gHooks) dropReference(*value.object);
             break;
         case kLiveObject:
             if (value.pointer) static_cast<LiveObject*>(value.pointer)->release();
@@ -343,6 +384,51 @@ Variant::Variant(LiveObject& object, u32 objectID) : text(newText(object.getClas
 
 Variant::Variant(const Variant& other) { *this = other; }
 
+Variant::Variant(Variant&& other) noexcept
+    : payload(other.payload), id(other.id), object(other.object), text(other.text), type(other.type),
+      flags(u16(other.flags & 0xFF)) {
+    if (object && (other.flags & kLockedReference) && gHooks) lowerLockCount(countsOf(*object).locks);
+    other.payload = Payload();
+    other.id = 0;
+    other.object = nullptr;
+    other.text = nullptr;
+    other.type = kUndefined;
+    other.flags = u16(other.flags & kSlotFlags);
+}
+
+// Everything is taken from the source before the old value goes: the
+// source may live inside it. A string's text changes places with this
+// Variant's, so no text is copied.
+Variant& Variant::moveFrom(Variant& source) noexcept {
+    if (this == &source) return *this;
+    const u32 newType = source.type;
+    const Payload newPayload = source.payload;
+    const u32 newID = source.id;
+    LxScript::Object* const held = source.object;
+    const u16 valueFlags = u16(source.flags & 0xFF);
+    if (newType == kString || (newType == kScriptObject && !held && source.text)) {
+        String* const mine = text;
+        text = source.text;
+        source.text = mine;
+    }
+    if (held && (source.flags & kLockedReference) && gHooks) lowerLockCount(countsOf(*held).locks);
+    source.payload = Payload();
+    source.id = 0;
+    source.object = nullptr;
+    source.type = kUndefined;
+    source.flags = u16(source.flags & kSlotFlags);
+
+    const Held old = takeHeld();
+    type = newType;
+    flags = u16((flags & kSlotFlags) | valueFlags);
+    payload = newPayload;
+    object = held;
+    id = newID;
+    if (held && (flags & kLockedReference) && gHooks) raiseLockCount(countsOf(*held).locks);
+    giveBack(old);
+    return *this;
+}
+
 Variant::Variant(const Variant* other) {
     if (other) *this = *other;
 }
@@ -353,8 +439,18 @@ void Variant::destroy() {
 }
 
 // The source is read whole before the old value goes: it may live inside it.
-Variant& Variant::assign(const Variant& source) {
-    if (this == &source) return *this;
+// A script object over a simple value or another one, the common case,
+// takes no frame: the only call it may make, the finalize, comes last.
+void Variant::assign(const Variant& source) {
+    if (source.type == kScriptObject && source.object && type <= kScriptObject && gCountsOffset &&
+        this != &source)
+        holdObject(*source.object, source.payload, source.id, u16(source.flags & 0xFF));
+    else
+        assignHeld(source);
+}
+
+[[gnu::noinline]] void Variant::assignHeld(const Variant& source) {
+    if (this == &source) return;
     // The text first: it can fail, and then nothing has changed. An unbound
     // reference's text is its class name.
     if (source.type == kString || (source.type == kScriptObject && !source.object && source.text))
@@ -362,16 +458,28 @@ Variant& Variant::assign(const Variant& source) {
     const u16 valueFlags = source.flags & 0xFF;
     if (source.type < kScriptObject) {
         becomeSimple(source.type, valueFlags, source.payload);
-        return *this;
+        return;
     }
     const Held old = takeHeld();
     install(share(source));
     flags = u16(flags | valueFlags);
     giveBack(old);
-    return *this;
 }
 
+// A script object given back takes no frame either.
 void Variant::becomeSimpleFromHeld(u32 newType, u16 valueFlags, Payload value) {
+    if (const u32 offset = gCountsOffset; type == kScriptObject && offset) {
+        LxScript::Object* const old = object;
+        if (old && (flags & kLockedReference)) lowerLockCount(countsAt(*old, offset).locks);
+        object = nullptr;
+        setSimple(newType, valueFlags, value);
+        if (old) dropAt(*old, offset);
+        return;
+    }
+    becomeSimpleFromRecord(newType, valueFlags, value);
+}
+
+[[gnu::noinline]] void Variant::becomeSimpleFromRecord(u32 newType, u16 valueFlags, Payload value) {
     const Held old = takeHeld();
     type = newType;
     flags = u16((flags & kSlotFlags) | valueFlags);
@@ -425,11 +533,18 @@ void Variant::setString(const unit* value) { setString(String(value)); }
 
 void Variant::setObject(LxScript::Object& value) {
     if (type == kScriptObject && object == &value) return;
+    if (type <= kScriptObject && gCountsOffset)
+        holdObject(value, Payload(), 0, 0);
+    else
+        setObjectHeld(value);
+}
+
+[[gnu::noinline]] void Variant::setObjectHeld(LxScript::Object& value) {
     if (!gHooks) {
         setNull();
         return;
     }
-    holdObject(value);
+    holdReference(value);
     replaceWith(Held{kScriptObject, nullptr, &value, 0});
 }
 
@@ -478,8 +593,6 @@ void Variant::setUnitValue(const UnitValue& value) {
 
 // ---------------------------------------------------------------------------
 // Typed access
-
-LxScript::Object* Variant::getObject() const { return type == kScriptObject ? object : nullptr; }
 
 Point* Variant::getPoint() const {
     return type == kPoint ? static_cast<Point*>(payload.pointer) : nullptr;

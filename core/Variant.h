@@ -71,6 +71,11 @@ public:
     Variant(u32 id, const String& className, Root* data);  // an unbound object reference
     Variant(LiveObject& object, u32 id);           // its text starts as the class name
     Variant(const Variant& other);
+    // A move takes everything, text included, and leaves the source
+    // undefined; a move assignment of a simple value over a simple value
+    // only copies it. Slot flags stay with their Variants, and so do the
+    // lock counts they stand for.
+    Variant(Variant&& other) noexcept;
     explicit Variant(const Variant* other);        // null: undefined
     ~Variant() {
         if (type >= kScriptObject || text)
@@ -84,7 +89,15 @@ public:
             setSimple(source.type, u16(source.flags & 0xFF), source.payload);
             return *this;
         }
-        return assign(source);
+        assign(source);
+        return *this;
+    }
+    Variant& operator=(Variant&& source) noexcept {
+        if (source.type < kString && type < kScriptObject) {
+            setSimple(source.type, u16(source.flags & 0xFF), source.payload);
+            return *this;
+        }
+        return moveFrom(source);
     }
     void clear() {                                 // undefined; the text String stays for reuse
         if (type < kScriptObject)
@@ -143,7 +156,9 @@ public:
 
     // Typed access: null (false) for any other type, and null too when the
     // record could not be allocated.
-    LxScript::Object* getObject() const;          // a bound script object
+    LxScript::Object* getObject() const {         // a bound script object
+        return type == kScriptObject ? object : nullptr;
+    }
     u32 getID() const { return id; }               // an object reference's or live object's id
     Point* getPoint() const;
     Rect* getRect() const;
@@ -203,7 +218,11 @@ private:
     u32 type = kUndefined;
     mutable u16 flags = 0;
 
-    Variant& assign(const Variant& source);
+    void assign(const Variant& source);
+    void assignHeld(const Variant& source);
+    Variant& moveFrom(Variant& source) noexcept;
+    void holdObject(LxScript::Object& held, Payload heldPayload, u32 heldID, u16 valueFlags);
+    void setObjectHeld(LxScript::Object& value);
     void destroy();
     f64 convertToNumber() const;
     bool convertToBoolean() const;
@@ -223,6 +242,7 @@ private:
             becomeSimpleFromHeld(newType, valueFlags, value);
     }
     void becomeSimpleFromHeld(u32 newType, u16 valueFlags, Payload value);
+    void becomeSimpleFromRecord(u32 newType, u16 valueFlags, Payload value);
     void releaseValue() { becomeSimple(kUndefined, 0); }
     Held takeHeld() { return type < kScriptObject ? Held() : takeHeldValue(); }
     Held takeHeldValue();

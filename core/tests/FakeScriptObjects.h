@@ -1,6 +1,7 @@
 // Script objects for core tests: plain records behind the script-object
 // hook table, installed for the life of a FakeScriptObjects.
 #pragma once
+#include <cstddef>
 #include <functional>
 
 #include "core/ScriptObjectHooks.h"
@@ -10,8 +11,8 @@
 namespace LxCore {
 
 struct FakeObject {
+    u32 id = 0;                       // ahead of the counts: they sit past the start
     ScriptObjectCounts counts{1, 0};  // the maker holds the first reference
-    u32 id = 0;
     u32 classID = 0x20000090;
     String className = "Object";
     bool valid = true;
@@ -26,9 +27,16 @@ struct FakeObject {
     static FakeObject& of(LxScript::Object& object) { return reinterpret_cast<FakeObject&>(object); }
 };
 
+// The counts are reached through the table's counts() call, or where the
+// table's countsOffset says, as the engine gives them.
+enum class CountsReached { kThroughCall, kAtOffset };
+
 class FakeScriptObjects {
 public:
-    FakeScriptObjects() { setScriptObjectHooks(&table); }
+    explicit FakeScriptObjects(CountsReached reached = CountsReached::kThroughCall) {
+        if (reached == CountsReached::kAtOffset) table.countsOffset = countsOffset();
+        setScriptObjectHooks(&table);
+    }
     ~FakeScriptObjects() { setScriptObjectHooks(nullptr); }
     FakeScriptObjects(const FakeScriptObjects&) = delete;
     FakeScriptObjects& operator=(const FakeScriptObjects&) = delete;
@@ -36,8 +44,12 @@ public:
 private:
     using Object = LxScript::Object;
     static FakeObject& fake(Object& o) { return FakeObject::of(o); }
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+    static constexpr u32 countsOffset() { return u32(offsetof(FakeObject, counts)); }
+#pragma GCC diagnostic pop
 
-    const ScriptObjectHooks table = {
+    ScriptObjectHooks table = {
         [](Object& o) -> ScriptObjectCounts& { return fake(o).counts; },
         [](Object& o) {
             FakeObject& f = fake(o);
@@ -57,6 +69,7 @@ private:
         [](Object& o) { return fake(o).nativeData; },
         [](Object& o, Root* data) { fake(o).nativeData = data; },
         [](Object& o) { return fake(o).fileSpec; },
+        0,  // countsOffset: the constructor's choice
     };
 };
 
