@@ -154,6 +154,7 @@ i32 Engine::clone(Engine** out) const {
     copy->error = error;
     copy->debugFlags = debugFlags;
     copy->levels = levels;
+    copy->levelsChanged();
     copy->userData = userData;
     copy->ownsUserData = false;
     if (out)
@@ -243,11 +244,13 @@ void Engine::setUserData(UserData* newData, bool owns) {
 void Engine::setDebugLevel(i32 level) {
     level = level < 0 ? 0 : level > 2 ? 2 : level;
     levels = (levels & ~0xFFu) | u32(level);
+    levelsChanged();
 }
 
 void Engine::setProfilingLevel(i32 level) {
     level = level < 0 ? 0 : level > 4 ? 4 : level;
     levels = (levels & ~0xFF00u) | (u32(level) << 8);
+    levelsChanged();
 }
 
 // ---- errors ----

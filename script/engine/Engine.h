@@ -219,6 +219,8 @@ protected:
     // Frame `depth` counted outward from the innermost; false past the
     // outermost. An idle engine has no frames.
     virtual bool getFrameInfo(i32 depth, FrameInfo& out) const { return false; }
+    // After the debug or profiling level changed.
+    virtual void levelsChanged() {}
 
 private:
     UserData* userData = nullptr;

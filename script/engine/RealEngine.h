@@ -155,7 +155,12 @@ public:
     bool isInitialized() const { return objects.globalObject != nullptr; }
     bool isDestroying() const { return destroying != 0; }
     u32 getEffectiveDebugFlags() const { return effectiveDebugFlags; }
-    void setEffectiveDebugFlags(u32 flags) { effectiveDebugFlags = flags; }
+    // Every body's entry and exit sets them: the word beside them is kept
+    // with two operations.
+    void setEffectiveDebugFlags(u32 flags) {
+        effectiveDebugFlags = flags;
+        statementHooks = levelHooks | (flags & kTraceFlag);
+    }
     const LxCore::String& getIncludePath() const override { return includePath; }
     void setIncludePath(const LxCore::String& path) override { includePath = path; }
     bool isPreprocessorOn() const override { return preprocessorOn; }
@@ -206,10 +211,18 @@ public:
     virtual void halt();
     virtual i32 setTimeout(i32 ms);
     virtual void pauseTimeout(bool pause);
-    // The tree's check at statement boundaries; false: stop.
-    virtual bool checkStatus();
+    // The tree's check at statement boundaries; false: stop. Every
+    // kStatusCheckInterval-th call while a frame runs looks at the clock,
+    // the callback and the debugger's poll.
+    static constexpr u32 kStatusCheckInterval = 32;
+    bool checkStatus() {
+        if (currentFrame && (statusChecks++ % kStatusCheckInterval) == 0)
+            periodicStatusCheck();
+        return pendingCode == 0;
+    }
     bool checkTimeoutNow();
     void periodicCheck(u32 now);
+    void periodicStatusCheck();
     void notifyAccess(bool enter);
 
     // ---- Errors (RealEngineErrors.cpp) ----
@@ -228,7 +241,15 @@ public:
     i32 getPendingCode() const { return pendingCode; }
     bool isStoppedInDebugger() const { return stoppedInDebugger != 0; }
     u32 getRunFlags() const { return effectiveDebugFlags; }
-    void setRunFlags(u32 flags) { effectiveDebugFlags = flags; }
+    void setRunFlags(u32 flags) { setEffectiveDebugFlags(flags); }
+    // Run flag: trace each new line through the "$" object.
+    static constexpr u32 kTraceFlag = 0x2;
+    // From this profiling level on, every line has a record.
+    static constexpr i32 kLineProfilingLevel = 3;
+    // Whether a statement on a new line must run the line hook: debugging,
+    // per-line profiling or tracing is on. Otherwise it only notes its
+    // line in the frame.
+    bool wantsStatementHooks() const { return statementHooks != 0; }
     u32& tryDepthWord() { return tryDepth; }
     // The global object as the workspace it is.
     Workspace* getGlobal() const;
@@ -320,6 +341,10 @@ public:
 
 protected:
     bool getFrameInfo(i32 depth, FrameInfo& out) const override;
+    void levelsChanged() override {
+        levelHooks = getDebugLevel() != 0 || getProfilingLevel() >= kLineProfilingLevel ? 1 : 0;
+        setEffectiveDebugFlags(effectiveDebugFlags);
+    }
 
 public:
 protected:
@@ -402,6 +427,8 @@ private:
     u32 tryDepth = 0;
     u32 effectiveDebugFlags = 0;
     u32 hookSuppression = 0;
+    u32 levelHooks = 0;                         // 1: debugging or line profiling is on
+    u32 statementHooks = 0;                     // levelHooks | the trace flag
     u8 flagByte = 1;
     u8 destroying = 0;
     bool preprocessorOn = true;

@@ -24,9 +24,6 @@ namespace Err = LxCore::Err;
 namespace {
 
 constexpr u32 kTickMs = 50;
-// Checks run on every 32nd status check.
-constexpr u32 kCheckInterval = 32;
-
 constexpr u32 kFlagToPrimitive = 0x1 | 0x2;
 constexpr u32 kFlagStringHint = 0x1;
 constexpr u32 kFlagGlobalScope = 0x10;
@@ -398,11 +395,7 @@ void RealEngine::periodicCheck(u32 now) {
     }
 }
 
-bool RealEngine::checkStatus() {
-    if (currentFrame && (statusChecks++ % kCheckInterval) == 0)
-        periodicCheck(LxCore::getTicks());
-    return pendingCode == 0;
-}
+void RealEngine::periodicStatusCheck() { periodicCheck(LxCore::getTicks()); }
 
 bool RealEngine::checkTimeoutNow() {
     if (currentFrame) {

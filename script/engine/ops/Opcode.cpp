@@ -11,9 +11,6 @@ namespace LxScript {
 
 using LxCore::String;
 
-// Run flag bit: trace each new line through the "$" object.
-constexpr u32 kTraceFlag = 0x2;
-
 void jsOpcode::write(CompiledScriptWriter& writer) const {
     if (const char c = letter()) {
         writer.putChar(c);
@@ -143,15 +140,13 @@ void traceLine(jsRunner& runner, i32 line) {
 
 }  // namespace
 
-bool lineHook(const jsOpStatement* statement, jsRunner& runner, DataPoolId script, i32 line) {
-    if (line < 0)
-        return !runner.errorPending();
+bool hookedLine(jsRunner& runner, DataPoolId script, i32 line) {
     runner.fileId = script;
     runner.line = line;
     RealEngine& engine = *runner.engine;
-    if (engine.getProfilingLevel() > 2)
+    if (engine.getProfilingLevel() >= RealEngine::kLineProfilingLevel)
         engine.profileLine(runner, script, line);
-    if (engine.getRunFlags() & kTraceFlag)
+    if (engine.getRunFlags() & RealEngine::kTraceFlag)
         traceLine(runner, line);
     runner.setLine(script, line);
     return !runner.errorPending();

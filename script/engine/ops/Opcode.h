@@ -14,6 +14,7 @@
 #include "core/String.h"
 #include "core/Types.h"
 #include "core/Variant.h"
+#include "script/engine/RealEngine.h"
 #include "script/engine/Runner.h"
 #include "script/engine/ops/OpArena.h"
 #include "script/frontend/DataPool.h"
@@ -113,8 +114,10 @@ public:
     i32 getLine() const { return line; }
 
     // Every execute begins with this: the line hook runs when the statement
-    // has a line of its own that the runner is not on yet. False: the run
-    // is to stop (halted, or an error is pending); return kStatusError.
+    // has a line of its own that the runner is not on yet (without
+    // debugging, line profiling or tracing, the frame only takes the line).
+    // False: the run is to stop (halted, or an error is pending); return
+    // kStatusError.
     inline bool prologue(jsRunner& runner) const;
 
     // Labelled statements that are not breakables end with this, so that a
@@ -160,9 +163,22 @@ private:
     bool isBreak;
 };
 
+// The frame takes the line, then profiling, tracing and the debugger's
+// stop run for it; false: return kStatusError.
+bool hookedLine(jsRunner& runner, DataPoolId script, i32 line);
+
 // The line hook, for statements whose prologue found a new line and for
-// the closing line of a function body. False: return kStatusError.
-bool lineHook(const jsOpStatement* statement, jsRunner& runner, DataPoolId script, i32 line);
+// the closing line of a function body: without debugging, line profiling
+// or tracing the frame only takes the line. False: return kStatusError.
+inline bool lineHook(const jsOpStatement* statement, jsRunner& runner, DataPoolId script, i32 line) {
+    if (line < 0)
+        return !runner.errorPending();
+    if (runner.engine->wantsStatementHooks())
+        return hookedLine(runner, script, line);
+    runner.fileId = script;
+    runner.line = line;
+    return !runner.errorPending();
+}
 
 inline bool jsOpStatement::prologue(jsRunner& runner) const {
     if (line < 0 || (runner.line == line && runner.fileId == scriptId))

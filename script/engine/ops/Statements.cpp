@@ -28,16 +28,17 @@ namespace {
 
 // The end of a loop's pass: the debugger sees the loop's line, and the next
 // statement always runs the line hook.
-void endOfPass(jsRunner& runner, const jsOpStatement& loop, i32 line) {
-    runner.setLine(loop.getScriptId(), line);
+inline void endOfPass(jsRunner& runner, const jsOpStatement& loop, i32 line) {
+    if (runner.engine->wantsStatementHooks())
+        runner.setLine(loop.getScriptId(), line);
     runner.fileId = loop.getScriptId();
     runner.line = -1;
 }
 
 // Runs a loop's body into result. True: the loop goes on. False: it ends
 // and status is what it returns: the body's status when not 0, else the
-// runner's.
-bool runLoopBody(jsRunner& runner, const jsOpStatement& loop, Variant& result, Status& status) {
+// runner's. Inline: it is every loop's step.
+inline bool runLoopBody(jsRunner& runner, const jsOpStatement& loop, Variant& result, Status& status) {
     jsOpStatement* body = loop.getChild();
     status = body ? body->execute(runner, result) : kStatusOK;
     switch (runner.takeCompletion(&loop)) {
@@ -88,18 +89,20 @@ bool jsOpStatements::isBreakTarget(DataPoolId label, bool isBreak) const {
     return jsOpStatement::isBreakTarget(label, isBreak);
 }
 
+// Declarations made here may outlive the activation as closures. They can
+// be deleted only in evaluated code (top-level code run from another frame).
+void jsOpStatements::declareHoisted(jsRunner& runner) {
+    runner.getScope()->setArgumentsNeeded();
+    const ScopeInfo* info = runner.getScopeInfo();
+    const bool topLevel = !info || (info->flags & ScopeInfo::kScriptScope);
+    declareFunctions(runner.function->getScript(), runner.getScope(), topLevel && runner.previous);
+}
+
 Status jsOpStatements::execute(jsRunner& runner, Variant& result) {
     if (runner.stackExhausted())
         return runner.stackOverrun();
-    if (hoisted.getCount() > 0) {
-        // Declarations made here may outlive the activation as closures.
-        // They can be deleted only in evaluated code (top-level code run
-        // from another frame).
-        runner.getScope()->setArgumentsNeeded();
-        const ScopeInfo* info = runner.getScopeInfo();
-        const bool topLevel = !info || (info->flags & ScopeInfo::kScriptScope);
-        declareFunctions(runner.function->getScript(), runner.getScope(), topLevel && runner.previous);
-    }
+    if (hoisted.getCount() > 0)
+        declareHoisted(runner);
     Status status = kStatusOK;
     for (i32 i = 0; i < statements.getCount(); i++) {
         status = statements.get(i)->execute(runner, result);
@@ -377,7 +380,7 @@ jsOpSimpleFor::~jsOpSimpleFor() {
     delete limit;
 }
 
-bool jsOpSimpleFor::goesOn(f64 v, f64 bound) const {
+inline bool jsOpSimpleFor::goesOn(f64 v, f64 bound) const {
     switch (compareOp) {
         case kOpLess: return v < bound;
         case kOpLessEqual: return v <= bound;

@@ -39,6 +39,9 @@ public:
     jsOpFunction* getHoisted(i32 i) const { return hoisted.get(i); }
 
 private:
+    // Before the first statement: the hoisted functions on the scope.
+    void declareHoisted(jsRunner& runner);
+
     LxCore::TSimpleArray<jsOpStatement> statements;
     LxCore::TSimpleArray<jsOpFunction> hoisted;
     LxCore::TSimpleArray<jsOpFunctionDecl> declarations;

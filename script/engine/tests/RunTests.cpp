@@ -131,6 +131,29 @@ TEST_F(RunTest, AnEndlessRunEndsAtItsDeadline) {
     EXPECT_EQ(run("while (true) ;", nullptr, 200), Err::kEngineTimeout);
 }
 
+TEST_F(RunTest, ATightLoopOfEachKindEndsAtItsDeadline) {
+    const char* const loops[] = {
+        "for (;;) { var a = 1; }",
+        "var a = 1; for (;;) { if (a) a = 1; }",
+        "for (var i = 0; ; i++) ;",
+        "for (var i = 0; i < 1e15; i++) ;",
+        "(function () { for (var i = 0; i < 1e15; i++) ; })();",
+        "(function () { for (var i = 0; i < 1e15; i++) { var a = i; } })();",
+        "do ; while (true);",
+        "while (true) { var a = 1; var b = 2; }",
+        "var o = {a: 1}; while (true) for (var k in o) ;",
+        "L: while (true) { continue L; }",
+        "while (true) { try { continue; } finally {} }",
+    };
+    for (const char* source : loops) {
+        SCOPED_TRACE(source);
+        const auto start = Clock::now();
+        EXPECT_EQ(run(source, nullptr, 200), Err::kEngineTimeout);
+        EXPECT_LT(millisecondsSince(start), 400);
+        engine->clearError();
+    }
+}
+
 class HaltingDebugger : public Debugger {
 public:
     void breakExecution(Engine&) override {}

@@ -109,6 +109,16 @@ const char* const kNestedScript =
     "f();\n"                   // 12
     "var y = 2;\n";            // 13
 
+// A loop whose body has lines of its own, and one all on one line.
+const char* const kLoopScript =
+    "var s = 0;\n"                        // 1
+    "for (var i = 0; i < 3; i++) {\n"     // 2
+    "  s += i;\n"                         // 3
+    "}\n"                                 // 4
+    "var t = s;\n"                        // 5
+    "for (i = 0; i < 2; i++) s += i;\n"   // 6
+    "var u = s;\n";                       // 7
+
 class DebugAPITest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -194,6 +204,14 @@ TEST_F(DebugAPITest, RunControl) {
          {"9 f()", "2 h()"}},
         {"continue after a step out that met a breakpoint", kNestedScript, {5, 2}, {C::kStepOut},
          {"5 g()", "2 h()"}},
+        // Every pass reaches the body's line, and the loop's line at its end.
+        {"a breakpoint in a loop's body stops on every pass", kLoopScript, {3}, {},
+         {"3 [t.tvs]", "3 [t.tvs]", "3 [t.tvs]"}},
+        {"stepping through a loop", kLoopScript, {2},
+         {C::kStepOver, C::kStepOver, C::kStepOver, C::kStepOver, C::kStepOver, C::kStepOver, C::kStepOver},
+         {"2 [t.tvs]", "3 [t.tvs]", "2 [t.tvs]", "3 [t.tvs]", "2 [t.tvs]", "3 [t.tvs]", "2 [t.tvs]",
+          "5 [t.tvs]"}},
+        {"a breakpoint on a one-line loop", kLoopScript, {6}, {}, {"6 [t.tvs]", "6 [t.tvs]", "6 [t.tvs]"}},
     };
     for (const RunRow& row : rows) {
         SCOPED_TRACE(row.name);
@@ -211,6 +229,27 @@ TEST_F(DebugAPITest, RunControl) {
         }
         api->setBreakpoints(&list);
         freeAll(list);
+        EXPECT_EQ(run(row.script), 0);
+        EXPECT_EQ(hook.stops, row.stops);
+    }
+}
+
+// The script switches debugging on or off as it runs: the next line sees it.
+TEST_F(DebugAPITest, TheDebugLevelSetByTheScriptTakesEffectAtTheNextLine) {
+    const struct {
+        i32 levelBefore;
+        const char* script;
+        std::vector<std::string> stops;
+    } rows[] = {
+        {0, "$.level = 1;\nvar a = 1;\nvar b = 2;\n", {"2 [t.tvs]", "3 [t.tvs]"}},
+        {0, "for (var i = 0; i < 2; i++) {\n  if (i == 1) $.level = 1;\n  var a = i;\n}\n", {"3 [t.tvs]"}},
+        {1, "$.level = 0;\nvar a = 1;\nvar b = 2;\n", {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.script);
+        hook.stops.clear();
+        engine->setDebugLevel(row.levelBefore);
+        breakAt({2, 3});
         EXPECT_EQ(run(row.script), 0);
         EXPECT_EQ(hook.stops, row.stops);
     }
@@ -611,6 +650,24 @@ TEST_F(DebugAPITest, TwoActivationsGiveOneRecordWithTwoHits) {
     EXPECT_EQ(engine->getProfilerRecords(), nullptr);
     api->getProfilerData(&records, false);
     EXPECT_EQ(records.getCount(), 0);
+}
+
+// Per-line records count each pass of a loop; a body on the loop's line
+// has no line of its own, so that line counts once (0: the script's own
+// record).
+TEST_F(DebugAPITest, LineRecordsCountEveryPassOfALoop) {
+    engine->setDebugLevel(0);
+    engine->setProfilingLevel(3);
+    EXPECT_EQ(run(kLoopScript), 0);
+    engine->setProfilingLevel(0);
+    std::vector<std::string> hits;
+    LxCore::TSimpleArray<ProfilerData> records;
+    api->getProfilerData(&records, false);
+    for (i32 i = 0; i < records.getCount(); i++)
+        hits.push_back(std::to_string(records.get(i)->line + 1) + ":" + std::to_string(records.get(i)->hits));
+    freeAll(records);
+    api->getProfilerData(nullptr, true);
+    EXPECT_EQ(hits, (std::vector<std::string>{"0:1", "1:1", "2:1", "3:3", "5:1", "6:1", "7:1"}));
 }
 
 // Stopped in f with its record live: evaluating and freeing the records
