@@ -114,7 +114,10 @@ DispatcherData::~DispatcherData() {
 // ---------------------------------------------------------------------------
 // Life
 
+std::atomic<LxCore::u64> Dispatcher::changes{1};
+
 Dispatcher::Dispatcher(const char* name) : data(new DispatcherData(name ? name : "All")) {
+    noteChange();
     LxCore::GlobalLockGuard guard(LxCore::kDispatcherLock);
     try {
         if (!allDispatchers)
@@ -127,6 +130,7 @@ Dispatcher::Dispatcher(const char* name) : data(new DispatcherData(name ? name :
 }
 
 Dispatcher::~Dispatcher() {
+    noteChange();
     {
         LxCore::GlobalLockGuard guard(LxCore::kDispatcherLock);
         if (allDispatchers) {
@@ -172,6 +176,7 @@ void Dispatcher::addClass(const String& name) {
         throw;
     }
     data->classSymbols.add(symbol);
+    noteChange();
 }
 
 void Dispatcher::addClass(const char* name) { addClass(String(name)); }
@@ -199,7 +204,15 @@ bool Dispatcher::subClass(Dispatcher& parent) {
         if (d == this)
             return false;
     data->parent = &parent;
+    noteChange();
     return true;
+}
+
+bool Dispatcher::makesUpMembers() const {
+    for (const Dispatcher* d = this; d; d = d->data->parent)
+        if (d->dynamicMembers)
+            return true;
+    return false;
 }
 
 Dispatcher* Dispatcher::getParent() const { return data->parent; }
@@ -218,6 +231,7 @@ TableEntry* Dispatcher::tableFor(DataPoolId classSymbol, const String& className
         delete table;
         throw;
     }
+    noteChange();
     return table;
 }
 
@@ -225,9 +239,11 @@ TableEntry* Dispatcher::tableFor(DataPoolId classSymbol, const String& className
 PropEntryCopy* Dispatcher::registerRow(TableEntry& table, DataPoolId symbol, const PropEntry& row) {
     PropEntryCopy** special = table.specialRow(symbol);
     if (special) {
-        if (!*special)
+        if (!*special) {
             *special = new PropEntryCopy(this, symbol, row.id, row.flags, row.handler,
                                          row.signature);
+            noteChange();
+        }
         return *special;
     }
     if (auto* existing = static_cast<PropEntryCopy*>(table.names.get(symbol)))
@@ -240,8 +256,11 @@ PropEntryCopy* Dispatcher::registerRow(TableEntry& table, DataPoolId symbol, con
         throw;
     }
     table.names.put(symbol, copy);
-    if (isOperatorSymbol(symbol))
+    noteChange();
+    if (isOperatorSymbol(symbol) && !table.hasOperators) {
         table.hasOperators = 1;
+        data->operatorTables++;
+    }
     return copy;
 }
 
@@ -351,11 +370,16 @@ bool Dispatcher::hasDotProperties(i32 classId) {
     return false;
 }
 
+// Asked on every comparison of objects: a dispatcher without operator rows
+// answers before its table is looked up.
 bool Dispatcher::hasOperators(i32 classId) {
-    for (Dispatcher* d = this; d; d = d->data->parent)
+    for (Dispatcher* d = this; d; d = d->data->parent) {
+        if (!d->data->operatorTables)
+            continue;
         if (const TableEntry* t = d->getTable(classId))
             if (t->hasOperators)
                 return true;
+    }
     return false;
 }
 

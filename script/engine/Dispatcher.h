@@ -3,6 +3,8 @@
 // tables; every access to such a member ends in a handler call with one
 // Arguments record. A dispatcher may inherit the rows of a parent.
 #pragma once
+#include <atomic>
+
 #include "core/Array.h"
 #include "core/HashTable.h"
 #include "core/Heap.h"
@@ -124,6 +126,7 @@ public:
     Dispatcher* parent = nullptr;
     TableEntry* lastTable = nullptr;            // one-entry cache
     DataPoolId lastClass = 0;
+    u32 operatorTables = 0;                     // tables with an operator row: most have none
 };
 
 class Dispatcher : public LxCore::Root, public LxCore::Lockable {
@@ -174,6 +177,13 @@ public:
 
     bool hasDotProperties(i32 classId);
     bool hasOperators(i32 classId);
+    // Whether this dispatcher or a parent makes up members at run time.
+    bool makesUpMembers() const;
+    // Counts every change of any dispatcher that can make a lookup find a
+    // row it did not find before (a row, a table, a parent, a dispatcher
+    // made or gone): a remembered miss holds while the count stays.
+    static LxCore::u64 changeCount() { return changes.load(std::memory_order_relaxed); }
+    static void noteChange() { changes.fetch_add(1, std::memory_order_relaxed); }
     const TableEntry* getTable(i32 classId);
 
     void call(Arguments& args, const char* name);
@@ -188,13 +198,17 @@ public:
 protected:
     // A subclass whose hasProperty makes up members says so: the name is
     // built for it only then, keeping row lookups free of allocation.
-    void setDynamicMembers(bool on) { dynamicMembers = on; }
+    void setDynamicMembers(bool on) {
+        dynamicMembers = on;
+        noteChange();
+    }
 
 private:
     DispatcherData* data;
     UserData* userData = nullptr;
     bool ownsUserData = false;
     bool dynamicMembers = false;
+    static std::atomic<LxCore::u64> changes;
 
     TableEntry* tableFor(DataPoolId classSymbol, const LxCore::String& className);
     PropEntryCopy* registerRow(TableEntry& table, DataPoolId symbol, const PropEntry& row);

@@ -290,6 +290,7 @@ bool Object::isValid() const { return valid != 0; }
 void Object::getClassName(String& out) const { out = pool().getSymbol(classId); }
 
 void Object::setClassID(DataPoolId id) {
+    noteChainChange();
     const i32 registered = objectId;
     if (registered != 0)
         setObjectID(0);
@@ -300,8 +301,6 @@ void Object::setClassID(DataPoolId id) {
     if (registered != 0)
         setObjectID(registered);
 }
-
-LxCore::LiveObject* Object::getLiveObject() const { return data ? data->liveObject : nullptr; }
 
 LxCore::Root* Object::getNativeData() const { return data ? data->nativeData : nullptr; }
 
@@ -366,6 +365,7 @@ Engine* Object::getEngine() const { return &getSpace().getEngine(); }
 void Object::setObjectID(i32 id) {
     if (id == objectId)
         return;
+    noteChainChange();
     ObjectSpace& s = getSpace();
     if (objectId != 0) {
         if (auto* table = static_cast<LxCore::IntHashTable*>(s.references.get(classId)))
@@ -434,6 +434,7 @@ bool Object::getDefaultValue(Variant& result, u8 hint) {
 void Object::invalidate() {
     if (!valid)
         return;
+    noteChainChange();
     if (!getLiveObject() && nextOrdinal == 0) {
         valid = 0;
         return;
@@ -585,6 +586,7 @@ void Object::clear() {
     if (cleared)
         return;
     cleared = 1;
+    noteChainChange();
     ReleaseBatch batch(getSpace());
     if (getLiveObject())
         setLiveObject(nullptr);
@@ -928,6 +930,7 @@ void Object::renumberOrdinals() {
 // A new or revived slot in its cell: its ordinal, the length an index
 // sets, and the counts.
 void Object::linkCell(SlotCell& cell, DataPoolId symbol) {
+    noteChainChange();
     cell.ordinal = takeOrdinal();
     u32 index;
     if (isIndexId(symbol, index))
@@ -956,6 +959,7 @@ bool watchedName(const ObjectData* data, DataPoolId symbol) {
 
 // A removed slot comes back: off the removed counts, onto the live ones.
 void Object::countRevived(i32 place) {
+    noteChainChange();
     if (place >= 0) {
         table->countRemoved(-1);
     } else if (ElementStore* store = elementStore()) {
@@ -1443,6 +1447,18 @@ Property* Object::findInherited(DataPoolId symbol, u32 flags) {
 // or the native row a read would make a slot of.
 Object::InheritedMember Object::lookUpInherited(DataPoolId symbol, u32 flags) {
     InheritedMember found;
+    // Without a side record the walk starts at the prototype and hands no
+    // native data on: a miss from there is remembered (see ChainMemory).
+    ChainMemory::Miss* miss = nullptr;
+    u64 epoch = 0, changes = 0;
+    if (!data && prototype) {
+        ChainMemory& chains = getSpace().chains;
+        miss = &chains.missAt(prototype, symbol);
+        epoch = chains.epoch;
+        changes = Dispatcher::changeCount();
+        if (miss->start == prototype && miss->symbol == symbol && miss->epoch == epoch && miss->changes == changes)
+            return found;
+    }
     const u32 ownFlags = flags & ~(kFindOwn | kFindRemoved);
     Object* start = data && data->dispatcher ? this : prototype;
     for (Object* p = start; p; p = p->prototype) {
@@ -1458,7 +1474,33 @@ Object::InheritedMember Object::lookUpInherited(DataPoolId symbol, u32 flags) {
         if (d && findDispatcherMember(p, d, symbol, found))
             return found;
     }
+    if (miss && getSpace().chains.epoch == epoch && Dispatcher::changeCount() == changes &&
+        markMissChain(prototype))
+        *miss = {prototype, symbol, epoch, changes};
     return found;
+}
+
+// A chain whose own lookups answer from their slots alone: no live object,
+// no element store, no XML, no function, no global object, activation or
+// arguments object, no dispatcher with dot rows or made-up members. Its
+// objects are marked, so that any change of theirs raises the miss epoch.
+bool Object::markMissChain(Object* start) {
+    ObjectSpace& s = start->getSpace();
+    for (Dispatcher* d : {s.getDefaultDispatcher(0), s.getDefaultDispatcher(1)})
+        if (d && d->makesUpMembers())
+            return false;
+    for (Object* p = start; p; p = p->prototype) {
+        if (!p->valid || (p->traits & (kNoPlainLookup | kArrayStore)) || p->xmlClass ||
+            p->classId == Sym::kFunction || p->objectId == kGlobalObjectId || p->objectId == kArgumentsId ||
+            p->objectId == kWorkspaceId)
+            return false;
+        if (Dispatcher* d = p->getDispatcher())
+            if (p->data->dotFlag || d->makesUpMembers())
+                return false;
+    }
+    for (Object* p = start; p; p = p->prototype)
+        p->traits |= kOnMissChain;
+    return true;
 }
 
 // Native members belong where a read puts them: a method to the object whose
@@ -1473,22 +1515,36 @@ const PropInfo* Object::findOwnNativeEntry(DataPoolId symbol) {
     return found.entry;
 }
 
+// A miss is remembered for a holder without dot rows and a receiver without
+// native data when no dispatcher asked makes up members: what the tables
+// answer then depends on the dispatcher, the class and the name alone, until
+// some dispatcher changes.
 bool Object::findDispatcherMember(Object* holder, Dispatcher* d, DataPoolId symbol,
                                   InheritedMember& found) {
+    ObjectSpace& s = getSpace();
+    const bool plain = holder->data && !holder->data->dotFlag && !getNativeData();
+    const u64 changes = Dispatcher::changeCount();
+    DispatcherMisses::Entry* miss = plain ? &s.dispatcherMisses.at(d, holder->classId, symbol) : nullptr;
+    if (miss && miss->changes == changes && miss->dispatcher == d && miss->symbol == symbol &&
+        miss->classId == holder->classId)
+        return false;
     const PropInfo* entry = findDispatcherEntry(holder, d, symbol);
     Dispatcher* through = d;
-    ObjectSpace& s = getSpace();
+    Dispatcher* other = nullptr;
     if (!entry && s.isDefaultDispatcher(d)) {
-        Dispatcher* other = d == s.getDefaultDispatcher(0) ? s.getDefaultDispatcher(1)
-                                                           : s.getDefaultDispatcher(0);
+        other = d == s.getDefaultDispatcher(0) ? s.getDefaultDispatcher(1) : s.getDefaultDispatcher(0);
         if (other) {
             DispatcherLock lock(other);
             entry = other->findProperty(other->getClassID(0), symbol, getNativeData(), false, false);
             through = other;
         }
     }
-    if (!entry)
+    if (!entry) {
+        if (miss && !d->makesUpMembers() && !(other && other->makesUpMembers()) &&
+            Dispatcher::changeCount() == changes)
+            *miss = {d, holder->classId, symbol, changes};
         return false;
+    }
     found.entry = entry;
     found.through = through;
     found.holder = holder;
@@ -1697,6 +1753,7 @@ bool Object::setPrototype(Object* p) {
     for (Object* o = p; o; o = o->prototype)
         if (o == this)
             return false;
+    noteChainChange();
     if (p)
         p->addRef();
     Object* old = prototype;
@@ -1725,8 +1782,6 @@ void Object::setLength(u32 value) {
         c->setLength(value);
     }
 }
-
-Dispatcher* Object::getDispatcher() const { return data ? data->dispatcher : nullptr; }
 
 u64* Object::getHostDataSlot() { return &data_().hostData; }
 
@@ -1759,20 +1814,51 @@ Property* Object::findOperator(DataPoolId symbol) {
     return nullptr;
 }
 
+// Every comparison of two objects asks this of both: a link without a side
+// record (no live object, no dispatcher) answers from its table's count, and
+// a prototype chain found without operators is remembered (see ChainMemory).
 bool Object::hasOperators() {
+    ChainMemory::OperatorFree* free = nullptr;
+    u64 epoch = 0, changes = 0;
+    if (valid && !data && table->getOperatorCount() == 0 && prototype) {
+        ChainMemory& chains = getSpace().chains;
+        free = &chains.operatorFreeAt(prototype);
+        epoch = chains.epoch;
+        changes = Dispatcher::changeCount();
+        if (free->start == prototype && free->epoch == epoch && free->changes == changes)
+            return false;
+    }
     for (Object* o = this; o; o = o->prototype) {
         if (!o->valid) {
             getSpace().getEngine().setError(Err::kInvalidObject);
             return false;
         }
-        LxCore::LiveObject* live = o->getLiveObject();
-        if (o->table->getOperatorCount() > 0 || (live && live->hasOperators()))
+        if (o->table->getOperatorCount() > 0)
             return true;
-        Dispatcher* d = o->getDispatcher();
+        if (!o->data)
+            continue;
+        LxCore::LiveObject* live = o->data->liveObject;
+        if (live && live->hasOperators())
+            return true;
+        Dispatcher* d = o->data->dispatcher;
         if (d && d->hasOperators(o->classId))
             return true;
     }
+    if (free && getSpace().chains.epoch == epoch && Dispatcher::changeCount() == changes &&
+        markOperatorFreeChain(prototype))
+        *free = {prototype, epoch, changes};
     return false;
+}
+
+// A live object answers for its operators as it pleases: chains with one
+// are asked every time.
+bool Object::markOperatorFreeChain(Object* start) {
+    for (Object* p = start; p; p = p->prototype)
+        if (!p->valid || (p->traits & kNoPlainLookup))
+            return false;
+    for (Object* p = start; p; p = p->prototype)
+        p->traits |= kOnMissChain;
+    return true;
 }
 
 Property* Object::getCallProperty() {
@@ -1797,6 +1883,7 @@ Property* Object::getCallProperty() {
 void Object::materializeNativeProperties() {
     if (!data || !data->dispatcher || data->dotFlag)
         return;
+    noteChainChange();
     Dispatcher* d = data->dispatcher;
     data->dispatcher = nullptr;
     LxCore::TSimpleArray<const PropInfo> rows;

@@ -437,6 +437,16 @@ protected:
     static constexpr u8 kArrayStore = 1;        // an ArrayObject: elements in its store
     static constexpr u8 kNoPlainLookup = 2;     // a live object is or was attached
     static constexpr u8 kTornDown = 4;          // teardown ran (an ArrayObject's, while it was one)
+    static constexpr u8 kOnMissChain = 8;       // on a chain the space remembers (ChainMemory)
+
+    // A slot, the prototype, the class, the side or the validity of this
+    // object changed: what the space remembers of chains through it goes.
+    void noteChainChange();
+    // Whether the inherited walk from start could be remembered as a miss
+    // of the name, marking the chain's objects if so.
+    static bool markMissChain(Object* start);
+    // The same for hasOperators' answer from start on.
+    static bool markOperatorFreeChain(Object* start);
 
     friend class ObjectSpace;
     friend class Property;
@@ -528,9 +538,70 @@ public:
     u8 dotFlag = 0;                 // the dispatcher has ".index", ".number" or ".name"
 };
 
+inline LxCore::LiveObject* Object::getLiveObject() const { return data ? data->liveObject : nullptr; }
+
+inline Dispatcher* Object::getDispatcher() const { return data ? data->dispatcher : nullptr; }
+
 // One watch: the handler, one reference held.
 struct WatchCell : public LxCore::Root {
     Function* handler;
+};
+
+// Names a dispatcher's lookup did not find (see Object::findDispatcherMember),
+// one entry per place: each holds while no dispatcher of the process changed
+// since (Dispatcher::changeCount), so that adding a name to an object does
+// not ask the Object class's tables every time.
+struct DispatcherMisses {
+    static constexpr u32 kEntries = 64;
+    struct Entry {
+        const Dispatcher* dispatcher = nullptr;
+        DataPoolId classId = 0;
+        DataPoolId symbol = 0;
+        LxCore::u64 changes = 0;
+    };
+    Entry entries[kEntries];
+
+    Entry& at(const Dispatcher* d, DataPoolId classId, DataPoolId symbol) {
+        const u32 h = (u32(symbol) * 0x9E3779B1u) ^ u32(uintptr_t(d) >> 4) ^ u32(classId);
+        return entries[(h ^ (h >> 16)) & (kEntries - 1)];
+    }
+    void clear() {
+        for (Entry& e : entries)
+            e = Entry();
+    }
+};
+
+// What the space remembers of prototype chains: names the inherited lookup
+// did not find from a prototype on (a receiver without a side record whose
+// own lookup missed asks its prototype's entry first), and prototypes from
+// which no link offers operator methods (asked by every comparison of
+// objects). An entry holds while no object of the chain changed (the epoch,
+// raised by marked objects only) and no dispatcher changed.
+struct ChainMemory {
+    static constexpr u32 kEntries = 64;
+    struct Miss {
+        const Object* start = nullptr;
+        DataPoolId symbol = 0;
+        LxCore::u64 epoch = 0;
+        LxCore::u64 changes = 0;
+    };
+    struct OperatorFree {
+        const Object* start = nullptr;
+        LxCore::u64 epoch = 0;
+        LxCore::u64 changes = 0;
+    };
+    Miss misses[kEntries];
+    OperatorFree operatorFree[kEntries];
+    LxCore::u64 epoch = 1;
+
+    Miss& missAt(const Object* start, DataPoolId symbol) {
+        const u32 h = (u32(symbol) * 0x9E3779B1u) ^ u32(uintptr_t(start) >> 4);
+        return misses[(h ^ (h >> 16)) & (kEntries - 1)];
+    }
+    OperatorFree& operatorFreeAt(const Object* start) {
+        const u32 h = u32(uintptr_t(start) >> 4) * 0x9E3779B1u;
+        return operatorFree[(h >> 16) & (kEntries - 1)];
+    }
 };
 
 // The engine's share of the object model: the ring, counts, maps, class
@@ -560,7 +631,11 @@ public:
     i32 getClassTableSize() const { return i32(classOrder.size()); }
     DataPoolId getClassTableEntry(i32 i) const { return classOrder[size_t(i)]; }
     Dispatcher* getDefaultDispatcher(i32 which) const { return defaultDispatchers[which & 1]; }
-    void setDefaultDispatcher(i32 which, Dispatcher* d) { defaultDispatchers[which & 1] = d; }
+    void setDefaultDispatcher(i32 which, Dispatcher* d) {
+        defaultDispatchers[which & 1] = d;
+        dispatcherMisses.clear();
+        chains.epoch++;
+    }
     bool isDefaultDispatcher(const Dispatcher* d) const {
         return d && (d == defaultDispatchers[0] || d == defaultDispatchers[1]);
     }
@@ -644,6 +719,8 @@ private:
     LxCore::IntHashTable classTable;        // class symbol -> Dispatcher
     std::vector<DataPoolId> classOrder;
     Dispatcher* defaultDispatchers[2] = {};
+    DispatcherMisses dispatcherMisses;
+    ChainMemory chains;
 
     void drainReleases(std::exception_ptr& failure);
     // A plain object without a side record whose cells hold no Property
@@ -732,5 +809,10 @@ inline void Object::dropRef() {
 inline void Object::addInternalRef() { LxCore::raiseLockCount(counts.locks); }
 
 inline void Object::dropInternalRef() { LxCore::lowerLockCount(counts.locks); }
+
+inline void Object::noteChainChange() {
+    if (traits & kOnMissChain)
+        getSpace().chains.epoch++;
+}
 
 }  // namespace LxScript

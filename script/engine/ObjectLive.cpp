@@ -64,6 +64,7 @@ void reportLiveError(Engine& engine, LiveObject* live, i32 code, const LxCore::E
 // Attaching
 
 void Object::setLiveObject(LiveObject* live) {
+    noteChainChange();
     ObjectSpace& s = getSpace();
     if (LiveObject* old = getLiveObject()) {
         {

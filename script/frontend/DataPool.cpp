@@ -194,6 +194,8 @@ void DataPoolData::growBuffer(u64 need) {
 u32 DataPoolData::append(const unit* text, u32 length, u32 hash) {
     if (count >= maxSymbols)
         throw std::bad_alloc();
+    if (unsignedSpelled.size() == unsignedSpelled.capacity())
+        unsignedSpelled.reserve(std::max<size_t>(kFirstRoom, unsignedSpelled.size() * 2));
     // Room first, so that a failure leaves the pool as it was.
     if (u64(count + 1) * 2 > slotCount)
         growSlots();
@@ -210,6 +212,7 @@ u32 DataPoolData::append(const unit* text, u32 length, u32 hash) {
     used += need;
     slot->hash = hash;
     slot->symbol = count + 1;
+    unsignedSpelled.push_back(DataPool::spelledUnsigned(text, length, 0xFFFFFFFF, nullptr) ? 1 : 0);
     return count++;
 }
 
@@ -406,8 +409,10 @@ bool DataPool::isUnsignedText(DataPoolId id, u32 limit, u32* valueOut) const {
         return spelledUnsigned(spelled.chars(), u32(spelled.length()), limit, valueOut);
     }
     DataPoolData& d = store();
-    LxCore::GlobalLockGuard guard(kDataPoolLock);
     u32 index = u32(id & kPayloadMask);
+    if (!d.mayBeUnsigned(index))
+        return false;
+    LxCore::GlobalLockGuard guard(kDataPoolLock);
     if (index >= d.count)
         return false;
     u32 length;
@@ -429,10 +434,6 @@ bool DataPool::spelledUnsigned(const unit* text, u32 length, u32 limit, u32* val
     if (valueOut)
         *valueOut = u32(value);
     return true;
-}
-
-bool DataPool::getUnsignedText(DataPoolId id, u32 limit, u32& value) const {
-    return (id & kTagMask) == kSymbolTag && !isPredefined(id) && isUnsignedText(id, limit, &value);
 }
 
 bool DataPool::_isInteger(DataPoolId id) const { return isUnsignedText(id, 0x7FFFFFFF); }

@@ -2,6 +2,8 @@
 // operator spelling and simple constant of the engine a 32-bit id, so that
 // the scanner, the trees and the runtime compare integers instead of texts.
 #pragma once
+#include <vector>
+
 #include "core/Heap.h"
 #include "core/SimpleArray.h"
 #include "core/String.h"
@@ -79,6 +81,12 @@ public:
     u32 slotCount = 0;
     u32 count = 0;                      // symbols
     u32 maxSymbols = kMaxSymbols;
+    // Per symbol: whether its text is decimal digits without a leading zero
+    // and at most 2^32 - 1. Decided once as the text enters, so that the
+    // index test of a name needs neither the lock nor the text.
+    std::vector<LxCore::u8> unsignedSpelled;
+
+    bool mayBeUnsigned(u32 index) const { return index < unsignedSpelled.size() && unsignedSpelled[index]; }
 
     const LxCore::unit* textOf(u32 index, u32& length) const;
     // The slot that holds the text, or the empty slot where it would go.
@@ -158,7 +166,10 @@ public:
     bool _isUInteger(DataPoolId id) const;
     // The value of a symbol after the predefined ones whose text is a
     // decimal number without a leading zero, at most limit; false otherwise.
-    bool getUnsignedText(DataPoolId id, u32 limit, u32& value) const;
+    bool getUnsignedText(DataPoolId id, u32 limit, u32& value) const {
+        return (id & kTagMask) == kSymbolTag && !isPredefined(id) &&
+               (!data || data->mayBeUnsigned(u32(id & kPayloadMask))) && isUnsignedText(id, limit, &value);
+    }
 
     static bool isUpperCase(DataPoolId id) { return (id & kTagMask) == kUpperCaseTag; }
     static bool isIntegerId(DataPoolId id) { return (id & kTagMask) == kIntegerTag; }
@@ -177,6 +188,7 @@ private:
     static bool spelledUnsigned(const LxCore::unit* text, u32 length, u32 limit, u32* value);
 
     friend struct DataPoolProbe;        // tests reach the store through it
+    friend class DataPoolData;          // decides each new text's index spelling
 };
 
 }  // namespace LxScript

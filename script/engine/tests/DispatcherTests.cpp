@@ -212,6 +212,46 @@ TEST_F(DispatcherTest, RowsAndParents) {
     EXPECT_EQ(widget->getParent(), base.get());
 }
 
+// The misses the object model remembers (a dispatcher's, an inherited
+// walk's) end with the change that makes the name found: a row registered
+// later, a slot on a prototype, a slot deleted and written again, a
+// prototype swapped in; an operator row counts from its registration.
+TEST_F(DispatcherTest, RememberedMissesEndWithTheChange) {
+    registerAll();
+    ObjectRef proto = newObject();
+    ObjectRef o = newObject();
+    ASSERT_TRUE(o->setPrototype(proto.get()));
+    const DataPoolId late = sym("lateRow"), slot = sym("lateSlot"), other = sym("otherSlot");
+
+    EXPECT_EQ(o->findProperty(late, 0), nullptr);
+    EXPECT_EQ(o->findProperty(late, 0), nullptr) << "asked again: the remembered miss";
+    const PropEntry lateRows[] = {{"lateRow", 0, kMethod, nothing, nullptr}, {nullptr, 0, 0, nullptr, nullptr}};
+    objectClass->registerProperties(0, lateRows, "Object");
+    EXPECT_NE(o->findProperty(late, 0), nullptr) << "a row registered later";
+
+    EXPECT_EQ(o->findProperty(slot, 0), nullptr);
+    proto->put(slot, Variant(1), 0);
+    EXPECT_NE(o->findProperty(slot, 0), nullptr) << "a slot on the prototype";
+    EXPECT_TRUE(proto->deleteProperty(slot));
+    EXPECT_EQ(o->findProperty(slot, 0), nullptr) << "deleted";
+    proto->put(slot, Variant(2), 0);
+    Variant v;
+    EXPECT_TRUE(o->getValue(slot, v, 0)) << "written again";
+    EXPECT_EQ(v.toNumber(), 2);
+
+    EXPECT_EQ(o->findProperty(other, 0), nullptr);
+    ObjectRef holder = newObject();
+    holder->put(other, Variant(3), 0);
+    ASSERT_TRUE(o->setPrototype(holder.get()));
+    EXPECT_NE(o->findProperty(other, 0), nullptr) << "a prototype swapped in";
+
+    EXPECT_FALSE(o->hasOperators());
+    const PropEntry operatorRows[] = {{"==", 1, kMethod, record, nullptr}, {nullptr, 0, 0, nullptr, nullptr}};
+    objectClass->registerProperties(0, operatorRows, "Object");
+    EXPECT_TRUE(o->hasOperators()) << "an operator row registered later";
+    EXPECT_NE(o->findOperator(kOpEqual), nullptr);
+}
+
 // ---- class descriptions ----
 
 std::string joined(LxCore::StringList& names) {
