@@ -152,7 +152,7 @@ jsOpName::jsOpName(DataPoolId symbol, bool attribute)
 inline bool jsOpName::framePasses(jsRunner& runner) const {
     Workspace* scope = runner.peekScope();
     if (runner.scriptLevel)
-        return scope && scope == runner.engine->getGlobal() && !scope->getWithChain();
+        return scope && scope == runner.engine->getGlobalObject() && !scope->getWithChain();
     if (runner.function->getNameID() == symbol)
         return false;
     return !scope || (!scope->getWithChain() && scope->slotTable()->find(symbol) < 0);
@@ -171,7 +171,7 @@ bool jsOpName::passes(Object* scope, u64 serial) const {
     return !callee || callee->getNameID() != symbol;
 }
 
-bool jsOpName::matchHit(jsRunner& runner, Found& found) const {
+inline bool jsOpName::matchHit(jsRunner& runner, Found& found) const {
     if (hit.kind == NameHit::kNone || !framePasses(runner))
         return false;
     const LxCore::SimpleArray* closure = runner.scriptLevel ? nullptr : &runner.function->closureScopes();
@@ -190,7 +190,7 @@ bool jsOpName::matchHit(jsRunner& runner, Found& found) const {
         found.value = holder->getSlot(i32(hit.place));
         return true;
     }
-    Workspace* global = runner.engine->getGlobal();
+    Object* global = runner.engine->getGlobalObject();
     if (!global || !global->isValidByte())
         return false;
     const SlotTable* table = global->slotTable();
@@ -241,7 +241,7 @@ bool jsOpName::remember(jsRunner& runner, Found& found) const {
         }
         made.depth = u8(count);
     }
-    Workspace* global = runner.engine->getGlobal();
+    Object* global = runner.engine->getGlobalObject();
     const i32 place = global ? global->slotTable()->find(symbol) : -1;
     if (place < 0)
         return false;

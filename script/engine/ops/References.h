@@ -97,7 +97,7 @@ private:
     static constexpr u8 kMaxRefills = 32;   // then the site stays with the general way
 
     [[gnu::always_inline]] inline bool lookUp(jsRunner& runner, Found& found) const;
-    bool matchHit(jsRunner& runner, Found& found) const;
+    [[gnu::always_inline]] inline bool matchHit(jsRunner& runner, Found& found) const;
     [[gnu::noinline]] bool remember(jsRunner& runner, Found& found) const;
     // Nothing of the frame itself answers the name before its closure
     // scopes: no with or catch scope, no own name of its activation.
