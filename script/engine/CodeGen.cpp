@@ -338,7 +338,7 @@ jsCodeGen::Op jsCodeGen::reference(Node* node, bool attribute) {
         UnaryNode* at = node->toUnaryNode();
         Node* inner = at ? at->operand : nullptr;
         if (isPlainName(inner) || (inner && inner->kind == Node::kSelector && inner->getOperandCount() == 0))
-            return Op(new jsOpVariable(attributeName(selectorId(inner)), false));
+            return Op(new jsOpName(attributeName(selectorId(inner)), false));
         return reference(inner, true);
     }
     if (node->code == kWordThis && node->kind == Node::kOperator)
@@ -347,7 +347,7 @@ jsCodeGen::Op jsCodeGen::reference(Node* node, bool attribute) {
         i32 slot;
         if (!attribute && localSlot(node->code, slot))
             return Op(new jsOpLocalVariable(slot, node->code));
-        return Op(new jsOpVariable(attribute ? attributeName(node->code) : node->code, attribute));
+        return Op(new jsOpName(attribute ? attributeName(node->code) : node->code, attribute));
     }
     BinaryNode* shape = node->toBinaryNode();
     if (shape && node->kind == Node::kName) {

@@ -717,7 +717,7 @@ jsOpcode* BinaryScriptReader::build(unit letter) {
             const DataPoolId name = readSymbol();
             const bool attribute = flagged && readBool();
             if (letter == 'j')
-                return new jsOpVariable(name, attribute);
+                return new jsOpName(name, attribute);
             if (letter == 'e')
                 return new jsOpThis;
             if (letter == 'V') {

@@ -55,6 +55,12 @@ void Reference::release() {
 // Frames
 
 RuntimeEnv::RuntimeEnv(RealEngine& engine, jsFunction* function, Workspace* scope, Object* thisObject)
+    : RuntimeEnv(engine, function, scope, thisObject, Inline{}) {}
+
+// Inline into the runner's constructors, which every call runs: the frame's
+// set-up is a few stores.
+inline RuntimeEnv::RuntimeEnv(RealEngine& engine, jsFunction* function, Workspace* scope, Object* thisObject,
+                              Inline)
     : previous(engine.currentFrame),
       function(function),
       engine(&engine),
@@ -134,7 +140,7 @@ u32 RuntimeEnv::getFunctionInfo(String& name, LxCore::Array& values) {
 // The runner
 
 jsRunner::jsRunner(jsFunction& function, Workspace& scope, Object* thisObject, jsOpFunction* body)
-    : RuntimeEnv(function.getRealEngine(), &function, &scope, thisObject), body(body) {
+    : RuntimeEnv(function.getRealEngine(), &function, &scope, thisObject, Inline{}), body(body) {
     ScopeInfo* info = function.getScopeInfo();
     scriptLevel = !info || (info->flags & kScriptLevelFlag);
     takeStackLimit(0);
@@ -142,7 +148,7 @@ jsRunner::jsRunner(jsFunction& function, Workspace& scope, Object* thisObject, j
 
 jsRunner::jsRunner(jsFunction& function, Variant* slots, u32 slotCount, u32 argumentCount, Object* thisObject,
                    jsOpFunction* body, uintptr_t callerStackLimit)
-    : RuntimeEnv(function.getRealEngine(), &function, nullptr, thisObject),
+    : RuntimeEnv(function.getRealEngine(), &function, nullptr, thisObject, Inline{}),
       body(body),
       slots(slots),
       slotCount(slotCount),
@@ -150,7 +156,7 @@ jsRunner::jsRunner(jsFunction& function, Variant* slots, u32 slotCount, u32 argu
     takeStackLimit(callerStackLimit);
 }
 
-void jsRunner::takeStackLimit(uintptr_t callerStackLimit) {
+[[gnu::always_inline]] inline void jsRunner::takeStackLimit(uintptr_t callerStackLimit) {
     if (callerStackLimit != 0)
         stackLimit = callerStackLimit;
     else if (TVContext* context = TVContext::find())

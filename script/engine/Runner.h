@@ -108,6 +108,10 @@ public:
     bool scriptLevel = false;       // a script's top level (or evaluated code)
 
 protected:
+    // The constructor above, inline for the runner's (Runner.cpp only).
+    struct Inline {};
+    RuntimeEnv(RealEngine& engine, jsFunction* function, Workspace* scope, Object* thisObject, Inline);
+
     virtual Workspace* makeScope() { return nullptr; }
 
     Workspace* scope;               // see getScope

@@ -67,6 +67,8 @@ public:
     i32 declareFunctions(Object* scope) override;
     Script* getScript() override { return script; }
     LxCore::SimpleArray* getClosureScopes() override;
+    // The same scopes without a virtual call, empty when there are none.
+    const LxCore::SimpleArray& closureScopes() const { return closure; }
     ScopeInfo* getScopeInfo() override;
     // A script function's prototype is always a plain object.
     bool mayBeClassConstructor() const override { return false; }

@@ -105,15 +105,6 @@ Workspace::~Workspace() {
         deleteSlots(slots, slotCount);
 }
 
-u32 Workspace::localCountOf(const ScopeInfo* info) {
-    return info ? u32(info->variables) + u32(info->constants) : 0;
-}
-
-u32 Workspace::slotCountOf(const ScopeInfo* info, u32 argc) {
-    const u32 parameters = info ? u32(info->parameters) : 0;
-    return localCountOf(info) + (argc > parameters ? argc : parameters);
-}
-
 void Workspace::leaveFrame() {
     if (ownsSlots)
         return;

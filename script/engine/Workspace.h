@@ -17,6 +17,7 @@
 #include "core/Variant.h"
 #include "script/engine/Object.h"
 #include "script/engine/Runner.h"
+#include "script/frontend/Node.h"
 
 namespace LxScript {
 
@@ -57,8 +58,13 @@ public:
 
     // The slot layout of a scope: the locals (A + B), and the slots of an
     // activation passed argumentCount arguments.
-    static u32 localCountOf(const ScopeInfo* info);
-    static u32 slotCountOf(const ScopeInfo* info, u32 argumentCount);
+    static u32 localCountOf(const ScopeInfo* info) {
+        return info ? u32(info->variables) + u32(info->constants) : 0;
+    }
+    static u32 slotCountOf(const ScopeInfo* info, u32 argumentCount) {
+        const u32 parameters = info ? u32(info->parameters) : 0;
+        return localCountOf(info) + (argumentCount > parameters ? argumentCount : parameters);
+    }
 
     // Slot by index: the locals and parameters, kCalleeSlot and
     // kArgumentsSlot (the arguments object, made on first use). An index

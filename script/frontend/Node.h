@@ -3,6 +3,8 @@
 // parser fills for the script and each function. The code generator walks
 // the tree once; constant sub-expressions fold on the way.
 #pragma once
+#include <atomic>
+
 #include "core/HashTable.h"
 #include "core/Heap.h"
 #include "core/SimpleArray.h"
@@ -44,7 +46,7 @@ public:
     static constexpr u32 kScriptScope = 0x10000;        // "return" is refused
     static constexpr u32 kFunctionExpression = 0x20000;
 
-    ScopeInfo() = default;
+    ScopeInfo() : serial(nextSerial()) {}
     ScopeInfo(const ScopeInfo&) = delete;
     ScopeInfo& operator=(const ScopeInfo&) = delete;
 
@@ -86,8 +88,16 @@ public:
     i32 line = 0;
     DataPoolId name = 0;
     u32 flags = 0;                  // the kinds above; the low bits are directive flags
+    // No two scopes of the process's life share one: a name site that
+    // remembers the scopes its lookup passed needs no reference to them.
+    const u64 serial;
 
 private:
+    static u64 nextSerial() {
+        static std::atomic<u64> last{0};
+        return last.fetch_add(1, std::memory_order_relaxed) + 1;
+    }
+
     // Entries of lookupRunning's memo; a name maps to one by its id.
     static constexpr u32 kUndeclaredMemo = 8;
 

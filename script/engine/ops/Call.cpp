@@ -13,7 +13,9 @@
 #include "script/engine/Script.h"
 #include "script/engine/SlotStack.h"
 #include "script/engine/XMLSettings.h"
+#include "script/engine/ops/Literals.h"
 #include "script/engine/ops/References.h"
+#include "script/frontend/Node.h"
 
 namespace LxScript {
 
@@ -80,13 +82,15 @@ bool callOnText(jsRunner& runner, jsOpVariable* calleeReference, jsOpList* argum
 }
 
 // A script function called (not constructed) from script: the fast path's
-// callee, or null.
+// callee, or null. Script-level code is no such callee (isScriptLevel).
 jsFunction* scriptCallee(Object& function) {
     Function* f = function.asFunction();
     if (!f || !f->isScriptCode())
         return nullptr;
     auto* script = static_cast<jsFunction*>(f);
-    return script->isScriptLevel() ? nullptr : script;
+    const jsOpFunction* body = script->getBody();
+    const ScopeInfo* info = body ? body->getScopeInfo() : nullptr;
+    return info && !(info->flags & ScopeInfo::kScriptScope) ? script : nullptr;
 }
 
 }  // namespace
@@ -96,6 +100,8 @@ jsOpCall::jsOpCall(jsOpcode* callee, jsOpList* arguments, bool construct)
     if (calleeReference && calleeReference->letter() == 'V')
         local = static_cast<jsOpLocalVariable*>(calleeReference);
     ownName = calleeReference && calleeReference->letter() == 'j' && !calleeReference->isAttribute();
+    if (ownName)
+        name = calleeReference->asName();
 }
 
 jsOpCall::~jsOpCall() {
@@ -109,6 +115,11 @@ Status jsOpCall::execute(jsRunner& runner, Variant& result) {
     // Before the callee is looked up: every value met so far is held by a
     // frame or a native Variant, which the collector sees.
     runner.engine->maybeCollectGarbage();
+    // A global or an enclosing function's local where the site found it
+    // last: the object itself, no copy of its value.
+    if (name)
+        if (Object* named = name->findCallee(runner))
+            return invoke(runner, named, runner.engine->getGlobalObject(), result);
     Status status;
     if (!construct && callOnText(runner, calleeReference, arguments, result, status))
         return status;

@@ -8,6 +8,7 @@ namespace LxScript {
 
 class jsFunction;
 class jsOpLocalVariable;
+class jsOpName;
 
 class jsOpCall : public jsOpcode {
 public:
@@ -36,6 +37,7 @@ private:
     jsOpcode* callee;
     jsOpVariable* calleeReference;      // callee seen as a reference, or null
     jsOpLocalVariable* local = nullptr; // callee as a local, or null
+    jsOpName* name = nullptr;           // callee as a free name, or null
     jsOpList* arguments;
     bool construct;
     bool ownName = false;               // callee as a plain name

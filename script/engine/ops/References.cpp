@@ -7,7 +7,10 @@
 #include "script/engine/Function.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
+#include "script/engine/Script.h"
 #include "script/engine/Workspace.h"
+#include "script/engine/ops/Literals.h"
+#include "script/frontend/Node.h"
 
 namespace LxScript {
 
@@ -119,6 +122,206 @@ void jsOpVariable::appendSource(String& out) const { out += pool().getSymbol(sym
 void jsOpVariable::writeOperands(CompiledScriptWriter& writer) const {
     writer.writeSymbol(symbol);
     writer.writeBool(attribute);
+}
+
+// ---------------------------------------------------------------------------
+// Free names
+
+namespace {
+
+// An activation among a function's closure scopes (not a with or catch
+// object, not the global object), or null.
+Workspace* activationAt(const LxCore::SimpleArray& closure, u32 i) {
+    auto* scope = reinterpret_cast<Object*>(closure.get(i32(i)));
+    return scope->getObjectID() == kWorkspaceId ? static_cast<Workspace*>(scope) : nullptr;
+}
+
+// The serial of an activation's scope; 0 (no scope's) for anything else.
+u64 scopeSerial(const Workspace* activation) {
+    const ScopeInfo* info = activation ? activation->getScopeInfo() : nullptr;
+    return info ? info->serial : 0;
+}
+
+}  // namespace
+
+// The names every activation answers itself never take the remembered way.
+jsOpName::jsOpName(DataPoolId symbol, bool attribute)
+    : jsOpVariable(symbol, attribute),
+      cacheable(!attribute && symbol != 0 && symbol != kNameArguments && symbol != Sym::kCallee) {}
+
+inline bool jsOpName::framePasses(jsRunner& runner) const {
+    Workspace* scope = runner.peekScope();
+    if (runner.scriptLevel)
+        return scope && scope == runner.engine->getGlobalObject() && !scope->getWithChain();
+    if (runner.function->getNameID() == symbol)
+        return false;
+    return !scope || (!scope->getWithChain() && scope->slotTable()->find(symbol) < 0);
+}
+
+// An activation whose scope does not declare the name (the serial says
+// which scope it is), that has no own slot of it (an eval's var) and whose
+// function is not called so.
+bool jsOpName::passes(Object* scope, u64 serial) const {
+    if (scope->getObjectID() != kWorkspaceId || !scope->isValidByte())
+        return false;
+    auto* activation = static_cast<Workspace*>(scope);
+    if (scopeSerial(activation) != serial || activation->slotTable()->find(symbol) >= 0)
+        return false;
+    const Object* callee = activation->getCallee();
+    return !callee || callee->getNameID() != symbol;
+}
+
+inline bool jsOpName::matchHit(jsRunner& runner, Found& found) const {
+    if (hit.kind == NameHit::kNone || !framePasses(runner))
+        return false;
+    const LxCore::SimpleArray* closure = runner.scriptLevel ? nullptr : &runner.function->closureScopes();
+    const u32 count = closure ? u32(closure->getCount()) : 0;
+    if (hit.kind == NameHit::kClosure ? count <= hit.depth : count != hit.depth)
+        return false;
+    for (u32 i = 0; i < hit.depth; i++)
+        if (!passes(reinterpret_cast<Object*>(closure->get(i32(i))), hit.scopes[i]))
+            return false;
+    if (hit.kind == NameHit::kClosure) {
+        Workspace* holder = activationAt(*closure, hit.depth);
+        if (scopeSerial(holder) != hit.scopes[hit.depth] || !holder->isValidByte() ||
+            hit.place >= holder->getSlotCount())
+            return false;
+        found.holder = holder;
+        found.value = holder->getSlot(i32(hit.place));
+        return true;
+    }
+    Object* global = runner.engine->getGlobalObject();
+    if (!global || !global->isValidByte())
+        return false;
+    const SlotTable* table = global->slotTable();
+    if (table->getSerial() != hit.table || hit.place >= table->size() || table->at(hit.place).symbol != symbol)
+        return false;
+    SlotCell* c = global->cellAt(hit.place);
+    if (!c->isSlot() || c->slot->isRemoved())
+        return false;
+    found.holder = global;
+    found.property = c->slot;
+    return true;
+}
+
+// The walk of the general lookup over a frame and closure scopes that hold
+// nothing but activations, remembered when it ends at a local of one of
+// them or at an own slot of the global object.
+bool jsOpName::remember(jsRunner& runner, Found& found) const {
+    if (refills >= kMaxRefills)
+        return false;
+    refills++;
+    hit.kind = NameHit::kNone;
+    if (!framePasses(runner))
+        return false;
+    NameHit made;
+    if (!runner.scriptLevel) {
+        const ScopeInfo* own = runner.body ? runner.body->getScopeInfo() : nullptr;
+        if (own && own->lookup(symbol) != 0)
+            return false;
+        const LxCore::SimpleArray& closure = runner.function->closureScopes();
+        const u32 count = u32(closure.getCount());
+        if (count > NameHit::kMaxScopes)
+            return false;
+        for (u32 i = 0; i < count; i++) {
+            Workspace* activation = activationAt(closure, i);
+            made.scopes[i] = scopeSerial(activation);
+            if (!made.scopes[i])
+                return false;
+            i32 index;
+            if (Workspace::resolveLocal(activation->getScopeInfo(), symbol, index)) {
+                made.kind = NameHit::kClosure;
+                made.depth = u8(i);
+                made.place = u32(index);
+                hit = made;
+                return matchHit(runner, found);
+            }
+            if (!passes(activation, made.scopes[i]))
+                return false;
+        }
+        made.depth = u8(count);
+    }
+    Object* global = runner.engine->getGlobalObject();
+    const i32 place = global ? global->slotTable()->find(symbol) : -1;
+    if (place < 0)
+        return false;
+    made.kind = NameHit::kGlobal;
+    made.place = u32(place);
+    made.table = global->slotTable()->getSerial();
+    hit = made;
+    return matchHit(runner, found);
+}
+
+inline bool jsOpName::lookUp(jsRunner& runner, Found& found) const {
+    return cacheable && (matchHit(runner, found) || remember(runner, found));
+}
+
+Status jsOpName::execute(jsRunner& runner, Variant& result) {
+    Found found;
+    if (!lookUp(runner, found))
+        return readGeneral(runner, result);
+    if (found.value) {
+        result = *found.value;
+        return runner.status();
+    }
+    Property* slot = found.property;
+    if (slot->getKind() == Property::kPlain && !(slot->getAttributes() & kReResolve)) {
+        result = slot->cachedValue();
+        return runner.status();
+    }
+    const ObjectRef hold(found.holder);
+    const Variant* value = slot->get(found.holder, 0);
+    if (value)
+        result = *value;
+    else
+        result.clear();
+    return runner.status();
+}
+
+Status jsOpName::readGeneral(jsRunner& runner, Variant& result) {
+    Reference reference;
+    if (const Status status = jsOpVariable::getReference(runner, reference, 0))
+        return status;
+    return getReferenceValue(runner, reference, result, true);
+}
+
+// A local of an enclosing activation is named by the Property its own
+// lookup gives.
+Status jsOpName::getReference(jsRunner& runner, Reference& reference, u32 flags) {
+    Found found;
+    if (lookUp(runner, found)) {
+        Property* slot = found.property
+                             ? found.property
+                             : static_cast<Workspace*>(found.holder)->findOwnProperty(symbol, flags & (kFindCallable | kFindOwn));
+        if (slot) {
+            reference.symbol = symbol;
+            reference.setObject(found.holder);
+            reference.property = slot;
+            return kStatusOK;
+        }
+    }
+    return jsOpVariable::getReference(runner, reference, flags);
+}
+
+Object* jsOpName::peekObject(jsRunner& runner) const {
+    Found found;
+    if (!lookUp(runner, found))
+        return jsOpVariable::peekObject(runner);
+    return found.value ? objectOf(*found.value) : plainObjectOf(found.property);
+}
+
+Object* jsOpName::findCallee(jsRunner& runner) const {
+    Found found;
+    if (!lookUp(runner, found))
+        return nullptr;
+    const Variant* value = found.value;
+    if (!value) {
+        Property* slot = found.property;
+        if (slot->getKind() != Property::kPlain || (slot->getAttributes() & kReResolve))
+            return nullptr;
+        value = &slot->cachedValue();
+    }
+    return objectOf(*value);
 }
 
 // ---------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 namespace LxScript {
 
 class SlotCell;
+class jsOpName;
 
 // getReference flags.
 enum ReferenceFlag : u32 {
@@ -29,6 +30,7 @@ public:
     char letter() const override { return 'j'; }
     jsOpVariable* asVariable() override { return this; }
     Object* peekObject(jsRunner& runner) const override;
+    virtual jsOpName* asName() { return nullptr; }
 
     // Fills reference; a non-zero status is an error.
     virtual Status getReference(jsRunner& runner, Reference& reference, u32 flags);
@@ -47,6 +49,66 @@ public:
 protected:
     DataPoolId symbol;
     bool attribute;
+};
+
+// What a free-name site remembers of where its last lookup ended beyond
+// the running frame: a local of an enclosing activation (known by its
+// scope's serial, with the slot) or an own slot of the global object (its
+// table's serial and the place). The enclosing activations passed on the
+// way are known by their scopes' serials too. Nothing is held: a use checks
+// every scope on the way again, so that an eval's var, a with or catch
+// scope, a deleted or replaced global or another shape of scopes sends the
+// site the general way.
+struct NameHit {
+    static constexpr u32 kMaxScopes = 5;    // closure scopes looked through
+    enum Kind : u8 { kNone, kClosure, kGlobal };
+    u64 scopes[kMaxScopes] = {};    // the activations passed, then (kClosure) the holder
+    u64 table = 0;                  // kGlobal: the global object's table
+    u32 place = 0;                  // the holder's slot, or the global's cell
+    u8 depth = 0;                   // closure scopes passed
+    u8 kind = kNone;
+};
+
+// A plain name the running code does not declare (no "@"): a global, a
+// variable of an enclosing function, or one an eval or with brings in.
+class jsOpName final : public jsOpVariable {
+public:
+    jsOpName(DataPoolId symbol, bool attribute);
+
+    Status execute(jsRunner& runner, Variant& result) override;
+    Status getReference(jsRunner& runner, Reference& reference, u32 flags) override;
+    Object* peekObject(jsRunner& runner) const override;
+    jsOpName* asName() override { return this; }
+
+    // The callee of name(...) from the remembered hit when reading it runs
+    // nothing and gives an object; null: the general way answers. Its
+    // holder is the global object or an activation: the call's this is the
+    // global object.
+    Object* findCallee(jsRunner& runner) const;
+
+private:
+    // Where a hit leads: the global's slot, or the value in an enclosing
+    // activation, and the holder.
+    struct Found {
+        Property* property = nullptr;
+        Variant* value = nullptr;
+        Object* holder = nullptr;
+    };
+    static constexpr u8 kMaxRefills = 32;   // then the site stays with the general way
+
+    [[gnu::always_inline]] inline bool lookUp(jsRunner& runner, Found& found) const;
+    [[gnu::always_inline]] inline bool matchHit(jsRunner& runner, Found& found) const;
+    [[gnu::noinline]] bool remember(jsRunner& runner, Found& found) const;
+    // Nothing of the frame itself answers the name before its closure
+    // scopes: no with or catch scope, no own name of its activation.
+    [[gnu::always_inline]] inline bool framePasses(jsRunner& runner) const;
+    // One of the frame's closure scopes passed on the way.
+    bool passes(Object* scope, u64 serial) const;
+    Status readGeneral(jsRunner& runner, Variant& result);
+
+    mutable NameHit hit;
+    mutable u8 refills = 0;
+    bool cacheable;
 };
 
 // What a property site remembers of one hit: the serials of the shared

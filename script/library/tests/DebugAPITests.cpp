@@ -430,6 +430,46 @@ TEST_F(DebugAPITest, TheStackAndTheSelectedFrame) {
     EXPECT_EQ(missing, -1);
 }
 
+// A name read through one site before and after the debugger's evaluation
+// in the frame declared a var of that name there, or changed a variable of
+// the enclosing function.
+TEST_F(DebugAPITest, EvaluationInAFrameChangesWhatANameMeans) {
+    const char* const script =
+        "var g = 'global';\n"                            // 1
+        "function outer() {\n"                           // 2
+        "  var c = 'outer';\n"                           // 3
+        "  function f() {\n"                             // 4
+        "    var seen = [];\n"                           // 5
+        "    for (var i = 0; i < 3; i++) {\n"            // 6
+        "      seen.push(g + '/' + c);\n"                // 7
+        "      i;\n"                                     // 8
+        "    }\n"                                        // 9
+        "    return seen.join();\n"                      // 10
+        "  }\n"                                          // 11
+        "  return f();\n"                                // 12
+        "}\n"                                            // 13
+        "var r = outer();\n"                             // 14
+        "var after = g;\n";                              // 15
+    i32 declared = -1, changed = -1;
+    hook.steps.push_back([&](DebugAPI& a) {
+        Variant v;
+        declared = a.eval(String("var g = 'frame'"), v);
+        a.command(DebugAPI::kContinue, false);
+    });
+    hook.steps.push_back([&](DebugAPI& a) {
+        Variant v;
+        a.setContextLevel(1);
+        changed = a.eval(String("c = 'changed'"), v);
+        a.command(DebugAPI::kContinue, false);
+    });
+    breakAt({8});
+    EXPECT_EQ(run(script), 0);
+    EXPECT_EQ(declared, 0);
+    EXPECT_EQ(changed, 0);
+    EXPECT_EQ(textOf(global("r")), "global/outer,frame/outer,frame/changed");
+    EXPECT_EQ(textOf(global("after")), "global");
+}
+
 TEST_F(DebugAPITest, ContextInfoGivesArgumentValues) {
     std::string name;
     std::string first;
