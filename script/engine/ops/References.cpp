@@ -127,7 +127,10 @@ void jsOpVariable::writeOperands(CompiledScriptWriter& writer) const {
 jsOpProperty::jsOpProperty(jsOpcode* object, DataPoolId symbol, bool attribute)
     : jsOpVariable(symbol, attribute),
       object(object),
-      cacheable(!attribute && symbol != Sym::kEmpty && symbol != Sym::kPrototype && !isIndexId(symbol)) {}
+      cacheable(!attribute && symbol != Sym::kEmpty && symbol != Sym::kPrototype && !isIndexId(symbol)) {
+    if (!attribute && DataPool::isIntegerId(symbol))
+        element = u32(symbol & DataPool::kPayloadMask);
+}
 
 jsOpProperty::~jsOpProperty() { delete object; }
 
@@ -261,7 +264,7 @@ Status jsOpProperty::getReference(jsRunner& runner, Reference& reference, u32 fl
 
 Status jsOpProperty::execute(jsRunner& runner, Variant& result) {
     if (!cacheable)
-        return readGeneral(runner, result);
+        return element != kNoElement ? readElement(runner, result) : readGeneral(runner, result);
     if (Object* receiver = object->peekObject(runner))
         return readFrom(runner, receiver, result);
     Variant value;
@@ -284,6 +287,14 @@ Status jsOpProperty::readGeneral(jsRunner& runner, Variant& result) {
 // The receiver is held by whoever gave it for as long as reading a cell
 // runs nothing; a slot's own read may run native code, so it is held then.
 Status jsOpProperty::readFrom(jsRunner& runner, Object* receiver, Variant& result) {
+    // An array's length, as the library reads it: with no "length" in its
+    // own table the lookup below could find nothing, its walk stopping at
+    // the array.
+    if (symbol == Sym::kLength && receiver->elementStore() && receiver->slotTable()->find(symbol) < 0 &&
+        receiver->noteLengthSlot(false)) {
+        result.setNumber(f64(receiver->getStoredLength()));
+        return kStatusOK;
+    }
     u32 depth;
     if (SlotCell* c = lookUpCell(receiver, 0, depth)) {
         if (c->holdsValue()) {
@@ -317,6 +328,8 @@ Status jsOpProperty::readFrom(jsRunner& runner, Object* receiver, Variant& resul
 }
 
 Object* jsOpProperty::peekObject(jsRunner& runner) const {
+    if (element != kNoElement)
+        return peekElement(runner);
     Object* receiver = cacheable ? object->peekObject(runner) : nullptr;
     u32 depth;
     SlotCell* c = receiver ? lookUpCell(receiver, 0, depth) : nullptr;
@@ -407,7 +420,7 @@ bool storeOwn(Object* receiver, SlotCell& c, const Variant& value, DataPoolId sy
 
 Status jsOpProperty::assign(jsRunner& runner, const Variant& value) {
     if (!cacheable)
-        return jsOpVariable::assign(runner, value);
+        return element != kNoElement ? assignElement(runner, value) : jsOpVariable::assign(runner, value);
     Object* receiver = object->peekObject(runner);
     if (!receiver)
         return assignValue(runner, value);
