@@ -297,6 +297,10 @@ Status jsOpProperty::readFrom(jsRunner& runner, Object* receiver, Variant& resul
     }
     u32 depth;
     if (SlotCell* c = lookUpCell(receiver, 0, depth)) {
+        if (c->isNumber()) {
+            result.setNumber(c->number);
+            return kStatusOK;
+        }
         if (c->holdsValue()) {
             c->load(result);
             return kStatusOK;
@@ -397,14 +401,19 @@ void noteStored(const Variant& value, DataPoolId symbol) {
 // takes the value in place, a plain Property through its put (which holds
 // the objects while a watch handler runs). False: go through a reference.
 bool storeOwn(Object* receiver, SlotCell& c, const Variant& value, DataPoolId symbol) {
-    if (receiver->getPutThrough())
+    const ObjectData* data = receiver->getData();
+    if (data && data->putThrough)
         return false;
     if (c.holdsValue()) {
         const u32 place = u32(&c - receiver->cellAt(0));
         if (receiver->slotTable()->at(place).attributes & kReadOnly)
             return false;
-        noteStored(value, symbol);
-        c.store(value);
+        if (c.isNumber() && value.getType() == Variant::kNumber) {
+            c.number = value.toNumber();
+        } else {
+            noteStored(value, symbol);
+            c.store(value);
+        }
         c.state = kStateWritten;
         return true;
     }
