@@ -109,6 +109,29 @@ private:
     jsOpVariable& name;
 };
 
+// A property target's reference holds the slot the object's own read would
+// find by name, the lookup just made: its value is read from it, with no
+// second lookup. A name's reference (the scope's) reads by name.
+void readTarget(const jsOpVariable& target, const Reference& reference, Variant& result) {
+    Object* holder = reference.object;
+    Property* slot = reference.property;
+    if (!holder) {
+        result.clear();
+        return;
+    }
+    if (!slot || target.letter() != 'X') {
+        holder->get(reference.symbol, result, 0);
+        return;
+    }
+    const Variant* value = slot->getKind() == Property::kPlain && !(slot->getAttributes() & kReResolve)
+                               ? &slot->cachedValue()
+                               : slot->get(holder, 0);
+    if (value)
+        result = *value;
+    else
+        result.clear();
+}
+
 }  // namespace
 
 bool toPrimitiveInPlace(jsRunner& runner, Variant& value, LxCore::u8 hint) {
@@ -153,10 +176,7 @@ Status jsOpAssign::execute(jsRunner& runner, Variant& result) {
             return element->assignCompound(runner, *value, result);
         if (const Status status = target->getReference(runner, reference, kRefQuiet))
             return status;
-        if (reference.object)
-            reference.object->get(reference.symbol, result, 0);
-        else
-            result.clear();
+        readTarget(*target, reference, result);
         if (runner.errorPending())
             return runner.status();
         ReferenceTarget into(reference);

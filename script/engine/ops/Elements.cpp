@@ -45,7 +45,32 @@ inline bool storesPlainly(const Object& holder, const Variant& value) {
 // The cell kinds whose value converts to a number without running script.
 inline bool isPrimitiveCell(const SlotCell& cell) { return cell.kind <= SlotCell::kString; }
 
+// The value of a live element, read as its Property would give it; a
+// Property's own read may run native code, so the holder is held then.
+inline void readCell(Object& holder, const SlotCell& cell, Variant& result) {
+    if (cell.isNumber()) {
+        result.setNumber(cell.number);
+    } else if (!cell.isSlot()) {
+        cell.load(result);
+    } else {
+        const ObjectRef hold(&holder);
+        const Variant* value = cell.slot->get(&holder, 0);
+        if (value)
+            result = *value;
+        else
+            result.clear();
+    }
+}
+
 }  // namespace
+
+SlotCell* liveElementAt(Object* o, u32 index) {
+    ElementStore* store = o ? o->elementStore() : nullptr;
+    if (!store || !o->isValidByte() || index >= store->count)
+        return nullptr;
+    SlotCell& cell = store->cells[index];
+    return cellIsLive(cell) ? &cell : nullptr;
+}
 
 [[gnu::always_inline]] inline Status jsOpIndex::evaluateInPlace(jsRunner& runner, Reference& reference,
                                                                 Variant& key, u32 flags) {
@@ -75,7 +100,7 @@ inline bool isPrimitiveCell(const SlotCell& cell) { return cell.kind <= SlotCell
 // As assignReference stores into the element's own plain Property: an
 // anonymous function takes the index as its inferred name, the cell the
 // value.
-void jsOpIndex::storeElement(Reference& reference, SlotCell& cell, const Variant& value) {
+void jsOpProperty::storeElement(Reference& reference, SlotCell& cell, const Variant& value) {
     if (cell.isNumber() && value.getType() == Variant::kNumber) {
         cell.number = value.toNumber();
     } else {
@@ -250,6 +275,74 @@ Status jsOpIndex::step(jsRunner& runner, Reference& reference, f64 delta, bool p
         result.setNumber(x);
     done = true;
     return kStatusOK;
+}
+
+}  // namespace LxScript
+
+namespace LxScript {
+
+// ---------------------------------------------------------------------------
+// object[12]: a constant index names its element without a key to convert.
+
+Status jsOpProperty::readElement(jsRunner& runner, Variant& result) {
+    if (Object* receiver = object->peekObject(runner))
+        return readElementOf(runner, receiver, result);
+    Variant value;
+    if (const Status status = object->execute(runner, value))
+        return status;
+    if (Object* receiver = objectOf(value))
+        return readElementOf(runner, receiver, result);
+    return readOfValue(runner, value, result);
+}
+
+// The receiver is held by whoever gave it.
+Status jsOpProperty::readElementOf(jsRunner& runner, Object* receiver, Variant& result) {
+    if (SlotCell* cell = liveElementAt(receiver, element)) {
+        readCell(*receiver, *cell, result);
+        return runner.status();
+    }
+    Reference reference;
+    reference.symbol = symbol;
+    reference.setObject(receiver);
+    if (const Status status = findMember(runner, reference, 0))
+        return status;
+    return getReferenceValue(runner, reference, result, false);
+}
+
+Object* jsOpProperty::peekElement(jsRunner& runner) const {
+    const SlotCell* cell = liveElementAt(object->peekObject(runner), element);
+    if (!cell)
+        return nullptr;
+    if (!cell->isSlot())
+        return cell->heldObject();
+    const Property* slot = cell->slot;
+    if (slot->getKind() != Property::kPlain || (slot->getAttributes() & kReResolve))
+        return nullptr;
+    return objectOf(cell->slot->cachedValue());
+}
+
+// As jsOpIndex::assign, the value computed already.
+Status jsOpProperty::assignElement(jsRunner& runner, const Variant& value) {
+    Reference reference;
+    reference.symbol = symbol;
+    if (const Status status = referObject(runner, reference, kRefQuiet))
+        return status;
+    SlotCell* cell = runner.errorPending() ? nullptr : liveElementAt(reference.object, element);
+    if (!cell) {
+        if (const Status status = findMember(runner, reference, kRefQuiet))
+            return status;
+    } else if (cell->isSlot()) {
+        reference.property = cell->slot;
+        reference.member = 1;
+    } else if (storesPlainly(*reference.object, value)) {
+        storeElement(reference, *cell, value);
+        return kStatusOK;
+    } else {
+        reference.property = reference.object->elementSlot(element);
+        reference.member = 1;
+    }
+    assignReference(reference, value);
+    return runner.status();
 }
 
 }  // namespace LxScript

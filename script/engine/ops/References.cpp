@@ -330,7 +330,10 @@ Object* jsOpName::findCallee(jsRunner& runner) const {
 jsOpProperty::jsOpProperty(jsOpcode* object, DataPoolId symbol, bool attribute)
     : jsOpVariable(symbol, attribute),
       object(object),
-      cacheable(!attribute && symbol != Sym::kEmpty && symbol != Sym::kPrototype && !isIndexId(symbol)) {}
+      cacheable(!attribute && symbol != Sym::kEmpty && symbol != Sym::kPrototype && !isIndexId(symbol)) {
+    if (!attribute && DataPool::isIntegerId(symbol))
+        element = u32(symbol & DataPool::kPayloadMask);
+}
 
 jsOpProperty::~jsOpProperty() { delete object; }
 
@@ -464,7 +467,7 @@ Status jsOpProperty::getReference(jsRunner& runner, Reference& reference, u32 fl
 
 Status jsOpProperty::execute(jsRunner& runner, Variant& result) {
     if (!cacheable)
-        return readGeneral(runner, result);
+        return element != kNoElement ? readElement(runner, result) : readGeneral(runner, result);
     if (Object* receiver = object->peekObject(runner))
         return readFrom(runner, receiver, result);
     Variant value;
@@ -487,8 +490,20 @@ Status jsOpProperty::readGeneral(jsRunner& runner, Variant& result) {
 // The receiver is held by whoever gave it for as long as reading a cell
 // runs nothing; a slot's own read may run native code, so it is held then.
 Status jsOpProperty::readFrom(jsRunner& runner, Object* receiver, Variant& result) {
+    // An array's length, as the library reads it: with no "length" in its
+    // own table the lookup below could find nothing, its walk stopping at
+    // the array.
+    if (symbol == Sym::kLength && receiver->elementStore() && receiver->slotTable()->find(symbol) < 0 &&
+        receiver->noteLengthSlot(false)) {
+        result.setNumber(f64(receiver->getStoredLength()));
+        return kStatusOK;
+    }
     u32 depth;
     if (SlotCell* c = lookUpCell(receiver, 0, depth)) {
+        if (c->isNumber()) {
+            result.setNumber(c->number);
+            return kStatusOK;
+        }
         if (c->holdsValue()) {
             c->load(result);
             return kStatusOK;
@@ -520,6 +535,8 @@ Status jsOpProperty::readFrom(jsRunner& runner, Object* receiver, Variant& resul
 }
 
 Object* jsOpProperty::peekObject(jsRunner& runner) const {
+    if (element != kNoElement)
+        return peekElement(runner);
     Object* receiver = cacheable ? object->peekObject(runner) : nullptr;
     u32 depth;
     SlotCell* c = receiver ? lookUpCell(receiver, 0, depth) : nullptr;
@@ -587,14 +604,19 @@ void noteStored(const Variant& value, DataPoolId symbol) {
 // takes the value in place, a plain Property through its put (which holds
 // the objects while a watch handler runs). False: go through a reference.
 bool storeOwn(Object* receiver, SlotCell& c, const Variant& value, DataPoolId symbol) {
-    if (receiver->getPutThrough())
+    const ObjectData* data = receiver->getData();
+    if (data && data->putThrough)
         return false;
     if (c.holdsValue()) {
         const u32 place = u32(&c - receiver->cellAt(0));
         if (receiver->slotTable()->at(place).attributes & kReadOnly)
             return false;
-        noteStored(value, symbol);
-        c.store(value);
+        if (c.isNumber() && value.getType() == Variant::kNumber) {
+            c.number = value.toNumber();
+        } else {
+            noteStored(value, symbol);
+            c.store(value);
+        }
         c.state = kStateWritten;
         return true;
     }
@@ -610,7 +632,7 @@ bool storeOwn(Object* receiver, SlotCell& c, const Variant& value, DataPoolId sy
 
 Status jsOpProperty::assign(jsRunner& runner, const Variant& value) {
     if (!cacheable)
-        return jsOpVariable::assign(runner, value);
+        return element != kNoElement ? assignElement(runner, value) : jsOpVariable::assign(runner, value);
     Object* receiver = object->peekObject(runner);
     if (!receiver)
         return assignValue(runner, value);

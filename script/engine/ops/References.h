@@ -146,12 +146,18 @@ public:
     jsOpcode* getObject() const { return object; }
 
 protected:
+    // No element: the name is no integer a dense store could hold.
+    static constexpr u32 kNoElement = 0xFFFFFFFFu;
+
     // The object expression's value as an object into reference.
     Status referObject(jsRunner& runner, Reference& reference, u32 flags);
     Status referValue(jsRunner& runner, Reference& reference, const Variant& value);
     Status findMember(jsRunner& runner, Reference& reference, u32 flags);
     Status readLength(jsRunner& runner, Variant& result);
     Status readOfValue(jsRunner& runner, const Variant& value, Variant& result);
+    // Stores value into a compact element as the element's Property would
+    // take it.
+    static void storeElement(Reference& reference, SlotCell& cell, const Variant& value);
 
     jsOpcode* object;
 
@@ -162,6 +168,13 @@ private:
     Status assignValue(jsRunner& runner, const Variant& value);
     Status assignThrough(jsRunner& runner, Reference& reference, SlotCell* c, const Variant& value);
     Status readFrom(jsRunner& runner, Object* receiver, Variant& result);
+    // object[12] with the index written as a constant: the element read and
+    // written in its cell as jsOpIndex does (Elements.cpp), else the general
+    // way.
+    Status readElement(jsRunner& runner, Variant& result);
+    Status readElementOf(jsRunner& runner, Object* receiver, Variant& result);
+    Status assignElement(jsRunner& runner, const Variant& value);
+    Object* peekElement(jsRunner& runner) const;
     // The live cell of the name on receiver's chain that a remembered hit
     // names, else the one a walk that makes nothing finds (then
     // remembered); null when the general lookup must answer. depth: the
@@ -176,6 +189,7 @@ private:
     mutable PropertyHit hits[kHits];
     mutable u8 nextHit = 0;
     bool cacheable;
+    u32 element = kNoElement;
 };
 
 // object[index], and object.@[index] with the attribute flag.
@@ -218,10 +232,6 @@ private:
     SlotCell* elementOf(jsRunner& runner, Reference& reference, const Variant& key, u32& at) const;
     Status updateElement(jsRunner& runner, Reference& reference, u32 at, jsOpcode& update,
                          Variant& result);
-    // Stores value into a compact element as the element's Property would
-    // take it.
-    static void storeElement(Reference& reference, SlotCell& cell, const Variant& value);
-
     jsOpcode* index;
 };
 
@@ -262,6 +272,11 @@ public:
     Object* peekObject(jsRunner& runner) const override;
     bool isPlainName() const override { return false; }
 };
+
+// The live element of o's dense store at index, or null: no store, an
+// invalid object, an index past the store, a hole or a removed element
+// (Elements.cpp).
+SlotCell* liveElementAt(Object* o, u32 index);
 
 // Reading through a reference, with the host's undefined-name hook. With
 // report, a missing name raises error 2.
