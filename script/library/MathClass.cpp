@@ -2,8 +2,9 @@
 // conversion turns objects into primitives first) and answers a number.
 #include "script/library/MathClass.h"
 
-#include <openssl/rand.h>
+#include <sys/random.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -25,6 +26,23 @@ void answer(Arguments& args, f64 value) { args.result->setNumber(value); }
 
 // ---------------------------------------------------------------------------
 // The random generator: xoshiro256**, one state for the process.
+
+// The kernel's random bytes: the seed needs nothing more, and asking the
+// kernel spares every run the mapping of a cryptography library.
+bool systemRandomBytes(void* out, size_t size) {
+    auto* bytes = static_cast<unsigned char*>(out);
+    while (size > 0) {
+        const ssize_t got = getrandom(bytes, size, 0);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes += got;
+        size -= size_t(got);
+    }
+    return true;
+}
 
 class RandomSource {
 public:
@@ -57,7 +75,7 @@ private:
     // Without the system's source the clock and an address serve, stretched
     // by splitmix64; an all-zero state would only ever give zeros.
     void seed() {
-        if (RAND_bytes(reinterpret_cast<unsigned char*>(state), sizeof state) != 1) {
+        if (!systemRandomBytes(state, sizeof state)) {
             uint64_t x = uint64_t(std::chrono::steady_clock::now().time_since_epoch().count()) ^
                          uint64_t(reinterpret_cast<uintptr_t>(this));
             for (uint64_t& word : state) {
