@@ -25,6 +25,8 @@ constexpr bool kSanitized = LxCore::kSanitizedBuild;
 // The sanitizers' checked, unoptimised build is several times slower: its
 // limit only catches work that grows faster than the input.
 constexpr double kHostileSeconds = kSanitized ? 10.0 : 2.0;
+// Runs over the limit are timed again this many times; the shortest counts.
+constexpr int kHostileRetries = 3;
 
 class ParserTest : public FrontEndTest {
 protected:
@@ -309,9 +311,10 @@ TEST_P(HostileTest, OverrunOrTree) {
     double seconds = 0;
     LxCore::runOnStack(512 * 1024, [&] { code = timedParse(source, seconds); });
     EXPECT_TRUE(code == 0 || code == 27) << c.unit << ": " << code;
-    // A machine busy with other tests can stretch one run's thread time;
-    // a parse that is really slow is slow twice.
-    if (seconds >= kHostileSeconds) {
+    // A machine busy with other tests can stretch a run's thread time (a
+    // virtual machine's stolen time counts in it); a parse that is really
+    // slow is slow every time.
+    for (int retry = 0; retry < kHostileRetries && seconds >= kHostileSeconds; retry++) {
         double again = 0;
         LxCore::runOnStack(512 * 1024, [&] { timedParse(source, again); });
         seconds = std::min(seconds, again);
