@@ -26,13 +26,17 @@ namespace Err = LxCore::Err;
 
 namespace {
 
-// The end of a loop's pass: the debugger sees the loop's line, and the next
-// statement always runs the line hook.
+// The end of a loop's pass: the debugger sees the loop's line, and the
+// condition and a body on the loop's own line (no line of their own) run on
+// it, so an error there names it. The body's first statement still runs the
+// line hook in each pass: standing on another line, or second on the loop's
+// line and then line-less, it never carries the loop's line. A loop that is
+// itself second on its line has no line to give.
 inline void endOfPass(jsRunner& runner, const jsOpStatement& loop, i32 line) {
     if (runner.engine->wantsStatementHooks())
         runner.setLine(loop.getScriptId(), line);
     runner.fileId = loop.getScriptId();
-    runner.line = -1;
+    runner.line = line >= 0 ? line : -1;
 }
 
 // Runs a loop's body into result. True: the loop goes on. False: it ends
