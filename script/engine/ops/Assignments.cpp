@@ -123,13 +123,7 @@ void readTarget(const jsOpVariable& target, const Reference& reference, Variant&
         holder->get(reference.symbol, result, 0);
         return;
     }
-    const Variant* value = slot->getKind() == Property::kPlain && !(slot->getAttributes() & kReResolve)
-                               ? &slot->cachedValue()
-                               : slot->get(holder, 0);
-    if (value)
-        result = *value;
-    else
-        result.clear();
+    readSlot(*slot, holder, result);
 }
 
 }  // namespace

@@ -149,11 +149,7 @@ Status jsOpCall::findCallee(jsRunner& runner, Variant& result, ObjectRef& holder
         if (const Status s = calleeReference->getReference(runner, reference, kRefForCall))
             return s;
         if (reference.property) {
-            const Variant* value = reference.property->get(reference.object, kFindCallable);
-            if (value)
-                result = *value;
-            else
-                result.clear();
+            takeValue(reference.property->get(reference.object, kFindCallable), result);
         } else if (reference.object) {
             reference.object->get(reference.symbol, result, kFindCallable);
         } else {

@@ -53,12 +53,7 @@ inline void readCell(Object& holder, const SlotCell& cell, Variant& result) {
     } else if (!cell.isSlot()) {
         cell.load(result);
     } else {
-        const ObjectRef hold(&holder);
-        const Variant* value = cell.slot->get(&holder, 0);
-        if (value)
-            result = *value;
-        else
-            result.clear();
+        readSlot(*cell.slot, &holder, result);
     }
 }
 
@@ -146,11 +141,7 @@ Status jsOpIndex::execute(jsRunner& runner, Variant& result) {
             cell->load(result);
             return kStatusOK;
         }
-        const Variant* value = cell->slot->get(reference.object, 0);
-        if (value)
-            result = *value;
-        else
-            result.clear();
+        takeValue(cell->slot->get(reference.object, 0), result);
         return runner.status();
     }
     if (const Status status = lookUp(runner, reference, key, 0))
@@ -191,11 +182,7 @@ Status jsOpIndex::assignCompound(jsRunner& runner, jsOpcode& update, Variant& re
         return updateElement(runner, reference, at, update, result);
     if (cell) {
         reference.property = cell->slot;
-        const Variant* value = cell->slot->get(reference.object, 0);
-        if (value)
-            result = *value;
-        else
-            result.clear();
+        takeValue(cell->slot->get(reference.object, 0), result);
     } else {
         if (const Status status = lookUp(runner, reference, key, kRefQuiet))
             return status;
@@ -301,12 +288,7 @@ Status jsOpProperty::readElementOf(jsRunner& runner, Object* receiver, Variant& 
         readCell(*receiver, *cell, result);
         return runner.status();
     }
-    Reference reference;
-    reference.symbol = symbol;
-    reference.setObject(receiver);
-    if (const Status status = findMember(runner, reference, 0))
-        return status;
-    return getReferenceValue(runner, reference, result, false);
+    return readByLookup(runner, receiver, result);
 }
 
 Object* jsOpProperty::peekElement(jsRunner& runner) const {

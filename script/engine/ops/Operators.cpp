@@ -566,11 +566,7 @@ Status jsOpUnaryRef::execute(jsRunner& runner, Variant& result) {
     Property* property = reference.property;
     if (!property && holder)
         property = holder->findProperty(reference.symbol, 0);
-    const Variant* value = property ? property->get(holder, 0) : nullptr;
-    if (value)
-        result = *value;
-    else
-        result.clear();
+    takeValue(property ? property->get(holder, 0) : nullptr, result);
     typeOfName(result);
     return runner.status();
 }

@@ -14,6 +14,11 @@
 
 namespace LxScript {
 
+void readSlotThrough(Property& slot, Object* holder, Variant& result) {
+    const ObjectRef hold(holder);
+    takeValue(slot.get(holder, 0), result);
+}
+
 using LxCore::String;
 namespace Err = LxCore::Err;
 
@@ -66,11 +71,7 @@ Status getReferenceValue(jsRunner& runner, Reference& reference, Variant& result
             return runner.status();
         }
     }
-    const Variant* value = reference.property->get(reference.object, 0);
-    if (value)
-        result = *value;
-    else
-        result.clear();
+    takeValue(reference.property->get(reference.object, 0), result);
     return runner.status();
 }
 
@@ -264,17 +265,7 @@ Status jsOpName::execute(jsRunner& runner, Variant& result) {
         result = *found.value;
         return runner.status();
     }
-    Property* slot = found.property;
-    if (slot->getKind() == Property::kPlain && !(slot->getAttributes() & kReResolve)) {
-        result = slot->cachedValue();
-        return runner.status();
-    }
-    const ObjectRef hold(found.holder);
-    const Variant* value = slot->get(found.holder, 0);
-    if (value)
-        result = *value;
-    else
-        result.clear();
+    readSlot(*found.property, found.holder, result);
     return runner.status();
 }
 
@@ -508,17 +499,7 @@ Status jsOpProperty::readFrom(jsRunner& runner, Object* receiver, Variant& resul
             c->load(result);
             return kStatusOK;
         }
-        Property* slot = c->slot;
-        if (slot->getKind() == Property::kPlain && !(slot->getAttributes() & kReResolve)) {
-            result = slot->cachedValue();
-            return kStatusOK;
-        }
-        const ObjectRef hold(receiver);
-        const Variant* value = slot->get(receiver, 0);
-        if (value)
-            result = *value;
-        else
-            result.clear();
+        readSlot(*c->slot, receiver, result);
         return runner.status();
     }
     // An array's length, as the library reads it.
@@ -526,6 +507,10 @@ Status jsOpProperty::readFrom(jsRunner& runner, Object* receiver, Variant& resul
         result.setNumber(f64(receiver->getStoredLength()));
         return kStatusOK;
     }
+    return readByLookup(runner, receiver, result);
+}
+
+Status jsOpProperty::readByLookup(jsRunner& runner, Object* receiver, Variant& result) {
     Reference reference;
     reference.symbol = symbol;
     reference.setObject(receiver);
@@ -781,11 +766,7 @@ Status jsOpLocalVariable::execute(jsRunner& runner, Variant& result) {
     }
     Reference reference;
     getReference(runner, reference, 0);
-    const Variant* value = reference.property ? reference.property->get(reference.object, 0) : nullptr;
-    if (value)
-        result = *value;
-    else
-        result.clear();
+    takeValue(reference.property ? reference.property->get(reference.object, 0) : nullptr, result);
     return runner.status();
 }
 

@@ -3,12 +3,32 @@
 // holder object and the property slot) for assignment, ++/--, delete,
 // typeof and calls.
 #pragma once
+#include "script/engine/Property.h"
 #include "script/engine/ops/Opcode.h"
 
 namespace LxScript {
 
 class SlotCell;
 class jsOpName;
+
+// What a slot's read answered; none reads as undefined.
+inline void takeValue(const Variant* value, Variant& result) {
+    if (value)
+        result = *value;
+    else
+        result.clear();
+}
+
+// A slot's own read, which may run native code: the holder is held meanwhile.
+void readSlotThrough(Property& slot, Object* holder, Variant& result);
+
+// A found slot's value: a plain slot's in place, any other by its own read.
+inline void readSlot(Property& slot, Object* holder, Variant& result) {
+    if (slot.getKind() == Property::kPlain && !(slot.getAttributes() & kReResolve))
+        result = slot.cachedValue();
+    else
+        readSlotThrough(slot, holder, result);
+}
 
 // getReference flags.
 enum ReferenceFlag : u32 {
@@ -168,6 +188,8 @@ private:
     Status assignValue(jsRunner& runner, const Variant& value);
     Status assignThrough(jsRunner& runner, Reference& reference, SlotCell* c, const Variant& value);
     Status readFrom(jsRunner& runner, Object* receiver, Variant& result);
+    // The name's read off receiver by the general lookup.
+    Status readByLookup(jsRunner& runner, Object* receiver, Variant& result);
     // object[12] with the index written as a constant: the element read and
     // written in its cell as jsOpIndex does (Elements.cpp), else the general
     // way.
