@@ -181,7 +181,7 @@ void dropAt(LxScript::Object& object, u32 offset) {
 
 ScriptObjectCounts& countsOf(LxScript::Object& object) {
     if (const u32 offset = gHooks->countsOffset)
-        return *reinterpret_cast<ScriptObjectCounts*>(reinterpret_cast<char*>(&object) + offset);
+        return countsAt(object, offset);
     return gHooks->counts(object);
 }
 
