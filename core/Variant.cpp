@@ -163,25 +163,9 @@ const RecordKind* recordKind(u32 type) {
     }
 }
 
-// Where a held script object keeps its counts, from its start, while a
-// table that gives the place is installed; 0 otherwise, and then every
-// change takes the general path.
-u32 gCountsOffset = 0;
-
-ScriptObjectCounts& countsAt(LxScript::Object& object, u32 offset) {
-    return *reinterpret_cast<ScriptObjectCounts*>(reinterpret_cast<char*>(&object) + offset);
-}
-
-// Reference counts are the engine's plain integers; a count already at 0
-// is not taken below it.
-void dropAt(LxScript::Object& object, u32 offset) {
-    u32& references = countsAt(object, offset).references;
-    if (references != 0 && --references == 0) gHooks->finalize(object);
-}
-
 ScriptObjectCounts& countsOf(LxScript::Object& object) {
     if (const u32 offset = gHooks->countsOffset)
-        return countsAt(object, offset);
+        return *reinterpret_cast<ScriptObjectCounts*>(reinterpret_cast<char*>(&object) + offset);
     return gHooks->counts(object);
 }
 
@@ -261,19 +245,23 @@ i32 orderRecords(u32 type, const void* a, const void* b) {
 
 }  // namespace
 
+u32 Variant::countsOffset = 0;
+
 void setScriptObjectHooks(const ScriptObjectHooks* hooks) {
     gHooks = hooks;
-    gCountsOffset = hooks ? hooks->countsOffset : 0;
+    Variant::countsOffset = hooks ? hooks->countsOffset : 0;
 }
 
+void Variant::finalizeObject(LxScript::Object& object) { gHooks->finalize(object); }
+
 // A script object over a simple value, an unbound reference or another
-// script object, with the counts at gCountsOffset: the old lock goes, the
+// script object, with the counts at countsOffset: the old lock goes, the
 // new reference and lock are taken and the Variant stands on them before
 // the old reference goes, so a source inside the old object, or a finalize
 // that reaches this Variant, finds it whole.
 [[gnu::always_inline]] inline void Variant::holdObject(LxScript::Object& held, Payload heldPayload, u32 heldID,
                                                       u16 valueFlags) {
-    const u32 offset = gCountsOffset;
+    const u32 offset = countsOffset;
     LxScript::Object* const old = type == kScriptObject ? object : nullptr;
     const bool locked = (flags & kLockedReference) != 0;
     if (old && locked) lowerLockCount(countsAt(*old, offset).locks);
@@ -285,7 +273,7 @@ void setScriptObjectHooks(const ScriptObjectHooks* hooks) {
     payload = heldPayload;
     object = &held;
     id = heldID;
-    if (old) dropAt(*old, offset);
+    if (old) dropReferenceAt(*old, offset);
 }
 
 const ScriptObjectHooks* getScriptObjectHooks() { return gHooks; }
@@ -439,10 +427,11 @@ void Variant::destroy() {
 }
 
 // The source is read whole before the old value goes: it may live inside it.
-// A script object over a simple value or another one, the common case,
-// takes no frame: the only call it may make, the finalize, comes last.
+// A script object over a simple value or another one on a locked slot (the
+// unlocked ones are copied inline) takes no frame: the only call it may
+// make, the finalize, comes last.
 void Variant::assign(const Variant& source) {
-    if (source.type == kScriptObject && source.object && type <= kScriptObject && gCountsOffset &&
+    if (source.type == kScriptObject && source.object && type <= kScriptObject && countsOffset &&
         this != &source)
         holdObject(*source.object, source.payload, source.id, u16(source.flags & 0xFF));
     else
@@ -468,12 +457,12 @@ void Variant::assign(const Variant& source) {
 
 // A script object given back takes no frame either.
 void Variant::becomeSimpleFromHeld(u32 newType, u16 valueFlags, Payload value) {
-    if (const u32 offset = gCountsOffset; type == kScriptObject && offset) {
+    if (const u32 offset = countsOffset; type == kScriptObject && offset) {
         LxScript::Object* const old = object;
         if (old && (flags & kLockedReference)) lowerLockCount(countsAt(*old, offset).locks);
         object = nullptr;
         setSimple(newType, valueFlags, value);
-        if (old) dropAt(*old, offset);
+        if (old) dropReferenceAt(*old, offset);
         return;
     }
     becomeSimpleFromRecord(newType, valueFlags, value);
@@ -531,9 +520,11 @@ void Variant::setString(const char* value) { setString(String(value)); }
 
 void Variant::setString(const unit* value) { setString(String(value)); }
 
-void Variant::setObject(LxScript::Object& value) {
+// A locked slot, a record or live object, or counts reached through the
+// table's call.
+void Variant::setObjectGenerally(LxScript::Object& value) {
     if (type == kScriptObject && object == &value) return;
-    if (type <= kScriptObject && gCountsOffset)
+    if (type <= kScriptObject && countsOffset)
         holdObject(value, Payload(), 0, 0);
     else
         setObjectHeld(value);
@@ -546,13 +537,6 @@ void Variant::setObject(LxScript::Object& value) {
     }
     holdReference(value);
     replaceWith(Held{kScriptObject, nullptr, &value, 0});
-}
-
-void Variant::setObject(LxScript::Object* value) {
-    if (value)
-        setObject(*value);
-    else
-        setNull();
 }
 
 void Variant::setObjectReference(u32 objectID, const String& className, Root* data) {

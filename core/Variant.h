@@ -2,6 +2,7 @@
 // a lazily built text form beside it.
 #pragma once
 #include "core/Heap.h"
+#include "core/ScriptObjectHooks.h"
 #include "core/String.h"
 #include "core/Types.h"
 
@@ -77,16 +78,28 @@ public:
     // lock counts they stand for.
     Variant(Variant&& other) noexcept;
     explicit Variant(const Variant* other);        // null: undefined
+    // A script object goes in place; what is left then (a text, a record,
+    // or whatever a finalize that reached this Variant left) goes in
+    // destroy.
     ~Variant() {
+        if (type < kScriptObject && !text)
+            return;
+        if (dropsInPlace())
+            dropObjectInPlace(kUndefined, 0, Payload());
         if (type >= kScriptObject || text)
             destroy();
     }
 
     // Simple values over simple values (the interpreter's common case) are
-    // copied in place; everything else goes through assign.
+    // copied in place, and so is a script object over a simple value or
+    // another script object; everything else goes through assign.
     Variant& operator=(const Variant& source) {
         if (source.type < kString && type < kScriptObject) {
             setSimple(source.type, u16(source.flags & 0xFF), source.payload);
+            return *this;
+        }
+        if (copiesObjectInPlace(source)) {
+            copyObjectInPlace(source);
             return *this;
         }
         assign(source);
@@ -95,6 +108,10 @@ public:
     Variant& operator=(Variant&& source) noexcept {
         if (source.type < kString && type < kScriptObject) {
             setSimple(source.type, u16(source.flags & 0xFF), source.payload);
+            return *this;
+        }
+        if (movesObjectInPlace(source)) {
+            moveObjectInPlace(source);
             return *this;
         }
         return moveFrom(source);
@@ -143,8 +160,20 @@ public:
     // Values that hold a resource. Each builds the new value before it gives
     // the old one back, so the source may live inside the old value. Without
     // installed script-object hooks the object setters make the Variant null.
-    void setObject(LxScript::Object& object);
-    void setObject(LxScript::Object* object);     // null: null
+    void setObject(LxScript::Object& value) {
+        if (holdsInPlace()) {
+            if (type != kScriptObject || object != &value)
+                holdObjectInPlace(value, Payload(), 0, 0);
+        } else {
+            setObjectGenerally(value);
+        }
+    }
+    void setObject(LxScript::Object* value) {     // null: null
+        if (value)
+            setObject(*value);
+        else
+            setNull();
+    }
     void setObjectReference(u32 id, const String& className, Root* data);
     void setLiveObject(LiveObject& object, u32 id);
     void setLiveObject(LiveObject* object, u32 id);    // null: null
@@ -218,10 +247,98 @@ private:
     u32 type = kUndefined;
     mutable u16 flags = 0;
 
+    // Where a held script object keeps its counts, from its start, as the
+    // installed table gives it; 0 while none does, and then every change of
+    // a script object takes the general path.
+    static u32 countsOffset;
+    friend void setScriptObjectHooks(const ScriptObjectHooks* hooks);
+
+    static ScriptObjectCounts& countsAt(LxScript::Object& object, u32 offset) {
+        return *reinterpret_cast<ScriptObjectCounts*>(reinterpret_cast<char*>(&object) + offset);
+    }
+    // The engine's release of an object whose last reference went.
+    [[gnu::cold]] static void finalizeObject(LxScript::Object& object);
+    // Reference counts are the engine's plain integers; a count already at
+    // 0 is not taken below it.
+    static void dropReferenceAt(LxScript::Object& object, u32 offset) {
+        u32& references = countsAt(object, offset).references;
+        if (references != 0 && --references == 0)
+            finalizeObject(object);
+    }
+
+    // A bound script object over a simple value, an unbound reference or
+    // another script object, on a Variant that counts no lock: a reference
+    // count raised, the fields stored, the old reference dropped.
+    bool holdsInPlace() const {
+        return type <= kScriptObject && !(flags & kLockedReference) && countsOffset;
+    }
+    bool copiesObjectInPlace(const Variant& source) const {
+        return source.type == kScriptObject && source.object && holdsInPlace();
+    }
+    // The new reference is taken before the old one goes, so a source inside
+    // the old object, or a finalize that reaches this Variant, finds it
+    // whole; a copy onto itself raises the count before it drops it.
+    void holdObjectInPlace(LxScript::Object& held, Payload heldPayload, u32 heldID, u16 valueFlags) {
+        const u32 offset = countsOffset;
+        LxScript::Object* const old = type == kScriptObject ? object : nullptr;
+        ++countsAt(held, offset).references;
+        type = kScriptObject;
+        flags = u16((flags & kSlotFlags) | valueFlags);
+        payload = heldPayload;
+        object = &held;
+        id = heldID;
+        if (old)
+            dropReferenceAt(*old, offset);
+    }
+    // The source is read whole first.
+    void copyObjectInPlace(const Variant& source) {
+        holdObjectInPlace(*source.object, source.payload, source.id, u16(source.flags & 0xFF));
+    }
+    // The same for a move from a Variant that counts no lock either: the
+    // reference changes holders and no count changes.
+    bool movesObjectInPlace(const Variant& source) const {
+        return copiesObjectInPlace(source) && !(source.flags & kLockedReference) && this != &source;
+    }
+    // The source is emptied and this Variant stands on its value before
+    // the old reference goes.
+    void moveObjectInPlace(Variant& source) {
+        LxScript::Object* const held = source.object;
+        const Payload heldPayload = source.payload;
+        const u32 heldID = source.id;
+        const u16 valueFlags = u16(source.flags & 0xFF);
+        source.payload = Payload();
+        source.id = 0;
+        source.object = nullptr;
+        source.type = kUndefined;
+        source.flags = u16(source.flags & kSlotFlags);
+        LxScript::Object* const old = type == kScriptObject ? object : nullptr;
+        type = kScriptObject;
+        flags = u16((flags & kSlotFlags) | valueFlags);
+        payload = heldPayload;
+        object = held;
+        id = heldID;
+        if (old)
+            dropReferenceAt(*old, countsOffset);
+    }
+    // A script object, or an unbound reference, given up on a Variant that
+    // counts no lock.
+    bool dropsInPlace() const {
+        return type == kScriptObject && !(flags & kLockedReference) && countsOffset;
+    }
+    // The Variant stands on its new value before the old reference goes.
+    void dropObjectInPlace(u32 newType, u16 valueFlags, Payload value) {
+        LxScript::Object* const old = object;
+        object = nullptr;
+        setSimple(newType, valueFlags, value);
+        if (old)
+            dropReferenceAt(*old, countsOffset);
+    }
+
     void assign(const Variant& source);
     void assignHeld(const Variant& source);
     Variant& moveFrom(Variant& source) noexcept;
     void holdObject(LxScript::Object& held, Payload heldPayload, u32 heldID, u16 valueFlags);
+    void setObjectGenerally(LxScript::Object& value);
     void setObjectHeld(LxScript::Object& value);
     void destroy();
     f64 convertToNumber() const;
@@ -238,6 +355,8 @@ private:
     void becomeSimple(u32 newType, u16 valueFlags, Payload value = {}) {
         if (type < kScriptObject)
             setSimple(newType, valueFlags, value);
+        else if (dropsInPlace())
+            dropObjectInPlace(newType, valueFlags, value);
         else
             becomeSimpleFromHeld(newType, valueFlags, value);
     }

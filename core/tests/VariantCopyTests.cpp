@@ -3,6 +3,7 @@
 // through the table's call or at its offset.
 #include <gtest/gtest.h>
 
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -202,6 +203,87 @@ TEST_P(VariantCopyTest, ASourceInsideTheLastHolderOfTheOldObjectOutlivesIt) {
                     EXPECT_EQ(shown(v), expected) << what;
                 }
             }
+}
+
+// The old object's finalize, run by each change that drops its last
+// holder, finds that holder already on its new value.
+TEST_P(VariantCopyTest, TheFinalizeOfTheOldObjectFindsTheNewValue) {
+    enum Change { kCopyObject, kMoveObject, kCopyNumber, kSetNumber, kSetNull, kClear, kDestroy };
+    struct Row {
+        Change change;
+        const char* seen;   // the holder's value as the finalize sees it
+    };
+    const Row rows[] = {{kCopyObject, "5:B"}, {kMoveObject, "5:B"}, {kCopyNumber, "3:3.5"}, {kSetNumber, "3:2"},
+                        {kSetNull, "1:null"}, {kClear, "0:undefined"}, {kDestroy, "0:undefined"}};
+    for (const Row& row : rows)
+        for (u16 slot : {u16(0), Variant::kLockedReference})
+            for (bool withText : {false, true}) {
+                const std::string what =
+                    std::to_string(row.change) + "/" + std::to_string(slot) + "/" + std::to_string(withText);
+                FakeObject outer;  // held only by v
+                outer.counts.references = 0;
+                Variant source, number;
+                source.setObject(b.handle());
+                number.setNumber(3.5);
+                std::string seen;
+                {
+                    alignas(Variant) unsigned char place[sizeof(Variant)];
+                    Variant& v = *::new (place) Variant;
+                    v.setSlotFlags(slot);
+                    if (withText) v.setString("a text kept for reuse");
+                    v.setObject(outer.handle());
+                    outer.onFinalize = [&] {
+                        seen = describe(v);
+                        EXPECT_EQ(outer.counts.locks, 0u) << what;
+                    };
+                    switch (row.change) {
+                        case kCopyObject: v = source; break;
+                        case kMoveObject: v = std::move(source); break;
+                        case kCopyNumber: v = number; break;
+                        case kSetNumber: v.setNumber(2); break;
+                        case kSetNull: v.setNull(); break;
+                        case kClear: v.clear(); break;
+                        case kDestroy: break;
+                    }
+                    if (row.change == kDestroy) {
+                        v.~Variant();
+                    } else {
+                        EXPECT_EQ(describe(v), row.seen) << what;
+                        EXPECT_EQ(v.getFlags() & Variant::kSlotFlags, slot) << what;
+                        v.~Variant();
+                    }
+                }
+                EXPECT_EQ(outer.finalized, 1) << what;
+                EXPECT_EQ(seen, row.seen) << what;
+                expectCountsOf({&source}, what);
+            }
+}
+
+// A copy or move of a Variant onto itself, the only holder of its object,
+// neither finalizes it nor changes its counts.
+TEST_P(VariantCopyTest, ASelfChangeOfTheOnlyHolderKeepsItsObject) {
+    for (u16 slot : {u16(0), Variant::kLockedReference})
+        for (bool moved : {false, true}) {
+            const std::string what = std::to_string(slot) + "/" + std::to_string(moved);
+            FakeObject only;
+            only.counts.references = 0;
+            {
+                Variant v;
+                v.setSlotFlags(slot);
+                v.setObject(only.handle());
+                Variant& alias = v;
+                if (moved)
+                    v = std::move(alias);
+                else
+                    v = alias;
+                EXPECT_EQ(v.getObject(), &only.handle()) << what;
+                EXPECT_EQ(only.counts.references, 1u) << what;
+                EXPECT_EQ(only.counts.locks, slot ? 1u : 0u) << what;
+                EXPECT_EQ(only.finalized, 0) << what;
+            }
+            EXPECT_EQ(only.finalized, 1) << what;
+            EXPECT_EQ(only.counts.locks, 0u) << what;
+        }
 }
 
 // Values moved about in a container (a sort's swaps) keep their counts.
