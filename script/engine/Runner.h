@@ -158,6 +158,8 @@ public:
         return specialSlot(index);
     }
     u32 getSlotCount() const { return slotCount; }
+    // A slot of the frame's block: index below getSlotCount().
+    Variant& frameSlot(u32 index) { return slots[index]; }
     // Workspace::resolveForRead from this frame. A call that made no
     // workspace has no own names beyond its slots, no with-chain: the
     // closure scopes and the global object answer without making one.

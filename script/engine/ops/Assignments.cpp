@@ -1,6 +1,9 @@
 // Assignments, const declarations, increments and decrements.
 #include "script/engine/ops/Assignments.h"
 
+#include <utility>
+
+
 #include "core/ErrorCodes.h"
 #include "script/engine/ops/Operators.h"
 
@@ -237,7 +240,29 @@ Status jsOpLocalAssign::computeValue(jsRunner& runner, Variant& result, AppendTa
     return value->execute(runner, result);
 }
 
+// A slot of the frame's block takes the value without a Reference on the
+// stack; a discarded result is moved in, so an object changes holders
+// without a count going up and down again.
 Status jsOpLocalAssign::execute(jsRunner& runner, Variant& result) {
+    if (u32(slot) >= runner.getSlotCount())
+        return assignOutsideFrame(runner, result);
+    Variant& local = runner.frameSlot(u32(slot));
+    if (compound)
+        result = local;
+    SlotTarget into(slot);
+    if (const Status status = computeValue(runner, result, &into))
+        return status;
+    if (!discardResult) {
+        local = result;
+        return kStatusOK;
+    }
+    local = std::move(result);
+    if (result.getType() != Variant::kUndefined)
+        result.clear();
+    return kStatusOK;
+}
+
+Status jsOpLocalAssign::assignOutsideFrame(jsRunner& runner, Variant& result) {
     if (slot < 0) {
         Reference reference;
         runner.getScope()->resolveForWrite(symbol, reference, kRefQuiet);
@@ -381,7 +406,21 @@ void jsOpIncDec::writeOperands(CompiledScriptWriter& writer) const {
 jsOpLocalIncDec::jsOpLocalIncDec(i32 slot, DataPoolId symbol, f64 delta, bool postfix)
     : symbol(symbol), slot(slot), delta(delta), postfix(postfix) {}
 
+// A number in a slot of the frame's block steps in place.
 Status jsOpLocalIncDec::execute(jsRunner& runner, Variant& result) {
+    if (u32(slot) < runner.getSlotCount()) {
+        Variant& local = runner.frameSlot(u32(slot));
+        if (local.getType() == Variant::kNumber) {
+            const f64 x = local.toNumber();
+            local.setNumber(x + delta);
+            result.setNumber(postfix ? x : x + delta);
+            return runner.status();
+        }
+    }
+    return stepOutsideFrame(runner, result);
+}
+
+Status jsOpLocalIncDec::stepOutsideFrame(jsRunner& runner, Variant& result) {
     f64 x;
     if (slot < 0) {
         Reference reference;

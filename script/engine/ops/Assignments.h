@@ -64,6 +64,9 @@ protected:
     // The value into result: the constant, or the value expression (a sum
     // that starts from the name's value appends in place through target).
     Status computeValue(jsRunner& runner, Variant& result, AppendTarget* target = nullptr);
+    // A name without a slot in the frame's block: by name, or through the
+    // workspace.
+    [[gnu::noinline]] Status assignOutsideFrame(jsRunner& runner, Variant& result);
 
     DataPoolId symbol;
     i32 slot;
@@ -115,6 +118,9 @@ public:
     char letter() const override { return 'T'; }
 
 private:
+    // A name without a frame slot, or a value that is not a number.
+    [[gnu::noinline]] Status stepOutsideFrame(jsRunner& runner, Variant& result);
+
     DataPoolId symbol;
     i32 slot;
     LxCore::f64 delta;

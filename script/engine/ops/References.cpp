@@ -756,7 +756,17 @@ Status jsOpLocalVariable::getReference(jsRunner& runner, Reference& reference, u
     return runner.status();
 }
 
+// A slot of the frame's block is read without a frame of its own; the
+// callee and arguments slots and names without a slot go the long way.
 Status jsOpLocalVariable::execute(jsRunner& runner, Variant& result) {
+    if (u32(slot) < runner.getSlotCount()) {
+        result = runner.frameSlot(u32(slot));
+        return kStatusOK;
+    }
+    return readOutsideFrame(runner, result);
+}
+
+Status jsOpLocalVariable::readOutsideFrame(jsRunner& runner, Variant& result) {
     if (slot >= 0) {
         Variant* local = runner.slot(slot);
         if (!local)
@@ -773,15 +783,18 @@ Status jsOpLocalVariable::execute(jsRunner& runner, Variant& result) {
 Status jsOpLocalVariable::evaluateQuietly(jsRunner& runner, Variant& result) { return execute(runner, result); }
 
 Object* jsOpLocalVariable::peekObject(jsRunner& runner) const {
-    if (slot < 0) {
-        Reference reference;
-        reference.symbol = symbol;
-        runner.getScope()->resolveForWrite(symbol, reference, 0);
-        return plainObjectOf(reference.property);
-    }
-    if (u32(slot) >= runner.getSlotCount())
+    if (u32(slot) < runner.getSlotCount())
+        return objectOf(runner.frameSlot(u32(slot)));
+    if (slot >= 0)
         return nullptr;     // the callee and arguments slots
-    return objectOf(*runner.slot(slot));
+    return peekByName(runner);
+}
+
+Object* jsOpLocalVariable::peekByName(jsRunner& runner) const {
+    Reference reference;
+    reference.symbol = symbol;
+    runner.getScope()->resolveForWrite(symbol, reference, 0);
+    return plainObjectOf(reference.property);
 }
 
 void jsOpLocalVariable::writeOperands(CompiledScriptWriter& writer) const {

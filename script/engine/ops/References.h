@@ -274,6 +274,9 @@ public:
     i32 getSlot() const { return slot; }
 
 private:
+    [[gnu::noinline]] Status readOutsideFrame(jsRunner& runner, Variant& result);
+    [[gnu::noinline]] Object* peekByName(jsRunner& runner) const;
+
     i32 slot;
 };
 
