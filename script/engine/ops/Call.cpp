@@ -124,15 +124,16 @@ Status jsOpCall::execute(jsRunner& runner, Variant& result) {
     if (!construct && callOnText(runner, calleeReference, arguments, result, status))
         return status;
     ObjectRef holder;
-    if (const Status s = findCallee(runner, result, holder))
+    Object* found = nullptr;
+    if (const Status s = findCallee(runner, result, holder, found))
         return s;
-    Object* function = objectOf(result);
+    Object* function = found ? found : objectOf(result);
     if (!function)
         return notCallable(runner, result);
     return invoke(runner, function, holder.get(), result);
 }
 
-Status jsOpCall::findCallee(jsRunner& runner, Variant& result, ObjectRef& holder) {
+Status jsOpCall::findCallee(jsRunner& runner, Variant& result, ObjectRef& holder, Object*& found) {
     // A local or the running function's own name: the value as it is, called
     // with the global object, and no activation object made to find it.
     if (local && u32(local->getSlot()) < runner.getSlotCount()) {
@@ -149,7 +150,15 @@ Status jsOpCall::findCallee(jsRunner& runner, Variant& result, ObjectRef& holder
         if (const Status s = calleeReference->getReference(runner, reference, kRefForCall))
             return s;
         if (reference.property) {
-            takeValue(reference.property->get(reference.object, kFindCallable), result);
+            // An object in the slot is called as it is there, not copied
+            // out: the holder keeps the slot, invoke holds the callee.
+            const Variant* value = reference.property->get(reference.object, kFindCallable);
+            if ((found = value ? objectOf(*value) : nullptr) != nullptr) {
+                holder = ObjectRef::adopt(reference.object);
+                reference.object = nullptr;
+                return kStatusOK;
+            }
+            takeValue(value, result);
         } else if (reference.object) {
             reference.object->get(reference.symbol, result, kFindCallable);
         } else {
@@ -179,9 +188,8 @@ Status jsOpCall::invoke(jsRunner& runner, Object* function, Object* holder, Vari
     if (thisObject->getObjectID() == kWorkspaceId)
         thisObject = engine.getGlobalObject();
     const ObjectRef hold(function);
-    if (!construct)
-        if (jsFunction* script = scriptCallee(*function))
-            return callScript(runner, *script, thisObject, result);
+    if (jsFunction* script = scriptCallee(*function))
+        return construct ? constructScript(runner, *script, result) : callScript(runner, *script, thisObject, result);
     SlotArray args(engine.getSlotStack(), arguments ? u32(arguments->length()) : 0);
     if (arguments)
         if (const Status s = arguments->evaluateInto(runner, args.data()))
@@ -212,6 +220,32 @@ Status jsOpCall::callScript(jsRunner& runner, jsFunction& function, Object* this
     jsRunner frame(function, slots.data(), slots.length(), count, thisObject, function.getBody(),
                    runner.getStackLimit());
     frame.runBody(result);
+    return runner.status();
+}
+
+// new F(...) of a script function: the arguments straight into its block as
+// for a call, then the object made as the engine's newObject makes it, its
+// prototype read once. The body's own object answer wins over the new one.
+[[gnu::noinline]] Status jsOpCall::constructScript(jsRunner& runner, jsFunction& function, Variant& result) {
+    RealEngine& engine = *runner.engine;
+    const ScopeInfo* info = function.getBody()->getScopeInfo();
+    const u32 count = arguments ? u32(arguments->length()) : 0;
+    SlotArray slots(engine.getSlotStack(), Workspace::slotCountOf(info, count));
+    if (arguments)
+        if (const Status s = arguments->evaluateInto(runner, slots.data() + Workspace::localCountOf(info)))
+            return s;
+    const ObjectRef made = ObjectRef::adopt(Object::make(engine.getObjects(), function.getNameID()));
+    made->setClassID(Sym::kObject);
+    made->setPrototype(engine.getPrototypeOf(&function));
+    {
+        const XMLNamespaceKeeper keeper(engine);
+        jsRunner frame(function, slots.data(), slots.length(), count, made.get(), function.getBody(),
+                       runner.getStackLimit());
+        frame.runBody(result);
+    }
+    Object* other = objectOf(result);
+    if (!other || other == made.get())
+        result.setObject(made.get());
     return runner.status();
 }
 

@@ -28,10 +28,12 @@ public:
     bool isConstruct() const { return construct; }
 
 private:
-    // Step 1: the callee value into result and its holder into holder.
-    Status findCallee(jsRunner& runner, Variant& result, ObjectRef& holder);
+    // Step 1: the callee into found when a slot holds it as an object, else
+    // its value into result; its holder into holder.
+    Status findCallee(jsRunner& runner, Variant& result, ObjectRef& holder, Object*& found);
     Status invoke(jsRunner& runner, Object* function, Object* holder, Variant& result);
     Status callScript(jsRunner& runner, jsFunction& function, Object* thisObject, Variant& result);
+    Status constructScript(jsRunner& runner, jsFunction& function, Variant& result);
     Status notCallable(jsRunner& runner, Variant& result);
 
     jsOpcode* callee;
