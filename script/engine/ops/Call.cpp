@@ -35,31 +35,37 @@ void lookUpOnXMLText(jsRunner& runner, Object& holder, DataPoolId symbol, Varian
         wrapper->get(symbol, result, 0);
 }
 
-// text.name(...) where text is a string constant or a local holding a
-// string: the text itself, read without running anything; null otherwise.
-const Variant* textReceiver(jsRunner& runner, jsOpVariable* calleeReference) {
+// The base of a text.name(...) site (a local or a constant, whose value may
+// be text), found once when the site is made; null for any other callee.
+const jsOpcode* textBaseOf(jsOpVariable* calleeReference) {
     if (!calleeReference || calleeReference->letter() != 'X' || calleeReference->isAttribute())
         return nullptr;
     const jsOpcode* base = static_cast<jsOpProperty*>(calleeReference)->getObject();
-    const Variant* value = nullptr;
-    if (base->letter() == 'V') {
+    return base->letter() == 'V' || base->isConstant() ? base : nullptr;
+}
+
+// The text such a base holds now, read without running anything; null when
+// it holds no string.
+inline const Variant* textReceiver(jsRunner& runner, const jsOpcode* base, bool local) {
+    const Variant* value;
+    if (local) {
         const i32 slot = static_cast<const jsOpLocalVariable*>(base)->getSlot();
-        if (slot >= 0 && u32(slot) < runner.getSlotCount())
-            value = runner.slot(slot);
-    } else if (base->isConstant()) {
+        if (slot < 0 || u32(slot) >= runner.getSlotCount())
+            return nullptr;
+        value = runner.slot(slot);
+    } else {
         value = &static_cast<const jsOpConstant*>(base)->getValue();
     }
-    return value && value->getType() == Variant::kString ? value : nullptr;
+    return value->getType() == Variant::kString ? value : nullptr;
 }
 
 // A built-in String method called on such a text gets the text as its this
 // without the String object a lookup through it would make. False, nothing
-// run, when that does not apply.
-bool callOnText(jsRunner& runner, jsOpVariable* calleeReference, jsOpList* arguments, Variant& result,
-                Status& status) {
-    const Variant* receiver = textReceiver(runner, calleeReference);
-    DispatcherFunction* method =
-        receiver ? builtInTextMethod(*runner.engine, calleeReference->getSymbol()) : nullptr;
+// run, when that does not apply. Out of line: the call site's frame, on the
+// native stack of every call, stays without its slot blocks.
+[[gnu::noinline]] bool callOnText(jsRunner& runner, const Variant& receiver, DataPoolId name, jsOpList* arguments,
+                                  Variant& result, Status& status) {
+    DispatcherFunction* method = builtInTextMethod(*runner.engine, name);
     if (!method)
         return false;
     const ObjectRef hold(method);
@@ -71,7 +77,7 @@ bool callOnText(jsRunner& runner, jsOpVariable* calleeReference, jsOpList* argum
     // into a slot-stack cell whose text buffer is reused.
     SlotArray self(runner.engine->getSlotStack(), 1);
     Variant& text = self.data()[0];
-    text = *receiver;
+    text = receiver;
     SlotArray args(runner.engine->getSlotStack(), arguments ? u32(arguments->length()) : 0);
     if (arguments)
         if ((status = arguments->evaluateInto(runner, args.data())) != kStatusOK)
@@ -100,6 +106,8 @@ jsOpCall::jsOpCall(jsOpcode* callee, jsOpList* arguments, bool construct)
     if (calleeReference && calleeReference->letter() == 'V')
         local = static_cast<jsOpLocalVariable*>(calleeReference);
     ownName = calleeReference && calleeReference->letter() == 'j' && !calleeReference->isAttribute();
+    if (!construct && (textBase = textBaseOf(calleeReference)) != nullptr)
+        textLocal = textBase->letter() == 'V';
     if (ownName)
         name = calleeReference->asName();
 }
@@ -120,9 +128,12 @@ Status jsOpCall::execute(jsRunner& runner, Variant& result) {
     if (name)
         if (Object* named = name->findCallee(runner))
             return invoke(runner, named, runner.engine->getGlobalObject(), result);
-    Status status;
-    if (!construct && callOnText(runner, calleeReference, arguments, result, status))
-        return status;
+    if (textBase)
+        if (const Variant* text = textReceiver(runner, textBase, textLocal)) {
+            Status status;
+            if (callOnText(runner, *text, calleeReference->getSymbol(), arguments, result, status))
+                return status;
+        }
     ObjectRef holder;
     Object* found = nullptr;
     if (const Status s = findCallee(runner, result, holder, found))

@@ -43,6 +43,8 @@ private:
     jsOpList* arguments;
     bool construct;
     bool ownName = false;               // callee as a plain name
+    bool textLocal = false;             // textBase is a local, else a constant
+    const jsOpcode* textBase = nullptr; // text.name(...): the local or constant text
 };
 
 }  // namespace LxScript
