@@ -2,6 +2,8 @@
 // and construction of class-table rows and live objects.
 #include "script/engine/Function.h"
 
+#include <optional>
+
 #include "core/ErrorCodes.h"
 #include "script/engine/DispInfo.h"
 #include "script/engine/LibraryHooks.h"
@@ -203,10 +205,12 @@ void DispatcherFunction::call(Object* thisObject, const LxCore::BasicArray& args
         engine.setError(Err::kWrongClass, text, -1, false);
         return;
     }
-    LxCore::Array converted;
-    const LxCore::BasicArray* use = argumentsFor(args, converted);
-    if (!use)
-        return;
+    // Most rows take the arguments as they are: no array is made for them.
+    std::optional<LxCore::Array> converted;
+    const LxCore::BasicArray* use = &args;
+    if (row.flags & (kArgsToNumber | kArgsToString))
+        if (!(use = argumentsFor(args, converted.emplace())))
+            return;
     Variant thisValue(thisObject);
     if (thisObject && (row.flags & (kThisToNumber | kThisToString))) {
         Variant primitive;
@@ -225,10 +229,11 @@ void DispatcherFunction::construct(Object* newObject, const LxCore::BasicArray& 
         return;
     ObjectRef self(this);
     DispatcherLock lock(reachedThrough);
-    LxCore::Array converted;
-    const LxCore::BasicArray* use = argumentsFor(args, converted);
-    if (!use)
-        return;
+    std::optional<LxCore::Array> converted;
+    const LxCore::BasicArray* use = &args;
+    if (row.flags & (kArgsToNumber | kArgsToString))
+        if (!(use = argumentsFor(args, converted.emplace())))
+            return;
     Variant thisValue(newObject);
     Variant made;
     runHandler(thisValue, *use, Arguments::kConstruct, made);

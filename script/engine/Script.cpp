@@ -184,10 +184,9 @@ void jsFunction::runActivation(Object* thisObject, const LxCore::BasicArray& arg
         if (const Variant* value = args.get(i))
             slots.data()[first + i] = *value;
     // A default xml namespace set in the function ends with it.
-    const String namespaceBefore = defaultXMLNamespaceOf(engine);
+    const XMLNamespaceKeeper keeper(engine);
     jsRunner runner(*this, slots.data(), slots.length(), argumentCount, thisObject, body, 0);
     runner.runBody(result);
-    restoreDefaultXMLNamespace(engine, namespaceBefore);
 }
 
 // Script-level code called as a function runs in the scope of the frame

@@ -1,5 +1,7 @@
 #include "script/engine/XMLSettings.h"
 
+#include <new>
+
 #include "script/engine/RealEngine.h"
 
 namespace LxScript {
@@ -28,12 +30,23 @@ String defaultXMLNamespaceOf(RealEngine& engine) {
     return s ? s->defaultNamespace : String();
 }
 
-XMLNamespaceKeeper::XMLNamespaceKeeper(RealEngine& engine) : engine(engine), had(settingsMade()) {
+XMLNamespaceKeeper::XMLNamespaceKeeper(RealEngine& engine)
+    : settings(&engine.xmlSettingsSlot()), had(*settings != nullptr) {
     if (had)
-        before = defaultXMLNamespaceOf(engine);
+        new (&before) String(defaultXMLNamespaceOf(engine));
 }
 
-bool XMLNamespaceKeeper::settingsMade() const { return engine.xmlSettingsSlot() != nullptr; }
+// Settings made during the activation go back to the empty namespace.
+void XMLNamespaceKeeper::restore() noexcept {
+    auto* s = static_cast<XMLSettings*>(*settings);
+    if (had) {
+        if (s)
+            s->defaultNamespace = before;
+        before.~String();
+    } else if (s) {
+        s->defaultNamespace = String();
+    }
+}
 
 void restoreDefaultXMLNamespace(RealEngine& engine, const String& uri) noexcept {
     if (auto* s = static_cast<XMLSettings*>(engine.xmlSettingsSlot()))

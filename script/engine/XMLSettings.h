@@ -38,19 +38,23 @@ void restoreDefaultXMLNamespace(RealEngine& engine, const LxCore::String& uri) n
 class XMLNamespaceKeeper {
 public:
     explicit XMLNamespaceKeeper(RealEngine& engine);
+    // Most activations meet no settings at either end: one load, no text.
     ~XMLNamespaceKeeper() {
-        if (had || settingsMade())
-            restoreDefaultXMLNamespace(engine, before);
+        if (had || *settings)
+            restore();
     }
     XMLNamespaceKeeper(const XMLNamespaceKeeper&) = delete;
     XMLNamespaceKeeper& operator=(const XMLNamespaceKeeper&) = delete;
 
 private:
-    bool settingsMade() const;
+    void restore() noexcept;
 
-    RealEngine& engine;
+    LxCore::Root* const* settings;      // the engine's record, null until made
     bool had;
-    LxCore::String before;
+    // The namespace at the start; made only when the settings existed then.
+    union {
+        LxCore::String before;
+    };
 };
 
 }  // namespace LxScript

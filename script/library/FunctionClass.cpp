@@ -279,14 +279,31 @@ Function* callTarget(Arguments& args, ObjectRef& held, ObjectRef& self) {
     return function;
 }
 
+// The arguments after the first, seen in place as an array of their own: as
+// a copy would read (a missing one is undefined, and not had), with no copy
+// made. The caller's array outlives the call.
+class ArgumentsAfterFirst : public LxCore::BasicArray {
+public:
+    explicit ArgumentsAfterFirst(const Arguments& args) : args(args), count(args.count() > 1 ? args.count() - 1 : 0) {}
+
+    u32 length() const override { return count; }
+    bool has(u32 i) const override {
+        const Variant* v = get(i);
+        return v && v->getType() != Variant::kUndefined;
+    }
+    const Variant* get(u32 i) const override { return i < count ? &args.arg(i + 1) : nullptr; }
+
+private:
+    const Arguments& args;
+    u32 count;
+};
+
 void call(Arguments& args) {
     ObjectRef held, self;
     Function* function = callTarget(args, held, self);
     if (!function)
         return;
-    LxCore::Array list;
-    for (u32 i = 1; i < args.count(); i++)
-        list.getOrCreate(i - 1) = args.arg(i);
+    const ArgumentsAfterFirst list(args);
     function->call(self.get(), list, *args.result);
 }
 

@@ -35,31 +35,37 @@ void lookUpOnXMLText(jsRunner& runner, Object& holder, DataPoolId symbol, Varian
         wrapper->get(symbol, result, 0);
 }
 
-// text.name(...) where text is a string constant or a local holding a
-// string: the text itself, read without running anything; null otherwise.
-const Variant* textReceiver(jsRunner& runner, jsOpVariable* calleeReference) {
+// The base of a text.name(...) site (a local or a constant, whose value may
+// be text), found once when the site is made; null for any other callee.
+const jsOpcode* textBaseOf(jsOpVariable* calleeReference) {
     if (!calleeReference || calleeReference->letter() != 'X' || calleeReference->isAttribute())
         return nullptr;
     const jsOpcode* base = static_cast<jsOpProperty*>(calleeReference)->getObject();
-    const Variant* value = nullptr;
-    if (base->letter() == 'V') {
+    return base->letter() == 'V' || base->isConstant() ? base : nullptr;
+}
+
+// The text such a base holds now, read without running anything; null when
+// it holds no string.
+inline const Variant* textReceiver(jsRunner& runner, const jsOpcode* base, bool local) {
+    const Variant* value;
+    if (local) {
         const i32 slot = static_cast<const jsOpLocalVariable*>(base)->getSlot();
-        if (slot >= 0 && u32(slot) < runner.getSlotCount())
-            value = runner.slot(slot);
-    } else if (base->isConstant()) {
+        if (slot < 0 || u32(slot) >= runner.getSlotCount())
+            return nullptr;
+        value = runner.slot(slot);
+    } else {
         value = &static_cast<const jsOpConstant*>(base)->getValue();
     }
-    return value && value->getType() == Variant::kString ? value : nullptr;
+    return value->getType() == Variant::kString ? value : nullptr;
 }
 
 // A built-in String method called on such a text gets the text as its this
 // without the String object a lookup through it would make. False, nothing
-// run, when that does not apply.
-bool callOnText(jsRunner& runner, jsOpVariable* calleeReference, jsOpList* arguments, Variant& result,
-                Status& status) {
-    const Variant* receiver = textReceiver(runner, calleeReference);
-    DispatcherFunction* method =
-        receiver ? builtInTextMethod(*runner.engine, calleeReference->getSymbol()) : nullptr;
+// run, when that does not apply. Out of line: the call site's frame, on the
+// native stack of every call, stays without its slot blocks.
+[[gnu::noinline]] bool callOnText(jsRunner& runner, const Variant& receiver, DataPoolId name, jsOpList* arguments,
+                                  Variant& result, Status& status) {
+    DispatcherFunction* method = builtInTextMethod(*runner.engine, name);
     if (!method)
         return false;
     const ObjectRef hold(method);
@@ -71,7 +77,7 @@ bool callOnText(jsRunner& runner, jsOpVariable* calleeReference, jsOpList* argum
     // into a slot-stack cell whose text buffer is reused.
     SlotArray self(runner.engine->getSlotStack(), 1);
     Variant& text = self.data()[0];
-    text = *receiver;
+    text = receiver;
     SlotArray args(runner.engine->getSlotStack(), arguments ? u32(arguments->length()) : 0);
     if (arguments)
         if ((status = arguments->evaluateInto(runner, args.data())) != kStatusOK)
@@ -100,6 +106,8 @@ jsOpCall::jsOpCall(jsOpcode* callee, jsOpList* arguments, bool construct)
     if (calleeReference && calleeReference->letter() == 'V')
         local = static_cast<jsOpLocalVariable*>(calleeReference);
     ownName = calleeReference && calleeReference->letter() == 'j' && !calleeReference->isAttribute();
+    if (!construct && (textBase = textBaseOf(calleeReference)) != nullptr)
+        textLocal = textBase->letter() == 'V';
     if (ownName)
         name = calleeReference->asName();
 }
@@ -120,19 +128,23 @@ Status jsOpCall::execute(jsRunner& runner, Variant& result) {
     if (name)
         if (Object* named = name->findCallee(runner))
             return invoke(runner, named, runner.engine->getGlobalObject(), result);
-    Status status;
-    if (!construct && callOnText(runner, calleeReference, arguments, result, status))
-        return status;
+    if (textBase)
+        if (const Variant* text = textReceiver(runner, textBase, textLocal)) {
+            Status status;
+            if (callOnText(runner, *text, calleeReference->getSymbol(), arguments, result, status))
+                return status;
+        }
     ObjectRef holder;
-    if (const Status s = findCallee(runner, result, holder))
+    Object* found = nullptr;
+    if (const Status s = findCallee(runner, result, holder, found))
         return s;
-    Object* function = objectOf(result);
+    Object* function = found ? found : objectOf(result);
     if (!function)
         return notCallable(runner, result);
     return invoke(runner, function, holder.get(), result);
 }
 
-Status jsOpCall::findCallee(jsRunner& runner, Variant& result, ObjectRef& holder) {
+Status jsOpCall::findCallee(jsRunner& runner, Variant& result, ObjectRef& holder, Object*& found) {
     // A local or the running function's own name: the value as it is, called
     // with the global object, and no activation object made to find it.
     if (local && u32(local->getSlot()) < runner.getSlotCount()) {
@@ -149,7 +161,15 @@ Status jsOpCall::findCallee(jsRunner& runner, Variant& result, ObjectRef& holder
         if (const Status s = calleeReference->getReference(runner, reference, kRefForCall))
             return s;
         if (reference.property) {
-            takeValue(reference.property->get(reference.object, kFindCallable), result);
+            // An object in the slot is called as it is there, not copied
+            // out: the holder keeps the slot, invoke holds the callee.
+            const Variant* value = reference.property->get(reference.object, kFindCallable);
+            if ((found = value ? objectOf(*value) : nullptr) != nullptr) {
+                holder = ObjectRef::adopt(reference.object);
+                reference.object = nullptr;
+                return kStatusOK;
+            }
+            takeValue(value, result);
         } else if (reference.object) {
             reference.object->get(reference.symbol, result, kFindCallable);
         } else {
@@ -179,9 +199,8 @@ Status jsOpCall::invoke(jsRunner& runner, Object* function, Object* holder, Vari
     if (thisObject->getObjectID() == kWorkspaceId)
         thisObject = engine.getGlobalObject();
     const ObjectRef hold(function);
-    if (!construct)
-        if (jsFunction* script = scriptCallee(*function))
-            return callScript(runner, *script, thisObject, result);
+    if (jsFunction* script = scriptCallee(*function))
+        return construct ? constructScript(runner, *script, result) : callScript(runner, *script, thisObject, result);
     SlotArray args(engine.getSlotStack(), arguments ? u32(arguments->length()) : 0);
     if (arguments)
         if (const Status s = arguments->evaluateInto(runner, args.data()))
@@ -212,6 +231,32 @@ Status jsOpCall::callScript(jsRunner& runner, jsFunction& function, Object* this
     jsRunner frame(function, slots.data(), slots.length(), count, thisObject, function.getBody(),
                    runner.getStackLimit());
     frame.runBody(result);
+    return runner.status();
+}
+
+// new F(...) of a script function: the arguments straight into its block as
+// for a call, then the object made as the engine's newObject makes it, its
+// prototype read once. The body's own object answer wins over the new one.
+[[gnu::noinline]] Status jsOpCall::constructScript(jsRunner& runner, jsFunction& function, Variant& result) {
+    RealEngine& engine = *runner.engine;
+    const ScopeInfo* info = function.getBody()->getScopeInfo();
+    const u32 count = arguments ? u32(arguments->length()) : 0;
+    SlotArray slots(engine.getSlotStack(), Workspace::slotCountOf(info, count));
+    if (arguments)
+        if (const Status s = arguments->evaluateInto(runner, slots.data() + Workspace::localCountOf(info)))
+            return s;
+    const ObjectRef made = ObjectRef::adopt(Object::make(engine.getObjects(), function.getNameID()));
+    made->setClassID(Sym::kObject);
+    made->setPrototype(engine.getPrototypeOf(&function));
+    {
+        const XMLNamespaceKeeper keeper(engine);
+        jsRunner frame(function, slots.data(), slots.length(), count, made.get(), function.getBody(),
+                       runner.getStackLimit());
+        frame.runBody(result);
+    }
+    Object* other = objectOf(result);
+    if (!other || other == made.get())
+        result.setObject(made.get());
     return runner.status();
 }
 

@@ -28,10 +28,12 @@ public:
     bool isConstruct() const { return construct; }
 
 private:
-    // Step 1: the callee value into result and its holder into holder.
-    Status findCallee(jsRunner& runner, Variant& result, ObjectRef& holder);
+    // Step 1: the callee into found when a slot holds it as an object, else
+    // its value into result; its holder into holder.
+    Status findCallee(jsRunner& runner, Variant& result, ObjectRef& holder, Object*& found);
     Status invoke(jsRunner& runner, Object* function, Object* holder, Variant& result);
     Status callScript(jsRunner& runner, jsFunction& function, Object* thisObject, Variant& result);
+    Status constructScript(jsRunner& runner, jsFunction& function, Variant& result);
     Status notCallable(jsRunner& runner, Variant& result);
 
     jsOpcode* callee;
@@ -41,6 +43,8 @@ private:
     jsOpList* arguments;
     bool construct;
     bool ownName = false;               // callee as a plain name
+    bool textLocal = false;             // textBase is a local, else a constant
+    const jsOpcode* textBase = nullptr; // text.name(...): the local or constant text
 };
 
 }  // namespace LxScript

@@ -264,7 +264,7 @@ Status jsOpFunction::execute(jsRunner& runner, Variant& result) {
     if (!engine.checkStatus())
         return kStatusError;
     const RunFlagsScope flags(engine, (info ? info->flags & kDirectiveFlags : 0) | engine.getDebugFlags());
-    if (isTopLevel())
+    if (!info || (info->flags & ScopeInfo::kScriptScope))     // isTopLevel, without a call on every body
         declareTopLevelNames(runner);
     const Status status = child ? child->execute(runner, result) : kStatusOK;
     // A break or continue that named nothing inside the body ends here.
