@@ -748,9 +748,11 @@ bool answersTest(const jsOpcode* condition) {
         case 'd':
             return true;
         case 'C': {
+            // Numbers are what the test answers for: a constant of another
+            // type (x != null) leaves the comparison to execute.
             const auto* binary = static_cast<const jsOpBinary*>(condition);
             auto inPlace = [](const jsOpcode* side, const Variant* constant) {
-                return constant || localSlotOf(side) >= 0;
+                return constant ? constant->getType() == Variant::kNumber : localSlotOf(side) >= 0;
             };
             return inPlace(binary->getLeft(), binary->getLeftConstant()) &&
                    inPlace(binary->getRight(), binary->getRightConstant());

@@ -265,7 +265,7 @@ void addOwned(LxCore::TSimpleArray<T>& list, T* item) {
 }
 
 // Whether a condition's test answers without making its value (&& and ||,
-// ?:, an operator of constants and locals); else execute and convert.
+// ?:, an operator of number constants and locals); else execute and convert.
 bool answersTest(const jsOpcode* condition);
 // The operator's text ("+", "typeof", ...); empty for an unknown id.
 const char* operatorText(i32 op);
