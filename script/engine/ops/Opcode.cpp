@@ -24,6 +24,12 @@ String jsOpcode::sourceText() const {
     return out;
 }
 
+Truth jsOpcode::test(jsRunner& runner) {
+    Variant value;
+    const Status status = execute(runner, value);
+    return {status, status == kStatusOK && truthOf(value)};
+}
+
 // ---------------------------------------------------------------------------
 // Statements
 

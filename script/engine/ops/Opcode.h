@@ -33,6 +33,29 @@ class jsRunner;
 class Object;
 class Script;
 
+// How a condition ended and, when its status is 0, whether it holds. Small
+// enough to come back in registers, so a test leaves nothing on the stack.
+struct Truth {
+    Status status;
+    bool holds;
+};
+
+// Variant::toBoolean with the common types decided here, without a call.
+inline bool truthOf(const Variant& value) {
+    switch (value.getType()) {
+        case Variant::kUndefined:
+        case Variant::kNull: return false;
+        case Variant::kBoolean:
+        case Variant::kString: return value.toBoolean();
+        case Variant::kNumber: {
+            const LxCore::f64 x = value.toNumber();
+            return x != 0 && x == x;    // NaN, +0 and -0 are false
+        }
+        case Variant::kScriptObject: return true;
+        default: return value.toBoolean();
+    }
+}
+
 class jsOpcode : public LxCore::Root {
 public:
     jsOpcode() = default;
@@ -54,6 +77,9 @@ public:
     }
 
     virtual Status execute(jsRunner& runner, Variant& result) = 0;
+    // The value as a condition (if, the loops, ?:, && and ||): execute, then
+    // its truth. Operations that know it without making the value override.
+    virtual Truth test(jsRunner& runner);
     virtual void appendSource(LxCore::String& out) const {}
     // The class letter, then the fields. A class without a letter writes
     // nothing.

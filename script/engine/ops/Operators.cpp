@@ -466,6 +466,27 @@ Status jsOpLogAndOr::execute(jsRunner& runner, Variant& result) {
     return right->execute(runner, result);
 }
 
+// As a condition the truth of the side that decides is the answer.
+Truth jsOpLogAndOr::test(jsRunner& runner) {
+    if (runner.stackExhausted())
+        return {runner.stackOverrun(), false};
+    if (!leftConstant && !left)
+        return jsOpcode::test(runner);
+    if (leftConstant) {
+        if (leftConstant->toBoolean() == (op == kOpOr))
+            return {kStatusOK, op == kOpOr};
+    } else {
+        const Truth decided = left->test(runner);
+        if (decided.status != kStatusOK || decided.holds == (op == kOpOr))
+            return decided;
+    }
+    if (rightConstant)
+        return {kStatusOK, rightConstant->toBoolean()};
+    if (!right)
+        return {kStatusOK, false};
+    return right->test(runner);
+}
+
 // ---------------------------------------------------------------------------
 // Unary operators
 
@@ -600,7 +621,7 @@ void jsOpVoid::appendSource(String& out) const {
 void jsOpVoid::writeOperands(CompiledScriptWriter& writer) const { writer.writeNode(operand); }
 
 jsOpTernary::jsOpTernary(jsOpcode* condition, jsOpcode* thenValue, jsOpcode* elseValue)
-    : condition(condition), thenValue(thenValue), elseValue(elseValue) {}
+    : condition(condition), thenValue(thenValue), elseValue(elseValue), conditionTests(answersTest(condition)) {}
 
 jsOpTernary::~jsOpTernary() {
     delete condition;
@@ -611,14 +632,34 @@ jsOpTernary::~jsOpTernary() {
 Status jsOpTernary::execute(jsRunner& runner, Variant& result) {
     if (runner.stackExhausted())
         return runner.stackOverrun();
-    if (const Status s = condition->execute(runner, result))
-        return s;
-    jsOpcode* chosen = result.toBoolean() ? thenValue : elseValue;
+    bool holds;
+    if (conditionTests) {
+        const Truth which = condition->test(runner);
+        if (which.status != kStatusOK)
+            return which.status;
+        holds = which.holds;
+    } else {
+        // The condition's value goes where the chosen value will.
+        if (const Status s = condition->execute(runner, result))
+            return s;
+        holds = result.toBoolean();
+    }
+    jsOpcode* chosen = holds ? thenValue : elseValue;
     if (!chosen) {
         result.clear();
         return kStatusOK;
     }
     return chosen->execute(runner, result);
+}
+
+Truth jsOpTernary::test(jsRunner& runner) {
+    if (runner.stackExhausted())
+        return {runner.stackOverrun(), false};
+    const Truth which = condition->test(runner);
+    if (which.status != kStatusOK)
+        return which;
+    jsOpcode* chosen = which.holds ? thenValue : elseValue;
+    return chosen ? chosen->test(runner) : Truth{kStatusOK, false};
 }
 
 void jsOpTernary::writeOperands(CompiledScriptWriter& writer) const {
@@ -669,6 +710,73 @@ void jsOpList::writeOperands(CompiledScriptWriter& writer) const {
     for (i32 i = 0; i < entries.getCount(); i++)
         writer.writeNode(entries.get(i));
     writer.writeBool(comma);
+}
+
+// ---------------------------------------------------------------------------
+// Binary operators as conditions
+
+namespace {
+
+// A comparison (or any operator the number table computes) of two numbers:
+// its truth; false in known when the operator is another.
+bool truthOfNumbers(i32 op, LxCore::f64 x, LxCore::f64 y, bool& known) {
+    known = true;
+    switch (op) {
+        case kOpLess: return x < y;
+        case kOpLessEqual: return x <= y;
+        case kOpGreater: return x > y;
+        case kOpGreaterEqual: return x >= y;
+        case kOpEqual:
+        case kOpStrictEqual: return x == y;
+        case kOpNotEqual:
+        case kOpStrictNotEqual: return x != y;
+        default: {
+            Variant value;
+            known = ConstantOps::applyToNumbers(op, value, x, y);
+            return known && value.toBoolean();
+        }
+    }
+}
+
+}  // namespace
+
+bool answersTest(const jsOpcode* condition) {
+    if (!condition)
+        return false;
+    switch (condition->letter()) {
+        case 'U':
+        case 'd':
+            return true;
+        case 'C': {
+            // Numbers are what the test answers for: a constant of another
+            // type (x != null) leaves the comparison to execute.
+            const auto* binary = static_cast<const jsOpBinary*>(condition);
+            auto inPlace = [](const jsOpcode* side, const Variant* constant) {
+                return constant ? constant->getType() == Variant::kNumber : localSlotOf(side) >= 0;
+            };
+            return inPlace(binary->getLeft(), binary->getLeftConstant()) &&
+                   inPlace(binary->getRight(), binary->getRightConstant());
+        }
+        default:
+            return false;
+    }
+}
+
+// Two numbers read in place from constants and locals answer without a
+// value; anything else is computed and converted.
+Truth jsOpBinary::test(jsRunner& runner) {
+    const Variant* x = leftConstant ? leftConstant : localInPlace(runner, leftSlot);
+    const Variant* y = rightConstant ? rightConstant : localInPlace(runner, rightSlot);
+    if (x && y && x->getType() == Variant::kNumber && y->getType() == Variant::kNumber) {
+        bool known;
+        const bool holds = truthOfNumbers(op, x->toNumber(), y->toNumber(), known);
+        if (known)
+            return {runner.status(), holds};
+    }
+    // Not virtual: jsOpLogAndOr, the one class below, has a test of its own.
+    Variant value;
+    const Status status = jsOpBinary::execute(runner, value);
+    return {status, status == kStatusOK && truthOf(value)};
 }
 
 }  // namespace LxScript

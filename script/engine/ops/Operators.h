@@ -64,6 +64,7 @@ public:
     ~jsOpBinary() override;
 
     Status execute(jsRunner& runner, Variant& result) override;
+    Truth test(jsRunner& runner) override;
     // The same, for a sum that goes back into target's variable: when that
     // variable and the left value share a text, the variable lets go of it
     // so that the text grows in place instead of being copied.
@@ -130,6 +131,7 @@ public:
     using jsOpBinary::jsOpBinary;
 
     Status execute(jsRunner& runner, Variant& result) override;
+    Truth test(jsRunner& runner) override;
     char letter() const override { return 'U'; }
 };
 
@@ -191,6 +193,7 @@ public:
     ~jsOpTernary() override;
 
     Status execute(jsRunner& runner, Variant& result) override;
+    Truth test(jsRunner& runner) override;
     void writeOperands(CompiledScriptWriter& writer) const override;
     char letter() const override { return 'd'; }
 
@@ -198,6 +201,7 @@ private:
     jsOpcode* condition;
     jsOpcode* thenValue;
     jsOpcode* elseValue;
+    bool conditionTests;        // see answersTest
 };
 
 // A comma expression, or the entries of an argument, element or case list.
@@ -260,6 +264,9 @@ void addOwned(LxCore::TSimpleArray<T>& list, T* item) {
     hold.taken();
 }
 
+// Whether a condition's test answers without making its value (&& and ||,
+// ?:, an operator of number constants and locals); else execute and convert.
+bool answersTest(const jsOpcode* condition);
 // The operator's text ("+", "typeof", ...); empty for an unknown id.
 const char* operatorText(i32 op);
 // A constant's source form: a string in double quotes, else its text.

@@ -58,6 +58,17 @@ inline bool runLoopBody(jsRunner& runner, const jsOpStatement& loop, Variant& re
     }
 }
 
+// A condition's truth: its own test when that answers without a value (see
+// answersTest), else its value in scratch, converted. Inline, so scratch is
+// the caller's.
+[[gnu::always_inline]] inline Truth conditionTruth(jsOpcode* condition, bool tests, jsRunner& runner,
+                                                   Variant& scratch) {
+    if (tests)
+        return condition->test(runner);
+    const Status status = condition->execute(runner, scratch);
+    return {status, status == kStatusOK && scratch.toBoolean()};
+}
+
 // Between passes: the engine's periodic check, then a collection when due.
 inline bool check(jsRunner& runner) { return runner.engine->checkStatus(); }
 inline void collect(jsRunner& runner) { runner.engine->maybeCollectGarbage(); }
@@ -165,8 +176,22 @@ jsOpExprStatement::jsOpExprStatement(jsOpcode* expression) : expression(expressi
 
 jsOpExprStatement::~jsOpExprStatement() { delete expression; }
 
+// The prologue spelt out so that without the line hook every way on is a
+// jump: to the expression, or to the hooked run.
 Status jsOpExprStatement::execute(jsRunner& runner, Variant& result) {
-    if (!prologue(runner))
+    if (line >= 0 && (runner.line != line || runner.fileId != scriptId)) {
+        if (runner.engine->wantsStatementHooks())
+            return executeHooked(runner, result);
+        runner.fileId = scriptId;
+        runner.line = line;
+        if (runner.errorPending())
+            return kStatusError;
+    }
+    return expression->execute(runner, result);
+}
+
+Status jsOpExprStatement::executeHooked(jsRunner& runner, Variant& result) {
+    if (!hookedLine(runner, scriptId, line))
         return kStatusError;
     return expression->execute(runner, result);
 }
@@ -209,7 +234,7 @@ Status jsOpDebugger::execute(jsRunner& runner, Variant&) {
 // if
 
 jsOpIf::jsOpIf(jsOpcode* condition, jsOpStatement* thenBranch, jsOpStatement* elseBranch)
-    : condition(condition), elseBranch(elseBranch) {
+    : condition(condition), elseBranch(elseBranch), conditionTests(answersTest(condition)) {
     setChild(thenBranch);
     if (elseBranch)
         elseBranch->setParent(this);
@@ -225,10 +250,18 @@ Status jsOpIf::execute(jsRunner& runner, Variant& result) {
         return runner.stackOverrun();
     if (!prologue(runner))
         return kStatusError;
-    Variant value;
-    if (const Status s = condition->execute(runner, value))
-        return s;
-    jsOpStatement* branch = value.toBoolean() ? child : elseBranch;
+    jsOpStatement* branch;
+    {
+        Variant value;
+        const Truth chosen = conditionTruth(condition, conditionTests, runner, value);
+        if (chosen.status != kStatusOK)
+            return chosen.status;
+        branch = chosen.holds ? child : elseBranch;
+    }
+    // Without labels there is nothing to settle: the branch runs as a jump,
+    // and a recursion through it keeps no frame of the if.
+    if (!labels)
+        return branch ? branch->execute(runner, result) : kStatusOK;
     return settle(runner, branch ? branch->execute(runner, result) : kStatusOK);
 }
 
@@ -248,7 +281,7 @@ void jsOpIf::writeOperands(CompiledScriptWriter& writer) const {
 // do, while, for
 
 jsOpDo::jsOpDo(jsOpcode* condition, jsOpStatement* body, i32 whileLine)
-    : condition(condition), whileLine(whileLine) {
+    : condition(condition), whileLine(whileLine), conditionTests(answersTest(condition)) {
     setChild(body);
 }
 
@@ -268,9 +301,10 @@ Status jsOpDo::execute(jsRunner& runner, Variant& result) {
         if (!runLoopBody(runner, *this, result, status))
             return status;
         endOfPass(runner, *this, whileLine);
-        if (const Status s = condition->execute(runner, value))
-            return s;
-        if (!value.toBoolean() || !check(runner))
+        const Truth again = conditionTruth(condition, conditionTests, runner, value);
+        if (again.status != kStatusOK)
+            return again.status;
+        if (!again.holds || !check(runner))
             return runner.status();
     }
 }
@@ -280,7 +314,10 @@ void jsOpDo::writeOperands(CompiledScriptWriter& writer) const {
     writer.writeNode(condition);
 }
 
-jsOpWhile::jsOpWhile(jsOpcode* condition, jsOpStatement* body) : condition(condition) { setChild(body); }
+jsOpWhile::jsOpWhile(jsOpcode* condition, jsOpStatement* body)
+    : condition(condition), conditionTests(answersTest(condition)) {
+    setChild(body);
+}
 
 jsOpWhile::~jsOpWhile() { delete condition; }
 
@@ -295,9 +332,10 @@ Status jsOpWhile::execute(jsRunner& runner, Variant& result) {
     for (;;) {
         collect(runner);
         if (condition) {
-            if (const Status s = condition->execute(runner, value))
-                return s;
-            if (!value.toBoolean())
+            const Truth again = conditionTruth(condition, conditionTests, runner, value);
+            if (again.status != kStatusOK)
+                return again.status;
+            if (!again.holds)
                 return runner.status();
         }
         Status status;
@@ -315,7 +353,7 @@ void jsOpWhile::writeOperands(CompiledScriptWriter& writer) const {
 }
 
 jsOpFor::jsOpFor(jsOpcode* init, jsOpcode* condition, jsOpcode* update, jsOpStatement* body)
-    : init(init), condition(condition), update(update) {
+    : init(init), condition(condition), update(update), conditionTests(answersTest(condition)) {
     setChild(body);
 }
 
@@ -339,9 +377,10 @@ Status jsOpFor::execute(jsRunner& runner, Variant& result) {
     for (;;) {
         collect(runner);
         if (condition) {
-            if (const Status s = condition->execute(runner, value))
-                return s;
-            if (!value.toBoolean())
+            const Truth again = conditionTruth(condition, conditionTests, runner, value);
+            if (again.status != kStatusOK)
+                return again.status;
+            if (!again.holds)
                 return runner.status();
         }
         Status status;
@@ -377,6 +416,10 @@ jsOpSimpleFor::jsOpSimpleFor(jsOpcode* counter, i32 slot, f64 start, jsOpcode* l
       slot(slot),
       compareOp(compareOp) {
     setChild(body);
+    if (limit && limit->isConstant())
+        limitConstant = &static_cast<const jsOpConstant*>(limit)->getValue();
+    else if (limit && limit->letter() == 'V')
+        limitSlot = static_cast<const jsOpLocalVariable*>(limit)->getSlot();
 }
 
 jsOpSimpleFor::~jsOpSimpleFor() {
@@ -392,6 +435,22 @@ inline bool jsOpSimpleFor::goesOn(f64 v, f64 bound) const {
         case kOpGreaterEqual: return v >= bound;
         default: return false;
     }
+}
+
+// A constant, or a number in a local of the running call, is read where it
+// is: reading it has no effect. Anything else runs.
+inline Status jsOpSimpleFor::evaluateLimit(jsRunner& runner, Variant& scratch, f64& bound) const {
+    const Variant* inPlace = limitConstant;
+    if (!inPlace && limitSlot >= 0 && u32(limitSlot) < runner.getSlotCount())
+        inPlace = runner.slot(limitSlot);
+    if (inPlace && inPlace->getType() == Variant::kNumber) {
+        bound = inPlace->toNumber();
+        return kStatusOK;
+    }
+    if (const Status s = limit->execute(runner, scratch))
+        return s;
+    bound = scratch.toNumber();
+    return kStatusOK;
 }
 
 Status jsOpSimpleFor::execute(jsRunner& runner, Variant& result) {
@@ -411,9 +470,10 @@ Status jsOpSimpleFor::runWithSlot(jsRunner& runner, Variant& result) {
     f64 v = start;
     for (;;) {
         variable->setNumber(v);
-        if (const Status s = limit->execute(runner, bound))
+        f64 boundNumber;
+        if (const Status s = evaluateLimit(runner, bound, boundNumber))
             return s;
-        if (!goesOn(v, bound.toNumber()))
+        if (!goesOn(v, boundNumber))
             return runner.status();
         Status status;
         if (!runLoopBody(runner, *this, result, status))
@@ -458,9 +518,10 @@ Status jsOpSimpleFor::runWithReference(jsRunner& runner, Variant& result) {
         }
         number.setNumber(v);
         property->put(reference.object, number);
-        if (const Status s = limit->execute(runner, bound))
+        f64 boundNumber;
+        if (const Status s = evaluateLimit(runner, bound, boundNumber))
             return s;
-        if (!goesOn(v, bound.toNumber()))
+        if (!goesOn(v, boundNumber))
             return runner.status();
         Status status;
         if (!runLoopBody(runner, *this, result, status))

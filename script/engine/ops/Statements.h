@@ -59,6 +59,9 @@ public:
     jsOpcode* getExpression() const { return expression; }
 
 private:
+    // On a new line with the line hook on: the hook, then the expression.
+    [[gnu::noinline]] Status executeHooked(jsRunner& runner, Variant& result);
+
     jsOpcode* expression;
 };
 
@@ -99,6 +102,7 @@ public:
 private:
     jsOpcode* condition;
     jsOpStatement* elseBranch;
+    bool conditionTests;        // see answersTest
 };
 
 // The loops keep their body as the child.
@@ -116,6 +120,7 @@ public:
 private:
     jsOpcode* condition;
     i32 whileLine;
+    bool conditionTests;        // see answersTest
 };
 
 class jsOpWhile : public jsOpBreakable {
@@ -130,6 +135,7 @@ public:
 
 private:
     jsOpcode* condition;
+    bool conditionTests;        // see answersTest
 };
 
 class jsOpFor : public jsOpBreakable {
@@ -145,6 +151,7 @@ private:
     jsOpcode* init;
     jsOpcode* condition;
     jsOpcode* update;
+    bool conditionTests;        // see answersTest
 };
 
 // The counting loop: a variable from a constant start by a constant step
@@ -173,6 +180,8 @@ private:
     Status runWithReference(jsRunner& runner, Variant& result);
     // The comparison that keeps the loop going.
     bool goesOn(LxCore::f64 v, LxCore::f64 bound) const;
+    // The limit's number into bound; scratch holds its value when it runs.
+    Status evaluateLimit(jsRunner& runner, Variant& scratch, LxCore::f64& bound) const;
 
     jsOpcode* counter;
     jsOpVariable* counterReference;     // counter as a reference
@@ -181,6 +190,9 @@ private:
     LxCore::f64 step;
     i32 slot;
     i32 compareOp;
+    // The limit read in place: its constant, or its local slot (-1: none).
+    const Variant* limitConstant = nullptr;
+    i32 limitSlot = -1;
 };
 
 // for (v in o) and for each (v in o). The names are taken once, before the
