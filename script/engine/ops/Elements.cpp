@@ -10,6 +10,10 @@
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace LxScript {
 
 namespace {
@@ -21,10 +25,20 @@ inline bool storeIndexOf(const Variant& key, u32 count, u32& at) {
     if (key.getType() != Variant::kNumber)
         return false;
     const f64 d = key.toNumber();
+#if defined(__SSE2__)
+    // The truncation gives the least 64-bit integer for NaN and for numbers
+    // out of its range, which name no cell and give no d back.
+    const i64 whole = _mm_cvttsd_si64(_mm_set_sd(d));
+    if (u64(whole) >= count || f64(whole) != d)
+        return false;
+    at = u32(whole);
+    return true;
+#else
     if (!(d >= 0 && d < f64(count)))
         return false;
     at = u32(d);
     return f64(at) == d;
+#endif
 }
 
 // Whether a compact element of holder takes value as its Property's write
@@ -338,6 +352,17 @@ Status jsOpIndex::assignThrough(jsRunner& runner, Reference& reference, const Va
 
 Status jsOpIndex::assignCompound(jsRunner& runner, jsOpcode& update, Variant& result) {
     Reference reference;
+    if (bothLocal)      // no key to evaluate: the element straight to its update
+        if (Object* direct = localReceiver(runner))
+            if (const Variant* local = localKey(runner)) {
+                u32 at;
+                if (valueCellOf(runner, *direct, *local, at)) {
+                    reference.setObject(direct);
+                    reference.symbol = DataPoolId(DataPool::kIntegerTag | i32(at));
+                    reference.member = 1;
+                    return updateElement(runner, reference, at, update, result);
+                }
+            }
     Variant key;
     if (const Status status = evaluateInPlace(runner, reference, key, kRefQuiet))
         return status;
@@ -370,7 +395,7 @@ Status jsOpIndex::assignCompound(jsRunner& runner, jsOpcode& update, Variant& re
 Status jsOpIndex::updateElement(jsRunner& runner, Reference& reference, u32 at, jsOpcode& update,
                                 Variant& result) {
     Object& array = *reference.object;
-    array.elementStore()->cells[at].load(result);
+    loadCell(array.elementStore()->cells[at], result);
     Property* made;
     {
         ElementPin pin(array, at);
@@ -387,7 +412,7 @@ Status jsOpIndex::updateElement(jsRunner& runner, Reference& reference, u32 at, 
     } else if (SlotCell& cell = store->cells[at]; cell.isSlot()) {
         reference.property = cell.slot;
     } else if (storesPlainly(array, result)) {
-        storeElement(reference.symbol, cell, result);
+        writeCell(cell, at, result);
         return runner.status();
     } else {
         reference.property = array.elementSlot(at);
