@@ -10,6 +10,10 @@
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace LxScript {
 
 namespace {
@@ -21,10 +25,20 @@ inline bool storeIndexOf(const Variant& key, u32 count, u32& at) {
     if (key.getType() != Variant::kNumber)
         return false;
     const f64 d = key.toNumber();
+#if defined(__SSE2__)
+    // The truncation gives the least 64-bit integer for NaN and for numbers
+    // out of its range, which name no cell and give no d back.
+    const i64 whole = _mm_cvttsd_si64(_mm_set_sd(d));
+    if (u64(whole) >= count || f64(whole) != d)
+        return false;
+    at = u32(whole);
+    return true;
+#else
     if (!(d >= 0 && d < f64(count)))
         return false;
     at = u32(d);
     return f64(at) == d;
+#endif
 }
 
 // Whether a compact element of holder takes value as its Property's write
@@ -40,6 +54,32 @@ inline bool storesPlainly(const Object& holder, const Variant& value) {
         return false;
     const Object* stored = objectOf(value);
     return !stored || !stored->getData();
+}
+
+// The live cell of holder's store that key names and that holds its value
+// itself (no Property), or null: any other cell, key or receiver goes the
+// general way.
+[[gnu::always_inline]] inline SlotCell* valueCellOf(jsRunner& runner, Object& holder, const Variant& key, u32& at) {
+    ElementStore* store = holder.elementStore();
+    if (!store || !holder.isValidByte() || runner.errorPending() || !storeIndexOf(key, store->count, at))
+        return nullptr;
+    SlotCell& cell = store->cells[at];
+    return cell.holdsValue() ? &cell : nullptr;
+}
+
+// The same for a number.
+[[gnu::always_inline]] inline SlotCell* numberCellOf(jsRunner& runner, Object& holder, const Variant& key) {
+    u32 at;
+    SlotCell* cell = valueCellOf(runner, holder, key, at);
+    return cell && cell->isNumber() ? cell : nullptr;
+}
+
+// A value cell's value, a number's in place.
+[[gnu::always_inline]] inline void loadCell(const SlotCell& cell, Variant& result) {
+    if (cell.isNumber())
+        result.setNumber(cell.number);
+    else
+        cell.load(result);
 }
 
 // The cell kinds whose value converts to a number without running script.
@@ -67,12 +107,36 @@ SlotCell* liveElementAt(Object* o, u32 index) {
     return cellIsLive(cell) ? &cell : nullptr;
 }
 
+// As the local's own peek, without the call.
+[[gnu::always_inline]] inline Object* jsOpIndex::localReceiver(jsRunner& runner) const {
+    return u32(receiverSlot) < runner.getSlotCount() ? objectOf(*runner.slot(receiverSlot)) : nullptr;
+}
+
+[[gnu::always_inline]] inline Object* jsOpIndex::peekReceiver(jsRunner& runner) const {
+    if (attribute)
+        return nullptr;
+    return receiverSlot >= 0 ? localReceiver(runner) : object->peekObject(runner);
+}
+
+// As the local's own read, in place.
+[[gnu::always_inline]] inline const Variant* jsOpIndex::localKey(jsRunner& runner) const {
+    return keySlot >= 0 && u32(keySlot) < runner.getSlotCount() ? runner.slot(keySlot) : nullptr;
+}
+
+[[gnu::always_inline]] inline Status jsOpIndex::executeIndex(jsRunner& runner, Variant& key) {
+    if (const Variant* local = localKey(runner)) {
+        key = *local;
+        return kStatusOK;
+    }
+    return index->execute(runner, key);
+}
+
 [[gnu::always_inline]] inline Status jsOpIndex::evaluateInPlace(jsRunner& runner, Reference& reference,
                                                                 Variant& key, u32 flags) {
-    if (Object* direct = object->peekObject(runner)) {
+    if (Object* direct = receiverSlot >= 0 ? localReceiver(runner) : object->peekObject(runner)) {
         direct->addRef();
         reference.object = direct;
-        return index->execute(runner, key);
+        return executeIndex(runner, key);
     }
     return evaluate(runner, reference, key, flags);
 }
@@ -95,14 +159,14 @@ SlotCell* liveElementAt(Object* o, u32 index) {
 // As assignReference stores into the element's own plain Property: an
 // anonymous function takes the index as its inferred name, the cell the
 // value.
-void jsOpProperty::storeElement(Reference& reference, SlotCell& cell, const Variant& value) {
+void jsOpProperty::storeElement(DataPoolId symbol, SlotCell& cell, const Variant& value) {
     if (cell.isNumber() && value.getType() == Variant::kNumber) {
         cell.number = value.toNumber();
     } else {
         if (Object* stored = objectOf(value))
             if (Function* function = stored->asFunction())
                 if (function->getNameID() == Sym::kAnonymous && function->getInferredName() == 0)
-                    function->setInferredName(reference.symbol);
+                    function->setInferredName(symbol);
         cell.store(value);
     }
     cell.state = u8(kStateWritten);
@@ -126,11 +190,62 @@ Status jsOpIndex::getReference(jsRunner& runner, Reference& reference, u32 flags
     return runner.status();
 }
 
+
+// A number element is read in its cell with no Reference. With the
+// receiver and the key locals of the frame nothing runs meanwhile, so
+// nothing is held and no frame is set up; any other key is evaluated with
+// the receiver held, as the index may run script that lets go of it.
 Status jsOpIndex::execute(jsRunner& runner, Variant& result) {
+    if (bothLocal)
+        if (Object* direct = localReceiver(runner))
+            if (const Variant* key = localKey(runner))
+                if (const SlotCell* cell = numberCellOf(runner, *direct, *key)) {
+                    result.setNumber(cell->number);
+                    return kStatusOK;
+                }
+    return readPeeked(runner, result);
+}
+
+Status jsOpIndex::readPeeked(jsRunner& runner, Variant& result) {
+    Object* direct = peekReceiver(runner);
+    if (!direct)
+        return readGeneral(runner, result, attribute);
+    u32 at;
+    if (const Variant* local = localKey(runner)) {
+        if (const SlotCell* cell = valueCellOf(runner, *direct, *local, at)) {
+            loadCell(*cell, result);
+            return kStatusOK;
+        }
+    }
+    direct->addRef();
+    Variant key;
+    if (const Status status = executeIndex(runner, key)) {
+        direct->dropRef();
+        return status;
+    }
+    if (const SlotCell* cell = valueCellOf(runner, *direct, key, at)) {
+        loadCell(*cell, result);
+        direct->dropRef();
+        return kStatusOK;
+    }
+    return readKeyed(runner, direct, key, result);
+}
+
+Status jsOpIndex::readGeneral(jsRunner& runner, Variant& result, bool peek) {
     Reference reference;
     Variant key;
-    if (const Status status = evaluateInPlace(runner, reference, key, 0))
+    if (const Status status = peek ? evaluateInPlace(runner, reference, key, 0) : evaluate(runner, reference, key, 0))
         return status;
+    return readThrough(runner, reference, key, result);
+}
+
+Status jsOpIndex::readKeyed(jsRunner& runner, Object* receiver, const Variant& key, Variant& result) {
+    Reference reference;
+    reference.object = receiver;
+    return readThrough(runner, reference, key, result);
+}
+
+Status jsOpIndex::readThrough(jsRunner& runner, Reference& reference, const Variant& key, Variant& result) {
     u32 at;
     if (SlotCell* cell = elementOf(runner, reference, key, at)) {
         if (cell->isNumber()) {
@@ -149,11 +264,75 @@ Status jsOpIndex::execute(jsRunner& runner, Variant& result) {
     return getReferenceValue(runner, reference, result, false);
 }
 
+// A number into a number element: the cell takes it in place, as
+// storeElement would, on the same terms as the read.
+[[gnu::always_inline]] inline bool storesNumber(Object& holder, const Variant& value) {
+    return value.getType() == Variant::kNumber && !putsThrough(holder);
+}
+
+// value into the value cell of element at, a number over a number in place.
+[[gnu::always_inline]] inline void jsOpIndex::writeCell(SlotCell& cell, u32 at, const Variant& value) {
+    if (cell.isNumber() && value.getType() == Variant::kNumber) {
+        cell.number = value.toNumber();
+        cell.state = u8(kStateWritten);
+    } else {
+        storeElement(DataPoolId(DataPool::kIntegerTag | i32(at)), cell, value);
+    }
+}
+
 Status jsOpIndex::assign(jsRunner& runner, Variant& result) {
+    if (bothLocal)
+        if (Object* direct = localReceiver(runner))
+            if (const Variant* key = localKey(runner))
+                if (SlotCell* cell = storesNumber(*direct, result) ? numberCellOf(runner, *direct, *key) : nullptr) {
+                    cell->number = result.toNumber();
+                    cell->state = u8(kStateWritten);
+                    return kStatusOK;
+                }
+    return assignPeeked(runner, result);
+}
+
+Status jsOpIndex::assignPeeked(jsRunner& runner, Variant& result) {
+    Object* direct = peekReceiver(runner);
+    if (!direct)
+        return assignGeneral(runner, result, attribute);
+    u32 at;
+    if (const Variant* local = localKey(runner)) {
+        if (SlotCell* cell = storesPlainly(*direct, result) ? valueCellOf(runner, *direct, *local, at) : nullptr) {
+            writeCell(*cell, at, result);
+            return kStatusOK;
+        }
+    }
+    direct->addRef();
+    Variant key;
+    if (const Status status = executeIndex(runner, key)) {
+        direct->dropRef();
+        return status;
+    }
+    if (SlotCell* cell = storesPlainly(*direct, result) ? valueCellOf(runner, *direct, key, at) : nullptr) {
+        writeCell(*cell, at, result);
+        direct->dropRef();
+        return kStatusOK;
+    }
+    return assignKeyed(runner, direct, key, result);
+}
+
+Status jsOpIndex::assignGeneral(jsRunner& runner, Variant& result, bool peek) {
     Reference reference;
     Variant key;
-    if (const Status status = evaluateInPlace(runner, reference, key, kRefQuiet))
+    if (const Status status = peek ? evaluateInPlace(runner, reference, key, kRefQuiet)
+                                   : evaluate(runner, reference, key, kRefQuiet))
         return status;
+    return assignThrough(runner, reference, key, result);
+}
+
+Status jsOpIndex::assignKeyed(jsRunner& runner, Object* receiver, const Variant& key, Variant& result) {
+    Reference reference;
+    reference.object = receiver;
+    return assignThrough(runner, reference, key, result);
+}
+
+Status jsOpIndex::assignThrough(jsRunner& runner, Reference& reference, const Variant& key, Variant& result) {
     u32 at;
     SlotCell* cell = elementOf(runner, reference, key, at);
     if (!cell) {
@@ -162,7 +341,7 @@ Status jsOpIndex::assign(jsRunner& runner, Variant& result) {
     } else if (cell->isSlot()) {
         reference.property = cell->slot;
     } else if (storesPlainly(*reference.object, result)) {
-        storeElement(reference, *cell, result);
+        storeElement(reference.symbol, *cell, result);
         return kStatusOK;
     } else {
         reference.property = reference.object->elementSlot(at);
@@ -173,6 +352,17 @@ Status jsOpIndex::assign(jsRunner& runner, Variant& result) {
 
 Status jsOpIndex::assignCompound(jsRunner& runner, jsOpcode& update, Variant& result) {
     Reference reference;
+    if (bothLocal)      // no key to evaluate: the element straight to its update
+        if (Object* direct = localReceiver(runner))
+            if (const Variant* local = localKey(runner)) {
+                u32 at;
+                if (valueCellOf(runner, *direct, *local, at)) {
+                    reference.setObject(direct);
+                    reference.symbol = DataPoolId(DataPool::kIntegerTag | i32(at));
+                    reference.member = 1;
+                    return updateElement(runner, reference, at, update, result);
+                }
+            }
     Variant key;
     if (const Status status = evaluateInPlace(runner, reference, key, kRefQuiet))
         return status;
@@ -205,7 +395,7 @@ Status jsOpIndex::assignCompound(jsRunner& runner, jsOpcode& update, Variant& re
 Status jsOpIndex::updateElement(jsRunner& runner, Reference& reference, u32 at, jsOpcode& update,
                                 Variant& result) {
     Object& array = *reference.object;
-    array.elementStore()->cells[at].load(result);
+    loadCell(array.elementStore()->cells[at], result);
     Property* made;
     {
         ElementPin pin(array, at);
@@ -222,7 +412,7 @@ Status jsOpIndex::updateElement(jsRunner& runner, Reference& reference, u32 at, 
     } else if (SlotCell& cell = store->cells[at]; cell.isSlot()) {
         reference.property = cell.slot;
     } else if (storesPlainly(array, result)) {
-        storeElement(reference, cell, result);
+        writeCell(cell, at, result);
         return runner.status();
     } else {
         reference.property = array.elementSlot(at);
@@ -233,6 +423,17 @@ Status jsOpIndex::updateElement(jsRunner& runner, Reference& reference, u32 at, 
 
 Status jsOpIndex::step(jsRunner& runner, Reference& reference, f64 delta, bool postfix, Variant& result,
                        bool& done) {
+    if (bothLocal)      // as the read: nothing runs, nothing is held
+        if (Object* direct = localReceiver(runner))
+            if (const Variant* local = localKey(runner))
+                if (SlotCell* cell = putsThrough(*direct) ? nullptr : numberCellOf(runner, *direct, *local)) {
+                    const f64 x = cell->number;
+                    cell->number = x + delta;
+                    cell->state = u8(kStateWritten);
+                    result.setNumber(postfix ? x : x + delta);
+                    done = true;
+                    return kStatusOK;
+                }
     Variant key;
     if (const Status status = evaluateInPlace(runner, reference, key, 0))
         return status;
@@ -257,7 +458,7 @@ Status jsOpIndex::step(jsRunner& runner, Reference& reference, f64 delta, bool p
         x = result.toNumber();
     }
     result.setNumber(x + delta);
-    storeElement(reference, *cell, result);
+    storeElement(reference.symbol, *cell, result);
     if (postfix)
         result.setNumber(x);
     done = true;
@@ -317,7 +518,7 @@ Status jsOpProperty::assignElement(jsRunner& runner, const Variant& value) {
         reference.property = cell->slot;
         reference.member = 1;
     } else if (storesPlainly(*reference.object, value)) {
-        storeElement(reference, *cell, value);
+        storeElement(reference.symbol, *cell, value);
         return kStatusOK;
     } else {
         reference.property = reference.object->elementSlot(element);

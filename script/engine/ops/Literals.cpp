@@ -44,16 +44,17 @@ constexpr u32 kDirectiveFlags = 0xFFFF;
 
 void fillArrayElements(RealEngine& engine, Object& array, const LxCore::BasicArray& values) {
     const u32 count = values.length();
-    // The array is new: its slots are made without a lookup.
+    // The array is new: its slots are made without a lookup, in their cells
+    // where they may be, so that index sites read them in place.
     array.setLength(count);
     for (u32 i = 0; i < count; i++) {
         const Variant* v = values.get(i);
         if (v && v->getType() >= Variant::kScriptObject) {
             Variant resolved(*v);
             engine.importValue(resolved, true);
-            array.createProperty(DataPool::get().add(i), resolved, 0);
+            array.defineValue(DataPool::get().add(i), resolved);
         } else {
-            array.createProperty(DataPool::get().add(i), v ? *v : Variant(), 0);
+            array.defineValue(DataPool::get().add(i), v ? *v : Variant());
         }
     }
 }

@@ -12,6 +12,8 @@
 #include "script/engine/ops/Literals.h"
 #include "script/frontend/Node.h"
 
+#include <typeinfo>
+
 namespace LxScript {
 
 void readSlotThrough(Property& slot, Object* holder, Variant& result) {
@@ -695,8 +697,22 @@ void jsOpProperty::writeOperands(CompiledScriptWriter& writer) const {
 // ---------------------------------------------------------------------------
 // object[index]
 
+namespace {
+
+// The frame slot of a local the operation only reads, or -1.
+i32 localSlotOf(jsOpcode* op) {
+    auto* local = dynamic_cast<jsOpLocalVariable*>(op);
+    return local && typeid(*local) == typeid(jsOpLocalVariable) ? local->getSlot() : -1;
+}
+
+}  // namespace
+
 jsOpIndex::jsOpIndex(jsOpcode* object, jsOpcode* index, bool attribute)
-    : jsOpProperty(object, 0, attribute), index(index) {}
+    : jsOpProperty(object, 0, attribute), index(index) {
+    receiverSlot = localSlotOf(object);
+    keySlot = localSlotOf(index);
+    bothLocal = receiverSlot >= 0 && keySlot >= 0 && !attribute;
+}
 
 jsOpIndex::~jsOpIndex() { delete index; }
 

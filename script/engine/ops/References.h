@@ -177,7 +177,7 @@ protected:
     Status readOfValue(jsRunner& runner, const Variant& value, Variant& result);
     // Stores value into a compact element as the element's Property would
     // take it.
-    static void storeElement(Reference& reference, SlotCell& cell, const Variant& value);
+    static void storeElement(DataPoolId symbol, SlotCell& cell, const Variant& value);
 
     jsOpcode* object;
 
@@ -254,7 +254,32 @@ private:
     SlotCell* elementOf(jsRunner& runner, Reference& reference, const Variant& key, u32& at) const;
     Status updateElement(jsRunner& runner, Reference& reference, u32 at, jsOpcode& update,
                          Variant& result);
+    // The receiver when reading the object part has no effect (null:
+    // evaluate it), a local's read in its frame slot without a call.
+    Object* peekReceiver(jsRunner& runner) const;
+    Object* localReceiver(jsRunner& runner) const;
+    // The key in its frame slot when the index is a local there; null:
+    // execute the index.
+    const Variant* localKey(jsRunner& runner) const;
+    Status executeIndex(jsRunner& runner, Variant& key);
+    // execute and assign past their first test: a peeked receiver's element
+    // that holds its value in its cell, any key.
+    [[gnu::noinline]] Status readPeeked(jsRunner& runner, Variant& result);
+    [[gnu::noinline]] Status assignPeeked(jsRunner& runner, Variant& result);
+    static void writeCell(SlotCell& cell, u32 at, const Variant& value);
+    // The general ways: peek false when the receiver could not be peeked;
+    // keyed, with the receiver (counted, taken over) and the key evaluated
+    // already.
+    [[gnu::noinline]] Status readGeneral(jsRunner& runner, Variant& result, bool peek);
+    [[gnu::noinline]] Status readKeyed(jsRunner& runner, Object* receiver, const Variant& key, Variant& result);
+    Status readThrough(jsRunner& runner, Reference& reference, const Variant& key, Variant& result);
+    [[gnu::noinline]] Status assignGeneral(jsRunner& runner, Variant& result, bool peek);
+    [[gnu::noinline]] Status assignKeyed(jsRunner& runner, Object* receiver, const Variant& key, Variant& result);
+    Status assignThrough(jsRunner& runner, Reference& reference, const Variant& key, Variant& result);
     jsOpcode* index;
+    i32 receiverSlot = -1;      // the object part is a local in this frame slot
+    i32 keySlot = -1;           // the index is one
+    bool bothLocal = false;     // both are, and no "@" stands before the index
 };
 
 // A name the running function declares: its slot in the workspace, or -1
