@@ -109,7 +109,7 @@ i32 localSlotOf(const jsOpcode* side) {
 
 // An object operand that offers operator methods: the method for id, or
 // null.
-Property* findMethod(jsRunner& runner, Object* object, i32 id) {
+[[gnu::always_inline]] inline Property* findMethod(jsRunner& runner, Object* object, i32 id) {
     if (!object || runner.errorPending() || !object->offersOperators())
         return nullptr;
     return object->findOperator(id);
