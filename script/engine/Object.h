@@ -24,6 +24,7 @@
 #include "core/Types.h"
 #include "core/ScriptObjectHooks.h"
 #include "core/Variant.h"
+#include "script/engine/Dispatcher.h"
 #include "script/engine/Engine.h"
 #include "script/engine/ObjectSlots.h"
 #include "script/engine/Symbols.h"
@@ -266,6 +267,12 @@ public:
     void setLength(u32 length);
     u32 getStoredLength() const { return length; }
     bool hasOperators();
+    // hasOperators' answer, read inline when the space remembers that no
+    // link from the prototype on offers operator methods (see ChainMemory):
+    // the question every comparison of objects asks of both operands.
+    inline bool offersOperators();
+    // Whether that remembered answer holds now: no lookup, no effect.
+    inline bool remembersNoOperators();
     bool isCleared() const { return cleared != 0; }
     bool isValidByte() const { return valid != 0; }
     u64* getHostDataSlot();
@@ -814,5 +821,16 @@ inline void Object::noteChainChange() {
     if (traits & kOnMissChain)
         getSpace().chains.epoch++;
 }
+
+// The remembered case of hasOperators, which it would answer the same way.
+inline bool Object::remembersNoOperators() {
+    if (!valid || data || table->getOperatorCount() != 0 || !prototype)
+        return false;
+    ChainMemory& chains = getSpace().chains;
+    const ChainMemory::OperatorFree& free = chains.operatorFreeAt(prototype);
+    return free.start == prototype && free.epoch == chains.epoch && free.changes == Dispatcher::changeCount();
+}
+
+inline bool Object::offersOperators() { return !remembersNoOperators() && hasOperators(); }
 
 }  // namespace LxScript

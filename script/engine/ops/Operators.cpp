@@ -109,10 +109,39 @@ i32 localSlotOf(const jsOpcode* side) {
 
 // An object operand that offers operator methods: the method for id, or
 // null.
-Property* findMethod(jsRunner& runner, Object* object, i32 id) {
-    if (!object || runner.errorPending() || !object->hasOperators())
+[[gnu::always_inline]] inline Property* findMethod(jsRunner& runner, Object* object, i32 id) {
+    if (!object || runner.errorPending() || !object->offersOperators())
         return nullptr;
     return object->findOperator(id);
+}
+
+bool isNullish(u32 type) { return type == Variant::kUndefined || type == Variant::kNull; }
+
+// Whether an equality of these operands is decided without converting
+// either: the same type (identity for objects), a strict one, or a loose
+// one with undefined or null on a side. Then equalityOf answers it as
+// combine would.
+bool decidedAlone(i32 op, const Variant& x, const Variant& y) {
+    return x.getType() == y.getType() || op == kOpStrictEqual || op == kOpStrictNotEqual ||
+           isNullish(x.getType()) || isNullish(y.getType());
+}
+
+bool equalityOf(i32 op, const Variant& x, const Variant& y) {
+    bool same;
+    if (x.getType() != y.getType())
+        same = (op == kOpEqual || op == kOpNotEqual) && isNullish(x.getType()) && isNullish(y.getType());
+    else if (x.getType() == Variant::kScriptObject)
+        same = x.getObject() && x.getObject() == y.getObject();
+    else
+        same = looseEquals(x, y);
+    return same != (op == kOpNotEqual || op == kOpStrictNotEqual);
+}
+
+// An object side whose chain is remembered as offering no operator method,
+// or a side that is no object.
+bool offersNoMethod(const Variant& value) {
+    Object* object = objectOf(value);
+    return !object || object->remembersNoOperators();
 }
 
 // result += right's text where result's text is also the variable's, which
@@ -231,7 +260,8 @@ void jsOpBinary::setOperator(i32 id) {
 void jsOpBinary::noteLocalSides() {
     leftSlot = leftConstant ? -1 : localSlotOf(left);
     rightSlot = rightConstant ? -1 : localSlotOf(right);
-    bothInPlace = numeric && (leftConstant || leftSlot >= 0) && (rightConstant || rightSlot >= 0);
+    equality = op == kOpEqual || op == kOpNotEqual || op == kOpStrictEqual || op == kOpStrictNotEqual;
+    bothInPlace = (numeric || equality) && (leftConstant || leftSlot >= 0) && (rightConstant || rightSlot >= 0);
 }
 
 jsOpBinary::jsOpBinary(i32 id, jsOpcode* left, jsOpcode* right) : left(left), right(right) {
@@ -302,8 +332,30 @@ bool jsOpBinary::numbersInPlace(jsRunner& runner, Variant& result) const {
 }
 
 Status jsOpBinary::execute(jsRunner& runner, Variant& result) {
-    if (bothInPlace && numbersInPlace(runner, result))
+    if (bothInPlace) {
+        if (equality)
+            return compareInPlace(runner, result);
+        if (numbersInPlace(runner, result))
+            return runner.status();
+    }
+    return run(runner, result, nullptr);
+}
+
+// Reading a local or a constant has no effect, and a remembered chain
+// answers without a lookup, so what the general path would do comes down
+// to the comparison itself; any other case takes that path from the start.
+Status jsOpBinary::compareInPlace(jsRunner& runner, Variant& result) {
+    const Variant* x = leftConstant ? leftConstant : localInPlace(runner, leftSlot);
+    const Variant* y = rightConstant ? rightConstant : localInPlace(runner, rightSlot);
+    if (x && y && x->getType() == Variant::kNumber && y->getType() == Variant::kNumber) {
+        result.setBool((x->toNumber() == y->toNumber()) != negate);
         return runner.status();
+    }
+    if (x && y && (objectOf(*x) || objectOf(*y)) && !runner.errorPending() && offersNoMethod(*x) &&
+        offersNoMethod(*y) && decidedAlone(op, *x, *y)) {
+        result.setBool(equalityOf(op, *x, *y));
+        return runner.status();
+    }
     return run(runner, result, nullptr);
 }
 
@@ -332,9 +384,11 @@ Status jsOpBinary::run(jsRunner& runner, Variant& result, AppendTarget* target) 
 }
 
 Status jsOpBinary::withRight(jsRunner& runner, Variant& result, AppendTarget* target) {
+    if (equality)
+        return compareOperands(runner, result);
     // The left operand's method is looked up before the right side runs.
     Object* leftObject = objectOf(result);
-    Property* method = overloadable ? findMethod(runner, leftObject, overloadId) : nullptr;
+    Property* method = overloadable && leftObject ? findMethod(runner, leftObject, overloadId) : nullptr;
 
     Variant rightTemp;
     Variant* rightValue = rightConstant;
@@ -357,6 +411,53 @@ Status jsOpBinary::withRight(jsRunner& runner, Variant& result, AppendTarget* ta
     return objectOperands(runner, result, *rightValue, leftObject, method);
 }
 
+// withRight for == != === !==. Where no operator method is found and no
+// conversion takes part, the comparison is made at once: a right side read
+// in place needs no copy, and no object needs a hold.
+Status jsOpBinary::compareOperands(jsRunner& runner, Variant& result) {
+    Object* leftObject = objectOf(result);
+    Property* method = leftObject ? findMethod(runner, leftObject, overloadId) : nullptr;
+    if (!method) {
+        const Variant* y = rightConstant ? rightConstant : localInPlace(runner, rightSlot);
+        if (y && result.getType() == Variant::kNumber && y->getType() == Variant::kNumber) {
+            result.setBool((result.toNumber() == y->toNumber()) != negate);
+            return runner.status();
+        }
+        if (y && (leftObject || objectOf(*y)) && !runner.errorPending() && offersNoMethod(*y) &&
+            decidedAlone(op, result, *y)) {
+            result.setBool(equalityOf(op, result, *y));
+            return runner.status();
+        }
+    }
+
+    Variant rightTemp;
+    Variant* rightValue = rightConstant;
+    if (!rightValue) {
+        if (right)
+            if (const Status s = right->execute(runner, rightTemp))
+                return s;
+        rightValue = &rightTemp;
+    }
+    if (result.getType() == Variant::kNumber && rightValue->getType() == Variant::kNumber) {
+        result.setBool((result.toNumber() == rightValue->toNumber()) != negate);
+        return runner.status();
+    }
+    if (!leftObject && rightValue->getType() != Variant::kScriptObject &&
+        ConstantOps::applyBinary(op, result, *rightValue))
+        return runner.status();
+    if (!method && decidedAlone(op, result, *rightValue)) {
+        Object* rightObject = objectOf(*rightValue);
+        if (Property* rightMethod = findMethod(runner, rightObject, overloadId)) {
+            const ObjectRef leftHold(leftObject);
+            return methodOrCombine(runner, result, *rightValue, rightObject, rightMethod, true);
+        }
+        if (!runner.errorPending())
+            result.setBool(equalityOf(op, result, *rightValue));
+        return runner.status();
+    }
+    return objectOperands(runner, result, *rightValue, leftObject, method);
+}
+
 Status jsOpBinary::objectOperands(jsRunner& runner, Variant& result, Variant& rightValue, Object* leftObject,
                                   Property* method) {
     const ObjectRef leftHold(leftObject);
@@ -367,6 +468,11 @@ Status jsOpBinary::objectOperands(jsRunner& runner, Variant& result, Variant& ri
         method = findMethod(runner, holder, overloadId);
         reversed = method != nullptr;
     }
+    return methodOrCombine(runner, result, rightValue, holder, method, reversed);
+}
+
+Status jsOpBinary::methodOrCombine(jsRunner& runner, Variant& result, Variant& rightValue, Object* holder,
+                                   Property* method, bool reversed) {
     if (method) {
         TVVariantArray args(2);
         args.at(0) = reversed ? result : rightValue;
@@ -514,7 +620,7 @@ Status jsOpUnary::execute(jsRunner& runner, Variant& result) {
     if (const Status s = operand->execute(runner, result))
         return s;
     Object* object = objectOf(result);
-    if (object && overloadable && object->hasOperators()) {
+    if (object && overloadable && object->offersOperators()) {
         // Unary + and - answer under the binary operators' names.
         const i32 id = op == kOpPlus ? i32(kOpAdd) : op == kOpMinus ? i32(kOpSubtract) : i32(op);
         if (Property* method = object->findOperator(id)) {

@@ -99,7 +99,8 @@ protected:
     bool toPrimitive = false;
     bool negate = false;
     bool numeric = false;       // an operator ConstantOps::applyToNumbers computes
-    bool bothInPlace = false;   // numeric, and each side a constant or a local with a slot
+    bool bothInPlace = false;   // numeric or an equality, and each side a constant or a local with a slot
+    bool equality = false;      // == != === !==
     // The slots of sides that are locals of the running call (-1: none), whose
     // numbers are read in place.
     i32 leftSlot = -1;
@@ -112,16 +113,24 @@ private:
     void noteLocalSides();
     // Both numbers in place: result set, true; else nothing done.
     [[gnu::always_inline]] inline bool numbersInPlace(jsRunner& runner, Variant& result) const;
+    // An equality of two sides read in place that no operator method can
+    // answer and no conversion takes part in; else run.
+    [[gnu::noinline]] Status compareInPlace(jsRunner& runner, Variant& result);
     // Out of line behind the in-place case, which then needs no frame; a
     // recursion through an operand pays one frame per level.
     [[gnu::noinline]] Status run(jsRunner& runner, Variant& result, AppendTarget* target);
     // The right side and the slow cases, apart from run so that a recursion
     // through the left operand keeps only run's small frame on the stack.
     [[gnu::noinline]] Status withRight(jsRunner& runner, Variant& result, AppendTarget* target);
+    // withRight for the equalities.
+    [[gnu::noinline]] Status compareOperands(jsRunner& runner, Variant& result);
     // The operands once either is an object: operator methods, then combine.
     // Out of line: its frame is large and only objects need it.
     [[gnu::noinline]] Status objectOperands(jsRunner& runner, Variant& result, Variant& rightValue,
                                             Object* leftObject, Property* method);
+    // The found method's answer, else (when it has none) combine.
+    Status methodOrCombine(jsRunner& runner, Variant& result, Variant& rightValue, Object* holder,
+                           Property* method, bool reversed);
     Status combine(jsRunner& runner, Variant& result, Variant& rightValue);
 };
 

@@ -246,8 +246,11 @@ TEST_F(DispatcherTest, RememberedMissesEndWithTheChange) {
     EXPECT_NE(o->findProperty(other, 0), nullptr) << "a prototype swapped in";
 
     EXPECT_FALSE(o->hasOperators());
+    EXPECT_FALSE(o->offersOperators()) << "asked again: the remembered answer";
     const PropEntry operatorRows[] = {{"==", 1, kMethod, record, nullptr}, {nullptr, 0, 0, nullptr, nullptr}};
     objectClass->registerProperties(0, operatorRows, "Object");
+    EXPECT_FALSE(o->remembersNoOperators()) << "the row ends the remembered answer";
+    EXPECT_TRUE(o->offersOperators()) << "an operator row registered later, asked inline";
     EXPECT_TRUE(o->hasOperators()) << "an operator row registered later";
     EXPECT_NE(o->findOperator(kOpEqual), nullptr);
 }
