@@ -581,7 +581,9 @@ void noteStored(const Variant& value, DataPoolId symbol) {
     if (Function* function = stored->asFunction())
         if (function->getNameID() == Sym::kAnonymous && function->getInferredName() == 0)
             function->setInferredName(symbol);
-    stored->setPutThrough(nullptr, nullptr);
+    // Without a side record there is no put-through to forget.
+    if (stored->getData())
+        stored->setPutThrough(nullptr, nullptr);
 }
 
 // An own writable slot of the receiver that a store simply replaces, as
