@@ -1275,6 +1275,52 @@ Property* Object::writeNewCell(DataPoolId symbol, const Variant& value, u32 attr
     return nullptr;
 }
 
+// The miss the space remembers for the chain is asked here first, as the
+// inherited lookup would ask it.
+bool Object::takesNewValue(DataPoolId symbol, u32 flags) {
+    if (data || xmlClass || (traits & kArrayStore) || !hasPlainLookup() || !table->isShared() ||
+        table->find(symbol) >= 0)
+        return false;
+    if (!prototype)
+        return true;
+    const ChainMemory& chains = getSpace().chains;
+    const ChainMemory::Miss& miss = const_cast<ChainMemory&>(chains).missAt(prototype, symbol);
+    if (miss.start == prototype && miss.symbol == symbol && miss.epoch == chains.epoch &&
+        miss.changes == Dispatcher::changeCount())
+        return true;
+    const InheritedMember found = lookUpInherited(symbol, flags);
+    return !found.slot && !found.entry;
+}
+
+// What writeNewCell does for such a write: a new entry of the shared table
+// (its transition), the cell written and linked. No index is named, so no
+// length changes.
+void Object::addNewValue(DataPoolId symbol, const Variant& value) {
+    SlotCell made = SlotCell::of(value);
+    const u32 n = table->size();
+    SlotTable* next = table->extended(symbol, 0);
+    if (!next) {
+        i32 place;
+        SlotCell* c = newValueCell(symbol, 0, made, place);
+        fillCell(*c, made, kStateWritten, symbol, place);
+        return;
+    }
+    try {
+        growCells(n + 1);
+    } catch (...) {
+        next->release();
+        made.releaseValue(SlotCell::kEmpty);
+        throw;
+    }
+    table->release();
+    table = next;
+    SlotCell& c = cells[n];
+    c = made;
+    c.state = kStateWritten;
+    noteChainChange();
+    c.ordinal = takeOrdinal();
+}
+
 // ---------------------------------------------------------------------------
 // An array's length slot
 

@@ -326,6 +326,15 @@ public:
     bool hasPlainLookup() const {
         return valid && !(traits & kNoPlainLookup) && objectId == 0 && classId != Sym::kFunction;
     }
+    // Whether a write of symbol, looked up with flags, would add a plain
+    // slot in a cell of this object's own: no side record (no watch, live
+    // object or put-through), no array, a shared table without the name,
+    // and nothing on the chain answers it. Makes nothing; an invalid object
+    // on the chain sets the error as the lookup would.
+    bool takesNewValue(DataPoolId symbol, u32 flags);
+    // The write takesNewValue allowed (symbol no array index): the new
+    // slot, written, in its cell.
+    void addNewValue(DataPoolId symbol, const Variant& value);
 
 protected:
     // ---- slot storage (Object.cpp) ----

@@ -307,14 +307,19 @@ void SlotTable::hashInsert(u32 index) {
     hash[h] = index + 1;
 }
 
-SlotTable* SlotTable::extended(DataPoolId symbol, u32 attributes) {
+SlotTable* SlotTable::searchTransitions(DataPoolId symbol, u32 attributes) {
     if (count >= kMaxShared)
         return nullptr;
-    const u64 key = u64(u32(symbol)) << 32 | attributes;
-    for (auto& t : transitions) {
-        if (t.first == key) {
-            t.second->addRef();
-            return t.second;
+    const u64 key = transitionKey(symbol, attributes);
+    // The transition taken last comes first: objects are mostly built in
+    // runs of one shape. The order means nothing else.
+    for (size_t i = 0; i < transitions.size(); i++) {
+        if (transitions[i].first == key) {
+            if (i)
+                std::swap(transitions[i], transitions[0]);
+            SlotTable* child = transitions[0].second;
+            child->addRef();
+            return child;
         }
     }
     if (transitions.size() >= kMaxTransitions)

@@ -181,7 +181,15 @@ public:
 
     // A shared table: the table with one more entry (one reference for the
     // caller); null when the caller should take an owned copy instead.
-    SlotTable* extended(DataPoolId symbol, u32 attributes);
+    SlotTable* extended(DataPoolId symbol, u32 attributes) {
+        // Inline: the transition taken last, which the search keeps first.
+        if (!transitions.empty() && transitions.front().first == transitionKey(symbol, attributes)) {
+            SlotTable* next = transitions.front().second;
+            next->addRef();
+            return next;
+        }
+        return searchTransitions(symbol, attributes);
+    }
     // An owned copy of this table's entries (one reference for the caller).
     SlotTable* ownedCopy() const;
     // Owned tables only.
@@ -197,6 +205,9 @@ private:
     SlotTable& operator=(const SlotTable&) = delete;
 
     static constexpr u32 kLinearLimit = 8;
+
+    static u64 transitionKey(DataPoolId symbol, u32 attributes) { return u64(u32(symbol)) << 32 | attributes; }
+    SlotTable* searchTransitions(DataPoolId symbol, u32 attributes);
 
     static u32 mix(DataPoolId s) {
         u32 h = u32(s);

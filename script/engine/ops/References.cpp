@@ -583,7 +583,9 @@ void noteStored(const Variant& value, DataPoolId symbol) {
     if (Function* function = stored->asFunction())
         if (function->getNameID() == Sym::kAnonymous && function->getInferredName() == 0)
             function->setInferredName(symbol);
-    stored->setPutThrough(nullptr, nullptr);
+    // Without a side record there is no put-through to forget.
+    if (stored->getData())
+        stored->setPutThrough(nullptr, nullptr);
 }
 
 // An own writable slot of the receiver that a store simply replaces, as
@@ -617,15 +619,37 @@ bool storeOwn(Object* receiver, SlotCell& c, const Variant& value, DataPoolId sy
 
 }  // namespace
 
+// A name new to the receiver and to its chain, as constructors add them: the
+// slot is made in its cell as the general write would make it, and the
+// table it was added to remembered, so that the next receiver built alike
+// skips the cell lookup.
+// The receiver is held while the chain's lookup may run native code.
+bool jsOpProperty::addNew(jsRunner& runner, Object* receiver, const Variant& value) const {
+    const ObjectRef hold(receiver);
+    if (!receiver->takesNewValue(symbol, kRefQuiet & kLookupFlags))
+        return false;
+    if (runner.errorPending())
+        return true;        // the general way stops at the failed lookup too
+    const u64 from = receiver->slotTable()->getSerial();
+    noteStored(value, symbol);
+    receiver->addNewValue(symbol, value);
+    addFrom = from;
+    return true;
+}
+
 Status jsOpProperty::assign(jsRunner& runner, const Variant& value) {
     if (!cacheable)
         return element != kNoElement ? assignElement(runner, value) : jsOpVariable::assign(runner, value);
     Object* receiver = object->peekObject(runner);
     if (!receiver)
         return assignValue(runner, value);
+    if (receiver->slotTable()->getSerial() == addFrom && addNew(runner, receiver, value))
+        return runner.status();
     u32 depth;
     SlotCell* c = lookUpCell(receiver, kWriteLookup, depth);
     if (c && depth == 0 && storeOwn(receiver, *c, value, symbol))
+        return runner.status();
+    if (!c && addNew(runner, receiver, value))
         return runner.status();
     Reference reference;
     reference.symbol = symbol;
@@ -650,6 +674,8 @@ Status jsOpProperty::assignValue(jsRunner& runner, const Variant& value) {
     u32 depth;
     SlotCell* c = lookUpCell(receiver, kWriteLookup, depth);
     if (c && depth == 0 && storeOwn(receiver, *c, value, symbol))
+        return runner.status();
+    if (!c && addNew(runner, receiver, value))
         return runner.status();
     reference.setObject(receiver);
     return assignThrough(runner, reference, c, value);

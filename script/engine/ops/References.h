@@ -187,6 +187,9 @@ private:
     Status readGeneral(jsRunner& runner, Variant& result);
     Status assignValue(jsRunner& runner, const Variant& value);
     Status assignThrough(jsRunner& runner, Reference& reference, SlotCell* c, const Variant& value);
+    // The write of a name neither the receiver nor its chain has, made in
+    // place; false: the general way writes it.
+    bool addNew(jsRunner& runner, Object* receiver, const Variant& value) const;
     Status readFrom(jsRunner& runner, Object* receiver, Variant& result);
     // The name's read off receiver by the general lookup.
     Status readByLookup(jsRunner& runner, Object* receiver, Variant& result);
@@ -210,6 +213,7 @@ private:
 
     mutable PropertyHit hits[kHits];
     mutable u8 nextHit = 0;
+    mutable u64 addFrom = 0;        // the table the site's last new name was added to
     bool cacheable;
     u32 element = kNoElement;
 };
