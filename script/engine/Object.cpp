@@ -1283,10 +1283,8 @@ bool Object::takesNewValue(DataPoolId symbol, u32 flags) {
         return false;
     if (!prototype)
         return true;
-    const ChainMemory& chains = getSpace().chains;
-    const ChainMemory::Miss& miss = const_cast<ChainMemory&>(chains).missAt(prototype, symbol);
-    if (miss.start == prototype && miss.symbol == symbol && miss.epoch == chains.epoch &&
-        miss.changes == Dispatcher::changeCount())
+    ChainMemory& chains = getSpace().chains;
+    if (chains.holds(chains.missAt(prototype, symbol), prototype, symbol))
         return true;
     const InheritedMember found = lookUpInherited(symbol, flags);
     return !found.slot && !found.entry;
@@ -1502,7 +1500,7 @@ Object::InheritedMember Object::lookUpInherited(DataPoolId symbol, u32 flags) {
         miss = &chains.missAt(prototype, symbol);
         epoch = chains.epoch;
         changes = Dispatcher::changeCount();
-        if (miss->start == prototype && miss->symbol == symbol && miss->epoch == epoch && miss->changes == changes)
+        if (chains.holds(*miss, prototype, symbol))
             return found;
     }
     const u32 ownFlags = flags & ~(kFindOwn | kFindRemoved);
@@ -1871,7 +1869,7 @@ bool Object::hasOperators() {
         free = &chains.operatorFreeAt(prototype);
         epoch = chains.epoch;
         changes = Dispatcher::changeCount();
-        if (free->start == prototype && free->epoch == epoch && free->changes == changes)
+        if (chains.holds(*free, prototype))
             return false;
     }
     for (Object* o = this; o; o = o->prototype) {

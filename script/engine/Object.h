@@ -618,6 +618,14 @@ struct ChainMemory {
         const u32 h = u32(uintptr_t(start) >> 4) * 0x9E3779B1u;
         return operatorFree[(h >> 16) & (kEntries - 1)];
     }
+    // Whether an entry still stands for its chain.
+    bool holds(const Miss& miss, const Object* start, DataPoolId symbol) const {
+        return miss.start == start && miss.symbol == symbol && miss.epoch == epoch &&
+               miss.changes == Dispatcher::changeCount();
+    }
+    bool holds(const OperatorFree& free, const Object* start) const {
+        return free.start == start && free.epoch == epoch && free.changes == Dispatcher::changeCount();
+    }
 };
 
 // The engine's share of the object model: the ring, counts, maps, class
@@ -836,8 +844,7 @@ inline bool Object::remembersNoOperators() {
     if (!valid || data || table->getOperatorCount() != 0 || !prototype)
         return false;
     ChainMemory& chains = getSpace().chains;
-    const ChainMemory::OperatorFree& free = chains.operatorFreeAt(prototype);
-    return free.start == prototype && free.epoch == chains.epoch && free.changes == Dispatcher::changeCount();
+    return chains.holds(chains.operatorFreeAt(prototype), prototype);
 }
 
 inline bool Object::offersOperators() { return !remembersNoOperators() && hasOperators(); }

@@ -160,6 +160,9 @@ public:
     u32 getSlotCount() const { return slotCount; }
     // A slot of the frame's block: index below getSlotCount().
     Variant& frameSlot(u32 index) { return slots[index]; }
+    // The same for any index: null outside the block (negative, the callee
+    // and arguments slots, past the block).
+    Variant* frameSlotAt(i32 index) { return u32(index) < slotCount ? slots + index : nullptr; }
     // Workspace::resolveForRead from this frame. A call that made no
     // workspace has no own names beyond its slots, no with-chain: the
     // closure scopes and the global object answer without making one.

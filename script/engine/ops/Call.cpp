@@ -49,10 +49,9 @@ const jsOpcode* textBaseOf(jsOpVariable* calleeReference) {
 inline const Variant* textReceiver(jsRunner& runner, const jsOpcode* base, bool local) {
     const Variant* value;
     if (local) {
-        const i32 slot = static_cast<const jsOpLocalVariable*>(base)->getSlot();
-        if (slot < 0 || u32(slot) >= runner.getSlotCount())
+        value = runner.frameSlotAt(static_cast<const jsOpLocalVariable*>(base)->getSlot());
+        if (!value)
             return nullptr;
-        value = runner.slot(slot);
     } else {
         value = &static_cast<const jsOpConstant*>(base)->getValue();
     }
@@ -147,8 +146,8 @@ Status jsOpCall::execute(jsRunner& runner, Variant& result) {
 Status jsOpCall::findCallee(jsRunner& runner, Variant& result, ObjectRef& holder, Object*& found) {
     // A local or the running function's own name: the value as it is, called
     // with the global object, and no activation object made to find it.
-    if (local && u32(local->getSlot()) < runner.getSlotCount()) {
-        result = *runner.slot(local->getSlot());
+    if (const Variant* value = local ? runner.frameSlotAt(local->getSlot()) : nullptr) {
+        result = *value;
         holder = ObjectRef(runner.engine->getGlobalObject());
         return kStatusOK;
     }

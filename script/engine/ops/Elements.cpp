@@ -10,7 +10,7 @@
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && defined(__x86_64__)
 #include <emmintrin.h>
 #endif
 
@@ -25,7 +25,7 @@ inline bool storeIndexOf(const Variant& key, u32 count, u32& at) {
     if (key.getType() != Variant::kNumber)
         return false;
     const f64 d = key.toNumber();
-#if defined(__SSE2__)
+#if defined(__SSE2__) && defined(__x86_64__)
     // The truncation gives the least 64-bit integer for NaN and for numbers
     // out of its range, which name no cell and give no d back.
     const i64 whole = _mm_cvttsd_si64(_mm_set_sd(d));
@@ -120,7 +120,7 @@ SlotCell* liveElementAt(Object* o, u32 index) {
 
 // As the local's own read, in place.
 [[gnu::always_inline]] inline const Variant* jsOpIndex::localKey(jsRunner& runner) const {
-    return keySlot >= 0 && u32(keySlot) < runner.getSlotCount() ? runner.slot(keySlot) : nullptr;
+    return runner.frameSlotAt(keySlot);
 }
 
 [[gnu::always_inline]] inline Status jsOpIndex::executeIndex(jsRunner& runner, Variant& key) {

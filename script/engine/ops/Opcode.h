@@ -145,6 +145,11 @@ public:
     // False: the run is to stop (halted, or an error is pending); return
     // kStatusError.
     inline bool prologue(jsRunner& runner) const;
+    // Whether the statement has a line of its own that the runner is not
+    // on yet.
+    bool startsLine(const jsRunner& runner) const {
+        return line >= 0 && (runner.line != line || runner.fileId != scriptId);
+    }
 
     // Labelled statements that are not breakables end with this, so that a
     // break naming them stops here.
@@ -193,6 +198,14 @@ private:
 // stop run for it; false: return kStatusError.
 bool hookedLine(jsRunner& runner, DataPoolId script, i32 line);
 
+// The frame takes the line, as it does when no hook wants it; false:
+// return kStatusError.
+inline bool takeLine(jsRunner& runner, DataPoolId script, i32 line) {
+    runner.fileId = script;
+    runner.line = line;
+    return !runner.errorPending();
+}
+
 // The line hook, for statements whose prologue found a new line and for
 // the closing line of a function body: without debugging, line profiling
 // or tracing the frame only takes the line. False: return kStatusError.
@@ -201,15 +214,11 @@ inline bool lineHook(const jsOpStatement* statement, jsRunner& runner, DataPoolI
         return !runner.errorPending();
     if (runner.engine->wantsStatementHooks())
         return hookedLine(runner, script, line);
-    runner.fileId = script;
-    runner.line = line;
-    return !runner.errorPending();
+    return takeLine(runner, script, line);
 }
 
 inline bool jsOpStatement::prologue(jsRunner& runner) const {
-    if (line < 0 || (runner.line == line && runner.fileId == scriptId))
-        return true;
-    return lineHook(this, runner, scriptId, line);
+    return !startsLine(runner) || lineHook(this, runner, scriptId, line);
 }
 
 inline Status jsOpStatement::settle(jsRunner& runner, Status status) const {

@@ -94,19 +94,6 @@ bool isInstance(const Variant& left, const Variant& right) {
     return false;
 }
 
-// A side that is a local of the running call, read where it lives; null when
-// there is none (or the slot is not in the frame's block).
-const Variant* localInPlace(jsRunner& runner, i32 slot) {
-    return slot >= 0 && u32(slot) < runner.getSlotCount() ? runner.slot(slot) : nullptr;
-}
-
-// The slot a side reads, when it is a local with a slot.
-i32 localSlotOf(const jsOpcode* side) {
-    if (!side || side->letter() != 'V')
-        return -1;
-    return static_cast<const jsOpLocalVariable*>(side)->getSlot();
-}
-
 // An object operand that offers operator methods: the method for id, or
 // null.
 [[gnu::always_inline]] inline Property* findMethod(jsRunner& runner, Object* object, i32 id) {
@@ -319,12 +306,22 @@ Status jsOpBinary::evaluateLeft(jsRunner& runner, Variant& result) const {
     return left ? left->execute(runner, result) : kStatusOK;
 }
 
+[[gnu::always_inline]] inline Status jsOpBinary::evaluateRight(jsRunner& runner, Variant& temp,
+                                                              Variant*& value) const {
+    if (rightConstant) {
+        value = rightConstant;
+        return kStatusOK;
+    }
+    value = &temp;
+    return right ? right->execute(runner, temp) : kStatusOK;
+}
+
 // Two numbers read in place from constants and locals: no copy, no
 // temporary, no frame, nothing that could recurse. Reading a local has no
 // effect, so any other value takes the general path as if this were not.
 bool jsOpBinary::numbersInPlace(jsRunner& runner, Variant& result) const {
-    const Variant* x = leftConstant ? leftConstant : localInPlace(runner, leftSlot);
-    const Variant* y = rightConstant ? rightConstant : localInPlace(runner, rightSlot);
+    const Variant* x = leftConstant ? leftConstant : runner.frameSlotAt(leftSlot);
+    const Variant* y = rightConstant ? rightConstant : runner.frameSlotAt(rightSlot);
     if (!x || !y || x->getType() != Variant::kNumber || y->getType() != Variant::kNumber)
         return false;
     ConstantOps::applyToNumbers(op, result, x->toNumber(), y->toNumber());
@@ -345,8 +342,8 @@ Status jsOpBinary::execute(jsRunner& runner, Variant& result) {
 // answers without a lookup, so what the general path would do comes down
 // to the comparison itself; any other case takes that path from the start.
 Status jsOpBinary::compareInPlace(jsRunner& runner, Variant& result) {
-    const Variant* x = leftConstant ? leftConstant : localInPlace(runner, leftSlot);
-    const Variant* y = rightConstant ? rightConstant : localInPlace(runner, rightSlot);
+    const Variant* x = leftConstant ? leftConstant : runner.frameSlotAt(leftSlot);
+    const Variant* y = rightConstant ? rightConstant : runner.frameSlotAt(rightSlot);
     if (x && y && x->getType() == Variant::kNumber && y->getType() == Variant::kNumber) {
         result.setBool((x->toNumber() == y->toNumber()) != negate);
         return runner.status();
@@ -374,7 +371,7 @@ Status jsOpBinary::run(jsRunner& runner, Variant& result, AppendTarget* target) 
         return s;
     // A number on the left (an operation's value) and one in place on the right.
     if (numeric && result.getType() == Variant::kNumber) {
-        const Variant* y = rightConstant ? rightConstant : localInPlace(runner, rightSlot);
+        const Variant* y = rightConstant ? rightConstant : runner.frameSlotAt(rightSlot);
         if (y && y->getType() == Variant::kNumber) {
             ConstantOps::applyToNumbers(op, result, result.toNumber(), y->toNumber());
             return runner.status();
@@ -391,13 +388,9 @@ Status jsOpBinary::withRight(jsRunner& runner, Variant& result, AppendTarget* ta
     Property* method = overloadable && leftObject ? findMethod(runner, leftObject, overloadId) : nullptr;
 
     Variant rightTemp;
-    Variant* rightValue = rightConstant;
-    if (!rightValue) {
-        if (right)
-            if (const Status s = right->execute(runner, rightTemp))
-                return s;
-        rightValue = &rightTemp;
-    }
+    Variant* rightValue = nullptr;
+    if (const Status s = evaluateRight(runner, rightTemp, rightValue))
+        return s;
     // Primitives on both sides: the shared operator table, numbers first.
     if (result.getType() == Variant::kNumber && rightValue->getType() == Variant::kNumber &&
         ConstantOps::applyToNumbers(op, result, result.toNumber(), rightValue->toNumber()))
@@ -418,7 +411,7 @@ Status jsOpBinary::compareOperands(jsRunner& runner, Variant& result) {
     Object* leftObject = objectOf(result);
     Property* method = leftObject ? findMethod(runner, leftObject, overloadId) : nullptr;
     if (!method) {
-        const Variant* y = rightConstant ? rightConstant : localInPlace(runner, rightSlot);
+        const Variant* y = rightConstant ? rightConstant : runner.frameSlotAt(rightSlot);
         if (y && result.getType() == Variant::kNumber && y->getType() == Variant::kNumber) {
             result.setBool((result.toNumber() == y->toNumber()) != negate);
             return runner.status();
@@ -431,13 +424,9 @@ Status jsOpBinary::compareOperands(jsRunner& runner, Variant& result) {
     }
 
     Variant rightTemp;
-    Variant* rightValue = rightConstant;
-    if (!rightValue) {
-        if (right)
-            if (const Status s = right->execute(runner, rightTemp))
-                return s;
-        rightValue = &rightTemp;
-    }
+    Variant* rightValue = nullptr;
+    if (const Status s = evaluateRight(runner, rightTemp, rightValue))
+        return s;
     if (result.getType() == Variant::kNumber && rightValue->getType() == Variant::kNumber) {
         result.setBool((result.toNumber() == rightValue->toNumber()) != negate);
         return runner.status();
@@ -871,8 +860,8 @@ bool answersTest(const jsOpcode* condition) {
 // Two numbers read in place from constants and locals answer without a
 // value; anything else is computed and converted.
 Truth jsOpBinary::test(jsRunner& runner) {
-    const Variant* x = leftConstant ? leftConstant : localInPlace(runner, leftSlot);
-    const Variant* y = rightConstant ? rightConstant : localInPlace(runner, rightSlot);
+    const Variant* x = leftConstant ? leftConstant : runner.frameSlotAt(leftSlot);
+    const Variant* y = rightConstant ? rightConstant : runner.frameSlotAt(rightSlot);
     if (x && y && x->getType() == Variant::kNumber && y->getType() == Variant::kNumber) {
         bool known;
         const bool holds = truthOfNumbers(op, x->toNumber(), y->toNumber(), known);

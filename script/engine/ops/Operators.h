@@ -87,6 +87,8 @@ protected:
     // The left value into result: the constant, the operation's value, or
     // what result holds already.
     [[gnu::always_inline]] inline Status evaluateLeft(jsRunner& runner, Variant& result) const;
+    // The right value: the constant, or temp with the operation's value.
+    [[gnu::always_inline]] inline Status evaluateRight(jsRunner& runner, Variant& temp, Variant*& value) const;
     void appendSide(LxCore::String& out, const jsOpcode* side, const Variant* constant) const;
 
     jsOpcode* left = nullptr;

@@ -12,8 +12,6 @@
 #include "script/engine/ops/Literals.h"
 #include "script/frontend/Node.h"
 
-#include <typeinfo>
-
 namespace LxScript {
 
 void readSlotThrough(Property& slot, Object* holder, Variant& result) {
@@ -723,15 +721,11 @@ void jsOpProperty::writeOperands(CompiledScriptWriter& writer) const {
 // ---------------------------------------------------------------------------
 // object[index]
 
-namespace {
-
-// The frame slot of a local the operation only reads, or -1.
-i32 localSlotOf(jsOpcode* op) {
-    auto* local = dynamic_cast<jsOpLocalVariable*>(op);
-    return local && typeid(*local) == typeid(jsOpLocalVariable) ? local->getSlot() : -1;
+i32 localSlotOf(const jsOpcode* op) {
+    if (!op || op->letter() != 'V')
+        return -1;
+    return static_cast<const jsOpLocalVariable*>(op)->getSlot();
 }
-
-}  // namespace
 
 jsOpIndex::jsOpIndex(jsOpcode* object, jsOpcode* index, bool attribute)
     : jsOpProperty(object, 0, attribute), index(index) {

@@ -309,6 +309,10 @@ private:
     i32 slot;
 };
 
+// The frame slot a plain local read names (-1 for none), or -1 for any other
+// operation.
+i32 localSlotOf(const jsOpcode* op);
+
 // this: a value, not a place. It does not offer itself as a reference, so
 // typeof and calls use the value, assignment and ++ find no target (error
 // 3), and nothing named "this" is ever created on the object. Its

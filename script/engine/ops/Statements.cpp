@@ -179,12 +179,10 @@ jsOpExprStatement::~jsOpExprStatement() { delete expression; }
 // The prologue spelt out so that without the line hook every way on is a
 // jump: to the expression, or to the hooked run.
 Status jsOpExprStatement::execute(jsRunner& runner, Variant& result) {
-    if (line >= 0 && (runner.line != line || runner.fileId != scriptId)) {
+    if (startsLine(runner)) {
         if (runner.engine->wantsStatementHooks())
             return executeHooked(runner, result);
-        runner.fileId = scriptId;
-        runner.line = line;
-        if (runner.errorPending())
+        if (!takeLine(runner, scriptId, line))
             return kStatusError;
     }
     return expression->execute(runner, result);
@@ -418,8 +416,8 @@ jsOpSimpleFor::jsOpSimpleFor(jsOpcode* counter, i32 slot, f64 start, jsOpcode* l
     setChild(body);
     if (limit && limit->isConstant())
         limitConstant = &static_cast<const jsOpConstant*>(limit)->getValue();
-    else if (limit && limit->letter() == 'V')
-        limitSlot = static_cast<const jsOpLocalVariable*>(limit)->getSlot();
+    else
+        limitSlot = localSlotOf(limit);
 }
 
 jsOpSimpleFor::~jsOpSimpleFor() {
@@ -440,9 +438,7 @@ inline bool jsOpSimpleFor::goesOn(f64 v, f64 bound) const {
 // A constant, or a number in a local of the running call, is read where it
 // is: reading it has no effect. Anything else runs.
 inline Status jsOpSimpleFor::evaluateLimit(jsRunner& runner, Variant& scratch, f64& bound) const {
-    const Variant* inPlace = limitConstant;
-    if (!inPlace && limitSlot >= 0 && u32(limitSlot) < runner.getSlotCount())
-        inPlace = runner.slot(limitSlot);
+    const Variant* inPlace = limitConstant ? limitConstant : runner.frameSlotAt(limitSlot);
     if (inPlace && inPlace->getType() == Variant::kNumber) {
         bound = inPlace->toNumber();
         return kStatusOK;
