@@ -26,8 +26,9 @@ class NotBuilt extends Error {}
 
 // One line that says what is missing and which command builds it.
 function notBuilt(what) {
-  const command = inClone ? '"scripts/demo" builds the module and the sample application into build/'
-    : `"${require('../scripts/install.js').buildCommand}" builds the module and the sample application where the package is installed`;
+  const both = 'the module and the sample application';
+  const command = inClone ? `"scripts/demo" builds ${both} into build/`
+    : `"${require('../scripts/install.js').buildCommand}" builds ${both} where the package is installed`;
   return new NotBuilt(`${what}: ${command}`);
 }
 

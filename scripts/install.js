@@ -87,8 +87,8 @@ function packageFolder(name) {
 function requireHeaderPackages() {
   const missing = headerPackages.filter((name) => !packageFolder(name));
   if (missing.length) {
-    fail(`${missing.join(' and ')} ${missing.length > 1 ? 'are' : 'is'} missing: run "npm ci --ignore-scripts" (or "scripts/setup") in ${root} ` +
-      'first; they hold the Node-API headers the build needs');
+    fail(`${missing.join(' and ')} ${missing.length > 1 ? 'are' : 'is'} missing: run "npm ci --ignore-scripts" ` +
+      `(or "scripts/setup") in ${root} first; they hold the Node-API headers the build needs`);
   }
 }
 

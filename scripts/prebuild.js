@@ -15,8 +15,8 @@ const { root, prebuilt, say, stage, fail, requireHeaderPackages, configure, buil
 
 // Each target, the file it links and where that goes in the package.
 const products = [
-  { target: 'tvdcorelibinterface_prebuilt', file: path.join('modules', 'node-addon', 'prebuilt', 'tvdcorelibinterface.node'),
-    to: prebuilt },
+  { target: 'tvdcorelibinterface_prebuilt',
+    file: path.join('modules', 'node-addon', 'prebuilt', 'tvdcorelibinterface.node'), to: prebuilt },
   { target: 'tavrel_sample_app_prebuilt', file: path.join('examples', 'prebuilt', 'tavrel_sample_app'),
     to: path.join(path.dirname(prebuilt), 'tavrel_sample_app') },
 ];

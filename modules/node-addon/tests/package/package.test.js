@@ -161,7 +161,8 @@ test('every docs/ and examples/ path the packaged README and index.d.ts name is 
   }
 });
 
-test('the prebuilt module and sample application need only the C and C++ runtimes; the module shows only the TVD functions', () => {
+test('the prebuilt module and sample application need only the C and C++ runtimes; the module shows only TVD functions',
+  () => {
   const runtimes = /^(linux-vdso|libc|libm|libstdc\+\+|libgcc_s|ld-linux-x86-64)\.so/;
   for (const file of [prebuilt, prebuiltApp]) {
     const needed = run('ldd', [file]).stdout.split('\n').map((line) => path.basename(line.trim().split(' ')[0]))
@@ -200,7 +201,8 @@ test('the types check front ends written against them, as CommonJS and as an ES 
   runNode([tsc, ...options, '--module', 'node16', '--moduleResolution', 'node16', 'frontend.mts']);
 });
 
-test('the README\'s example and the packaged debug session run against the sample application the package\'s command starts', async () => {
+test('the README\'s example and the packaged debug session run against the sample application of the package\'s command',
+  async () => {
   const readme = fs.readFileSync(path.join(installed, 'README.md'), 'utf8');
   const example = /## A first debug session[\s\S]*?```js\n([\s\S]*?)```/.exec(readme);
   assert.ok(example, 'the README shows an example under "A first debug session"');
@@ -215,7 +217,8 @@ test('the README\'s example and the packaged debug session run against the sampl
     assert.equal(out.code, 0, out.text);
     assert.match(out.text, /^reply: <info tvversion="4\.5\.5" engine="main"><command /m);
     const session = await finished(process.execPath,
-      ['node_modules/tvdcorelibinterface/examples/debug-session.js', 'sampleapp-1.0'], { cwd: consumer, env: sessionEnv });
+      ['node_modules/tvdcorelibinterface/examples/debug-session.js', 'sampleapp-1.0'],
+      { cwd: consumer, env: sessionEnv });
     assert.equal(session.code, 0, session.text);
     assert.match(session.text, /^breakpoint hit: greet\.tvs:9 in the script/m);
     assert.match(session.text, /^the script ended with 34$/m);
@@ -271,7 +274,8 @@ test('the install script takes the prebuilt module when it loads, and checks JOB
   }
 });
 
-test('TVD_BUILD_FROM_SOURCE=1 npm rebuild builds the module and the sample application, which are then preferred', () => {
+test('TVD_BUILD_FROM_SOURCE=1 npm rebuild builds the module and the sample application, which are then preferred',
+  () => {
   // The limit the test run was given, if any, handed on by the second of
   // the two names the install script reads.
   const { JOBS, CMAKE_BUILD_PARALLEL_LEVEL, ...rest } = sessionEnv;
@@ -314,7 +318,8 @@ test('no path of the build machine is baked into the installed package', () => {
   }
 });
 
-test('without a module that loads, require and the packaged examples say in one line what is wrong and how to build it', () => {
+test('without a module that loads, require and the packaged examples say in one line what is wrong and what builds it',
+  () => {
   const command = '"TVD_BUILD_FROM_SOURCE=1 npm rebuild tvdcorelibinterface --foreground-scripts"';
   const table = [
     ['none there', () => {
@@ -338,7 +343,8 @@ test('without a module that loads, require and the packaged examples say in one 
         'debug-session.js')], { cwd: consumer, env: sessionEnv, encoding: 'utf8' });
       assert.equal(example.status, 1, what);
       assert.equal(example.stdout, '', what);
-      assert.match(example.stderr, new RegExp(`^debug-session\\.js: ${says.source}Build it with ${command}[^\\n]*\\n$`), what);
+      assert.match(example.stderr,
+        new RegExp(`^debug-session\\.js: ${says.source}Build it with ${command}[^\\n]*\\n$`), what);
     } finally {
       mend();
     }
