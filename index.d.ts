@@ -1,12 +1,18 @@
 // The debugger core's 17 functions. Every function but tvdIsInitialized
 // answers a plain object with a numeric status and, on success, the data
 // asked for; too few arguments throw a TypeError "Wrong number of
-// arguments" (tvdPumpSession also "First parameter must be a function").
-// Every call is synchronous and returns at once; messages arrive only inside
-// tvdPumpSession. The session is one per process and is used from one
-// thread, Node's main thread. Usable with require and with ES imports
-// (named or default). The requests a debug message carries and their
-// replies: docs/debug-protocol.md.
+// arguments" (tvdPumpSession also "First parameter must be a function")
+// before anything runs. Every call is synchronous and returns at once;
+// messages arrive only inside tvdPumpSession. The session is one per
+// process, and every thread may use it (Threads, below). Usable with
+// require and with ES imports (named or default). The requests a debug
+// message carries and their replies: docs/debug-protocol.md; a front end
+// that uses them: examples/debug-session.js.
+//
+// Arguments typed unknown may be any value: they go through String(). The
+// others must have their type (a string, a boolean, a function): another
+// type throws a TypeError, after the call has run with that argument read
+// as "" or false. A timeout that is not a number is ignored.
 
 // Threads: the module may be loaded on the main thread and in workers at
 // once. Calls take turns: each runs complete while calls from other threads
@@ -96,8 +102,9 @@ type NoSession = StatusResult<StatusNotInitialized>;
 // -- The session -------------------------------------------------------------
 
 /**
- * Starts the debug session as application "_" version "-2.0#dbg". Both
- * arguments go through String().
+ * Starts the debug session; its endpoint, where replies come, is
+ * <application>_<version>-2.0#dbg (tvdInitialize('myfrontend', '1.0'):
+ * "myfrontend_1.0-2.0#dbg"). Both arguments go through String().
  */
 export function tvdInitialize(
   application: unknown,
@@ -116,7 +123,8 @@ export function tvdGetDisplayNameForApplication(specifier: unknown): { status: S
 export function tvdGetApplicationInstalled(specifier: string): { status: StatusSuccess; isInstalled: boolean } | NoSession;
 export function tvdGetApplicationRunning(specifier: string): { status: StatusSuccess; isRunning: boolean } | NoSession;
 /**
- * Starts an installed application that is not running (the command line:
+ * Starts an installed application (one the installed-products file lists:
+ * README, "Applications and launching") that is not running (the command line:
  * "-specifier", the specifier, "-nostartupscreen", then parameters; "" when
  * absent). flag: true starts it with its window shown and active, false
  * (when absent) minimised without activation; Linux has no such windows, so
@@ -154,6 +162,10 @@ export function tvdPumpSession(callback: PumpCallback): StatusResult<StatusSucce
 // -- Scripts (need a session) -----------------------------------------------------
 
 /**
+ * includePath, here and in tvdCompileToTVSBin: folders separated by ":" or
+ * ";" that #include searches after the engine's own path (JSINCLUDE); ""
+ * for none.
+ *
  * result is "" for a correct script, else an XML report of its first error:
  * <?xml version="1.0" encoding="UTF-8" ?><errorInfo>
  *   <errorText><![CDATA[message]]></errorText>  the messages, newest first, joined by "\n- "
@@ -169,6 +181,12 @@ export function tvdCheckSyntax(
   fileName: string,
   includePath: string,
 ): { status: StatusSuccess; result: string } | NoSession;
+/**
+ * output is the compiled text, beginning "@TVSBIN@": saved as a .tvs file
+ * or sent as an <eval> source, it runs wherever the source would. error is
+ * the engine's messages, newest first, joined by "\n- ", then the error
+ * number in parentheses: "Syntax error(8)"; only "(n)" when writing failed.
+ */
 export function tvdCompileToTVSBin(
   script: string,
   fileName: string,

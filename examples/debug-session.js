@@ -1,31 +1,33 @@
 // A small debugger front end on the add-on, written as an editor extension
-// would write one. It starts the sample application, runs a script there
-// with a breakpoint, and when the engine stops it steps into a function,
-// reads the frame's variables, evaluates an expression in the frame, sets a
+// would write one. It runs a script in the sample application with a
+// breakpoint, and when the engine stops it steps into a function, reads
+// the frame's variables, evaluates an expression in the frame, sets a
 // conditional breakpoint, and continues to the end, printing what it sees.
 //
-//   node examples/debug-session.js      (scripts/demo builds what it needs)
+//   node examples/debug-session.js              starts a sample application
+//                                               of its own, in folders of
+//                                               its own, and ends it
+//   node examples/debug-session.js SPECIFIER    debugs the running
+//                                               application SPECIFIER
+//                                               ("npx tavrel-sample-app"
+//                                               starts sampleapp-1.0)
+//
+// It runs from the installed package (node_modules/tvdcorelibinterface/
+// examples/) and from a clone after scripts/demo; examples/locate.js says
+// where it finds the module and the sample application.
 //
 // Each request is one XML element sent as a debug message to the
 // application's "#tvtk" endpoint (docs/debug-protocol.md). A timer pumps the
 // session; a reply settles the promise of the request whose serial number
 // it carries, and the engine's own messages (<break> when it stops,
 // <output> when the script writes) wait in a queue until asked for.
-//
-// TVD_ADDON and TAVREL_SAMPLE_APP name the built module and application; by
-// default they are taken from the build folder beside this one. A front end
-// of its own loads the package instead: require('tvdcorelibinterface').
 'use strict';
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const readline = require('node:readline');
-const { spawn } = require('node:child_process');
+const { NotBuilt, loadAddon, startSampleApp, stopSampleApp } = require('./locate.js');
 
-const build = path.join(__dirname, '..', 'build');
-const addonPath = path.resolve(process.env.TVD_ADDON || path.join(build, 'modules', 'node-addon', 'tvdcorelibinterface.node'));
-const appPath = path.resolve(process.env.TAVREL_SAMPLE_APP || path.join(build, 'examples', 'tavrel_sample_app'));
-const target = 'sampleapp-1.0';
+const ownTarget = 'sampleapp-1.0';
 
 // Just enough XML for the replies: elements, attributes, text and CDATA.
 // Throws unless the text is one balanced element.
@@ -55,8 +57,9 @@ const child = (element, name) => element.children.find((c) => c.name === name);
 const cdata = (text) => `<![CDATA[${text.replace(/]]>/g, ']]]]><![CDATA[>')}]]>`;
 
 class DebugSession {
-  constructor(tvd) {
+  constructor(tvd, target) {
     this.tvd = tvd;
+    this.target = target;
     this.pending = new Map();   // serial number -> { resolve, reject }
     this.events = [];           // the engine's messages not yet taken
     this.waiting = [];          // { name, resolve, reject } for events to come
@@ -97,7 +100,7 @@ class DebugSession {
   // The reply element of one request (null for a command that has none).
   request(xml, seconds = 30) {
     if (this.failure) return Promise.reject(this.failure);
-    const sent = this.tvd.tvdSendDebugMessage(target, xml, false, seconds);
+    const sent = this.tvd.tvdSendDebugMessage(this.target, xml, false, seconds);
     if (sent.status !== 0) return Promise.reject(new Error(`sending ${xml} gave status ${sent.status}`));
     return new Promise((resolve, reject) => this.pending.set(sent.serialNumber, { resolve, reject }));
   }
@@ -190,44 +193,45 @@ async function debug(session) {
     console.log(`output: ${JSON.stringify(output.text)}`);
 }
 
-function startSampleApp() {
-  const app = spawn(appPath, ['-specifier', target], { stdio: ['pipe', 'pipe', 'inherit'] });
-  return new Promise((resolve, reject) => {
-    readline.createInterface({ input: app.stdout }).once('line', (line) =>
-      (line.startsWith('ready') ? resolve(app) : reject(new Error(line))));
-    app.once('error', reject);
-  });
-}
-
-async function main() {
-  // Mailboxes, per-user values and the product list in a folder of its
-  // own, so the example never touches the user's files.
+// Mailboxes, per-user values and the product list in a folder of its own,
+// so that a session with its own sample application never touches the
+// user's files. Returns the folder.
+function ownFolders() {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavrel-debug-'));
   for (const dir of ['run', 'config']) fs.mkdirSync(path.join(root, dir), { mode: 0o700 });
   Object.assign(process.env, { XDG_RUNTIME_DIR: path.join(root, 'run'), XDG_CONFIG_HOME: path.join(root, 'config'),
     MORVANE_INSTALLED_PRODUCTS: path.join(root, 'no-products.xml') });
-  const tvd = require(addonPath);
+  return root;
+}
+
+// specifier: a running application to debug; none starts one.
+async function main(specifier) {
+  const folder = specifier ? null : ownFolders();
+  let tvd = null;
   let app = null;
   let session = null;
   try {
-    app = await startSampleApp();
+    tvd = loadAddon();
+    if (!specifier) app = await startSampleApp(['-specifier', ownTarget]);
+    const target = specifier || ownTarget;
     if (tvd.tvdInitialize('debugsession', '1.0').status !== 0) throw new Error('no debug session');
-    session = new DebugSession(tvd);
+    if (!tvd.tvdGetApplicationRunning(target).isRunning)
+      throw new Error(`${target} is not running; start it first (npx tavrel-sample-app), as this user ` +
+        'and with the same XDG_RUNTIME_DIR');
+    session = new DebugSession(tvd, target);
     await debug(session);
   } finally {
     if (session) session.close();
-    if (tvd.tvdIsInitialized()) tvd.tvdCleanup();
-    if (app && app.exitCode === null && app.signalCode === null) {
-      app.stdin.end();
-      await new Promise((resolve) => app.once('exit', resolve));
-    }
-    fs.rmSync(root, { recursive: true, force: true });
+    if (tvd && tvd.tvdIsInitialized()) tvd.tvdCleanup();
+    if (app) await stopSampleApp(app);
+    if (folder) fs.rmSync(folder, { recursive: true, force: true });
   }
 }
 
 if (require.main === module) {
-  main().catch((error) => {
-    console.error(`debug session failed: ${error.message}`);
+  main(process.argv[2]).catch((error) => {
+    console.error(error instanceof NotBuilt ? `debug-session.js: ${error.message}`
+      : `debug session failed: ${error.message}`);
     process.exitCode = 1;
   });
 }

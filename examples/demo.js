@@ -3,29 +3,29 @@
 // read a script's directives, convert a path to a URI and back, send a
 // debug message, pump until its reply arrives, clean up.
 //
-//   node examples/demo.js      (scripts/demo builds everything first)
+//   node examples/demo.js
 //
-// TVD_ADDON and TAVREL_SAMPLE_APP name the built module and application;
-// by default they are taken from the build folder beside this one.
+// It runs from the installed package (node_modules/tvdcorelibinterface/
+// examples/) and from a clone after scripts/demo; examples/locate.js says
+// where it finds the module and the sample application.
 'use strict';
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
-const readline = require('node:readline');
-const { spawn } = require('node:child_process');
+const { NotBuilt, loadAddon, requireSampleApp, startSampleApp, stopSampleApp } = require('./locate.js');
 
 const here = __dirname;
-const build = path.join(here, '..', 'build');
-const addonPath = path.resolve(process.env.TVD_ADDON || path.join(build, 'modules', 'node-addon', 'tvdcorelibinterface.node'));
-const appPath = path.resolve(process.env.TAVREL_SAMPLE_APP || path.join(build, 'examples', 'tavrel_sample_app'));
+const xml = (text) => text.replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;');
 
 // The demo keeps its mailboxes, per-user values and product list in a
-// folder of its own, so it never touches the user's files.
-const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavrel-demo-'));
-for (const dir of ['run', 'config']) fs.mkdirSync(path.join(root, dir), { mode: 0o700 });
-const xml = (text) => text.replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;');
-const config = path.join(root, 'sampleapp.xml');
-fs.writeFileSync(config, `<?xml version="1.0" encoding="UTF-8"?>
+// folder of its own, so it never touches the user's files. The product
+// list names one configuration file, which gives the sample application's
+// specifier, path and display name. Returns the folder.
+function ownFolders(appPath) {
+  const root = fs.mkdtempSync(path.join(os.tmpdir(), 'tavrel-demo-'));
+  for (const dir of ['run', 'config']) fs.mkdirSync(path.join(root, dir), { mode: 0o700 });
+  const config = path.join(root, 'sampleapp.xml');
+  fs.writeFileSync(config, `<?xml version="1.0" encoding="UTF-8"?>
 <Configuration>
   <Other morvaneCode="/morvane/tellwire/sampleapp-1.0">
     <Data key="Path">${xml(appPath)}</Data>
@@ -33,15 +33,16 @@ fs.writeFileSync(config, `<?xml version="1.0" encoding="UTF-8"?>
   </Other>
 </Configuration>
 `);
-fs.writeFileSync(path.join(root, 'installed-products.xml'), `<?xml version="1.0" encoding="UTF-8"?>
+  fs.writeFileSync(path.join(root, 'installed-products.xml'), `<?xml version="1.0" encoding="UTF-8"?>
 <InstalledProducts>
   <Product><KPVConfigPath>${xml(config)}</KPVConfigPath><LaunchString>${xml(appPath)}</LaunchString></Product>
 </InstalledProducts>
 `);
-Object.assign(process.env, { XDG_RUNTIME_DIR: path.join(root, 'run'), XDG_CONFIG_HOME: path.join(root, 'config'),
-  MORVANE_INSTALLED_PRODUCTS: path.join(root, 'installed-products.xml') });
+  Object.assign(process.env, { XDG_RUNTIME_DIR: path.join(root, 'run'), XDG_CONFIG_HOME: path.join(root, 'config'),
+    MORVANE_INSTALLED_PRODUCTS: path.join(root, 'installed-products.xml') });
+  return root;
+}
 
-const tvd = require(addonPath);
 let step = 0;
 function show(what, value) {
   console.log(`${++step}. ${what}`);
@@ -53,16 +54,7 @@ function check(result, what) {
   return result;
 }
 
-function startSampleApp() {
-  const child = spawn(appPath, ['-specifier', 'sampleapp-1.0'], { stdio: ['pipe', 'pipe', 'inherit'] });
-  return new Promise((resolve, reject) => {
-    readline.createInterface({ input: child.stdout }).once('line', (line) =>
-      (line.startsWith('ready') ? resolve(child) : reject(new Error(line))));
-    child.once('error', reject);
-  });
-}
-
-async function pumpForReply(serial, seconds) {
+async function pumpForReply(tvd, serial, seconds) {
   const end = Date.now() + seconds * 1000;
   let reply = null;
   while (!reply && Date.now() < end) {
@@ -75,7 +67,7 @@ async function pumpForReply(serial, seconds) {
   return reply;
 }
 
-async function main() {
+async function demo(tvd) {
   show('start a debug session as "tavreldemo" version 1.0', check(tvd.tvdInitialize('tavreldemo', '1.0'), 'start'));
   show('is a session up?', tvd.tvdIsInitialized());
   show('installed applications', check(tvd.tvdGetInstalledApplicationSpecifiers(), 'list'));
@@ -92,26 +84,36 @@ async function main() {
   show('its path as a URI', uri);
   show('and back to a path', check(tvd.tvdUriToPath(uri), 'URI to path').path);
 
-  const app = await startSampleApp();
+  const app = await startSampleApp(['-specifier', 'sampleapp-1.0']);
   show('the sample application started; is it running now?', check(tvd.tvdGetApplicationRunning(specifier), 'running'));
   const sent = check(tvd.tvdSendDebugMessage(specifier, 'Hello, sample application!', false, 10), 'send');
   show('sent a debug message', sent);
-  const reply = await pumpForReply(sent.serialNumber, 10);
+  const reply = await pumpForReply(tvd, sent.serialNumber, 10);
   if (!reply) throw new Error('no reply came');
   show('its reply', reply.body);
 
-  tvd.tvdSendDebugMessage(specifier, 'quit', false);
-  tvd.tvdPumpSession(() => {});
-  app.stdin.end();
-  await new Promise((r) => app.once('exit', r));
+  // "quit" ends the sample application once its reply is on its way.
+  const quit = check(tvd.tvdSendDebugMessage(specifier, 'quit', false, 10), 'send');
+  show('asked it to quit; it answered', (await pumpForReply(tvd, quit.serialNumber, 10) || {}).body);
+  await new Promise((resolve) => (app.exitCode !== null ? resolve() : app.once('exit', resolve)));
   show('clean up', check(tvd.tvdCleanup(), 'cleanup'));
   show('is a session up?', tvd.tvdIsInitialized());
 }
 
+async function main() {
+  let folder = null;
+  let tvd = null;
+  try {
+    folder = ownFolders(requireSampleApp());
+    tvd = loadAddon();
+    await demo(tvd);
+  } finally {
+    if (tvd && tvd.tvdIsInitialized()) tvd.tvdCleanup();
+    if (folder) fs.rmSync(folder, { recursive: true, force: true });
+  }
+}
+
 main().catch((error) => {
-  console.error(`demo failed: ${error.message}`);
+  console.error(error instanceof NotBuilt ? `demo.js: ${error.message}` : `demo failed: ${error.message}`);
   process.exitCode = 1;
-}).finally(() => {
-  if (tvd.tvdIsInitialized()) tvd.tvdCleanup();
-  fs.rmSync(root, { recursive: true, force: true });
 });

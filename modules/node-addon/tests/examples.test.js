@@ -3,6 +3,8 @@
 'use strict';
 const test = require('node:test');
 const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const os = require('node:os');
 const path = require('node:path');
 const { spawnSync } = require('node:child_process');
 // A module built with the sanitizers loads only with their runtimes
@@ -10,7 +12,8 @@ const { spawnSync } = require('node:child_process');
 const preload = process.env.LD_PRELOAD;
 require('./helpers');
 
-const examples = path.join(__dirname, '..', '..', '..', 'examples');
+const repo = path.join(__dirname, '..', '..', '..');
+const examples = path.join(repo, 'examples');
 
 function runExample(name) {
   const env = preload ? { ...process.env, LD_PRELOAD: preload } : process.env;
@@ -22,6 +25,8 @@ function runExample(name) {
 test('demo.js walks through the 17 functions and gets the sample application\'s reply', () => {
   const out = runExample('demo.js');
   assert.match(out, /^\d+\. its reply\n {3}"sampleapp: Hello, sample application!"$/m);
+  // Waited for: the application ends on "quit".
+  assert.match(out, /^\d+\. asked it to quit; it answered\n {3}"sampleapp: quit"$/m);
   assert.match(out, /^\d+\. is a session up\?\n {3}false\n$/m);
 });
 
@@ -46,4 +51,26 @@ test('debug-session.js stops, steps, reads variables, evaluates in the frame and
   ];
   assert.equal(lines.length, expected.length + 1, lines.join('\n'));
   expected.forEach((pattern, i) => assert.match(lines[i], pattern));
+});
+
+test('without a build, each example and the sample application\'s command say in one line what builds them', () => {
+  // A clone with nothing built: the package's files, the examples and the
+  // script that builds them, but no build folder, native/ or prebuilds/.
+  const clone = fs.mkdtempSync(path.join(os.tmpdir(), 'tvd-clone-'));
+  try {
+    for (const file of ['package.json', 'index.js', 'index.mjs', 'examples', 'scripts/demo', 'scripts/install.js'])
+      fs.cpSync(path.join(repo, file), path.join(clone, file), { recursive: true });
+    const { TVD_ADDON, TAVREL_SAMPLE_APP, ...env } = process.env;
+    for (const name of ['demo.js', 'debug-session.js', 'tavrel-sample-app.js']) {
+      const out = spawnSync(process.execPath, [path.join(clone, 'examples', name)], { env, encoding: 'utf8',
+        input: '' });
+      assert.equal(out.status, 1, name);
+      assert.equal(out.stdout, '', name);
+      assert.match(out.stderr, new RegExp(`^${name.replace(/\.js$/, '(\\.js)?')}: no (native module of the ` +
+        'debugger core|sample application) is built: "scripts/demo" builds the module and the sample ' +
+        'application into build/\\n$'), name);
+    }
+  } finally {
+    fs.rmSync(clone, { recursive: true, force: true });
+  }
 });
