@@ -15,8 +15,10 @@ const scripts = [
   ['deep nesting', '('.repeat(deep) + '1' + ')'.repeat(deep)],
 ];
 
-// A literal whose check or compile keeps its thread busy for a while.
-const huge = `[${'1,'.repeat(300000)}1]`;
+// A literal whose check or compile keeps its thread busy for a while:
+// 300,000 elements, in rows, so that no one list grows past 300.
+const row = `[${'1,'.repeat(299)}1]`;
+const huge = `[${Array(1000).fill(row).join(',')}]`;
 
 // Cells of the Int32Array over a test's SharedArrayBuffer: set (and
 // notified) by a worker as it reaches a point, or by the test to let it on.
