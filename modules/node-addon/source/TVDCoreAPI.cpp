@@ -1,5 +1,6 @@
 #include "modules/node-addon/source/TVDCoreAPI.h"
 
+#include <chrono>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -59,13 +60,35 @@ public:
     CoreInit& operator=(const CoreInit&) = delete;
 };
 
-std::recursive_mutex gTurn;
+std::recursive_timed_mutex gTurn;
 thread_local int tTurnDepth = 0;
 
 }  // namespace
 
 TVDTurn::TVDTurn() {
     gTurn.lock();
+    enter();
+}
+
+TVDTurn::TVDTurn(StillWanted stillWanted, void* context) {
+    if (gTurn.try_lock()) {
+        enter();
+        return;
+    }
+    bool taken = false;
+    while (!taken && stillWanted(context))
+        taken = gTurn.try_lock_for(std::chrono::milliseconds(kRecheckMilliseconds));
+    // Wanted when the wait began is not wanted now: asked once more.
+    if (taken && !stillWanted(context)) {
+        gTurn.unlock();
+        taken = false;
+    }
+    if (taken)
+        enter();
+}
+
+void TVDTurn::enter() {
+    held_ = true;
     if (tTurnDepth++ > 0)
         return;
     // A limit left from another thread's stack would mean nothing on this one.
@@ -76,6 +99,8 @@ TVDTurn::TVDTurn() {
 }
 
 TVDTurn::~TVDTurn() {
+    if (!held_)
+        return;
     if (--tTurnDepth == 0 && savedStackLimit_ != 0) {
         if (LxScript::TVContext* context = LxScript::TVContext::find())
             context->setStackLimit(savedStackLimit_);

@@ -29,13 +29,31 @@ enum : TVDCoreStatus {
 // thread starts without one.
 class TVDTurn {
 public:
+    // Asked between waits whether the caller still wants the turn.
+    using StillWanted = bool (*)(void* context);
+
+    // Waits as long as it takes.
     TVDTurn();
+    // Waits only while stillWanted answers true, asked once per
+    // kRecheckMilliseconds of waiting and once more when the turn comes; a
+    // turn free at once is taken without asking. A caller whose thread may
+    // be ending (a worker being stopped) thus never waits for a holder that
+    // waits for it, nor runs a call no one will read.
+    TVDTurn(StillWanted stillWanted, void* context);
     ~TVDTurn();
     TVDTurn(const TVDTurn&) = delete;
     TVDTurn& operator=(const TVDTurn&) = delete;
 
+    // False only when the waiting form gave up.
+    bool held() const { return held_; }
+
+    static constexpr int kRecheckMilliseconds = 20;
+
 private:
+    void enter();
+
     uintptr_t savedStackLimit_ = 0;
+    bool held_ = false;
 };
 
 // Receives every message the session's debug endpoint delivers: the

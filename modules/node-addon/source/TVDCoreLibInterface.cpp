@@ -1,12 +1,15 @@
 #include "modules/node-addon/source/TVDCoreLibInterface.h"
 
-#include <napi.h>
+#include <node_api.h>
 
+#include <mutex>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "core/ErrorCodes.h"
+#include "modules/node-addon/source/TVDHost.h"
+#include "modules/node-addon/source/TVDHostValues.h"
 #include "objects/LoString.h"
 #include "objects/Message.h"
 #include "objects/Specifier.h"
@@ -15,6 +18,8 @@ namespace {
 
 using LxObjects::LoString;
 using Message = LxObjects::Tellwire::Message;
+using TVDHost::Arguments;
+using TVDHost::Record;
 
 // Threads: the module may be loaded on the main thread and in workers
 // alike. Every call holds its turn (TVDTurn) from first to last, so calls
@@ -23,209 +28,234 @@ using Message = LxObjects::Tellwire::Message;
 // as delivery happens inside its call. The session belongs to the
 // environment that started it: when that environment ends (a worker
 // exits) with the session still up, the session ends with it.
+//
+// A worker may be stopped at any moment, inside a call or while it waits
+// for its turn. Its environment then refuses every call that could run
+// script; the binding talks to the host only through TVDHost, which
+// reports such refusals, and a call whose environment is ending answers
+// nothing. Core work under way (a long check) finishes and its answer is
+// dropped; a call still waiting for its turn gives up the wait.
 
 // The function of the running "tvdPumpSession" and its environment; empty
 // outside a pump.
 struct PumpCallback {
     bool threw = false;  // a call of the function threw or could not run
     napi_env env = nullptr;
-    Napi::FunctionReference* function = nullptr;
+    napi_ref function = nullptr;
 };
 PumpCallback gPump;
 
-// The environment whose "tvdInitialize" started the running session.
-napi_env gSessionOwner = nullptr;
-
-// -- Arguments ---------------------------------------------------------------
-
-// A host string; another type raises the host's type error and reads "".
-std::string stringArg(const Napi::CallbackInfo& info, size_t i) {
-    return info[i].As<Napi::String>().Utf8Value();
-}
-
-// Any value, through the host's own to-string conversion. A conversion
-// that throws leaves a value without environment, which must not be read.
-std::string convertedArg(const Napi::CallbackInfo& info, size_t i) {
-    Napi::String text = info[i].ToString();
-    return text.IsEmpty() ? std::string() : text.Utf8Value();
-}
-
-bool boolArg(const Napi::CallbackInfo& info, size_t i) { return info[i].As<Napi::Boolean>().Value(); }
-
-bool enoughArguments(const Napi::CallbackInfo& info, size_t minimum) {
-    if (info.Length() >= minimum)
+// The environment whose "tvdInitialize" started the running session. Its
+// end may come while another thread holds the turn, and that thread may be
+// waiting for the ending one (a process that exits inside a callback joins
+// its workers): the end is then only marked, under a lock of its own, and
+// the holder's call ends the session as it finishes, or the next call as
+// it begins.
+class SessionOwner {
+public:
+    void set(napi_env env) {
+        std::lock_guard<std::mutex> hold(lock_);
+        env_ = env;
+        ended_ = false;
+    }
+    // False when env does not own the session.
+    bool markEnded(napi_env env) {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (!env || env_ != env)
+            return false;
+        ended_ = true;
         return true;
-    Napi::TypeError::New(info.Env(), "Wrong number of arguments").ThrowAsJavaScriptException();
-    return false;
+    }
+    // True once after the owner ended; the session then has no owner.
+    bool takeEnded() {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (!ended_)
+            return false;
+        env_ = nullptr;
+        ended_ = false;
+        return true;
+    }
+
+private:
+    std::mutex lock_;
+    napi_env env_ = nullptr;
+    bool ended_ = false;
+};
+SessionOwner gSessionOwner;
+
+// Called holding the turn.
+void endSessionOfEndedOwner() {
+    if (gSessionOwner.takeEnded())
+        TVDTerminate();
 }
 
-Napi::Object result(Napi::Env env, TVDCoreStatus status) {
-    Napi::Object out = Napi::Object::New(env);
-    out.Set("status", Napi::Number::New(env, status));
+Record result(napi_env env, TVDCoreStatus status) {
+    Record out(env);
+    out.number("status", status);
     return out;
 }
 
 // -- The functions -------------------------------------------------------------
 
-Napi::Value initialize(const Napi::CallbackInfo& info) {
-    if (!enoughArguments(info, 2))
-        return info.Env().Null();
-    std::string application = convertedArg(info, 0);
-    std::string version = convertedArg(info, 1);
+napi_value initialize(const Arguments& args) {
+    if (!args.atLeast(2))
+        return TVDHost::null(args.env());
+    std::string application = args.converted(0);
+    std::string version = args.converted(1);
     const TVDCoreStatus status = TVDInitialize(application, version, tvdMessageCallback);
     if (status == kTVDSuccess)
-        gSessionOwner = info.Env();
-    return result(info.Env(), status);
+        gSessionOwner.set(args.env());
+    return result(args.env(), status).value();
 }
 
-Napi::Value isInitialized(const Napi::CallbackInfo& info) { return Napi::Boolean::New(info.Env(), TVDIsInitialized()); }
+napi_value isInitialized(const Arguments& args) {
+    napi_value answer = nullptr;
+    if (napi_get_boolean(args.env(), TVDIsInitialized(), &answer) != napi_ok)
+        TVDHost::raiseLastError(args.env());
+    return answer;
+}
 
-Napi::Value cleanup(const Napi::CallbackInfo& info) {
+napi_value cleanup(const Arguments& args) {
     const TVDCoreStatus status = TVDTerminate();
     if (status == kTVDSuccess)
-        gSessionOwner = nullptr;
-    return result(info.Env(), status);
+        gSessionOwner.set(nullptr);
+    return result(args.env(), status).value();
 }
 
-Napi::Value resolveApplicationSpecifier(const Napi::CallbackInfo& info) {
-    if (!enoughArguments(info, 1))
-        return info.Env().Null();
+napi_value resolveApplicationSpecifier(const Arguments& args) {
+    if (!args.atLeast(1))
+        return TVDHost::null(args.env());
     std::string specifier;
-    TVDCoreStatus status = TVDResolveApplicationSpecifier(convertedArg(info, 0), specifier);
-    Napi::Object out = result(info.Env(), status);
+    TVDCoreStatus status = TVDResolveApplicationSpecifier(args.converted(0), specifier);
+    Record out = result(args.env(), status);
     if (status == kTVDSuccess)
-        out.Set("specifier", specifier);
-    return out;
+        out.text("specifier", specifier);
+    return out.value();
 }
 
-Napi::Value getInstalledApplicationSpecifiers(const Napi::CallbackInfo& info) {
-    Napi::Env env = info.Env();
+napi_value getInstalledApplicationSpecifiers(const Arguments& args) {
     std::vector<std::string> specifiers;
     TVDCoreStatus status = TVDGetInstalledApplicationSpecifiers(specifiers);
-    Napi::Object out = result(env, status);
-    if (status == kTVDSuccess) {
-        Napi::Array list = Napi::Array::New(env, specifiers.size());
-        for (size_t i = 0; i < specifiers.size(); ++i)
-            list.Set(uint32_t(i), specifiers[i]);
-        out.Set("specifiers", list);
-    }
-    return out;
+    Record out = result(args.env(), status);
+    if (status == kTVDSuccess)
+        out.texts("specifiers", specifiers);
+    return out.value();
 }
 
-Napi::Value getDisplayNameForApplication(const Napi::CallbackInfo& info) {
-    if (!enoughArguments(info, 1))
-        return info.Env().Null();
+napi_value getDisplayNameForApplication(const Arguments& args) {
+    if (!args.atLeast(1))
+        return TVDHost::null(args.env());
     std::string name;
-    TVDCoreStatus status = TVDGetDisplayNameForApplication(convertedArg(info, 0), name);
-    Napi::Object out = result(info.Env(), status);
+    TVDCoreStatus status = TVDGetDisplayNameForApplication(args.converted(0), name);
+    Record out = result(args.env(), status);
     if (status == kTVDSuccess)
-        out.Set("name", name);
-    return out;
+        out.text("name", name);
+    return out.value();
 }
 
-Napi::Value getApplicationInstalled(const Napi::CallbackInfo& info) {
-    if (!enoughArguments(info, 1))
-        return info.Env().Null();
+napi_value getApplicationInstalled(const Arguments& args) {
+    if (!args.atLeast(1))
+        return TVDHost::null(args.env());
     bool installed = false;
-    TVDCoreStatus status = TVDGetApplicationInstalled(stringArg(info, 0), installed);
-    Napi::Object out = result(info.Env(), status);
+    TVDCoreStatus status = TVDGetApplicationInstalled(args.string(0), installed);
+    Record out = result(args.env(), status);
     if (status == kTVDSuccess)
-        out.Set("isInstalled", installed);
-    return out;
+        out.boolean("isInstalled", installed);
+    return out.value();
 }
 
-Napi::Value getApplicationRunning(const Napi::CallbackInfo& info) {
-    if (!enoughArguments(info, 1))
-        return info.Env().Null();
+napi_value getApplicationRunning(const Arguments& args) {
+    if (!args.atLeast(1))
+        return TVDHost::null(args.env());
     bool running = false;
-    TVDCoreStatus status = TVDGetApplicationRunning(stringArg(info, 0), running);
-    Napi::Object out = result(info.Env(), status);
+    TVDCoreStatus status = TVDGetApplicationRunning(args.string(0), running);
+    Record out = result(args.env(), status);
     if (status == kTVDSuccess)
-        out.Set("isRunning", running);
-    return out;
+        out.boolean("isRunning", running);
+    return out.value();
 }
 
-Napi::Value launchApplication(const Napi::CallbackInfo& info) {
-    if (!enoughArguments(info, 1))
-        return info.Env().Null();
-    std::string specifier = stringArg(info, 0);
-    std::string parameters = info.Length() > 1 ? stringArg(info, 1) : std::string();
-    bool flag = info.Length() > 2 ? boolArg(info, 2) : false;
-    return result(info.Env(), TVDLaunchApplication(specifier, parameters, flag));
+napi_value launchApplication(const Arguments& args) {
+    if (!args.atLeast(1))
+        return TVDHost::null(args.env());
+    std::string specifier = args.string(0);
+    std::string parameters = args.count() > 1 ? args.string(1) : std::string();
+    bool flag = args.count() > 2 ? args.boolean(2) : false;
+    return result(args.env(), TVDLaunchApplication(specifier, parameters, flag)).value();
 }
 
-Napi::Value bringApplicationToFront(const Napi::CallbackInfo& info) {
-    if (!enoughArguments(info, 1))
-        return info.Env().Null();
-    return result(info.Env(), TVDBringApplicationToFront(stringArg(info, 0)));
+napi_value bringApplicationToFront(const Arguments& args) {
+    if (!args.atLeast(1))
+        return TVDHost::null(args.env());
+    return result(args.env(), TVDBringApplicationToFront(args.string(0))).value();
 }
 
-Napi::Value compileToTVSBin(const Napi::CallbackInfo& info) {
-    if (!enoughArguments(info, 3))
-        return info.Env().Null();
-    std::string script = stringArg(info, 0);
-    std::string fileName = stringArg(info, 1);
-    std::string includePath = stringArg(info, 2);
+napi_value compileToTVSBin(const Arguments& args) {
+    if (!args.atLeast(3))
+        return TVDHost::null(args.env());
+    std::string script = args.string(0);
+    std::string fileName = args.string(1);
+    std::string includePath = args.string(2);
     std::string text;
     TVDCoreStatus status = TVDCompileToTVSBin(script, fileName, includePath, text);
-    Napi::Object out = result(info.Env(), status);
+    Record out = result(args.env(), status);
     if (status == kTVDSuccess)
-        out.Set("output", text);
+        out.text("output", text);
     else if (status == kTVDCompileError)
-        out.Set("error", text);
-    return out;
+        out.text("error", text);
+    return out.value();
 }
 
-Napi::Value checkSyntax(const Napi::CallbackInfo& info) {
-    if (!enoughArguments(info, 3))
-        return info.Env().Null();
-    std::string script = stringArg(info, 0);
-    std::string fileName = stringArg(info, 1);
-    std::string includePath = stringArg(info, 2);
+napi_value checkSyntax(const Arguments& args) {
+    if (!args.atLeast(3))
+        return TVDHost::null(args.env());
+    std::string script = args.string(0);
+    std::string fileName = args.string(1);
+    std::string includePath = args.string(2);
     std::string report;
     TVDCoreStatus status = TVDCheckSyntax(script, fileName, includePath, report);
-    Napi::Object out = result(info.Env(), status);
+    Record out = result(args.env(), status);
     if (status == kTVDSuccess)
-        out.Set("result", report);
-    return out;
+        out.text("result", report);
+    return out.value();
 }
 
-Napi::Value getScriptDirectives(const Napi::CallbackInfo& info) {
-    Napi::Env env = info.Env();
-    if (!enoughArguments(info, 2))
-        return env.Null();
-    std::string script = stringArg(info, 0);
-    std::string fileName = stringArg(info, 1);
+napi_value getScriptDirectives(const Arguments& args) {
+    napi_env env = args.env();
+    if (!args.atLeast(2))
+        return TVDHost::null(env);
+    std::string script = args.string(0);
+    std::string fileName = args.string(1);
     std::string values[4], error;
     TVDCoreStatus status = TVDGetScriptDirectives(script, fileName, values[0], values[1], values[2], values[3], error);
-    Napi::Object out = result(env, status);
+    Record out = result(env, status);
     if (status == kTVDSuccess) {
         static const char* const names[4] = {"script", "strict", "target", "targetengine"};
-        Napi::Object directives = Napi::Object::New(env);
+        Record directives(env);
         for (int i = 0; i < 4; ++i)
             if (!values[i].empty())
-                directives.Set(names[i], values[i]);
-        out.Set("directives", directives);
+                directives.text(names[i], values[i]);
+        out.record("directives", directives);
     } else if (status == kTVDPreprocessorError) {
-        out.Set("error", error);
+        out.text("error", error);
     }
-    return out;
+    return out.value();
 }
 
-Napi::Value sendDebugMessage(const Napi::CallbackInfo& info) {
-    Napi::Env env = info.Env();
-    if (!enoughArguments(info, 2))
-        return env.Null();
-    std::string target = stringArg(info, 0);
-    std::string body = stringArg(info, 1);
-    bool launch = info.Length() > 2 ? boolArg(info, 2) : true;
+napi_value sendDebugMessage(const Arguments& args) {
+    napi_env env = args.env();
+    if (!args.atLeast(2))
+        return TVDHost::null(env);
+    std::string target = args.string(0);
+    std::string body = args.string(1);
+    bool launch = args.count() > 2 ? args.boolean(2) : true;
     int64_t timeout = 0;
-    if (info.Length() > 3 && info[3].IsNumber())
-        timeout = info[3].As<Napi::Number>().Int64Value();
+    if (args.count() > 3 && args.isNumber(3))
+        timeout = args.integer(3);
     // Normalising needs the session's application table: without a session
     // the answer is 12 before any message is made.
     if (!TVDIsInitialized())
-        return result(env, kTVDNotInitialized);
+        return result(env, kTVDNotInitialized).value();
 
     Message message;
     message.type.assign("Debug");
@@ -239,88 +269,94 @@ Napi::Value sendDebugMessage(const Napi::CallbackInfo& info) {
         message.responseRequest += " Timeout";
     }
     TVDCoreStatus status = TVDSendDebugMessage(message, launch);
-    Napi::Object out = result(env, status);
+    Record out = result(env, status);
     if (status == kTVDSuccess)
-        out.Set("serialNumber", Napi::Number::New(env, double(message.serialNumber)));
-    return out;
+        out.number("serialNumber", double(message.serialNumber));
+    return out.value();
 }
 
 // A pump inside a callback of another pump keeps the outer function and
 // gives it back when it returns, so the outer pump's later messages still
 // reach it.
-Napi::Value pumpSession(const Napi::CallbackInfo& info) {
-    Napi::Env env = info.Env();
-    if (!enoughArguments(info, 1))
-        return env.Null();
-    if (!info[0].IsFunction()) {
-        Napi::TypeError::New(env, "First parameter must be a function").ThrowAsJavaScriptException();
-        return env.Null();
+napi_value pumpSession(const Arguments& args) {
+    napi_env env = args.env();
+    if (!args.atLeast(1))
+        return TVDHost::null(env);
+    if (!args.isFunction(0)) {
+        TVDHost::raiseTypeError(env, "First parameter must be a function");
+        return TVDHost::null(env);
     }
-    Napi::FunctionReference* function = new Napi::FunctionReference(Napi::Persistent(info[0].As<Napi::Function>()));
-    if (function->IsEmpty()) {
-        delete function;
-        return env.Null();
+    napi_ref function = nullptr;
+    if (napi_create_reference(env, args.at(0), 1, &function) != napi_ok) {
+        TVDHost::raiseLastError(env);
+        return TVDHost::null(env);
     }
     struct Restore {
         PumpCallback outer;
-        Napi::FunctionReference* own;
+        napi_env env;
+        napi_ref own;
         ~Restore() {
-            delete own;
+            napi_delete_reference(env, own);
             gPump = outer;
         }
-    } restore{gPump, function};
+    } restore{gPump, env, function};
     gPump = PumpCallback{false, env, function};
     const TVDCoreStatus status = TVDPumpMessages();
     // The exception is the answer; an environment that ends (a worker that
     // exits in its callback) can take no other.
     if (gPump.threw)
-        return Napi::Value();
-    return result(env, status);
+        return nullptr;
+    return result(env, status).value();
 }
 
-Napi::Value pathToUri(const Napi::CallbackInfo& info) {
-    if (!enoughArguments(info, 1))
-        return info.Env().Null();
+napi_value pathToUri(const Arguments& args) {
+    if (!args.atLeast(1))
+        return TVDHost::null(args.env());
     std::string uri;
-    TVDCoreStatus status = TVDPathToUri(convertedArg(info, 0), uri);
-    Napi::Object out = result(info.Env(), status);
+    TVDCoreStatus status = TVDPathToUri(args.converted(0), uri);
+    Record out = result(args.env(), status);
     if (status == kTVDSuccess)
-        out.Set("uri", uri);
-    return out;
+        out.text("uri", uri);
+    return out.value();
 }
 
-Napi::Value uriToPath(const Napi::CallbackInfo& info) {
-    if (!enoughArguments(info, 1))
-        return info.Env().Null();
+napi_value uriToPath(const Arguments& args) {
+    if (!args.atLeast(1))
+        return TVDHost::null(args.env());
     std::string path;
-    TVDCoreStatus status = TVDUriToPath(convertedArg(info, 0), path);
-    Napi::Object out = result(info.Env(), status);
+    TVDCoreStatus status = TVDUriToPath(args.converted(0), path);
+    Record out = result(args.env(), status);
     if (status == kTVDSuccess)
-        out.Set("path", path);
-    return out;
+        out.text("path", path);
+    return out.value();
 }
 
 // -- Entries -------------------------------------------------------------------
 
-void throwUnlessPending(napi_env env, const char* text) {
-    bool pending = false;
-    if (napi_is_exception_pending(env, &pending) == napi_ok && !pending)
-        napi_throw_error(env, nullptr, text);
-}
+// Asked while a call waits for its turn: a worker that is being stopped
+// gives up waiting, since the holder may be waiting for it to end.
+bool stillRunning(void* env) { return TVDHost::canRunScript(static_cast<napi_env>(env)); }
 
 // Nothing the core throws crosses into the host: it becomes a host error.
-template <Napi::Value (*F)(const Napi::CallbackInfo&)>
+// A call whose environment ends while it waits, or that finds it ending,
+// answers nothing.
+template <napi_value (*F)(const Arguments&)>
 napi_value entry(napi_env env, napi_callback_info callbackInfo) {
     try {
-        TVDTurn turn;
-        Napi::CallbackInfo info(env, callbackInfo);
-        return F(info);
+        TVDTurn turn(stillRunning, env);
+        if (!turn.held())
+            return nullptr;
+        endSessionOfEndedOwner();
+        napi_value answer = F(Arguments(env, callbackInfo));
+        endSessionOfEndedOwner();
+        return answer;
+    } catch (const TVDHost::Ending&) {
     } catch (const std::bad_alloc&) {
-        throwUnlessPending(env, "Out of memory");
+        TVDHost::raiseError(env, "Out of memory");
     } catch (const std::exception& e) {
-        throwUnlessPending(env, e.what());
+        TVDHost::raiseError(env, e.what());
     } catch (...) {
-        throwUnlessPending(env, "Uncaught Exception");
+        TVDHost::raiseError(env, "Uncaught Exception");
     }
     return nullptr;
 }
@@ -350,15 +386,21 @@ const Export kExports[] = {
     {"tvdUriToPath", entry<uriToPath>},
 };
 
+// Never waits: gives up at once when another thread holds the turn.
+bool noWait(void*) { return false; }
+
 // An environment that ends (a worker that exits, the main thread at its
 // end) takes its session along: nothing it started stays up for nobody.
+// The thread that holds the turn may be waiting for this one to end, so
+// the end does not wait for it: it is marked, and the next call ends the
+// session then.
 void endSessionOf(napi_env env, void*, void*) {
     try {
-        TVDTurn turn;
-        if (gSessionOwner != env)
+        if (!gSessionOwner.markEnded(env))
             return;
-        gSessionOwner = nullptr;
-        TVDTerminate();
+        TVDTurn turn(noWait, nullptr);
+        if (turn.held())
+            endSessionOfEndedOwner();
     } catch (...) {
         // The environment goes either way; the process record stays sound.
     }
@@ -375,19 +417,19 @@ bool watchEnd(napi_env env) {
 
 napi_value registerModule(napi_env env, napi_value exports) {
     if (!watchEnd(env)) {
-        Napi::Error::New(env).ThrowAsJavaScriptException();
+        TVDHost::raiseLastError(env);
         return exports;
     }
     for (const Export& e : kExports) {
         napi_value key = nullptr;
         if (napi_create_string_utf8(env, e.name, NAPI_AUTO_LENGTH, &key) != napi_ok) {
-            Napi::Error::New(env).ThrowAsJavaScriptException();
+            TVDHost::raiseLastError(env);
             napi_create_string_utf8(env, "", 0, &key);
         }
         napi_value function = nullptr;
         if (napi_create_function(env, nullptr, 0, e.callback, nullptr, &function) != napi_ok ||
             napi_set_property(env, exports, key, function) != napi_ok)
-            Napi::Error::New(env).ThrowAsJavaScriptException();
+            TVDHost::raiseLastError(env);
     }
     return exports;
 }
@@ -404,10 +446,8 @@ napi_module gModule = {
 
 __attribute__((constructor)) void loadModule() { napi_module_register(&gModule); }
 
-// The message's fields as properties of object. Plain Node-API calls: in an
-// environment on its way out (a worker ending) they fail with a status,
-// where the wrapper classes would end the process.
-bool setFields(napi_env env, napi_value object, const Message& message) {
+// The message's fields as properties of a host object.
+Record& setFields(Record& object, const Message& message) {
     const struct {
         const char* name;
         const LoString& value;
@@ -425,21 +465,30 @@ bool setFields(napi_env env, napi_value object, const Message& message) {
                    {"receivedSerial", message.received, false},
                    {"resultSerial", message.result, false},
                    {"errorSerial", message.error, false}};
-    for (const auto& t : texts) {
-        napi_value value = nullptr;
-        if (napi_create_string_utf8(env, t.value.text(), size_t(t.value.length()), &value) != napi_ok
-            || napi_set_named_property(env, object, t.name, value) != napi_ok)
-            return false;
-    }
-    for (const auto& n : numbers) {
-        if (!n.always && n.value == Message::kUnset)
-            continue;
-        napi_value value = nullptr;
-        if (napi_create_double(env, double(n.value), &value) != napi_ok
-            || napi_set_named_property(env, object, n.name, value) != napi_ok)
-            return false;
-    }
-    return true;
+    for (const auto& t : texts)
+        object.text(t.name, t.value.text(), size_t(t.value.length()));
+    for (const auto& n : numbers)
+        if (n.always || n.value != Message::kUnset)
+            object.number(n.name, double(n.value));
+    return object;
+}
+
+// Calls the pump's function with (kind, the message's object); false when
+// it threw or could not be called (its environment ending, say).
+bool deliver(const PumpCallback& pump, int32_t kind, const Message& message) {
+    const napi_env env = pump.env;
+    bool pending = false;
+    TVDHost::Scope scope(env);
+    if (!scope.open())
+        return false;
+    Record object(env);
+    napi_value number = nullptr, function = nullptr, undefined = nullptr, answer = nullptr;
+    const bool made = setFields(object, message).complete() && napi_create_int32(env, kind, &number) == napi_ok
+        && napi_get_reference_value(env, pump.function, &function) == napi_ok && function
+        && napi_get_undefined(env, &undefined) == napi_ok;
+    napi_value args[2] = {number, object.value()};
+    return made && napi_call_function(env, undefined, function, 2, args, &answer) == napi_ok
+        && napi_is_exception_pending(env, &pending) == napi_ok && !pending;
 }
 
 }  // namespace
@@ -450,28 +499,20 @@ bool setFields(napi_env env, napi_value object, const Message& message) {
 int32_t tvdMessageCallback(int32_t kind, Message& message, LoString* reply) {
     if (!gPump.function)
         return LxCore::Err::kInternal;
-    try {
-        Napi::Env env(gPump.env);
-        if (env.IsExceptionPending()) {
-            gPump.threw = true;
-            return kTVDCallbackThrew;
-        }
-        Napi::HandleScope scope(env);
-        napi_value object = nullptr, number = nullptr, function = nullptr, undefined = nullptr, answer = nullptr;
-        const bool made = napi_create_object(env, &object) == napi_ok && setFields(env, object, message)
-            && napi_create_int32(env, kind, &number) == napi_ok
-            && napi_get_reference_value(env, *gPump.function, &function) == napi_ok && function
-            && napi_get_undefined(env, &undefined) == napi_ok;
-        napi_value args[2] = {number, object};
-        const bool called = made && napi_call_function(env, undefined, function, 2, args, &answer) == napi_ok;
-        if (!called || env.IsExceptionPending()) {
-            gPump.threw = true;
-            if (reply)
-                reply->assign("Exception");
-            return kTVDCallbackThrew;
-        }
-        return 0;
-    } catch (...) {
+    // An exception from an earlier delivery still waits: nothing is called.
+    bool pending = false;
+    if (napi_is_exception_pending(gPump.env, &pending) != napi_ok || pending) {
+        gPump.threw = true;
         return kTVDCallbackThrew;
     }
+    try {
+        if (deliver(gPump, kind, message))
+            return 0;
+    } catch (...) {
+        TVDHost::raiseError(gPump.env, "Out of memory");
+    }
+    gPump.threw = true;
+    if (reply)
+        reply->assign("Exception");
+    return kTVDCallbackThrew;
 }

@@ -3,12 +3,16 @@
 // services and path conversion. These run under the sanitizers as well.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <ftw.h>
+#include <future>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "core/InitTerm.h"
@@ -202,6 +206,93 @@ TEST_F(TVDCore, ScriptServices) {
                                      error),
               kTVDPreprocessorError);
     EXPECT_EQ(error, "File or folder does not exist (48)");
+}
+
+// The waiting form of the turn asks its caller between waits, and gives up
+// when told to: a thread being stopped never waits for its holder.
+TEST(TVDTurnTest, TheWaitingFormAsksBetweenWaitsAndGivesUp) {
+    struct Asked {
+        int times = 0;
+        int wantedFor = 0;  // answers true this many times
+    };
+    const TVDTurn::StillWanted ask = [](void* a) {
+        auto* asked = static_cast<Asked*>(a);
+        return ++asked->times <= asked->wantedFor;
+    };
+    {
+        // Free: taken without asking, and again by its holder.
+        Asked free;
+        TVDTurn outer(ask, &free);
+        TVDTurn inner(ask, &free);
+        EXPECT_TRUE(outer.held());
+        EXPECT_TRUE(inner.held());
+        EXPECT_EQ(free.times, 0);
+    }
+    std::promise<void> holding, release;
+    std::thread holder([&] {
+        TVDTurn turn;
+        holding.set_value();
+        release.get_future().wait();
+    });
+    holding.get_future().wait();
+    Asked busy{0, 2};
+    {
+        TVDTurn refused(ask, &busy);
+        EXPECT_FALSE(refused.held());
+    }
+    // Two answers to wait on, a third to give up.
+    EXPECT_EQ(busy.times, 3);
+    // Still wanted: it waits until the holder is done.
+    std::atomic<bool> taken{false};
+    std::thread waiter([&] {
+        Asked always{0, 1 << 30};
+        TVDTurn turn(ask, &always);
+        taken = turn.held();
+    });
+    release.set_value();
+    holder.join();
+    waiter.join();
+    EXPECT_TRUE(taken);
+}
+
+// A caller that stopped wanting the turn while it waited does not keep it
+// when it comes.
+TEST(TVDTurnTest, ATurnNoLongerWantedWhenItComesIsGivenBack) {
+    // Wanted until the holder is done with it.
+    struct Wish {
+        std::atomic<bool> holderDone{false};
+        std::promise<void> waiting;
+        bool asked = false;
+    } wish;
+    std::promise<void> holding;
+    std::promise<void> release;
+    std::thread holder([&] {
+        TVDTurn turn;
+        holding.set_value();
+        release.get_future().wait();
+        wish.holderDone = true;
+    });
+    holding.get_future().wait();
+    std::atomic<bool> taken{true};
+    std::thread waiter([&] {
+        TVDTurn turn(
+            [](void* w) {
+                auto* wish = static_cast<Wish*>(w);
+                if (!std::exchange(wish->asked, true))
+                    wish->waiting.set_value();
+                return !wish->holderDone.load();
+            },
+            &wish);
+        taken = turn.held();
+    });
+    // Asked once, so it found the turn held.
+    wish.waiting.get_future().wait();
+    release.set_value();
+    holder.join();
+    waiter.join();
+    EXPECT_FALSE(taken);
+    TVDTurn free([](void*) { return false; }, nullptr);
+    EXPECT_TRUE(free.held());
 }
 
 }  // namespace
