@@ -188,6 +188,15 @@ test('a target that is not running is refused without launching: -1', async () =
   assert.equal(got[0].message.body, 'ERROR: LAUNCHING IS SUPPRESSED');
 });
 
+test('a message too large for any mailbox is refused for its size, launch or not: -1', async () => {
+  const body = 'x'.repeat(65 << 20);
+  for (const launch of [false, true]) {
+    assert.deepEqual(addon.tvdSendDebugMessage(target, body, launch), { status: -1 }, `launch ${launch}`);
+    const got = await pumpUntil(addon, (g) => g.length > 0, 2000);
+    assert.deepEqual(got.map((d) => [d.kind, d.message.body]), [[4, 'ERROR: MESSAGE TOO LARGE']], `launch ${launch}`);
+  }
+});
+
 test('the sample application answers a debug message', async () => {
   const sample = await startSampleApp('sampleapp-1.0');
   try {
