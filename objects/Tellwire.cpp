@@ -110,6 +110,18 @@ LoString nameOf(MsgHandler* handler)
     return name;
 }
 
+// The texts of the error replies that refused sends get, each naming its
+// own reason, all with the same code.
+constexpr i32 kRefusalCode = 59;
+constexpr const char* kInvalidSpecifier = "ERROR: INVALID SPECIFIER";
+constexpr const char* kNotStreamed = "ERROR: CAN'T STREAM MESSAGE TO STRING";
+constexpr const char* kTooLarge = "ERROR: MESSAGE TOO LARGE";
+constexpr const char* kNoMailbox = "ERROR: SENDER HAS NO MAILBOX";
+constexpr const char* kQueuedBefore = "ERROR: EARLIER MESSAGES TO THE TARGET ARE QUEUED";
+constexpr const char* kSuppressed = "ERROR: LAUNCHING IS SUPPRESSED";
+constexpr const char* kNotWritten = "ERROR: MESSAGE COULD NOT BE WRITTEN";
+constexpr const char* kNotLaunched = "ERROR: TARGET COULD NOT BE LAUNCHED";
+
 // The context that an endpoint made itself when it initialised the
 // facility; it is deleted with the last endpoint that leaves it.
 std::atomic<TellwireContext*> endpointContext{nullptr};
@@ -197,6 +209,19 @@ LoString rebuild(const Specifier& spec)
         }
     }
     return out;
+}
+
+// Why a message that may not launch its target did not go out directly.
+const char* unsentReason(PrivateData& d, const Specifier& target)
+{
+    if (!d.stream)
+        return kNoMailbox;
+    if (d.outgoing->hasMessageForTarget(target))
+        return kQueuedBefore;
+    // Nobody holds the target's mailbox: it is not running.
+    if (d.stream->isNameFree(target))
+        return kSuppressed;
+    return kNotWritten;
 }
 
 // Plants the watcher that turns a missing reply into a "Timeout" reply.
@@ -513,7 +538,7 @@ bool Tellwire::sendMessage(Tellwire* endpoint, Message& m, bool launch, u32 wait
 
     Specifier target(m.target.text(), true);
     if (target.isEmpty())
-        return sendErrorReply(endpoint, m, "ERROR: INVALID SPECIFIER", 59, waitSeconds);
+        return sendErrorReply(endpoint, m, kInvalidSpecifier, kRefusalCode, waitSeconds);
     if (view(m.type) == "Timeout" && !equals(m.target, m.sender)
         && view(m.getHeader("TIMEOUT_DETECTOR")) == "SENDER")
         return false;
@@ -528,11 +553,15 @@ bool Tellwire::sendMessage(Tellwire* endpoint, Message& m, bool launch, u32 wait
 
     LoString text;
     if (!serializeMessageWithDigest(m, text))
-        return sendErrorReply(endpoint, m, "ERROR: CAN'T STREAM MESSAGE TO STRING", 59, waitSeconds);
+        return sendErrorReply(endpoint, m, kNotStreamed, kRefusalCode, waitSeconds);
 
     bool result = false;
     bool queued = false;
     Tellwire* local = ctx ? ctx->findEndpoint(target) : nullptr;
+    // No mailbox takes it, now or later: refused at once, also when a
+    // launch is allowed, rather than queued until it times out.
+    if (!local && size_t(text.length()) > Platform::Mailbox::kMaxMessage)
+        return sendErrorReply(endpoint, m, kTooLarge, kRefusalCode, waitSeconds);
     if (local) {
         // The acknowledgement is the sender's business: it goes to this
         // endpoint's own queue, ahead of the message.
@@ -552,12 +581,12 @@ bool Tellwire::sendMessage(Tellwire* endpoint, Message& m, bool launch, u32 wait
         if (stream && !d.outgoing->hasMessageForTarget(target) && stream->send(target, text)) {
             result = true;
         } else if (!launch) {
-            return sendErrorReply(endpoint, m, "ERROR: LAUNCHING IS SUPPRESSED", 59, waitSeconds);
+            return sendErrorReply(endpoint, m, unsentReason(d, target), kRefusalCode, waitSeconds);
         } else {
             if (!isTargetRunning(target)) {
                 const char* params = launchParams ? launchParams->text() : "";
                 if (!launchTarget(target.text(), params, false, ctx))
-                    return sendErrorReply(endpoint, m, "ERROR: TARGET COULD NOT BE LAUNCHED", 59, waitSeconds);
+                    return sendErrorReply(endpoint, m, kNotLaunched, kRefusalCode, waitSeconds);
             }
             d.outgoing->enqueueMessage(copyOf(m));
             queued = true;
@@ -796,7 +825,7 @@ bool Tellwire::sendQueued(Tellwire* endpoint)
             continue;
         }
         if (!serializeMessageWithDigest(*m, text)) {
-            sendErrorReply(endpoint, *m, "ERROR: CAN'T STREAM MESSAGE TO STRING", 59, 0);
+            sendErrorReply(endpoint, *m, kNotStreamed, kRefusalCode, 0);
             continue;
         }
         if (!hasFailed(m->target)) {

@@ -6,8 +6,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <string>
 #include <thread>
 
+#include "objects/platform/Mailbox.h"
 #include "objects/tests/EndpointFixtures.h"
 
 using EndpointFixtures::Facility;
@@ -144,22 +146,32 @@ TEST_F(Endpoint, HandlerFailureAndExceptionBecomeErrorReplies)
 TEST_F(Endpoint, FailedRoadsGiveLocalErrorRepliesWithCode59)
 {
     open();
+    // A body at the mailbox limit: with its header lines the text is past it.
+    const std::string huge(LxObjects::Platform::Mailbox::kMaxMessage, 'x');
     struct {
         const char* target;
-        const char* body;
+        bool launch;
+        const std::string* body;
+        const char* reply;
     } rows[] = {
-        {"", "ERROR: INVALID SPECIFIER"},
-        {"absent-1.0", "ERROR: LAUNCHING IS SUPPRESSED"},
+        {"", false, nullptr, "ERROR: INVALID SPECIFIER"},
+        {"absent-1.0", false, nullptr, "ERROR: LAUNCHING IS SUPPRESSED"},
+        // No mailbox ever takes it: refused at once, also where a launch may follow.
+        {"absent-1.0", false, &huge, "ERROR: MESSAGE TOO LARGE"},
+        {"app-1.0", true, &huge, "ERROR: MESSAGE TOO LARGE"},
     };
     for (const auto& r : rows) {
         seen.clear();
         Message* m = message(r.target, "Query", "x", "Error");
-        EXPECT_FALSE(Tellwire::sendMessage(endpoint, *m, false, 0, nullptr));
-        ASSERT_TRUE(pumpUntil([&] { return !seen.empty(); }, 3000)) << r.body;
+        if (r.body)
+            m->body.assign(r.body->data(), int(r.body->size()));
+        EXPECT_FALSE(Tellwire::sendMessage(endpoint, *m, r.launch, 0, nullptr));
+        EXPECT_EQ(Tellwire::getOutgoingCount(endpoint), 0) << r.reply;
+        ASSERT_TRUE(pumpUntil([&] { return !seen.empty(); }, 3000)) << r.reply;
         EXPECT_EQ(seen[0].kind, Tellwire::kError);
         EXPECT_EQ(seen[0].error, 4u);
         EXPECT_EQ(seen[0].serial, m->serialNumber);
-        EXPECT_EQ(seen[0].body, r.body);
+        EXPECT_EQ(seen[0].body, r.reply);
         EXPECT_EQ(seen[0].errorCode, "59");
     }
     // Without "Error" in the request nothing comes back.
@@ -168,6 +180,21 @@ TEST_F(Endpoint, FailedRoadsGiveLocalErrorRepliesWithCode59)
     EXPECT_FALSE(Tellwire::sendMessage(endpoint, *quiet, false, 0, nullptr));
     pumpUntil([] { return false; }, 300);
     EXPECT_TRUE(seen.empty());
+}
+
+// A message that may not launch its target would overtake the ones queued
+// while the target starts: refused, saying so.
+TEST_F(Endpoint, ASendBehindQueuedMessagesSaysSo)
+{
+    open();
+    Message* first = message("mute-1.0", "Query", "1", "Error");
+    EXPECT_FALSE(Tellwire::sendMessage(endpoint, *first, true, 0, nullptr));  // queued
+    Message* second = message("mute-1.0", "Query", "2", "Error");
+    EXPECT_FALSE(Tellwire::sendMessage(endpoint, *second, false, 0, nullptr));
+    ASSERT_TRUE(pumpUntil([&] { return !seen.empty(); }, 3000));
+    EXPECT_EQ(seen[0].serial, second->serialNumber);
+    EXPECT_EQ(seen[0].body, "ERROR: EARLIER MESSAGES TO THE TARGET ARE QUEUED");
+    EXPECT_EQ(seen[0].errorCode, "59");
 }
 
 TEST_F(Endpoint, LaunchFailureGivesItsErrorReply)

@@ -2,6 +2,8 @@
 // watch handlers and the debugger's watchpoint.
 #include "script/engine/Property.h"
 
+#include <cmath>
+
 #include "core/ErrorCodes.h"
 #include "script/engine/DispInfo.h"
 #include "script/engine/Function.h"
@@ -104,6 +106,18 @@ bool Property::clear(bool) {
 
 bool Property::isDispatcher() const { return kind == kDispatcher; }
 
+u32 Property::getState() {
+    if (state != 0 || kind != kRef)
+        return state;
+    return static_cast<RefProperty*>(this)->differsFromReported() ? kStateWritten : 0;
+}
+
+void Property::resetState() {
+    state = 0;
+    if (kind == kRef)
+        static_cast<RefProperty*>(this)->noteReported();
+}
+
 void Property::getWatchpointInfo(Variant& object, u32& symbolOut, Variant& valueOut) {
     object.setObject(owner);
     symbolOut = u32(symbol);
@@ -118,7 +132,9 @@ void Property::getWatchpointInfo(Variant& object, u32& symbolOut, Variant& value
 // Local slots of an activation
 
 RefProperty::RefProperty(Object* owner, u32 slot, DataPoolId symbol, u32 attributes)
-    : Property(owner, symbol, attributes, kRef), slot(slot) {}
+    : Property(owner, symbol, attributes, kRef), slot(slot) {
+    reported.setSlotFlags(Variant::kLockedReference);
+}
 
 // Through the slot's owner: an object that inherits the slot has no locals.
 Variant* RefProperty::get(Object*, u32) { return owner->getLocal(slot); }
@@ -127,7 +143,29 @@ void RefProperty::write(Object*, const Variant& newValue) { owner->setLocal(slot
 
 bool RefProperty::clear(bool) {
     value.clear();
+    reported.clear();
     return true;
+}
+
+void RefProperty::mark() {
+    Property::mark();
+    if (Object* o = objectOf(reported))
+        o->mark();
+}
+
+// NaN is the value it was, though it equals nothing.
+bool RefProperty::differsFromReported() {
+    const Variant* now = owner->getLocal(slot);
+    if (!now)
+        return false;
+    const bool bothNaN = now->getType() == Variant::kNumber && reported.getType() == Variant::kNumber &&
+                         std::isnan(now->toNumber()) && std::isnan(reported.toNumber());
+    return !bothNaN && !(*now == reported);
+}
+
+void RefProperty::noteReported() {
+    const Variant* now = owner->getLocal(slot);
+    reported = now ? *now : Variant();
 }
 
 // ---------------------------------------------------------------------------

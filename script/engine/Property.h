@@ -65,9 +65,10 @@ public:
     void setAttributes(u32 a) { attributes = a; }
     void addAttributes(u32 a) { attributes |= a; }
     void removeAttributes(u32 a) { attributes &= ~a; }
-    u32 getState() const { return state; }
-    // The debugger has reported the change.
-    void resetState() { state = 0; }
+    // The change the debugger reports next: kState*, or 0 for none.
+    u32 getState();
+    // The debugger has reported the slot as it is now.
+    void resetState();
     u32 getOrdinal() const { return ordinal; }
     // The stored (cached) value, whatever the slot's kind.
     Variant& cachedValue() { return value; }
@@ -92,20 +93,26 @@ protected:
     friend class Object;
 };
 
-// Aliases local slot `slot` of the owner's activation.
+// Aliases local slot `slot` of the owner's activation. The running code
+// writes the local through the activation's slot, not through this
+// property, so a change shows against the value the debugger last reported.
 class RefProperty : public Property {
 public:
     RefProperty(Object* owner, u32 slot, DataPoolId symbol, u32 attributes);
 
     Variant* get(Object* object, u32 flags) override;
+    void mark() override;
     bool clear(bool final) override;
     u32 getSlot() const { return slot; }
+    bool differsFromReported();
+    void noteReported();
 
 protected:
     void write(Object* object, const Variant& value) override;
 
 private:
     u32 slot;
+    Variant reported;
 };
 
 // A native member of a class table, read and written through handlers.

@@ -366,8 +366,10 @@ void Workspace::getIDs(Object* receiver, LxCore::SimpleArray& ids, u32 filter) {
         i32 index;
         if (!resolveLocal(scopeInfo, symbol, index))
             continue;
+        // A declared name is there from the call's start: a variable not
+        // yet assigned lists as undefined, as top-level ones do.
         const Variant* value = getSlot(index);
-        if (!value || value->getType() == Variant::kUndefined)
+        if (!value)
             continue;
         const Object* object = objectOf(*value);
         const bool isFunction = object && const_cast<Object*>(object)->asFunction();

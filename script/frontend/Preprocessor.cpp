@@ -274,7 +274,7 @@ bool Run::include(Record& r, const String& argument, i32 lineStart) {
 }
 
 bool Run::fail(const Record& r, i32 lineStart, i32 code, const String& text) {
-    errors.push(code, text, nullptr, true);
+    errors.push(code, Preprocessor::includeErrorText(code, text), nullptr, false);
     i32 line = 0, lineBegin = 0;
     for (i32 i = 0; i < lineStart; i++) {
         if (isLineEnd(r.s()[i])) {
@@ -439,6 +439,18 @@ bool Preprocessor::resolveIncludeFile(const String& folder, const String& name, 
             return true;
     }
     return false;
+}
+
+String Preprocessor::includeErrorText(i32 code, const String& name) {
+    String text;
+    LxCore::errorTextForCode(code, text);
+    if (text.find("%1") >= 0 || name.isEmpty()) {
+        text.replaceAll("%1", name);
+    } else {
+        text += ": ";
+        text += name;
+    }
+    return text;
 }
 
 i32 Preprocessor::readIncludeFile(const FileSpec& spec, String& out) {

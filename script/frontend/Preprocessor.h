@@ -58,6 +58,10 @@ public:
     // ends as LF): 0, the file error number, or 41 when it is longer than
     // kMaxIncludeLength characters. May throw std::bad_alloc.
     static LxCore::i32 readIncludeFile(const LxCore::FileSpec& file, LxCore::String& out);
+    // The message of an include that failed: the code's text with the name
+    // in place of "%1", or followed by ": " and the name when the text has
+    // no place for it ("File or folder does not exist: lib.tvs").
+    static LxCore::String includeErrorText(LxCore::i32 code, const LxCore::String& name);
 
 private:
     PreprocessorData* d;

@@ -882,7 +882,7 @@ void jsScanner::include(const String& argument) {
     LxCore::FileSpec spec;
     const String folder = Preprocessor::getFolderOf(pool.getSymbol(file));
     if (!Preprocessor::resolveIncludeFile(folder, argument, includePath, spec))
-        return error(Err::kFileNotFound, argument);
+        return includeError(Err::kFileNotFound, argument);
     String path, identity;
     spec.toURI(path, false);
     spec.getNativePath(identity);
@@ -894,18 +894,18 @@ void jsScanner::include(const String& argument) {
             s->identityKnown = true;
         }
         if (!s->identity.isEmpty() && LxCore::platformSamePath(s->identity, identity))
-            return error(Err::kStackOverrun, path);
+            return includeError(Err::kStackOverrun, path);
     }
     if (source->depth + 1 > Preprocessor::kMaxIncludeDepth)
-        return error(Err::kStackOverrun, path);
+        return includeError(Err::kStackOverrun, path);
     if (++includeCount > Preprocessor::kMaxIncludeCount)
-        return error(Err::kOutOfRange, path);
+        return includeError(Err::kOutOfRange, path);
     String included;
     if (i32 status = Preprocessor::readIncludeFile(spec, included))
-        return error(status, path);
+        return includeError(status, path);
     includedText += included.length();
     if (includedText > Preprocessor::kMaxIncludedText)
-        return error(Err::kOutOfRange, path);
+        return includeError(Err::kOutOfRange, path);
     if (included.isEmpty())
         return;
     pending = new ScannerSource;
@@ -1070,8 +1070,14 @@ bool jsScanner::readXMLPiece(ScanInfo& t) {
 
 void jsScanner::error(i32 code) { error(code, String()); }
 
+void jsScanner::error(i32 code, const String& text) { record(code, text, true); }
+
+void jsScanner::includeError(i32 code, const String& name) {
+    record(code, Preprocessor::includeErrorText(code, name), false);
+}
+
 // Only the first error is recorded; from then on every token is lost.
-void jsScanner::error(i32 code, const String& text) {
+void jsScanner::record(i32 code, const String& text, bool useDefaultText) {
     if (!ok)
         return;
     ok = false;
@@ -1080,7 +1086,7 @@ void jsScanner::error(i32 code, const String& text) {
     ScanInfo& t = *token;
     const i32 read = pos - t.offset;
     const i32 length = read < 1 ? 1 : read > kMaxErrorLength ? kMaxErrorLength : read;
-    errors.push(code, text, nullptr, true);
+    errors.push(code, text, nullptr, useDefaultText);
     errors.setSource(source->text, t.line, t.offset, t.column, LxCore::u16(length));
     errors.setFileName(DataPool::get().getSymbol(file));
     t.code = 0;

@@ -216,6 +216,9 @@ private:
 
     void error(i32 code);
     void error(i32 code, const LxCore::String& text);
+    // An include that failed: its message names the file.
+    void includeError(i32 code, const LxCore::String& name);
+    void record(i32 code, const LxCore::String& text, bool useDefaultText);
 };
 
 }  // namespace LxScript

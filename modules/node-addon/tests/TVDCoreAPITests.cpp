@@ -205,7 +205,7 @@ TEST_F(TVDCore, ScriptServices) {
     EXPECT_EQ(TVDGetScriptDirectives("#include \"nowhere.tvs\"\n", root + "/a.tvs", script, strict, target, engine,
                                      error),
               kTVDPreprocessorError);
-    EXPECT_EQ(error, "File or folder does not exist (48)");
+    EXPECT_EQ(error, "File or folder does not exist: nowhere.tvs (48)");
 }
 
 // The waiting form of the turn asks its caller between waits, and gives up

@@ -3,6 +3,8 @@
 'use strict';
 const test = require('node:test');
 const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const path = require('node:path');
 const { ownFolders, loadAddon } = require('./helpers');
 
 const folders = ownFolders();
@@ -42,16 +44,50 @@ test('cleanup and the session test take any arguments', () => {
   assert.deepEqual(addon.tvdCleanup('a', {}, 3), { status: 12 });
 });
 
+// Arguments good enough for every function, given no session.
+const sessionless = {
+  tvdResolveApplicationSpecifier: ['a'], tvdGetInstalledApplicationSpecifiers: [],
+  tvdGetDisplayNameForApplication: ['a'], tvdGetApplicationInstalled: ['a'], tvdGetApplicationRunning: ['a'],
+  tvdLaunchApplication: ['a'], tvdBringApplicationToFront: ['a'], tvdCompileToTVSBin: ['', 'a.tvs', ''],
+  tvdCheckSyntax: ['', 'a.tvs', ''], tvdGetScriptDirectives: ['', 'a.tvs'], tvdSendDebugMessage: ['a', 'b'],
+  tvdPumpSession: [() => assert.fail('nothing to deliver')], tvdCleanup: [],
+};
+
 test('every function that needs a session answers 12 without one', () => {
-  const calls = {
-    tvdResolveApplicationSpecifier: ['a'], tvdGetInstalledApplicationSpecifiers: [],
-    tvdGetDisplayNameForApplication: ['a'], tvdGetApplicationInstalled: ['a'], tvdGetApplicationRunning: ['a'],
-    tvdLaunchApplication: ['a'], tvdBringApplicationToFront: ['a'], tvdCompileToTVSBin: ['', 'a.tvs', ''],
-    tvdCheckSyntax: ['', 'a.tvs', ''], tvdGetScriptDirectives: ['', 'a.tvs'], tvdSendDebugMessage: ['a', 'b'],
-    tvdPumpSession: [() => assert.fail('nothing to deliver')], tvdCleanup: [],
-  };
-  for (const [name, args] of Object.entries(calls))
+  for (const [name, args] of Object.entries(sessionless))
     assert.deepEqual(addon[name](...args), { status: 12 }, name);
+});
+
+// The reference's tables of statuses: one per function, in the module's
+// order; their statuses are those of the module's header, and 12 stands
+// in the table of exactly the functions that answer it without a session.
+test('docs/debug-protocol.md gives each function its statuses as the module answers them', () => {
+  const root = path.join(__dirname, '..', '..', '..');
+  const doc = fs.readFileSync(path.join(root, 'docs', 'debug-protocol.md'), 'utf8');
+  const part = doc.slice(doc.indexOf('\n## The module\'s functions\n'), doc.indexOf('\n## Traps\n'));
+  const sections = part.split(/^### /m).slice(1).filter((t) => t.startsWith('`'));
+  const firstColumn = (text) => [...text.matchAll(/^\| (-?\d+) \|/gm)].map((m) => Number(m[1]));
+  assert.deepEqual(sections.map((t) => t.slice(1, t.indexOf('`', 1))), names);
+
+  const header = fs.readFileSync(path.join(root, 'modules', 'node-addon', 'source', 'TVDCoreAPI.h'), 'utf8');
+  const statuses = [...header.matchAll(/^\s+kTVD(\w+) = (-?\d+),/gm)].filter((m) => m[1] !== 'CallbackThrew')
+    .map((m) => Number(m[2]));
+  const listed = firstColumn(part.slice(0, part.indexOf('\n### ')));
+  assert.deepEqual([...listed].sort(), [...statuses].sort());
+
+  for (const section of sections) {
+    const name = section.slice(1, section.indexOf('`', 1));
+    const answered = firstColumn(section);
+    for (const status of answered) assert.ok(statuses.includes(status), `${name}: ${status}`);
+    // The two that start and test a session never need one.
+    if (name === 'tvdInitialize' || name === 'tvdIsInitialized') {
+      assert.ok(!answered.includes(12), name);
+      continue;
+    }
+    const without = addon[name](...(sessionless[name] || ['/a'])).status;
+    assert.equal(answered.includes(12), without === 12, `${name} answers ${without} without a session`);
+    assert.ok(answered.includes(without), `${name}: ${without}`);
+  }
 });
 
 test('a string argument of another type raises the string error and reads as empty', () => {

@@ -157,6 +157,60 @@ debugTest('docs/debug-protocol.md describes exactly the commands the engine serv
   }
 });
 
+// What the reference says of listings, errors and steps, as the engine
+// does it.
+debugTest('listings, errors and steps are as the reference describes them', async (front) => {
+  const source = ['var kept = {a: 1};', 'function f() {', '  var later, now = 1;', '  return 2;', '}', 'f();',
+    'var list = [1];', 'list.push(2);', 'nothere();'].join('\n');
+  const evalSerial = front.send(evalRequest(source, ' file="t.tvs" debug="1"', breakpointAt(3)));
+  const stop = await front.next('break');
+  const property = (element, name) => descendants(element, 'property').find((p) => p.attrs.name === name);
+  const names = (element) => descendants(element, 'property').map((p) => p.attrs.name);
+  // Every stop carries the whole source of the script.
+  assert.equal(first(first(stop, 'frame'), 'source').text, source);
+  // A function's variables are listed before they are assigned.
+  const scope = expectResult(await front.request('<get-properties all="true"/>'), 'properties');
+  for (const name of ['later', 'now'])
+    assert.deepEqual([property(scope, name)?.attrs.type, property(scope, name)?.attrs.state], ['undefined', 'new']);
+  // An expression without a name charges its error to the stopped script,
+  // at the expression's own line; a runtime error has no column.
+  const failed = expectErrorReply(await front.request('<get-properties object="nothere.x"/>'), 2);
+  assert.deepEqual([failed.attrs.file, failed.attrs.line, failed.attrs.col, failed.attrs.len], ['t.tvs', '1', '1', '0']);
+  // A step over the return stops on the closing brace, then in the caller.
+  const lines = [];
+  for (let i = 0; i < 3; i++) {
+    expectResult(await front.request('<stepover/>'), null);
+    const frame = first(await front.next('break'), 'frame');
+    lines.push(`${frame.attrs.line}${frame.attrs.name ? ` ${frame.attrs.name}` : ''}`);
+  }
+  assert.deepEqual(lines, ['4 f', '5 f', '7']);
+  // "builtin" leaves $ in; the script's own names need prototype and $ too.
+  assert.ok(names(expectResult(await front.request('<get-properties all="true" exclude="builtin"/>'),
+    'properties')).includes('$'));
+  const own = expectResult(await front.request('<get-properties all="true" exclude="builtin,prototype,$,Function"/>'),
+    'properties');
+  assert.deepEqual(names(own), ['kept', 'list']);
+  expectResult(await front.request('<stepover/>'), null);
+  await front.next('break');
+  expectResult(await front.request('<stepover/>'), null);
+  assert.equal(first(await front.next('break'), 'frame').attrs.line, '9');
+  // A var assigned since the last report is changed, not new; of the
+  // array's elements the literal's is new, the pushed one changed.
+  assert.equal(property(expectResult(await front.request('<get-properties/>'), 'properties'), 'list').attrs.state,
+    'changed');
+  const elements = expectResult(await front.request('<get-properties object="list" exclude="prototype"/>'), 'properties');
+  assert.deepEqual(['0', '1'].map((n) => property(elements, n)?.attrs.state), ['new', 'changed']);
+  expectResult(await front.request('<continue/>'), null);
+  const error = first(await front.next('break'), 'error');
+  assert.deepEqual([error.attrs.id, error.attrs.line, error.attrs.col, error.attrs.len], ['24', '9', '1', '0']);
+  expectResult(await front.request('<continue/>'), null);
+  expectResult(await front.reply(evalSerial), 'evalresult');
+  // A syntax error has the column and length of its token.
+  const syntax = first(expectResult(await front.request(evalRequest('var a = ;', ' file="s.tvs"')), 'evalresult'),
+    'error');
+  assert.deepEqual([syntax.attrs.line, syntax.attrs.col, syntax.attrs.len], ['1', '9', '1']);
+});
+
 debugTest('a breakpoint stops; step into, over and out; continue ends the eval', async (front) => {
   const source = ['function f(a) {', '  var b = a + 1;', '  return b * 2;', '}', 'f(3);', 'var after = 1;'].join('\n');
   const evalSerial = front.send(evalRequest(source, ' file="t.tvs" debug="1"', breakpointAt(5)));
@@ -280,6 +334,36 @@ debugTest('the application ends when its input closes, even while stopped', asyn
   app.child.stdin.end();
   assert.equal(await exited, 0);
   expectHalted(await front.reply(evalSerial));
+});
+
+// The bodies that are no requests: "fail" is refused, "quit" ends the
+// application once its reply is on its way. An application that is gone
+// says nothing more: the running test and a send without launching tell.
+debugTest('"fail" is refused; "quit" ends the sample application, which the front end can tell', async (front, app) => {
+  assert.deepEqual(await front.request('fail'), { kind: 4, body: 'sampleapp: refused' });
+  const exited = new Promise((resolve) => app.child.once('exit', (code) => resolve(code)));
+  assert.deepEqual(await front.request('quit'), { kind: 3, body: 'sampleapp: quit' });
+  assert.equal(await exited, 0);
+  assert.deepEqual(addon.tvdGetApplicationRunning(target), { status: 0, isRunning: false });
+  assert.deepEqual(addon.tvdSendDebugMessage(target, '<get-info/>', false, 5), { status: -1 });
+  const { message } = await front.take('the refusal', (d) => d.kind === 4);
+  assert.equal(message.body, 'ERROR: LAUNCHING IS SUPPRESSED');
+});
+
+// Killed while stopped, the application answers nothing: a request with a
+// timeout gets its time-out, and the running test says it is gone.
+debugTest('an application killed while stopped leaves a time-out and the running test', async (front, app) => {
+  front.send(evalRequest('var x = 1;\nvar y = 2;', ' file="t.tvs" debug="1"', breakpointAt(2)));
+  await front.next('break');
+  const asked = addon.tvdSendDebugMessage(target, '<continue/>', false, 1);
+  assert.equal(asked.status, 0);
+  // The continue may be read before the end: the kill comes at once.
+  const exited = new Promise((resolve) => app.child.once('exit', resolve));
+  app.child.kill('SIGKILL');
+  await exited;
+  assert.deepEqual(addon.tvdGetApplicationRunning(target), { status: 0, isRunning: false });
+  const answer = await front.take('an answer to the continue', (d) => d.kind >= 3 && d.message.serialNumber === asked.serialNumber);
+  assert.ok(answer.kind === 5 || answer.kind === 3, JSON.stringify(answer));
 });
 
 debugTest('$.writeln("hi") reaches the front end as <output>', async (front) => {

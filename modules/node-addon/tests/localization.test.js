@@ -29,26 +29,26 @@ function missingIncludeText() {
 test('the file of the current locale translates error texts', () => {
   process.env.LC_ALL = 'de_DE.UTF-8';
   assert.deepEqual(addon.tvdInitialize('loc', '1'), { status: 0 });
-  assert.equal(missingIncludeText(), 'Datei oder Ordner existiert nicht (48)');
+  assert.equal(missingIncludeText(), 'Datei oder Ordner existiert nicht: nowhere.tvs (48)');
   assert.deepEqual(addon.tvdCleanup(), { status: 0 });
 });
 
 test('after a cleanup the next session loads the file again', () => {
   assert.deepEqual(addon.tvdInitialize('loc', '1'), { status: 0 });
-  assert.equal(missingIncludeText(), 'Datei oder Ordner existiert nicht (48)');
+  assert.equal(missingIncludeText(), 'Datei oder Ordner existiert nicht: nowhere.tvs (48)');
   assert.deepEqual(addon.tvdCleanup(), { status: 0 });
 });
 
 test('a locale without a file falls back to en_US', () => {
   process.env.LC_ALL = 'fr_FR.UTF-8';
   assert.deepEqual(addon.tvdInitialize('loc', '1'), { status: 0 });
-  assert.equal(missingIncludeText(), 'No such file or folder (en_US file) (48)');
+  assert.equal(missingIncludeText(), 'No such file or folder (en_US file): nowhere.tvs (48)');
   assert.deepEqual(addon.tvdCleanup(), { status: 0 });
 });
 
 test('without any file the built-in texts stay', () => {
   fs.rmSync(resources, { recursive: true });
   assert.deepEqual(addon.tvdInitialize('loc', '1'), { status: 0 });
-  assert.equal(missingIncludeText(), 'File or folder does not exist (48)');
+  assert.equal(missingIncludeText(), 'File or folder does not exist: nowhere.tvs (48)');
   assert.deepEqual(addon.tvdCleanup(), { status: 0 });
 });

@@ -2,6 +2,8 @@
 'use strict';
 const test = require('node:test');
 const assert = require('node:assert/strict');
+const fs = require('node:fs');
+const path = require('node:path');
 const { ownFolders, writeProductList, sampleApps, loadAddon, Peer, peerOnce, startSampleApp, pumpUntil } =
   require('./helpers');
 
@@ -161,9 +163,13 @@ test('a pump inside a callback gives the outer callback back', async () => {
 });
 
 test('a message asking for a timeout gets one when nobody answers', async () => {
+  const start = Date.now();
   const sent = addon.tvdSendDebugMessage(target, 'no answer', false, 1);
   assert.equal(sent.status, 0);
   const got = await pumpUntil(addon, (g) => g.some((d) => d.kind === 5), 15000);
+  // Never before the timeout: Tellwire counts whole seconds and gives one
+  // more, so the time-out comes up to a second after the timeout.
+  assert.ok(Date.now() - start >= 1000, `${Date.now() - start} ms`);
   const timeout = got.find((d) => d.kind === 5);
   assert.ok(timeout, JSON.stringify(got));
   assert.equal(timeout.message.serialNumber, sent.serialNumber);
@@ -186,6 +192,30 @@ test('a target that is not running is refused without launching: -1', async () =
   assert.equal(sent.status, -1);
   const got = await pumpUntil(addon, (g) => g.length > 0, 2000);
   assert.equal(got[0].message.body, 'ERROR: LAUNCHING IS SUPPRESSED');
+});
+
+test('a message too large for any mailbox is refused for its size, launch or not: -1', async () => {
+  const body = 'x'.repeat(65 << 20);
+  for (const launch of [false, true]) {
+    assert.deepEqual(addon.tvdSendDebugMessage(target, body, launch), { status: -1 }, `launch ${launch}`);
+    const got = await pumpUntil(addon, (g) => g.length > 0, 2000);
+    assert.deepEqual(got.map((d) => [d.kind, d.message.body]), [[4, 'ERROR: MESSAGE TOO LARGE']], `launch ${launch}`);
+  }
+});
+
+// The reference lists every text a refused send can be answered with, and
+// only those: each "ERROR: " text of the endpoint's send.
+test('docs/debug-protocol.md lists exactly the refusal texts Tellwire sends', () => {
+  const root = path.join(__dirname, '..', '..', '..');
+  const source = fs.readFileSync(path.join(root, 'objects', 'Tellwire.cpp'), 'utf8');
+  const sent = [...new Set([...source.matchAll(/"(ERROR: [^"]*)"/g)].map((m) => m[1]))].sort();
+  const doc = fs.readFileSync(path.join(root, 'docs', 'debug-protocol.md'), 'utf8');
+  const start = doc.indexOf("\n### Tellwire's refusals\n");
+  assert.ok(start > 0);
+  const section = doc.slice(start, doc.indexOf('\n### ', start + 1));
+  const listed = [...section.matchAll(/^\| "(ERROR: [^"]*)" \|/gm)].map((m) => m[1]).sort();
+  assert.ok(sent.length >= 4, sent.join());
+  assert.deepEqual(listed, sent);
 });
 
 test('the sample application answers a debug message', async () => {

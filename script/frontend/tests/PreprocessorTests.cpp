@@ -219,19 +219,19 @@ TEST_F(PreprocessorTest, IncludeLoopsAreStackOverruns) {
     write("b.tvs", "#include a.tvs\n");
     write("self.tvs", "#include self.tvs\n");
     struct Case {
-        std::string text, fileName, failingFile;
+        std::string text, fileName, failingFile, includedAgain;
     } cases[] = {
-        {"#include a.tvs\n", path("main.tvs"), path("b.tvs")},
-        {"#include b.tvs\n", path("a.tvs"), path("b.tvs")},
-        {"#include self.tvs\n", path("self.tvs"), path("self.tvs")},
+        {"#include a.tvs\n", path("main.tvs"), path("b.tvs"), path("a.tvs")},
+        {"#include b.tvs\n", path("a.tvs"), path("b.tvs"), path("a.tvs")},
+        {"#include self.tvs\n", path("self.tvs"), path("self.tvs"), path("self.tvs")},
         // The same file named through a URI is the same file.
-        {"#include self.tvs\n", "file://" + path("self.tvs"), "file://" + path("self.tvs")},
+        {"#include self.tvs\n", "file://" + path("self.tvs"), "file://" + path("self.tvs"), path("self.tvs")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text + " in " + c.fileName);
         EXPECT_EQ(run(c.text, c.fileName), 27);
         EXPECT_EQ(output, "");
-        EXPECT_EQ(message(), "Stack overrun");
+        EXPECT_EQ(message(), "Stack overrun: " + c.includedAgain);
         EXPECT_EQ(N(errors().getRecord()->fileName), c.failingFile);
     }
 }
@@ -278,7 +278,7 @@ TEST_F(PreprocessorTest, MissingIncludeNamesTheDirective) {
     write("b.tvs", "\n\n  #include 'missing.tvs'\n");
     EXPECT_EQ(run("x;\n#include b.tvs\n", path("main.tvs")), 48);
     EXPECT_EQ(output, "");
-    EXPECT_EQ(message(), "File or folder does not exist");
+    EXPECT_EQ(message(), "File or folder does not exist: missing.tvs");
     const ErrorRecord* record = errors().getRecord();
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(N(record->fileName), path("b.tvs"));

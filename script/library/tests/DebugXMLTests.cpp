@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -264,6 +265,43 @@ TEST_F(DebugXMLTest, ChangesAreReportedOnceEach) {
               "<property type=\"number\" name=\"a\" state=\"\"><![CDATA[5]]></property>"
               "<property type=\"Object\" name=\"__proto__\" state=\"\"><![CDATA[[object Object]]]></property>"
               "<property type=\"number\" name=\"c\" state=\"\"><![CDATA[3]]></property></properties>");
+}
+
+// The properties of a listing as "name=state:value", in order.
+std::string listed(const std::string& reply) {
+    static const std::regex property("<property type=\"[^\"]*\" name=\"([^\"]*)\" state=\"([^\"]*)\">"
+                                     "<!\\[CDATA\\[(.*?)\\]\\]></property>");
+    std::string out;
+    for (std::sregex_iterator it(reply.begin(), reply.end(), property), end; it != end; ++it)
+        out += (out.empty() ? "" : " ") + (*it)[1].str() + "=" + (*it)[2].str() + ":" + (*it)[3].str();
+    return out;
+}
+
+// A function's variables are there from its start, undefined until
+// assigned. Its code writes them through the activation's slots, past
+// their properties, and the listing of changes still sees every write.
+TEST_F(DebugXMLTest, AFunctionsVariablesListFromItsStartWithEachChange) {
+    ScriptedHook hook;
+    engine->setDebugger(&hook);
+    std::vector<std::string> listings;
+    hook.onBreak = [&] {
+        listings.push_back(listed(reply(listings.empty() ? "<get-properties all=\"true\" exclude=\"Object,Function\"/>"
+                                                         : "<get-properties exclude=\"Object,Function\"/>")));
+        reply("<stepover/>");
+    };
+    reply("<eval file=\"t.tvs\" debug=\"1\"><source>function f(a) {\n  var n = NaN, b;\n  var c = 2;\n"
+          "  c = 3; a = 4;\n  return n;\n}\nf(1);</source>"
+          "<breakpoints><breakpoint file=\"t.tvs\" line=\"2\" enabled=\"true\"/></breakpoints></eval>");
+    ASSERT_GE(listings.size(), 5u);
+    // Any order of the names will do for the first listing.
+    for (const char* local : {"a=new:1", "n=new:undefined", "b=new:undefined", "c=new:undefined"})
+        EXPECT_NE((" " + listings[0] + " ").find(std::string(" ") + local + " "), std::string::npos) << listings[0];
+    EXPECT_EQ(listings[1], "n=changed:NaN");
+    EXPECT_EQ(listings[2], "c=changed:2");
+    // A second write, and a parameter's; NaN is still what it was.
+    const bool either = listings[3] == "a=changed:4 c=changed:3" || listings[3] == "c=changed:3 a=changed:4";
+    EXPECT_TRUE(either) << listings[3];
+    EXPECT_EQ(listings[4], "");
 }
 
 TEST_F(DebugXMLTest, MaxLeavesOutNumberedNamesFromItsValueOn) {
