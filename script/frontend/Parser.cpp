@@ -501,9 +501,8 @@ jsParser::Holder jsParser::forStatement() {
     Holder body = statement();
     TernaryNode* classic = header->toTernaryNode();
     if (classic && classic->first->isEmpty() && classic->second->isEmpty() && classic->third->isEmpty()) {
-        // for (;;) is while (true).
-        if (body->isEmpty())
-            return Holder(new EmptyNode(at));
+        // for (;;) is while (true), an empty body too: it runs until a break,
+        // a deadline or a halt, never ends at once.
         ScanInfo yes(at);
         yes.code = kWordTrue;
         yes.kind = ScanInfo::kOperator;

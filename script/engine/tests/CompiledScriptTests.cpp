@@ -140,6 +140,9 @@ TEST_F(CompiledTextTest, SmallScriptsGiveTheirHandDerivedTexts) {
         // (symbol 2), flags and closing line 0; the root list has no
         // statements, and eight zeros run up to the root's name.
         {"function f(a) { return a; }", "MyBbyBnABMAbyBn0ABZAnAVzBjBBf0ABB40BhAB0AzBjGC0GzADByB"},
+        // for (;;) {} is l at line 0 with no body, no labels and no
+        // condition: a loop without end, not an empty root list.
+        {"for (;;) {}", "MyBbyBn0ABlAnAn0DzABByB"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(compiled(c.source), std::string(kHeader) + c.text) << c.source;
@@ -160,6 +163,7 @@ TEST_F(CompiledTextTest, ATreeReadBackRunsAndWritesTheSameText) {
         "w.v * 10 + d + (1 in [1, 2]) + ('a' < 'b' ? 1 : 0)",
         "const c = 4; function k() { const l = 2; var m = arguments.length; return l + m; } c + k(1, 2) + (c && 1)",
         "var u = 1; u += 2; u <<= 1; u--; --u; -u + ~u + !u + +u",
+        "var e = 0, f; for (;;) if (++e > 2) break; for (f = 0;; f++) { if (f == 3) break; } e * 10 + f",
     };
     for (const char* source : scripts) {
         Variant direct, viaText;

@@ -96,7 +96,8 @@ TEST_F(ParserTest, StatementShapes) {
         {"do x; while (a)", "{do(x,a)}"},
         {"do x\nwhile (a)\ny", "{do(x,a),y}"},
         {"for (;;) x", "{while(,x)}"},
-        {"for (;;) ;", "{}"},
+        {"for (;;) ;", "{while(,)}"},   // endless, not nothing
+        {"for (;;) {}", "{while(,)}"},
         {"for (var i = 0; i < n; i++) x", "{for((=(i,0),<(i,n),++(i)),x)}"},
         {"for (x in o) ;", "{for(in(x,o),)}"},
         {"for (var x in o) f(x)", "{for(in(x,o),(f,(x)))}"},
