@@ -99,18 +99,18 @@ std::vector<double> elementsOf(RealEngine& engine) {
     return out;
 }
 
-// Sorted, reversed, equal and random numbers: 100,000 in the default order
-// and 20,000 with a comparison function, each in log-linear comparisons:
-// counted by the comparison function, and for the default order by the
-// status checks the sort makes every kStatusInterval comparisons. The
-// arrays are made from literals and checked from their slots, so that only
-// the sort is the script's work.
 // Status checks of a walk of one element (and of the statements around it).
 constexpr u32 kFewChecks = 16;
 // Readings of the clock past a deadline before a run ends: the tick of 50 ms
 // the deadline falls in, and those the engine makes on its way out.
 constexpr u32 kDeadlineSlackMs = 100;
 
+// Sorted, reversed, equal and random numbers: 100,000 in the default order
+// and 20,000 with a comparison function, each in log-linear comparisons:
+// counted by the comparison function, and for the default order by the
+// status checks the sort makes every kStatusInterval comparisons. The
+// arrays are made from literals and checked from their slots, so that only
+// the sort is the script's work.
 TEST_F(ArrayLimitsTest, SortStaysLogLinear) {
     const struct {
         const char* name;
