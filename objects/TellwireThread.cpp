@@ -31,9 +31,15 @@ const char kStatus[] = "STATUS";
 const char kPumping[] = "PUMPING";
 const char kIdle[] = "IDLE";
 
+// Tests may set their own clock and pass interval.
+std::atomic<TellwireThread::Clock> clockForTests{nullptr};
+std::atomic<u32> passInterval{TellwireThread::kPassInterval};
+
 double nowMillis()
 {
     using namespace std::chrono;
+    if (TellwireThread::Clock clock = clockForTests.load())
+        return clock();
     return double(duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count());
 }
 
@@ -199,8 +205,18 @@ void TellwireThread::run()
         }
         if (isStopping())
             return;
-        waitForWork(100);
+        waitForWork(passInterval.load());
     }
+}
+
+void TellwireThread::setClockForTests(Clock clock)
+{
+    clockForTests.store(clock);
+}
+
+void TellwireThread::setPassIntervalForTests(u32 ms)
+{
+    passInterval.store(ms);
 }
 
 bool TellwireThread::wake()

@@ -91,6 +91,15 @@ public:
     double getLastPump();
     void setPumpStatistics(double average, double last);
 
+    // A pass waits this long for an arrival or a wake before it runs anyway.
+    static constexpr u32 kPassInterval = 100;
+    // For tests: the clock of the statistics (milliseconds since 1970; null is
+    // the system clock), and the pass interval of every pump thread (at most
+    // INT_MAX, which leaves only arrivals and wakes to start a pass).
+    using Clock = double (*)();
+    static void setClockForTests(Clock clock);
+    static void setPassIntervalForTests(u32 ms);
+
 private:
     void openStream();
     void answerControlMessages();

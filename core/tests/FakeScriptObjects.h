@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <functional>
+#include <ostream>
 
 #include "core/ScriptObjectHooks.h"
 #include "core/String.h"
@@ -30,6 +31,13 @@ struct FakeObject {
 // The counts are reached through the table's counts() call, or where the
 // table's countsOffset says, as the engine gives them.
 enum class CountsReached { kThroughCall, kAtOffset };
+
+inline const char* nameOf(CountsReached reached) {
+    return reached == CountsReached::kAtOffset ? "AtOffset" : "ThroughCall";
+}
+
+// How failures of tests with this parameter show it.
+inline void PrintTo(CountsReached reached, std::ostream* out) { *out << nameOf(reached); }
 
 class FakeScriptObjects {
 public:

@@ -15,11 +15,13 @@ public:
     int frees = 0;
     int trims = 0;
     u64 lastSize = 0;
+    u64 bytesRequested = 0;     // by every block request and reallocation: a count of work
 
     void* alloc(u64 size) override { return allocBlock(size); }
     void* allocBlock(u64 size) override {
         blockRequests++;
         lastSize = size;
+        bytesRequested += size;
         return fail() ? nullptr : std::malloc(size);
     }
     void free(void* p) override {
@@ -29,6 +31,7 @@ public:
     void* realloc(void* p, u64 size) override {
         reallocs++;
         lastSize = size;
+        bytesRequested += size;
         return fail() ? nullptr : std::realloc(p, size);
     }
     void trim() override { trims++; }

@@ -314,7 +314,7 @@ TEST_P(VariantCopyTest, SwapsAndMovesInAContainerKeepTheCounts) {
 INSTANTIATE_TEST_SUITE_P(Counts, VariantCopyTest,
                          ::testing::Values(CountsReached::kThroughCall, CountsReached::kAtOffset),
                          [](const ::testing::TestParamInfo<CountsReached>& info) {
-                             return info.param == CountsReached::kAtOffset ? "AtOffset" : "ThroughCall";
+                             return std::string(nameOf(info.param));
                          });
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,6 +34,7 @@ namespace LxObjects::Platform {
 namespace {
 
 constexpr char kLockName[] = ".lock";
+constexpr std::string_view kPartialPrefix = "tmp-";   // a message still being written
 constexpr size_t kStampDigits = 20;
 constexpr size_t kIdDigits = 10;
 constexpr unsigned long long kSeqModulus = 10000000000ULL;   // 10 digits
@@ -173,12 +175,46 @@ bool endsWith(std::string_view s, std::string_view tail) {
     return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
 }
 
+bool isPartialName(std::string_view s) {
+    return s.substr(0, kPartialPrefix.size()) == kPartialPrefix;
+}
+
 bool isMessageName(std::string_view s) {
-    return s.size() > 4 && endsWith(s, ".msg") && s[0] != '.' && s.compare(0, 4, "tmp-") != 0;
+    return s.size() > 4 && endsWith(s, ".msg") && s[0] != '.' && !isPartialName(s);
 }
 
 bool isStaleName(std::string_view s) {
-    return isMessageName(s) || s.compare(0, 4, "tmp-") == 0;
+    return isMessageName(s) || isPartialName(s);
+}
+
+bool allDigits(std::string_view s) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The writer of a "tmp-<pid>-<seq>" file, both numbers as writers write them;
+// 0 for any other name.
+pid_t partialFileWriter(std::string_view name) {
+    if (name.size() != kPartialPrefix.size() + 2 * kIdDigits + 1 || !isPartialName(name))
+        return 0;
+    std::string_view pid = name.substr(kPartialPrefix.size(), kIdDigits);
+    std::string_view seq = name.substr(kPartialPrefix.size() + kIdDigits + 1);
+    if (name[kPartialPrefix.size() + kIdDigits] != '-' || !allDigits(pid) || !allDigits(seq))
+        return 0;
+    unsigned long long value = 0;
+    for (char c : pid)
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    return value <= static_cast<unsigned long long>(INT_MAX) ? static_cast<pid_t>(value) : 0;
+}
+
+bool writerIsGone(pid_t pid) {
+    return pid > 0 && kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+unsigned long long nanosecondsOf(const struct timespec& ts) {
+    if (ts.tv_sec < 0)
+        return 0;
+    return static_cast<unsigned long long>(ts.tv_sec) * 1000000000ULL
+        + static_cast<unsigned long long>(ts.tv_nsec);
 }
 
 // Entries of the folder whose names pass the filter, read through a fresh
@@ -213,10 +249,7 @@ std::string_view writerOf(std::string_view name) {
 unsigned long long realtimeNs() {
     struct timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);
-    if (ts.tv_sec < 0)
-        return 0;
-    return static_cast<unsigned long long>(ts.tv_sec) * 1000000000ULL
-        + static_cast<unsigned long long>(ts.tv_nsec);
+    return nanosecondsOf(ts);
 }
 
 std::atomic<unsigned long long> lastStamp{0};
@@ -288,6 +321,10 @@ std::string Mailbox::encodeUserId(std::string_view userId) {
     return userId.empty() ? std::string("_") : encodeName(userId);
 }
 
+unsigned long long Mailbox::systemTime() {
+    return realtimeNs();
+}
+
 std::string Mailbox::runtimeFolder() {
     std::string path;
     Fd fd(openRuntime(path, false));
@@ -350,6 +387,30 @@ void Mailbox::close() {
     }
     batch.clear();
     unremovable.clear();
+    lastSweep = 0;
+    sweeps = 0;
+}
+
+// A sender killed mid-write leaves its tmp file, which nothing else would
+// remove before the name is next created. It goes once its writer is gone and
+// it is older than a second (the age spares a writer that kill() cannot see).
+// One listing at most per interval, so a busy pump pays little for it.
+void Mailbox::sweepDeadWriters() {
+    const unsigned long long now = clock();
+    if (sweeps != 0 && now >= lastSweep && now - lastSweep < kSweepIntervalNs)
+        return;
+    lastSweep = now;
+    sweeps++;
+    for (const auto& entry : listFolder(dirFd, [](std::string_view s) { return partialFileWriter(s) != 0; })) {
+        if (!writerIsGone(partialFileWriter(entry.first)))
+            continue;
+        struct stat st;
+        if (fstatat(dirFd, entry.first.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode))
+            continue;   // folders stay, as everywhere in the layer
+        const unsigned long long modified = nanosecondsOf(st.st_mtim);
+        if (now > modified && now - modified > kPartialFileAgeNs)
+            unlinkat(dirFd, entry.first.c_str(), 0);
+    }
 }
 
 // One directory listing can miss a file made while it runs, even when it shows a
@@ -357,6 +418,7 @@ void Mailbox::close() {
 // saw, plus what the second adds before those of the same writer (they were in
 // place before the first listing ended, so the second cannot miss them).
 void Mailbox::refill() {
+    sweepDeadWriters();
     auto keep = [this](std::string_view s) {
         return isMessageName(s) && unremovable.count(std::string(s)) == 0;
     };
@@ -490,7 +552,7 @@ bool Mailbox::send(std::string_view userId, std::string_view name, std::string_v
     // A clash can only come from a stranger's file; a fresh sequence number avoids it.
     for (int attempt = 0; attempt < 4; attempt++) {
         std::string seq = padded(sendCounter.fetch_add(1) % kSeqModulus, kIdDigits);
-        std::string tmp = "tmp-" + pid + "-" + seq;
+        std::string tmp = std::string(kPartialPrefix) + pid + "-" + seq;
         Fd fd(openat(dir.get(), tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!fd.ok()) {
             if (errno == EEXIST)

@@ -13,6 +13,13 @@ class Mailbox {
 public:
     static constexpr size_t kMaxMessage = size_t(64) << 20;   // larger ones are refused
     static constexpr size_t kMaxEncodedName = 200;
+    // A dead writer's unfinished file older than this goes, in sweeps at most
+    // this far apart.
+    static constexpr unsigned long long kSweepIntervalNs = 1000000000ULL;
+    static constexpr unsigned long long kPartialFileAgeNs = 1000000000ULL;
+
+    // Wall-clock nanoseconds since 1970 (CLOCK_REALTIME unless a test sets its own).
+    using Clock = unsigned long long (*)();
 
     Mailbox() = default;
     ~Mailbox();
@@ -53,13 +60,20 @@ public:
     // empty or the runtime folder unusable.
     static std::string folderPath(std::string_view userId, std::string_view name);
 
+    // For tests: the clock that ages files and spaces the sweeps, and how many
+    // sweeps this holder has made since it was created.
+    void setClock(Clock c) { clock = c; }
+    unsigned long sweepCount() const { return sweeps; }
+
 private:
     struct Entry {
         std::string name;
         unsigned char type;     // d_type of the scan
     };
 
+    static unsigned long long systemTime();
     void refill();
+    void sweepDeadWriters();
     bool take(const Entry& e, std::string& out);
     void drop(const std::string& name);
     void drainNotifications();
@@ -69,6 +83,9 @@ private:
     int notifyFd = -1;
     std::deque<Entry> batch;            // known messages, lowest name first
     std::set<std::string> unremovable;  // dropped entries that could not be removed
+    Clock clock = systemTime;
+    unsigned long long lastSweep = 0;   // clock time of the last sweep
+    unsigned long sweeps = 0;
 };
 
 }  // namespace LxObjects::Platform

@@ -119,8 +119,12 @@ public:
         return text;
     }
 
-    // Exit status, 128 + signal, or -1 while still running at the deadline.
-    int wait(int ms = 20000)
+    // Exit status or 128 + signal. With a limit in milliseconds, -1 while the
+    // child still runs at it; without one the child's end is waited for, and
+    // a child that never ends is left to the test's own time limit (a busy
+    // machine may take any time to finish the child's work).
+    static constexpr int kUntilItEnds = -1;
+    int wait(int ms = kUntilItEnds)
     {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
         while (!reaped_) {
@@ -128,7 +132,7 @@ public:
             if (waitpid(pid_, &status, WNOHANG) == pid_) {
                 reaped_ = true;
                 status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            } else if (std::chrono::steady_clock::now() > deadline) {
+            } else if (ms != kUntilItEnds && std::chrono::steady_clock::now() > deadline) {
                 return -1;
             } else {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));

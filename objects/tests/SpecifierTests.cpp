@@ -4,11 +4,13 @@
 
 #include <clocale>
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
+#include "base/tests/TestNames.h"
 #include "objects/InterAppStream.h"
 #include "objects/tests/TellwirePeer.h"
 #include "objects/tests/TestConnector.h"
@@ -55,6 +57,13 @@ const PartsCase kParts[] = {
     {"app_99999999999999999999999-1.0", "app", "99999999999999999999999", "1.0", "", ""},
 };
 
+// Failures show a case as its text and the parts it should give.
+void PrintTo(const PartsCase& c, std::ostream* out)
+{
+    *out << '"' << c.text << "\" -> name \"" << c.name << "\", instance \"" << c.instance << "\", version \""
+         << c.version << "\", locale \"" << c.locale << "\", engine \"" << c.engine << '"';
+}
+
 class SpecifierParts : public ::testing::TestWithParam<PartsCase> {};
 
 TEST_P(SpecifierParts, TakesTheTextApart)
@@ -74,9 +83,10 @@ TEST_P(SpecifierParts, TakesTheTextApart)
     EXPECT_EQ(str(out), c.engine);
 }
 
-// Named by row: the default name prints the row's pointers, which differ per run.
+// Named by the text taken apart (the default name would print the row's
+// pointers, which differ per run).
 INSTANTIATE_TEST_SUITE_P(Grammar, SpecifierParts, ::testing::ValuesIn(kParts),
-                         [](const auto& info) { return "row" + std::to_string(info.index); });
+                         [](const auto& info) { return TestNames::caseName(info.param.text); });
 
 TEST(Specifier, LowerCasesAsciiOnly)
 {

@@ -221,6 +221,8 @@ public:
         return pendingCode == 0;
     }
     bool checkTimeoutNow();
+    // For tests: the status checks made while frames ran, a count of work.
+    u32 getStatusChecks() const { return statusChecks; }
     void periodicCheck(u32 now);
     void periodicStatusCheck();
     void notifyAccess(bool enter);

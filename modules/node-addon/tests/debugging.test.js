@@ -247,9 +247,13 @@ debugTest('a breakpoint stops; step into, over and out; continue ends the eval',
   assert.equal(first(result, 'error'), undefined, JSON.stringify(result));
 });
 
+// A script that says it runs, then runs until it is halted: its output tells
+// the test that it runs, however long the application took to start it.
+const runningSource = (said) => `$.writeln("${said}");\nwhile (true) {}`;
+
 debugTest('<halt/> ends a running eval with error -34', async (front) => {
-  const evalSerial = front.send(evalRequest('while (true) {}'));
-  await sleep(200);
+  const evalSerial = front.send(evalRequest(runningSource('running')));
+  await front.next('output');
   expectResult(await front.request('<halt/>'), null);
   expectHalted(await front.reply(evalSerial));
 });
@@ -262,9 +266,8 @@ debugTest('<halt/> sent while stopped ends the eval with error -34', async (fron
 });
 
 debugTest('while a script runs only break, halt, get-info and the breakpoints are served', async (front) => {
-  const source = 'var t = Date.now();\nwhile (Date.now() - t < 8000) {}';
-  const evalSerial = front.send(evalRequest(source, ' file="t.tvs" debug="1"'));
-  await sleep(200);
+  const evalSerial = front.send(evalRequest(runningSource('running'), ' file="t.tvs" debug="1"'));
+  await front.next('output');
   expectResult(await front.request('<get-info/>'), 'info');
   expectResult(await front.request('<get-breakpoints/>'), 'breakpoints');
   expectErrorReply(await front.request('<get-frame/>'), 32);
@@ -278,8 +281,8 @@ debugTest('while a script runs only break, halt, get-info and the breakpoints ar
 debugTest('a halt while a command of the stopped engine runs ends that run only', async (front) => {
   const evalSerial = front.send(evalRequest('var x = 1;\nvar y = 2;', ' file="t.tvs" debug="1"', breakpointAt(2)));
   await front.next('break');
-  const innerSerial = front.send(evalRequest('while (true) {}'));
-  await sleep(200);
+  const innerSerial = front.send(evalRequest(runningSource('inner')));
+  await front.next('output');
   expectResult(await front.request('<get-info/>'), 'info');
   expectErrorReply(await front.request('<get-breakpoints/>'), 32);
   expectResult(await front.request('<halt/>'), null);

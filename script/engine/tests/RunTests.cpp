@@ -1,6 +1,5 @@
 // Guarded entries, deadlines, halting and the status checks; evaluation in
 // a stopped frame; a hand-built tree run through eval.
-#include <chrono>
 #include <vector>
 
 #include "core/ErrorCodes.h"
@@ -109,13 +108,23 @@ TEST_F(DeadlineTest, StatusChecksRunThePeriodicCheckEveryThirtySecondCall) {
     EXPECT_EQ(callback.runningAt, (std::vector<i32>{0, 32, 64, 96}));
 }
 
-// Real time from here on.
+// From here on the clock moves only as the engine reads it, one millisecond a
+// reading: a run that ends at its deadline has read it about as many times as
+// the deadline has milliseconds, whatever else the machine is doing.
 
-using Clock = std::chrono::steady_clock;
+u32 readingClock() { return fakeMs++; }
 
-i64 millisecondsSince(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
+class ReadingClock {
+public:
+    ReadingClock() {
+        fakeMs = 1000 * 50;
+        LxCore::setTickSourceForTests(readingClock);
+    }
+    ~ReadingClock() { LxCore::setTickSourceForTests(nullptr); }
+};
+
+// Milliseconds the clock has moved since the reading start.
+i64 millisecondsSince(u32 start) { return i64(fakeMs - start); }
 
 Status endless(jsRunner& runner, Variant&) {
     while (runner.engine->checkStatus()) {
@@ -124,14 +133,17 @@ Status endless(jsRunner& runner, Variant&) {
 }
 
 TEST_F(RunTest, AnEndlessRunEndsAtItsDeadline) {
-    const auto start = Clock::now();
+    ReadingClock clock;
+    const u32 start = fakeMs;
     EXPECT_EQ(runOp(endless, 200), Err::kEngineTimeout);
+    EXPECT_GE(millisecondsSince(start), 200);
     EXPECT_LT(millisecondsSince(start), 400);
     // The same from source.
     EXPECT_EQ(run("while (true) ;", nullptr, 200), Err::kEngineTimeout);
 }
 
 TEST_F(RunTest, ATightLoopOfEachKindEndsAtItsDeadline) {
+    ReadingClock clock;
     const char* const loops[] = {
         "for (;;) { var a = 1; }",
         "var a = 1; for (;;) { if (a) a = 1; }",
@@ -147,8 +159,9 @@ TEST_F(RunTest, ATightLoopOfEachKindEndsAtItsDeadline) {
     };
     for (const char* source : loops) {
         SCOPED_TRACE(source);
-        const auto start = Clock::now();
+        const u32 start = fakeMs;
         EXPECT_EQ(run(source, nullptr, 200), Err::kEngineTimeout);
+        EXPECT_GE(millisecondsSince(start), 200);
         EXPECT_LT(millisecondsSince(start), 400);
         engine->clearError();
     }
@@ -175,16 +188,17 @@ public:
     i64 took = 0;
     void breakExecution(Engine& engine) override {
         auto& e = static_cast<RealEngine&>(engine);
-        const auto start = Clock::now();
+        const u32 start = fakeMs;
         Variant result;
         code = e.evalInFrame(e.getCurrentFrame()->thisObject, LxCore::String("while (true) ;"), &result);
-        took = millisecondsSince(start);
+        took = i64(fakeMs - start);
     }
     void endOfRun(Engine&) override {}
     void poll(Engine&) override {}
 };
 
 TEST_F(RunTest, AnEvaluationWhileStoppedHasADeadlineOfItsOwn) {
+    ReadingClock clock;
     // The outer run's clock is paused while it is stopped: the evaluation
     // ends at its own limit, and the outer run goes on and ends well
     // although the stop outlasted its deadline.

@@ -6,6 +6,7 @@
 
 #include "core/String.h"
 #include "core/Variant.h"
+#include "core/tests/TestAllocator.h"
 #include "core/tests/TestSupport.h"
 #include "script/frontend/ConstantOps.h"
 #include "script/frontend/Node.h"
@@ -183,6 +184,10 @@ TEST_F(NodeTest, Texts) {
     delete scope;
 }
 
+// The heap bytes folding may ask for per unit of the folded text: its growth
+// and a node per step.
+constexpr int kBytesPerFoldedUnit = 256;
+
 // Trees deeper than any stack: folding, printing and destruction walk them
 // without recursion, and string folding appends in place.
 TEST_F(NodeTest, DeepTreesOnASmallStack) {
@@ -208,15 +213,20 @@ TEST_F(NodeTest, DeepTreesOnASmallStack) {
         EXPECT_EQ(utf8(printed.substr(printed.length() - 6)), ",a),a)");
         delete sum;
 
-        // 1 MB of "a"+"a"+... folded as the parser folds, one "+" at a time.
-        const double started = threadSeconds();
-        Node* joined = text("a");
-        for (int i = 1; i < 1000000 / 4; i++)
-            joined = binary(kOpAdd, joined, text("a"))->foldConstants();
-        const double seconds = threadSeconds() - started;
-        EXPECT_EQ(joined->getConstant()->toString().length(), 1000000 / 4);
-        EXPECT_LT(seconds, 2.0) << "each step appends in place";
-        delete joined;
+        // 1 MB of "a"+"a"+... folded as the parser folds, one "+" at a time:
+        // the text grows in place, so the heap is asked for a few times its
+        // size in all, where a copy at every step would ask for its square.
+        constexpr int kUnits = 1000000 / 4;
+        LxCore::TestAllocator allocator;
+        {
+            LxCore::UsingAllocator counted(&allocator);
+            Node* joined = text("a");
+            for (int i = 1; i < kUnits; i++)
+                joined = binary(kOpAdd, joined, text("a"))->foldConstants();
+            EXPECT_EQ(joined->getConstant()->toString().length(), kUnits);
+            delete joined;
+        }
+        EXPECT_LT(allocator.bytesRequested, u64(kBytesPerFoldedUnit) * kUnits) << "each step appends in place";
     });
 }
 

@@ -184,7 +184,13 @@ void setenvHandler(Arguments& args) {
     args.result->clear();
 }
 
-void sleepFor(u32 ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+SleepStep sleepStepForTests = nullptr;
+
+void sleepFor(u32 ms) {
+    if (sleepStepForTests)
+        return sleepStepForTests(ms);
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 void sleepHandler(Arguments& args) {
     u32 left = u32(args.arg(0).toInt());
@@ -464,6 +470,8 @@ void DebuggerDisp::put(Arguments& args) {
     default: break;
     }
 }
+
+void setSleepStepForTests(SleepStep step) { sleepStepForTests = step; }
 
 void initDollarClass(bool start) {
     delete theDispatcher;

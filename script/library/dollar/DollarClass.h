@@ -31,4 +31,9 @@ void getCurrentScriptPosition(Engine& engine, LxCore::String* fileName, u32* lin
 bool hasProperFileName(const RuntimeEnv& frame);
 void getCurrentScriptFile(Engine& engine, Variant& out);
 
+// For tests: what $.sleep waits with, one step of at most 100 ms at a time
+// (null: the real sleep).
+using SleepStep = void (*)(u32 ms);
+void setSleepStepForTests(SleepStep step);
+
 }  // namespace LxScript

@@ -1,18 +1,20 @@
-// What the script suites cannot show: how long the sort and the walks of
-// sparse arrays take, fatal errors (a timeout ends a script uncaught), and
+// What the script suites cannot show: how much work the sort and the walks
+// of sparse arrays do, fatal errors (a timeout ends a script uncaught), and
 // the locale the number texts follow.
 #include <gtest/gtest.h>
 
-#include <ctime>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "core/Clock.h"
 #include "core/Localizer.h"
 #include "core/String.h"
 #include "script/composition/InitTerm.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
+#include "script/library/ArrayClass.h"
 #include "script/library/tests/FixedLocale.h"
 
 namespace LxScript {
@@ -20,9 +22,8 @@ namespace {
 
 using LxCore::String;
 
-// The sanitizers slow the engine down several times over: there the times
-// allow for it, and the sort sizes shrink tenfold (the unsanitized build
-// holds the full sizes to the limits).
+// The sanitizers slow the engine down several times over: there the sort
+// sizes shrink tenfold (the unsanitized build sorts the full sizes).
 #if defined(__SANITIZE_ADDRESS__)
 #define ARRAY_LIMITS_SANITIZED 1
 #elif defined(__has_feature)
@@ -31,19 +32,20 @@ using LxCore::String;
 #endif
 #endif
 #ifdef ARRAY_LIMITS_SANITIZED
-constexpr double kSlowdown = 5;
 constexpr long kSortShrink = 10;
 #else
-constexpr double kSlowdown = 1;
 constexpr long kSortShrink = 1;
 #endif
 
-// Processor time of this thread: the machine is shared, wall time is not ours.
-double threadSeconds() {
-    timespec now;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+// Comparisons a sort of n entries may make, as the sort's own tests hold it.
+double comparisonBudget(long n) {
+    return 3.0 * double(n) * std::log2(double(n));
 }
+
+// The clock of the engine's deadlines moves only as it is read, a millisecond
+// a reading, so that a deadline is a count of readings.
+u32 readingMs = 0;
+u32 readingClock() { return readingMs++; }
 
 std::string text(const Variant& v) {
     const String s = v.toString();
@@ -59,19 +61,21 @@ protected:
         engine->initialize();
     }
     void TearDown() override {
+        LxCore::setTickSourceForTests(nullptr);
         engine.reset();
         InitTerm::exit();
     }
 
-    // Runs source; the error code it ends with (0 when none) and the
-    // processor time it took.
-    i32 run(const char* source, i32 timeoutMs = 0, double* seconds = nullptr, Variant* result = nullptr) {
+    // Runs source; the error code it ends with (0 when none) and the status
+    // checks it made, which the library's loops make every kStatusInterval
+    // steps.
+    i32 run(const char* source, i32 timeoutMs = 0, u32* checks = nullptr, Variant* result = nullptr) {
         Variant scratch;
         engine->clearError();
-        const double start = threadSeconds();
+        const u32 start = engine->getStatusChecks();
         engine->eval(String(source), result ? result : &scratch, timeoutMs, 0, nullptr, nullptr);
-        if (seconds)
-            *seconds = threadSeconds() - start;
+        if (checks)
+            *checks = engine->getStatusChecks() - start;
         return engine->getError().getCode();
     }
 
@@ -95,10 +99,18 @@ std::vector<double> elementsOf(RealEngine& engine) {
     return out;
 }
 
+// Status checks of a walk of one element (and of the statements around it).
+constexpr u32 kFewChecks = 16;
+// Readings of the clock past a deadline before a run ends: the tick of 50 ms
+// the deadline falls in, and those the engine makes on its way out.
+constexpr u32 kDeadlineSlackMs = 100;
+
 // Sorted, reversed, equal and random numbers: 100,000 in the default order
-// and 20,000 with a comparison function, each under 2 s. The arrays are
-// made from literals and checked from their slots, so that only the sort
-// is the script's work.
+// and 20,000 with a comparison function, each in log-linear comparisons:
+// counted by the comparison function, and for the default order by the
+// status checks the sort makes every kStatusInterval comparisons. The
+// arrays are made from literals and checked from their slots, so that only
+// the sort is the script's work.
 TEST_F(ArrayLimitsTest, SortStaysLogLinear) {
     const struct {
         const char* name;
@@ -114,17 +126,20 @@ TEST_F(ArrayLimitsTest, SortStaysLogLinear) {
         const char* call;
         bool numeric;
     } sorts[] = {{100000 / kSortShrink, "a.sort()", false},
-                 {20000 / kSortShrink, "a.sort(function (x, y) { return x - y; })", true}};
+                 {20000 / kSortShrink, "a.sort(function (x, y) { compared++; return x - y; })", true}};
     for (const auto& sort : sorts) {
         for (const auto& shape : shapes) {
             std::string fill = "var a = [";
             for (long i = 0; i < sort.count; i++)
                 fill += (i ? "," : "") + std::to_string(shape.value(i, sort.count));
-            fill += "];";
+            fill += "]; var compared = 0;";
             ASSERT_EQ(run(fill.c_str()), 0) << shape.name;
-            double seconds = 0;
-            ASSERT_EQ(run(sort.call, 0, &seconds), 0) << sort.call << " of " << shape.name;
-            EXPECT_LT(seconds, 2 * kSlowdown) << sort.call << " of " << shape.name;
+            u32 checks = 0;
+            ASSERT_EQ(run(sort.call, 0, &checks), 0) << sort.call << " of " << shape.name;
+            Variant compared;
+            ASSERT_EQ(run("compared", 0, nullptr, &compared), 0);
+            const double comparisons = sort.numeric ? compared.toNumber() : double(checks) * kStatusInterval;
+            EXPECT_LT(comparisons, comparisonBudget(sort.count)) << sort.call << " of " << shape.name;
             const std::vector<double> got = elementsOf(*engine);
             ASSERT_EQ(long(got.size()), sort.count);
             for (size_t i = 1; i < got.size(); i++) {
@@ -137,7 +152,8 @@ TEST_F(ArrayLimitsTest, SortStaysLogLinear) {
 }
 
 // After a[4294967294] = "x" every loop but the text forms walks the one
-// element: each ends under 100 ms.
+// element: a few status checks, where a walk of the indices would make one
+// every kStatusInterval of them.
 TEST_F(ArrayLimitsTest, SparseArraysWalkTheirElements) {
     const char* calls[] = {
         "a.reverse()",          "a.sort()",            "a.sort(function (x, y) { return 0; })",
@@ -149,16 +165,19 @@ TEST_F(ArrayLimitsTest, SparseArraysWalkTheirElements) {
     };
     for (const char* call : calls) {
         ASSERT_EQ(run("var a = []; a[4294967294] = 'x';"), 0);
-        double seconds = 0;
-        const i32 code = run(call, 0, &seconds);
+        u32 checks = 0;
+        const i32 code = run(call, 0, &checks);
         EXPECT_TRUE(code == 0 || code == 41) << call << ": " << code;
-        EXPECT_LT(seconds, 0.1 * kSlowdown) << call;
+        EXPECT_LT(checks, kFewChecks) << call;
     }
 }
 
 // The text forms must produce every separator: under a 1 s timeout they end
-// in the timeout or, being too long for a string, in -28.
+// in the timeout, at its first reading of the clock past it, or, being too
+// long for a string, in -28 before it.
 TEST_F(ArrayLimitsTest, TextFormsOfHugeArraysEndInTimeOrMemory) {
+    readingMs = 1000 * 50;
+    LxCore::setTickSourceForTests(readingClock);
     const char* calls[] = {
         "var a = []; a[4294967294] = 'x'; a.join()",
         "var a = []; a[4294967294] = 'x'; a.toString()",
@@ -168,10 +187,14 @@ TEST_F(ArrayLimitsTest, TextFormsOfHugeArraysEndInTimeOrMemory) {
         "var b = []; b.length = 4294967295; b[5] = 1; b.join(',')",
     };
     for (const char* call : calls) {
-        double seconds = 0;
-        const i32 code = run(call, 1000, &seconds);
+        const u32 start = readingMs;
+        const i32 code = run(call, 1000);
+        const u32 took = readingMs - start;
         EXPECT_TRUE(code == -35 || code == -28) << call << ": " << code;
-        EXPECT_LT(seconds, 2 * kSlowdown) << call;
+        if (code == -35) {
+            EXPECT_GE(took, 1000u) << call;
+        }
+        EXPECT_LT(took, 1000u + kDeadlineSlackMs) << call;
     }
 }
 

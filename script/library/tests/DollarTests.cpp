@@ -5,11 +5,11 @@
 
 #include <sys/stat.h>
 
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "base/platform/EnvironmentLock.h"
 #include "core/Dictionary.h"
@@ -22,6 +22,7 @@
 #include "script/composition/jsEngine.h"
 #include "script/engine/DispatcherDictionary.h"
 #include "script/library/debug/DebugAPI.h"
+#include "script/library/dollar/DollarClass.h"
 #include "script/library/reflection/Reflection.h"
 
 namespace LxScript {
@@ -88,26 +89,42 @@ TEST_F(DollarTest, TheEmbeddingsGuardKeepsTheLevel) {
     EXPECT_EQ(value("$.flags & 0x800"), "2048");
 }
 
-// The sleep checks for a halt after each 100 ms step.
+// The steps $.sleep takes, in milliseconds; the halt comes (from another
+// thread, as a front end's does) during the step numbered haltInStep.
+std::vector<u32> sleptSteps;
+size_t haltInStep = 0;
+jsEngine* sleeper = nullptr;
+
+void recordedStep(u32 ms) {
+    sleptSteps.push_back(ms);
+    if (sleptSteps.size() == haltInStep)
+        std::thread([] { sleeper->halt(); }).join();
+}
+
+// The sleep waits in steps of 100 ms and checks for a halt after each.
 TEST_F(DollarTest, HaltEndsASleep) {
     const struct {
         const char* source;
-        int haltAfterMs;
-        int endsBeforeMs;
-    } rows[] = {{"$.sleep(5000); 1", 150, 2000}, {"$.sleep(250); 1", 20, 240}};
+        size_t haltInStep;      // 0: none
+        std::vector<u32> steps;
+        i32 code;
+    } rows[] = {
+        {"$.sleep(250); 1", 0, {100, 100, 50}, 0},
+        {"$.sleep(100); 1", 0, {100}, 0},
+        {"$.sleep(0); 1", 0, {}, 0},
+        {"$.sleep(5000); 1", 2, {100, 100}, -34},
+        {"$.sleep(250); 1", 1, {100}, -34},
+    };
+    sleeper = engine.get();
+    setSleepStepForTests(recordedStep);
     for (const auto& r : rows) {
         engine->clearError();
-        std::thread halter([this, &r] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(r.haltAfterMs));
-            engine->halt();
-        });
-        const auto start = std::chrono::steady_clock::now();
-        const i32 code = run(r.source);
-        const auto took = std::chrono::steady_clock::now() - start;
-        halter.join();
-        EXPECT_EQ(code, -34) << r.source;
-        EXPECT_LT(took, std::chrono::milliseconds(r.endsBeforeMs)) << r.source;
+        sleptSteps.clear();
+        haltInStep = r.haltInStep;
+        EXPECT_EQ(run(r.source), r.code) << r.source;
+        EXPECT_EQ(sleptSteps, r.steps) << r.source << ", halted in step " << r.haltInStep;
     }
+    setSleepStepForTests(nullptr);
 }
 
 class TextHook : public Debugger {

@@ -2,11 +2,10 @@
 // eval function runs the same compile): flags and matching kept, the text
 // stable after one round. Sources that would end the literal early ("/", a
 // line end) or make a comment (empty) are the cases. And a runaway pattern
-// raising 27 in time.
+// stopped by the step budget with 27.
 #include <gtest/gtest.h>
 
 #include <string>
-#include <time.h>
 
 #include "core/RegExp.h"
 #include "core/tests/TestSupport.h"
@@ -50,18 +49,18 @@ TEST_F(RegExpSourceTest, SourceTextsReadBackWithFlagsAndMatching) {
     }
 }
 
-// Stopped by the core's step budget within two seconds of processor time;
-// the checked, unoptimised sanitizer build takes a hundredth of the budget.
+// Stopped by the core's step budget (how long the budget takes is a
+// benchmark's figure): the same pattern on a short text ends well within
+// the budget and raises 27 once the budget is smaller than its work. The
+// checked, unoptimised sanitizer build takes a hundredth of the budget.
 TEST_F(RegExpSourceTest, RunawayPatternRaisesStackOverrunInTime) {
     if (LxCore::kSanitizedBuild)
         LxCore::setRegExpStepBudgetForTests(LxCore::kRegExpStepBudget / 100);
-    timespec begin, end;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &begin);
-    const i32 code = run(u"/(a+)+b/.test('aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa')");
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
+    EXPECT_EQ(run(u"/(a+)+b/.test('aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa')"), 27);
+    EXPECT_EQ(value("/(a+)+b/.test('aaaaaaaaaa')"), "false");
+    LxCore::setRegExpStepBudgetForTests(100);
+    EXPECT_EQ(run(u"/(a+)+b/.test('aaaaaaaaaa')"), 27);
     LxCore::setRegExpStepBudgetForTests(0);
-    EXPECT_EQ(code, 27);
-    EXPECT_LT(double(end.tv_sec - begin.tv_sec) + double(end.tv_nsec - begin.tv_nsec) * 1e-9, 2.0);
 }
 
 }  // namespace
