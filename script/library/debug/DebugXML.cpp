@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "base/platform/MemoryReserve.h"
 #include "core/Clock.h"
 #include "core/Dictionary.h"
 #include "core/Encoder.h"
@@ -17,6 +18,7 @@
 #include "core/XML.h"
 #include "core/platform/FileSystem.h"
 #include "script/engine/Function.h"
+#include "script/engine/ObjectSlots.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/Runner.h"
 #include "script/engine/Workspace.h"
@@ -356,8 +358,16 @@ XML* evalCommand(Call& c) {
         }
         timeout = watch.remainingMs();
     }
-    if (reset)
+    if (reset) {
         engine.initialize();
+        // The objects the old globals held went to the object heap's
+        // lists; what they filled whole serves any need again, so that a
+        // reset after a script used up memory gives it back.
+        ObjectHeap::releaseFreeChunks();
+    }
+    // Held while the script runs, so that one that uses up memory leaves
+    // room for the answer; given up when it did.
+    LxBase::MemoryReserve::take(0);
     const i32 profiling = profilingOf(r);
     Variant result;
     {
@@ -375,6 +385,8 @@ XML* evalCommand(Call& c) {
         failure = engine.getError();
         engine.clearError();
     }
+    if (failure.getCode() == Err::kOutOfMemory)
+        LxBase::MemoryReserve::release();
     stopped.restore();
     XMLHold reply(newElement("evalresult"));
     if (XML* outcome = failure.getCode() != 0 ? errorElement(failure) : valueElement(engine, result, nullptr))
@@ -646,7 +658,9 @@ XML* serve(DebugAPI* api, const XML& request, Error& errors) {
         call.resets.apply();
         return reply.take();
     } catch (const std::bad_alloc&) {
-        errors.push(Err::kOutOfMemory);
+        // The room held back is what the answer to this needs.
+        LxBase::MemoryReserve::release();
+        errors.push(Err::kOutOfMemory, String(), nullptr, true);
     } catch (const std::exception& e) {
         errors.push(Err::kUncaughtException, String(e.what()), nullptr, true);
     } catch (...) {

@@ -2,6 +2,7 @@
 // printed and read back, stops made by a scripted debugger hook.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "base/platform/MemoryReserve.h"
 #include "core/Encoder.h"
 #include "core/Dictionary.h"
 #include "core/Error.h"
@@ -24,6 +26,7 @@
 #include "core/LivePropertyManager.h"
 #include "core/Point.h"
 #include "core/XML.h"
+#include "core/tests/TestSupport.h"
 #include "script/composition/InitTerm.h"
 #include "script/composition/jsEngine.h"
 #include "script/engine/Property.h"
@@ -716,6 +719,48 @@ const LxCore::LivePropertyInfo kShapeRows[] = {
     {"x", 1, 0x62, "number\tThe x coordinate."},
     {nullptr, 0, 0, nullptr},
 };
+
+// Limits the address space to what is in use and a little more; false when
+// it cannot.
+bool leaveLittleAddressSpace(long spareKb) {
+    long kb = 0;
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (std::sscanf(line.c_str(), "VmSize: %ld kB", &kb) == 1)
+            break;
+    const rlim_t bytes = rlim_t(kb + spareKb) * 1024;
+    struct rlimit limit;
+    limit.rlim_cur = limit.rlim_max = bytes;
+    return kb > 0 && setrlimit(RLIMIT_AS, &limit) == 0;
+}
+
+// A command whose own work runs out of memory fails with -28 and its
+// text, and the memory held back for the answer is given up. Run in a
+// child with little address space left; a sanitized build cannot be held
+// to a limit.
+TEST_F(DebugXMLTest, ACommandThatRunsOutOfMemoryFailsWithItsText) {
+    if (LxCore::kSanitizedBuild)
+        GTEST_SKIP() << "an address-space limit cannot hold a sanitized build";
+    XML* request = parse(String(("<print><a>" + std::string(size_t(16) << 20, 'x') + "</a></print>").c_str()));
+    ASSERT_NE(request, nullptr);
+    LxCore::File stream{LxCore::FileSpec(String("/dev/null"), false)};
+    ASSERT_EQ(stream.open(String("w")), 0);
+    api->setOutputStream(&stream);
+    auto child = [&] {
+        LxBase::MemoryReserve::take(0);
+        if (!leaveLittleAddressSpace(16 * 1024))
+            return 2;
+        Error errors;
+        XML* out = api->executeXML(*request, errors);
+        String message;
+        errors.getMessage(message);
+        const bool failed = !out && errors.getCode() == -28 && ascii(message) == "Out of memory";
+        return failed && !LxBase::MemoryReserve::isHeld() ? 0 : 1;
+    };
+    EXPECT_EXIT(_exit(child()), ::testing::ExitedWithCode(0), "");
+    api->setOutputStream(nullptr);
+    request->release();
+}
 
 TEST_F(DebugXMLTest, DictionariesAnswerWithoutAnEngine) {
     auto* d = new LxCore::Dictionary(LxCore::kScriptClient);
