@@ -361,9 +361,12 @@ XML* evalCommand(Call& c) {
     if (reset) {
         engine.initialize();
         // The objects the old globals held went to the object heap's
-        // lists; what they filled whole serves any need again, so that a
-        // reset after a script used up memory gives it back.
-        ObjectHeap::releaseFreeChunks();
+        // lists. After memory ran out (the reserve is gone) what they
+        // filled whole goes back, to serve any need: the memory a reset is
+        // asked to give back. Otherwise the lists are kept for reuse, not
+        // walked.
+        if (!LxBase::MemoryReserve::isHeld())
+            ObjectHeap::releaseFreeChunks();
     }
     // Held while the script runs, so that one that uses up memory leaves
     // room for the answer; given up when it did.
