@@ -107,9 +107,14 @@ const char* detectEncoding(FILE* stream) {
 }
 
 // Reads up to `want` bytes onto the end of `out`, in chunks, so that memory
-// grows only with what the file really holds. False on a stream error.
-bool readBytes(FILE* stream, u64 want, std::vector<char>& out) {
-    while (want > 0) {
+// grows only with what the file really holds; the watch is asked before
+// every chunk but the first. 0, 52 on a stream error, or what the watch
+// answered.
+i32 readBytes(FILE* stream, u64 want, std::vector<char>& out, ReadWatch* watch) {
+    for (bool first = true; want > 0; first = false) {
+        if (watch && !first)
+            if (const i32 status = watch->check())
+                return status;
         const size_t size = want < kChunk ? size_t(want) : kChunk;
         const size_t old = out.size();
         out.resize(old + size);
@@ -117,9 +122,9 @@ bool readBytes(FILE* stream, u64 want, std::vector<char>& out) {
         out.resize(old + got);
         want -= got;
         if (got < size)
-            return !std::ferror(stream);
+            return std::ferror(stream) ? Err::kIOError : 0;
     }
-    return true;
+    return 0;
 }
 
 }  // namespace
@@ -245,12 +250,40 @@ i32 File::open(const String& mode, i32 type, i32 creator) {
         if (i32 status = platformOpenStream(d->spec.path, how, stream))
             return status;
     }
+    adopt(stream, letter != 'w');
+    return 0;
+}
+
+i32 File::openScript(i64 maxBytes) {
+    if (d->status != 0)
+        return i32(d->status);  // a link that could not be followed
+    if (i32 status = close())
+        return status;
+    FILE* stream = nullptr;
+    i64 size = 0;
+    if (i32 status = platformOpenRegularFile(d->spec.path, stream, size))
+        return status;
+    if (size > maxBytes) {
+        std::fclose(stream);
+        return Err::kOutOfRange;
+    }
+    adopt(stream, true);
+    d->limit = maxBytes;
+    return 0;
+}
+
+void File::setReadWatch(ReadWatch* watch) { d->watch = watch; }
+
+// The freshly opened stream becomes the file's, its encoding detected
+// unless it was opened for writing only.
+void File::adopt(FILE* stream, bool detect) {
     d->stream = stream;
     d->status = 0;
     d->heldCount = 0;
     d->writing = false;
     d->length = -1;  // "w" may just have emptied it, and others may have changed it
-    if (letter != 'w') {
+    d->limit = -1;
+    if (detect) {
         const char* name = detectEncoding(stream);
         if (name && d->encodingName.isEmpty()) {
             if (Encoder* e = findEncoder(String(name))) {
@@ -261,7 +294,6 @@ i32 File::open(const String& mode, i32 type, i32 creator) {
     }
     if (d->encodingName.isEmpty())
         d->encodingName = canonicalName(d->encoder);
-    return 0;
 }
 
 i32 File::close() {
@@ -312,21 +344,30 @@ i32 File::read(i32 count, String& out) {
 i32 File::readRest(String& out) {
     String text(d->held, d->heldCount);
     d->heldCount = 0;
+    // More than a script file may hold is an error; more than a text can
+    // hold is the lack of memory it would be.
+    const bool bounded = d->limit >= 0;
+    const u64 most = bounded ? u64(d->limit) : u64(String::kMaxLength);
+    auto tooLong = [bounded]() -> i32 {
+        if (!bounded)
+            throw std::bad_alloc();
+        return Err::kOutOfRange;
+    };
     std::vector<char> bytes;
     i64 length = 0;
     const i64 position = ftello(d->stream);
     if (position >= 0 && measure(length) == 0 && length > position) {
-        if (u64(length - position) > u64(String::kMaxLength))
-            throw std::bad_alloc();  // more than a text can hold
+        if (u64(length - position) > most)
+            return tooLong();
         bytes.reserve(size_t(length - position));
     }
     // Read to the end rather than to the length measured: the file may grow.
-    if (!readBytes(d->stream, u64(String::kMaxLength) + 1, bytes)) {
+    if (const i32 status = readBytes(d->stream, most + 1, bytes, d->watch)) {
         std::clearerr(d->stream);
-        return Err::kIOError;
+        return status;
     }
-    if (bytes.size() > size_t(String::kMaxLength))
-        throw std::bad_alloc();
+    if (bytes.size() > most)
+        return tooLong();
     String rest;
     const i32 status = i32(rest.decode(bytes.data(), i32(bytes.size()), d->encoder));
     text += rest;
@@ -351,9 +392,9 @@ i32 File::readFixed(i32 count, String& out) {
     if (want > most)
         want = most;
     std::vector<char> bytes;
-    if (!readBytes(d->stream, want, bytes)) {
+    if (const i32 status = readBytes(d->stream, want, bytes, d->watch)) {
         std::clearerr(d->stream);
-        return Err::kIOError;
+        return status;
     }
     if (count > 0 && bytes.empty() && text.isEmpty())
         return Err::kReadPastEnd;

@@ -17,6 +17,21 @@ namespace LxCore {
 
 class Encoder;
 
+// Script files are read whole, so only a regular file of at most this many
+// bytes is taken: a device or a pipe may never end or may wait for a
+// writer, and no script is this long.
+constexpr i64 kMaxScriptFileBytes = 40000000;
+
+// Asked between the blocks of a long read, so that the reader's deadline or
+// a request to stop can end it.
+class ReadWatch {
+public:
+    virtual ~ReadWatch() = default;
+    // 0 lets the read go on; any other number ends it with that status and
+    // no text.
+    virtual i32 check() = 0;
+};
+
 class FileData : public Root {
 public:
     FileSpecData spec;          // the path, resolved when the FileSpec named a link
@@ -29,6 +44,8 @@ public:
     u32 lineFeed = 1;           // for writing: 1 CR LF, 2 CR, 3 LF
     u32 status = Err::kFileNotFound; // until resolved, then what resolving gave
     bool writing = false;       // the stream's last transfer was a write
+    i64 limit = -1;             // the most bytes a script file opened may hold; -1 unbounded
+    ReadWatch* watch = nullptr; // not owned
 
     // The next UTF-16 unit, -1 at the end of the file or on a stream error.
     i32 readChar();
@@ -56,6 +73,13 @@ public:
     virtual i32 open(const String& mode, i32 type = 0, i32 creator = 0);
     virtual i32 close();
     virtual bool isOpen() const;
+    // Opens a script file for reading as open("r") does, but only a regular
+    // file of at most maxBytes bytes, one that grows past them while it is
+    // read failing too: 48 missing, 53 not allowed, 52 not a regular file,
+    // 41 too long. Nothing is opened that is not a regular file.
+    i32 openScript(i64 maxBytes = kMaxScriptFileBytes);
+    // Asked between the blocks of the reads that follow; null for none.
+    void setReadWatch(ReadWatch* watch);
     // count characters; a negative count or 0x7FFFFFFF reads the rest.
     virtual i32 read(i32 count, String& out);
     virtual i32 readln(String& out);
@@ -82,6 +106,7 @@ public:
 private:
     FileData* d;
 
+    void adopt(FILE* stream, bool detect);
     i32 readRest(String& out);
     i32 readFixed(i32 count, String& out);
     i32 readCharacters(i32 count, String& out);

@@ -3,11 +3,13 @@
 #include <cstdio>
 #include <string>
 
+#include "base/platform/MemoryReserve.h"
 #include "core/Encoder.h"
 #include "core/ErrorCodes.h"
 #include "core/XML.h"
 #include "objects/InterAppStream.h"
 #include "objects/Message.h"
+#include "objects/PumpStep.h"
 #include "objects/Specifier.h"
 #include "objects/platform/Mailbox.h"
 #include "script/engine/RealEngine.h"
@@ -34,6 +36,13 @@ constexpr int kHeaderRoom = 16 * 1024;
 constexpr int kMaxBody = int(LxObjects::Platform::Mailbox::kMaxMessage) - kHeaderRoom;
 // How long the break loop waits for the input in one pass.
 constexpr int kStoppedWaitMs = 20;
+
+// The answer to a request that found no memory even for its answer: made
+// beforehand, and short enough for the reply text Tellwire hands in (room
+// for 127 bytes), so that giving it needs no memory at all.
+constexpr LxScript::i32 kOutOfMemory = LxCore::Err::kOutOfMemory;
+constexpr char kOutOfMemoryAnswer[] = "<error id=\"-28\" file=\"\" line=\"0\">Out of memory</error>";
+static_assert(sizeof kOutOfMemoryAnswer <= 128, "fits the reply text as it comes");
 
 // The requests served while a script runs (from the engine's poll): all
 // of them while it runs from idle, two while a command given in the break
@@ -148,32 +157,54 @@ DebugCarrier::DebugCarrier(LxScript::RealEngine& engine, DebugAPI& api, AppEnds&
     : engine(engine), api(api), ends(ends) {}
 
 int DebugCarrier::serve(int kind, Tellwire::Message& message, LoString* reply) {
-    std::string body(message.body.text(), size_t(message.body.length()));
-    std::printf("debug %d %s\n", kind, body.c_str());
+    std::printf("debug %d %.*s\n", kind, message.body.length(), message.body.text());
     std::fflush(stdout);
     if (kind != Tellwire::kNew)
         return 0;
-    if (body.empty() || body[0] != '<')
-        return answerPlain(body, reply, ends);
-    requester = message.sender;
-    LoString text;
-    const int code = answerRequest(message.body, text);
-    if (reply)
-        reply->assign(text.text(), text.length());
+    const LoString& body = message.body;
+    int code = 0;
+    if (body.isEmpty() || body.text()[0] != '<') {
+        if (!LxObjects::runPumpStep(
+                [&] { code = answerPlain(std::string(body.text(), size_t(body.length())), reply, ends); }))
+            return answerOutOfMemory(reply);
+        return code;
+    }
+    if (!LxObjects::runPumpStep([&] { requester = message.sender; }))
+        return answerOutOfMemory(reply);
+    return answerRequest(body, reply);
+}
+
+// Each step that needs memory is tried again once the reserve is given up,
+// the command itself only once: it may have done its work.
+int DebugCarrier::answerRequest(const LoString& body, LoString* reply) {
+    Error errors;
+    DebugXML::XMLHold request;
+    if (!LxObjects::runPumpStep([&] { request.reset(parseRequest(body, errors)); }))
+        return answerOutOfMemory(reply);
+    DebugXML::XMLHold answer(request.get() ? run(*request.get(), errors) : nullptr);
+    request.reset(nullptr);
+    int code = 0;
+    const bool answered = LxObjects::runPumpStep([&] {
+        LoString text;
+        code = bodyOf(answer.get(), errors, text);
+        if (reply)
+            reply->assign(text.text(), text.length());
+    });
+    if (!answered)
+        return answerOutOfMemory(reply);
+    // The engine ran out: the room it held back is the next requests'.
+    if (code == kOutOfMemory)
+        LxBase::MemoryReserve::release();
     return code;
 }
 
-int DebugCarrier::answerRequest(const LoString& body, LoString& text) {
-    Error errors;
-    XML* answer = nullptr;
-    if (XML* request = parseRequest(body, errors)) {
-        answer = run(*request, errors);
-        request->release();
-    }
-    const int code = bodyOf(answer, errors, text);
-    if (answer)
-        answer->release();
-    return code;
+// Out of memory even for the answer: the one made beforehand goes, and the
+// room held back is given up for the requests that follow.
+int DebugCarrier::answerOutOfMemory(LoString* reply) {
+    LxBase::MemoryReserve::release();
+    if (reply && reply->capacity() >= int(sizeof kOutOfMemoryAnswer))
+        reply->assign(kOutOfMemoryAnswer, int(sizeof kOutOfMemoryAnswer) - 1);
+    return kOutOfMemory;
 }
 
 XML* DebugCarrier::run(const XML& request, Error& errors) {
@@ -204,7 +235,9 @@ bool DebugCarrier::isServed(const String& command) const {
 // break loop started ends alone, the engine stays stopped; any other run
 // ends as a whole.
 void DebugCarrier::haltRun() {
-    if (mode == kStoppedRunning)
+    // Without frames (an eval still reading its file) the error is what
+    // ends the command.
+    if (mode == kStoppedRunning || !engine.isRunning())
         engine.setError(LxCore::Err::kExecutionHalted);
     else
         engine.halt();
@@ -236,15 +269,21 @@ bool DebugCarrier::sendToRequester(const LoString& body) {
 
 void DebugCarrier::breakExecution(LxScript::Engine&) {
     ModeScope scope(*this, kStopped);
-    Error errors;
-    XML* request = new XML(String("get-break"));
-    XML* answer = api.executeXML(*request, errors);
-    request->release();
-    LoString stop;
-    bodyOf(answer, errors, stop);
-    if (answer)
-        answer->release();
-    if (!sendToRequester(stop)) {
+    // Stopped at the end of memory: the room held back is for the stop's
+    // requests now.
+    if (engine.getError().getCode() == kOutOfMemory)
+        LxBase::MemoryReserve::release();
+    // A stop that cannot be told (no front end, no memory) runs on.
+    bool told = false;
+    LxObjects::runPumpStep([&] {
+        Error errors;
+        DebugXML::XMLHold request(new XML(String("get-break")));
+        DebugXML::XMLHold answer(api.executeXML(*request.get(), errors));
+        LoString stop;
+        bodyOf(answer.get(), errors, stop);
+        told = sendToRequester(stop);
+    });
+    if (!told) {
         resume();
         return;
     }

@@ -42,7 +42,8 @@ private:
     LxObjects::LoString requester;      // the sender of the last request
     Mode mode = kIdle;
 
-    int answerRequest(const LxObjects::LoString& body, LxObjects::LoString& text);
+    int answerRequest(const LxObjects::LoString& body, LxObjects::LoString* reply);
+    int answerOutOfMemory(LxObjects::LoString* reply);
     LxCore::XML* run(const LxCore::XML& request, LxCore::Error& errors);
     bool isServed(const LxCore::String& command) const;
     void haltRun();

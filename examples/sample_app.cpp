@@ -37,6 +37,14 @@
 //   the stopped engine runs script (an eval, the object of get-properties,
 //   a value's text), only <halt/>, which ends that command's run and
 //   leaves the engine stopped, and <get-info/> are served.
+// - While an eval reads its file= the same requests are served as while a
+//   script runs; <halt/> ends the read (error -34), as does the eval's
+//   timeout (-35).
+// - Out of memory the application keeps answering: it holds a few
+//   megabytes back while a script runs and gives them up when the script
+//   runs out (its eval answers -28), or when a request finds no memory (an
+//   Error reply -28). <eval reset="true"> frees what the script's globals
+//   held.
 // - The ends above hold while stopped and while a script runs: the script
 //   is halted and the application ends.
 #include <cstdio>

@@ -139,15 +139,17 @@ bool MessageQueue::enqueueMessage(Message* m)
         delete m;
         return false;
     }
+    // Deleted on every way out until it is in place, reporting that runs
+    // out of memory included.
+    std::unique_ptr<Message> owned(m);
     if (m->timestamp == 0)
         m->timestamp = LxObjects::now();
     if (m->timeout == 0)
         m->timeout = kDefaultTimeout;
-    // Reported while the message is still the caller's alone.
+    // Reported before it is in the queue, where others may see it.
     LoString name = getName();
     if (!name.isEmpty() && view(m->type) != "Debug")
         forwardMessageLog(*m, kForwardKind, name, "added");
-    std::unique_ptr<Message> owned(m);
     try {
         ObjectLock guard(*this);
         place(m);

@@ -33,6 +33,7 @@
 #include "objects/LoVector.h"
 #include "objects/Message.h"
 #include "objects/MessageQueue.h"
+#include "objects/PumpStep.h"
 #include "objects/Specifier.h"
 #include "objects/TellwireContext.h"
 #include "objects/TellwireThread.h"
@@ -87,6 +88,10 @@ using TellwireData::PrivateData;
 namespace {
 
 using std::string_view;
+
+// The core's numbers for a handler that ran out of memory or threw.
+constexpr i32 kOutOfMemory = -28;
+constexpr i32 kUncaughtException = -29;
 
 string_view view(const LoString& s)
 {
@@ -703,27 +708,34 @@ void deliverIncoming(Tellwire* endpoint, const Message& message)
 
     LoString replyText;
     int result;
+    const char* failure = nullptr;  // a handler that threw: the text of its error reply
     try {
         u32 id = handler->getID();
         result = handler->handle(kind, copy, &replyText);
         // A handler for this one number has done its work.
         if (message.serialNumber != MsgHandler::kEveryMessage && message.serialNumber == id)
             delete Tellwire::removeMsgHandler(endpoint, message.type.text(), message.serialNumber);
+    } catch (const std::bad_alloc&) {
+        // The answer needs room that the handler did not find.
+        LxBase::MemoryReserve::release();
+        result = kOutOfMemory;
+        failure = "Out of memory";
     } catch (...) {
-        if (contains(copy.responseRequest, "Error"))
-            Tellwire::sendErrorReply(endpoint, copy, "Exception", -29, 0);
-        return;
+        result = kUncaughtException;
+        failure = "Exception";
     }
-    if (result == 0) {
-        if (contains(copy.responseRequest, "Result")) {
-            Message reply(copy);
-            reply.result = copy.serialNumber;
-            reply.body = replyText;
-            Tellwire::sendReply(endpoint, copy, "Result", &reply);
+    runPumpStep([&] {
+        if (result == 0) {
+            if (contains(copy.responseRequest, "Result")) {
+                Message reply(copy);
+                reply.result = copy.serialNumber;
+                reply.body = replyText;
+                Tellwire::sendReply(endpoint, copy, "Result", &reply);
+            }
+        } else if (contains(copy.responseRequest, "Error")) {
+            Tellwire::sendErrorReply(endpoint, copy, failure ? failure : replyText.text(), result, 0);
         }
-    } else if (contains(copy.responseRequest, "Error")) {
-        Tellwire::sendErrorReply(endpoint, copy, replyText.text(), result, 0);
-    }
+    });
 }
 
 // Reads one waiting mailbox text onto the incoming queue, acknowledging
@@ -808,11 +820,29 @@ bool Tellwire::sendQueued(Tellwire* endpoint)
     d.outgoing->expireMessages();
     InterAppStream* stream = d.stream;
     LoString queueName = d.outgoing->getName();
-    LoVector<LoString> failed;
-    LoVector<Message> requeued;
+    // The targets that took nothing this pass and the messages that wait
+    // for the next; put back on every way out, so that a failure (memory
+    // running out) loses at most the message in hand.
+    struct Leftovers {
+        MessageQueue& queue;
+        LoVector<LoString> failed;
+        LoVector<Message> requeued;
+        ~Leftovers()
+        {
+            for (int i = 0; i < failed.count(); ++i)
+                delete failed.get(i);
+            // The queue takes each message, or deletes one it cannot hold.
+            for (int i = 0; i < requeued.count(); ++i) {
+                try {
+                    queue.enqueueMessage(requeued.get(i));
+                } catch (...) {
+                }
+            }
+        }
+    } left{*d.outgoing, {}, {}};
     auto hasFailed = [&](const LoString& target) {
-        for (int i = 0; i < failed.count(); ++i)
-            if (equals(*failed.get(i), target))
+        for (int i = 0; i < left.failed.count(); ++i)
+            if (equals(*left.failed.get(i), target))
                 return true;
         return false;
     };
@@ -831,7 +861,11 @@ bool Tellwire::sendQueued(Tellwire* endpoint)
         if (!hasFailed(m->target)) {
             if (stream->send(m->target, text))
                 continue;
-            failed.append(new LoString(m->target));
+            std::unique_ptr<LoString> target(new LoString(m->target));
+            if (!target)
+                throw std::bad_alloc();
+            left.failed.append(target.get());
+            target.release();
         }
         LoString stamp = m->getHeader("QUEUESTAMP");
         if (stamp.isEmpty()) {
@@ -849,12 +883,9 @@ bool Tellwire::sendQueued(Tellwire* endpoint)
         } else {
             m->timestamp = t;
         }
-        requeued.append(m.release());
+        left.requeued.append(m.get());
+        m.release();
     }
-    for (int i = 0; i < failed.count(); ++i)
-        delete failed.get(i);
-    for (int i = 0; i < requeued.count(); ++i)
-        d.outgoing->enqueueMessage(requeued.get(i));
     return false;
 }
 

@@ -153,6 +153,8 @@ bool tellwireTerminate();
 // messages; 3 both. True when any message was processed. A gate, when
 // given, is asked before each delivery: false ends the delivery of this
 // pump, and the messages not delivered wait, in order, for the next.
+// Nothing thrown on the way leaves the pump (PumpStep.h): a message that
+// cannot be handled or answered even then is dropped.
 enum { kPumpIncoming = 1, kPumpOutgoing = 2, kPumpAll = 3 };
 struct DeliveryGate {
     bool (*open)(void* data);

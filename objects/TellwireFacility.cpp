@@ -10,6 +10,7 @@
 #include "objects/Message.h"
 #include "objects/PCDConnector.h"
 #include "objects/PlatformServices.h"
+#include "objects/PumpStep.h"
 #include "objects/Specifier.h"
 #include "objects/Tellwire.h"
 #include "objects/TellwireContext.h"
@@ -142,34 +143,39 @@ bool tellwirePump(int flags, TellwireContext* context, const DeliveryGate* gate)
     }
     if (!context)
         return false;
+    // Memory that came back after running out holds the reserve again.
+    LxBase::MemoryReserve::take(LxBase::MemoryReserve::kBytes);
 
     i64 t = i64(std::time(nullptr));
     i64 last = lastHeartbeat.load();
     if (last == 0 || t - last >= kHeartbeatSeconds) {
         lastHeartbeat.store(t);
         if (TellwireConnector* connector = context->getContextConnector())
-            connector->refresh(false);
+            runPumpStep([&] { connector->refresh(false); });
     }
 
-    setPumpStatus(context, "PUMPING");
+    runPumpStep([&] { setPumpStatus(context, "PUMPING"); });
     bool any = false;
     // The count is read again after each endpoint: a handler may open or
-    // close one.
+    // close one. A step that fails ends this endpoint's deliveries for the
+    // pass; what is still queued waits for the next.
     for (int i = 0; i < context->getEndpointCount(); ++i) {
         Tellwire* endpoint = context->getEndpoint(i);
         if (!endpoint)
             break;
         if (flags & kPumpIncoming) {
             bool first = true;
-            while ((!gate || gate->open(gate->data)) && Tellwire::processIncoming(endpoint, true)) {
+            bool delivered = false;
+            while ((!gate || gate->open(gate->data))
+                   && runPumpStep([&] { delivered = Tellwire::processIncoming(endpoint, true); }) && delivered) {
                 any = any || first;
                 first = false;
             }
         }
         if (flags & kPumpOutgoing)
-            any = Tellwire::sendQueued(endpoint) || any;
+            runPumpStep([&] { any = Tellwire::sendQueued(endpoint) || any; });
     }
-    setPumpStatus(context, "IDLE");
+    runPumpStep([&] { setPumpStatus(context, "IDLE"); });
     return any;
 }
 

@@ -14,6 +14,7 @@
 #include "objects/ControlMessages.h"
 #include "objects/Message.h"
 #include "objects/PlatformServices.h"
+#include "objects/PumpStep.h"
 #include "objects/TellwireContext.h"
 #include "objects/TellwireUtils.h"
 #include "objects/platform/CommandLine.h"
@@ -254,11 +255,12 @@ void TellwireThread::pumpOnce()
 {
     ObjectLock guard(*this);
     watch_->beginPass();
-    answerControlMessages();
+    // Nothing a step throws ends the thread: the next pass tries again.
+    runPumpStep([&] { answerControlMessages(); });
     moveEndpointMessages();
     watch_->endPass();
     expireEntries();
-    callIdleHandler();
+    runPumpStep([&] { callIdleHandler(); });
 }
 
 void TellwireThread::answerControlMessages()
@@ -309,16 +311,14 @@ void TellwireThread::moveEndpointMessages()
         Tellwire* endpoint = context_->getEndpoint(i);
         if (!endpoint)
             continue;
-        LoString spec;
-        Tellwire::getSpecifier(endpoint, spec);
-        try {
-            Tellwire::processIncoming(endpoint, false);
-            Tellwire::sendQueued(endpoint);
-        } catch (...) {
-            // The next pass tries again; the thread goes on.
-        }
-        if (!spec.isEmpty() && watch_->watch(view(userId_), view(spec)))
-            watch_->taken(view(userId_), view(spec));
+        runPumpStep([&] { Tellwire::processIncoming(endpoint, false); });
+        runPumpStep([&] { Tellwire::sendQueued(endpoint); });
+        runPumpStep([&] {
+            LoString spec;
+            Tellwire::getSpecifier(endpoint, spec);
+            if (!spec.isEmpty() && watch_->watch(view(userId_), view(spec)))
+                watch_->taken(view(userId_), view(spec));
+        });
     }
 }
 

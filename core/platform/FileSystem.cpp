@@ -310,6 +310,35 @@ i32 platformOpenStream(const String& path, const char* mode, FILE*& stream) {
     return 0;
 }
 
+i32 platformOpenRegularFile(const String& path, FILE*& stream, i64& size) {
+    stream = nullptr;
+    size = 0;
+    std::string native;
+    if (!osPath(path, native))
+        return Err::kFileNotFound;
+    struct stat st;
+    if (stat(native.c_str(), &st) != 0)
+        return errorFromErrno(errno);
+    if (!S_ISREG(st.st_mode))
+        return Err::kIOError;
+    const int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return errorFromErrno(errno);
+    const int status = fcntl(fd, F_GETFL);
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || status < 0 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return Err::kIOError;
+    }
+    FILE* file = fdopen(fd, "rb");
+    if (!file) {
+        close(fd);
+        return Err::kIOError;
+    }
+    stream = file;
+    size = i64(st.st_size);
+    return 0;
+}
+
 bool platformIsRegularFile(const String& path) {
     std::string native;
     struct stat st;

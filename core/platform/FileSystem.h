@@ -50,6 +50,14 @@ i32 platformSetCurrentFolder(const String& path);
 // is not a file, and opening never waits for the other end of a pipe.
 i32 platformOpenStream(const String& path, const char* mode, FILE*& stream);
 
+// Opens a regular file for reading, and nothing else. What the path names
+// is looked at before it is opened, so that no device is touched, and again
+// on the open descriptor, in case something else took the file's place
+// meanwhile; opening never waits. size is the file's length in bytes.
+// 48 missing, 53 not allowed, 52 for what is not a regular file and for
+// any other failure.
+i32 platformOpenRegularFile(const String& path, FILE*& stream, i64& size);
+
 // Whether the path leads, through any links, to a regular file. A device or
 // a pipe may never end or may wait for input: readers of whole files that
 // a script names take nothing else.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <fstream>
 #include <memory>
 #include <new>
 #include <string>
@@ -472,6 +473,91 @@ TEST_F(FileTest, LengthsBeyond32BitsAreRefusedClearly) {
     EXPECT_EQ(file.readAll(text, 0x7FFFFFFF), 52);
     ASSERT_EQ(file.open(String("r")), 0);
     EXPECT_THROW(file.read(-1, text), std::bad_alloc);
+}
+
+// ---------------------------------------------------------------------------
+// Script files
+
+// A device or a pipe never opens as a script (an open that waited for a
+// writer would hang here), nor does a folder or more than the bound.
+TEST_F(FileTest, OnlyARegularFileOfBoundedSizeOpensAsAScript) {
+    writeFile(work + "/script.tvs", "1 + 1");
+    writeFile(work + "/eleven.tvs", "12345678901");
+    ASSERT_EQ(mkfifo((work + "/fifo").c_str(), 0600), 0);
+    mkdir((work + "/folder").c_str(), 0700);
+    ASSERT_EQ(symlink("script.tvs", (work + "/link.tvs").c_str()), 0);
+    ASSERT_EQ(symlink("/dev/zero", (work + "/zero.tvs").c_str()), 0);
+    const struct {
+        const char* name;
+        i64 bound;
+        i32 status;
+    } cases[] = {
+        {"script.tvs", kMaxScriptFileBytes, 0}, {"link.tvs", kMaxScriptFileBytes, 0},
+        {"eleven.tvs", 11, 0},                  {"eleven.tvs", 10, 41},
+        {"missing.tvs", kMaxScriptFileBytes, 48}, {"folder", kMaxScriptFileBytes, 52},
+        {"fifo", kMaxScriptFileBytes, 52},      {"zero.tvs", kMaxScriptFileBytes, 52},
+        {"/dev/zero", kMaxScriptFileBytes, 52}, {"/dev/null", kMaxScriptFileBytes, 52},
+    };
+    for (const auto& c : cases) {
+        File& file = fileAt(c.name);
+        EXPECT_EQ(file.openScript(c.bound), c.status) << c.name << " " << c.bound;
+        EXPECT_EQ(file.isOpen(), c.status == 0) << c.name;
+    }
+    // A sparse file over the bound is refused before a byte is read.
+    writeFile(work + "/sparse.tvs", "");
+    ASSERT_EQ(truncate((work + "/sparse.tvs").c_str(), off_t(kMaxScriptFileBytes) + 1), 0);
+    EXPECT_EQ(fileAt("sparse.tvs").openScript(), 41);
+}
+
+TEST_F(FileTest, AScriptFileThatGrowsPastItsBoundIsNotRead) {
+    writeFile(work + "/growing.tvs", "var a = 1;");
+    File& file = fileAt("growing.tvs");
+    ASSERT_EQ(file.openScript(20), 0);
+    {
+        std::ofstream more(work + "/growing.tvs", std::ios::app);
+        more << "var b = 2;\nvar c = 3;";
+    }
+    String text;
+    EXPECT_EQ(file.read(-1, text), 41);
+    EXPECT_TRUE(text.isEmpty());
+    // Opened again, what it holds now is too much from the start.
+    EXPECT_EQ(file.openScript(20), 41);
+}
+
+// The watch is asked between blocks, as often as the file is long, and
+// its answer ends the read.
+TEST_F(FileTest, AReadWatchIsAskedBetweenBlocksAndMayEndTheRead) {
+    struct Watch : ReadWatch {
+        i32 asked = 0;
+        i32 answer = 0;
+        i32 check() override {
+            ++asked;
+            return answer;
+        }
+    };
+    auto reading = [&](size_t bytes, i32 answer, i32& asked) {
+        writeFile(work + "/long.tvs", std::string(bytes, 'x'));
+        File& file = fileAt("long.tvs");
+        EXPECT_EQ(file.openScript(), 0);
+        Watch watch;
+        watch.answer = answer;
+        file.setReadWatch(&watch);
+        String text;
+        const i32 status = file.read(-1, text);
+        asked = watch.asked;
+        EXPECT_EQ(text.isEmpty(), status != 0);
+        return status;
+    };
+    i32 small = 0, once = 0, twice = 0, ended = 0;
+    EXPECT_EQ(reading(100, 0, small), 0);
+    EXPECT_EQ(small, 0);
+    EXPECT_EQ(reading(1 << 20, 0, once), 0);
+    EXPECT_EQ(reading(2 << 20, 0, twice), 0);
+    EXPECT_GT(once, 1);
+    EXPECT_GE(twice, 2 * once - 1);
+    EXPECT_LE(twice, 2 * once + 1);
+    EXPECT_EQ(reading(1 << 20, -34, ended), -34);
+    EXPECT_EQ(ended, 1);
 }
 
 // ---------------------------------------------------------------------------

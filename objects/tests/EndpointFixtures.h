@@ -5,6 +5,7 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,7 +59,7 @@ public:
         s.error = m.error;
         log_->push_back(s);
         if (throws)
-            throw 1;
+            std::rethrow_exception(throws);
         if (reply)
             reply->assign(replyText.c_str());
         return answer;
@@ -67,7 +68,7 @@ public:
     u32 getID() override { return id_; }
 
     int answer = 0;
-    bool throws = false;
+    std::exception_ptr throws;  // what handle throws; null: nothing
     std::string replyText;
     bool* deleted = nullptr;
 

@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <exception>
+#include <new>
 #include <string>
 #include <thread>
 
@@ -110,6 +112,7 @@ TEST_F(Endpoint, IncomingMessageIsAcknowledgedByThePumpThreadAndDeliveredByTheHo
     EXPECT_EQ(result.messages[0]["body"], "the answer");
 }
 
+// A handler that runs out of memory gets its answer too, and the pump goes on.
 TEST_F(Endpoint, HandlerFailureAndExceptionBecomeErrorReplies)
 {
     open();
@@ -117,11 +120,16 @@ TEST_F(Endpoint, HandlerFailureAndExceptionBecomeErrorReplies)
     ASSERT_TRUE(peer.ready());
     ASSERT_EQ(peer.command({"hold", "peer-1.0"}), "ok");
     struct {
-        bool throws;
+        std::exception_ptr throws;
         int answer;
         const char* body;
         const char* code;
-    } rows[] = {{false, 12, "it failed", "12"}, {true, 0, "Exception", "-29"}};
+    } rows[] = {
+        {nullptr, 12, "it failed", "12"},
+        {std::make_exception_ptr(1), 0, "Exception", "-29"},
+        {std::make_exception_ptr(std::bad_alloc()), 0, "Out of memory", "-28"},
+        {nullptr, 13, "after it", "13"},
+    };
     u32 serial = 100;
     for (const auto& r : rows) {
         recorder->throws = r.throws;

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "core/Heap.h"
 #include "script/engine/Object.h"
@@ -20,6 +22,7 @@ using LxCore::String;
 // free is caught.
 void* ObjectHeap::alloc(size_t size) { return LxCore::Heap::alloc(size); }
 void ObjectHeap::free(void* p, size_t) { LxCore::Heap::free(p); }
+size_t ObjectHeap::releaseFreeChunks() { return 0; }
 #else
 namespace {
 
@@ -39,6 +42,13 @@ HeapState& heapState() {
     return *state;
 }
 
+size_t classOf(size_t size) { return size == 0 ? 0 : (size - 1) / 8; }
+
+void pushFree(HeapState& h, void* block, size_t sizeClass) {
+    *static_cast<void**>(block) = h.free[sizeClass];
+    h.free[sizeClass] = block;
+}
+
 void addChunk(HeapState& h) {
     void* chunk = LxCore::Heap::alloc(kChunkSize);
     try {
@@ -47,6 +57,10 @@ void addChunk(HeapState& h) {
         LxCore::Heap::free(chunk);
         throw;
     }
+    // The rest of the chunk before (less than the block asked for) is a
+    // free block too, so that every chunk but the newest is carved whole.
+    if (const size_t rest = size_t(h.end - h.next))
+        pushFree(h, h.next, classOf(rest));
     h.next = static_cast<char*>(chunk);
     h.end = h.next + kChunkSize;
 }
@@ -56,7 +70,7 @@ void addChunk(HeapState& h) {
 void* ObjectHeap::alloc(size_t size) {
     if (size > kLargest)
         return LxCore::Heap::alloc(size);
-    const size_t sizeClass = size == 0 ? 0 : (size - 1) / 8;
+    const size_t sizeClass = classOf(size);
     HeapState& h = heapState();
     if (void* block = h.free[sizeClass]) {
         h.free[sizeClass] = *static_cast<void**>(block);
@@ -77,10 +91,69 @@ void ObjectHeap::free(void* p, size_t size) {
         LxCore::Heap::free(p);
         return;
     }
-    const size_t sizeClass = size == 0 ? 0 : (size - 1) / 8;
+    pushFree(heapState(), p, classOf(size));
+}
+
+// The free bytes of each chunk are summed over the free lists; a chunk
+// (not the newest, which is still being carved) whose bytes are all free
+// loses its blocks from the lists and goes back. Linear in the free
+// blocks, with a search among the chunks for each.
+size_t ObjectHeap::releaseFreeChunks() {
     HeapState& h = heapState();
-    *static_cast<void**>(p) = h.free[sizeClass];
-    h.free[sizeClass] = p;
+    const size_t count = h.chunks.size();
+    if (count < 2)
+        return 0;
+    std::vector<char*> starts;
+    std::vector<size_t> freeBytes;
+    try {
+        starts.reserve(count - 1);
+        freeBytes.assign(count - 1, 0);
+    } catch (const std::bad_alloc&) {
+        return 0;
+    }
+    for (size_t i = 0; i + 1 < count; i++)
+        starts.push_back(static_cast<char*>(h.chunks[i]));
+    std::sort(starts.begin(), starts.end());
+    // The index of the chunk that holds a block; count - 1 for the newest.
+    auto chunkOf = [&](void* block) {
+        const char* at = static_cast<char*>(block);
+        auto after = std::upper_bound(starts.begin(), starts.end(), at);
+        if (after == starts.begin() || at >= *(after - 1) + kChunkSize)
+            return count - 1;
+        return size_t(after - starts.begin() - 1);
+    };
+    bool any = false;
+    for (size_t c = 0; c < kSizeClasses; c++)
+        for (void* block = h.free[c]; block; block = *static_cast<void**>(block)) {
+            const size_t k = chunkOf(block);
+            if (k < count - 1)
+                any |= (freeBytes[k] += (c + 1) * 8) == kChunkSize;
+        }
+    if (!any)
+        return 0;
+    for (size_t c = 0; c < kSizeClasses; c++) {
+        void** link = &h.free[c];
+        while (void* block = *link) {
+            const size_t k = chunkOf(block);
+            if (k < count - 1 && freeBytes[k] == kChunkSize)
+                *link = *static_cast<void**>(block);
+            else
+                link = static_cast<void**>(block);
+        }
+    }
+    size_t kept = 0, released = 0;
+    for (size_t i = 0; i + 1 < count; i++) {
+        void* chunk = h.chunks[i];
+        if (freeBytes[chunkOf(chunk)] == kChunkSize) {
+            LxCore::Heap::free(chunk);
+            released += kChunkSize;
+        } else {
+            h.chunks[kept++] = chunk;
+        }
+    }
+    h.chunks[kept++] = h.chunks[count - 1];
+    h.chunks.resize(kept);
+    return released;
 }
 #endif
 

@@ -45,6 +45,11 @@ public:
 
     static void* alloc(size_t size);       // throws std::bad_alloc
     static void free(void* p, size_t size);
+    // Gives the chunks none of whose blocks is in use back to the core
+    // heap, so that what a script's objects held serves any need once they
+    // are gone (after a reset). The bytes given back; 0 also when there is
+    // no memory to sort the chunks in.
+    static size_t releaseFreeChunks();
 };
 
 // The value of one slot, or the Property that holds it.

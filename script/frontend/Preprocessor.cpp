@@ -461,7 +461,7 @@ i32 Preprocessor::readIncludeFile(const FileSpec& spec, String& out) {
     if (!LxCore::platformIsRegularFile(native))
         return LxCore::platformGetAttributes(native) == 0 ? Err::kFileNotFound : Err::kIOError;
     LxCore::File file(spec);
-    if (i32 status = file.open(String("r")))
+    if (i32 status = file.openScript(kMaxIncludeBytes))
         return status;
     u32 bytes = 0;
     i32 status = file.getLength(bytes);

@@ -7,7 +7,8 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const fs = require('node:fs');
 const path = require('node:path');
-const { ownFolders, writeProductList, sampleApps, loadAddon, startSampleApp } = require('./helpers');
+const { ownFolders, writeProductList, sampleApps, loadAddon, startSampleApp, sampleAppPath, isSanitized } =
+  require('./helpers');
 // The example front end's reader of replies, which throws on anything but one element.
 const { parseXml } = require('../../../examples/debug-session.js');
 
@@ -84,15 +85,16 @@ function endSession() {
   if (addon.tvdIsInitialized()) assert.deepEqual(addon.tvdCleanup(), { status: 0 });
 }
 
-function debugTest(name, fn) {
-  test(name, async () => {
+// options: skip, and the application's addressSpaceKiB.
+function debugTest(name, fn, options = {}) {
+  test(name, { skip: options.skip }, async () => {
     const folders = ownFolders();
     writeProductList(folders, sampleApps);
     addon = addon || loadAddon();
     startSession();
     let app = null;
     try {
-      app = await startSampleApp(target);
+      app = await startSampleApp(target, options);
       await fn(new Front(), app);
     } finally {
       if (app && app.child.exitCode === null && app.child.signalCode === null) await app.stop();
@@ -393,3 +395,30 @@ debugTest('a reply too large for Tellwire is an Error reply 52', async (front) =
   expectErrorReply(await front.reply(front.send(evalRequest(source)), 120000), 52);
   expectResult(await front.request('<get-info/>'), 'info');
 });
+
+debugTest('a script file that is a device is refused at once, and the target answers on', async (front) => {
+  const error = expectErrorReply(await front.request('<eval file="/dev/zero" timeout="2000"/>'), 52);
+  assert.equal(error.text, '/dev/zero is not a regular file');
+  assert.equal(error.attrs.file, '/dev/zero');
+  expectResult(await front.request('<get-info/>'), 'info');
+});
+
+// A script fills the memory the application may have with data a global
+// holds. The eval answers -28, and the target keeps answering, so that a
+// front end can reset the engine, which gives the memory back.
+debugTest('out of memory, the target answers on, and a reset frees what the script held', async (front) => {
+  const fill = 'var h = null;\nfor (var i = 0;; i++) h = {n: h, y: [1, 2, 3], z: "s" + i};';
+  const filled = expectResult(await front.reply(front.send(evalRequest(fill)), 120000), 'evalresult');
+  assert.equal(first(filled, 'error')?.attrs.id, '-28', JSON.stringify(filled));
+  const requests = [['<get-info/>', 'info'], ['<get-breakpoints/>', 'breakpoints'], ['<halt/>', null],
+    ['<get-frame/>', null], ['<clear-profiling/>', null]];
+  for (let i = 0; i < 20; i++) {
+    const [request, answer] = requests[i % requests.length];
+    expectResult(await front.request(request), answer);
+  }
+  const reset = expectResult(await front.request(evalRequest('typeof h', ' reset="true"')), 'evalresult');
+  assert.equal(first(reset, 'value')?.text, 'undefined', JSON.stringify(reset));
+  const grow = 'var a = [];\nfor (var i = 0; i < 100000; i++) a.push({i: i, s: "s" + i});\na.length';
+  const after = expectResult(await front.request(evalRequest(grow)), 'evalresult');
+  assert.equal(first(after, 'value')?.text, '100000', JSON.stringify(after));
+}, { addressSpaceKiB: 512 * 1024, skip: isSanitized(sampleAppPath) && 'an address-space limit cannot hold a sanitized build' });

@@ -139,9 +139,14 @@ function peerOnce(commands) {
 }
 
 // The sample application, started directly; resolves once its mailboxes
-// are open.
-function startSampleApp(specifier) {
-  const child = spawn(sampleAppPath, ['-specifier', specifier], { stdio: ['pipe', 'pipe', 'inherit'] });
+// are open. With addressSpaceKiB its address space is limited (RLIMIT_AS,
+// set by the shell that then becomes the application).
+function startSampleApp(specifier, { addressSpaceKiB } = {}) {
+  const args = ['-specifier', specifier];
+  const stdio = ['pipe', 'pipe', 'inherit'];
+  const child = addressSpaceKiB
+    ? spawn('/bin/sh', ['-c', `ulimit -v ${Number(addressSpaceKiB)} && exec "$0" "$@"`, sampleAppPath, ...args], { stdio })
+    : spawn(sampleAppPath, args, { stdio });
   const lines = readline.createInterface({ input: child.stdout });
   return new Promise((resolve, reject) => {
     lines.once('line', (line) => (line.startsWith('ready') ? resolve({ child, lines,
@@ -149,6 +154,12 @@ function startSampleApp(specifier) {
       : reject(new Error(line))));
     child.once('exit', (code) => reject(new Error(`sample application ended with ${code}`)));
   });
+}
+
+// A program built with the address sanitizer maps terabytes of shadow
+// memory at start, so no limit on its address space lets it run.
+function isSanitized(program) {
+  return fs.readFileSync(program).includes('__asan_init');
 }
 
 // Pumps until done() says so or ms have passed; answers the deliveries.
@@ -176,4 +187,4 @@ function sessionFor(addon, application, version) {
 }
 
 module.exports = { ownFolders, writeProductList, sampleApps, loadAddon, Peer, peerOnce, startSampleApp, pumpUntil,
-  addonPath, sessionFor };
+  addonPath, sampleAppPath, isSanitized, sessionFor };

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -319,6 +320,28 @@ TEST_F(ObjectTest, TeardownDestroysCyclesAndChains) {
         tail = n.get();
     }
     engine.reset();
+}
+
+// Chunks of the object heap whose blocks are all free go back to the core
+// heap (what a reset leaves behind serves any need then); a block in use
+// keeps its chunk.
+TEST_F(ObjectTest, WhollyFreeChunksOfTheObjectHeapGoBack) {
+    if (LxCore::kSanitizedBuild)
+        GTEST_SKIP() << "under the address sanitizer every block is its own";
+    constexpr size_t kSize = 232;               // a class few objects use
+    constexpr size_t kChunk = 64 * 1024;
+    std::vector<void*> blocks;
+    for (int i = 0; i < 2000; i++)              // some seven chunks' worth
+        blocks.push_back(ObjectHeap::alloc(kSize));
+    void* kept = blocks[1000];
+    for (void* block : blocks)
+        if (block != kept)
+            ObjectHeap::free(block, kSize);
+    EXPECT_GE(ObjectHeap::releaseFreeChunks(), 4 * kChunk);
+    std::memset(kept, 0x5A, kSize);             // its chunk is still there
+    ObjectHeap::free(kept, kSize);
+    EXPECT_GE(ObjectHeap::releaseFreeChunks(), kChunk);
+    EXPECT_EQ(ObjectHeap::releaseFreeChunks(), 0u);
 }
 
 // ---- watch handlers ----

@@ -8,13 +8,17 @@
 #include <stdexcept>
 #include <vector>
 
+#include "base/platform/MemoryReserve.h"
+#include "core/Clock.h"
 #include "core/Dictionary.h"
 #include "core/Encoder.h"
 #include "core/ErrorCodes.h"
 #include "core/File.h"
 #include "core/FileSpec.h"
 #include "core/XML.h"
+#include "core/platform/FileSystem.h"
 #include "script/engine/Function.h"
+#include "script/engine/ObjectSlots.h"
 #include "script/engine/RealEngine.h"
 #include "script/engine/Runner.h"
 #include "script/engine/Workspace.h"
@@ -171,9 +175,62 @@ XML* frameElement(Call& c) {
     return element.take();
 }
 
+// Between the blocks of the script file that "eval" reads: the eval's
+// deadline ends the read with -35, and a <halt/> with -34. The debugger
+// hook is polled for the halt as it is while a script runs, about once a
+// tick of the engine's clock.
+class ScriptFileWatch : public LxCore::ReadWatch {
+public:
+    // Without a timeout of its own the eval has the engine's default, but
+    // only when it does not run inside a stopped script.
+    ScriptFileWatch(RealEngine& engine, i32 timeoutMs)
+        : engine(engine),
+          timeoutMs(timeoutMs > 0 ? timeoutMs : engine.isRunning() ? 0 : defaultTimeout(engine)),
+          start(LxCore::getMicroseconds()), lastPoll(start - kPollMicroseconds) {}
+
+    i32 check() override {
+        if (LxCore::getMicroseconds() - lastPoll >= kPollMicroseconds) {
+            if (Debugger* hook = engine.getDebugger()) {
+                LxCore::LockableGuard guard(*hook);
+                hook->poll(engine);
+            }
+            lastPoll = LxCore::getMicroseconds();
+        }
+        if (engine.getError().getCode() == Err::kExecutionHalted)
+            return Err::kExecutionHalted;
+        const i64 spent = LxCore::getMicroseconds() - start;
+        return timeoutMs > 0 && spent >= i64(timeoutMs) * 1000 ? Err::kEngineTimeout : 0;
+    }
+
+    // The eval's timeout less the time the read took (at least 1 ms); 0
+    // without a timeout.
+    i32 remainingMs() const {
+        if (timeoutMs <= 0)
+            return 0;
+        const i64 left = i64(timeoutMs) - (LxCore::getMicroseconds() - start) / 1000;
+        return left < 1 ? 1 : i32(left);
+    }
+
+private:
+    static constexpr i64 kPollMicroseconds = 50000;
+
+    // The engine keeps its default to itself: asked by setting it back.
+    static i32 defaultTimeout(RealEngine& engine) {
+        const i32 ms = engine.setTimeout(0);
+        engine.setTimeout(ms);
+        return ms;
+    }
+
+    RealEngine& engine;
+    const i32 timeoutMs;
+    const i64 start;
+    i64 lastPoll;
+};
+
 // Reads a script file for "eval": a byte-order mark names the encoding;
 // without one UTF-8, and the system's encoding when that does not decode.
-i32 readSourceFile(const String& path, String& out) {
+// Only a regular file of a bounded size is read.
+i32 readSourceFile(const String& path, String& out, LxCore::ReadWatch& watch) {
     static const char* const kMarked[] = {"UCS-2LE", "UCS-2BE", "UCS-4LE", "UCS-4BE", "UTF8", "UTF-8"};
     LxCore::FileSpec spec(path, false);
     if (spec.getAttributes() & 8) {
@@ -182,9 +239,10 @@ i32 readSourceFile(const String& path, String& out) {
             spec = target;
     }
     LxCore::File file(spec);
-    i32 status = file.open(String("r"));
+    i32 status = file.openScript();
     if (status != 0)
         return status;
+    file.setReadWatch(&watch);
     bool marked = false;
     for (const char* name : kMarked)
         marked = marked || file.getEncoding().compare(name) == 0;
@@ -202,6 +260,22 @@ i32 readSourceFile(const String& path, String& out) {
     }
     file.close();
     return status;
+}
+
+// The error of a script file that could not be read, naming the file; one
+// that is no regular file says so.
+void pushReadError(Error& errors, i32 status, const String& path) {
+    String native;
+    LxCore::FileSpec(path, false).getNativePath(native);
+    if (status == Err::kIOError && LxCore::platformGetAttributes(native) != 0 &&
+        !LxCore::platformIsRegularFile(native)) {
+        String text = path;
+        text += " is not a regular file";
+        errors.push(status, text, nullptr, false);
+    } else {
+        errors.push(status, path, nullptr, true);
+    }
+    errors.setFileName(path);
 }
 
 // The debug level, debug flags and profiling level "eval" changes for its run.
@@ -270,15 +344,33 @@ XML* evalCommand(Call& c) {
     if (const XML* text = childElement(r, "source"))
         text->toString(source, -1);
     const String file = textAttribute(r, "file");
+    i32 timeout = intAttribute(r, "timeout");
     if (source.isEmpty() && !file.isEmpty()) {
-        if (const i32 status = readSourceFile(file, source)) {
+        ScriptFileWatch watch(engine, timeout);
+        const i32 status = readSourceFile(file, source, watch);
+        if (status != 0) {
+            // A halt taken in while reading ends the read alone.
+            if (engine.getError().getCode() == Err::kExecutionHalted)
+                engine.clearError();
             if (!holdsError(c.errors))
-                c.errors.push(status, file, nullptr, true);
+                pushReadError(c.errors, status, file);
             return nullptr;
         }
+        timeout = watch.remainingMs();
     }
-    if (reset)
+    if (reset) {
         engine.initialize();
+        // The objects the old globals held went to the object heap's
+        // lists. After memory ran out (the reserve is gone) what they
+        // filled whole goes back, to serve any need: the memory a reset is
+        // asked to give back. Otherwise the lists are kept for reuse, not
+        // walked.
+        if (!LxBase::MemoryReserve::isHeld())
+            ObjectHeap::releaseFreeChunks();
+    }
+    // Held while the script runs, so that one that uses up memory leaves
+    // room for the answer; given up when it did.
+    LxBase::MemoryReserve::take(0);
     const i32 profiling = profilingOf(r);
     Variant result;
     {
@@ -289,13 +381,15 @@ XML* evalCommand(Call& c) {
         if (countChildElements(r, "breakpoints") == 1)
             applyBreakpoints(*c.api, *childElement(r, "breakpoints"));
         engine.clearProfilerData();
-        engine.eval(source, &result, intAttribute(r, "timeout"), 0, nullptr, file.isEmpty() ? nullptr : &file);
+        engine.eval(source, &result, timeout, 0, nullptr, file.isEmpty() ? nullptr : &file);
     }
     Error failure;
     if (engine.getError().getCode() != 0) {
         failure = engine.getError();
         engine.clearError();
     }
+    if (failure.getCode() == Err::kOutOfMemory)
+        LxBase::MemoryReserve::release();
     stopped.restore();
     XMLHold reply(newElement("evalresult"));
     if (XML* outcome = failure.getCode() != 0 ? errorElement(failure) : valueElement(engine, result, nullptr))
@@ -567,7 +661,9 @@ XML* serve(DebugAPI* api, const XML& request, Error& errors) {
         call.resets.apply();
         return reply.take();
     } catch (const std::bad_alloc&) {
-        errors.push(Err::kOutOfMemory);
+        // The room held back is what the answer to this needs.
+        LxBase::MemoryReserve::release();
+        errors.push(Err::kOutOfMemory, String(), nullptr, true);
     } catch (const std::exception& e) {
         errors.push(Err::kUncaughtException, String(e.what()), nullptr, true);
     } catch (...) {

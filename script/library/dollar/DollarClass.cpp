@@ -236,7 +236,7 @@ i32 readScriptFile(const LxCore::FileSpec& spec, String& text) {
     if ((spec.getAttributes() & (4 | 8)) == 0)
         return Err::kFileNotFound;
     LxCore::File file(spec);
-    i32 status = file.open(String("r"));
+    i32 status = file.openScript();
     if (status == 0)
         status = file.read(kMaxFileRead, text);
     file.close();

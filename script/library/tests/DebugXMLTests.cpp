@@ -2,6 +2,8 @@
 // printed and read back, stops made by a scripted debugger hook.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "base/platform/MemoryReserve.h"
 #include "core/Encoder.h"
 #include "core/Dictionary.h"
 #include "core/Error.h"
@@ -23,6 +26,7 @@
 #include "core/LivePropertyManager.h"
 #include "core/Point.h"
 #include "core/XML.h"
+#include "core/tests/TestSupport.h"
 #include "script/composition/InitTerm.h"
 #include "script/composition/jsEngine.h"
 #include "script/engine/Property.h"
@@ -67,14 +71,20 @@ XML* parse(const String& markup) {
 class ScriptedHook : public Debugger {
 public:
     std::function<void()> onBreak;
+    std::function<void()> onPoll;
     i32 breaks = 0;
+    i32 polls = 0;
     void breakExecution(Engine&) override {
         breaks++;
         if (onBreak)
             onBreak();
     }
     void endOfRun(Engine&) override {}
-    void poll(Engine&) override {}
+    void poll(Engine&) override {
+        polls++;
+        if (onPoll)
+            onPoll();
+    }
 };
 
 class DebugXMLTest : public ::testing::Test {
@@ -624,6 +634,71 @@ TEST_F(DebugXMLTest, EvalReadsFilesByTheirByteOrderMark) {
     }
 }
 
+// Only a regular file of bounded size is read: a device, a pipe (which
+// would wait for a writer), a folder or a file over the bound is refused
+// at once, by an error that names it.
+TEST_F(DebugXMLTest, EvalReadsOnlyRegularScriptFilesOfBoundedSize) {
+    TempFolder folder;
+    const std::string normal = folder.write("normal.tvs", "6 * 7");
+    const std::string sparse = folder.write("sparse.tvs", "");
+    ASSERT_EQ(truncate(sparse.c_str(), off_t(LxCore::kMaxScriptFileBytes) + 1), 0);
+    const std::string fifo = folder.path + "/fifo.tvs";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string sub = folder.path + "/folder.tvs";
+    ASSERT_EQ(mkdir(sub.c_str(), 0700), 0);
+    folder.files.insert(folder.files.end(), {fifo, sub});
+    const struct {
+        std::string file;
+        i32 status;
+        std::string message;
+    } cases[] = {
+        {"/dev/zero", 52, "/dev/zero is not a regular file"},
+        {fifo, 52, fifo + " is not a regular file"},
+        {sub, 52, sub + " is not a regular file"},
+        {sparse, 41, sparse + " is out of range"},
+        {folder.path + "/missing.tvs", 48, "File or folder does not exist"},
+    };
+    for (const auto& c : cases) {
+        std::string message;
+        EXPECT_EQ(failure(String(("<eval file=\"" + c.file + "\" timeout=\"2000\"/>").c_str()), &message), c.status)
+            << c.file;
+        EXPECT_EQ(message, c.message);
+    }
+    EXPECT_NE(reply(String(("<eval file=\"" + normal + "\" timeout=\"2000\"/>").c_str())).find("<![CDATA[42]]>"),
+              std::string::npos);
+}
+
+// Between the blocks of a long script file the hook is polled, as while a
+// script runs: a <halt/> it takes in (the error it sets) or the eval's
+// deadline ends the read, and leaves no error on the engine.
+TEST_F(DebugXMLTest, AHaltOrTheDeadlineEndsTheReadingOfAScriptFile) {
+    TempFolder folder;
+    const std::string file = folder.write("long.tvs", std::string(size_t(1) << 20, ' ') + "5");
+    ScriptedHook hook;
+    engine->setDebugger(&hook);
+    const struct {
+        const char* name;
+        std::function<void()> onPoll;
+        const char* timeout;
+        i32 status;
+    } rows[] = {
+        {"halt", [&] { engine->setError(LxCore::Err::kExecutionHalted); }, "0", -34},
+        {"deadline", [] { usleep(20000); }, "1", -35},
+        {"neither", nullptr, "0", 0},
+    };
+    for (const auto& r : rows) {
+        hook.onPoll = r.onPoll;
+        hook.polls = 0;
+        const String markup(("<eval file=\"" + file + "\" timeout=\"" + r.timeout + "\"/>").c_str());
+        if (r.status != 0)
+            EXPECT_EQ(failure(markup), r.status) << r.name;
+        else
+            EXPECT_NE(reply(markup).find("<![CDATA[5]]>"), std::string::npos) << r.name;
+        EXPECT_GT(hook.polls, 0) << r.name;
+        EXPECT_EQ(engine->getError().getCode(), 0) << r.name;
+    }
+}
+
 TEST_F(DebugXMLTest, PrintWritesTheChildrenToTheStream) {
     EXPECT_EQ(reply("<print>dropped</print>"), "");
     TempFolder folder;
@@ -644,6 +719,48 @@ const LxCore::LivePropertyInfo kShapeRows[] = {
     {"x", 1, 0x62, "number\tThe x coordinate."},
     {nullptr, 0, 0, nullptr},
 };
+
+// Limits the address space to what is in use and a little more; false when
+// it cannot.
+bool leaveLittleAddressSpace(long spareKb) {
+    long kb = 0;
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (std::sscanf(line.c_str(), "VmSize: %ld kB", &kb) == 1)
+            break;
+    const rlim_t bytes = rlim_t(kb + spareKb) * 1024;
+    struct rlimit limit;
+    limit.rlim_cur = limit.rlim_max = bytes;
+    return kb > 0 && setrlimit(RLIMIT_AS, &limit) == 0;
+}
+
+// A command whose own work runs out of memory fails with -28 and its
+// text, and the memory held back for the answer is given up. Run in a
+// child with little address space left; a sanitized build cannot be held
+// to a limit.
+TEST_F(DebugXMLTest, ACommandThatRunsOutOfMemoryFailsWithItsText) {
+    if (LxCore::kSanitizedBuild)
+        GTEST_SKIP() << "an address-space limit cannot hold a sanitized build";
+    XML* request = parse(String(("<print><a>" + std::string(size_t(16) << 20, 'x') + "</a></print>").c_str()));
+    ASSERT_NE(request, nullptr);
+    LxCore::File stream{LxCore::FileSpec(String("/dev/null"), false)};
+    ASSERT_EQ(stream.open(String("w")), 0);
+    api->setOutputStream(&stream);
+    auto child = [&] {
+        LxBase::MemoryReserve::take(0);
+        if (!leaveLittleAddressSpace(16 * 1024))
+            return 2;
+        Error errors;
+        XML* out = api->executeXML(*request, errors);
+        String message;
+        errors.getMessage(message);
+        const bool failed = !out && errors.getCode() == -28 && ascii(message) == "Out of memory";
+        return failed && !LxBase::MemoryReserve::isHeld() ? 0 : 1;
+    };
+    EXPECT_EXIT(_exit(child()), ::testing::ExitedWithCode(0), "");
+    api->setOutputStream(nullptr);
+    request->release();
+}
 
 TEST_F(DebugXMLTest, DictionariesAnswerWithoutAnEngine) {
     auto* d = new LxCore::Dictionary(LxCore::kScriptClient);
