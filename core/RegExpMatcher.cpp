@@ -27,12 +27,17 @@ namespace {
 constexpr u32 kMaxChoices = 1u << 22;   // 24 bytes each: 96 MB
 constexpr u32 kMaxTrail = 1u << 23;     // 8 bytes each: 64 MB
 
-u64 gStepBudget = kRegExpStepBudget;
-
 // Steps between two reports to the meter.
 constexpr u64 kPollSteps = u64(kWorkPollUnits) * kRegExpStepsPerWorkUnit;
+
+u64 gStepBudget = kRegExpStepBudget;
+// Where a match with a meter first looks: its first report, or the budget.
+u64 gFirstLook = kPollSteps;
 // Units the first-unit scan skips between two reports.
 constexpr i32 kScanChunk = i32(kPollSteps);
+// Rounds of a simple repetition between two looks at the budget and the
+// meter (a power of two).
+constexpr i32 kRoundsPerLook = 4096;
 
 bool isLineBreak(unit c) { return c == 0x0A || c == 0x0D || c == 0x2028 || c == 0x2029; }
 
@@ -69,7 +74,7 @@ public:
           quantifierBase(3 * data.groupCount),
           lookaheadBase(3 * data.groupCount + 2 * data.quantifierCount),
           meter(meter),
-          checkAt(meter ? std::min(gStepBudget, kPollSteps) : gStepBudget) {}
+          checkAt(meter ? gFirstLook : gStepBudget) {}
     ~Matcher() {
         if (regs != inlineRegs) Heap::free(regs);
     }
@@ -345,9 +350,15 @@ Matcher::Step Matcher::matchSimple(const reQuantifier* q) {
         const i32 next = matchAtom(child, at);
         if (next < 0) break;
         at = next;
-        ++count;
-        if (!tick()) return kFail;
+        if ((++count & (kRoundsPerLook - 1)) == 0) {
+            steps += kRoundsPerLook;
+            if (steps > checkAt && !checkpoint()) {
+                stopped = true;
+                return kFail;
+            }
+        }
     }
+    steps += u64(count & (kRoundsPerLook - 1));
     if (count < q->min) return kFail;
     pos = at;
     if (q->lazy ? count < q->max : count > q->min)
@@ -531,7 +542,10 @@ i32 Matcher::search(i32 start, CapturePair* pairs, bool& matched) {
 
 }  // namespace
 
-void setRegExpStepBudgetForTests(u64 steps) { gStepBudget = steps ? steps : kRegExpStepBudget; }
+void setRegExpStepBudgetForTests(u64 steps) {
+    gStepBudget = steps ? steps : kRegExpStepBudget;
+    gFirstLook = std::min(gStepBudget, kPollSteps);
+}
 
 i32 execRegExp(const RegExp& re, const String& text, i32 start, CapturePair* pairs, bool& matched,
                WorkMeter* meter) {

@@ -679,8 +679,8 @@ XML* firstElement(const XML* list) {
     return nullptr;
 }
 
-// A unit of a search's work; false when its meter says to stop.
-bool counted(WorkMeter* meter) { return !meter || meter->add(); }
+// A unit of a walk's work; false when its meter says to stop.
+inline bool counted(WorkMeter* meter) { return !meter || meter->add(); }
 
 struct FindState {
     const QualifiedName* name;

@@ -222,26 +222,24 @@ public:
         return pendingCode == 0;
     }
     // Long native work (the built-ins' loops, and core work through the
-    // callbacks' pollWork) counts its units of work here. Every
-    // LxCore::kWorkPollUnits units it looks at the clock, the callback and
-    // the debugger's poll, as the status check does, whether a frame runs or
-    // not; with nothing to look at (no deadline, callback or debugger) it
-    // reads no clock. False: stop, an error is pending (the deadline, a
-    // halt, or any error raised before); the work leaves nothing half made.
+    // callbacks' pollWork) counts its units of work here: between two looks
+    // a unit costs a subtraction. Every LxCore::kWorkPollUnits units it looks
+    // at the clock, the callback and the debugger's poll, as the status
+    // check does, whether a frame runs or not (with nothing to look at, no
+    // deadline, callback or debugger, it reads no clock), and at the pending
+    // error. False: stop, an error is pending (the deadline, a halt, or one
+    // the work itself raised); the work leaves nothing half made.
     bool pollWork(u32 units = 1) {
-        if (units < workCountdown) {
-            workCountdown -= units;
-            return pendingCode == 0;
-        }
-        return pollWorkNow(units);
+        workCountdown -= i32(units);
+        return workCountdown > 0 || pollWorkNow();
     }
     // The units of work polled since the engine was made (tests count work
     // with it).
-    u64 getWorkUnits() const { return workUnits + (LxCore::kWorkPollUnits - workCountdown); }
+    u64 getWorkUnits() const { return workUnits + u64(i64(LxCore::kWorkPollUnits) - workCountdown); }
     bool checkTimeoutNow();
     void periodicCheck(u32 now);
     void periodicStatusCheck();
-    bool pollWorkNow(u32 units);
+    bool pollWorkNow();
     void notifyAccess(bool enter);
 
     // ---- Errors (RealEngineErrors.cpp) ----
@@ -424,7 +422,7 @@ private:
     u32 pauseStart = 0;
     u32 pauseNesting = 0;
     u32 statusChecks = 0;
-    u32 workCountdown = LxCore::kWorkPollUnits;    // units left before pollWork looks
+    i32 workCountdown = i32(LxCore::kWorkPollUnits);   // units left before pollWork looks
     u64 workUnits = 0;                              // units polled before the current countdown
     u32 collectionHolds = 0;
     i32 collectionAllowance = kCollectionThreshold;

@@ -16,7 +16,9 @@ using LxCore::WorkMeter;
 
 namespace {
 
-// Units of text a replacement writes for one unit of work.
+// Units of text a replacement writes for one unit of work: a replacement
+// longer than this (a "$'" of a long text, say) counts for more than its
+// match.
 constexpr i32 kTextUnitsPerWorkUnit = 256;
 
 void setPiece(Variant& slot, const String& text, i32 start, i32 end) {
@@ -225,7 +227,7 @@ i32 replaceMatches(reGlobals& globals, const RegExp& pattern, const String& text
             expand(replacement, text, pairs, groups, globals, WorkingText{written, text, copiedTo},
                    piece);
         }
-        if (!meter.add(u32((s - copiedTo + piece.length()) / kTextUnitsPerWorkUnit)))
+        if (piece.length() > kTextUnitsPerWorkUnit && !meter.add(u32(piece.length() / kTextUnitsPerWorkUnit)))
             return LxCore::kRegExpInterrupted;
         appendRange(written, text, copiedTo, s);
         written += piece;

@@ -167,8 +167,9 @@ XML* namespaceFromValue(const Variant& value) {
 }
 
 LxCore::WorkMeter* scriptMeter(LxCore::WorkMeter& meter) {
-    auto* engine = dynamic_cast<RealEngine*>(Engine::getCurrent());
-    return engine && engine->getCurrentFrame() && engine->getPendingCode() == 0 ? &meter : nullptr;
+    // The library runs only inside the concrete engine.
+    const auto* engine = static_cast<const RealEngine*>(Engine::getCurrent());
+    return engine && engine->isRunning() && engine->getPendingCode() == 0 ? &meter : nullptr;
 }
 
 XML* copyApart(const XML* node, LxCore::WorkMeter* meter) {
