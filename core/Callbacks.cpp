@@ -13,16 +13,18 @@ Callbacks::~Callbacks() = default;
 bool Callbacks::pollWork(u32) { return true; }
 
 bool WorkMeter::report() {
-    if (stopped)
+    // Once stopped, every add comes here and answers false at once.
+    if (stopped) {
+        left = 0;
         return false;
-    const u32 units = pending;
-    pending = 0;
+    }
+    const u32 units = u32(i64(kWorkPollUnits) - left);
+    left = i32(kWorkPollUnits);
     Callbacks* callbacks = Callbacks::getCurrent();
     if (!callbacks || callbacks->pollWork(units))
         return true;
-    // Every later add comes here and answers false at once.
     stopped = true;
-    pending = kWorkPollUnits;
+    left = 0;
     return false;
 }
 

@@ -57,13 +57,13 @@ class WorkMeter {
 public:
     // False once the callbacks have said to stop, and from then on.
     bool add(u32 units = 1) {
-        pending += units;
-        return pending < kWorkPollUnits || report();
+        left -= i32(units);
+        return left > 0 || report();
     }
     bool isStopped() const { return stopped; }
 
 private:
-    u32 pending = 0;
+    i32 left = i32(kWorkPollUnits);     // units before the next report
     bool stopped = false;
 
     bool report();

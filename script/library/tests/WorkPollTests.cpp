@@ -117,6 +117,8 @@ const char kStrings[] =
 
 const char kArrays[] = "var a = []; for (var i = 0; i < 100000; i++) a[i] = i";
 
+const char kObjects[] = "var o = {}; for (var i = 0; i < 100000; i++) o['k' + i] = i";
+
 const char kXML[] =
     "var l = <><i a='1'><j>t</j></i></>; while (l.length() < 131072) l += l";
 
@@ -145,6 +147,8 @@ const Call kCalls[] = {
     {kArrays, u"a.concat(a)"},
     {kArrays, u"a.shift()"},
     {kArrays, u"a.unshift(0)"},
+    // Object: a unit a property.
+    {kObjects, u"o.toSource()"},
     // E4X: a unit a node or an item.
     {kXML, u"l..j"},
     {kXML, u"l.descendants('j')"},
