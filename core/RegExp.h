@@ -9,6 +9,7 @@
 
 namespace LxCore {
 
+class WorkMeter;
 class reAtom;
 
 // Flags of a compiled expression.
@@ -26,6 +27,13 @@ constexpr u64 kRegExpStepBudget = 100000000;
 // For tests and fuzzing only: the step budget of the matches that follow;
 // 0 puts kRegExpStepBudget back.
 void setRegExpStepBudgetForTests(u64 steps);
+
+// A match's steps are cheaper than the units of work a meter counts: this
+// many make one unit.
+constexpr u32 kRegExpStepsPerWorkUnit = 16;
+// What a match answers when its meter told it to stop (the script it
+// served has to end; its engine holds the error).
+constexpr i32 kRegExpInterrupted = -1;
 
 // A group's match: start and end; an unset group has start -1.
 struct CapturePair {
@@ -85,8 +93,11 @@ RegExp compileRegExp(const String& pattern, u32 flags);
 // on a match pair 0 is the whole match and the others are the groups.
 // Returns 0 with matched set, or 27 when the match stopped before it could
 // tell (its step budget or its backtracking memory ran out): a stopped match
-// must never read as no match. Throws std::bad_alloc.
-i32 execRegExp(const RegExp& re, const String& text, i32 start, CapturePair* pairs, bool& matched);
+// must never read as no match. With a meter the match reports its work as it
+// goes and answers kRegExpInterrupted when the meter says to stop. Throws
+// std::bad_alloc.
+i32 execRegExp(const RegExp& re, const String& text, i32 start, CapturePair* pairs, bool& matched,
+               WorkMeter* meter = nullptr);
 // The same for callers that cannot fail: a stopped match is false.
 bool execRegExp(const RegExp& re, const String& text, i32 start, CapturePair* pairs);
 

@@ -5,8 +5,14 @@
 // pairs, repetition counts) is logged on a trail, so going back to a choice
 // puts exactly the changes since then back. Lookaheads cut the choices made
 // inside them when they succeed, which makes them atomic.
+//
+// A match for a script carries a meter: every kPollSteps steps, and every
+// kScanChunk units a scan skips, it reports its work, and it stops when the
+// meter says so.
+#include <algorithm>
 #include <new>
 
+#include "core/Callbacks.h"
 #include "core/CharClass.h"
 #include "core/ErrorCodes.h"
 #include "core/RegExp.h"
@@ -21,7 +27,17 @@ namespace {
 constexpr u32 kMaxChoices = 1u << 22;   // 24 bytes each: 96 MB
 constexpr u32 kMaxTrail = 1u << 23;     // 8 bytes each: 64 MB
 
+// Steps between two reports to the meter.
+constexpr u64 kPollSteps = u64(kWorkPollUnits) * kRegExpStepsPerWorkUnit;
+
 u64 gStepBudget = kRegExpStepBudget;
+// Where a match with a meter first looks: its first report, or the budget.
+u64 gFirstLook = kPollSteps;
+// Units the first-unit scan skips between two reports.
+constexpr i32 kScanChunk = i32(kPollSteps);
+// Rounds of a simple repetition between two looks at the budget and the
+// meter (a power of two).
+constexpr i32 kRoundsPerLook = 4096;
 
 bool isLineBreak(unit c) { return c == 0x0A || c == 0x0D || c == 0x2028 || c == 0x2029; }
 
@@ -48,7 +64,7 @@ struct TrailEntry {
 
 class Matcher {
 public:
-    Matcher(const RegExpData& data, const String& subject)
+    Matcher(const RegExpData& data, const String& subject, WorkMeter* meter)
         : re(data),
           text(subject.chars()),
           length(subject.length()),
@@ -56,7 +72,9 @@ public:
           multiline(data.flags & kRegExpMultiline),
           pendingBase(2 * data.groupCount),
           quantifierBase(3 * data.groupCount),
-          lookaheadBase(3 * data.groupCount + 2 * data.quantifierCount) {}
+          lookaheadBase(3 * data.groupCount + 2 * data.quantifierCount),
+          meter(meter),
+          checkAt(meter ? gFirstLook : gStepBudget) {}
     ~Matcher() {
         if (regs != inlineRegs) Heap::free(regs);
     }
@@ -83,10 +101,24 @@ private:
     PodStack<TrailEntry> trail;
     u64 steps = 0;
     bool stopped = false;
+    WorkMeter* const meter;
+    u64 checkAt;                // the next step count that needs a look: the budget or a report
+    u64 reportedSteps = 0;
+    bool interrupted = false;   // the meter said to stop
 
     const reAtom* node = nullptr;
     i32 pos = 0;
 
+    bool checkpoint();
+    bool report(u64 work);
+    // One more step in a loop of its own; false (stopped set) when the
+    // match has to stop.
+    bool tick() {
+        if (++steps <= checkAt || checkpoint()) return true;
+        stopped = true;
+        return false;
+    }
+    i32 skipTo(unit wanted, i32 at);
     Step run(const reAtom* head, i32 start);
     Step matchNode();
     Step advance();
@@ -192,6 +224,37 @@ i32 Matcher::matchAtom(const reAtom* a, i32 at) const {
 }
 
 // ---------------------------------------------------------------------------
+// Budget and meter
+
+// At checkAt: past the budget the match stops; before it the meter hears of
+// the steps since the last report.
+bool Matcher::checkpoint() {
+    if (steps > gStepBudget || !report(steps - reportedSteps)) return false;
+    reportedSteps = steps;
+    checkAt = std::min(gStepBudget, steps + kPollSteps);
+    return true;
+}
+
+// work in steps; false when the meter says to stop.
+bool Matcher::report(u64 work) {
+    if (!meter || meter->add(u32(work / kRegExpStepsPerWorkUnit))) return true;
+    interrupted = true;
+    return false;
+}
+
+// The first position from at on that holds wanted, or length; -1 when the
+// meter stopped the scan.
+i32 Matcher::skipTo(unit wanted, i32 at) {
+    while (at < length) {
+        const i32 end = length - at > kScanChunk ? at + kScanChunk : length;
+        while (at < end && text[at] != wanted) ++at;
+        if (at < end) return at;
+        if (!report(kPollSteps)) return -1;
+    }
+    return length;
+}
+
+// ---------------------------------------------------------------------------
 // The walk
 
 Matcher::Step Matcher::run(const reAtom* head, i32 start) {
@@ -199,7 +262,7 @@ Matcher::Step Matcher::run(const reAtom* head, i32 start) {
     pos = start;
     Step step = kMatch;
     for (;;) {
-        if (++steps > gStepBudget || stopped) return kStopped;
+        if ((++steps > checkAt && !checkpoint()) || stopped) return kStopped;
         switch (step) {
             case kMatch:
                 step = matchNode();
@@ -287,9 +350,15 @@ Matcher::Step Matcher::matchSimple(const reQuantifier* q) {
         const i32 next = matchAtom(child, at);
         if (next < 0) break;
         at = next;
-        ++count;
+        if ((++count & (kRoundsPerLook - 1)) == 0) {
+            steps += kRoundsPerLook;
+            if (steps > checkAt && !checkpoint()) {
+                stopped = true;
+                return kFail;
+            }
+        }
     }
-    steps += u64(count);
+    steps += u64(count & (kRoundsPerLook - 1));
     if (count < q->min) return kFail;
     pos = at;
     if (q->lazy ? count < q->max : count > q->min)
@@ -394,7 +463,7 @@ Matcher::Step Matcher::backtrack() {
                 while (count > q->min && text[at] != unit(q->followedBy)) {
                     --count;
                     at -= q->simpleWidth;
-                    ++steps;
+                    if (!tick()) return kFail;
                 }
             }
             return resumeSimple(c, q, count > q->min, count, at);
@@ -412,7 +481,7 @@ Matcher::Step Matcher::backtrack() {
                     return kFail;
                 }
                 ++count;
-                ++steps;
+                if (!tick()) return kFail;
             } while (q->followedBy >= 0 && count < q->max && (at == length || text[at] != unit(q->followedBy)));
             return resumeSimple(c, q, count < q->max, count, at);
         }
@@ -453,11 +522,12 @@ i32 Matcher::search(i32 start, CapturePair* pairs, bool& matched) {
     }
     for (i32 at = start; at <= length; ++at) {
         if (first >= 0) {
-            while (at < length && text[at] != unit(first)) ++at;
+            at = skipTo(unit(first), at);
+            if (at < 0) return kRegExpInterrupted;
             if (at == length) break;
         }
         const Step step = run(re.head, at);
-        if (step == kStopped) return Err::kStackOverrun;
+        if (step == kStopped) return interrupted ? kRegExpInterrupted : Err::kStackOverrun;
         if (step == kFound) {
             for (i32 g = 1; g < re.groupCount; ++g) pairs[g] = {regs[2 * g], regs[2 * g + 1]};
             pairs[0] = {at, pos};
@@ -472,10 +542,14 @@ i32 Matcher::search(i32 start, CapturePair* pairs, bool& matched) {
 
 }  // namespace
 
-void setRegExpStepBudgetForTests(u64 steps) { gStepBudget = steps ? steps : kRegExpStepBudget; }
+void setRegExpStepBudgetForTests(u64 steps) {
+    gStepBudget = steps ? steps : kRegExpStepBudget;
+    gFirstLook = std::min(gStepBudget, kPollSteps);
+}
 
-i32 execRegExp(const RegExp& re, const String& text, i32 start, CapturePair* pairs, bool& matched) {
-    Matcher matcher(re.data(), text);
+i32 execRegExp(const RegExp& re, const String& text, i32 start, CapturePair* pairs, bool& matched,
+               WorkMeter* meter) {
+    Matcher matcher(re.data(), text, meter);
     return matcher.search(start, pairs, matched);
 }
 

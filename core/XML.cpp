@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <new>
 
+#include "core/Callbacks.h"
 #include "core/CharClass.h"
 #include "core/InitTerm.h"
 #include "core/ThreadData.h"
@@ -678,13 +679,19 @@ XML* firstElement(const XML* list) {
     return nullptr;
 }
 
+// A unit of a walk's work; false when its meter says to stop.
+inline bool counted(WorkMeter* meter) { return !meter || meter->add(); }
+
 struct FindState {
     const QualifiedName* name;
     XML* result;
+    WorkMeter* meter;
 };
 
 bool collectMatch(XML* node, const XML* inherited, void* context) {
     auto* state = static_cast<FindState*>(context);
+    if (!counted(state->meter))
+        return false;
     if (state->name->matches(node, inherited)) {
         node->addRef();
         XMLTree::adoptChild(state->result, node);
@@ -696,22 +703,22 @@ bool collectMatch(XML* node, const XML* inherited, void* context) {
 
 // ---- searches ----
 
-XML* XML::find(const String& qualifiedName, u32 flags) const {
+XML* XML::find(const String& qualifiedName, u32 flags, WorkMeter* meter) const {
     if (isPath(qualifiedName))
-        return findPath(qualifiedName);
+        return findPath(qualifiedName, meter);
     return newList([&](XML* result) {
         QualifiedName q;
         q.read(qualifiedName, this);
         if (flags & kAnyNamespace)
             q.anyNamespace = true;
-        FindState state{&q, result};
+        FindState state{&q, result, meter};
         XMLTree::forEachCandidate(this, flags | (q.attribute ? u32(kAttributes) : 0u), collectMatch,
                                   &state);
     });
 }
 
 // Each segment is looked up below the first element the one before found.
-XML* XML::findPath(const String& path) const {
+XML* XML::findPath(const String& path, WorkMeter* meter) const {
     std::vector<String> segments = pathSegments(path);
     const XML* at = this;
     XML* step = nullptr;
@@ -723,7 +730,7 @@ XML* XML::findPath(const String& path) const {
                 return new XML(kList);
             }
         }
-        XML* found = at->find(segment, 0);
+        XML* found = at->find(segment, 0, meter);
         if (step)
             step->release();
         step = found;
@@ -737,10 +744,13 @@ struct KindState {
     i32 kind;
     bool any;
     XML* result;
+    WorkMeter* meter;
 };
 
 bool collectKind(XML* node, const XML*, void* context) {
     auto* state = static_cast<KindState*>(context);
+    if (!counted(state->meter))
+        return false;
     if (state->any || node->getKind() == state->kind) {
         node->addRef();
         XMLTree::adoptChild(state->result, node);
@@ -757,7 +767,7 @@ void addDeclarations(const XML* node, XML* result) {
 
 }  // namespace
 
-XML* XML::findByKind(i32 wanted, u32 flags) const {
+XML* XML::findByKind(i32 wanted, u32 flags, WorkMeter* meter) const {
     return newList([&](XML* result) {
         if (wanted == kNamespace) {
             if (kind != kList)
@@ -766,7 +776,7 @@ XML* XML::findByKind(i32 wanted, u32 flags) const {
                 addDeclarations(getChild(i), result);
             return;
         }
-        KindState state{wanted, (flags & kAnyKind) != 0, result};
+        KindState state{wanted, (flags & kAnyKind) != 0, result, meter};
         XMLTree::forEachCandidate(this, flags | (wanted == kAttribute ? u32(kAttributes) : 0u),
                                   collectKind, &state);
     });
@@ -791,12 +801,13 @@ bool XML::walk(WalkCallback callback, u32 flags, void* context) const {
     return XMLTree::forEachCandidate(this, flags, walkVisit, &state);
 }
 
-XML* XML::getDescendants() const {
+XML* XML::getDescendants(WorkMeter* meter) const {
     return newList([&](XML* result) {
         std::unordered_set<const XML*> seen;
         const bool several = kind == kList && getChildCount() > 1;
+        // Once stopped, nothing more is taken or entered.
         auto add = [&](XML* node) {
-            if (several && !seen.insert(node).second)
+            if (!counted(meter) || (several && !seen.insert(node).second))
                 return false;
             node->addRef();
             XMLTree::adoptChild(result, node);
@@ -1682,7 +1693,7 @@ XML* XML::copyOne(const XML* source, NamespaceScope& scope, bool inScopeDeclarat
     return copy;
 }
 
-XML* XML::copy(bool deep) const {
+XML* XML::copy(bool deep, WorkMeter* meter) const {
     if (kind == kList) {
         XML* list = new XML(kList);
         list->name = name;
@@ -1714,6 +1725,8 @@ XML* XML::copy(bool deep) const {
                 stack.pop_back();
                 continue;
             }
+            if (!counted(meter))
+                break;
             const XML* child = top.source->getChild(top.next++);
             XML* target = top.copy;
             const i32 mark = scope.mark();

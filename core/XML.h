@@ -12,6 +12,11 @@
 // Depth never reaches the C++ stack: every walk over a tree (destruction,
 // copies, comparison, searches, printing) keeps its own stack.
 //
+// Long work for a script: the searches, descendants, printing and deep
+// copies take an optional meter (core/Callbacks.h) and count a unit a node;
+// when the meter says to stop, the walk ends and answers what it made so
+// far, which the caller drops.
+//
 // Failures: operations on the wrong kind of node answer false, null or -1 and
 // change nothing. Exhausted memory throws std::bad_alloc, as everywhere in the
 // core; the parser never throws (it reports through its Error).
@@ -28,6 +33,7 @@ class Error;
 class NamespaceScope;
 class ThreadData;
 class Variant;
+class WorkMeter;
 struct XMLParser;
 
 class XML : public Refcountable {
@@ -134,7 +140,7 @@ public:
     bool setValue(const String& text);
     bool setNamespace(XML* ns);
     void normalize();
-    XML* copy(bool deep) const;                 // new reference
+    XML* copy(bool deep, WorkMeter* meter = nullptr) const;    // new reference
 
     // ---- queries ----
     XML* getChild(i32 index) const;             // borrowed; null out of range
@@ -148,13 +154,13 @@ public:
     bool contains(const XML* node, bool identityOnly) const;
     bool containsName(const XML* node) const;
     bool equals(const XML* other, bool byValue) const;
-    XML* getDescendants() const;                // new list
+    XML* getDescendants(WorkMeter* meter = nullptr) const;     // new list
 
     // Names: "local", "*" (any), "@local", "prefix:local", "URI::local",
     // "*::local" (any namespace), "URI::@local" or "@URI::local"; '/' without
     // "::" makes a path. The results are new lists.
-    XML* find(const String& name, u32 flags) const;
-    XML* findByKind(i32 kind, u32 flags) const;
+    XML* find(const String& name, u32 flags, WorkMeter* meter = nullptr) const;
+    XML* findByKind(i32 kind, u32 flags, WorkMeter* meter = nullptr) const;
     // Visits what find would look at; the callback answers false to stop,
     // and walk then answers false.
     using WalkCallback = bool (*)(XML* node, void* context);
@@ -175,9 +181,9 @@ public:
 
     // ---- printing ----
     // indent < 0: no pretty printing; else that many spaces a level.
-    String& toXMLString(String& out, i32 indent) const;
+    String& toXMLString(String& out, i32 indent, WorkMeter* meter = nullptr) const;
     // The E4X string value.
-    String& toString(String& out, i32 indent) const;
+    String& toString(String& out, i32 indent, WorkMeter* meter = nullptr) const;
     static String escapeText(const String& text);
     static String escapeAttributeValue(const String& text);
     static void appendEscapedText(String& out, const String& text);
@@ -201,7 +207,7 @@ private:
     TSimpleArray<XML>* declarations = nullptr;
     i32 kind;
 
-    XML* findPath(const String& path) const;
+    XML* findPath(const String& path, WorkMeter* meter) const;
     void insertOne(XML* node, i32 index);
     void swapNamespace(XML* old, XML* fresh);
     XML* addChildWith(const String& name, const String* text, XML* content, bool adopt);

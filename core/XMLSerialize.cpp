@@ -9,6 +9,7 @@
 #include <new>
 #include <string>
 
+#include "core/Callbacks.h"
 #include "core/XML.h"
 #include "core/XMLInternal.h"
 
@@ -111,8 +112,12 @@ struct XMLPrinter {
     i32 elementMark = 0;            // bindings from here were made by the element being opened
     Buffer declarations;            // xmlns text of the element being opened
     const XML* inScope = nullptr;   // namespaces declared by outermost elements
+    WorkMeter* const meter;         // a unit a node; null: not counted
 
-    explicit XMLPrinter(i32 indentation) : indent(indentation), pretty(indentation >= 0) {}
+    XMLPrinter(i32 indentation, WorkMeter* meter)
+        : indent(indentation), pretty(indentation >= 0), meter(meter) {}
+
+    bool stopped() const { return meter && meter->isStopped(); }
 
     void indentTo(i64 level) {
         if (indent > 0)
@@ -312,6 +317,8 @@ struct XMLPrinter {
                 stack.pop_back();
                 continue;
             }
+            if (meter && !meter->add())
+                return;
             const XML* child = frame.element->getChild(frame.next++);
             const i64 childLevel = frame.level + (frame.layout ? 1 : 0);
             if (frame.layout) {
@@ -336,7 +343,7 @@ struct XMLPrinter {
             if (node->getKind() != XML::kList) {
                 printTree(node, true, 0);
             } else {
-                for (i32 i = 0; i < node->getChildCount(); i++) {
+                for (i32 i = 0; i < node->getChildCount() && !stopped(); i++) {
                     if (i > 0 && pretty)
                         out += u'\n';
                     printTree(node->getChild(i), true, 0);
@@ -350,16 +357,20 @@ struct XMLPrinter {
     }
 };
 
-String& XML::toXMLString(String& out, i32 indentation) const {
-    XMLPrinter printer(indentation);
+String& XML::toXMLString(String& out, i32 indentation, WorkMeter* meter) const {
+    XMLPrinter printer(indentation, meter);
     printer.print(this);
+    if (printer.stopped()) {
+        out.clear();
+        return out;
+    }
     if (printer.out.size() > size_t(String::kMaxLength))
         throw std::bad_alloc();
     out = String(printer.out.data(), i32(printer.out.size()));
     return out;
 }
 
-String& XML::toString(String& out, i32 indentation) const {
+String& XML::toString(String& out, i32 indentation, WorkMeter* meter) const {
     switch (kind) {
     case kComment:
     case kProcessingInstruction:
@@ -373,9 +384,9 @@ String& XML::toString(String& out, i32 indentation) const {
         break;
     }
     if (!hasSimpleContent())
-        return toXMLString(out, indentation);
+        return toXMLString(out, indentation, meter);
     if (kind == kList && getChildCount() == 1 && getChild(0)->kind == kElement)
-        return getChild(0)->toString(out, indentation);
+        return getChild(0)->toString(out, indentation, meter);
     if (getChildCount() == 0) {
         out = value;
         return out;
@@ -383,6 +394,10 @@ String& XML::toString(String& out, i32 indentation) const {
     // Simple content has no element children: one level of string values.
     String result;
     for (i32 i = 0; i < getChildCount(); i++) {
+        if (meter && !meter->add()) {
+            out.clear();
+            return out;
+        }
         const XML* child = getChild(i);
         if (child->kind != kComment && child->kind != kProcessingInstruction)
             result += child->value;

@@ -104,6 +104,11 @@ void TVCallbacks::setObjectData(const Variant& value, intptr_t data) {
         sharedWord = data;
 }
 
+bool TVCallbacks::pollWork(u32 units) {
+    RealEngine* engine = currentEngine();
+    return !engine || engine->pollWork(units);
+}
+
 void TVCallbacks::install(bool start) {
     Callbacks::setCurrent(nullptr);
     delete installed;

@@ -1,6 +1,7 @@
 // The engine's answers to what the core asks of its host: the locale a
 // script set, the dictionaries of the script classes, the running script's
-// file, symbol texts, the current engine and a host word per script object.
+// file, symbol texts, the current engine, a host word per script object and
+// the poll of long work.
 // The engine library installs one at start and deletes it at exit.
 #pragma once
 #include "core/Callbacks.h"
@@ -24,6 +25,8 @@ public:
     // A script object's host word; any other value uses one process-wide word.
     intptr_t getObjectData(const Variant& value) override;
     void setObjectData(const Variant& value, intptr_t data) override;
+    // The current engine's pollWork.
+    bool pollWork(u32 units) override;
 
     // The engine library's step "core callbacks".
     static void install(bool start);

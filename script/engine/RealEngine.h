@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/Array.h"
+#include "core/Callbacks.h"
 #include "core/HashTable.h"
 #include "core/Refcountable.h"
 #include "core/SimpleArray.h"
@@ -220,11 +221,27 @@ public:
             periodicStatusCheck();
         return pendingCode == 0;
     }
+    // Long native work (the built-ins' loops, and core work through the
+    // callbacks' pollWork) counts its units of work here: between two looks
+    // a unit costs a subtraction. Every LxCore::kWorkPollUnits units it looks
+    // at the clock, the callback and the debugger's poll, as the status
+    // check does, whether a frame runs or not (with nothing to look at, no
+    // deadline, callback or debugger, it reads no clock), and at the pending
+    // error. False: stop, an error is pending (the deadline, a halt, or one
+    // the work itself raised); the work leaves nothing half made.
+    bool pollWork(u32 units = 1) {
+        workCountdown -= i32(units);
+        return workCountdown > 0 || pollWorkNow();
+    }
+    // The units of work polled since the engine was made (tests count work
+    // with it).
+    u64 getWorkUnits() const { return workUnits + u64(i64(LxCore::kWorkPollUnits) - workCountdown); }
     bool checkTimeoutNow();
     // For tests: the status checks made while frames ran, a count of work.
     u32 getStatusChecks() const { return statusChecks; }
     void periodicCheck(u32 now);
     void periodicStatusCheck();
+    bool pollWorkNow();
     void notifyAccess(bool enter);
 
     // ---- Errors (RealEngineErrors.cpp) ----
@@ -407,6 +424,8 @@ private:
     u32 pauseStart = 0;
     u32 pauseNesting = 0;
     u32 statusChecks = 0;
+    i32 workCountdown = i32(LxCore::kWorkPollUnits);   // units left before pollWork looks
+    u64 workUnits = 0;                              // units polled before the current countdown
     u32 collectionHolds = 0;
     i32 collectionAllowance = kCollectionThreshold;
     u32 taskCounter = 0;

@@ -397,6 +397,14 @@ void RealEngine::periodicCheck(u32 now) {
 
 void RealEngine::periodicStatusCheck() { periodicCheck(LxCore::getTicks()); }
 
+bool RealEngine::pollWorkNow() {
+    workUnits += u64(i64(LxCore::kWorkPollUnits) - workCountdown);
+    workCountdown = i32(LxCore::kWorkPollUnits);
+    if (deadline != 0 || getCallback() || getDebugger())
+        periodicCheck(LxCore::getTicks());
+    return pendingCode == 0;
+}
+
 bool RealEngine::checkTimeoutNow() {
     if (currentFrame) {
         lastCheckTick = 0;

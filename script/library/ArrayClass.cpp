@@ -86,18 +86,6 @@ void putLength(Object& o, const Variant& length) {
 // ---------------------------------------------------------------------------
 // Walking elements
 
-// Asks the engine's status every kStatusInterval steps, the first included;
-// false: stop.
-class Steps {
-public:
-    explicit Steps(RealEngine& engine) : engine(engine) {}
-    bool next() { return count++ % kStatusInterval != 0 || engine.checkStatus(); }
-
-private:
-    RealEngine& engine;
-    u32 count = 0;
-};
-
 // Whether every element of o is a slot of its own: arguments objects, live
 // objects and classes with dot entries make theirs on lookup.
 bool slotsAreElements(Object& o) {
@@ -154,17 +142,16 @@ public:
     // stopped the walk.
     template <class Visit>
     bool each(u64 from, u64 to, bool withInherited, Visit&& visit) {
-        Steps steps(engine);
         if (mode != kSparse) {
             for (u64 i = from; i < to; i++) {
-                if (!steps.next())
+                if (!engine.pollWork())
                     return false;
                 visit(i);
             }
             return true;
         }
         for (u32 index : held(from, to, withInherited)) {
-            if (!steps.next())
+            if (!engine.pollWork())
                 return false;
             visit(u64(index));
         }
@@ -259,7 +246,6 @@ private:
 bool moveElements(RealEngine& engine, Elements& e, u64 from, u64 to, i64 by) {
     if (from >= to || by == 0)
         return true;
-    Steps steps(engine);
     auto move = [&](u64 k) {
         Variant v;
         if (e.readOwn(k, v))
@@ -270,13 +256,13 @@ bool moveElements(RealEngine& engine, Elements& e, u64 from, u64 to, i64 by) {
     if (!e.isSparse()) {
         if (by > 0) {
             for (u64 k = to; k-- > from;) {
-                if (!steps.next())
+                if (!engine.pollWork())
                     return false;
                 move(k);
             }
         } else {
             for (u64 k = from; k < to; k++) {
-                if (!steps.next())
+                if (!engine.pollWork())
                     return false;
                 move(k);
             }
@@ -291,12 +277,12 @@ bool moveElements(RealEngine& engine, Elements& e, u64 from, u64 to, i64 by) {
         moved.emplace_back(index, v);
     }
     for (u32 index : e.held(u64(i64(from) + by), u64(i64(to) + by), false)) {
-        if (!steps.next())
+        if (!engine.pollWork())
             return false;
         e.erase(index);
     }
     for (auto& [index, value] : moved) {
-        if (!steps.next())
+        if (!engine.pollWork())
             return false;
         e.write(u64(i64(index) + by), value);
     }
@@ -638,9 +624,8 @@ void arrayReverse(Arguments& args) {
         return;
     for (auto& entry : held)
         e.erase(entry.first);
-    Steps steps(engine);
     for (auto& [index, value] : held) {
-        if (!steps.next())
+        if (!engine.pollWork())
             return;
         e.write(length - 1 - index, value);
     }
@@ -792,14 +777,13 @@ bool sortsLast(const SortEntry& e) { return e.hole || e.value.getType() == Varia
 // their primitives, each made once.
 bool sortByText(RealEngine& engine, std::vector<SortEntry>& entries, std::vector<u32>& order) {
     std::vector<u32> defined, last;
-    Steps steps(engine);
     for (u32 i = 0; i < entries.size(); i++) {
         SortEntry& e = entries[i];
         if (sortsLast(e)) {
             last.push_back(i);
             continue;
         }
-        if (!steps.next())
+        if (!engine.pollWork())
             return false;
         if (Object* o = objectOf(e.value)) {
             Variant primitive;
@@ -811,9 +795,8 @@ bool sortByText(RealEngine& engine, std::vector<SortEntry>& entries, std::vector
         }
         defined.push_back(i);
     }
-    u32 compared = 0;
     const bool done = sortEntries(defined.data(), u32(defined.size()), [&](u32 a, u32 b, i32& r) {
-        if (++compared % kStatusInterval == 0 && !engine.checkStatus())
+        if (!engine.pollWork())
             return false;
         r = entries[a].key.compare(entries[b].key);
         return true;
@@ -830,10 +813,9 @@ bool sortByFunction(RealEngine& engine, Object& compare, std::vector<SortEntry>&
     for (u32 i = 0; i < order.size(); i++)
         order[i] = i;
     Object* global = engine.getGlobalObject();
-    u32 compared = 0;
     LxCore::Array pair;
     return sortEntries(order.data(), u32(order.size()), [&](u32 a, u32 b, i32& r) {
-        if (++compared % kStatusInterval == 0 && !engine.checkStatus())
+        if (!engine.pollWork())
             return false;
         pair.getOrCreate(0) = entries[a].value;
         pair.getOrCreate(1) = entries[b].value;
@@ -937,6 +919,16 @@ void fillArray(RealEngine& engine, Object& array, const LxCore::BasicArray& valu
         }
     }
     fillArrayElements(engine, array, values);
+}
+
+void newArrayOf(RealEngine& engine, const LxCore::BasicArray& values, Variant& result) {
+    Variant made;
+    Object* array = newArrayIn(engine, made);
+    if (!array)
+        return;
+    fillArrayElements(engine, *array, values);
+    if (engine.getPendingCode() == 0)
+        result = made;
 }
 
 Dispatcher* newArrayClass(const char*) { return new jsArrayClass; }

@@ -12,8 +12,14 @@ using LxCore::RegExp;
 using LxCore::String;
 using LxCore::unit;
 using LxCore::Variant;
+using LxCore::WorkMeter;
 
 namespace {
+
+// Units of text a replacement writes for one unit of work: a replacement
+// longer than this (a "$'" of a long text, say) counts for more than its
+// match.
+constexpr i32 kTextUnitsPerWorkUnit = 256;
 
 void setPiece(Variant& slot, const String& text, i32 start, i32 end) {
     slot.setString(text.substr(start, end - start));
@@ -119,12 +125,14 @@ const RegExp& reGlobals::effectivePattern(const RegExp& pattern) {
 }
 
 i32 reGlobals::match(const RegExp& pattern, const String& text, i32 start, CaptureArray& pairs,
-                     i32& end) {
+                     i32& end, WorkMeter* meter) {
     end = -1;
+    if (meter && !meter->add())
+        return LxCore::kRegExpInterrupted;
     // A copy: a later step may replace the kept one.
     const RegExp used = effectivePattern(pattern);
     bool matched = false;
-    if (i32 status = LxCore::execRegExp(used, text, start, pairs.get(), matched))
+    if (i32 status = LxCore::execRegExp(used, text, start, pairs.get(), matched, meter))
         return status;
     if (!matched)
         return 0;
@@ -149,9 +157,10 @@ i32 collectMatches(reGlobals& globals, const RegExp& pattern, const String& text
     list.setLength(0);
     index = -1;
     CaptureArray pairs(pattern);
+    WorkMeter meter;
     i32 end = -1;
     if (!(pattern.getFlags() & LxCore::kRegExpGlobal)) {
-        if (i32 status = globals.match(pattern, text, 0, pairs, end))
+        if (i32 status = globals.match(pattern, text, 0, pairs, end, &meter))
             return status;
         if (end >= 0) {
             for (i32 g = 0; g < pattern.getGroupCount(); g++)
@@ -162,8 +171,10 @@ i32 collectMatches(reGlobals& globals, const RegExp& pattern, const String& text
     }
     // No empty match at the very end: the walk stops when it gets there.
     for (i32 start = 0;;) {
-        if (i32 status = globals.match(pattern, text, start, pairs, end))
+        if (i32 status = globals.match(pattern, text, start, pairs, end, &meter)) {
+            list.setLength(0);
             return status;
+        }
         if (end < 0)
             return 0;
         appendPiece(list, text, pairs[0].start, end);
@@ -176,9 +187,10 @@ i32 collectMatches(reGlobals& globals, const RegExp& pattern, const String& text
 
 i32 findFirstMatch(reGlobals& globals, const RegExp& pattern, const String& text, i32& position) {
     CaptureArray pairs(pattern);
+    WorkMeter meter;
     i32 end = -1;
     position = -1;
-    if (i32 status = globals.match(pattern, text, 0, pairs, end))
+    if (i32 status = globals.match(pattern, text, 0, pairs, end, &meter))
         return status;
     if (end >= 0)
         position = pairs[0].start;
@@ -190,13 +202,14 @@ i32 replaceMatches(reGlobals& globals, const RegExp& pattern, const String& text
     const bool global = (pattern.getFlags() & LxCore::kRegExpGlobal) != 0;
     const i32 groups = pattern.getGroupCount();
     CaptureArray pairs(pattern);
+    WorkMeter meter;
     String written;
     String piece;
     Array args;
     i32 copiedTo = 0;                   // the original is written up to here
     for (i32 start = 0;;) {
         i32 end = -1;
-        if (i32 status = globals.match(pattern, text, start, pairs, end))
+        if (i32 status = globals.match(pattern, text, start, pairs, end, &meter))
             return status;
         if (end < 0)
             break;
@@ -214,6 +227,8 @@ i32 replaceMatches(reGlobals& globals, const RegExp& pattern, const String& text
             expand(replacement, text, pairs, groups, globals, WorkingText{written, text, copiedTo},
                    piece);
         }
+        if (piece.length() > kTextUnitsPerWorkUnit && !meter.add(u32(piece.length() / kTextUnitsPerWorkUnit)))
+            return LxCore::kRegExpInterrupted;
         appendRange(written, text, copiedTo, s);
         written += piece;
         copiedTo = end;
@@ -237,12 +252,15 @@ i32 splitAtMatches(reGlobals& globals, const RegExp& pattern, const String& text
     const i32 groups = pattern.getGroupCount();
     const i32 length = text.length();
     CaptureArray pairs(pattern);
+    WorkMeter meter;
     i32 p = 0;                          // where the next piece starts
     u32 separators = 0;
     for (i32 q = 0; q <= length;) {
         i32 end = -1;
-        if (i32 status = globals.match(pattern, text, q, pairs, end))
+        if (i32 status = globals.match(pattern, text, q, pairs, end, &meter)) {
+            pieces.setLength(0);
             return status;
+        }
         if (end < 0)
             break;
         const i32 s = pairs[0].start;

@@ -3,11 +3,14 @@
 // of the last successful match that RegExp's class-level properties report.
 // Nothing here runs script except through a Replacer; every operation holds
 // its own counted pattern and text, so script that recompiles or drops them
-// meanwhile changes nothing under it.
+// meanwhile changes nothing under it. Each operation counts its work (a unit
+// a match, with the matcher's steps and the text a replacement writes) on a
+// meter of its own, so a running script's deadline or halt stops it.
 #pragma once
 #include <optional>
 
 #include "core/Array.h"
+#include "core/Callbacks.h"
 #include "core/Refcountable.h"
 #include "core/RegExp.h"
 #include "core/String.h"
@@ -21,8 +24,10 @@ using LxCore::u16;
 using LxCore::u32;
 
 // What the operations answer besides 0: the core's 27 when a match ran too
-// long to tell, or this when a replacer failed (its error is the engine's).
-constexpr i32 kPatternScriptFailed = -1;
+// long to tell, or a negative status when the engine holds the error
+// already: this when a replacer failed, the core's kRegExpInterrupted when
+// the work was stopped (a deadline or a halt).
+constexpr i32 kPatternScriptFailed = -2;
 
 // Class-level switches of reGlobals::flags (the same bits as a pattern's).
 constexpr u16 kClassGlobal = 1;
@@ -55,9 +60,11 @@ public:
 
     // The matching step: searches text from start with the pattern's flags
     // joined by the class-level ones; a match fills the globals. Returns 0
-    // with end set to the match end (-1 when nothing matched), or 27.
+    // with end set to the match end (-1 when nothing matched), 27, or with a
+    // meter kRegExpInterrupted when the meter said to stop (a unit counts
+    // the step itself).
     i32 match(const LxCore::RegExp& pattern, const LxCore::String& text, i32 start,
-              CaptureArray& pairs, i32& end);
+              CaptureArray& pairs, i32& end, LxCore::WorkMeter* meter = nullptr);
 
 private:
     // The pattern recompiled with the class-level flags, kept while the

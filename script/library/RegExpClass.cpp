@@ -9,6 +9,7 @@
 #include "core/ErrorCodes.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
+#include "script/library/ArrayClass.h"
 #include "script/library/PatternMatching.h"
 
 namespace LxScript {
@@ -38,8 +39,8 @@ RealEngine& realEngine(Arguments& args) { return *static_cast<RealEngine*>(args.
 
 bool errorPending(Engine& engine) { return engine.getError().getCode() != 0; }
 
-// Raises what an operation answered: 27, or nothing when a replacer's own
-// error is already the engine's.
+// Raises what an operation answered: 27, or nothing when the engine holds
+// the error already (a replacer's own, a deadline, a halt).
 void raise(Engine& engine, i32 status) {
     if (status > 0)
         engine.setError(status);
@@ -168,7 +169,7 @@ String patternText(const Variant& thisValue) {
 void makeMatchArray(RealEngine& engine, const Array& list, i32 index, const String& text,
                     Variant& result) {
     Variant made;
-    engine.newArray(list, made);
+    newArrayOf(engine, list, made);
     if (Object* array = objectOf(made)) {
         array->put(sym.index, Variant(f64(index)), 0);
         array->put(sym.input, Variant(text), 0);
@@ -252,9 +253,10 @@ struct MatchCall {
         return errorPending(engine) ? NAN : n;
     }
     void setLastIndex(f64 n) { self->put(sym.lastIndex, Variant(n), 0); }
-    // The matching step from start; false when it raised 27.
+    // The matching step from start; false when it raised 27 or was stopped.
     bool match(i32 start, CaptureArray& pairs, i32& end) {
-        if (i32 status = globals.match(*pattern, text, start, pairs, end)) {
+        LxCore::WorkMeter meter;
+        if (i32 status = globals.match(*pattern, text, start, pairs, end, &meter)) {
             raise(engine, status);
             return false;
         }
@@ -535,7 +537,7 @@ void patternSplit(RealEngine& engine, Object& regexp, const String& text, u32 li
             return;
         }
     }
-    engine.newArray(pieces, result);
+    newArrayOf(engine, pieces, result);
 }
 
 }  // namespace LxScript

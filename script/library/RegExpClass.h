@@ -34,8 +34,8 @@ reGlobals& regExpGlobals(RealEngine& engine);
 
 // String.prototype's pattern methods over a RegExp object (the caller makes
 // one from its arguments when needed). Each raises what goes wrong (27 for a
-// pattern that runs away, or the replacer's own error) and then leaves
-// result untouched. match: an Array or null; search: a number (NaN without
+// pattern that runs away; the replacer's own error, a deadline or a halt are
+// the engine's already) and then leaves result untouched. match: an Array or null; search: a number (NaN without
 // a pattern); replace: the new text (empty without a pattern); split: an
 // Array.
 void patternMatch(RealEngine& engine, Object& regexp, const LxCore::String& text,

@@ -131,6 +131,8 @@ bool appendObjectSource(RealEngine& engine, Object& object, String& out) {
     object.getPropertyIDs(ids, kListForIn);
     out += unit('{');
     for (i32 i = 0; i < ids.getCount(); i++) {
+        if (!engine.pollWork())
+            return false;
         const DataPoolId name = DataPoolId(ids.get(i));
         Variant value;
         object.get(name, value, 0);

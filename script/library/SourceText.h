@@ -65,8 +65,9 @@ bool appendValueSource(RealEngine& engine, const LxCore::Variant& value, LxCore:
 
 // "{key:value, ...}" of an object's enumerable properties: the object
 // itself as "this", nested plain objects written the same way, other values
-// by appendValueSource. An object with a native side is "{}". False, with
-// the text written so far, when the depth or a nested value failed.
+// by appendValueSource. An object with a native side is "{}". Each
+// property is a unit of the engine's pollWork. False, with the text written
+// so far, when the depth or a nested value failed or the work was stopped.
 bool appendObjectSource(RealEngine& engine, Object& object, LxCore::String& out);
 
 // What a script object prints as: "[object Class]", or, while the engine

@@ -7,6 +7,7 @@
 
 #include "core/Localizer.h"
 #include "script/engine/Symbols.h"
+#include "script/library/ArrayClass.h"
 #include "script/library/LibrarySupport.h"
 #include "script/library/RegExpClass.h"
 #include "script/library/SourceText.h"
@@ -260,24 +261,31 @@ void stringReplace(Arguments& args) {
 }
 
 // A string separator; undefined is the text "undefined". The limit counts
-// elements, taken unsigned from the 32-bit conversion.
+// elements, taken unsigned from the 32-bit conversion. Each piece is a unit
+// of the engine's pollWork: a stopped split answers nothing.
 void stringSplit(Arguments& args) {
+    RealEngine& engine = engineOf(args);
     const bool unlimited = args.arg(1).getType() == Variant::kUndefined;
     const u32 limit = unlimited ? 0xFFFFFFFF : u32(args.arg(1).toInt());
     LxCore::Array pieces;
     if (limit != 0) {
         if (isRegExpObject(args.arg(0)))
-            return patternSplit(engineOf(args), *objectOf(args.arg(0)), thisText(args), limit, *args.result);
+            return patternSplit(engine, *objectOf(args.arg(0)), thisText(args), limit, *args.result);
         const String text = thisText(args);
         const String separator = args.arg(0).toString();
         const i32 n = text.length();
         if (separator.isEmpty()) {
             const u32 count = u32(n) < limit ? u32(n) : limit;
-            for (u32 i = 0; i < count; i++)
+            for (u32 i = 0; i < count; i++) {
+                if (!engine.pollWork())
+                    return;
                 pieces.getOrCreate(i).setString(text.substr(i32(i), 1));
+            }
         } else {
             i32 p = 0;
             for (;;) {
+                if (!engine.pollWork())
+                    return;
                 const i32 found = text.find(separator, p, false);
                 if (found < 0) {
                     pieces.getOrCreate(pieces.length()).setString(text.substr(p));
@@ -290,7 +298,7 @@ void stringSplit(Arguments& args) {
             }
         }
     }
-    engineOf(args).newArray(pieces, *args.result);
+    newArrayOf(engine, pieces, *args.result);
 }
 
 // ---------------------------------------------------------------------------

@@ -330,7 +330,11 @@ Status jsOpXMLPredicate::execute(jsRunner& runner, Variant& result) {
         XML* node;
         ~Release() { node->release(); }
     } releaseList{list};
+    // The condition is an expression, which meets no statement's check:
+    // each item is a unit of the engine's pollWork.
     for (u32 i = 0; i < count; i++) {
+        if (!runner.engine->pollWork())
+            return kStatusError;
         Variant item;
         LxCore::Error error;
         if (collection->getItem(i, item, &error) != 0)

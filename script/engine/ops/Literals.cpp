@@ -48,6 +48,8 @@ void fillArrayElements(RealEngine& engine, Object& array, const LxCore::BasicArr
     // where they may be, so that index sites read them in place.
     array.setLength(count);
     for (u32 i = 0; i < count; i++) {
+        if (!engine.pollWork())
+            return;
         const Variant* v = values.get(i);
         if (v && v->getType() >= Variant::kScriptObject) {
             Variant resolved(*v);

@@ -123,7 +123,9 @@ private:
 class RealEngine;
 
 // Fills a new array from values as an array literal: "length" first (the
-// count), then each value, resolved by the engine, at its index.
+// count), then each value, resolved by the engine, at its index. Each value
+// is a unit of the engine's pollWork: a stop leaves the rest undefined, with
+// the error pending.
 void fillArrayElements(RealEngine& engine, Object& array, const LxCore::BasicArray& values);
 // The same in the array's own engine.
 void fillArrayLiteral(Object& array, const LxCore::BasicArray& values);

@@ -108,6 +108,71 @@ TEST_F(DeadlineTest, StatusChecksRunThePeriodicCheckEveryThirtySecondCall) {
     EXPECT_EQ(callback.runningAt, (std::vector<i32>{0, 32, 64, 96}));
 }
 
+// Long native work: every kWorkPollUnits units one look at the clock while
+// something can stop the run, none otherwise; false at the first look past
+// the deadline.
+u32 clockReads = 0;
+u32 countingClock() {
+    clockReads++;
+    return fakeMs;
+}
+
+TEST_F(DeadlineTest, WorkPollsLookAtTheClockEveryPollIntervalWhenAsked) {
+    LxCore::setTickSourceForTests(countingClock);
+    constexpr u32 kUnits = 10 * LxCore::kWorkPollUnits;
+    const struct {
+        const char* name;
+        i32 timeoutMs;
+        bool callback;
+        u32 reads;
+    } rows[] = {
+        {"nothing to look at", 0, false, 0},
+        {"a deadline", 60000, false, 10},
+        {"a callback", 0, true, 10},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        CountingCallback callback;
+        if (r.callback)
+            engine->setCallback(&callback);
+        u32 reads = 0;
+        u64 units = 0;
+        runOp(
+            [&](jsRunner& runner, Variant&) {
+                RealEngine& e = *runner.engine;
+                const u32 before = clockReads;
+                const u64 start = e.getWorkUnits();
+                for (u32 i = 0; i < kUnits; i++)
+                    if (!e.pollWork())
+                        break;
+                reads = clockReads - before;
+                units = e.getWorkUnits() - start;
+                return runner.status();
+            },
+            r.timeoutMs);
+        engine->setCallback(nullptr);
+        EXPECT_EQ(engine->getError().getCode(), 0);
+        // Wherever the countdown stood, 10 intervals hold 10 looks.
+        EXPECT_EQ(reads, r.reads);
+        EXPECT_EQ(units, kUnits);
+    }
+}
+
+TEST_F(DeadlineTest, WorkPollsStopAtTheFirstLookPastTheDeadline) {
+    u32 polled = 0;
+    runOp(
+        [&](jsRunner& runner, Variant&) {
+            RealEngine& e = *runner.engine;
+            fakeMs += 10 * 50;
+            while (e.pollWork() && polled < 10 * LxCore::kWorkPollUnits)
+                polled++;
+            return runner.status();
+        },
+        100);
+    EXPECT_EQ(engine->getError().getCode(), Err::kEngineTimeout);
+    EXPECT_LT(polled, LxCore::kWorkPollUnits);
+}
+
 // From here on the clock moves only as the engine reads it, one millisecond a
 // reading: a run that ends at its deadline has read it about as many times as
 // the deadline has milliseconds, whatever else the machine is doing.

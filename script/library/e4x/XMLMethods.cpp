@@ -446,7 +446,12 @@ const LxCore::LivePropertyInfo kXMLRows[] = {
     {nullptr, 0, 0, nullptr},
 };
 
-i32 runXMLMethod(XMLObject& self, i32 id, const Array& args, Variant& result, Error* error) {
+namespace {
+
+i32 runMethod(XMLObject& self, i32 id, const Array& args, Variant& result, Error* error,
+              LxCore::WorkMeter& work) {
+    // Asked only by the methods that walk.
+    auto meter = [&work] { return scriptMeter(work); };
     XML* w = self.working();
     String text;
     switch (id) {
@@ -488,14 +493,14 @@ i32 runXMLMethod(XMLObject& self, i32 id, const Array& args, Variant& result, Er
                     skip++;
                 text = text.substr(skip);
             }
-            wrapFound(w->find(text, 0), result);
+            wrapFound(w->find(text, 0, meter()), result);
             return 0;
         }
         case kAttributes:
-            wrapFound(w->find(String("@*"), 0), result);
+            wrapFound(w->find(String("@*"), 0, meter()), result);
             return 0;
         case kChildren:
-            wrapFound(w->find(String("*"), 0), result);
+            wrapFound(w->find(String("*"), 0, meter()), result);
             return 0;
         case kChildIndex: {
             const XML* parent = w->getParent();
@@ -506,7 +511,7 @@ i32 runXMLMethod(XMLObject& self, i32 id, const Array& args, Variant& result, Er
         case kText:
         case kProcessingInstructions: {
             const i32 kind = id == kComments ? XML::kComment : id == kText ? XML::kText : XML::kProcessingInstruction;
-            XML* found = w->findByKind(kind, 0);
+            XML* found = w->findByKind(kind, 0, meter());
             const Variant& which = argumentAt(args, 0);
             if (id == kProcessingInstructions && !isAbsent(which) && which.toString().compare("*") != 0) {
                 NodeRef all(found);
@@ -525,23 +530,23 @@ i32 runXMLMethod(XMLObject& self, i32 id, const Array& args, Variant& result, Er
             return 0;
         }
         case kCopy:
-            wrapNew(copyApart(self.getNode()), result);
+            wrapNew(copyApart(self.getNode(), meter()), result);
             return 0;
         case kDescendants: {
             const Variant& which = argumentAt(args, 0);
             text = isAbsent(which) ? String() : which.toString();
             if (text.isEmpty() || text.compare("*") == 0)
-                wrapFound(w->getDescendants(), result);
+                wrapFound(w->getDescendants(meter()), result);
             else
-                wrapFound(w->find(text, XML::kDescendants), result);
+                wrapFound(w->find(text, XML::kDescendants, meter()), result);
             return 0;
         }
         case kElements: {
             const Variant& which = argumentAt(args, 0);
             text = isAbsent(which) ? String() : which.toString();
-            XML* found = text.isEmpty() ? w->findByKind(XML::kElement, 0) : nullptr;
+            XML* found = text.isEmpty() ? w->findByKind(XML::kElement, 0, meter()) : nullptr;
             if (!found) {
-                NodeRef named(w->find(text, 0));
+                NodeRef named(w->find(text, 0, meter()));
                 found = new XML(XML::kList);
                 for (i32 i = 0; i < named.get()->getChildCount(); i++)
                     if (named.get()->getChild(i)->getKind() == XML::kElement)
@@ -565,7 +570,7 @@ i32 runXMLMethod(XMLObject& self, i32 id, const Array& args, Variant& result, Er
                 result.setBool(false);
                 return 0;
             }
-            NodeRef found(w->find(text, 0));
+            NodeRef found(w->find(text, 0, meter()));
             result.setBool(found.get()->getChildCount() > 0);
             return 0;
         }
@@ -618,7 +623,7 @@ i32 runXMLMethod(XMLObject& self, i32 id, const Array& args, Variant& result, Er
             NodeRef ns(namespaceFromValue(argumentAt(args, 0)));
             if (ns.get())
                 w->removeNamespace(ns.get(), false);
-            wrapNew(copyApart(w), result);
+            wrapNew(copyApart(w, meter()), result);
             return 0;
         }
         case kReplace:
@@ -646,7 +651,7 @@ i32 runXMLMethod(XMLObject& self, i32 id, const Array& args, Variant& result, Er
             result.setString(text);
             return 0;
         case kToXMLString:
-            self.getNode()->toXMLString(text, XMLSettings::formatting());
+            self.getNode()->toXMLString(text, XMLSettings::formatting(), meter());
             result.setString(text);
             return 0;
         case kValueOf:
@@ -665,6 +670,17 @@ i32 runXMLMethod(XMLObject& self, i32 id, const Array& args, Variant& result, Er
         default:
             return Err::kUndefined;
     }
+}
+
+}  // namespace
+
+i32 runXMLMethod(XMLObject& self, i32 id, const Array& args, Variant& result, Error* error) {
+    LxCore::WorkMeter meter;
+    const i32 status = runMethod(self, id, args, result, error, meter);
+    // What a stopped walk made is dropped: the engine holds the error.
+    if (meter.isStopped())
+        result.clear();
+    return status;
 }
 
 }  // namespace LxScript

@@ -2,6 +2,7 @@
 // method dispatcher and the node helpers.
 #pragma once
 #include "core/Array.h"
+#include "core/Callbacks.h"
 #include "core/Error.h"
 #include "core/LivePropertyManager.h"
 #include "core/Variant.h"
@@ -55,8 +56,16 @@ constexpr LxCore::i32 kXMLLength = 0x7ffff018;
 // The method rows of "XML" (they serve "XMLList" objects too).
 extern const LxCore::LivePropertyInfo kXMLRows[];
 
+// The meter for the core's long work (searches, printing, copies) on behalf
+// of the running script, or null: XML values are also read and printed for
+// the host (a debugger's reply, the text of an error being reported), and
+// such work, which runs while no script does or while an error is pending
+// already, is never cut short.
+LxCore::WorkMeter* scriptMeter(LxCore::WorkMeter& meter);
+
 // Runs the method id on the object; the result is preset to the object.
-// 2 when the id is no method.
+// 2 when the id is no method. When the script's meter stops the work (its
+// deadline, a halt) the result is cleared, and the engine holds the error.
 LxCore::i32 runXMLMethod(XMLObject& object, LxCore::i32 id, const LxCore::Array& args,
                          LxCore::Variant& result, LxCore::Error* error);
 
@@ -68,7 +77,7 @@ void wrapFound(LxCore::XML* adopted, LxCore::Variant& out);
 LxCore::i32 buildXML(const LxCore::Variant& value, bool list, LxCore::XML*& out, LxCore::Error* error);
 // A deep copy that shares nothing with node: a list's items are copied
 // too (XML::copy shares them); a new reference.
-LxCore::XML* copyApart(const LxCore::XML* node);
+LxCore::XML* copyApart(const LxCore::XML* node, LxCore::WorkMeter* meter = nullptr);
 // A value as a node to insert (a new reference): a copy when the node sits
 // in a tree already; a text node for a value without XML.
 LxCore::XML* nodeForInsert(const LxCore::Variant& value);

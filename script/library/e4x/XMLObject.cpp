@@ -166,12 +166,18 @@ XML* namespaceFromValue(const Variant& value) {
     return made;
 }
 
-XML* copyApart(const XML* node) {
+LxCore::WorkMeter* scriptMeter(LxCore::WorkMeter& meter) {
+    // The library runs only inside the concrete engine.
+    const auto* engine = static_cast<const RealEngine*>(Engine::getCurrent());
+    return engine && engine->isRunning() && engine->getPendingCode() == 0 ? &meter : nullptr;
+}
+
+XML* copyApart(const XML* node, LxCore::WorkMeter* meter) {
     if (node->getKind() != XML::kList)
-        return node->copy(true);
+        return node->copy(true, meter);
     NodeRef list(new XML(XML::kList));
-    for (i32 i = 0; i < node->getChildCount(); i++)
-        list.get()->insert(node->getChild(i)->copy(true), XML::kAppend, true);
+    for (i32 i = 0; i < node->getChildCount() && !(meter && meter->isStopped()); i++)
+        list.get()->insert(node->getChild(i)->copy(true, meter), XML::kAppend, true);
     return list.take();
 }
 
@@ -406,7 +412,10 @@ i32 XMLObject::get(i32 id, Variant& result, Error* error) {
         return setPropertyError(Err::kInvalidObject, id, error);
     return setPropertyError(LxCore::statusOf([&] {
         DefaultNamespaceScope scope;
-        wrapFound(working()->find(nameOfId(id), 0), result);
+        LxCore::WorkMeter meter;
+        wrapFound(working()->find(nameOfId(id), 0, scriptMeter(meter)), result);
+        if (meter.isStopped())
+            result.clear();
         return 0;
     }), id, error);
 }
@@ -480,7 +489,8 @@ void XMLObject::valueOf(Variant& result) { result.clear(); }
 void XMLObject::toString(String& text) {
     text.clear();
     LxCore::statusOf([&] {
-        getNode()->toString(text, XMLSettings::formatting());
+        LxCore::WorkMeter meter;
+        getNode()->toString(text, XMLSettings::formatting(), scriptMeter(meter));
         return 0;
     });
 }
