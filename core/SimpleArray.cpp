@@ -38,6 +38,12 @@ bool isShared(const SimpleArrayBlock* block) {
     return block->refCount > 1 || block == &emptyBlock;
 }
 
+// n raised to a multiple of the block's grow step, within kMaxCount.
+u64 steppedCapacity(const SimpleArrayBlock* block, u64 n) {
+    u64 step = std::max(block->growBy, 1u);
+    return std::min((n - 1 + step) / step * step, u64(SimpleArray::kMaxCount));
+}
+
 // A copy made because the block may not be shared is an ordinary array again.
 SimpleArrayBlock* copyOrShare(SimpleArrayBlock* block) {
     if (!(block->capacityWord & kNoShareBit))
@@ -81,7 +87,7 @@ void SimpleArray::growByOne() {
     if (n == kMaxCount)
         throw std::bad_alloc();
     if (n >= block->capacity()) {
-        setCount(n + 1);
+        growTo(n + 1);
     } else {
         detach();
         block->count = n + 1;
@@ -110,7 +116,7 @@ void SimpleArray::append(const SimpleArray& other) {
         return;
     if (i64(n) + m > kMaxCount)
         throw std::bad_alloc();
-    setCount(n + m);
+    growTo(n + m);
     std::memcpy(block->elements() + n, source.block->elements(), u64(m) * sizeof(intptr_t));
 }
 
@@ -172,12 +178,23 @@ void SimpleArray::setCount(i32 n) {
             adopt(share(&emptyBlock));
         return;
     }
-    i32 old = block->count;
-    if (n == old)
+    if (n == block->count)
         return;
+    resize(n, steppedCapacity(block, u64(n)));
+}
 
-    u64 step = std::max(block->growBy, 1u);
-    u64 capacity = std::min((u64(n) - 1 + step) / step * step, u64(kMaxCount));
+// Additions: a full block at least doubles, so that adding one element at a
+// time costs amortised constant time whatever the grow step; a block with
+// room keeps its capacity.
+void SimpleArray::growTo(i32 n) {
+    u64 capacity = u64(block->capacity());
+    if (u64(n) > capacity)
+        capacity = steppedCapacity(block, std::max(u64(n), 2 * capacity));
+    resize(n, capacity);
+}
+
+void SimpleArray::resize(i32 n, u64 capacity) {
+    i32 old = block->count;
     if (i32(capacity) == block->capacity()) {
         detach();
     } else if (!isShared(block)) {

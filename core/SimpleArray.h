@@ -38,7 +38,8 @@ public:
     Value operator[](i32 index) const { return get(index); }
 
     // Every change detaches a shared block first; growth past kMaxCount
-    // elements throws std::bad_alloc and leaves the array unchanged.
+    // elements throws std::bad_alloc and leaves the array unchanged. A full
+    // block that add, insert or append must grow at least doubles.
     void add(Value value);
     void insert(Value value, i32 index);            // index clamped to 0..count
     void append(const SimpleArray& other);
@@ -57,6 +58,8 @@ private:
 
     void adopt(SimpleArrayBlock* other);
     void growByOne();
+    void growTo(i32 n);                         // n above the count
+    void resize(i32 n, u64 capacity);           // n at least 1, capacity at least n
     friend struct SimpleArrayProbe;     // tests reach the block through it
 };
 

@@ -48,6 +48,7 @@ public:
     unit operator[](i32 index) const;              // 0 outside the text
     i64 capacity() const { return i64(d->capacityWord & 0x7FFFFFFF) + 1; }
     bool sharesBufferWith(const String& other) const { return d == other.d; }
+    bool hasOtherHolders() const { return d->refCount > 1; }   // another handle shares the buffer
     bool isShareable() const { return (d->capacityWord & 0x80000000u) == 0; }
 
     // Size and content

@@ -122,6 +122,14 @@ public:
         else
             releaseValue();
     }
+    // Undefined, and the String kept for reuse lets its text go too when
+    // others hold it: a value given back for good keeps no string's buffer
+    // shared, so that the string's holder may still grow it in place.
+    void clearAll() {
+        clear();
+        if (text && !text->isEmpty() && text->hasOtherHolders())
+            text->clear();
+    }
     bool operator==(const Variant& other) const;   // strict: no conversion
     bool operator!=(const Variant& other) const { return !(*this == other); }
     i32 compare(const Variant& other) const;       // -1, 0, 1 or kUnordered
@@ -213,6 +221,9 @@ public:
     void makeString(u32 radix) const;
     const String* getText() const { return text; }  // as makeString left it; null until made
     static const String* asString(const Variant& value);
+    // A string's own text, for its holder to change in place (an append
+    // that lets go of it first); null for any other type.
+    String* stringText() { return type == kString ? &textString() : nullptr; }
     String toString() const;
     void toString(String& out) const;
     const String* toNumberString(i32 mode, i32 digits) const;

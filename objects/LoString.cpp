@@ -1,5 +1,6 @@
 #include "objects/LoString.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,15 @@ int capacityFor(long long n)
     if (n < 0 || n > INT_MAX - kStep)
         throw std::bad_alloc();
     return int((n + kStep) & ~(long long)(kStep - 1));
+}
+
+// The block for needed bytes when a text outgrows its own: at least twice
+// the old one, so that appending costs amortised constant time (the rule
+// alone would copy the whole text every 128 bytes).
+int grownCapacity(long long needed, int capacity)
+{
+    long long doubled = std::min(2LL * capacity - 1, (long long)INT_MAX - kStep);
+    return capacityFor(std::max(needed, doubled));
 }
 
 char* newBlock(int capacity)
@@ -169,7 +179,7 @@ void LoString::allocate(int n)
 // Moves the text into a block with room for needed bytes.
 void LoString::grow(int needed)
 {
-    int capacity = capacityFor(needed);
+    int capacity = grownCapacity(needed, capacity_);
     char* block = newBlock(capacity);
     std::memcpy(block, text_, size_t(length_) + 1);
     std::free(text_);
@@ -204,7 +214,7 @@ void LoString::append(const char* s, int len)
     long long total = (long long)length_ + n;
     if (total >= capacity_) {
         // The source may lie inside this text: append it before freeing.
-        int capacity = capacityFor(total);
+        int capacity = grownCapacity(total, capacity_);
         char* block = newBlock(capacity);
         std::memcpy(block, text_, size_t(length_));
         std::memcpy(block + length_, s, size_t(n));

@@ -1,6 +1,7 @@
 // 8-bit string of the objects library. Holds UTF-8 by convention, compares
-// bytes, and grows in steps of 128 bytes so that building message texts line
-// by line allocates rarely.
+// bytes, and keeps its blocks to multiples of 128 bytes; a text that outgrows
+// its block at least doubles it, so that building message texts line by line
+// allocates rarely however long they get.
 #pragma once
 #include "objects/LoHeap.h"
 #include "objects/LoTypes.h"

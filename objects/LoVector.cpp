@@ -9,7 +9,7 @@ namespace LxObjects {
 
 namespace {
 
-const int kStep = 32;
+const int kFirstCapacity = 32;
 
 void** newArray(int capacity)
 {
@@ -21,7 +21,7 @@ void** newArray(int capacity)
 
 }  // namespace
 
-LoVectorBase::LoVectorBase() : items_(newArray(kStep)), count_(0), capacity_(kStep)
+LoVectorBase::LoVectorBase() : items_(newArray(kFirstCapacity)), count_(0), capacity_(kFirstCapacity)
 {
 }
 
@@ -33,13 +33,15 @@ LoVectorBase::~LoVectorBase()
 void LoVectorBase::append(void* item)
 {
     if (count_ == capacity_) {
-        if (capacity_ > INT_MAX - kStep)
+        // Doubling keeps appends amortised constant time, however long the queue.
+        if (capacity_ == INT_MAX)
             throw std::bad_alloc();
-        void** items = newArray(capacity_ + kStep);
+        int capacity = capacity_ > INT_MAX / 2 ? INT_MAX : capacity_ * 2;
+        void** items = newArray(capacity);
         std::memcpy(items, items_, sizeof(void*) * size_t(count_));
         std::free(items_);
         items_ = items;
-        capacity_ += kStep;
+        capacity_ = capacity;
     }
     items_[count_++] = item;
 }

@@ -1,5 +1,5 @@
 // Pointer vector of the objects library. It holds pointers and owns nothing
-// but its array, which grows by 32 slots at a time.
+// but its array, which starts with 32 slots and doubles when full.
 #pragma once
 #include "objects/LoHeap.h"
 

@@ -65,6 +65,49 @@ TEST_F(SimpleArrayTest, GrowStepSetsCapacityMultiples) {
     EXPECT_EQ(blockOf(array)->capacity(), 11);
 }
 
+// A full block that an addition must grow at least doubles, its capacity
+// still a multiple of the grow step: adding n elements one by one makes some
+// log n blocks, not n / step. setCount keeps the exact step rule.
+TEST_F(SimpleArrayTest, AdditionsDoubleAFullBlock) {
+    struct Case {
+        const char* how;
+        i32 growBy;
+        void (*add)(SimpleArray& array, Value value);
+        std::vector<i32> capacities;
+        Value first;
+    };
+    const Case cases[] = {
+        {"add", 8, [](SimpleArray& a, Value v) { a.add(v); }, {8, 16, 32, 64, 128, 256, 512, 1024, 2048}, 1},
+        {"insert in front", 8, [](SimpleArray& a, Value v) { a.insert(v, 0); },
+         {8, 16, 32, 64, 128, 256, 512, 1024, 2048}, 2000},
+        {"append one", 8,
+         [](SimpleArray& a, Value v) {
+             SimpleArray one;
+             one.add(v);
+             a.append(one);
+         },
+         {8, 16, 32, 64, 128, 256, 512, 1024, 2048}, 1},
+        {"add, grow step 5", 5, [](SimpleArray& a, Value v) { a.add(v); },
+         {5, 10, 20, 40, 80, 160, 320, 640, 1280, 2560}, 1},
+    };
+    for (const Case& c : cases) {
+        SimpleArray array;
+        array.setGrowBy(c.growBy);
+        std::vector<i32> seen;
+        for (Value v = 1; v <= 2000; v++) {
+            c.add(array, v);
+            if (seen.empty() || seen.back() != blockOf(array)->capacity())
+                seen.push_back(blockOf(array)->capacity());
+        }
+        EXPECT_EQ(seen, c.capacities) << c.how;
+        EXPECT_EQ(array.getCount(), 2000) << c.how;
+        EXPECT_EQ(array.get(0), c.first) << c.how;
+    }
+    SimpleArray array = make({1, 2, 3});
+    array.setCount(20);
+    EXPECT_EQ(blockOf(array)->capacity(), 24) << "setCount takes the step rule";
+}
+
 TEST_F(SimpleArrayTest, CopiesShareUntilOneChanges) {
     SimpleArray original = make({1, 2, 3});
     SimpleArray copy(original);

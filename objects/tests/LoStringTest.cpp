@@ -77,6 +77,36 @@ TEST(LoString, AppendGrowsAndKeepsTheText)
     EXPECT_EQ(t.text()[127], 'd');
 }
 
+// Blocks stay multiples of 128 bytes, but a text that outgrows its block at
+// least doubles it: building a long text a byte or a line at a time copies it
+// a few times, not once per 128 bytes.
+TEST(LoString, LongTextsGrowGeometrically)
+{
+    const std::vector<int> doubling{128, 256, 512, 1024, 2048, 4096, 8192, 16384, 32768};
+    struct Case {
+        const char* how;
+        void (*add)(LoString& s);
+    } cases[] = {
+        {"a byte at a time", [](LoString& s) { s += 'x'; }},
+        {"a line at a time", [](LoString& s) { s.append("0123456789abcdefghijklmnopqrstuvwxyz\n"); }},
+    };
+    for (const Case& c : cases) {
+        LoString s;
+        std::vector<int> seen{s.capacity()};
+        while (s.length() < 20000) {
+            c.add(s);
+            if (s.capacity() != seen.back())
+                seen.push_back(s.capacity());
+        }
+        EXPECT_EQ(seen, doubling) << c.how;
+        EXPECT_EQ(s.text()[s.length()], 0) << c.how;
+    }
+    LoString line(std::string(100, 'a').c_str());
+    line.append(std::string(300, 'b').c_str());
+    EXPECT_EQ(line.capacity(), 512) << "a long append takes the rule's block when that is more than twice";
+    EXPECT_EQ(bytes(line), std::string(100, 'a') + std::string(300, 'b'));
+}
+
 TEST(LoString, AppendingNothingLeavesTheStringAlone)
 {
     LoString s("abc");

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "objects/LoVector.h"
 
 using LxObjects::LoVector;
 
-TEST(LoVector, GrowsByThirtyTwoSlots)
+TEST(LoVector, StartsWithThirtyTwoSlotsAndDoubles)
 {
     LoVector<int> v;
     int items[65];
@@ -18,10 +20,26 @@ TEST(LoVector, GrowsByThirtyTwoSlots)
         v.append(&items[i]);
     EXPECT_EQ(v.capacity(), 64);
     v.append(&items[64]);
-    EXPECT_EQ(v.capacity(), 96);
+    EXPECT_EQ(v.capacity(), 128);
     EXPECT_EQ(v.count(), 65);
     for (int i = 0; i < 65; ++i)
         EXPECT_EQ(v.get(i), &items[i]);
+}
+
+// A long queue is built in amortised constant time: each new array at least
+// doubles, so 5,000 appends make eight of them, not one per 32 items.
+TEST(LoVector, LongVectorsGrowGeometrically)
+{
+    LoVector<int> v;
+    int item = 0;
+    std::vector<int> seen{v.capacity()};
+    for (int i = 0; i < 5000; ++i) {
+        v.append(&item);
+        if (v.capacity() != seen.back())
+            seen.push_back(v.capacity());
+    }
+    EXPECT_EQ(seen, (std::vector<int>{32, 64, 128, 256, 512, 1024, 2048, 4096, 8192}));
+    EXPECT_EQ(v.count(), 5000);
 }
 
 TEST(LoVector, IndexesOutsideTheRangeGiveNullAndChangeNothing)

@@ -34,10 +34,11 @@ public:
         return takeFromNextChunk(count);
     }
     // Gives back the block taken last (and whatever was taken after it):
-    // its values become undefined, with no slot flags.
+    // its values become undefined, with no slot flags, and hold no text: a
+    // string passed to a call is its caller's alone again once it returns.
     void giveBack(Variant* block, u32 count) {
         for (u32 i = 0; i < count; i++) {
-            block[i].clear();
+            block[i].clearAll();
             block[i].setSlotFlags(0);
         }
         if (block >= base && block <= end)

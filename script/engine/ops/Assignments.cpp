@@ -61,16 +61,26 @@ jsOpBinary* appendOf(jsOpcode* value, bool compound, DataPoolId symbol) {
     return name->getSymbol() == symbol && !name->isAttribute() ? sum : nullptr;
 }
 
-// The value a store through reference simply replaces: an own, plain,
-// writable slot that nothing watches. Null otherwise.
+// The value a store through reference simply replaces: an own, writable
+// slot that nothing watches, plain or aliasing a local of an activation
+// (a closure's variable, an argument). Null otherwise.
 Variant* plainVariable(const Reference& reference) {
     Property* property = reference.property;
     Object* holder = reference.object;
-    if (!property || !holder || property->getKind() != Property::kPlain || property->getOwner() != holder ||
+    if (!property || !holder || property->getOwner() != holder ||
         (property->getAttributes() & kStoresOtherwise) || holder->getPutThrough())
         return nullptr;
-    return &property->cachedValue();
+    switch (property->getKind()) {
+        case Property::kPlain:
+            return &property->cachedValue();
+        case Property::kRef:
+            return property->get(holder, 0);    // the local its write replaces
+        default:
+            return nullptr;
+    }
 }
+
+String* textOf(Variant* variable) { return variable ? variable->stringText() : nullptr; }
 
 // The target as an index, for the element fast paths.
 jsOpIndex* indexOf(jsOpVariable* target) {
@@ -81,31 +91,21 @@ jsOpIndex* indexOf(jsOpVariable* target) {
 class SlotTarget final : public AppendTarget {
 public:
     explicit SlotTarget(i32 slot) : slot(slot) {}
-    Variant* variable(jsRunner& runner) override { return runner.slot(slot); }
+    String* text(jsRunner& runner) override { return textOf(runner.slot(slot)); }
 
 private:
     i32 slot;
-};
-
-// A name resolved before its value is computed.
-class ReferenceTarget final : public AppendTarget {
-public:
-    explicit ReferenceTarget(const Reference& reference) : reference(reference) {}
-    Variant* variable(jsRunner&) override { return plainVariable(reference); }
-
-private:
-    const Reference& reference;
 };
 
 // A name resolved after its value, as name = name + x stores.
 class NameTarget final : public AppendTarget {
 public:
     explicit NameTarget(jsOpVariable& name) : name(name) {}
-    Variant* variable(jsRunner& runner) override {
+    String* text(jsRunner& runner) override {
         Reference reference;
         if (name.getReference(runner, reference, kRefQuiet) != kStatusOK)
             return nullptr;
-        return plainVariable(reference);
+        return textOf(plainVariable(reference));
     }
 
 private:
@@ -131,6 +131,8 @@ void readTarget(const jsOpVariable& target, const Reference& reference, Variant&
 
 }  // namespace
 
+String* ReferenceTarget::text(jsRunner&) { return textOf(plainVariable(reference)); }
+
 bool toPrimitiveInPlace(jsRunner& runner, Variant& value, LxCore::u8 hint) {
     Object* object = objectOf(value);
     if (!object)
@@ -150,7 +152,7 @@ jsOpAssign::jsOpAssign(jsOpVariable* target, jsOpcode* value, const Variant* con
       value(value),
       constant(copyOf(constant)),
       compound(compound),
-      append(target && target->letter() == 'j' && !target->isAttribute()
+      append(target && !target->isAttribute() && (compound || target->letter() == 'j')
                  ? appendOf(value, compound, target->getSymbol())
                  : nullptr),
       element(indexOf(target)) {}
@@ -170,7 +172,7 @@ Status jsOpAssign::execute(jsRunner& runner, Variant& result) {
     Reference reference;
     if (compound) {
         if (element && value)
-            return element->assignCompound(runner, *value, result);
+            return element->assignCompound(runner, *value, append, result);
         if (const Status status = target->getReference(runner, reference, kRefQuiet))
             return status;
         readTarget(*target, reference, result);

@@ -4,12 +4,22 @@
 // assignment's value is a binary operation without a left side, which
 // combines the target's current value, left in the result, with its right.
 #pragma once
+#include "script/engine/ops/Operators.h"
 #include "script/engine/ops/References.h"
 
 namespace LxScript {
 
-class AppendTarget;
-class jsOpBinary;
+// The slot a reference names, for a sum that goes back into it: its text
+// when the store through the reference replaces the value and does nothing
+// else (an own plain slot or an activation's local, nothing watching).
+class ReferenceTarget final : public AppendTarget {
+public:
+    explicit ReferenceTarget(const Reference& reference) : reference(reference) {}
+    LxCore::String* text(jsRunner& runner) override;
+
+private:
+    const Reference& reference;
+};
 
 // target = value, target op= value. Without a target (not a reference)
 // it raises error 3.

@@ -6,6 +6,7 @@
 // without a store) goes the general way, getReference's.
 #include "script/engine/ops/References.h"
 
+#include "script/engine/ops/Assignments.h"
 #include "script/engine/Function.h"
 #include "script/engine/Property.h"
 #include "script/engine/RealEngine.h"
@@ -96,6 +97,31 @@ inline void readCell(Object& holder, const SlotCell& cell, Variant& result) {
         readSlot(*cell.slot, &holder, result);
     }
 }
+
+// The update's value into result: a sum grows target's text in place.
+inline Status runUpdate(jsRunner& runner, jsOpcode& update, jsOpBinary* append, Variant& result,
+                        AppendTarget& target) {
+    return append ? append->executeAppending(runner, result, target) : update.execute(runner, result);
+}
+
+// A compact element that updateElement writes back into its cell: its text
+// while the cell still holds it and the write will only replace it.
+class ElementTarget final : public AppendTarget {
+public:
+    ElementTarget(Object& array, u32 at, const ElementPin& pin) : array(array), at(at), pin(pin) {}
+    LxCore::String* text(jsRunner&) override {
+        ElementStore* store = array.elementStore();
+        if (pin.made || array.isCleared() || !store || at >= store->count || putsThrough(array))
+            return nullptr;
+        SlotCell& cell = store->cells[at];
+        return cell.kind == SlotCell::kString ? &cell.string() : nullptr;
+    }
+
+private:
+    Object& array;
+    u32 at;
+    const ElementPin& pin;
+};
 
 }  // namespace
 
@@ -350,7 +376,7 @@ Status jsOpIndex::assignThrough(jsRunner& runner, Reference& reference, const Va
     return runner.status();
 }
 
-Status jsOpIndex::assignCompound(jsRunner& runner, jsOpcode& update, Variant& result) {
+Status jsOpIndex::assignCompound(jsRunner& runner, jsOpcode& update, jsOpBinary* append, Variant& result) {
     Reference reference;
     if (bothLocal)      // no key to evaluate: the element straight to its update
         if (Object* direct = localReceiver(runner))
@@ -360,7 +386,7 @@ Status jsOpIndex::assignCompound(jsRunner& runner, jsOpcode& update, Variant& re
                     reference.setObject(direct);
                     reference.symbol = DataPoolId(DataPool::kIntegerTag | i32(at));
                     reference.member = 1;
-                    return updateElement(runner, reference, at, update, result);
+                    return updateElement(runner, reference, at, update, append, result);
                 }
             }
     Variant key;
@@ -369,7 +395,7 @@ Status jsOpIndex::assignCompound(jsRunner& runner, jsOpcode& update, Variant& re
     u32 at;
     SlotCell* cell = elementOf(runner, reference, key, at);
     if (cell && !cell->isSlot())
-        return updateElement(runner, reference, at, update, result);
+        return updateElement(runner, reference, at, update, append, result);
     if (cell) {
         reference.property = cell->slot;
         takeValue(cell->slot->get(reference.object, 0), result);
@@ -383,7 +409,8 @@ Status jsOpIndex::assignCompound(jsRunner& runner, jsOpcode& update, Variant& re
     }
     if (runner.errorPending())
         return runner.status();
-    if (const Status status = update.execute(runner, result))
+    ReferenceTarget into(reference);
+    if (const Status status = runUpdate(runner, update, append, result, into))
         return status;
     assignReference(reference, result);
     return runner.status();
@@ -393,13 +420,14 @@ Status jsOpIndex::assignCompound(jsRunner& runner, jsOpcode& update, Variant& re
 // run script; the pin sends the write to the element's Property should the
 // script remove or replace the element meanwhile.
 Status jsOpIndex::updateElement(jsRunner& runner, Reference& reference, u32 at, jsOpcode& update,
-                                Variant& result) {
+                                jsOpBinary* append, Variant& result) {
     Object& array = *reference.object;
     loadCell(array.elementStore()->cells[at], result);
     Property* made;
     {
         ElementPin pin(array, at);
-        const Status status = update.execute(runner, result);
+        ElementTarget into(array, at, pin);
+        const Status status = runUpdate(runner, update, append, result, into);
         made = pin.made;
         if (status)
             return status;

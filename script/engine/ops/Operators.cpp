@@ -131,30 +131,28 @@ bool offersNoMethod(const Variant& value) {
     return !object || object->remembersNoOperators();
 }
 
-// result += right's text where result's text is also the variable's, which
-// the sum replaces anyway: the variable lets go of the text first, so that
-// the append is the only holder and grows the buffer in place (by doubling)
-// rather than copying it. The variable gets the sum at once, and its old
-// text back when the append fails. False, nothing done, when it does not
-// apply.
-bool appendInPlace(Variant& result, const Variant& right, Variant* variable) {
-    if (!variable || result.getType() != Variant::kString || variable->getType() != Variant::kString)
+// result += right's text where result's text is also held by the place the
+// sum replaces anyway: the place lets go of the text first, so that the
+// append is the only holder and grows the buffer in place (by doubling)
+// rather than copying it. The place gets the sum at once, and its old text
+// back when the append fails. False, nothing done, when it does not apply.
+bool appendInPlace(Variant& result, const Variant& right, String* held) {
+    String* sum = held ? result.stringText() : nullptr;
+    if (!sum || !sum->sharesBufferWith(*held))
         return false;
-    String text = *Variant::asString(result);
-    if (!text.sharesBufferWith(*Variant::asString(*variable)))
-        return false;
+    String text = *sum;
     const String tail = right.toString();
-    variable->setString(String());
-    result.setString(String());
+    held->clear();
+    sum->clear();
     try {
         text += tail;
     } catch (...) {
-        variable->setString(text);
-        result.setString(text);
+        *held = text;
+        *sum = text;
         throw;
     }
-    variable->setString(text);
-    result.setString(text);
+    *held = text;
+    *sum = text;
     return true;
 }
 
@@ -396,7 +394,7 @@ Status jsOpBinary::withRight(jsRunner& runner, Variant& result, AppendTarget* ta
         ConstantOps::applyToNumbers(op, result, result.toNumber(), rightValue->toNumber()))
         return runner.status();
     if (!leftObject && rightValue->getType() != Variant::kScriptObject) {
-        if (target && op == kOpAdd && appendInPlace(result, *rightValue, target->variable(runner)))
+        if (target && op == kOpAdd && appendInPlace(result, *rightValue, target->text(runner)))
             return runner.status();
         if (ConstantOps::applyBinary(op, result, *rightValue))
             return runner.status();

@@ -17,12 +17,14 @@ namespace LxScript {
 
 class TVVariantArray;
 
-// The variable a sum goes back into (s += x, s = s + x), asked once the
-// right side has run so that it sees what that side did. Null when there is
-// none that the store writes plainly (read-only, watched, inherited...).
+// The place a sum goes back into (s += x, s = s + x, o.p += x, a[i] += x),
+// asked once the right side has run so that it sees what that side did.
 class AppendTarget {
 public:
-    virtual Variant* variable(jsRunner& runner) = 0;
+    // The text the place holds, when the store will only replace it: a
+    // variable's, a property's or an element's own. Null when it holds no
+    // text or the store does more (read-only, watched, a setter, inherited...).
+    virtual LxCore::String* text(jsRunner& runner) = 0;
 
 protected:
     ~AppendTarget() = default;

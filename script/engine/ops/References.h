@@ -9,6 +9,7 @@
 namespace LxScript {
 
 class SlotCell;
+class jsOpBinary;
 class jsOpName;
 
 // What a slot's read answered; none reads as undefined.
@@ -238,8 +239,9 @@ public:
     // target = value with value computed into result already.
     Status assign(jsRunner& runner, Variant& result);
     // target op= value: update combines the target's value, left in
-    // result, with its right side.
-    Status assignCompound(jsRunner& runner, jsOpcode& update, Variant& result);
+    // result, with its right side; append is update when it is a sum, which
+    // may grow the target's text in place.
+    Status assignCompound(jsRunner& runner, jsOpcode& update, jsOpBinary* append, Variant& result);
     // ++/--: fills reference as getReference does, or stores the new value
     // itself (done; result the operation's value).
     Status step(jsRunner& runner, Reference& reference, LxCore::f64 delta, bool postfix, Variant& result,
@@ -257,7 +259,7 @@ private:
     // reference made to name it; null: the key goes the general way.
     SlotCell* elementOf(jsRunner& runner, Reference& reference, const Variant& key, u32& at) const;
     Status updateElement(jsRunner& runner, Reference& reference, u32 at, jsOpcode& update,
-                         Variant& result);
+                         jsOpBinary* append, Variant& result);
     // The receiver when reading the object part has no effect (null:
     // evaluate it), a local's read in its frame slot without a call.
     Object* peekReceiver(jsRunner& runner) const;
