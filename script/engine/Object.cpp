@@ -138,8 +138,10 @@ Object::Object(ObjectSpace& s) : Object(s, s.objectPrototype) {}
 Object::Object(ObjectSpace& s, Object* firstPrototype) : table(s.getRootTable()) {
     table->addRef();
     prototype = firstPrototype;
-    if (prototype)
+    if (prototype) {
         prototype->addRef();
+        prototype->traits |= kWasPrototype;
+    }
     s.objectCount++;
     if (!s.ringHead) {
         ringNext = ringPrevious = this;
@@ -1505,6 +1507,9 @@ Object::InheritedMember Object::lookUpInherited(DataPoolId symbol, u32 flags) {
     }
     const u32 ownFlags = flags & ~(kFindOwn | kFindRemoved);
     Object* start = data && data->dispatcher ? this : prototype;
+    // A miss remembered from a later link on answers for the rest, so that
+    // a chain grown link by link is walked one link a time.
+    Object* last = nullptr;
     for (Object* p = start; p; p = p->prototype) {
         if (p != this) {
             if (!p->valid) {
@@ -1517,9 +1522,13 @@ Object::InheritedMember Object::lookUpInherited(DataPoolId symbol, u32 flags) {
         Dispatcher* d = p->getDispatcher();
         if (d && findDispatcherMember(p, d, symbol, found))
             return found;
+        if (miss && p->restMisses(symbol)) {
+            last = p;
+            break;
+        }
     }
     if (miss && getSpace().chains.epoch == epoch && Dispatcher::changeCount() == changes &&
-        markMissChain(prototype))
+        markMissChain(prototype, last))
         *miss = {prototype, symbol, epoch, changes};
     return found;
 }
@@ -1528,12 +1537,14 @@ Object::InheritedMember Object::lookUpInherited(DataPoolId symbol, u32 flags) {
 // no element store, no XML, no function, no global object, activation or
 // arguments object, no dispatcher with dot rows or made-up members. Its
 // objects are marked, so that any change of theirs raises the miss epoch.
-bool Object::markMissChain(Object* start) {
+bool Object::markMissChain(Object* start, const Object* last) {
     ObjectSpace& s = start->getSpace();
     for (Dispatcher* d : {s.getDefaultDispatcher(0), s.getDefaultDispatcher(1)})
         if (d && d->makesUpMembers())
             return false;
-    for (Object* p = start; p; p = p->prototype) {
+    const Object* end = last ? last->prototype : nullptr;
+    for (Object* p = start; p != end; p = p->prototype) {
+        s.chainSteps++;
         if (!p->valid || (p->traits & (kNoPlainLookup | kArrayStore)) || p->xmlClass ||
             p->classId == Sym::kFunction || p->objectId == kGlobalObjectId || p->objectId == kArgumentsId ||
             p->objectId == kWorkspaceId)
@@ -1542,7 +1553,7 @@ bool Object::markMissChain(Object* start) {
             if (p->data->dotFlag || d->makesUpMembers())
                 return false;
     }
-    for (Object* p = start; p; p = p->prototype)
+    for (Object* p = start; p != end; p = p->prototype)
         p->traits |= kOnMissChain;
     return true;
 }
@@ -1791,15 +1802,27 @@ void Object::invalidateRange(u32 from, u32 to) {
 // ---------------------------------------------------------------------------
 // Prototype, length, operators
 
+// Only an object that is some object's prototype can lie on p's chain, so
+// the walk that refuses a cycle is left out for the rest: every object made
+// by new or a literal, which is how long chains are built.
 bool Object::setPrototype(Object* p) {
     if (p == prototype)
         return true;
-    for (Object* o = p; o; o = o->prototype)
-        if (o == this)
-            return false;
+    if (p == this)
+        return false;
+    if (traits & kWasPrototype) {
+        ObjectSpace& s = getSpace();
+        for (Object* o = p; o; o = o->prototype) {
+            s.chainSteps++;
+            if (o == this)
+                return false;
+        }
+    }
     noteChainChange();
-    if (p)
+    if (p) {
         p->addRef();
+        p->traits |= kWasPrototype;
+    }
     Object* old = prototype;
     prototype = p;
     if (old)
@@ -1872,6 +1895,9 @@ bool Object::hasOperators() {
         if (chains.holds(*free, prototype))
             return false;
     }
+    // As in lookUpInherited, a remembered answer from a later link on
+    // ends the walk.
+    Object* last = nullptr;
     for (Object* o = this; o; o = o->prototype) {
         if (!o->valid) {
             getSpace().getEngine().setError(Err::kInvalidObject);
@@ -1879,28 +1905,36 @@ bool Object::hasOperators() {
         }
         if (o->table->getOperatorCount() > 0)
             return true;
-        if (!o->data)
-            continue;
-        LxCore::LiveObject* live = o->data->liveObject;
-        if (live && live->hasOperators())
-            return true;
-        Dispatcher* d = o->data->dispatcher;
-        if (d && d->hasOperators(o->classId))
-            return true;
+        if (o->data) {
+            LxCore::LiveObject* live = o->data->liveObject;
+            if (live && live->hasOperators())
+                return true;
+            Dispatcher* d = o->data->dispatcher;
+            if (d && d->hasOperators(o->classId))
+                return true;
+        }
+        if (free && o->restIsOperatorFree()) {
+            last = o;
+            break;
+        }
     }
     if (free && getSpace().chains.epoch == epoch && Dispatcher::changeCount() == changes &&
-        markOperatorFreeChain(prototype))
+        markOperatorFreeChain(prototype, last))
         *free = {prototype, epoch, changes};
     return false;
 }
 
 // A live object answers for its operators as it pleases: chains with one
 // are asked every time.
-bool Object::markOperatorFreeChain(Object* start) {
-    for (Object* p = start; p; p = p->prototype)
+bool Object::markOperatorFreeChain(Object* start, const Object* last) {
+    ObjectSpace& s = start->getSpace();
+    const Object* end = last ? last->prototype : nullptr;
+    for (Object* p = start; p != end; p = p->prototype) {
+        s.chainSteps++;
         if (!p->valid || (p->traits & kNoPlainLookup))
             return false;
-    for (Object* p = start; p; p = p->prototype)
+    }
+    for (Object* p = start; p != end; p = p->prototype)
         p->traits |= kOnMissChain;
     return true;
 }
