@@ -350,6 +350,10 @@ protected:
     // store or the table; null only when allocation failed before anything
     // changed (it throws then).
     SlotCell* newCell(DataPoolId symbol, u32 attributes, bool slotBacked, i32& place);
+    SlotCell* newTableCell(DataPoolId symbol, u32 key, i32& place);
+    // An array's elements between its store and its table (see ElementStore).
+    bool absorbSpilled(u32 index);
+    void spillSparseStore();
     void makeTableOwned();
     void growCells(u32 newSize);
     // Links a new or revived compact slot: ordinal, length, operators.
@@ -375,6 +379,9 @@ protected:
     void leavePins(SlotCell& cell);
     void settleRemoved();
     void takeRemovedOffPath();
+    void takeRemovedEntriesOffPath(bool idle);
+    SlotCell* blockForEntries(u32 kept);
+    void keepEntries(const std::vector<u8>& keep, SlotCell* target);
     void retireOffPath(Property* slot, bool idle);
     void freeRemovedSlotsNow();
     Property* writeNewSlot(DataPoolId symbol, const Variant& value, u32 attributes,
