@@ -54,6 +54,22 @@ TEST_F(ElementTest, AReadOnlyElementNamedByEveryKeyForm) {
     EXPECT_EQ(number("var i = 1; a[i] *= 3; a[i]"), 20);
 }
 
+TEST_F(ElementTest, AReadOnlyElementStaysSoWhereverItIsHeld) {
+    ASSERT_EQ(run("var a = []; a[5000] = 1;"), 0);
+    Object* a = objectOf(global("a"));
+    ASSERT_NE(a, nullptr);
+    a->deleteProperty(indexId(5000));
+    a->put(indexId(5000), Variant(20), kReadOnly);
+    ASSERT_EQ(a->elementStore()->count, 0u) << "held past the store";
+    ASSERT_EQ(run("for (var i = 0; i < 5000; i++) a[i] = i; a[5001] = 0;"), 0);
+    ASSERT_GT(a->elementStore()->count, 5000u) << "taken into the store";
+    EXPECT_EQ(number("a[5000] = 5; a[5000] += 1; a[5000]"), 20);
+    ASSERT_EQ(run("for (var i = 0; i < 5000; i++) if (i % 100) delete a[i];"), 0);
+    ASSERT_EQ(a->elementStore()->count, 0u) << "given back to the table";
+    EXPECT_EQ(number("a[5000] = 5; a[5000]++; a[5000]"), 20);
+    EXPECT_EQ(number("a[4900] + a[5001]"), 4900);
+}
+
 // The bytes an array's elements take: the store's cells, and the entries
 // of the table with their cells.
 size_t elementBytes(Object& a) {
