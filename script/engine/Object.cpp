@@ -40,6 +40,10 @@ constexpr u32 kRemovedOnPathFloor = 16;
 // least this share (1 in kSpilledShare) of its table's entries.
 constexpr u32 kSpilledShare = 4;
 
+// A walk along a prototype chain asks the space for a remembered answer
+// about the rest of the chain from this many links on.
+constexpr u32 kRememberedRestDepth = 8;
+
 // The listing of a large object sorts its slots; small ones do with insertion.
 constexpr size_t kSmallListing = 16;
 
@@ -852,7 +856,7 @@ void Object::makeTableOwned() {
 }
 
 // Room for the cells of newSize table entries; called before the table grows.
-void Object::growCells(u32 newSize) {
+inline void Object::growCells(u32 newSize) {
     const u32 had = cellCapacity(table->size()), wanted = cellCapacity(newSize);
     if (wanted <= had)
         return;
@@ -863,26 +867,9 @@ void Object::growCells(u32 newSize) {
     cells = fresh;
 }
 
-// A cell for a new slot: an element of the store when the store can reach
-// its index, else a new entry of the table. The cell comes empty; the
-// caller links it.
-SlotCell* Object::newCell(DataPoolId symbol, u32 attributes, bool slotBacked, i32& place) {
-    ElementStore* store = elementStore();
-    if (!store || !DataPool::isIntegerId(symbol))
-        return newTableCell(symbol, attributes | (slotBacked ? SlotTable::kSlotBacked : 0), place);
-    const u32 index = u32(symbol & DataPool::kPayloadMask);
-    if (store->cover(index) || absorbSpilled(index)) {
-        place = -1;
-        return &store->cells[index];
-    }
-    SlotCell* c = newTableCell(symbol, attributes | (slotBacked ? SlotTable::kSlotBacked : 0), place);
-    store->noteSpilled(index);
-    return c;
-}
-
 // A new entry of the table: a shared table's transition when there is one
 // to take, else an entry of a table of the object's own.
-SlotCell* Object::newTableCell(DataPoolId symbol, u32 key, i32& place) {
+inline SlotCell* Object::newTableCell(DataPoolId symbol, u32 key, i32& place) {
     const u32 n = table->size();
     if (table->isShared()) {
         if (SlotTable* next = table->extended(symbol, key)) {
@@ -905,6 +892,23 @@ SlotCell* Object::newTableCell(DataPoolId symbol, u32 key, i32& place) {
     place = i32(n);
     cells[n].kind = SlotCell::kEmpty;
     return &cells[n];
+}
+
+// A cell for a new slot: an element of the store when the store can reach
+// its index, else a new entry of the table. The cell comes empty; the
+// caller links it.
+SlotCell* Object::newCell(DataPoolId symbol, u32 attributes, bool slotBacked, i32& place) {
+    ElementStore* store = elementStore();
+    if (!store || !DataPool::isIntegerId(symbol))
+        return newTableCell(symbol, attributes | (slotBacked ? SlotTable::kSlotBacked : 0), place);
+    const u32 index = u32(symbol & DataPool::kPayloadMask);
+    if (store->cover(index) || absorbSpilled(index)) {
+        place = -1;
+        return &store->cells[index];
+    }
+    SlotCell* c = newTableCell(symbol, attributes | (slotBacked ? SlotTable::kSlotBacked : 0), place);
+    store->noteSpilled(index);
+    return c;
 }
 
 // The spilled elements come into the store, which grows up to the highest
@@ -1628,21 +1632,28 @@ Object::InheritedMember Object::lookUpInherited(DataPoolId symbol, u32 flags) {
             return found;
     }
     const u32 ownFlags = flags & ~(kFindOwn | kFindRemoved);
-    Object* start = data && data->dispatcher ? this : prototype;
-    // A miss remembered from a later link on answers for the rest, so that
-    // a chain grown link by link is walked one link a time.
-    Object* last = nullptr;
-    for (Object* p = start; p; p = p->prototype) {
+    // Whether the walk ends at p: found, or an invalid object met.
+    auto endsAt = [&](Object* p) {
         if (p != this) {
             if (!p->valid) {
                 getSpace().getEngine().setError(Err::kInvalidObject);
-                return found;
+                return true;
             }
             if ((found.slot = p->findOwnProperty(symbol, ownFlags)) != nullptr)
-                return found;
+                return true;
         }
         Dispatcher* d = p->getDispatcher();
-        if (d && findDispatcherMember(p, d, symbol, found))
+        return d && findDispatcherMember(p, d, symbol, found);
+    };
+    Object* p = data && data->dispatcher ? this : prototype;
+    for (u32 n = kRememberedRestDepth; p && n; p = p->prototype, n--)
+        if (endsAt(p))
+            return found;
+    // A long walk asks whether the space remembers a miss from a later link
+    // on, so that a chain grown link by link is walked a few links a time.
+    Object* last = nullptr;
+    for (; p; p = p->prototype) {
+        if (endsAt(p))
             return found;
         if (miss && p->restMisses(symbol)) {
             last = p;
@@ -2018,8 +2029,9 @@ bool Object::hasOperators() {
             return false;
     }
     // As in lookUpInherited, a remembered answer from a later link on
-    // ends the walk.
+    // ends a long walk.
     Object* last = nullptr;
+    u32 walked = 0;
     for (Object* o = this; o; o = o->prototype) {
         if (!o->valid) {
             getSpace().getEngine().setError(Err::kInvalidObject);
@@ -2035,7 +2047,7 @@ bool Object::hasOperators() {
             if (d && d->hasOperators(o->classId))
                 return true;
         }
-        if (free && o->restIsOperatorFree()) {
+        if (free && ++walked >= kRememberedRestDepth && o->restIsOperatorFree()) {
             last = o;
             break;
         }

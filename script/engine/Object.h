@@ -350,12 +350,12 @@ protected:
     // store or the table; null only when allocation failed before anything
     // changed (it throws then).
     SlotCell* newCell(DataPoolId symbol, u32 attributes, bool slotBacked, i32& place);
-    SlotCell* newTableCell(DataPoolId symbol, u32 key, i32& place);
+    [[gnu::always_inline]] inline SlotCell* newTableCell(DataPoolId symbol, u32 key, i32& place);   // Object.cpp only
     // An array's elements between its store and its table (see ElementStore).
     bool absorbSpilled(u32 index);
     void spillSparseStore();
     void makeTableOwned();
-    void growCells(u32 newSize);
+    [[gnu::always_inline]] inline void growCells(u32 newSize);   // Object.cpp only
     // Links a new or revived compact slot: ordinal, length, operators.
     void linkCell(SlotCell& cell, DataPoolId symbol);
     // A removed slot at place comes back to life in the counts.
