@@ -434,7 +434,8 @@ bool ElementStore::cover(u32 index) {
         return true;
     if (!isStoreIndex(index) || index >= spillLow || index >= reach(u64(live) + spilled + 1))
         return false;
-    reserve(index + 1);
+    if (index >= capacity)
+        reserve(index + 1);
     extendTo(index + 1);
     return true;
 }
