@@ -36,6 +36,14 @@ constexpr i32 kDefaultValueStack = 0x100000;
 // keeps lookups proportional to the live slots at O(1) cost per removal.
 constexpr u32 kRemovedOnPathFloor = 16;
 
+// Spilled elements come back into an array's store only while they are at
+// least this share (1 in kSpilledShare) of its table's entries.
+constexpr u32 kSpilledShare = 4;
+
+// A walk along a prototype chain asks the space for a remembered answer
+// about the rest of the chain from this many links on.
+constexpr u32 kRememberedRestDepth = 8;
+
 // The listing of a large object sorts its slots; small ones do with insertion.
 constexpr size_t kSmallListing = 16;
 
@@ -138,8 +146,10 @@ Object::Object(ObjectSpace& s) : Object(s, s.objectPrototype) {}
 Object::Object(ObjectSpace& s, Object* firstPrototype) : table(s.getRootTable()) {
     table->addRef();
     prototype = firstPrototype;
-    if (prototype)
+    if (prototype) {
         prototype->addRef();
+        prototype->traits |= kWasPrototype;
+    }
     s.objectCount++;
     if (!s.ringHead) {
         ringNext = ringPrevious = this;
@@ -767,8 +777,8 @@ SlotCell* Object::findCell(DataPoolId symbol, i32& place) const {
             place = -1;
             return c.kind == SlotCell::kEmpty ? nullptr : &c;
         }
-        // Until the store stops growing, the table holds no element.
-        if (!store->frozen)
+        // The table holds no element below the lowest it spilled.
+        if (index < store->spillLow)
             return nullptr;
     }
     const i32 found = table->find(symbol);
@@ -846,7 +856,7 @@ void Object::makeTableOwned() {
 }
 
 // Room for the cells of newSize table entries; called before the table grows.
-void Object::growCells(u32 newSize) {
+inline void Object::growCells(u32 newSize) {
     const u32 had = cellCapacity(table->size()), wanted = cellCapacity(newSize);
     if (wanted <= had)
         return;
@@ -857,19 +867,9 @@ void Object::growCells(u32 newSize) {
     cells = fresh;
 }
 
-// A cell for a new slot: an element of the store when the store can reach
-// its index, else a new entry of the table (a shared table's transition when
-// there is one to take). The cell comes empty; the caller links it.
-SlotCell* Object::newCell(DataPoolId symbol, u32 attributes, bool slotBacked, i32& place) {
-    if (ElementStore* store = elementStore(); store && DataPool::isIntegerId(symbol)) {
-        const u32 index = u32(symbol & DataPool::kPayloadMask);
-        if (store->cover(index, length)) {
-            place = -1;
-            return &store->cells[index];
-        }
-        store->frozen = 1;
-    }
-    const u32 key = attributes | (slotBacked ? SlotTable::kSlotBacked : 0);
+// A new entry of the table: a shared table's transition when there is one
+// to take, else an entry of a table of the object's own.
+inline SlotCell* Object::newTableCell(DataPoolId symbol, u32 key, i32& place) {
     const u32 n = table->size();
     if (table->isShared()) {
         if (SlotTable* next = table->extended(symbol, key)) {
@@ -892,6 +892,113 @@ SlotCell* Object::newCell(DataPoolId symbol, u32 attributes, bool slotBacked, i3
     place = i32(n);
     cells[n].kind = SlotCell::kEmpty;
     return &cells[n];
+}
+
+// A cell for a new slot: an element of the store when the store can reach
+// its index, else a new entry of the table. The cell comes empty; the
+// caller links it.
+SlotCell* Object::newCell(DataPoolId symbol, u32 attributes, bool slotBacked, i32& place) {
+    ElementStore* store = elementStore();
+    if (!store || !DataPool::isIntegerId(symbol))
+        return newTableCell(symbol, attributes | (slotBacked ? SlotTable::kSlotBacked : 0), place);
+    const u32 index = u32(symbol & DataPool::kPayloadMask);
+    if (store->cover(index) || absorbSpilled(index)) {
+        place = -1;
+        return &store->cells[index];
+    }
+    SlotCell* c = newTableCell(symbol, attributes | (slotBacked ? SlotTable::kSlotBacked : 0), place);
+    store->noteSpilled(index);
+    return c;
+}
+
+// The spilled elements come into the store, which grows up to the highest
+// of them or index, when it would hold them all densely with the element
+// at index. They must be a fair share of the table too: the walk of the
+// table is then paid by the elements it moves. All or nothing: false,
+// with every element where it was, when they stay (or memory ran out).
+bool Object::absorbSpilled(u32 index) {
+    ElementStore& store = *elementStore();
+    const u32 top = std::max(store.spillHigh, index);
+    const u64 held = u64(store.live) + store.spilled + 1;
+    if (store.spilled == 0 || !ElementStore::isStoreIndex(index) || top >= ElementStore::reach(held) ||
+        u64(store.spilled) * kSpilledShare < table->size())
+        return false;
+    const u32 n = table->size();
+    u32 moving = 0;
+    for (u32 i = 0; i < n; i++)
+        moving += DataPool::isIntegerId(table->at(i).symbol);
+    std::vector<u8> keep;
+    SlotCell* target;
+    try {
+        makeTableOwned();
+        // A store cell carries no attributes: a live element with some
+        // becomes a Property first.
+        for (u32 i = 0; i < n; i++) {
+            const SlotTable::Entry& e = table->at(i);
+            if (DataPool::isIntegerId(e.symbol) && cells[i].holdsValue() &&
+                (e.attributes & ~SlotTable::kSlotBacked) != 0)
+                slotOf(cells[i], i32(i), e.symbol);
+        }
+        store.reserve(top + 1);
+        keep.assign(n, 1);
+        target = blockForEntries(n - moving);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    store.extendTo(top + 1);
+    u32 removedLeft = table->getRemovedCount();
+    for (u32 i = 0; i < n; i++) {
+        const DataPoolId symbol = table->at(i).symbol;
+        if (!DataPool::isIntegerId(symbol))
+            continue;
+        SlotCell& c = cells[i];
+        const bool wasRemoved = cellRemoved(c, i32(i));
+        store.cells[u32(symbol & DataPool::kPayloadMask)] = c;
+        if (wasRemoved) {
+            store.removed++;
+            removedLeft--;
+        } else {
+            store.live++;
+        }
+        keep[i] = 0;
+    }
+    keepEntries(keep, target);
+    table->countRemoved(i32(removedLeft));
+    store.spilled = 0;
+    store.spillLow = ElementStore::kNoSpill;
+    store.spillHigh = 0;
+    return true;
+}
+
+// A store that spans mostly holes gives its live elements to the table (its
+// removed ones are off the path by now), from the top down, so that at
+// every step the store ends below what the table holds; memory running out
+// leaves the rest in the store.
+void Object::spillSparseStore() {
+    ElementStore* store = elementStore();
+    if (!store || store->removed || store->count <= ElementStore::reach(store->live))
+        return;
+    try {
+        while (store->count > 0) {
+            const u32 i = store->count - 1;
+            SlotCell& c = store->cells[i];
+            if (c.kind != SlotCell::kEmpty) {
+                if (pins)
+                    leavePins(c);
+                const u32 key = c.isSlot() ? SlotTable::kSlotBacked : 0;
+                i32 place;
+                SlotCell* moved = newTableCell(DataPoolId(DataPool::kIntegerTag | i32(i)), key, place);
+                *moved = c;
+                c.kind = SlotCell::kEmpty;
+                c.bits = 0;
+                store->live--;
+                store->noteSpilled(i);
+            }
+            store->count = i;
+        }
+    } catch (const std::bad_alloc&) {
+    }
+    store->shrinkTo(store->count);
 }
 
 u32 Object::takeOrdinal() {
@@ -1096,6 +1203,11 @@ void Object::takeRemovedOffPath() {
             used--;
         store->shrinkTo(used);
     }
+    takeRemovedEntriesOffPath(idle);
+    spillSparseStore();
+}
+
+void Object::takeRemovedEntriesOffPath(bool idle) {
     if (table->getRemovedCount() == 0)
         return;
     const u32 n = table->size();
@@ -1104,38 +1216,54 @@ void Object::takeRemovedOffPath() {
         kept += !cellRemoved(cells[i], i32(i));
     // The smaller block first: without it nothing moves (the removed slots
     // simply stay on the path a while longer).
-    const u32 had = cellCapacity(n), wanted = cellCapacity(kept);
-    SlotCell* target = cells;
-    if (wanted < had && wanted > 0) {
-        try {
-            target = SlotCell::allocate(wanted);
-        } catch (const std::bad_alloc&) {
-            return;
-        }
-    }
     std::vector<u8> keep;
+    SlotCell* target;
     try {
         keep.assign(n, 1);
+        target = blockForEntries(kept);
     } catch (const std::bad_alloc&) {
-        if (target != cells)
-            SlotCell::deallocate(target, wanted);
         return;
     }
-    u32 at = 0;
     for (u32 i = 0; i < n; i++) {
         SlotCell& c = cells[i];
-        if (!cellRemoved(c, i32(i))) {
-            target[at++] = c;
+        if (!cellRemoved(c, i32(i)))
             continue;
-        }
         keep[i] = 0;
         if (c.isSlot())
             retireOffPath(c.slot, idle);
     }
+    keepEntries(keep, target);
+    if (ElementStore* store = elementStore()) {
+        store->spilled = 0;
+        store->spillLow = ElementStore::kNoSpill;
+        store->spillHigh = 0;
+        for (u32 i = 0; i < table->size(); i++)
+            if (const DataPoolId symbol = table->at(i).symbol; DataPool::isIntegerId(symbol))
+                store->noteSpilled(u32(symbol & DataPool::kPayloadMask));
+    }
+}
+
+// The block the cells of kept table entries move to: a smaller one when
+// the table's cells would shrink, else the cells themselves.
+SlotCell* Object::blockForEntries(u32 kept) {
+    const u32 had = cellCapacity(table->size()), wanted = cellCapacity(kept);
+    return wanted < had && wanted > 0 ? SlotCell::allocate(wanted) : cells;
+}
+
+// Keeps the table entries whose keep[i] is set, with their cells, in order;
+// the cells move to target (from blockForEntries). What the dropped cells
+// held is the caller's.
+void Object::keepEntries(const std::vector<u8>& keep, SlotCell* target) {
+    const u32 n = table->size();
+    u32 at = 0;
+    for (u32 i = 0; i < n; i++)
+        if (keep[i])
+            target[at++] = cells[i];
+    const u32 had = cellCapacity(n);
     table->compact(keep);
-    if (target != cells || wanted == 0) {
+    if (target != cells || at == 0) {
         SlotCell::deallocate(cells, had);
-        cells = wanted == 0 ? nullptr : target;
+        cells = at == 0 ? nullptr : target;
     }
 }
 
@@ -1504,22 +1632,36 @@ Object::InheritedMember Object::lookUpInherited(DataPoolId symbol, u32 flags) {
             return found;
     }
     const u32 ownFlags = flags & ~(kFindOwn | kFindRemoved);
-    Object* start = data && data->dispatcher ? this : prototype;
-    for (Object* p = start; p; p = p->prototype) {
+    // Whether the walk ends at p: found, or an invalid object met.
+    auto endsAt = [&](Object* p) {
         if (p != this) {
             if (!p->valid) {
                 getSpace().getEngine().setError(Err::kInvalidObject);
-                return found;
+                return true;
             }
             if ((found.slot = p->findOwnProperty(symbol, ownFlags)) != nullptr)
-                return found;
+                return true;
         }
         Dispatcher* d = p->getDispatcher();
-        if (d && findDispatcherMember(p, d, symbol, found))
+        return d && findDispatcherMember(p, d, symbol, found);
+    };
+    Object* p = data && data->dispatcher ? this : prototype;
+    for (u32 n = kRememberedRestDepth; p && n; p = p->prototype, n--)
+        if (endsAt(p))
             return found;
+    // A long walk asks whether the space remembers a miss from a later link
+    // on, so that a chain grown link by link is walked a few links a time.
+    Object* last = nullptr;
+    for (; p; p = p->prototype) {
+        if (endsAt(p))
+            return found;
+        if (miss && p->restMisses(symbol)) {
+            last = p;
+            break;
+        }
     }
     if (miss && getSpace().chains.epoch == epoch && Dispatcher::changeCount() == changes &&
-        markMissChain(prototype))
+        markMissChain(prototype, last))
         *miss = {prototype, symbol, epoch, changes};
     return found;
 }
@@ -1528,12 +1670,14 @@ Object::InheritedMember Object::lookUpInherited(DataPoolId symbol, u32 flags) {
 // no element store, no XML, no function, no global object, activation or
 // arguments object, no dispatcher with dot rows or made-up members. Its
 // objects are marked, so that any change of theirs raises the miss epoch.
-bool Object::markMissChain(Object* start) {
+bool Object::markMissChain(Object* start, const Object* last) {
     ObjectSpace& s = start->getSpace();
     for (Dispatcher* d : {s.getDefaultDispatcher(0), s.getDefaultDispatcher(1)})
         if (d && d->makesUpMembers())
             return false;
-    for (Object* p = start; p; p = p->prototype) {
+    const Object* end = last ? last->prototype : nullptr;
+    for (Object* p = start; p != end; p = p->prototype) {
+        s.chainSteps++;
         if (!p->valid || (p->traits & (kNoPlainLookup | kArrayStore)) || p->xmlClass ||
             p->classId == Sym::kFunction || p->objectId == kGlobalObjectId || p->objectId == kArgumentsId ||
             p->objectId == kWorkspaceId)
@@ -1542,7 +1686,7 @@ bool Object::markMissChain(Object* start) {
             if (p->data->dotFlag || d->makesUpMembers())
                 return false;
     }
-    for (Object* p = start; p; p = p->prototype)
+    for (Object* p = start; p != end; p = p->prototype)
         p->traits |= kOnMissChain;
     return true;
 }
@@ -1791,15 +1935,27 @@ void Object::invalidateRange(u32 from, u32 to) {
 // ---------------------------------------------------------------------------
 // Prototype, length, operators
 
+// Only an object that is some object's prototype can lie on p's chain, so
+// the walk that refuses a cycle is left out for the rest: every object made
+// by new or a literal, which is how long chains are built.
 bool Object::setPrototype(Object* p) {
     if (p == prototype)
         return true;
-    for (Object* o = p; o; o = o->prototype)
-        if (o == this)
-            return false;
+    if (p == this)
+        return false;
+    if (traits & kWasPrototype) {
+        ObjectSpace& s = getSpace();
+        for (Object* o = p; o; o = o->prototype) {
+            s.chainSteps++;
+            if (o == this)
+                return false;
+        }
+    }
     noteChainChange();
-    if (p)
+    if (p) {
         p->addRef();
+        p->traits |= kWasPrototype;
+    }
     Object* old = prototype;
     prototype = p;
     if (old)
@@ -1872,6 +2028,10 @@ bool Object::hasOperators() {
         if (chains.holds(*free, prototype))
             return false;
     }
+    // As in lookUpInherited, a remembered answer from a later link on
+    // ends a long walk.
+    Object* last = nullptr;
+    u32 walked = 0;
     for (Object* o = this; o; o = o->prototype) {
         if (!o->valid) {
             getSpace().getEngine().setError(Err::kInvalidObject);
@@ -1879,28 +2039,36 @@ bool Object::hasOperators() {
         }
         if (o->table->getOperatorCount() > 0)
             return true;
-        if (!o->data)
-            continue;
-        LxCore::LiveObject* live = o->data->liveObject;
-        if (live && live->hasOperators())
-            return true;
-        Dispatcher* d = o->data->dispatcher;
-        if (d && d->hasOperators(o->classId))
-            return true;
+        if (o->data) {
+            LxCore::LiveObject* live = o->data->liveObject;
+            if (live && live->hasOperators())
+                return true;
+            Dispatcher* d = o->data->dispatcher;
+            if (d && d->hasOperators(o->classId))
+                return true;
+        }
+        if (free && ++walked >= kRememberedRestDepth && o->restIsOperatorFree()) {
+            last = o;
+            break;
+        }
     }
     if (free && getSpace().chains.epoch == epoch && Dispatcher::changeCount() == changes &&
-        markOperatorFreeChain(prototype))
+        markOperatorFreeChain(prototype, last))
         *free = {prototype, epoch, changes};
     return false;
 }
 
 // A live object answers for its operators as it pleases: chains with one
 // are asked every time.
-bool Object::markOperatorFreeChain(Object* start) {
-    for (Object* p = start; p; p = p->prototype)
+bool Object::markOperatorFreeChain(Object* start, const Object* last) {
+    ObjectSpace& s = start->getSpace();
+    const Object* end = last ? last->prototype : nullptr;
+    for (Object* p = start; p != end; p = p->prototype) {
+        s.chainSteps++;
         if (!p->valid || (p->traits & kNoPlainLookup))
             return false;
-    for (Object* p = start; p; p = p->prototype)
+    }
+    for (Object* p = start; p != end; p = p->prototype)
         p->traits |= kOnMissChain;
     return true;
 }

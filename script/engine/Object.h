@@ -350,8 +350,12 @@ protected:
     // store or the table; null only when allocation failed before anything
     // changed (it throws then).
     SlotCell* newCell(DataPoolId symbol, u32 attributes, bool slotBacked, i32& place);
+    [[gnu::always_inline]] inline SlotCell* newTableCell(DataPoolId symbol, u32 key, i32& place);   // Object.cpp only
+    // An array's elements between its store and its table (see ElementStore).
+    bool absorbSpilled(u32 index);
+    void spillSparseStore();
     void makeTableOwned();
-    void growCells(u32 newSize);
+    [[gnu::always_inline]] inline void growCells(u32 newSize);   // Object.cpp only
     // Links a new or revived compact slot: ordinal, length, operators.
     void linkCell(SlotCell& cell, DataPoolId symbol);
     // A removed slot at place comes back to life in the counts.
@@ -375,6 +379,9 @@ protected:
     void leavePins(SlotCell& cell);
     void settleRemoved();
     void takeRemovedOffPath();
+    void takeRemovedEntriesOffPath(bool idle);
+    SlotCell* blockForEntries(u32 kept);
+    void keepEntries(const std::vector<u8>& keep, SlotCell* target);
     void retireOffPath(Property* slot, bool idle);
     void freeRemovedSlotsNow();
     Property* writeNewSlot(DataPoolId symbol, const Variant& value, u32 attributes,
@@ -454,15 +461,22 @@ protected:
     static constexpr u8 kNoPlainLookup = 2;     // a live object is or was attached
     static constexpr u8 kTornDown = 4;          // teardown ran (an ArrayObject's, while it was one)
     static constexpr u8 kOnMissChain = 8;       // on a chain the space remembers (ChainMemory)
+    static constexpr u8 kWasPrototype = 16;     // some object had it as its prototype (kept for good)
 
     // A slot, the prototype, the class, the side or the validity of this
     // object changed: what the space remembers of chains through it goes.
     void noteChainChange();
     // Whether the inherited walk from start could be remembered as a miss
-    // of the name, marking the chain's objects if so.
-    static bool markMissChain(Object* start);
+    // of the name, marking the chain's objects if so. The links after last
+    // are on a chain the space remembers already (null: none are).
+    static bool markMissChain(Object* start, const Object* last);
     // The same for hasOperators' answer from start on.
-    static bool markOperatorFreeChain(Object* start);
+    static bool markOperatorFreeChain(Object* start, const Object* last);
+    // Whether the space remembers the chain from this object's prototype
+    // on, so that a walk may stop here: a remembered chain is marked, so
+    // the mark is tested first.
+    inline bool restMisses(DataPoolId symbol) const;
+    inline bool restIsOperatorFree() const;
 
     friend class ObjectSpace;
     friend class Property;
@@ -720,6 +734,10 @@ public:
     u32 effectiveDebugFlags = 0;
     u32 objectCountAtCollection = 0;
     u8 destroying = 0;                      // the engine is going: messages are ignored
+    // Links walked by the walks that do not look a name up (the cycle test
+    // of setPrototype, the marking of remembered chains): tests count them
+    // to show that a chain costs the same per link whatever its length.
+    LxCore::u64 chainSteps = 0;
 
 protected:
     void dropPrototypes();
@@ -837,6 +855,20 @@ inline void Object::dropInternalRef() { LxCore::lowerLockCount(counts.locks); }
 inline void Object::noteChainChange() {
     if (traits & kOnMissChain)
         getSpace().chains.epoch++;
+}
+
+inline bool Object::restMisses(DataPoolId symbol) const {
+    if (!prototype || !(prototype->traits & kOnMissChain))
+        return false;
+    ChainMemory& chains = getSpace().chains;
+    return chains.holds(chains.missAt(prototype, symbol), prototype, symbol);
+}
+
+inline bool Object::restIsOperatorFree() const {
+    if (!prototype || !(prototype->traits & kOnMissChain))
+        return false;
+    ChainMemory& chains = getSpace().chains;
+    return chains.holds(chains.operatorFreeAt(prototype), prototype);
 }
 
 // The remembered case of hasOperators, which it would answer the same way.

@@ -488,50 +488,82 @@ void SlotTable::compact(const std::vector<u8>& keep) {
 
 namespace {
 
-// An index this far past the store's end (and past the array's length)
-// makes a slot of the table instead: a few elements set at huge indexes
-// never allocate the room between them.
+// Room past twice the elements held, so that a store filled with a gap
+// now and then keeps growing.
 constexpr u32 kGrowSlack = 64;
-// Preallocated lengths (new Array(n)) are honoured up to here.
-constexpr u32 kMaxPresized = 1u << 24;
 // Only integer ids (0 .. DataPool::kMaxInteger) name elements of the store.
 constexpr u32 kMaxElements = u32(DataPool::kMaxInteger) + 1;
+// A store whose cells outnumber its count this many times gives room back.
+constexpr u32 kShrinkFactor = 4;
 
 }  // namespace
 
-bool ElementStore::cover(u32 index, u32 arrayLength) {
+u64 ElementStore::reach(u64 held) { return std::max<u64>(kDenseLimit, 2 * held + kGrowSlack); }
+
+bool ElementStore::isStoreIndex(u32 index) { return index < kMaxElements; }
+
+bool ElementStore::cover(u32 index) {
     if (index < count)
         return true;
-    if (frozen || index >= kMaxElements)
+    if (!isStoreIndex(index) || index >= spillLow || index >= reach(u64(live) + spilled + 1))
         return false;
-    const u64 reach = std::max<u64>(u64(count) * 2 + kGrowSlack, std::min(arrayLength, kMaxPresized));
-    if (index >= reach)
-        return false;
-    if (index >= capacity) {
-        const u64 wanted = std::max<u64>(u64(index) + 1, u64(capacity) + capacity / 2 + 4);
-        const u32 grown = u32(std::min<u64>(wanted, kMaxElements));
-        SlotCell* fresh;
-        if (capacity * sizeof(SlotCell) > ObjectHeap::kLargest) {
-            // Large stores move by the core heap's realloc: the pages travel
-            // without a copy, and no second copy is ever resident.
-            fresh = static_cast<SlotCell*>(LxCore::Heap::realloc(cells, size_t(grown) * sizeof(SlotCell)));
-        } else {
-            fresh = SlotCell::allocate(grown);
-            if (count)
-                std::memcpy(static_cast<void*>(fresh), cells, size_t(count) * sizeof(SlotCell));
-            SlotCell::deallocate(cells, capacity);
-        }
-        cells = fresh;
-        capacity = grown;
-    }
-    std::memset(static_cast<void*>(cells + count), 0, size_t(index + 1 - count) * sizeof(SlotCell));
-    count = index + 1;
+    if (index >= capacity)
+        reserve(index + 1);
+    extendTo(index + 1);
     return true;
+}
+
+void ElementStore::reserve(u32 n) {
+    if (n <= capacity)
+        return;
+    const u64 wanted = std::max<u64>(n, u64(capacity) + capacity / 2 + 4);
+    const u32 grown = u32(std::min<u64>(wanted, kMaxElements));
+    SlotCell* fresh;
+    if (capacity * sizeof(SlotCell) > ObjectHeap::kLargest) {
+        // Large stores move by the core heap's realloc: the pages travel
+        // without a copy, and no second copy is ever resident.
+        fresh = static_cast<SlotCell*>(LxCore::Heap::realloc(cells, size_t(grown) * sizeof(SlotCell)));
+    } else {
+        fresh = SlotCell::allocate(grown);
+        if (count)
+            std::memcpy(static_cast<void*>(fresh), cells, size_t(count) * sizeof(SlotCell));
+        SlotCell::deallocate(cells, capacity);
+    }
+    cells = fresh;
+    capacity = grown;
+}
+
+void ElementStore::extendTo(u32 n) {
+    if (n <= count)
+        return;
+    std::memset(static_cast<void*>(cells + count), 0, size_t(n - count) * sizeof(SlotCell));
+    count = n;
+}
+
+void ElementStore::noteSpilled(u32 index) {
+    spilled++;
+    spillLow = std::min(spillLow, index);
+    spillHigh = std::max(spillHigh, index);
 }
 
 void ElementStore::shrinkTo(u32 newCount) {
     if (newCount < count)
         count = newCount;
+    if (capacity <= kShrinkFactor * std::max<u32>(count, 8))
+        return;
+    const u32 fitted = count == 0 ? 0 : std::max<u32>(count, 8);
+    SlotCell* fresh = nullptr;
+    if (fitted) {
+        try {
+            fresh = SlotCell::allocate(fitted);
+        } catch (const std::bad_alloc&) {
+            return;     // the larger block serves as well
+        }
+        std::memcpy(static_cast<void*>(fresh), cells, size_t(count) * sizeof(SlotCell));
+    }
+    SlotCell::deallocate(cells, capacity);
+    cells = fresh;
+    capacity = fitted;
 }
 
 void ElementStore::clearAll() {

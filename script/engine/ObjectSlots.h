@@ -248,22 +248,43 @@ private:
 bool isOverloadable(DataPoolId symbol);
 
 // The elements of an array in one block of cells, index by index: no
-// symbol per element, no lookup. Indexes past what the store covers (far
-// beyond its end) are ordinary slots of the object's table; once the table
-// holds one, the store stops growing, so that an index lives in one place
-// only.
+// symbol per element, no lookup. The block stays dense: it grows to an
+// index only while it would hold at least about half as many elements as
+// cells (kDenseLimit cells are always allowed), so that its memory follows
+// the elements held, never the largest index. An element past that lies in
+// the object's table (it is spilled), and the store never grows up to the
+// lowest spilled index, so that an index lives in one place only. Once the
+// store could hold the spilled elements densely they come back into it
+// (Object::absorbSpilled); a store left mostly holes by removals gives its
+// elements to the table (Object::spillSparseStore).
 struct ElementStore {
+    static constexpr u32 kDenseLimit = 1024;
+    static constexpr u32 kNoSpill = 0xFFFFFFFF;
+
     SlotCell* cells = nullptr;
     u32 count = 0;          // cells 0 .. count - 1 are initialised (holes are kEmpty)
     u32 capacity = 0;
     u32 live = 0;           // cells with a live slot
     u32 removed = 0;        // removed slots still on the lookup path
-    u8 frozen = 0;
+    u32 spilled = 0;        // table entries naming an element, live or removed
+    u32 spillLow = kNoSpill;    // the lowest index among them: count never passes it
+    u32 spillHigh = 0;      // the highest index among them (at least)
 
-    // Room up to index (count grows to index + 1, new cells empty); false
-    // when the index lies too far beyond the store.
-    bool cover(u32 index, u32 length);
+    // The cells a store may span when it holds `held` elements.
+    static u64 reach(u64 held);
+    // Whether an index is one the store can hold at all (an integer id's).
+    static bool isStoreIndex(u32 index);
+    // Room up to index (count grows to index + 1, new cells empty) when
+    // the store may span it with one more element; false otherwise.
+    bool cover(u32 index);
+    // Capacity for n cells; count stays. Throws std::bad_alloc.
+    void reserve(u32 n);
+    // Empty cells from count up to n - 1, within the capacity.
+    void extendTo(u32 n);
+    void noteSpilled(u32 index);
     void clearAll();        // releases every value; Properties are the caller's
+    // Drops the cells from newCount on (empty ones) and the room a much
+    // smaller store no longer needs.
     void shrinkTo(u32 newCount);
 };
 

@@ -307,6 +307,24 @@ TEST_F(ObjectTest, LongChainsOnASmallStack) {
     });
 }
 
+TEST_F(ObjectTest, LongPrototypeChainsOnASmallStack) {
+    constexpr int kLength = 1000000;
+    const u32 before = space().getObjectCount();
+    LxCore::runOnStack(256 * 1024, [&] {
+        ObjectRef last = newObject();
+        for (int i = 0; i < kLength; i++) {
+            ObjectRef n = newObject();
+            ASSERT_TRUE(n->setPrototype(last.get()));
+            last = n;
+        }
+        EXPECT_EQ(space().getObjectCount(), before + u32(kLength + 1));
+        space().sweep();
+        EXPECT_EQ(space().getObjectCount(), before + u32(kLength + 1)) << "held from outside, all stay";
+        last = ObjectRef();     // the whole chain is released and destroyed
+        EXPECT_EQ(space().getObjectCount(), before);
+    });
+}
+
 TEST_F(ObjectTest, TeardownDestroysCyclesAndChains) {
     // Held from outside when the engine goes (the first reference of each).
     Object* a = new Object(space());
