@@ -1,14 +1,11 @@
 #include "modules/node-addon/source/TVDCoreLibInterface.h"
 
-#include <node_api.h>
-
 #include <mutex>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "core/ErrorCodes.h"
-#include "modules/node-addon/source/TVDHost.h"
 #include "modules/node-addon/source/TVDHostValues.h"
 #include "objects/LoString.h"
 #include "objects/Message.h"
@@ -31,8 +28,8 @@ using TVDHost::Record;
 //
 // A worker may be stopped at any moment, inside a call or while it waits
 // for its turn. Its environment then refuses every call that could run
-// script; the binding talks to the host only through TVDHost, which
-// reports such refusals, and a call whose environment is ending answers
+// script; the binding talks to the host only through calls that report
+// such refusals (TVDHost), and a call whose environment is ending answers
 // nothing. Core work under way (a long check) finishes and its answer is
 // dropped; a call still waiting for its turn gives up the wait.
 
@@ -41,7 +38,7 @@ using TVDHost::Record;
 struct PumpCallback {
     bool threw = false;  // a call of the function threw or could not run
     napi_env env = nullptr;
-    napi_ref function = nullptr;
+    const Napi::FunctionReference* function = nullptr;
 };
 PumpCallback gPump;
 
@@ -89,7 +86,7 @@ void endSessionOfEndedOwner() {
         TVDTerminate();
 }
 
-Record result(napi_env env, TVDCoreStatus status) {
+Record result(Napi::Env env, TVDCoreStatus status) {
     Record out(env);
     out.number("status", status);
     return out;
@@ -97,9 +94,9 @@ Record result(napi_env env, TVDCoreStatus status) {
 
 // -- The functions -------------------------------------------------------------
 
-napi_value initialize(const Arguments& args) {
+Napi::Value initialize(const Arguments& args) {
     if (!args.atLeast(2))
-        return TVDHost::null(args.env());
+        return args.env().Null();
     std::string application = args.converted(0);
     std::string version = args.converted(1);
     const TVDCoreStatus status = TVDInitialize(application, version, tvdMessageCallback);
@@ -108,23 +105,20 @@ napi_value initialize(const Arguments& args) {
     return result(args.env(), status).value();
 }
 
-napi_value isInitialized(const Arguments& args) {
-    napi_value answer = nullptr;
-    if (napi_get_boolean(args.env(), TVDIsInitialized(), &answer) != napi_ok)
-        TVDHost::raiseLastError(args.env());
-    return answer;
+Napi::Value isInitialized(const Arguments& args) {
+    return Napi::Boolean::New(args.env(), TVDIsInitialized());
 }
 
-napi_value cleanup(const Arguments& args) {
+Napi::Value cleanup(const Arguments& args) {
     const TVDCoreStatus status = TVDTerminate();
     if (status == kTVDSuccess)
         gSessionOwner.set(nullptr);
     return result(args.env(), status).value();
 }
 
-napi_value resolveApplicationSpecifier(const Arguments& args) {
+Napi::Value resolveApplicationSpecifier(const Arguments& args) {
     if (!args.atLeast(1))
-        return TVDHost::null(args.env());
+        return args.env().Null();
     std::string specifier;
     TVDCoreStatus status = TVDResolveApplicationSpecifier(args.converted(0), specifier);
     Record out = result(args.env(), status);
@@ -133,7 +127,7 @@ napi_value resolveApplicationSpecifier(const Arguments& args) {
     return out.value();
 }
 
-napi_value getInstalledApplicationSpecifiers(const Arguments& args) {
+Napi::Value getInstalledApplicationSpecifiers(const Arguments& args) {
     std::vector<std::string> specifiers;
     TVDCoreStatus status = TVDGetInstalledApplicationSpecifiers(specifiers);
     Record out = result(args.env(), status);
@@ -142,9 +136,9 @@ napi_value getInstalledApplicationSpecifiers(const Arguments& args) {
     return out.value();
 }
 
-napi_value getDisplayNameForApplication(const Arguments& args) {
+Napi::Value getDisplayNameForApplication(const Arguments& args) {
     if (!args.atLeast(1))
-        return TVDHost::null(args.env());
+        return args.env().Null();
     std::string name;
     TVDCoreStatus status = TVDGetDisplayNameForApplication(args.converted(0), name);
     Record out = result(args.env(), status);
@@ -153,9 +147,9 @@ napi_value getDisplayNameForApplication(const Arguments& args) {
     return out.value();
 }
 
-napi_value getApplicationInstalled(const Arguments& args) {
+Napi::Value getApplicationInstalled(const Arguments& args) {
     if (!args.atLeast(1))
-        return TVDHost::null(args.env());
+        return args.env().Null();
     bool installed = false;
     TVDCoreStatus status = TVDGetApplicationInstalled(args.string(0), installed);
     Record out = result(args.env(), status);
@@ -164,9 +158,9 @@ napi_value getApplicationInstalled(const Arguments& args) {
     return out.value();
 }
 
-napi_value getApplicationRunning(const Arguments& args) {
+Napi::Value getApplicationRunning(const Arguments& args) {
     if (!args.atLeast(1))
-        return TVDHost::null(args.env());
+        return args.env().Null();
     bool running = false;
     TVDCoreStatus status = TVDGetApplicationRunning(args.string(0), running);
     Record out = result(args.env(), status);
@@ -175,24 +169,24 @@ napi_value getApplicationRunning(const Arguments& args) {
     return out.value();
 }
 
-napi_value launchApplication(const Arguments& args) {
+Napi::Value launchApplication(const Arguments& args) {
     if (!args.atLeast(1))
-        return TVDHost::null(args.env());
+        return args.env().Null();
     std::string specifier = args.string(0);
     std::string parameters = args.count() > 1 ? args.string(1) : std::string();
     bool flag = args.count() > 2 ? args.boolean(2) : false;
     return result(args.env(), TVDLaunchApplication(specifier, parameters, flag)).value();
 }
 
-napi_value bringApplicationToFront(const Arguments& args) {
+Napi::Value bringApplicationToFront(const Arguments& args) {
     if (!args.atLeast(1))
-        return TVDHost::null(args.env());
+        return args.env().Null();
     return result(args.env(), TVDBringApplicationToFront(args.string(0))).value();
 }
 
-napi_value compileToTVSBin(const Arguments& args) {
+Napi::Value compileToTVSBin(const Arguments& args) {
     if (!args.atLeast(3))
-        return TVDHost::null(args.env());
+        return args.env().Null();
     std::string script = args.string(0);
     std::string fileName = args.string(1);
     std::string includePath = args.string(2);
@@ -206,9 +200,9 @@ napi_value compileToTVSBin(const Arguments& args) {
     return out.value();
 }
 
-napi_value checkSyntax(const Arguments& args) {
+Napi::Value checkSyntax(const Arguments& args) {
     if (!args.atLeast(3))
-        return TVDHost::null(args.env());
+        return args.env().Null();
     std::string script = args.string(0);
     std::string fileName = args.string(1);
     std::string includePath = args.string(2);
@@ -220,10 +214,10 @@ napi_value checkSyntax(const Arguments& args) {
     return out.value();
 }
 
-napi_value getScriptDirectives(const Arguments& args) {
-    napi_env env = args.env();
+Napi::Value getScriptDirectives(const Arguments& args) {
+    const Napi::Env env = args.env();
     if (!args.atLeast(2))
-        return TVDHost::null(env);
+        return env.Null();
     std::string script = args.string(0);
     std::string fileName = args.string(1);
     std::string values[4], error;
@@ -242,10 +236,10 @@ napi_value getScriptDirectives(const Arguments& args) {
     return out.value();
 }
 
-napi_value sendDebugMessage(const Arguments& args) {
-    napi_env env = args.env();
+Napi::Value sendDebugMessage(const Arguments& args) {
+    const Napi::Env env = args.env();
     if (!args.atLeast(2))
-        return TVDHost::null(env);
+        return env.Null();
     std::string target = args.string(0);
     std::string body = args.string(1);
     bool launch = args.count() > 2 ? args.boolean(2) : true;
@@ -278,40 +272,34 @@ napi_value sendDebugMessage(const Arguments& args) {
 // A pump inside a callback of another pump keeps the outer function and
 // gives it back when it returns, so the outer pump's later messages still
 // reach it.
-napi_value pumpSession(const Arguments& args) {
-    napi_env env = args.env();
+Napi::Value pumpSession(const Arguments& args) {
+    const Napi::Env env = args.env();
     if (!args.atLeast(1))
-        return TVDHost::null(env);
+        return env.Null();
     if (!args.isFunction(0)) {
         TVDHost::raiseTypeError(env, "First parameter must be a function");
-        return TVDHost::null(env);
+        return env.Null();
     }
-    napi_ref function = nullptr;
-    if (napi_create_reference(env, args.at(0), 1, &function) != napi_ok) {
-        TVDHost::raiseLastError(env);
-        return TVDHost::null(env);
-    }
+    // Released as the call returns, after the outer function is back.
+    const Napi::FunctionReference function = Napi::Persistent(args.at(0).As<Napi::Function>());
+    if (function.IsEmpty())
+        return env.Null();  // its error raised
     struct Restore {
         PumpCallback outer;
-        napi_env env;
-        napi_ref own;
-        ~Restore() {
-            napi_delete_reference(env, own);
-            gPump = outer;
-        }
-    } restore{gPump, env, function};
-    gPump = PumpCallback{false, env, function};
+        ~Restore() { gPump = outer; }
+    } restore{gPump};
+    gPump = PumpCallback{false, env, &function};
     const TVDCoreStatus status = TVDPumpMessages();
     // The exception is the answer; an environment that ends (a worker that
     // exits in its callback) can take no other.
     if (gPump.threw)
-        return nullptr;
+        return Napi::Value();
     return result(env, status).value();
 }
 
-napi_value pathToUri(const Arguments& args) {
+Napi::Value pathToUri(const Arguments& args) {
     if (!args.atLeast(1))
-        return TVDHost::null(args.env());
+        return args.env().Null();
     std::string uri;
     TVDCoreStatus status = TVDPathToUri(args.converted(0), uri);
     Record out = result(args.env(), status);
@@ -320,9 +308,9 @@ napi_value pathToUri(const Arguments& args) {
     return out.value();
 }
 
-napi_value uriToPath(const Arguments& args) {
+Napi::Value uriToPath(const Arguments& args) {
     if (!args.atLeast(1))
-        return TVDHost::null(args.env());
+        return args.env().Null();
     std::string path;
     TVDCoreStatus status = TVDUriToPath(args.converted(0), path);
     Record out = result(args.env(), status);
@@ -340,14 +328,15 @@ bool stillRunning(void* env) { return TVDHost::canRunScript(static_cast<napi_env
 // Nothing the core throws crosses into the host: it becomes a host error.
 // A call whose environment ends while it waits, or that finds it ending,
 // answers nothing.
-template <napi_value (*F)(const Arguments&)>
+template <Napi::Value (*F)(const Arguments&)>
 napi_value entry(napi_env env, napi_callback_info callbackInfo) {
     try {
         TVDTurn turn(stillRunning, env);
         if (!turn.held())
             return nullptr;
         endSessionOfEndedOwner();
-        napi_value answer = F(Arguments(env, callbackInfo));
+        const Napi::CallbackInfo info(env, callbackInfo);
+        const Napi::Value answer = F(Arguments(info));
         endSessionOfEndedOwner();
         return answer;
     } catch (const TVDHost::Ending&) {
@@ -406,30 +395,19 @@ void endSessionOf(napi_env env, void*, void*) {
     }
 }
 
-// The environment's instance data marks it as one whose end is watched;
-// a module registered again in the same environment keeps the mark.
-bool watchEnd(napi_env env) {
-    void* mark = nullptr;
-    if (napi_get_instance_data(env, &mark) != napi_ok)
-        return false;
-    return mark || napi_set_instance_data(env, env, endSessionOf, nullptr) == napi_ok;
-}
-
+// Every call that fails raises its error; a name that cannot be made is
+// set with the empty key.
 napi_value registerModule(napi_env env, napi_value exports) {
-    if (!watchEnd(env)) {
-        TVDHost::raiseLastError(env);
+    if (!TVDHost::watchEnd(env, endSessionOf))
         return exports;
-    }
+    const Napi::Object module(env, exports);
     for (const Export& e : kExports) {
-        napi_value key = nullptr;
-        if (napi_create_string_utf8(env, e.name, NAPI_AUTO_LENGTH, &key) != napi_ok) {
-            TVDHost::raiseLastError(env);
-            napi_create_string_utf8(env, "", 0, &key);
-        }
-        napi_value function = nullptr;
-        if (napi_create_function(env, nullptr, 0, e.callback, nullptr, &function) != napi_ok ||
-            napi_set_property(env, exports, key, function) != napi_ok)
-            TVDHost::raiseLastError(env);
+        Napi::String key = Napi::String::New(env, e.name);
+        if (key.IsEmpty())
+            key = Napi::String::New(env, "", 0);
+        const Napi::Function function = TVDHost::function(env, e.callback);
+        if (!function.IsEmpty())
+            module.Set(key, function);
     }
     return exports;
 }
@@ -476,19 +454,15 @@ Record& setFields(Record& object, const Message& message) {
 // Calls the pump's function with (kind, the message's object); false when
 // it threw or could not be called (its environment ending, say).
 bool deliver(const PumpCallback& pump, int32_t kind, const Message& message) {
-    const napi_env env = pump.env;
-    bool pending = false;
-    TVDHost::Scope scope(env);
-    if (!scope.open())
-        return false;
+    const Napi::Env env(pump.env);
+    Napi::HandleScope scope(env);
     Record object(env);
-    napi_value number = nullptr, function = nullptr, undefined = nullptr, answer = nullptr;
-    const bool made = setFields(object, message).complete() && napi_create_int32(env, kind, &number) == napi_ok
-        && napi_get_reference_value(env, pump.function, &function) == napi_ok && function
-        && napi_get_undefined(env, &undefined) == napi_ok;
-    napi_value args[2] = {number, object.value()};
-    return made && napi_call_function(env, undefined, function, 2, args, &answer) == napi_ok
-        && napi_is_exception_pending(env, &pending) == napi_ok && !pending;
+    const Napi::Number number = Napi::Number::New(env, kind);
+    if (!setFields(object, message).complete() || number.IsEmpty())
+        return false;
+    // With the undefined receiver, inside an escapable scope of its own.
+    Napi::Value answer;
+    return pump.function->Call({number, object.value()}).UnwrapTo(&answer) && !env.IsExceptionPending();
 }
 
 }  // namespace
@@ -500,8 +474,7 @@ int32_t tvdMessageCallback(int32_t kind, Message& message, LoString* reply) {
     if (!gPump.function)
         return LxCore::Err::kInternal;
     // An exception from an earlier delivery still waits: nothing is called.
-    bool pending = false;
-    if (napi_is_exception_pending(gPump.env, &pending) != napi_ok || pending) {
+    if (Napi::Env(gPump.env).IsExceptionPending()) {
         gPump.threw = true;
         return kTVDCallbackThrew;
     }

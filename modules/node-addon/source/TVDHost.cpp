@@ -4,67 +4,61 @@ namespace TVDHost {
 
 namespace {
 
-bool isTypeMismatch(napi_status status) {
-    switch (status) {
-    case napi_object_expected:
-    case napi_string_expected:
-    case napi_boolean_expected:
-    case napi_number_expected:
-        return true;
-    default:
-        return false;
-    }
+// Node-API throws nothing over a pending exception and the wrapper ends the
+// process if asked to, so a new error is raised only when none waits. One
+// that could not be thrown leaves nothing pending: the environment is ending.
+template <class Error>
+bool raise(Napi::Env env, const char* message) {
+    if (!env.IsExceptionPending())
+        Error::New(env, message).ThrowAsJavaScriptException();
+    return env.IsExceptionPending();
 }
 
-// Node-API's answer while an exception waits: no new one is thrown then.
-bool pending(napi_env env) {
-    bool waiting = false;
-    return napi_is_exception_pending(env, &waiting) == napi_ok && waiting;
+// The error of the Node-API call that failed last (a TypeError for a value
+// of the wrong type), or the exception it left pending.
+bool raiseLastError(Napi::Env env) {
+    Napi::Error::New(env).ThrowAsJavaScriptException();
+    return env.IsExceptionPending();
 }
 
 }  // namespace
 
-bool raiseLastError(napi_env env) {
-    // Read first: the next call replaces the record. The message is static.
-    const napi_extended_error_info* last = nullptr;
-    if (napi_get_last_error_info(env, &last) != napi_ok || !last)
-        return pending(env);
-    const napi_status failed = last->error_code;
-    const char* message = last->error_message ? last->error_message : "Error in native callback";
-    return isTypeMismatch(failed) ? raiseTypeError(env, message) : raiseError(env, message);
+void raised(Napi::Env env) {
+    if (!env.IsExceptionPending())
+        throw Ending{};
 }
 
-// Node-API throws nothing over a pending exception and leaves it in place.
-bool raiseError(napi_env env, const char* message) {
-    return napi_throw_error(env, nullptr, message) == napi_ok || pending(env);
-}
+bool raiseError(Napi::Env env, const char* message) { return raise<Napi::Error>(env, message); }
 
-bool raiseTypeError(napi_env env, const char* message) {
-    return napi_throw_type_error(env, nullptr, message) == napi_ok || pending(env);
-}
+bool raiseTypeError(Napi::Env env, const char* message) { return raise<Napi::TypeError>(env, message); }
 
 // Setting a property is a call that could run script: an ending environment
-// refuses it.
-bool canRunScript(napi_env env) {
-    Scope scope(env);
-    napi_value object = nullptr;
-    return scope.open() && napi_create_object(env, &object) == napi_ok
-        && napi_set_named_property(env, object, "alive", object) == napi_ok;
+// refuses it. Asked again and again while a call waits, so the refusal is
+// read from the status rather than raised as an error.
+bool canRunScript(Napi::Env env) {
+    Napi::HandleScope scope(env);
+    const Napi::Object probe = Napi::Object::New(env);
+    return !probe.IsEmpty() && napi_set_named_property(env, probe, "alive", probe) == napi_ok;
 }
 
-napi_value null(napi_env env) {
-    napi_value value = nullptr;
-    return napi_get_null(env, &value) == napi_ok ? value : nullptr;
+Napi::Function function(Napi::Env env, napi_callback callback) {
+    napi_value made = nullptr;
+    if (napi_create_function(env, nullptr, 0, callback, nullptr, &made) != napi_ok) {
+        raiseLastError(env);
+        return Napi::Function();
+    }
+    return Napi::Function(env, made);
 }
 
-Scope::Scope(napi_env env) : env_(env) {
-    if (napi_open_handle_scope(env, &scope_) != napi_ok)
-        scope_ = nullptr;
-}
-
-Scope::~Scope() {
-    if (scope_)
-        napi_close_handle_scope(env_, scope_);
+// The environment's instance data marks it as watched. The wrapper's own
+// form of these calls ends the process when they fail.
+bool watchEnd(Napi::Env env, napi_finalize onEnd) {
+    void* mark = nullptr;
+    if (napi_get_instance_data(env, &mark) == napi_ok
+        && (mark || napi_set_instance_data(env, static_cast<napi_env>(env), onEnd, nullptr) == napi_ok))
+        return true;
+    raiseLastError(env);
+    return false;
 }
 
 }  // namespace TVDHost

@@ -1,14 +1,14 @@
 // Values across the boundary: the arguments of a call as the binding reads
-// them, and the plain objects it answers with. Every Node-API call is
-// checked; the first that fails raises its host error (TVDHost.h) and
-// the rest is left undone.
+// them, and the plain objects it answers with. Every wrapper call that can
+// fail is looked at; the first that fails raises its host error (TVDHost.h)
+// and the rest is left undone.
 #pragma once
-#include <node_api.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "modules/node-addon/source/TVDHost.h"
 
 namespace TVDHost {
 
@@ -17,44 +17,32 @@ namespace TVDHost {
 // a read that fails throws Ending instead.
 class Arguments {
 public:
-    // No function reads more.
-    static constexpr size_t kMost = 4;
+    explicit Arguments(const Napi::CallbackInfo& info) : info_(info) {}
 
-    // Throws Ending when the host gives no arguments (its error raised).
-    Arguments(napi_env env, napi_callback_info info);
-
-    napi_env env() const { return env_; }
-    size_t count() const { return count_; }
+    Napi::Env env() const { return info_.Env(); }
+    size_t count() const { return info_.Length(); }
     // Fewer than minimum: TypeError "Wrong number of arguments".
     bool atLeast(size_t minimum) const;
 
-    // i below kMost; undefined past the arguments given.
-    napi_value at(size_t i) const { return values_[i]; }
+    // Undefined past the arguments given.
+    Napi::Value at(size_t i) const { return info_[i]; }
     std::string string(size_t i) const;
     // Any value, through the host's own to-string conversion.
     std::string converted(size_t i) const;
     bool boolean(size_t i) const;
-    bool isNumber(size_t i) const { return typeOf(i) == napi_number; }
-    bool isFunction(size_t i) const { return typeOf(i) == napi_function; }
+    bool isNumber(size_t i) const { return at(i).IsNumber(); }
+    bool isFunction(size_t i) const { return at(i).IsFunction(); }
     int64_t integer(size_t i) const;
 
 private:
-    napi_valuetype typeOf(size_t i) const;
-    std::string text(napi_value value) const;
-    // Raises the error of the read that failed; throws Ending when the
-    // environment takes none.
-    void failed() const;
-
-    napi_env env_;
-    size_t count_ = 0;
-    napi_value values_[kMost] = {};
+    const Napi::CallbackInfo& info_;
 };
 
 // A plain host object, built one property at a time. After a call that
 // failed (its error raised) the later properties are left out.
 class Record {
 public:
-    explicit Record(napi_env env);
+    explicit Record(Napi::Env env);
 
     Record& number(const char* name, double value);
     Record& boolean(const char* name, bool value);
@@ -64,18 +52,17 @@ public:
     Record& record(const char* name, const Record& inner);
 
     // Every call so far succeeded.
-    bool complete() const { return object_ && !failed_; }
-    // The object as far as it was built; nullptr when none could be made.
-    napi_value value() const { return object_; }
+    bool complete() const { return !failed_; }
+    // The object as far as it was built; empty when none could be made.
+    Napi::Value value() const { return object_; }
 
 private:
-    // Sets the property when made is napi_ok, else records the failure.
-    Record& set(const char* name, napi_status made, napi_value value);
-    bool fail();
+    // Sets the property; an empty value is one whose making failed.
+    Record& set(const char* name, const Napi::Value& value);
 
-    napi_env env_;
-    napi_value object_ = nullptr;
-    bool failed_ = false;
+    Napi::Env env_;
+    Napi::Object object_;
+    bool failed_;
 };
 
 }  // namespace TVDHost

@@ -126,6 +126,19 @@ test('path and URI arguments are converted to strings', () => {
   assert.throws(() => addon.tvdPathToUri(Symbol('s')), TypeError);
 });
 
+test('a conversion that throws throws the very value thrown', () => {
+  for (const value of [new RangeError('r'), 7, undefined, Symbol('s')]) {
+    const none = {};
+    let caught = none;
+    try {
+      addon.tvdPathToUri({ toString() { throw value; } });
+    } catch (e) {
+      caught = e;
+    }
+    assert.equal(caught, value, String(value));
+  }
+});
+
 test('a relative path is taken against the current folder', () => {
   assert.equal(addon.tvdUriToPath('x.tvs').path, require('node:path').join(process.cwd(), 'x.tvs'));
 });

@@ -142,6 +142,24 @@ test('a callback that throws stops the pump; the next pump delivers the rest in 
   }
 });
 
+test('the pump throws the very value its callback threw, whatever it is', async () => {
+  const values = [new TypeError('t'), 7, 'text', null, undefined, Symbol('s'), Object.freeze({ a: 1 })];
+  for (const [i, value] of values.entries()) {
+    assert.equal(await peer.command('tell', box, own, 'type=Debug', `serial=${300 + i}`, 'body=x'), 'ok');
+    const none = {};
+    let caught = none;
+    for (const end = Date.now() + 10000; caught === none && Date.now() < end;) {
+      try {
+        addon.tvdPumpSession(() => { throw value; });
+      } catch (e) {
+        caught = e;
+      }
+      await new Promise((r) => setTimeout(r, 20));
+    }
+    assert.equal(caught, value, `value ${i}`);
+  }
+});
+
 test('a pump inside a callback gives the outer callback back', async () => {
   assert.equal(await peer.command('tell', box, own, 'type=Debug', 'serial=90', 'body=first'), 'ok');
   const outer = [];
