@@ -237,6 +237,11 @@ public:
     // with it).
     u64 getWorkUnits() const { return workUnits + u64(i64(LxCore::kWorkPollUnits) - workCountdown); }
     bool checkTimeoutNow();
+    // The timeout for text the running script has run (eval, a file's
+    // evaluation): its own when that ends sooner, else what is left of the
+    // run's deadline, so that no script outlives its deadline by evaluating
+    // text. ownMs <= 0: none of its own.
+    i32 timeoutWithinRun(i32 ownMs) const;
     // For tests: the status checks made while frames ran, a count of work.
     u32 getStatusChecks() const { return statusChecks; }
     void periodicCheck(u32 now);

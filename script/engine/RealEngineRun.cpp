@@ -1,6 +1,8 @@
 // The road from source text to a run result: guarded entries, compile,
 // eval, execute, the run core, evaluation in a stopped frame, deadlines,
 // halting and the status checks the operation tree makes.
+#include <algorithm>
+#include <cstdint>
 #include <new>
 #include <stdexcept>
 
@@ -403,6 +405,15 @@ bool RealEngine::pollWorkNow() {
     if (deadline != 0 || getCallback() || getDebugger())
         periodicCheck(LxCore::getTicks());
     return pendingCode == 0;
+}
+
+i32 RealEngine::timeoutWithinRun(i32 ownMs) const {
+    if (!currentFrame || deadline == 0)
+        return ownMs;
+    // A deadline already reached is the current tick's, seen at the next check.
+    const i64 leftTicks = i32(deadline - LxCore::getTicks());
+    const i64 leftMs = leftTicks <= 0 ? 1 : std::min<i64>(leftTicks * kTickMs, INT32_MAX);
+    return ownMs > 0 && ownMs < leftMs ? ownMs : i32(leftMs);
 }
 
 bool RealEngine::checkTimeoutNow() {

@@ -94,7 +94,8 @@ void eval(Arguments& args) {
     }
     const Variant& second = args.arg(1);
     const i32 flags = second.getType() == Variant::kBoolean && second.toBoolean() ? kEvalGlobalScope : 0;
-    engineOf(args).eval(source.toString(), args.result, 0, flags, nullptr, nullptr);
+    RealEngine& engine = engineOf(args);
+    engine.eval(source.toString(), args.result, engine.timeoutWithinRun(0), flags, nullptr, nullptr);
 }
 
 void uneval(Arguments& args) {

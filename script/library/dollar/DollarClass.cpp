@@ -273,7 +273,7 @@ void evalFile(Arguments& args) {
     includes += LxCore::unit(';');
     includes += scope.saved;
     engine->setIncludePath(includes);
-    engine->eval(text, args.result, args.arg(1).toInt(), 0, nullptr, &uri);
+    engine->eval(text, args.result, engine->timeoutWithinRun(args.arg(1).toInt()), 0, nullptr, &uri);
 }
 
 String classFilter(const Arguments& args) { return isUndefined(args.arg(0)) ? String() : argText(args, 0); }

@@ -6,6 +6,7 @@
 // not on the machine's speed.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "core/Clock.h"
 #include "core/ErrorCodes.h"
 #include "core/RegExp.h"
+#include "core/tests/TestSupport.h"
 #include "script/library/tests/LibraryTestEngine.h"
 
 namespace LxScript {
@@ -171,6 +173,32 @@ TEST_F(WorkPollTest, LongBuiltInsStopAtTheDeadline) {
 TEST_F(WorkPollTest, LongBuiltInsStopAtAHalt) {
     for (const Call& c : kCalls)
         expectStops(c, Err::kExecutionHalted);
+}
+
+// Text the script itself runs is part of its run: an endless loop in it ends
+// at the run's deadline, not never, and a longer timeout of its own does not
+// carry it past that deadline.
+TEST_F(WorkPollTest, TextTheScriptRunsEndsAtTheRunsDeadline) {
+    const std::string folder = LxCore::makeTemporaryFolder("workpoll-eval");
+    const std::string file = folder + "/endless.tvs";
+    std::ofstream(file) << "while (true) ;\n";
+    const std::string evalFile = "$.evalFile('" + file + "'";
+    const std::string sources[] = {
+        "eval('while (true) ;')",
+        "eval('for (;;) {}', true)",
+        "(function () { return eval('while (true) ;'); })()",
+        "eval(\"eval('while (true) ;')\")",
+        evalFile + ")",
+        evalFile + ", 600000)",
+    };
+    for (const std::string& source : sources) {
+        SCOPED_TRACE(source);
+        LxCore::setTickSourceForTests(advancingClock);
+        u64 units = 0;
+        EXPECT_EQ(eval(std::u16string(source.begin(), source.end()), kTwoTicksMs, units), Err::kEngineTimeout);
+        LxCore::setTickSourceForTests(nullptr);
+    }
+    LxCore::removeTree(folder);
 }
 
 // The host reads values while a script's error is pending (its runtime-error
