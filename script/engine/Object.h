@@ -582,7 +582,7 @@ struct WatchCell : public LxCore::Root {
 // since (Dispatcher::changeCount), so that adding a name to an object does
 // not ask the Object class's tables every time.
 struct DispatcherMisses {
-    static constexpr u32 kEntries = 64;
+    static constexpr u32 kEntries = 256;
     struct Entry {
         const Dispatcher* dispatcher = nullptr;
         DataPoolId classId = 0;
@@ -608,7 +608,7 @@ struct DispatcherMisses {
 // objects). An entry holds while no object of the chain changed (the epoch,
 // raised by marked objects only) and no dispatcher changed.
 struct ChainMemory {
-    static constexpr u32 kEntries = 64;
+    static constexpr u32 kEntries = 256;
     struct Miss {
         const Object* start = nullptr;
         DataPoolId symbol = 0;
@@ -624,14 +624,18 @@ struct ChainMemory {
     OperatorFree operatorFree[kEntries];
     LxCore::u64 epoch = 1;
 
+    // Multiplicative hashing, the entry from the product's top bits: every
+    // bit of the address counts, however the allocator aligns objects (with
+    // the low bits alone, objects a kilobyte apart all met in one entry).
+    static constexpr u32 kEntryBits = 8;
+    static_assert(kEntries == 1u << kEntryBits);
+    static u32 entryOf(const Object* start, u32 salt) {
+        return ((u32(uintptr_t(start) >> 4) ^ salt) * 0x9E3779B1u) >> (32 - kEntryBits);
+    }
     Miss& missAt(const Object* start, DataPoolId symbol) {
-        const u32 h = (u32(symbol) * 0x9E3779B1u) ^ u32(uintptr_t(start) >> 4);
-        return misses[(h ^ (h >> 16)) & (kEntries - 1)];
+        return misses[entryOf(start, u32(symbol) * 0x85EBCA6Bu)];
     }
-    OperatorFree& operatorFreeAt(const Object* start) {
-        const u32 h = u32(uintptr_t(start) >> 4) * 0x9E3779B1u;
-        return operatorFree[(h >> 16) & (kEntries - 1)];
-    }
+    OperatorFree& operatorFreeAt(const Object* start) { return operatorFree[entryOf(start, 0)]; }
     // Whether an entry still stands for its chain.
     bool holds(const Miss& miss, const Object* start, DataPoolId symbol) const {
         return miss.start == start && miss.symbol == symbol && miss.epoch == epoch &&
