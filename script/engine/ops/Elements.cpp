@@ -306,26 +306,26 @@ Status jsOpIndex::readThrough(jsRunner& runner, Reference& reference, const Vari
     }
 }
 
-Status jsOpIndex::assign(jsRunner& runner, Variant& result) {
+Status jsOpIndex::assign(jsRunner& runner, const Variant& value) {
     if (bothLocal)
         if (Object* direct = localReceiver(runner))
             if (const Variant* key = localKey(runner))
-                if (SlotCell* cell = storesNumber(*direct, result) ? numberCellOf(runner, *direct, *key) : nullptr) {
-                    cell->number = result.toNumber();
+                if (SlotCell* cell = storesNumber(*direct, value) ? numberCellOf(runner, *direct, *key) : nullptr) {
+                    cell->number = value.toNumber();
                     cell->state = u8(kStateWritten);
                     return kStatusOK;
                 }
-    return assignPeeked(runner, result);
+    return assignPeeked(runner, value);
 }
 
-Status jsOpIndex::assignPeeked(jsRunner& runner, Variant& result) {
+Status jsOpIndex::assignPeeked(jsRunner& runner, const Variant& value) {
     Object* direct = peekReceiver(runner);
     if (!direct)
-        return assignGeneral(runner, result, attribute);
+        return assignGeneral(runner, value, attribute);
     u32 at;
     if (const Variant* local = localKey(runner)) {
-        if (SlotCell* cell = storesPlainly(*direct, result) ? valueCellOf(runner, *direct, *local, at) : nullptr) {
-            writeCell(*cell, at, result);
+        if (SlotCell* cell = storesPlainly(*direct, value) ? valueCellOf(runner, *direct, *local, at) : nullptr) {
+            writeCell(*cell, at, value);
             return kStatusOK;
         }
     }
@@ -335,30 +335,30 @@ Status jsOpIndex::assignPeeked(jsRunner& runner, Variant& result) {
         direct->dropRef();
         return status;
     }
-    if (SlotCell* cell = storesPlainly(*direct, result) ? valueCellOf(runner, *direct, key, at) : nullptr) {
-        writeCell(*cell, at, result);
+    if (SlotCell* cell = storesPlainly(*direct, value) ? valueCellOf(runner, *direct, key, at) : nullptr) {
+        writeCell(*cell, at, value);
         direct->dropRef();
         return kStatusOK;
     }
-    return assignKeyed(runner, direct, key, result);
+    return assignKeyed(runner, direct, key, value);
 }
 
-Status jsOpIndex::assignGeneral(jsRunner& runner, Variant& result, bool peek) {
+Status jsOpIndex::assignGeneral(jsRunner& runner, const Variant& value, bool peek) {
     Reference reference;
     Variant key;
     if (const Status status = peek ? evaluateInPlace(runner, reference, key, kRefQuiet)
                                    : evaluate(runner, reference, key, kRefQuiet))
         return status;
-    return assignThrough(runner, reference, key, result);
+    return assignThrough(runner, reference, key, value);
 }
 
-Status jsOpIndex::assignKeyed(jsRunner& runner, Object* receiver, const Variant& key, Variant& result) {
+Status jsOpIndex::assignKeyed(jsRunner& runner, Object* receiver, const Variant& key, const Variant& value) {
     Reference reference;
     reference.object = receiver;
-    return assignThrough(runner, reference, key, result);
+    return assignThrough(runner, reference, key, value);
 }
 
-Status jsOpIndex::assignThrough(jsRunner& runner, Reference& reference, const Variant& key, Variant& result) {
+Status jsOpIndex::assignThrough(jsRunner& runner, Reference& reference, const Variant& key, const Variant& value) {
     u32 at;
     SlotCell* cell = elementOf(runner, reference, key, at);
     if (!cell) {
@@ -366,13 +366,13 @@ Status jsOpIndex::assignThrough(jsRunner& runner, Reference& reference, const Va
             return status;
     } else if (cell->isSlot()) {
         reference.property = cell->slot;
-    } else if (storesPlainly(*reference.object, result)) {
-        storeElement(reference.symbol, *cell, result);
+    } else if (storesPlainly(*reference.object, value)) {
+        storeElement(reference.symbol, *cell, value);
         return kStatusOK;
     } else {
         reference.property = reference.object->elementSlot(at);
     }
-    assignReference(reference, result);
+    assignReference(reference, value);
     return runner.status();
 }
 

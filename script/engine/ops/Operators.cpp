@@ -836,11 +836,11 @@ bool truthOfNumbers(i32 op, LxCore::f64 x, LxCore::f64 y, bool& known) {
 bool answersTest(const jsOpcode* condition) {
     if (!condition)
         return false;
-    switch (condition->letter()) {
-        case 'U':
-        case 'd':
+    switch (condition->kind()) {
+        case OpKind::kLogical:
+        case OpKind::kConditional:
             return true;
-        case 'C': {
+        case OpKind::kBinary: {
             // Numbers are what the test answers for: a constant of another
             // type (x != null) leaves the comparison to execute.
             const auto* binary = static_cast<const jsOpBinary*>(condition);

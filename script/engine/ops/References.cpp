@@ -111,7 +111,7 @@ Status jsOpVariable::assign(jsRunner& runner, const Variant& value) {
 }
 
 Object* jsOpVariable::peekObject(jsRunner& runner) const {
-    if (attribute || letter() != 'j')
+    if (attribute || !is(OpKind::kName))
         return nullptr;     // a plain name only, not the kinds built on it
     Reference reference;
     runner.resolveForRead(symbol, reference, 0);
@@ -470,7 +470,7 @@ Status jsOpProperty::execute(jsRunner& runner, Variant& result) {
 }
 
 Status jsOpProperty::readGeneral(jsRunner& runner, Variant& result) {
-    if (symbol == Sym::kLength && letter() == 'X' && !object->peekObject(runner))
+    if (symbol == Sym::kLength && is(OpKind::kProperty) && !object->peekObject(runner))
         return readLength(runner, result);
     Reference reference;
     if (const Status status = getReference(runner, reference, 0))
@@ -722,9 +722,8 @@ void jsOpProperty::writeOperands(CompiledScriptWriter& writer) const {
 // object[index]
 
 i32 localSlotOf(const jsOpcode* op) {
-    if (!op || op->letter() != 'V')
-        return -1;
-    return static_cast<const jsOpLocalVariable*>(op)->getSlot();
+    const auto* local = kindCast<jsOpLocalVariable>(op);
+    return local ? local->getSlot() : -1;
 }
 
 jsOpIndex::jsOpIndex(jsOpcode* object, jsOpcode* index, bool attribute)
