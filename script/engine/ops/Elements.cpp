@@ -62,7 +62,8 @@ inline bool storesPlainly(const Object& holder, const Variant& value) {
 // general way.
 [[gnu::always_inline]] inline SlotCell* valueCellOf(jsRunner& runner, Object& holder, const Variant& key, u32& at) {
     ElementStore* store = holder.elementStore();
-    if (!store || !holder.isValidByte() || runner.errorPending() || !storeIndexOf(key, store->count, at))
+    if (!store || !holder.isValidByte() || runner.errorPending() || !fastPathsOn(runner) ||
+        !storeIndexOf(key, store->count, at))
         return nullptr;
     SlotCell& cell = store->cells[at];
     return cell.holdsValue() ? &cell : nullptr;
@@ -125,9 +126,9 @@ private:
 
 }  // namespace
 
-SlotCell* liveElementAt(Object* o, u32 index) {
+SlotCell* liveElementAt(const jsRunner& runner, Object* o, u32 index) {
     ElementStore* store = o ? o->elementStore() : nullptr;
-    if (!store || !o->isValidByte() || index >= store->count)
+    if (!store || !o->isValidByte() || index >= store->count || !fastPathsOn(runner))
         return nullptr;
     SlotCell& cell = store->cells[index];
     return cellIsLive(cell) ? &cell : nullptr;
@@ -169,7 +170,7 @@ SlotCell* liveElementAt(Object* o, u32 index) {
 
 [[gnu::always_inline]] inline SlotCell* jsOpIndex::elementOf(jsRunner& runner, Reference& reference, const Variant& key, u32& at) const {
     Object* o = reference.object;
-    if (attribute || !o || runner.errorPending())
+    if (attribute || !o || runner.errorPending() || !fastPathsOn(runner))
         return nullptr;
     ElementStore* store = o->elementStore();
     if (!store || !o->isValidByte() || !storeIndexOf(key, store->count, at))
@@ -513,7 +514,7 @@ Status jsOpProperty::readElement(jsRunner& runner, Variant& result) {
 
 // The receiver is held by whoever gave it.
 Status jsOpProperty::readElementOf(jsRunner& runner, Object* receiver, Variant& result) {
-    if (SlotCell* cell = liveElementAt(receiver, element)) {
+    if (SlotCell* cell = liveElementAt(runner, receiver, element)) {
         readCell(*receiver, *cell, result);
         return runner.status();
     }
@@ -521,7 +522,7 @@ Status jsOpProperty::readElementOf(jsRunner& runner, Object* receiver, Variant& 
 }
 
 Object* jsOpProperty::peekElement(jsRunner& runner) const {
-    const SlotCell* cell = liveElementAt(object->peekObject(runner), element);
+    const SlotCell* cell = liveElementAt(runner, object->peekObject(runner), element);
     if (!cell)
         return nullptr;
     if (!cell->isSlot())
@@ -538,7 +539,7 @@ Status jsOpProperty::assignElement(jsRunner& runner, const Variant& value) {
     reference.symbol = symbol;
     if (const Status status = referObject(runner, reference, kRefQuiet))
         return status;
-    SlotCell* cell = runner.errorPending() ? nullptr : liveElementAt(reference.object, element);
+    SlotCell* cell = runner.errorPending() ? nullptr : liveElementAt(runner, reference.object, element);
     if (!cell) {
         if (const Status status = findMember(runner, reference, kRefQuiet))
             return status;

@@ -40,6 +40,10 @@ struct Truth {
     bool holds;
 };
 
+// Whether caches and in-place fast paths may answer: not under the
+// engine's general-paths switch (docs/engine-caches.md).
+inline bool fastPathsOn(const jsRunner& runner) { return !runner.engine->takesGeneralPaths(); }
+
 // Variant::toBoolean with the common types decided here, without a call.
 inline bool truthOf(const Variant& value) {
     switch (value.getType()) {

@@ -126,9 +126,9 @@ bool equalityOf(i32 op, const Variant& x, const Variant& y) {
 
 // An object side whose chain is remembered as offering no operator method,
 // or a side that is no object.
-bool offersNoMethod(const Variant& value) {
+bool offersNoMethod(const jsRunner& runner, const Variant& value) {
     Object* object = objectOf(value);
-    return !object || object->remembersNoOperators();
+    return !object || (fastPathsOn(runner) && object->remembersNoOperators());
 }
 
 // result += right's text where result's text is also held by the place the
@@ -346,8 +346,8 @@ Status jsOpBinary::compareInPlace(jsRunner& runner, Variant& result) {
         result.setBool((x->toNumber() == y->toNumber()) != negate);
         return runner.status();
     }
-    if (x && y && (objectOf(*x) || objectOf(*y)) && !runner.errorPending() && offersNoMethod(*x) &&
-        offersNoMethod(*y) && decidedAlone(op, *x, *y)) {
+    if (x && y && (objectOf(*x) || objectOf(*y)) && !runner.errorPending() && offersNoMethod(runner, *x) &&
+        offersNoMethod(runner, *y) && decidedAlone(op, *x, *y)) {
         result.setBool(equalityOf(op, *x, *y));
         return runner.status();
     }
@@ -414,7 +414,7 @@ Status jsOpBinary::compareOperands(jsRunner& runner, Variant& result) {
             result.setBool((result.toNumber() == y->toNumber()) != negate);
             return runner.status();
         }
-        if (y && (leftObject || objectOf(*y)) && !runner.errorPending() && offersNoMethod(*y) &&
+        if (y && (leftObject || objectOf(*y)) && !runner.errorPending() && offersNoMethod(runner, *y) &&
             decidedAlone(op, result, *y)) {
             result.setBool(equalityOf(op, result, *y));
             return runner.status();

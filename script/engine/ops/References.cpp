@@ -209,7 +209,7 @@ inline bool jsOpName::matchHit(jsRunner& runner, Found& found) const {
 // nothing but activations, remembered when it ends at a local of one of
 // them or at an own slot of the global object.
 bool jsOpName::remember(jsRunner& runner, Found& found) const {
-    if (refills >= kMaxRefills)
+    if (refills >= kMaxRefills || !fastPathsOn(runner))
         return false;
     refills++;
     hit.kind = NameHit::kNone;
@@ -235,6 +235,7 @@ bool jsOpName::remember(jsRunner& runner, Found& found) const {
                 made.depth = u8(i);
                 made.place = u32(index);
                 hit = made;
+                runner.engine->noteCacheFill();
                 return matchHit(runner, found);
             }
             if (!passes(activation, made.scopes[i]))
@@ -250,6 +251,7 @@ bool jsOpName::remember(jsRunner& runner, Found& found) const {
     made.place = u32(place);
     made.table = global->slotTable()->getSerial();
     hit = made;
+    runner.engine->noteCacheFill();
     return matchHit(runner, found);
 }
 
@@ -399,6 +401,9 @@ inline SlotCell* jsOpProperty::matchHit(const PropertyHit& hit, Object* receiver
 // The walk of the general lookup over objects whose lookups are all their
 // shared tables, making nothing.
 SlotCell* jsOpProperty::walkChain(Object* receiver, u32 flags, u32& depth) const {
+    RealEngine& engine = static_cast<RealEngine&>(receiver->getSpace().getEngine());
+    if (engine.takesGeneralPaths())
+        return nullptr;
     PropertyHit found;
     Object* o = receiver;
     for (u32 d = 0;; d++) {
@@ -415,6 +420,7 @@ SlotCell* jsOpProperty::walkChain(Object* receiver, u32 flags, u32& depth) const
             found.depth = d;
             hits[nextHit] = found;
             nextHit = u8((nextHit + 1) % kHits);
+            engine.noteCacheFill();
             depth = d;
             return c;
         }
@@ -623,6 +629,8 @@ bool storeOwn(Object* receiver, SlotCell& c, const Variant& value, DataPoolId sy
 // skips the cell lookup.
 // The receiver is held while the chain's lookup may run native code.
 bool jsOpProperty::addNew(jsRunner& runner, Object* receiver, const Variant& value) const {
+    if (!fastPathsOn(runner))
+        return false;
     const ObjectRef hold(receiver);
     if (!receiver->takesNewValue(symbol, kRefQuiet & kLookupFlags))
         return false;
@@ -631,6 +639,8 @@ bool jsOpProperty::addNew(jsRunner& runner, Object* receiver, const Variant& val
     const u64 from = receiver->slotTable()->getSerial();
     noteStored(value, symbol);
     receiver->addNewValue(symbol, value);
+    if (addFrom != from)
+        runner.engine->noteCacheFill();
     addFrom = from;
     return true;
 }

@@ -345,7 +345,7 @@ public:
 // The live element of o's dense store at index, or null: no store, an
 // invalid object, an index past the store, a hole or a removed element
 // (Elements.cpp).
-SlotCell* liveElementAt(Object* o, u32 index);
+SlotCell* liveElementAt(const jsRunner& runner, Object* o, u32 index);
 
 // Reading through a reference, with the host's undefined-name hook. With
 // report, a missing name raises error 2.
