@@ -63,7 +63,7 @@ DataPoolId selectorId(const Node* node) {
 }
 
 // Descendants and predicates: typeof and delete take their values.
-bool isXMLOperation(jsOpcode* op) { return op->letter() == 'q' || op->letter() == 'r'; }
+bool isXMLOperation(jsOpcode* op) { return op->is(OpKind::kXMLDescendants) || op->is(OpKind::kXMLPredicate); }
 
 template <class T>
 std::unique_ptr<T> adoptAs(jsCodeGen::Op& op) {

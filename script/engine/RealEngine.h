@@ -274,6 +274,15 @@ public:
     // per-line profiling or tracing is on. Otherwise it only notes its
     // line in the frame.
     bool wantsStatementHooks() const { return statementHooks != 0; }
+    // Only the general paths: every cache of the operations stays empty and
+    // every in-place fast path declines (tvrun --general; the suites run
+    // both ways). Set before a run; see docs/engine-caches.md.
+    void setGeneralPaths(bool on) { generalPaths = on; }
+    bool takesGeneralPaths() const { return generalPaths; }
+    // For tests: how often a site has remembered something (a cache
+    // filled); stays 0 with the general paths.
+    u64 getCacheFills() const { return cacheFills; }
+    void noteCacheFill() { cacheFills++; }
     u32& tryDepthWord() { return tryDepth; }
     // The global object as the workspace it is.
     Workspace* getGlobal() const;
@@ -429,6 +438,8 @@ private:
     u32 pauseStart = 0;
     u32 pauseNesting = 0;
     u32 statusChecks = 0;
+    u64 cacheFills = 0;
+    bool generalPaths = false;
     i32 workCountdown = i32(LxCore::kWorkPollUnits);   // units left before pollWork looks
     u64 workUnits = 0;                              // units polled before the current countdown
     u32 collectionHolds = 0;

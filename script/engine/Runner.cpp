@@ -431,6 +431,11 @@ void assignReference(Reference& reference, const Variant& value) {
         stored->setPutThrough(nullptr, nullptr);
     }
     Property* property = reference.property;
+    if (property && property->isRemoved()) {
+        // Removed since the reference was made (the value's own code may
+        // delete its target): the holder finds or makes the name again.
+        property = reference.property = nullptr;
+    }
     if (property) {
         if (property->isReadOnly()) {
             if (holder->getSpace().getEffectiveDebugFlags() & kStrictFlag)

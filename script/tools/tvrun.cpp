@@ -1,7 +1,7 @@
 // tvrun: runs script files in one engine, for the script test suites and
 // the benchmarks.
 //
-//   tvrun [--flags N] [--timeout MS] [--via-text] FILE...
+//   tvrun [--flags N] [--timeout MS] [--via-text] [--general] FILE...
 //
 // The files run in order, each named by its path (UTF-8 unless it starts
 // with a byte-order mark). A global print(...) writes its arguments' texts,
@@ -12,6 +12,8 @@
 // compiled, written as compiled text, read back from it and run, so every
 // suite also tests the compiled-script format. With debug flag 64 (collect
 // at every trigger) each sweep's survivors are checked, and a breach aborts.
+// With --general the engine takes only its general paths: no cache of the
+// operations fills, no in-place fast path answers (docs/engine-caches.md).
 // The engine's stack budget is the room left on the thread's stack (up to
 // TVContext::kMaxStackRoom), so recursion runs as deep as the stack allows.
 #include <cstdio>
@@ -93,7 +95,7 @@ private:
 };
 
 int usage(const char* problem) {
-    std::fprintf(stderr, "tvrun: %s\nusage: tvrun [--flags N] [--timeout MS] [--via-text] FILE...\n", problem);
+    std::fprintf(stderr, "tvrun: %s\nusage: tvrun [--flags N] [--timeout MS] [--via-text] [--general] FILE...\n", problem);
     return kExitUsage;
 }
 
@@ -161,6 +163,7 @@ int main(int argc, char** argv) {
     long flags = 0;
     long timeout = 0;
     bool viaText = false;
+    bool general = false;
     std::vector<const char*> files;
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
@@ -172,6 +175,8 @@ int main(int argc, char** argv) {
             i++;
         } else if (std::strcmp(arg, "--via-text") == 0) {
             viaText = true;
+        } else if (std::strcmp(arg, "--general") == 0) {
+            general = true;
         } else if (std::strncmp(arg, "--", 2) == 0) {
             return usage("unknown option");
         } else {
@@ -203,6 +208,7 @@ int main(int argc, char** argv) {
         // After the set-up, which resets the debug flags. Collecting at every
         // trigger is the collector's test: each sweep's survivors are checked.
         engine->setDebugFlags(u32(flags));
+        engine->setGeneralPaths(general);
         ObjectSpace::checkSweeps((flags & RealEngine::kCollectAtEveryTrigger) != 0);
         if (Object* global = engine->getGlobalObject()) {
             ObjectRef print = ObjectRef::adopt(new PrintFunction(engine->getObjects()));

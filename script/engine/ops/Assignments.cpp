@@ -27,8 +27,8 @@ Variant* copyOf(const Variant* constant) { return constant ? new Variant(*consta
 // "=" after the compound operator's own text; the value without its
 // missing left side.
 void appendOperator(String& out, bool compound, const jsOpcode* value) {
-    if (compound && value && value->letter() == 'C')
-        out += operatorText(static_cast<const jsOpBinary*>(value)->getOperator());
+    if (const auto* binary = compound ? kindCast<jsOpBinary>(value) : nullptr)
+        out += operatorText(binary->getOperator());
     out += '=';
 }
 
@@ -46,16 +46,13 @@ constexpr u32 kStoresOtherwise = kReadOnly | kWatched | kWatchpoint | kReResolve
 // every compound +=, and name = name + x. Only an optimisation: the sum
 // lets go of the variable's text only when the store replaces it anyway.
 jsOpBinary* appendOf(jsOpcode* value, bool compound, DataPoolId symbol) {
-    if (!value || value->letter() != 'C')
-        return nullptr;
-    auto* sum = static_cast<jsOpBinary*>(value);
-    if (sum->getOperator() != kOpAdd)
+    auto* sum = kindCast<jsOpBinary>(value);
+    if (!sum || sum->getOperator() != kOpAdd)
         return nullptr;
     if (compound)
         return sum;
     const jsOpcode* left = sum->getLeft();
-    const char kind = left ? left->letter() : 0;
-    if (kind != 'V' && kind != 'j')
+    if (!left || !(left->is(OpKind::kLocal) || left->is(OpKind::kName)))
         return nullptr;
     const auto* name = static_cast<const jsOpVariable*>(left);
     return name->getSymbol() == symbol && !name->isAttribute() ? sum : nullptr;
@@ -84,7 +81,7 @@ String* textOf(Variant* variable) { return variable ? variable->stringText() : n
 
 // The target as an index, for the element fast paths.
 jsOpIndex* indexOf(jsOpVariable* target) {
-    return target && target->letter() == 'Q' ? static_cast<jsOpIndex*>(target) : nullptr;
+    return kindCast<jsOpIndex>(target);
 }
 
 // A local slot of the running function.
@@ -122,7 +119,7 @@ void readTarget(const jsOpVariable& target, const Reference& reference, Variant&
         result.clear();
         return;
     }
-    if (!slot || target.letter() != 'X') {
+    if (!slot || !target.is(OpKind::kProperty)) {
         holder->get(reference.symbol, result, 0);
         return;
     }
@@ -152,7 +149,7 @@ jsOpAssign::jsOpAssign(jsOpVariable* target, jsOpcode* value, const Variant* con
       value(value),
       constant(copyOf(constant)),
       compound(compound),
-      append(target && !target->isAttribute() && (compound || target->letter() == 'j')
+      append(target && !target->isAttribute() && (compound || target->is(OpKind::kName))
                  ? appendOf(value, compound, target->getSymbol())
                  : nullptr),
       element(indexOf(target)) {}

@@ -38,10 +38,11 @@ void lookUpOnXMLText(jsRunner& runner, Object& holder, DataPoolId symbol, Varian
 // The base of a text.name(...) site (a local or a constant, whose value may
 // be text), found once when the site is made; null for any other callee.
 const jsOpcode* textBaseOf(jsOpVariable* calleeReference) {
-    if (!calleeReference || calleeReference->letter() != 'X' || calleeReference->isAttribute())
+    const auto* property = kindCast<jsOpProperty>(calleeReference);
+    if (!property || property->isAttribute())
         return nullptr;
-    const jsOpcode* base = static_cast<jsOpProperty*>(calleeReference)->getObject();
-    return base->letter() == 'V' || base->isConstant() ? base : nullptr;
+    const jsOpcode* base = property->getObject();
+    return base->is(OpKind::kLocal) || base->isConstant() ? base : nullptr;
 }
 
 // The text such a base holds now, read without running anything; null when
@@ -102,11 +103,10 @@ jsFunction* scriptCallee(Object& function) {
 
 jsOpCall::jsOpCall(jsOpcode* callee, jsOpList* arguments, bool construct)
     : callee(callee), calleeReference(callee->asVariable()), arguments(arguments), construct(construct) {
-    if (calleeReference && calleeReference->letter() == 'V')
-        local = static_cast<jsOpLocalVariable*>(calleeReference);
-    ownName = calleeReference && calleeReference->letter() == 'j' && !calleeReference->isAttribute();
+    local = kindCast<jsOpLocalVariable>(calleeReference);
+    ownName = calleeReference && calleeReference->is(OpKind::kName) && !calleeReference->isAttribute();
     if (!construct && (textBase = textBaseOf(calleeReference)) != nullptr)
-        textLocal = textBase->letter() == 'V';
+        textLocal = textBase->is(OpKind::kLocal);
     if (ownName)
         name = calleeReference->asName();
 }

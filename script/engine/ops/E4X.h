@@ -44,6 +44,7 @@ public:
     Status execute(jsRunner& runner, Variant& result) override;
     void writeOperands(CompiledScriptWriter& writer) const override;
     char letter() const override { return 'p'; }
+    OpKind kind() const override { return OpKind::kOther; }
     Status getReference(jsRunner& runner, Reference& reference, u32 flags) override;
     Status evaluateQuietly(jsRunner& runner, Variant& result) override;
     bool isPlainName() const override { return false; }
@@ -68,6 +69,8 @@ public:
     Status execute(jsRunner& runner, Variant& result) override;
     void writeOperands(CompiledScriptWriter& writer) const override;
     char letter() const override { return 'q'; }
+    static constexpr OpKind kKind = OpKind::kXMLDescendants;
+    OpKind kind() const override { return kKind; }
     Status getReference(jsRunner& runner, Reference& reference, u32 flags) override;
     Status evaluateQuietly(jsRunner& runner, Variant& result) override { return execute(runner, result); }
     bool isPlainName() const override { return false; }
@@ -88,6 +91,8 @@ public:
     Status execute(jsRunner& runner, Variant& result) override;
     void writeOperands(CompiledScriptWriter& writer) const override;
     char letter() const override { return 'r'; }
+    static constexpr OpKind kKind = OpKind::kXMLPredicate;
+    OpKind kind() const override { return kKind; }
     Status getReference(jsRunner& runner, Reference& reference, u32 flags) override;
     Status evaluateQuietly(jsRunner& runner, Variant& result) override { return execute(runner, result); }
     bool isPlainName() const override { return false; }

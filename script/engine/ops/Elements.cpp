@@ -62,7 +62,8 @@ inline bool storesPlainly(const Object& holder, const Variant& value) {
 // general way.
 [[gnu::always_inline]] inline SlotCell* valueCellOf(jsRunner& runner, Object& holder, const Variant& key, u32& at) {
     ElementStore* store = holder.elementStore();
-    if (!store || !holder.isValidByte() || runner.errorPending() || !storeIndexOf(key, store->count, at))
+    if (!store || !holder.isValidByte() || runner.errorPending() || !fastPathsOn(runner) ||
+        !storeIndexOf(key, store->count, at))
         return nullptr;
     SlotCell& cell = store->cells[at];
     return cell.holdsValue() ? &cell : nullptr;
@@ -125,9 +126,9 @@ private:
 
 }  // namespace
 
-SlotCell* liveElementAt(Object* o, u32 index) {
+SlotCell* liveElementAt(const jsRunner& runner, Object* o, u32 index) {
     ElementStore* store = o ? o->elementStore() : nullptr;
-    if (!store || !o->isValidByte() || index >= store->count)
+    if (!store || !o->isValidByte() || index >= store->count || !fastPathsOn(runner))
         return nullptr;
     SlotCell& cell = store->cells[index];
     return cellIsLive(cell) ? &cell : nullptr;
@@ -169,7 +170,7 @@ SlotCell* liveElementAt(Object* o, u32 index) {
 
 [[gnu::always_inline]] inline SlotCell* jsOpIndex::elementOf(jsRunner& runner, Reference& reference, const Variant& key, u32& at) const {
     Object* o = reference.object;
-    if (attribute || !o || runner.errorPending())
+    if (attribute || !o || runner.errorPending() || !fastPathsOn(runner))
         return nullptr;
     ElementStore* store = o->elementStore();
     if (!store || !o->isValidByte() || !storeIndexOf(key, store->count, at))
@@ -306,26 +307,26 @@ Status jsOpIndex::readThrough(jsRunner& runner, Reference& reference, const Vari
     }
 }
 
-Status jsOpIndex::assign(jsRunner& runner, Variant& result) {
+Status jsOpIndex::assign(jsRunner& runner, const Variant& value) {
     if (bothLocal)
         if (Object* direct = localReceiver(runner))
             if (const Variant* key = localKey(runner))
-                if (SlotCell* cell = storesNumber(*direct, result) ? numberCellOf(runner, *direct, *key) : nullptr) {
-                    cell->number = result.toNumber();
+                if (SlotCell* cell = storesNumber(*direct, value) ? numberCellOf(runner, *direct, *key) : nullptr) {
+                    cell->number = value.toNumber();
                     cell->state = u8(kStateWritten);
                     return kStatusOK;
                 }
-    return assignPeeked(runner, result);
+    return assignPeeked(runner, value);
 }
 
-Status jsOpIndex::assignPeeked(jsRunner& runner, Variant& result) {
+Status jsOpIndex::assignPeeked(jsRunner& runner, const Variant& value) {
     Object* direct = peekReceiver(runner);
     if (!direct)
-        return assignGeneral(runner, result, attribute);
+        return assignGeneral(runner, value, attribute);
     u32 at;
     if (const Variant* local = localKey(runner)) {
-        if (SlotCell* cell = storesPlainly(*direct, result) ? valueCellOf(runner, *direct, *local, at) : nullptr) {
-            writeCell(*cell, at, result);
+        if (SlotCell* cell = storesPlainly(*direct, value) ? valueCellOf(runner, *direct, *local, at) : nullptr) {
+            writeCell(*cell, at, value);
             return kStatusOK;
         }
     }
@@ -335,30 +336,30 @@ Status jsOpIndex::assignPeeked(jsRunner& runner, Variant& result) {
         direct->dropRef();
         return status;
     }
-    if (SlotCell* cell = storesPlainly(*direct, result) ? valueCellOf(runner, *direct, key, at) : nullptr) {
-        writeCell(*cell, at, result);
+    if (SlotCell* cell = storesPlainly(*direct, value) ? valueCellOf(runner, *direct, key, at) : nullptr) {
+        writeCell(*cell, at, value);
         direct->dropRef();
         return kStatusOK;
     }
-    return assignKeyed(runner, direct, key, result);
+    return assignKeyed(runner, direct, key, value);
 }
 
-Status jsOpIndex::assignGeneral(jsRunner& runner, Variant& result, bool peek) {
+Status jsOpIndex::assignGeneral(jsRunner& runner, const Variant& value, bool peek) {
     Reference reference;
     Variant key;
     if (const Status status = peek ? evaluateInPlace(runner, reference, key, kRefQuiet)
                                    : evaluate(runner, reference, key, kRefQuiet))
         return status;
-    return assignThrough(runner, reference, key, result);
+    return assignThrough(runner, reference, key, value);
 }
 
-Status jsOpIndex::assignKeyed(jsRunner& runner, Object* receiver, const Variant& key, Variant& result) {
+Status jsOpIndex::assignKeyed(jsRunner& runner, Object* receiver, const Variant& key, const Variant& value) {
     Reference reference;
     reference.object = receiver;
-    return assignThrough(runner, reference, key, result);
+    return assignThrough(runner, reference, key, value);
 }
 
-Status jsOpIndex::assignThrough(jsRunner& runner, Reference& reference, const Variant& key, Variant& result) {
+Status jsOpIndex::assignThrough(jsRunner& runner, Reference& reference, const Variant& key, const Variant& value) {
     u32 at;
     SlotCell* cell = elementOf(runner, reference, key, at);
     if (!cell) {
@@ -366,13 +367,13 @@ Status jsOpIndex::assignThrough(jsRunner& runner, Reference& reference, const Va
             return status;
     } else if (cell->isSlot()) {
         reference.property = cell->slot;
-    } else if (storesPlainly(*reference.object, result)) {
-        storeElement(reference.symbol, *cell, result);
+    } else if (storesPlainly(*reference.object, value)) {
+        storeElement(reference.symbol, *cell, value);
         return kStatusOK;
     } else {
         reference.property = reference.object->elementSlot(at);
     }
-    assignReference(reference, result);
+    assignReference(reference, value);
     return runner.status();
 }
 
@@ -513,7 +514,7 @@ Status jsOpProperty::readElement(jsRunner& runner, Variant& result) {
 
 // The receiver is held by whoever gave it.
 Status jsOpProperty::readElementOf(jsRunner& runner, Object* receiver, Variant& result) {
-    if (SlotCell* cell = liveElementAt(receiver, element)) {
+    if (SlotCell* cell = liveElementAt(runner, receiver, element)) {
         readCell(*receiver, *cell, result);
         return runner.status();
     }
@@ -521,7 +522,7 @@ Status jsOpProperty::readElementOf(jsRunner& runner, Object* receiver, Variant& 
 }
 
 Object* jsOpProperty::peekElement(jsRunner& runner) const {
-    const SlotCell* cell = liveElementAt(object->peekObject(runner), element);
+    const SlotCell* cell = liveElementAt(runner, object->peekObject(runner), element);
     if (!cell)
         return nullptr;
     if (!cell->isSlot())
@@ -538,7 +539,7 @@ Status jsOpProperty::assignElement(jsRunner& runner, const Variant& value) {
     reference.symbol = symbol;
     if (const Status status = referObject(runner, reference, kRefQuiet))
         return status;
-    SlotCell* cell = runner.errorPending() ? nullptr : liveElementAt(reference.object, element);
+    SlotCell* cell = runner.errorPending() ? nullptr : liveElementAt(runner, reference.object, element);
     if (!cell) {
         if (const Status status = findMember(runner, reference, kRefQuiet))
             return status;

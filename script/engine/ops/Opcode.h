@@ -40,6 +40,10 @@ struct Truth {
     bool holds;
 };
 
+// Whether caches and in-place fast paths may answer: not under the
+// engine's general-paths switch (docs/engine-caches.md).
+inline bool fastPathsOn(const jsRunner& runner) { return !runner.engine->takesGeneralPaths(); }
+
 // Variant::toBoolean with the common types decided here, without a call.
 inline bool truthOf(const Variant& value) {
     switch (value.getType()) {
@@ -55,6 +59,23 @@ inline bool truthOf(const Variant& value) {
         default: return value.toBoolean();
     }
 }
+
+// What a node is, for the builders and the operations that treat some
+// kinds apart. The compiled-script letter is the writer's and reader's
+// alone; everything else asks this.
+enum class OpKind : u8 {
+    kOther,             // none of those below
+    kName,              // a plain name resolved along the scope chain
+    kLocal,             // a name the running function declares
+    kProperty,          // object.name
+    kIndex,             // object[index]
+    kBinary,            // a binary operator (not && or ||)
+    kLogical,           // && and ||
+    kConditional,       // ?:
+    kList,              // a comma expression or a list of entries
+    kXMLDescendants,    // object..name
+    kXMLPredicate,      // object.(condition)
+};
 
 class jsOpcode : public LxCore::Root {
 public:
@@ -91,8 +112,11 @@ public:
     // effect (this, a local holding an object); null: run it.
     virtual Object* peekObject(jsRunner& runner) const { return nullptr; }
 
-    // The letter of the compiled-script format; 0 for none.
+    // The letter of the compiled-script format; 0 for none. Only the
+    // writer and the reader ask it.
     virtual char letter() const { return 0; }
+    virtual OpKind kind() const { return OpKind::kOther; }
+    bool is(OpKind k) const { return kind() == k; }
     // Typed views, so that builders and readers never downcast blindly.
     virtual jsOpStatement* asStatement() { return nullptr; }
     virtual jsOpFunction* asFunctionBody() { return nullptr; }
@@ -100,6 +124,16 @@ public:
     // The source form as a new text (messages, the debugger).
     LxCore::String sourceText() const;
 };
+
+// op as T when it is of T's kind (T::kKind), else null.
+template <class T>
+T* kindCast(jsOpcode* op) {
+    return op && op->kind() == T::kKind ? static_cast<T*>(op) : nullptr;
+}
+template <class T>
+const T* kindCast(const jsOpcode* op) {
+    return op && op->kind() == T::kKind ? static_cast<const T*>(op) : nullptr;
+}
 
 // One statement. Whoever takes a statement as its child or list entry sets
 // the entry's parent to itself (setChild and the list builders do).

@@ -126,9 +126,9 @@ bool equalityOf(i32 op, const Variant& x, const Variant& y) {
 
 // An object side whose chain is remembered as offering no operator method,
 // or a side that is no object.
-bool offersNoMethod(const Variant& value) {
+bool offersNoMethod(const jsRunner& runner, const Variant& value) {
     Object* object = objectOf(value);
-    return !object || object->remembersNoOperators();
+    return !object || (fastPathsOn(runner) && object->remembersNoOperators());
 }
 
 // result += right's text where result's text is also held by the place the
@@ -346,8 +346,8 @@ Status jsOpBinary::compareInPlace(jsRunner& runner, Variant& result) {
         result.setBool((x->toNumber() == y->toNumber()) != negate);
         return runner.status();
     }
-    if (x && y && (objectOf(*x) || objectOf(*y)) && !runner.errorPending() && offersNoMethod(*x) &&
-        offersNoMethod(*y) && decidedAlone(op, *x, *y)) {
+    if (x && y && (objectOf(*x) || objectOf(*y)) && !runner.errorPending() && offersNoMethod(runner, *x) &&
+        offersNoMethod(runner, *y) && decidedAlone(op, *x, *y)) {
         result.setBool(equalityOf(op, *x, *y));
         return runner.status();
     }
@@ -414,7 +414,7 @@ Status jsOpBinary::compareOperands(jsRunner& runner, Variant& result) {
             result.setBool((result.toNumber() == y->toNumber()) != negate);
             return runner.status();
         }
-        if (y && (leftObject || objectOf(*y)) && !runner.errorPending() && offersNoMethod(*y) &&
+        if (y && (leftObject || objectOf(*y)) && !runner.errorPending() && offersNoMethod(runner, *y) &&
             decidedAlone(op, result, *y)) {
             result.setBool(equalityOf(op, result, *y));
             return runner.status();
@@ -836,11 +836,11 @@ bool truthOfNumbers(i32 op, LxCore::f64 x, LxCore::f64 y, bool& known) {
 bool answersTest(const jsOpcode* condition) {
     if (!condition)
         return false;
-    switch (condition->letter()) {
-        case 'U':
-        case 'd':
+    switch (condition->kind()) {
+        case OpKind::kLogical:
+        case OpKind::kConditional:
             return true;
-        case 'C': {
+        case OpKind::kBinary: {
             // Numbers are what the test answers for: a constant of another
             // type (x != null) leaves the comparison to execute.
             const auto* binary = static_cast<const jsOpBinary*>(condition);

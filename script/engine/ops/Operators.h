@@ -74,6 +74,8 @@ public:
     void appendSource(LxCore::String& out) const override;
     void writeOperands(CompiledScriptWriter& writer) const override;
     char letter() const override { return 'C'; }
+    static constexpr OpKind kKind = OpKind::kBinary;
+    OpKind kind() const override { return kKind; }
 
     i32 getOperator() const { return op; }
     i32 getOverloadId() const { return overloadId; }
@@ -146,6 +148,8 @@ public:
     Status execute(jsRunner& runner, Variant& result) override;
     Truth test(jsRunner& runner) override;
     char letter() const override { return 'U'; }
+    static constexpr OpKind kKind = OpKind::kLogical;
+    OpKind kind() const override { return kKind; }
 };
 
 // ~ ! + - of a value; typeof and void of a value; delete of a value that is
@@ -209,6 +213,8 @@ public:
     Truth test(jsRunner& runner) override;
     void writeOperands(CompiledScriptWriter& writer) const override;
     char letter() const override { return 'd'; }
+    static constexpr OpKind kKind = OpKind::kConditional;
+    OpKind kind() const override { return kKind; }
 
 private:
     jsOpcode* condition;
@@ -228,6 +234,8 @@ public:
     Status execute(jsRunner& runner, Variant& result) override;
     void writeOperands(CompiledScriptWriter& writer) const override;
     char letter() const override { return 'R'; }
+    static constexpr OpKind kKind = OpKind::kList;
+    OpKind kind() const override { return kKind; }
 
     void append(jsOpcode* entry);       // owned, even when growth throws; may be null
     i32 length() const { return entries.getCount(); }

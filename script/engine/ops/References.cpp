@@ -111,7 +111,7 @@ Status jsOpVariable::assign(jsRunner& runner, const Variant& value) {
 }
 
 Object* jsOpVariable::peekObject(jsRunner& runner) const {
-    if (attribute || letter() != 'j')
+    if (attribute || !is(OpKind::kName))
         return nullptr;     // a plain name only, not the kinds built on it
     Reference reference;
     runner.resolveForRead(symbol, reference, 0);
@@ -209,7 +209,7 @@ inline bool jsOpName::matchHit(jsRunner& runner, Found& found) const {
 // nothing but activations, remembered when it ends at a local of one of
 // them or at an own slot of the global object.
 bool jsOpName::remember(jsRunner& runner, Found& found) const {
-    if (refills >= kMaxRefills)
+    if (refills >= kMaxRefills || !fastPathsOn(runner))
         return false;
     refills++;
     hit.kind = NameHit::kNone;
@@ -235,6 +235,7 @@ bool jsOpName::remember(jsRunner& runner, Found& found) const {
                 made.depth = u8(i);
                 made.place = u32(index);
                 hit = made;
+                runner.engine->noteCacheFill();
                 return matchHit(runner, found);
             }
             if (!passes(activation, made.scopes[i]))
@@ -250,6 +251,7 @@ bool jsOpName::remember(jsRunner& runner, Found& found) const {
     made.place = u32(place);
     made.table = global->slotTable()->getSerial();
     hit = made;
+    runner.engine->noteCacheFill();
     return matchHit(runner, found);
 }
 
@@ -399,6 +401,9 @@ inline SlotCell* jsOpProperty::matchHit(const PropertyHit& hit, Object* receiver
 // The walk of the general lookup over objects whose lookups are all their
 // shared tables, making nothing.
 SlotCell* jsOpProperty::walkChain(Object* receiver, u32 flags, u32& depth) const {
+    RealEngine& engine = static_cast<RealEngine&>(receiver->getSpace().getEngine());
+    if (engine.takesGeneralPaths())
+        return nullptr;
     PropertyHit found;
     Object* o = receiver;
     for (u32 d = 0;; d++) {
@@ -415,6 +420,7 @@ SlotCell* jsOpProperty::walkChain(Object* receiver, u32 flags, u32& depth) const
             found.depth = d;
             hits[nextHit] = found;
             nextHit = u8((nextHit + 1) % kHits);
+            engine.noteCacheFill();
             depth = d;
             return c;
         }
@@ -470,7 +476,7 @@ Status jsOpProperty::execute(jsRunner& runner, Variant& result) {
 }
 
 Status jsOpProperty::readGeneral(jsRunner& runner, Variant& result) {
-    if (symbol == Sym::kLength && letter() == 'X' && !object->peekObject(runner))
+    if (symbol == Sym::kLength && is(OpKind::kProperty) && !object->peekObject(runner))
         return readLength(runner, result);
     Reference reference;
     if (const Status status = getReference(runner, reference, 0))
@@ -623,6 +629,8 @@ bool storeOwn(Object* receiver, SlotCell& c, const Variant& value, DataPoolId sy
 // skips the cell lookup.
 // The receiver is held while the chain's lookup may run native code.
 bool jsOpProperty::addNew(jsRunner& runner, Object* receiver, const Variant& value) const {
+    if (!fastPathsOn(runner))
+        return false;
     const ObjectRef hold(receiver);
     if (!receiver->takesNewValue(symbol, kRefQuiet & kLookupFlags))
         return false;
@@ -631,6 +639,8 @@ bool jsOpProperty::addNew(jsRunner& runner, Object* receiver, const Variant& val
     const u64 from = receiver->slotTable()->getSerial();
     noteStored(value, symbol);
     receiver->addNewValue(symbol, value);
+    if (addFrom != from)
+        runner.engine->noteCacheFill();
     addFrom = from;
     return true;
 }
@@ -722,9 +732,8 @@ void jsOpProperty::writeOperands(CompiledScriptWriter& writer) const {
 // object[index]
 
 i32 localSlotOf(const jsOpcode* op) {
-    if (!op || op->letter() != 'V')
-        return -1;
-    return static_cast<const jsOpLocalVariable*>(op)->getSlot();
+    const auto* local = kindCast<jsOpLocalVariable>(op);
+    return local ? local->getSlot() : -1;
 }
 
 jsOpIndex::jsOpIndex(jsOpcode* object, jsOpcode* index, bool attribute)

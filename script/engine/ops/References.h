@@ -49,6 +49,8 @@ public:
     void appendSource(LxCore::String& out) const override;
     void writeOperands(CompiledScriptWriter& writer) const override;
     char letter() const override { return 'j'; }
+    static constexpr OpKind kKind = OpKind::kName;
+    OpKind kind() const override { return kKind; }
     jsOpVariable* asVariable() override { return this; }
     Object* peekObject(jsRunner& runner) const override;
     virtual jsOpName* asName() { return nullptr; }
@@ -158,6 +160,8 @@ public:
     void appendSource(LxCore::String& out) const override;
     void writeOperands(CompiledScriptWriter& writer) const override;
     char letter() const override { return 'X'; }
+    static constexpr OpKind kKind = OpKind::kProperty;
+    OpKind kind() const override { return kKind; }
     Status getReference(jsRunner& runner, Reference& reference, u32 flags) override;
     Status evaluateQuietly(jsRunner& runner, Variant& result) override;
     bool isPlainName() const override { return false; }
@@ -220,7 +224,7 @@ private:
 };
 
 // object[index], and object.@[index] with the attribute flag.
-class jsOpIndex : public jsOpProperty {
+class jsOpIndex final : public jsOpProperty {
 public:
     jsOpIndex(jsOpcode* object, jsOpcode* index, bool attribute);   // owns both
     ~jsOpIndex() override;
@@ -229,6 +233,8 @@ public:
     void appendSource(LxCore::String& out) const override;
     void writeOperands(CompiledScriptWriter& writer) const override;
     char letter() const override { return 'Q'; }
+    static constexpr OpKind kKind = OpKind::kIndex;
+    OpKind kind() const override { return kKind; }
     Status getReference(jsRunner& runner, Reference& reference, u32 flags) override;
 
     jsOpcode* getIndex() const { return index; }
@@ -236,8 +242,8 @@ public:
     // What assignments and ++/-- do to this target, with the element of an
     // array's store read and written in its cell when the key names one
     // (Elements.cpp); anything else goes the way of getReference.
-    // target = value with value computed into result already.
-    Status assign(jsRunner& runner, Variant& result);
+    // target = value with value computed already.
+    Status assign(jsRunner& runner, const Variant& value) override;
     // target op= value: update combines the target's value, left in
     // result, with its right side; append is update when it is a sum, which
     // may grow the target's text in place.
@@ -271,7 +277,7 @@ private:
     // execute and assign past their first test: a peeked receiver's element
     // that holds its value in its cell, any key.
     [[gnu::noinline]] Status readPeeked(jsRunner& runner, Variant& result);
-    [[gnu::noinline]] Status assignPeeked(jsRunner& runner, Variant& result);
+    [[gnu::noinline]] Status assignPeeked(jsRunner& runner, const Variant& value);
     static void writeCell(SlotCell& cell, u32 at, const Variant& value);
     // The general ways: peek false when the receiver could not be peeked;
     // keyed, with the receiver (counted, taken over) and the key evaluated
@@ -279,9 +285,9 @@ private:
     [[gnu::noinline]] Status readGeneral(jsRunner& runner, Variant& result, bool peek);
     [[gnu::noinline]] Status readKeyed(jsRunner& runner, Object* receiver, const Variant& key, Variant& result);
     Status readThrough(jsRunner& runner, Reference& reference, const Variant& key, Variant& result);
-    [[gnu::noinline]] Status assignGeneral(jsRunner& runner, Variant& result, bool peek);
-    [[gnu::noinline]] Status assignKeyed(jsRunner& runner, Object* receiver, const Variant& key, Variant& result);
-    Status assignThrough(jsRunner& runner, Reference& reference, const Variant& key, Variant& result);
+    [[gnu::noinline]] Status assignGeneral(jsRunner& runner, const Variant& value, bool peek);
+    [[gnu::noinline]] Status assignKeyed(jsRunner& runner, Object* receiver, const Variant& key, const Variant& value);
+    Status assignThrough(jsRunner& runner, Reference& reference, const Variant& key, const Variant& value);
     jsOpcode* index;
     i32 receiverSlot = -1;      // the object part is a local in this frame slot
     i32 keySlot = -1;           // the index is one
@@ -298,6 +304,8 @@ public:
     Status execute(jsRunner& runner, Variant& result) override;
     void writeOperands(CompiledScriptWriter& writer) const override;
     char letter() const override { return 'V'; }
+    static constexpr OpKind kKind = OpKind::kLocal;
+    OpKind kind() const override { return kKind; }
     Status getReference(jsRunner& runner, Reference& reference, u32 flags) override;
     Status evaluateQuietly(jsRunner& runner, Variant& result) override;
     Object* peekObject(jsRunner& runner) const override;
@@ -326,6 +334,7 @@ public:
     Status execute(jsRunner& runner, Variant& result) override;
     void appendSource(LxCore::String& out) const override;
     char letter() const override { return 'e'; }
+    OpKind kind() const override { return OpKind::kOther; }
     jsOpVariable* asVariable() override { return nullptr; }
     Status getReference(jsRunner& runner, Reference& reference, u32 flags) override;
     Status evaluateQuietly(jsRunner& runner, Variant& result) override;
@@ -336,7 +345,7 @@ public:
 // The live element of o's dense store at index, or null: no store, an
 // invalid object, an index past the store, a hole or a removed element
 // (Elements.cpp).
-SlotCell* liveElementAt(Object* o, u32 index);
+SlotCell* liveElementAt(const jsRunner& runner, Object* o, u32 index);
 
 // Reading through a reference, with the host's undefined-name hook. With
 // report, a missing name raises error 2.

@@ -80,5 +80,26 @@ TEST_F(PropertySiteTest, ASlotWrittenThroughASiteIsWatchedOnceAWatchIsSet) {
     EXPECT_EQ(text(result), "5");
 }
 
+// With the general-paths switch no site remembers anything (property,
+// name and add sites alike) and the answers are the same; without it the
+// same script fills those caches.
+TEST_F(PropertySiteTest, TheGeneralSwitchLeavesEverySiteCacheEmpty) {
+    const char* source =
+        "function P(x) { this.x = x; this.y = x; } P.prototype.get = function () { return this.x; };"
+        "var g = 0, a = [1, 2, 3];"
+        "function f() { var s = 0; for (var i = 0; i < 20; i++) {"
+        " var o = new P(i); s += o.get() + o.y + a[i % 3] + g; g++; a[i % 3] += 1; } return s; }"
+        "f() + ',' + a";
+    Variant fast, general;
+    ASSERT_EQ(run(source, &fast), 0);
+    EXPECT_GT(engine->getCacheFills(), 0u);
+    TearDown();
+    SetUp();
+    engine->setGeneralPaths(true);
+    ASSERT_EQ(run(source, &general), 0);
+    EXPECT_EQ(engine->getCacheFills(), 0u);
+    EXPECT_EQ(text(general), text(fast));
+}
+
 }  // namespace
 }  // namespace LxScript
