@@ -66,16 +66,15 @@ protected:
         InitTerm::exit();
     }
 
-    // Runs source; the error code it ends with (0 when none) and the status
-    // checks it made, which the library's loops make every kStatusInterval
-    // steps.
-    i32 run(const char* source, i32 timeoutMs = 0, u32* checks = nullptr, Variant* result = nullptr) {
+    // Runs source; the error code it ends with (0 when none) and the units
+    // of work the library's loops polled: one an element or a comparison.
+    i32 run(const char* source, i32 timeoutMs = 0, u64* checks = nullptr, Variant* result = nullptr) {
         Variant scratch;
         engine->clearError();
-        const u32 start = engine->getStatusChecks();
+        const u64 start = engine->getWorkUnits();
         engine->eval(String(source), result ? result : &scratch, timeoutMs, 0, nullptr, nullptr);
         if (checks)
-            *checks = engine->getStatusChecks() - start;
+            *checks = engine->getWorkUnits() - start;
         return engine->getError().getCode();
     }
 
@@ -99,7 +98,7 @@ std::vector<double> elementsOf(RealEngine& engine) {
     return out;
 }
 
-// Status checks of a walk of one element (and of the statements around it).
+// Units of work of a walk of one element.
 constexpr u32 kFewChecks = 16;
 // Readings of the clock past a deadline before a run ends: the tick of 50 ms
 // the deadline falls in, and those the engine makes on its way out.
@@ -108,7 +107,7 @@ constexpr u32 kDeadlineSlackMs = 100;
 // Sorted, reversed, equal and random numbers: 100,000 in the default order
 // and 20,000 with a comparison function, each in log-linear comparisons:
 // counted by the comparison function, and for the default order by the
-// status checks the sort makes every kStatusInterval comparisons. The
+// units of work the sort polls, one a comparison. The
 // arrays are made from literals and checked from their slots, so that only
 // the sort is the script's work.
 TEST_F(ArrayLimitsTest, SortStaysLogLinear) {
@@ -134,11 +133,11 @@ TEST_F(ArrayLimitsTest, SortStaysLogLinear) {
                 fill += (i ? "," : "") + std::to_string(shape.value(i, sort.count));
             fill += "]; var compared = 0;";
             ASSERT_EQ(run(fill.c_str()), 0) << shape.name;
-            u32 checks = 0;
+            u64 checks = 0;
             ASSERT_EQ(run(sort.call, 0, &checks), 0) << sort.call << " of " << shape.name;
             Variant compared;
             ASSERT_EQ(run("compared", 0, nullptr, &compared), 0);
-            const double comparisons = sort.numeric ? compared.toNumber() : double(checks) * kStatusInterval;
+            const double comparisons = sort.numeric ? compared.toNumber() : double(checks);
             EXPECT_LT(comparisons, comparisonBudget(sort.count)) << sort.call << " of " << shape.name;
             const std::vector<double> got = elementsOf(*engine);
             ASSERT_EQ(long(got.size()), sort.count);
@@ -152,8 +151,8 @@ TEST_F(ArrayLimitsTest, SortStaysLogLinear) {
 }
 
 // After a[4294967294] = "x" every loop but the text forms walks the one
-// element: a few status checks, where a walk of the indices would make one
-// every kStatusInterval of them.
+// element: a few units of work, where a walk of the indices would poll one
+// for each of them.
 TEST_F(ArrayLimitsTest, SparseArraysWalkTheirElements) {
     const char* calls[] = {
         "a.reverse()",          "a.sort()",            "a.sort(function (x, y) { return 0; })",
@@ -165,7 +164,7 @@ TEST_F(ArrayLimitsTest, SparseArraysWalkTheirElements) {
     };
     for (const char* call : calls) {
         ASSERT_EQ(run("var a = []; a[4294967294] = 'x';"), 0);
-        u32 checks = 0;
+        u64 checks = 0;
         const i32 code = run(call, 0, &checks);
         EXPECT_TRUE(code == 0 || code == 41) << call << ": " << code;
         EXPECT_LT(checks, kFewChecks) << call;
