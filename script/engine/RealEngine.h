@@ -217,8 +217,8 @@ public:
     // the callback and the debugger's poll.
     static constexpr u32 kStatusCheckInterval = 32;
     bool checkStatus() {
-        if (currentFrame && (statusChecks++ % kStatusCheckInterval) == 0)
-            periodicStatusCheck();
+        if (currentFrame && --statusCountdown == 0)
+            statusCheckDue();
         return pendingCode == 0;
     }
     // Long native work (the built-ins' loops, and core work through the
@@ -238,9 +238,11 @@ public:
     u64 getWorkUnits() const { return workUnits + u64(i64(LxCore::kWorkPollUnits) - workCountdown); }
     bool checkTimeoutNow();
     // For tests: the status checks made while frames ran, a count of work.
-    u32 getStatusChecks() const { return statusChecks; }
+    u32 getStatusChecks() const { return statusChecks + (statusReload - statusCountdown); }
     void periodicCheck(u32 now);
-    void periodicStatusCheck();
+    // The countdown of checkStatus ran out: the periodic check, and the
+    // countdown set again.
+    [[gnu::noinline, gnu::cold]] void statusCheckDue();
     bool pollWorkNow();
     void notifyAccess(bool enter);
 
@@ -423,7 +425,9 @@ private:
     u32 deadline = 0;
     u32 pauseStart = 0;
     u32 pauseNesting = 0;
-    u32 statusChecks = 0;
+    u32 statusChecks = 0;                           // checks made before the current countdown
+    u32 statusReload = 1;                           // what the countdown started from
+    u32 statusCountdown = 1;                        // checks left before the periodic one; the first is
     i32 workCountdown = i32(LxCore::kWorkPollUnits);   // units left before pollWork looks
     u64 workUnits = 0;                              // units polled before the current countdown
     u32 collectionHolds = 0;
@@ -432,6 +436,9 @@ private:
     u32 accessNesting = 0;
     std::unordered_map<Object*, u32> protects;  // protectValue's counts
     i32 pendingCode = 0;
+    // The name of the file errors were last charged to (getFrameInfo).
+    mutable DataPoolId lastFileId = 0;
+    mutable LxCore::String lastFileName;
     u8 resetByte = 0;
     u8 stoppedInDebugger = 0;
     u8 debuggerEntered = 0;
