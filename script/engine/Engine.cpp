@@ -6,6 +6,7 @@
 #include "core/ErrorCodes.h"
 #include "core/InitTerm.h"
 #include "core/Localizer.h"
+#include "core/Variant.h"
 #include "script/engine/TVContext.h"
 
 namespace LxScript {
@@ -24,6 +25,16 @@ public:
     Callback* callback = nullptr;
     LxCore::Localizer* localizer = nullptr;
     u32 id;
+
+    // A thrown value whose record is not built yet, and where it was thrown.
+    struct Thrown {
+        LxCore::Variant value;
+        String text;                    // an object's; a primitive's is its own
+        bool textFromValue = false;
+        i32 line = -1;
+        String source;
+        String fileName;
+    } thrown;
 };
 
 namespace {
@@ -151,7 +162,7 @@ i32 Engine::clone(Engine** out) const {
     copy->data->errorInfo = data->errorInfo;
     copy->data->callback = data->callback;
     copy->data->localizer = data->localizer;
-    copy->error = error;
+    copy->error = settledError();
     copy->debugFlags = debugFlags;
     copy->levels = levels;
     copy->levelsChanged();
@@ -255,14 +266,93 @@ void Engine::setProfilingLevel(i32 level) {
 
 // ---- errors ----
 
-void Engine::clearError() { error.clear(); }
+void Engine::clearError() {
+    dropThrown();
+    error.clear();
+}
+
+void Engine::restoreError(const Error& saved) {
+    dropThrown();
+    error = saved;
+}
+
+i32 Engine::getErrorCode() const { return thrownPending ? i32(Err::kScriptException) : error.getCode(); }
 
 // The precedence rule: a fatal code empties a list holding an ordinary
 // error; otherwise the first error stays.
 bool Engine::acceptsError(i32 code) {
-    if (code < 0 && error.getCode() >= 1)
+    if (code < 0 && getErrorCode() >= 1) {
+        dropThrown();
         error.clear();
-    return code != 0 && error.getCode() == 0;
+    }
+    return code != 0 && getErrorCode() == 0;
+}
+
+void Engine::dropThrown() {
+    if (!thrownPending)
+        return;
+    thrownPending = false;
+    data->thrown.value.clear();
+    data->thrown.text.clear();
+    data->thrown.source.clear();
+    data->thrown.fileName.clear();
+}
+
+void Engine::setThrownError(const LxCore::Variant& value, const String* text) {
+    if (!acceptsError(Err::kScriptException))
+        return;
+    EngineData::Thrown& thrown = data->thrown;
+    try {
+        FrameInfo frame;
+        const bool running = innermostFrame(frame);
+        thrown.line = running ? frame.line : -1;
+        thrown.source = frame.source;
+        thrown.fileName = namedScript(running ? &frame : nullptr);
+        thrown.value = value;
+        thrown.textFromValue = text == nullptr;
+        if (text)
+            thrown.text = *text;
+    } catch (const std::bad_alloc&) {
+        // No room to keep it aside: the record is built at once, as the list
+        // can always report a shortage.
+        thrown.value.clear();
+        setError(Err::kScriptException, text ? *text : String(), -1, false);
+        return;
+    }
+    thrownPending = true;
+    onRuntimeError();
+}
+
+bool Engine::peekThrownValue(LxCore::Variant& out) const {
+    if (!thrownPending)
+        return false;
+    out = data->thrown.value;
+    return true;
+}
+
+// As setError and attaching the value would have built it at the throw.
+void Engine::buildThrownRecord() const {
+    EngineData::Thrown& thrown = data->thrown;
+    thrownPending = false;
+    try {
+        const String text = thrown.textFromValue ? thrown.value.toString() : thrown.text;
+        {
+            CurrentLocalizer scope(data->localizer);
+            error.push(Err::kScriptException, text, nullptr, true);
+        }
+        error.setSource(thrown.source, thrown.line, 0, 0, 0);
+        if (!thrown.fileName.isEmpty())
+            error.setFileName(thrown.fileName);
+        if (LxCore::ErrorRecord* record = error.editRecord())
+            *record->getData() = thrown.value;
+    } catch (const std::bad_alloc&) {
+        error.clear();
+        error.push(Err::kOutOfMemory);
+    }
+    thrown.value.clear();
+    thrown.text.clear();
+    thrown.source.clear();
+    thrown.fileName.clear();
 }
 
 void Engine::setError(i32 code) { setError(code, String(), -1, false); }
@@ -301,8 +391,9 @@ void Engine::setError(const Error& given) {
     if (!newest)
         return;
     i32 code = newest->code;
-    if (code >= 0 && (error.getCode() != 0 || code == 0))
+    if (code >= 0 && (getErrorCode() != 0 || code == 0))
         return;
+    dropThrown();
     error = given;
     FrameInfo frame;
     bool running = innermostFrame(frame);
@@ -332,20 +423,28 @@ void Engine::completeFileName() {
     if (!record || (!record->fileName.isEmpty() && !isAnonymousScriptName(record->fileName)))
         return;
     try {
-        FrameInfo frame;
-        for (i32 depth = 0; getFrameInfo(depth, frame); depth++) {
-            if (!frame.scriptName.isEmpty() && !isAnonymousScriptName(frame.scriptName)) {
-                error.setFileName(frame.scriptName);
-                return;
-            }
-        }
+        const String name = namedScript(nullptr);
+        if (!name.isEmpty())
+            error.setFileName(name);
     } catch (const std::bad_alloc&) {
         // No room for the name: the error goes without it.
     }
 }
 
+// The nearest running script that has a name, from the innermost frame
+// (given when already read) outwards; empty when none has.
+String Engine::namedScript(const FrameInfo* innermost) const {
+    if (innermost && !innermost->scriptName.isEmpty() && !isAnonymousScriptName(innermost->scriptName))
+        return innermost->scriptName;
+    FrameInfo frame;
+    for (i32 depth = innermost ? 1 : 0; getFrameInfo(depth, frame); depth++)
+        if (!frame.scriptName.isEmpty() && !isAnonymousScriptName(frame.scriptName))
+            return frame.scriptName;
+    return String();
+}
+
 const RuntimeError& Engine::getErrorInfo() const {
-    data->errorInfo.set(error);
+    data->errorInfo.set(settledError());
     return data->errorInfo;
 }
 

@@ -159,8 +159,19 @@ public:
     // A line below 0 is the running line.
     virtual void setError(i32 code, const LxCore::String& text, i32 line, bool literal);
     virtual const RuntimeError& getErrorInfo() const;
-    virtual const LxCore::Error& getError() const { return error; }
-    virtual void restoreError(const LxCore::Error& saved) { error = saved; }
+    virtual const LxCore::Error& getError() const { return settledError(); }
+    virtual void restoreError(const LxCore::Error& saved);
+    // The pending error's number without building a thrown value's record.
+    i32 getErrorCode() const;
+    // Error 54 for a thrown value, its text the value's (given for an
+    // object, whose text may run script; taken from the value otherwise).
+    // Where it lies is taken now; the record, its localised message and
+    // the value on it are built when the error is first read, so that a
+    // throw that is caught builds none. Nothing while an error is pending.
+    void setThrownError(const LxCore::Variant& value, const LxCore::String* text);
+    // A thrown value whose record is not built yet: copied to out; false,
+    // out unchanged, when there is none.
+    bool peekThrownValue(LxCore::Variant& out) const;
 
     virtual void collectGarbage() = 0;
     virtual API* getAPI(i32 code) = 0;
@@ -224,16 +235,28 @@ protected:
 
 private:
     UserData* userData = nullptr;
-    LxCore::Error error;
+    mutable LxCore::Error error;     // see settledError
     EngineData* data = nullptr;
     u32 debugFlags = 0;
     u32 levels = 0;                 // debug level, then profiling level << 8
     bool ownsUserData = false;
+    mutable bool thrownPending = false;     // a thrown value's record is still to be built
 
     bool acceptsError(i32 code);
+    // The error with a thrown value's record built.
+    LxCore::Error& settledError() const;
+    void buildThrownRecord() const;
+    void dropThrown();
     bool innermostFrame(FrameInfo& out) const;     // false, no details, when short of memory
     void completeFileName();
+    LxCore::String namedScript(const FrameInfo* innermost) const;
 };
+
+inline LxCore::Error& Engine::settledError() const {
+    if (thrownPending)
+        buildThrownRecord();
+    return error;
+}
 
 inline Engine* Engine::getCurrent() {
     LxCore::ThreadData* record = LxCore::ThreadData::find();

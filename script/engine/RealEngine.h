@@ -217,8 +217,8 @@ public:
     // the callback and the debugger's poll.
     static constexpr u32 kStatusCheckInterval = 32;
     bool checkStatus() {
-        if (currentFrame && (statusChecks++ % kStatusCheckInterval) == 0)
-            periodicStatusCheck();
+        if (currentFrame && --statusCountdown == 0)
+            statusCheckDue();
         return pendingCode == 0;
     }
     // Long native work (the built-ins' loops, and core work through the
@@ -243,9 +243,11 @@ public:
     // text. ownMs <= 0: none of its own.
     i32 timeoutWithinRun(i32 ownMs) const;
     // For tests: the status checks made while frames ran, a count of work.
-    u32 getStatusChecks() const { return statusChecks; }
+    u32 getStatusChecks() const { return statusChecks + (statusReload - statusCountdown); }
     void periodicCheck(u32 now);
-    void periodicStatusCheck();
+    // The countdown of checkStatus ran out: the periodic check, and the
+    // countdown set again.
+    [[gnu::noinline, gnu::cold]] void statusCheckDue();
     bool pollWorkNow();
     void notifyAccess(bool enter);
 
@@ -437,7 +439,9 @@ private:
     u32 deadline = 0;
     u32 pauseStart = 0;
     u32 pauseNesting = 0;
-    u32 statusChecks = 0;
+    u32 statusChecks = 0;                           // checks made before the current countdown
+    u32 statusReload = 1;                           // what the countdown started from
+    u32 statusCountdown = 1;                        // checks left before the periodic one; the first is
     u64 cacheFills = 0;
     bool generalPaths = false;
     i32 workCountdown = i32(LxCore::kWorkPollUnits);   // units left before pollWork looks
@@ -448,6 +452,9 @@ private:
     u32 accessNesting = 0;
     std::unordered_map<Object*, u32> protects;  // protectValue's counts
     i32 pendingCode = 0;
+    // The name of the file errors were last charged to (getFrameInfo).
+    mutable DataPoolId lastFileId = 0;
+    mutable LxCore::String lastFileName;
     u8 resetByte = 0;
     u8 stoppedInDebugger = 0;
     u8 debuggerEntered = 0;

@@ -35,7 +35,7 @@ void RealEngine::restoreError(const LxCore::Error& saved) {
 }
 
 void RealEngine::onRuntimeError() {
-    pendingCode = getError().getCode();
+    pendingCode = getErrorCode();
     if (hookSuppression != 0)
         return;
     if (currentFrame)
@@ -44,7 +44,7 @@ void RealEngine::onRuntimeError() {
     if (!stoppedInDebugger && currentFrame) {
         if (Callback* callback = getCallback()) {
             callback->runtimeError(*this);
-            pendingCode = getError().getCode();
+            pendingCode = getErrorCode();
         }
     }
     if (!quiet && getDebugger() && getDebugLevel() != 0 && pendingCode != Err::kExecutionHalted && pendingCode != 0)
@@ -108,8 +108,14 @@ bool RealEngine::getFrameInfo(i32 depth, FrameInfo& out) const {
     out.source = info ? info->source : String();
     // The file of the running statement: an included file has its own.
     Script* script = frame->function ? frame->function->getScript() : nullptr;
-    if (frame->fileId)
-        out.scriptName = DataPool::get().getSymbol(frame->fileId);
+    if (frame->fileId) {
+        // Errors raised in a loop ask for the same file's name again and again.
+        if (frame->fileId != lastFileId) {
+            lastFileName = DataPool::get().getSymbol(frame->fileId);
+            lastFileId = frame->fileId;
+        }
+        out.scriptName = lastFileName;
+    }
     else
         out.scriptName = script ? script->getName() : String();
     return true;

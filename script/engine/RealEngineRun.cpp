@@ -397,7 +397,12 @@ void RealEngine::periodicCheck(u32 now) {
     }
 }
 
-void RealEngine::periodicStatusCheck() { periodicCheck(LxCore::getTicks()); }
+void RealEngine::statusCheckDue() {
+    statusChecks += statusReload;
+    statusReload = kStatusCheckInterval;
+    statusCountdown = kStatusCheckInterval;
+    periodicCheck(LxCore::getTicks());
+}
 
 bool RealEngine::pollWorkNow() {
     workUnits += u64(i64(LxCore::kWorkPollUnits) - workCountdown);

@@ -298,7 +298,7 @@ SECTIONS
     *(.text._ZN8LxScript10RealEngine7compileERKN6LxCore6StringEPS3_)
     *(.text._ZN8LxScript10RealEngine4evalERKN6LxCore6StringEPNS1_7VariantEiiS6_PS3_)
     *(.text._ZN8LxScript10RealEngine10setTimeoutEi)
-    *(.text._ZN8LxScript10RealEngine19periodicStatusCheckEv)
+    *(.text._ZN8LxScript10RealEngine14statusCheckDueEv)
     *(.text._ZN8LxScript10RealEngine9runScriptEcPNS_6ObjectES2_RN6LxCore10BasicArrayEPNS3_7VariantEj)
     *(.text._ZN8LxScript10RealEngine7executeEPNS_6ScriptEPN6LxCore7VariantEiiS5_)
     *(.text._ZN8LxScript8jsRunnerD2Ev)

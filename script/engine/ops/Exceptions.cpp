@@ -35,6 +35,12 @@ bool fatalPending(const jsRunner& runner) { return runner.engine->getError().get
 }  // namespace
 
 Status raiseException(jsRunner& runner, const Variant& value) {
+    RealEngine& engine = *runner.engine;
+    if (!objectOf(value)) {
+        // A primitive's text is its own and runs nothing: taken when read.
+        engine.setThrownError(value, nullptr);
+        return runner.status();
+    }
     // The message is only for a report; a default value that fails must not
     // take the thrown value's place.
     String text;
@@ -42,17 +48,14 @@ Status raiseException(jsRunner& runner, const Variant& value) {
     if (runner.errorPending()) {
         runner.clearError();
         text = "[object ";
-        if (Object* object = objectOf(value)) {
-            String name;
-            object->getClassName(name);
-            text += name;
-        }
+        String name;
+        objectOf(value)->getClassName(name);
+        text += name;
         text += "]";
     }
-    RealEngine& engine = *runner.engine;
-    engine.setError(Err::kScriptException, text, -1, false);
+    engine.setThrownError(value, &text);
     // A host callback may have cleared the error meanwhile.
-    return engine.attachErrorValue(value) ? kStatusError : runner.status();
+    return runner.status();
 }
 
 // ---------------------------------------------------------------------------
@@ -115,6 +118,11 @@ void jsOpTry::appendCatch(DataPoolId variable, jsOpcode* condition, jsOpStatemen
 // Error object of its class for any other error.
 bool jsOpTry::takeException(jsRunner& runner, Variant& exception) {
     RealEngine& engine = *runner.engine;
+    if (engine.peekThrownValue(exception)) {
+        engine.importValue(exception, true);
+        runner.clearError();
+        return true;
+    }
     const LxCore::Error& error = engine.getError();
     const i32 code = error.getCode();
     if (code < 0)

@@ -354,6 +354,58 @@ TEST_F(EngineTest, PositionComesFromTheRunningFrame) {
     EXPECT_EQ(str(idle.getError().getRecord()->fileName), u"");
 }
 
+// A thrown value's record is built when first read: it must say what it
+// would have said at the throw, though the frames have changed since, and
+// hold the value; the precedence rule sees it pending before it is built.
+TEST_F(EngineTest, AThrownValueIsReportedAsAtTheThrow) {
+    const struct {
+        LxCore::Variant value;
+        const char* objectText;     // given for objects, whose text may run script
+        const char16_t* message;
+    } cases[] = {
+        {LxCore::Variant(5.0), nullptr, u"Uncaught JavaScript exception: 5"},
+        {LxCore::Variant(String("boom")), nullptr, u"Uncaught JavaScript exception: boom"},
+        {LxCore::Variant(), nullptr, u"Uncaught JavaScript exception: undefined"},
+        {LxCore::Variant(1.5), "Error: kept", u"Uncaught JavaScript exception: Error: kept"},
+    };
+    for (const auto& c : cases) {
+        TestEngine engine;
+        engine.addFrame(1, "inner();", "12");
+        engine.addFrame(5, "outer();", "main");
+        const String given(c.objectText ? c.objectText : "");
+        engine.setThrownError(c.value, c.objectText ? &given : nullptr);
+        EXPECT_EQ(engine.runtimeErrors, 1);
+        EXPECT_EQ(engine.getErrorCode(), 54);
+        engine.frames.clear();
+        engine.addFrame(9, "later();", "other");
+        engine.setError(2, String("x"), -1, false);     // the first error stays
+        const RuntimeError& info = engine.getErrorInfo();
+        EXPECT_EQ(info.code, 54);
+        EXPECT_EQ(str(info.message), std::u16string(c.message));
+        EXPECT_EQ(info.line, 1);
+        EXPECT_EQ(str(info.source), u"inner();");
+        const LxCore::ErrorRecord* record = engine.getError().getRecord();
+        EXPECT_EQ(str(record->fileName), u"main");
+        ASSERT_NE(record->data, nullptr);
+        EXPECT_TRUE(*record->data == c.value);
+    }
+
+    TestEngine engine;
+    engine.addFrame(1, "inner();", "main");
+    engine.setThrownError(LxCore::Variant(5.0), nullptr);
+    LxCore::Variant taken;
+    EXPECT_TRUE(engine.peekThrownValue(taken));
+    EXPECT_EQ(taken.toNumber(), 5.0);
+    engine.setError(-28);                               // a fatal error replaces it
+    EXPECT_EQ(engine.getError().getCode(), -28);
+    EXPECT_FALSE(engine.peekThrownValue(taken));
+    engine.clearError();
+    engine.setThrownError(LxCore::Variant(6.0), nullptr);
+    engine.clearError();
+    EXPECT_TRUE(engine.getError().isEmpty());
+    EXPECT_FALSE(engine.peekThrownValue(taken));
+}
+
 TEST_F(EngineTest, AnonymousScriptsChargeTheirErrorsToANamedCaller) {
     const struct {
         const char* inner;
