@@ -441,7 +441,7 @@ private:
     u32 pauseNesting = 0;
     u32 statusChecks = 0;                           // checks made before the current countdown
     u32 statusReload = 1;                           // what the countdown started from
-    u32 statusCountdown = 1;                        // checks left before the periodic one; the first is
+    u32 statusCountdown = 1;                        // checks left before the periodic one (the first check is one)
     u64 cacheFills = 0;
     bool generalPaths = false;
     i32 workCountdown = i32(LxCore::kWorkPollUnits);   // units left before pollWork looks
