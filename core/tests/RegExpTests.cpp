@@ -68,20 +68,6 @@ String operator+(String a, const String& b) {
     return a;
 }
 
-// Counts the bytes asked of the allocator.
-class CountingAllocator : public TestAllocator {
-public:
-    u64 bytes = 0;
-    void* allocBlock(u64 size) override {
-        bytes += size;
-        return TestAllocator::allocBlock(size);
-    }
-    void* realloc(void* p, u64 size) override {
-        bytes += size;
-        return TestAllocator::realloc(p, size);
-    }
-};
-
 }  // namespace
 
 TEST_F(RegExpTest, PatternsCompileAndMatch) {
@@ -279,7 +265,7 @@ TEST_F(RegExpTest, MemoryFollowsThePatternNotItsSetsOrGroups) {
         u64 limit;
     } cases[] = {{escapes, empty, 100u << 20}, {groups, text, 20u << 20}};
     for (const auto& c : cases) {
-        CountingAllocator counting;
+        TestAllocator counting;
         u64 bytes = 0;
         bool matched = false;
         {
@@ -291,7 +277,7 @@ TEST_F(RegExpTest, MemoryFollowsThePatternNotItsSetsOrGroups) {
                 execRegExp(re, c.subject, 0, pairs, matched);
                 Heap::free(pairs);
             }
-            bytes = counting.bytes;
+            bytes = counting.bytesRequested;
         }
         EXPECT_LT(bytes, c.limit);
     }

@@ -20,20 +20,6 @@ namespace {
 using LxCore::String;
 using LxCore::u64;
 
-// Adds up the sizes of the blocks asked of it, new and resized.
-class CountingAllocator : public LxCore::TestAllocator {
-public:
-    u64 bytes = 0;
-    void* allocBlock(u64 size) override {
-        bytes += size;
-        return TestAllocator::allocBlock(size);
-    }
-    void* realloc(void* p, u64 size) override {
-        bytes += size;
-        return TestAllocator::realloc(p, size);
-    }
-};
-
 class AppendTest : public RunTest {
 protected:
     // The allocator stays until the library's end, which frees the
@@ -48,13 +34,13 @@ protected:
     u64 bytesToGrow(i32 n) {
         const std::string call = "grow(" + std::to_string(n) + ")";
         Variant length;
-        counting.bytes = 0;
+        counting.bytesRequested = 0;
         EXPECT_EQ(run(call.c_str(), &length), 0) << call;
         EXPECT_EQ(length.toNumber(), n) << call;
-        return counting.bytes;
+        return counting.bytesRequested;
     }
 
-    CountingAllocator counting;
+    LxCore::TestAllocator counting;     // its bytesRequested: the heap bytes asked for
 };
 
 // Appends in sequences of n and 2n: copying the text at each append makes
