@@ -568,7 +568,8 @@ void Object::invalidateAll() {
 void Object::clearProperties(i32 level) {
     level = std::clamp(level, 0, 2);
     ReleaseBatch batch(getSpace());
-    length = 0;
+    if (countsIndexLength())
+        length = 0;
     auto visit = [&](DataPoolId symbol, SlotCell& c, i32 place) {
         if (cellRemoved(c, place))
             return;
@@ -584,9 +585,7 @@ void Object::clearProperties(i32 level) {
             retireCell(c, place);
             return;
         }
-        u32 index;
-        if (isIndexId(symbol, index))
-            length = std::max(length, index + 1);
+        raiseLengthFor(symbol);
     };
     forEachPlace(visit);
     settleRemoved();
@@ -1039,9 +1038,7 @@ void Object::renumberOrdinals() {
 void Object::linkCell(SlotCell& cell, DataPoolId symbol) {
     noteChainChange();
     cell.ordinal = takeOrdinal();
-    u32 index;
-    if (isIndexId(symbol, index))
-        length = std::max(length, index + 1);
+    raiseLengthFor(symbol);
 }
 
 Property* Object::searchChain(DataPoolId symbol) {
@@ -1090,9 +1087,7 @@ Property* Object::linkProperty(Property* slot, bool revive) {
         countRevived(place);
         if (c)
             c->ordinal = slot->ordinal;
-        u32 index;
-        if (isIndexId(slot->symbol, index))
-            length = std::max(length, index + 1);
+        raiseLengthFor(slot->symbol);
         return slot;
     }
     try {

@@ -9,6 +9,7 @@
 // activations, arguments, E4X values) override; callers reach each by its
 // name, so their order in the class carries nothing.
 #pragma once
+#include <algorithm>
 #include <cstddef>
 #include <exception>
 #include <vector>
@@ -266,6 +267,10 @@ public:
     u32 getLength();
     void setLength(u32 length);
     u32 getStoredLength() const { return length; }
+    // Only an array's length follows its elements: a function's is its
+    // declared parameter count, and other objects keep theirs in a
+    // property of their own.
+    bool countsIndexLength() const { return classId == Sym::kArray; }
     bool hasOperators();
     // hasOperators' answer, read inline when the space remembers that no
     // link from the prototype on offers operator methods (see ChainMemory):
@@ -358,6 +363,12 @@ protected:
     [[gnu::always_inline]] inline void growCells(u32 newSize);   // Object.cpp only
     // Links a new or revived compact slot: ordinal, length, operators.
     void linkCell(SlotCell& cell, DataPoolId symbol);
+    // An array's length passes an element added at an index.
+    void raiseLengthFor(DataPoolId symbol) {
+        u32 index;
+        if (countsIndexLength() && isIndexId(symbol, index))
+            length = std::max(length, index + 1);
+    }
     // A removed slot at place comes back to life in the counts.
     void countRevived(i32 place);
     // newCell for a value held in made, released when no cell can be had.
