@@ -104,10 +104,9 @@ inline bool isUnboundReference(const Variant& v) {
     return v.getType() == Variant::kScriptObject && !v.getObject();
 }
 
-// The bound script object a Variant holds, or null.
-inline Object* objectOf(const Variant& v) {
-    return v.getType() == Variant::kScriptObject ? v.getObject() : nullptr;
-}
+// The bound script object a Variant holds, or null: the core holds it by
+// its base, which only the engine turns back into the object.
+inline Object* objectOf(const Variant& v);
 
 // Holds one counted reference to an object for a scope.
 class ObjectRef {
@@ -129,7 +128,8 @@ private:
     Object* held = nullptr;
 };
 
-class Object : public LxCore::Root, public LxCore::Listener {
+// The core's counts come first: a Variant holds the object by them.
+class Object : public LxCore::ScriptObject, public LxCore::Root, public LxCore::Listener {
 public:
     // A fresh object of the space's engine: class "Object", the engine's
     // Object prototype, one reference (the caller's), head of the ring.
@@ -245,9 +245,6 @@ public:
     // Marks what this object holds; called from the space's mark work list.
     virtual void markReferences();
 
-    LxCore::ScriptObjectCounts& getCounts() { return counts; }
-    // For the core's holders (ScriptObjectHooks::countsOffset).
-    static constexpr u32 countsOffset();
     ObjectSpace& getSpace() const { return table->getSpace(); }
     ObjectData* getData() const { return data; }
     ObjectData& data_();                        // made on first need
@@ -457,7 +454,6 @@ protected:
     Object* prototype = nullptr;
     SlotTable* table;               // counted; never null
     SlotCell* cells = nullptr;      // one per table entry (capacity: cellCapacity(table->size()))
-    LxCore::ScriptObjectCounts counts{1, 0};   // references; locks: low 30 bits counted, bit 30 the mark
     DataPoolId classId = Sym::kObject;
     DataPoolId nameId = 0;
     i32 objectId = 0;
@@ -554,10 +550,7 @@ void Object::forEachCell(F&& f) const {
     forEachPlace([&](DataPoolId symbol, SlotCell& c, i32) { f(symbol, c); });
 }
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Winvalid-offsetof"
-constexpr u32 Object::countsOffset() { return u32(offsetof(Object, counts)); }
-#pragma GCC diagnostic pop
+inline Object* objectOf(const Variant& v) { return static_cast<Object*>(v.getObject()); }
 
 // The side record, made on first need.
 class ObjectData : public LxCore::Root {
