@@ -4,6 +4,7 @@
 // The core knows nothing else of the object's layout.
 #pragma once
 #include "core/Heap.h"
+#include "core/Listener.h"
 #include "core/Types.h"
 
 namespace LxCore {
@@ -39,8 +40,11 @@ inline void lowerLockCount(u32& word) {
 
 // The core's part of a script object. Holders change the counts at every
 // copy, so they are reached through a plain pointer to this base; only the
-// engine turns that pointer into its own object.
-class ScriptObject {
+// engine turns that pointer into its own object. A script object hears the
+// broadcasts of the live objects it is tied to: with the listener's table
+// first, this base starts where the engine's object does, and the engine's
+// conversion costs nothing.
+class ScriptObject : public Listener {
 public:
     ScriptObjectCounts counts{1, 0};   // the maker holds the first reference
 };

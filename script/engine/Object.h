@@ -128,8 +128,8 @@ private:
     Object* held = nullptr;
 };
 
-// The core's counts come first: a Variant holds the object by them.
-class Object : public LxCore::ScriptObject, public LxCore::Root, public LxCore::Listener {
+// The core's part comes first: a Variant holds the object by it.
+class Object : public LxCore::ScriptObject, public LxCore::Root {
 public:
     // A fresh object of the space's engine: class "Object", the engine's
     // Object prototype, one reference (the caller's), head of the ring.

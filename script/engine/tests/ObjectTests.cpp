@@ -158,15 +158,17 @@ TEST_F(ObjectTest, ClearingPropertiesRecomputesTheLength) {
 
 // ---- holders ----
 
-// The core holds an object by the counts it carries as its first base: a
-// plain object, an array and a function come back whole from a Variant,
-// and a locked holder counts a lock beside the reference.
+// The core holds an object by the counts it carries in its first base, which
+// starts where the object does: a plain object, an array and a function come
+// back whole from a Variant, and a locked holder counts a lock beside the
+// reference.
 TEST_F(ObjectTest, VariantsHoldEveryKindOfObjectByItsCounts) {
     static_assert(std::is_base_of_v<LxCore::ScriptObject, Object>);
     ObjectRef array = ObjectRef::adopt(Object::make(space(), Sym::kArray));
     const ObjectRef kinds[] = {newObject(), array, native("f", [](Arguments&) {})};
     for (const ObjectRef& o : kinds) {
         ASSERT_TRUE(o);
+        EXPECT_EQ(static_cast<void*>(static_cast<LxCore::ScriptObject*>(o.get())), static_cast<void*>(o.get()));
         const u32 references = o->getRefCount();
         {
             Variant held(*o);
