@@ -347,7 +347,7 @@ protected:
     Property* slotOf(SlotCell& cell, i32 place, DataPoolId symbol);
     // The attributes of the slot in a cell (kRemoved included).
     u32 cellAttributes(const SlotCell& cell, i32 place) const;
-    [[gnu::always_inline]] inline bool cellRemoved(const SlotCell& cell, i32 place) const;   // Object.cpp only
+    [[gnu::always_inline]] inline bool cellRemoved(const SlotCell& cell, i32 place) const;   // ObjectInternals.h
     // A new slot's cell (ordinal given, value undefined), in the element
     // store or the table; null only when allocation failed before anything
     // changed (it throws then).
