@@ -21,6 +21,31 @@ namespace {
 // about the rest of the chain from this many links on.
 constexpr u32 kRememberedRestDepth = 8;
 
+// The dispatcher entry probe of ".index", ".number" and ".name" rows: true
+// when the row answers a value for the name on this object.
+bool probeDotEntry(Object& object, Dispatcher& dispatcher, const PropEntryCopy& entry,
+                   DataPoolId symbol) {
+    Variant self(&object), name, result;
+    pool().getValue(symbol, name);
+    LxCore::Array none;
+    Arguments record;
+    record.dispatcher = entry.owner;
+    record.engine = object.getEngine();
+    record.thisValue = &self;
+    record.name = &name;
+    record.mode = Arguments::kTest;
+    record.args = &none;
+    record.result = &result;
+    if (entry.handler)
+        dispatcher.call(record, entry.handler);
+    else
+        dispatcher.get(record);
+    if (isUnboundReference(result))
+        if (LxCore::Root* native = result.getNativeData())
+            static_cast<LxCore::NativeData*>(native)->dispose();
+    return result.getType() != Variant::kUndefined;
+}
+
 }  // namespace
 
 Property* Object::findOwnProperty(DataPoolId symbol, u32 flags) {

@@ -288,29 +288,6 @@ bool DispatcherProperty::clear(bool final) {
     return true;
 }
 
-bool probeDotEntry(Object& object, Dispatcher& dispatcher, const PropEntryCopy& entry,
-                   DataPoolId symbol) {
-    Variant self(&object), name, result;
-    DataPool::get().getValue(symbol, name);
-    LxCore::Array none;
-    Arguments record;
-    record.dispatcher = entry.owner;
-    record.engine = object.getEngine();
-    record.thisValue = &self;
-    record.name = &name;
-    record.mode = Arguments::kTest;
-    record.args = &none;
-    record.result = &result;
-    if (entry.handler)
-        dispatcher.call(record, entry.handler);
-    else
-        dispatcher.get(record);
-    if (isUnboundReference(result))
-        if (LxCore::Root* native = result.getNativeData())
-            static_cast<LxCore::NativeData*>(native)->dispose();
-    return result.getType() != Variant::kUndefined;
-}
-
 // The same script object comes back for the same native object.
 void adoptNativeResult(ObjectSpace& space, Object* previous, Variant& result) {
     if (previous && isUnboundReference(result) && i32(result.getID()) != kArgumentsId &&
