@@ -852,7 +852,7 @@ void Object::spillSparseStore() {
             const u32 i = store->count - 1;
             SlotCell& c = store->cells[i];
             if (c.kind != SlotCell::kEmpty) {
-                if (pins)
+                if (anyElementPinned())
                     leavePins(c);
                 const u32 key = c.isSlot() ? SlotTable::kSlotBacked : 0;
                 i32 place;
@@ -962,7 +962,7 @@ Property* Object::linkProperty(Property* slot, bool revive) {
     }
     try {
         if (c) {
-            if (place < 0 && pins)
+            if (place < 0 && anyElementPinned())
                 leavePins(*c);
             const bool wasRemoved = cellRemoved(*c, place);
             if (c->isSlot()) {
@@ -1020,7 +1020,7 @@ void Object::retireCell(SlotCell& cell, i32 place) {
         retireCell(cells[at], place);
         return;
     }
-    if (place < 0 && pins)
+    if (place < 0 && anyElementPinned())
         leavePins(cell);
     if (cell.isSlot()) {
         Property* p = cell.slot;

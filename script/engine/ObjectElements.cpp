@@ -20,7 +20,14 @@ constexpr u32 kSpilledShare = 4;
 
 namespace objectmodel {
 
+namespace {
+
+// The innermost pin of this thread's operations.
 thread_local ElementPin* pins = nullptr;
+
+}  // namespace
+
+bool anyElementPinned() { return pins != nullptr; }
 
 }  // namespace objectmodel
 

@@ -11,8 +11,8 @@ namespace objectmodel {
 
 inline DataPool& pool() { return DataPool::get(); }
 
-// The innermost pin of this thread's operations (see ElementPin).
-extern thread_local ElementPin* pins;
+// Whether an operation of this thread pins an element (see ElementPin).
+bool anyElementPinned();
 
 }  // namespace objectmodel
 
