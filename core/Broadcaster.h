@@ -4,6 +4,7 @@
 #pragma once
 #include "core/HashTable.h"
 #include "core/Heap.h"
+#include "core/Listener.h"
 #include "core/Refcountable.h"
 #include "core/SimpleArray.h"
 #include "core/Types.h"
@@ -45,14 +46,6 @@ public:
 
 private:
     Variant data;
-};
-
-// A base without Root, so that classes of the core heap can mix it in.
-class Listener {
-public:
-    virtual ~Listener() = default;
-    // True means handled: the delivery stops.
-    virtual bool onMessage(Message& message) { return false; }
 };
 
 using ListenerList = TSimpleArray<Listener>;

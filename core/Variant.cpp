@@ -118,8 +118,6 @@ T throughValueOf(LiveObject* live, T none, Convert convert) {
 
 namespace {
 
-const ScriptObjectHooks* gHooks = nullptr;
-
 struct RecordKind {
     void* (*copy)(const void* from);
     void (*destroy)(void* record);
@@ -163,20 +161,7 @@ const RecordKind* recordKind(u32 type) {
     }
 }
 
-ScriptObjectCounts& countsOf(LxScript::Object& object) {
-    if (const u32 offset = gHooks->countsOffset)
-        return *reinterpret_cast<ScriptObjectCounts*>(reinterpret_cast<char*>(&object) + offset);
-    return gHooks->counts(object);
-}
-
-void holdReference(LxScript::Object& object) { ++countsOf(object).references; }
-
-// Reference counts are the engine's plain integers; a count already at 0
-// is not taken below it.
-void dropReference(LxScript::Object& object) {
-    ScriptObjectCounts& counts = countsOf(object);
-    if (counts.references != 0 && --counts.references == 0) gHooks->finalize(object);
-}
+void holdReference(ScriptObject& object) { ++object.counts.references; }
 
 // Equality of two records of one type; a record that could not be made
 // equals only another such.
@@ -245,27 +230,27 @@ i32 orderRecords(u32 type, const void* a, const void* b) {
 
 }  // namespace
 
-u32 Variant::countsOffset = 0;
+ScriptObjectHooks* Variant::objectHooks = nullptr;
 
-void setScriptObjectHooks(const ScriptObjectHooks* hooks) {
-    gHooks = hooks;
-    Variant::countsOffset = hooks ? hooks->countsOffset : 0;
-}
+ScriptObjectHooks::~ScriptObjectHooks() = default;
 
-void Variant::finalizeObject(LxScript::Object& object) { gHooks->finalize(object); }
+void ScriptObjectHooks::setCurrent(ScriptObjectHooks* hooks) { Variant::objectHooks = hooks; }
+
+ScriptObjectHooks* ScriptObjectHooks::getCurrent() { return Variant::objectHooks; }
+
+void Variant::finalizeObject(ScriptObject& object) { objectHooks->finalize(object); }
 
 // A script object over a simple value, an unbound reference or another
-// script object, with the counts at countsOffset: the old lock goes, the
+// script object, with hooks installed: the old lock goes, the
 // new reference and lock are taken and the Variant stands on them before
 // the old reference goes, so a source inside the old object, or a finalize
 // that reaches this Variant, finds it whole.
-[[gnu::always_inline]] inline void Variant::holdObject(LxScript::Object& held, Payload heldPayload, u32 heldID,
+[[gnu::always_inline]] inline void Variant::holdObject(ScriptObject& held, Payload heldPayload, u32 heldID,
                                                       u16 valueFlags) {
-    const u32 offset = countsOffset;
-    LxScript::Object* const old = type == kScriptObject ? object : nullptr;
+    ScriptObject* const old = type == kScriptObject ? object : nullptr;
     const bool locked = (flags & kLockedReference) != 0;
-    if (old && locked) lowerLockCount(countsAt(*old, offset).locks);
-    ScriptObjectCounts& counts = countsAt(held, offset);
+    if (old && locked) lowerLockCount(old->counts.locks);
+    ScriptObjectCounts& counts = held.counts;
     ++counts.references;
     if (locked) raiseLockCount(counts.locks);
     type = kScriptObject;
@@ -273,10 +258,8 @@ void Variant::finalizeObject(LxScript::Object& object) { gHooks->finalize(object
     payload = heldPayload;
     object = &held;
     id = heldID;
-    if (old) dropReferenceAt(*old, offset);
+    if (old) dropReference(*old);
 }
-
-const ScriptObjectHooks* getScriptObjectHooks() { return gHooks; }
 
 Variant::Held Variant::share(const Variant& source) {
     Held held;
@@ -285,7 +268,7 @@ Variant::Held Variant::share(const Variant& source) {
         case kScriptObject:
             held.id = source.id;
             held.pointer = source.payload.pointer;
-            if (source.object && gHooks) {
+            if (source.object && objectHooks) {
                 holdReference(*source.object);
                 held.object = source.object;
             }
@@ -306,7 +289,7 @@ Variant::Held Variant::share(const Variant& source) {
 void Variant::giveBack(const Held& value) {
     switch (value.type) {
         case kScriptObject:
-            if (value.object && gHooks) dropReference(*value.object);
+            if (value.object && objectHooks) dropReference(*value.object);
             break;
         case kLiveObject:
             if (value.pointer) static_cast<LiveObject*>(value.pointer)->release();
@@ -322,7 +305,7 @@ void Variant::giveBack(const Held& value) {
 // at once, its reference count only in giveBack.
 Variant::Held Variant::takeHeldValue() {
     const Held old{type, payload.pointer, object, id};
-    if (object && (flags & kLockedReference) && gHooks) lowerLockCount(countsOf(*object).locks);
+    if (object && (flags & kLockedReference) && objectHooks) lowerLockCount(object->counts.locks);
     payload.pointer = nullptr;
     object = nullptr;
     return old;
@@ -334,7 +317,7 @@ void Variant::install(const Held& value) {
     payload.pointer = value.pointer;
     object = value.object;
     id = value.id;
-    if (object && (flags & kLockedReference)) raiseLockCount(countsOf(*object).locks);
+    if (object && (flags & kLockedReference)) raiseLockCount(object->counts.locks);
 }
 
 void Variant::replaceWith(const Held& value) {
@@ -358,9 +341,9 @@ Variant::Variant(const String& value) : text(newText(value)), type(kString) {}
 
 Variant::Variant(const char* value) : text(newText(String(value))), type(kString) {}
 
-Variant::Variant(LxScript::Object& object) { setObject(object); }
+Variant::Variant(ScriptObject& object) { setObject(object); }
 
-Variant::Variant(LxScript::Object* object) { setObject(object); }
+Variant::Variant(ScriptObject* object) { setObject(object); }
 
 Variant::Variant(u32 id, const String& className, Root* data) {
     setObjectReference(id, className, data);
@@ -375,7 +358,7 @@ Variant::Variant(const Variant& other) { *this = other; }
 Variant::Variant(Variant&& other) noexcept
     : payload(other.payload), id(other.id), object(other.object), text(other.text), type(other.type),
       flags(u16(other.flags & 0xFF)) {
-    if (object && (other.flags & kLockedReference) && gHooks) lowerLockCount(countsOf(*object).locks);
+    if (object && (other.flags & kLockedReference) && objectHooks) lowerLockCount(object->counts.locks);
     other.payload = Payload();
     other.id = 0;
     other.object = nullptr;
@@ -392,14 +375,14 @@ Variant& Variant::moveFrom(Variant& source) noexcept {
     const u32 newType = source.type;
     const Payload newPayload = source.payload;
     const u32 newID = source.id;
-    LxScript::Object* const held = source.object;
+    ScriptObject* const held = source.object;
     const u16 valueFlags = u16(source.flags & 0xFF);
     if (newType == kString || (newType == kScriptObject && !held && source.text)) {
         String* const mine = text;
         text = source.text;
         source.text = mine;
     }
-    if (held && (source.flags & kLockedReference) && gHooks) lowerLockCount(countsOf(*held).locks);
+    if (held && (source.flags & kLockedReference) && objectHooks) lowerLockCount(held->counts.locks);
     source.payload = Payload();
     source.id = 0;
     source.object = nullptr;
@@ -412,7 +395,7 @@ Variant& Variant::moveFrom(Variant& source) noexcept {
     payload = newPayload;
     object = held;
     id = newID;
-    if (held && (flags & kLockedReference) && gHooks) raiseLockCount(countsOf(*held).locks);
+    if (held && (flags & kLockedReference) && objectHooks) raiseLockCount(held->counts.locks);
     giveBack(old);
     return *this;
 }
@@ -431,7 +414,7 @@ void Variant::destroy() {
 // unlocked ones are copied inline) takes no frame: the only call it may
 // make, the finalize, comes last.
 void Variant::assign(const Variant& source) {
-    if (source.type == kScriptObject && source.object && type <= kScriptObject && countsOffset &&
+    if (source.type == kScriptObject && source.object && type <= kScriptObject && objectHooks &&
         this != &source)
         holdObject(*source.object, source.payload, source.id, u16(source.flags & 0xFF));
     else
@@ -457,12 +440,12 @@ void Variant::assign(const Variant& source) {
 
 // A script object given back takes no frame either.
 void Variant::becomeSimpleFromHeld(u32 newType, u16 valueFlags, Payload value) {
-    if (const u32 offset = countsOffset; type == kScriptObject && offset) {
-        LxScript::Object* const old = object;
-        if (old && (flags & kLockedReference)) lowerLockCount(countsAt(*old, offset).locks);
+    if (type == kScriptObject && objectHooks) {
+        ScriptObject* const old = object;
+        if (old && (flags & kLockedReference)) lowerLockCount(old->counts.locks);
         object = nullptr;
         setSimple(newType, valueFlags, value);
-        if (old) dropReferenceAt(*old, offset);
+        if (old) dropReference(*old);
         return;
     }
     becomeSimpleFromRecord(newType, valueFlags, value);
@@ -480,8 +463,8 @@ void Variant::becomeSimpleFromHeld(u32 newType, u16 valueFlags, Payload value) {
 void Variant::setSlotFlagsHolding(u16 slotFlags) {
     const u16 turned = u16((flags ^ slotFlags) & kLockedReference);
     flags = u16((flags & kValueFlags) | (slotFlags & kSlotFlags));
-    if (!turned || !object || !gHooks) return;
-    u32& locks = countsOf(*object).locks;
+    if (!turned || !object || !objectHooks) return;
+    u32& locks = object->counts.locks;
     if (flags & kLockedReference)
         raiseLockCount(locks);
     else
@@ -522,16 +505,16 @@ void Variant::setString(const unit* value) { setString(String(value)); }
 
 // A locked slot, a record or live object, or counts reached through the
 // table's call.
-void Variant::setObjectGenerally(LxScript::Object& value) {
+void Variant::setObjectGenerally(ScriptObject& value) {
     if (type == kScriptObject && object == &value) return;
-    if (type <= kScriptObject && countsOffset)
+    if (type <= kScriptObject && objectHooks)
         holdObject(value, Payload(), 0, 0);
     else
         setObjectHeld(value);
 }
 
-[[gnu::noinline]] void Variant::setObjectHeld(LxScript::Object& value) {
-    if (!gHooks) {
+[[gnu::noinline]] void Variant::setObjectHeld(ScriptObject& value) {
+    if (!objectHooks) {
         setNull();
         return;
     }
@@ -592,7 +575,7 @@ Array* Variant::getArray() const {
 
 const FileSpec* Variant::getFileSpec() const {
     if (type == kFileSpec) return static_cast<const FileSpec*>(payload.pointer);
-    if (type == kScriptObject && object && gHooks) return gHooks->getFileSpec(*object);
+    if (type == kScriptObject && object && objectHooks) return objectHooks->getFileSpec(*object);
     return nullptr;
 }
 
@@ -603,9 +586,9 @@ const RegExp* Variant::getRegExp() const {
     const Variant* v = this;
     for (int hop = 0; hop <= kMaxHops; ++hop) {
         if (v->type == kRegExp) return static_cast<const RegExp*>(v->payload.pointer);
-        if (v->type != kScriptObject || !v->object || !gHooks || gHooks->getClassID(*v->object) != kRegExpClassID)
+        if (v->type != kScriptObject || !v->object || !objectHooks || objectHooks->getClassID(*v->object) != kRegExpClassID)
             return nullptr;
-        v = gHooks->getInternalValue(*v->object);
+        v = objectHooks->getInternalValue(*v->object);
         if (!v) return nullptr;
     }
     return nullptr;
@@ -613,7 +596,7 @@ const RegExp* Variant::getRegExp() const {
 
 LiveObject* Variant::getLiveObject() const {
     if (type == kLiveObject) return static_cast<LiveObject*>(payload.pointer);
-    if (type == kScriptObject && object && gHooks) return gHooks->getLiveObject(*object);
+    if (type == kScriptObject && object && objectHooks) return objectHooks->getLiveObject(*object);
     return nullptr;
 }
 
@@ -627,7 +610,7 @@ UnitValue* Variant::getUnitValue() const {
 Root* Variant::getNativeData() const {
     if (type == kLiveObject) return payload.pointer ? getLiveObject()->getNativeData() : nullptr;
     if (type != kScriptObject) return nullptr;
-    if (object) return gHooks ? gHooks->getNativeData(*object) : nullptr;
+    if (object) return objectHooks ? objectHooks->getNativeData(*object) : nullptr;
     return static_cast<Root*>(payload.pointer);
 }
 
@@ -636,8 +619,8 @@ void Variant::setNativeData(Root* data) {
     if (type != kScriptObject) return;
     if (!object)
         payload.pointer = data;
-    else if (gHooks)
-        gHooks->setNativeData(*object, data);
+    else if (objectHooks)
+        objectHooks->setNativeData(*object, data);
 }
 
 bool Variant::isObjectReference() const {
@@ -646,7 +629,7 @@ bool Variant::isObjectReference() const {
 
 bool Variant::isValidObject() const {
     if (type == kLiveObject) return payload.pointer && getLiveObject()->isValid();
-    return type == kScriptObject && object && gHooks && gHooks->isValid(*object);
+    return type == kScriptObject && object && objectHooks && objectHooks->isValid(*object);
 }
 
 // ---------------------------------------------------------------------------
@@ -709,12 +692,12 @@ bool Variant::operator==(const Variant& other) const {
 // class names decide, so a reference names the object it was taken from.
 bool Variant::sameObject(const Variant& other) const {
     if (object && other.object) return object == other.object;
-    auto idOf = [](const Variant& v) { return v.object ? gHooks->getObjectID(*v.object) : v.id; };
-    if (!gHooks && (object || other.object)) return false;
+    auto idOf = [](const Variant& v) { return v.object ? objectHooks->getObjectID(*v.object) : v.id; };
+    if (!objectHooks && (object || other.object)) return false;
     if (idOf(*this) != idOf(other)) return false;
     auto classNameOf = [](const Variant& v, String& out) {
         if (v.object)
-            gHooks->getClassName(*v.object, out);
+            objectHooks->getClassName(*v.object, out);
         else if (v.text)
             out = *v.text;
     };
@@ -786,8 +769,8 @@ void Variant::makeString(u32 radix) const {
             break;
         case kScriptObject:
             // An unbound reference's text is its class name already.
-            if (object && gHooks)
-                gHooks->getClassName(*object, textString());
+            if (object && objectHooks)
+                objectHooks->getClassName(*object, textString());
             else
                 textString();
             break;
@@ -861,9 +844,9 @@ const String* Variant::asString(const Variant& value) {
 // A bound script object's text is that of its default value with the string
 // hint; a value that is itself an object gives that object's class name.
 bool Variant::defaultValueText(String& out) const {
-    if (type != kScriptObject || !object || !gHooks) return false;
+    if (type != kScriptObject || !object || !objectHooks) return false;
     Variant value;
-    gHooks->getDefaultValue(*object, value, 1);
+    objectHooks->getDefaultValue(*object, value, 1);
     out = *asString(value);
     return true;
 }
@@ -921,10 +904,10 @@ f64 Variant::convertToNumber() const {
 // object id when it gives none (or only another object). An unbound
 // reference is its id.
 f64 Variant::objectNumber() const {
-    if (!object || !gHooks) return id;
+    if (!object || !objectHooks) return id;
     Variant value;
-    if (!gHooks->getDefaultValue(*object, value, 0) || value.type == kScriptObject)
-        return gHooks->getObjectID(*object);
+    if (!objectHooks->getDefaultValue(*object, value, 0) || value.type == kScriptObject)
+        return objectHooks->getObjectID(*object);
     return value.toNumber();
 }
 
@@ -949,7 +932,7 @@ bool Variant::convertToBoolean() const {
 // A script object's id, or the id an unbound reference or a live object
 // keeps.
 i32 Variant::objectID() const {
-    if (object) return gHooks ? i32(gHooks->getObjectID(*object)) : 0;
+    if (object) return objectHooks ? i32(objectHooks->getObjectID(*object)) : 0;
     return i32(id);
 }
 

@@ -6,10 +6,6 @@
 #include "core/String.h"
 #include "core/Types.h"
 
-namespace LxScript {
-class Object;
-}  // namespace LxScript
-
 namespace LxCore {
 
 class Array;
@@ -67,8 +63,8 @@ public:
     Variant(f64 value);
     Variant(const String& value);
     Variant(const char* value);                    // Latin-1
-    Variant(LxScript::Object& object);
-    explicit Variant(LxScript::Object* object);    // null: null
+    Variant(ScriptObject& object);
+    explicit Variant(ScriptObject* object);        // null: null
     Variant(u32 id, const String& className, Root* data);  // an unbound object reference
     Variant(LiveObject& object, u32 id);           // its text starts as the class name
     Variant(const Variant& other);
@@ -168,7 +164,7 @@ public:
     // Values that hold a resource. Each builds the new value before it gives
     // the old one back, so the source may live inside the old value. Without
     // installed script-object hooks the object setters make the Variant null.
-    void setObject(LxScript::Object& value) {
+    void setObject(ScriptObject& value) {
         if (holdsInPlace()) {
             if (type != kScriptObject || object != &value)
                 holdObjectInPlace(value, Payload(), 0, 0);
@@ -176,7 +172,7 @@ public:
             setObjectGenerally(value);
         }
     }
-    void setObject(LxScript::Object* value) {     // null: null
+    void setObject(ScriptObject* value) {         // null: null
         if (value)
             setObject(*value);
         else
@@ -193,7 +189,7 @@ public:
 
     // Typed access: null (false) for any other type, and null too when the
     // record could not be allocated.
-    LxScript::Object* getObject() const {         // a bound script object
+    ScriptObject* getObject() const {             // a bound script object
         return type == kScriptObject ? object : nullptr;
     }
     u32 getID() const { return id; }               // an object reference's or live object's id
@@ -247,32 +243,28 @@ private:
     struct Held {
         u32 type = kUndefined;
         void* pointer = nullptr;                   // the record, live object or reference data
-        LxScript::Object* object = nullptr;        // a bound script object
+        ScriptObject* object = nullptr;            // a bound script object
         u32 id = 0;
     };
 
     Payload payload = {};
     u32 id = 0;                                    // live object: its id; object reference: the object id
-    LxScript::Object* object = nullptr;            // a held script object
+    ScriptObject* object = nullptr;                // a held script object
     mutable String* text = nullptr;                // a string's value; else the cached text form
     u32 type = kUndefined;
     mutable u16 flags = 0;
 
-    // Where a held script object keeps its counts, from its start, as the
-    // installed table gives it; 0 while none does, and then every change of
-    // a script object takes the general path.
-    static u32 countsOffset;
-    friend void setScriptObjectHooks(const ScriptObjectHooks* hooks);
+    // The installed script-object hooks; null while none are, and then no
+    // Variant holds a script object.
+    static ScriptObjectHooks* objectHooks;
+    friend class ScriptObjectHooks;
 
-    static ScriptObjectCounts& countsAt(LxScript::Object& object, u32 offset) {
-        return *reinterpret_cast<ScriptObjectCounts*>(reinterpret_cast<char*>(&object) + offset);
-    }
     // The engine's release of an object whose last reference went.
-    [[gnu::cold]] static void finalizeObject(LxScript::Object& object);
+    [[gnu::cold]] static void finalizeObject(ScriptObject& object);
     // Reference counts are the engine's plain integers; a count already at
     // 0 is not taken below it.
-    static void dropReferenceAt(LxScript::Object& object, u32 offset) {
-        u32& references = countsAt(object, offset).references;
+    static void dropReference(ScriptObject& object) {
+        u32& references = object.counts.references;
         if (references != 0 && --references == 0)
             finalizeObject(object);
     }
@@ -281,7 +273,7 @@ private:
     // another script object, on a Variant that counts no lock: a reference
     // count raised, the fields stored, the old reference dropped.
     bool holdsInPlace() const {
-        return type <= kScriptObject && !(flags & kLockedReference) && countsOffset;
+        return type <= kScriptObject && !(flags & kLockedReference) && objectHooks;
     }
     bool copiesObjectInPlace(const Variant& source) const {
         return source.type == kScriptObject && source.object && holdsInPlace();
@@ -289,17 +281,16 @@ private:
     // The new reference is taken before the old one goes, so a source inside
     // the old object, or a finalize that reaches this Variant, finds it
     // whole; a copy onto itself raises the count before it drops it.
-    void holdObjectInPlace(LxScript::Object& held, Payload heldPayload, u32 heldID, u16 valueFlags) {
-        const u32 offset = countsOffset;
-        LxScript::Object* const old = type == kScriptObject ? object : nullptr;
-        ++countsAt(held, offset).references;
+    void holdObjectInPlace(ScriptObject& held, Payload heldPayload, u32 heldID, u16 valueFlags) {
+        ScriptObject* const old = type == kScriptObject ? object : nullptr;
+        ++held.counts.references;
         type = kScriptObject;
         flags = u16((flags & kSlotFlags) | valueFlags);
         payload = heldPayload;
         object = &held;
         id = heldID;
         if (old)
-            dropReferenceAt(*old, offset);
+            dropReference(*old);
     }
     // The source is read whole first.
     void copyObjectInPlace(const Variant& source) {
@@ -313,7 +304,7 @@ private:
     // The source is emptied and this Variant stands on its value before
     // the old reference goes.
     void moveObjectInPlace(Variant& source) {
-        LxScript::Object* const held = source.object;
+        ScriptObject* const held = source.object;
         const Payload heldPayload = source.payload;
         const u32 heldID = source.id;
         const u16 valueFlags = u16(source.flags & 0xFF);
@@ -322,35 +313,35 @@ private:
         source.object = nullptr;
         source.type = kUndefined;
         source.flags = u16(source.flags & kSlotFlags);
-        LxScript::Object* const old = type == kScriptObject ? object : nullptr;
+        ScriptObject* const old = type == kScriptObject ? object : nullptr;
         type = kScriptObject;
         flags = u16((flags & kSlotFlags) | valueFlags);
         payload = heldPayload;
         object = held;
         id = heldID;
         if (old)
-            dropReferenceAt(*old, countsOffset);
+            dropReference(*old);
     }
     // A script object, or an unbound reference, given up on a Variant that
     // counts no lock.
     bool dropsInPlace() const {
-        return type == kScriptObject && !(flags & kLockedReference) && countsOffset;
+        return type == kScriptObject && !(flags & kLockedReference) && objectHooks;
     }
     // The Variant stands on its new value before the old reference goes.
     void dropObjectInPlace(u32 newType, u16 valueFlags, Payload value) {
-        LxScript::Object* const old = object;
+        ScriptObject* const old = object;
         object = nullptr;
         setSimple(newType, valueFlags, value);
         if (old)
-            dropReferenceAt(*old, countsOffset);
+            dropReference(*old);
     }
 
     void assign(const Variant& source);
     void assignHeld(const Variant& source);
     Variant& moveFrom(Variant& source) noexcept;
-    void holdObject(LxScript::Object& held, Payload heldPayload, u32 heldID, u16 valueFlags);
-    void setObjectGenerally(LxScript::Object& value);
-    void setObjectHeld(LxScript::Object& value);
+    void holdObject(ScriptObject& held, Payload heldPayload, u32 heldID, u16 valueFlags);
+    void setObjectGenerally(ScriptObject& value);
+    void setObjectHeld(ScriptObject& value);
     void destroy();
     f64 convertToNumber() const;
     bool convertToBoolean() const;

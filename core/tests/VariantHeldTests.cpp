@@ -243,7 +243,7 @@ TEST_F(VariantHeldTest, UnboundReferencesKeepIdClassAndData) {
 
 TEST_F(VariantHeldTest, WithoutHooksNoObjectIsHeld) {
     FakeObject o;
-    setScriptObjectHooks(nullptr);
+    ScriptObjectHooks::setCurrent(nullptr);
     Variant v(o.handle());
     EXPECT_EQ(v.getType(), Variant::kNull);
     EXPECT_EQ(o.counts.references, 1u);

@@ -440,9 +440,9 @@ void Dispatcher::getEnumerableProperties(const Variant& object, LxCore::SimpleAr
     ids.setCount(0);
     if ((u32(filter) & 0x02000000) && isBuiltInListingClass())
         return;
-    if (object.getType() != Variant::kScriptObject || !object.getObject())
+    if (object.getType() != Variant::kScriptObject || !objectOf(object))
         return;
-    const DataPoolId classSymbol = object.getObject()->getClassID();
+    const DataPoolId classSymbol = objectOf(object)->getClassID();
     if (getTable(classSymbol)) {
         LxCore::TSimpleArray<String> names;
         getEnumNames(object, names);
@@ -478,8 +478,8 @@ void Dispatcher::call(Arguments& args, const char* name) {
     String nameText = nameValue.toString();
     String className;
     if (args.thisValue && args.thisValue->getType() == Variant::kScriptObject &&
-        args.thisValue->getObject())
-        args.thisValue->getObject()->getClassName(className);
+        objectOf(*args.thisValue))
+        objectOf(*args.thisValue)->getClassName(className);
     else if (args.thisValue)
         className = args.thisValue->toString();
     if (isClass(nameText))
@@ -491,8 +491,8 @@ void Dispatcher::call(Arguments& args, const char* name) {
     const DataPoolId nameSymbol = pool().add(nameText.chars());
     LxCore::Root* native = nullptr;
     if (args.thisValue && args.thisValue->getType() == Variant::kScriptObject &&
-        args.thisValue->getObject())
-        native = args.thisValue->getObject()->getNativeData();
+        objectOf(*args.thisValue))
+        native = objectOf(*args.thisValue)->getNativeData();
     const PropInfo* row =
         findProperty(classSymbol, nameSymbol, native, nameSymbol == classSymbol, false);
     if (row && row->handler) {

@@ -211,7 +211,7 @@ void RealEngine::importLiveObject(Variant& value) {
 // when asked to import.
 void RealEngine::importObjectValue(Variant& value, bool import) {
     LxCore::Root* carried = value.getNativeData();
-    if (Object* bound = value.getObject()) {
+    if (Object* bound = objectOf(value)) {
         if (carried && carried != bound->getNativeData())
             bound->setNativeData(carried);
         return;
@@ -259,7 +259,7 @@ void RealEngine::importObjectValue(Variant& value, bool import) {
 Object* RealEngine::resolveObject(const Variant& value) {
     if (value.getType() != Variant::kScriptObject)
         return nullptr;
-    if (Object* bound = value.getObject())
+    if (Object* bound = objectOf(value))
         return bound;
     if (i32(value.getID()) == kGlobalObjectId)
         return objects.globalObject;

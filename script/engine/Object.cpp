@@ -1,6 +1,8 @@
-// Script objects: slot storage, lookup, writing, deletion, listings, default
-// values, ids, invalidation, clearing, marking and release.
-#include "script/engine/Object.h"
+// Script objects: life and release, ids, default values, invalidation,
+// clearing, marking, slot storage, writing, deletion, prototypes, calls and
+// the side record. Lookup, the element store and listings have files of
+// their own (ObjectLookup.cpp, ObjectElements.cpp, ObjectListing.cpp).
+#include "script/engine/ObjectInternals.h"
 
 #include <algorithm>
 #include <bit>
@@ -21,6 +23,7 @@ namespace LxScript {
 
 using LxCore::String;
 namespace Err = LxCore::Err;
+using namespace objectmodel;
 
 namespace {
 
@@ -36,27 +39,11 @@ constexpr i32 kDefaultValueStack = 0x100000;
 // keeps lookups proportional to the live slots at O(1) cost per removal.
 constexpr u32 kRemovedOnPathFloor = 16;
 
-// Spilled elements come back into an array's store only while they are at
-// least this share (1 in kSpilledShare) of its table's entries.
-constexpr u32 kSpilledShare = 4;
-
-// A walk along a prototype chain asks the space for a remembered answer
-// about the rest of the chain from this many links on.
-constexpr u32 kRememberedRestDepth = 8;
-
-// The listing of a large object sorts its slots; small ones do with insertion.
-constexpr size_t kSmallListing = 16;
-
-// Slot bits that say nothing of what a slot is, only of its state.
-constexpr u32 kBookkeepingBits = kFetched | kWatched | kWatchpoint | kRemoved;
-
 // Attributes a slot kept in its cell may carry: the others have behaviour a
 // Property runs (watch handlers, the debugger, class objects asked again,
 // live members, put-through links).
 constexpr u32 kPropertyOnlyBits =
     kWatched | kWatchpoint | kReResolve | kRefreshId | kFetched | kPutThroughLink | kRemoved;
-
-DataPool& pool() { return DataPool::get(); }
 
 // Methods and instance-only rows are never native values (as Property does).
 u32 normalized(u32 attributes) {
@@ -66,37 +53,6 @@ u32 normalized(u32 attributes) {
 // Cells kept for n table entries: exact while small, then powers of two, so
 // that adding one name costs O(1) on average.
 u32 cellCapacity(u32 n) { return n <= 8 ? n : std::bit_ceil(n); }
-
-// Ids merged into a listing once each; a set keeps long listings linear.
-class IdMerger {
-public:
-    explicit IdMerger(LxCore::SimpleArray& ids) : ids(ids) {}
-    void add(DataPoolId id) {
-        if (contains(id))
-            return;
-        ids.add(id);
-        if (set)
-            set->insert(id);
-    }
-    bool contains(DataPoolId id) {
-        const i32 n = ids.getCount();
-        if (!set && n > 32) {
-            set.reset(new std::unordered_set<i32>);
-            for (i32 i = 0; i < n; i++)
-                set->insert(i32(ids.get(i)));
-        }
-        if (set)
-            return set->count(id) != 0;
-        for (i32 i = 0; i < n; i++)
-            if (ids.get(i) == id)
-                return true;
-        return false;
-    }
-
-private:
-    LxCore::SimpleArray& ids;
-    std::unique_ptr<std::unordered_set<i32>> set;
-};
 
 // Drops every watch handler and the table; the handlers may run no script.
 void releaseWatches(LxCore::IntHashTable*& table) {
@@ -568,7 +524,8 @@ void Object::invalidateAll() {
 void Object::clearProperties(i32 level) {
     level = std::clamp(level, 0, 2);
     ReleaseBatch batch(getSpace());
-    length = 0;
+    if (countsIndexLength())
+        length = 0;
     auto visit = [&](DataPoolId symbol, SlotCell& c, i32 place) {
         if (cellRemoved(c, place))
             return;
@@ -584,9 +541,7 @@ void Object::clearProperties(i32 level) {
             retireCell(c, place);
             return;
         }
-        u32 index;
-        if (isIndexId(symbol, index))
-            length = std::max(length, index + 1);
+        raiseLengthFor(symbol);
     };
     forEachPlace(visit);
     settleRemoved();
@@ -797,11 +752,6 @@ u32 Object::cellAttributes(const SlotCell& cell, i32 place) const {
     return a;
 }
 
-bool Object::cellRemoved(const SlotCell& cell, i32 place) const {
-    (void)place;
-    return cell.isSlot() ? cell.slot->isRemoved() : cell.kind == SlotCell::kRemoved;
-}
-
 // The compact slot becomes a Property for good: whoever asked may keep the
 // pointer, and the slot's later changes go through it.
 Property* Object::slotOf(SlotCell& cell, i32 place, DataPoolId symbol) {
@@ -823,28 +773,6 @@ Property* Object::slotOf(SlotCell& cell, i32 place, DataPoolId symbol) {
     cell.slot = p;
     old.releaseValue(SlotCell::kEmpty);
     return p;
-}
-
-Property* Object::elementSlot(u32 index) {
-    return slotOf(elementStore()->cells[index], -1, DataPoolId(DataPool::kIntegerTag | i32(index)));
-}
-
-namespace {
-
-// The innermost pin of this thread's operations.
-thread_local ElementPin* pins = nullptr;
-
-}  // namespace
-
-ElementPin::ElementPin(Object& pinned, u32 at) : array(&pinned), index(at), outer(pins) { pins = this; }
-
-ElementPin::~ElementPin() { pins = outer; }
-
-void Object::leavePins(SlotCell& cell) {
-    ElementStore* store = elementStore();
-    for (ElementPin* pin = pins; pin; pin = pin->outer)
-        if (pin->array == this && !pin->made && store->cells + pin->index == &cell)
-            pin->made = elementSlot(pin->index);
 }
 
 void Object::makeTableOwned() {
@@ -911,65 +839,6 @@ SlotCell* Object::newCell(DataPoolId symbol, u32 attributes, bool slotBacked, i3
     return c;
 }
 
-// The spilled elements come into the store, which grows up to the highest
-// of them or index, when it would hold them all densely with the element
-// at index. They must be a fair share of the table too: the walk of the
-// table is then paid by the elements it moves. All or nothing: false,
-// with every element where it was, when they stay (or memory ran out).
-bool Object::absorbSpilled(u32 index) {
-    ElementStore& store = *elementStore();
-    const u32 top = std::max(store.spillHigh, index);
-    const u64 held = u64(store.live) + store.spilled + 1;
-    if (store.spilled == 0 || !ElementStore::isStoreIndex(index) || top >= ElementStore::reach(held) ||
-        u64(store.spilled) * kSpilledShare < table->size())
-        return false;
-    const u32 n = table->size();
-    u32 moving = 0;
-    for (u32 i = 0; i < n; i++)
-        moving += DataPool::isIntegerId(table->at(i).symbol);
-    std::vector<u8> keep;
-    SlotCell* target;
-    try {
-        makeTableOwned();
-        // A store cell carries no attributes: a live element with some
-        // becomes a Property first.
-        for (u32 i = 0; i < n; i++) {
-            const SlotTable::Entry& e = table->at(i);
-            if (DataPool::isIntegerId(e.symbol) && cells[i].holdsValue() &&
-                (e.attributes & ~SlotTable::kSlotBacked) != 0)
-                slotOf(cells[i], i32(i), e.symbol);
-        }
-        store.reserve(top + 1);
-        keep.assign(n, 1);
-        target = blockForEntries(n - moving);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    store.extendTo(top + 1);
-    u32 removedLeft = table->getRemovedCount();
-    for (u32 i = 0; i < n; i++) {
-        const DataPoolId symbol = table->at(i).symbol;
-        if (!DataPool::isIntegerId(symbol))
-            continue;
-        SlotCell& c = cells[i];
-        const bool wasRemoved = cellRemoved(c, i32(i));
-        store.cells[u32(symbol & DataPool::kPayloadMask)] = c;
-        if (wasRemoved) {
-            store.removed++;
-            removedLeft--;
-        } else {
-            store.live++;
-        }
-        keep[i] = 0;
-    }
-    keepEntries(keep, target);
-    table->countRemoved(i32(removedLeft));
-    store.spilled = 0;
-    store.spillLow = ElementStore::kNoSpill;
-    store.spillHigh = 0;
-    return true;
-}
-
 // A store that spans mostly holes gives its live elements to the table (its
 // removed ones are off the path by now), from the top down, so that at
 // every step the store ends below what the table holds; memory running out
@@ -983,7 +852,7 @@ void Object::spillSparseStore() {
             const u32 i = store->count - 1;
             SlotCell& c = store->cells[i];
             if (c.kind != SlotCell::kEmpty) {
-                if (pins)
+                if (anyElementPinned())
                     leavePins(c);
                 const u32 key = c.isSlot() ? SlotTable::kSlotBacked : 0;
                 i32 place;
@@ -1039,9 +908,7 @@ void Object::renumberOrdinals() {
 void Object::linkCell(SlotCell& cell, DataPoolId symbol) {
     noteChainChange();
     cell.ordinal = takeOrdinal();
-    u32 index;
-    if (isIndexId(symbol, index))
-        length = std::max(length, index + 1);
+    raiseLengthFor(symbol);
 }
 
 Property* Object::searchChain(DataPoolId symbol) {
@@ -1090,14 +957,12 @@ Property* Object::linkProperty(Property* slot, bool revive) {
         countRevived(place);
         if (c)
             c->ordinal = slot->ordinal;
-        u32 index;
-        if (isIndexId(slot->symbol, index))
-            length = std::max(length, index + 1);
+        raiseLengthFor(slot->symbol);
         return slot;
     }
     try {
         if (c) {
-            if (place < 0 && pins)
+            if (place < 0 && anyElementPinned())
                 leavePins(*c);
             const bool wasRemoved = cellRemoved(*c, place);
             if (c->isSlot()) {
@@ -1155,7 +1020,7 @@ void Object::retireCell(SlotCell& cell, i32 place) {
         retireCell(cells[at], place);
         return;
     }
-    if (place < 0 && pins)
+    if (place < 0 && anyElementPinned())
         leavePins(cell);
     if (cell.isSlot()) {
         Property* p = cell.slot;
@@ -1448,323 +1313,6 @@ void Object::addNewValue(DataPoolId symbol, const Variant& value) {
 }
 
 // ---------------------------------------------------------------------------
-// An array's length slot
-
-// Looking "length" up on an array whose prototype is the Array class's
-// prototype makes the class's native length slot on the array itself (the
-// row is a value, and values belong to the instance). Arrays read and set
-// their length all the time, so that slot is kept as the ordinal and state
-// it would have had, and made (materializeLengthSlot) only when someone
-// needs it as a Property: a listing, a lookup, a write through a reference.
-// False when the array is not one whose lookup makes it: the caller goes
-// the general way then.
-bool Object::noteLengthSlot(bool written) {
-    if (!(traits & kArrayStore))
-        return false;
-    auto& array = static_cast<ArrayObject&>(*this);
-    if (array.lengthState) {
-        if (written)
-            array.lengthState = u8(kStateWritten);
-        return true;
-    }
-    if (!array.valid || array.classId != Sym::kArray || (array.traits & Object::kNoPlainLookup) ||
-        array.objectId != 0 || (array.data && (array.data->watches || array.data->dispatcher)))
-        return false;
-    i32 place;
-    if (array.findCell(Sym::kLength, place))
-        return false;
-    Object* proto = array.prototype;
-    if (!proto || !proto->valid || proto->classId != Sym::kArray || proto->objectId != kPrototypeId ||
-        !proto->getDispatcher() || proto->findCell(Sym::kLength, place))
-        return false;
-    array.lengthOrdinal = array.takeOrdinal();
-    array.lengthState = u8(written ? kStateWritten : kStateCreated);
-    return true;
-}
-
-Property* Object::materializeLengthSlot() {
-    auto& array = static_cast<ArrayObject&>(*this);
-    const u32 ordinal = array.lengthOrdinal;
-    const u8 state = array.lengthState;
-    array.lengthState = 0;
-    for (Object* p = prototype; p; p = p->prototype) {
-        Dispatcher* d = p->getDispatcher();
-        if (!d)
-            continue;
-        InheritedMember found;
-        if (!findDispatcherMember(p, d, Sym::kLength, found))
-            return nullptr;
-        Object* owner = found.entry->isMethod() ? found.holder : this;
-        Property* slot = owner->createDispatcherProperty(found.through, *found.entry, Sym::kLength);
-        if (slot && slot->owner == this) {
-            slot->ordinal = ordinal;
-            slot->state = state;
-            i32 place;
-            if (SlotCell* c = findCell(Sym::kLength, place))
-                c->ordinal = ordinal;
-        }
-        return slot;
-    }
-    return nullptr;
-}
-
-// ---------------------------------------------------------------------------
-// Lookup
-
-Property* Object::findOwnProperty(DataPoolId symbol, u32 flags) {
-    if (valid) {
-        i32 place;
-        if (SlotCell* c = findCell(symbol, place)) {
-            if (!cellRemoved(*c, place) || (flags & kFindRemoved))
-                return slotOf(*c, place, symbol);
-            if (xmlClass && getLiveObject()) {
-                Property* p = slotOf(*c, place, symbol);
-                p->attributes &= ~kRemoved;
-                p->state = kStateWritten;
-                countRevived(place);
-                return p;
-            }
-        }
-        if (symbol == Sym::kLength && (traits & kArrayStore) && static_cast<ArrayObject*>(this)->lengthState)
-            if (Property* made = materializeLengthSlot())
-                return made;
-        if (getLiveObject())
-            if (Property* member = findLiveProperty(symbol, flags))
-                return member;
-        if (objectId == kGlobalObjectId && DataPool::isUpperCase(symbol) && symbol >= Sym::kReflection)
-            return findClassObject(symbol);
-        return nullptr;
-    }
-    getSpace().getEngine().setError(Err::kInvalidObject);
-    return nullptr;
-}
-
-Property* Object::findProperty(DataPoolId symbol, u32 flags) {
-    Property* p = findOwnProperty(symbol, flags);
-    if (p || (flags & kFindOwn) || !valid)
-        return p;
-    return findInherited(symbol, flags);
-}
-
-Property* Object::get(DataPoolId symbol, Variant& out, u32 flags) {
-    Property* p = findProperty(symbol, flags);
-    const Variant* v = !p ? nullptr
-                       : p->kind == Property::kPlain && !(p->attributes & kReResolve)
-                           ? &p->value
-                           : p->get(this, flags);
-    if (v)
-        out = *v;
-    else
-        out.clear();
-    return p;
-}
-
-// An own live slot is what every class's lookup answers first: a slot in
-// its cell is read in place, a plain Property's value without a call.
-bool Object::getValue(DataPoolId symbol, Variant& out, u32 flags) {
-    if (valid) {
-        if (readOwnCell(symbol, out, flags))
-            return true;
-        if (symbol == Sym::kLength && noteLengthSlot(false)) {
-            out.setNumber(f64(length));
-            return true;
-        }
-    }
-    return get(symbol, out, flags) != nullptr;
-}
-
-bool Object::readOwnCell(DataPoolId symbol, Variant& out, u32 flags) {
-    i32 place;
-    SlotCell* c = findCell(symbol, place);
-    if (!c)
-        return false;
-    if (c->holdsValue()) {
-        c->load(out);
-        return true;
-    }
-    if (!c->isSlot() || c->slot->isRemoved())
-        return false;
-    Property* p = c->slot;
-    const Variant* v = p->kind == Property::kPlain && !(p->attributes & kReResolve) ? &p->value
-                                                                                   : p->get(this, flags);
-    if (v)
-        out = *v;
-    else
-        out.clear();
-    return true;
-}
-
-bool Object::getOwnValue(DataPoolId symbol, Variant& out) {
-    if (valid && readOwnCell(symbol, out, 0))
-        return true;
-    out.clear();
-    return false;
-}
-
-bool Object::hasOwnValue(DataPoolId symbol) const {
-    i32 place;
-    const SlotCell* c = valid ? findCell(symbol, place) : nullptr;
-    return c && cellIsLive(*c);
-}
-
-Property* Object::findInherited(DataPoolId symbol, u32 flags) {
-    const InheritedMember found = lookUpInherited(symbol, flags);
-    if (!found.entry)
-        return found.slot;
-    Object* owner = found.entry->isMethod() ? found.holder : this;
-    return owner->createDispatcherProperty(found.through, *found.entry, symbol);
-}
-
-// The inherited lookup's walk, making nothing: a plain slot met on the way,
-// or the native row a read would make a slot of.
-Object::InheritedMember Object::lookUpInherited(DataPoolId symbol, u32 flags) {
-    InheritedMember found;
-    // Without a side record the walk starts at the prototype and hands no
-    // native data on: a miss from there is remembered (see ChainMemory).
-    ChainMemory::Miss* miss = nullptr;
-    u64 epoch = 0, changes = 0;
-    if (!data && prototype) {
-        ChainMemory& chains = getSpace().chains;
-        miss = &chains.missAt(prototype, symbol);
-        epoch = chains.epoch;
-        changes = Dispatcher::changeCount();
-        if (chains.holds(*miss, prototype, symbol))
-            return found;
-    }
-    const u32 ownFlags = flags & ~(kFindOwn | kFindRemoved);
-    // Whether the walk ends at p: found, or an invalid object met.
-    auto endsAt = [&](Object* p) {
-        if (p != this) {
-            if (!p->valid) {
-                getSpace().getEngine().setError(Err::kInvalidObject);
-                return true;
-            }
-            if ((found.slot = p->findOwnProperty(symbol, ownFlags)) != nullptr)
-                return true;
-        }
-        Dispatcher* d = p->getDispatcher();
-        return d && findDispatcherMember(p, d, symbol, found);
-    };
-    Object* p = data && data->dispatcher ? this : prototype;
-    for (u32 n = kRememberedRestDepth; p && n; p = p->prototype, n--)
-        if (endsAt(p))
-            return found;
-    // A long walk asks whether the space remembers a miss from a later link
-    // on, so that a chain grown link by link is walked a few links a time.
-    Object* last = nullptr;
-    for (; p; p = p->prototype) {
-        if (endsAt(p))
-            return found;
-        if (miss && p->restMisses(symbol)) {
-            last = p;
-            break;
-        }
-    }
-    if (miss && getSpace().chains.epoch == epoch && Dispatcher::changeCount() == changes &&
-        markMissChain(prototype, last))
-        *miss = {prototype, symbol, epoch, changes};
-    return found;
-}
-
-// A chain whose own lookups answer from their slots alone: no live object,
-// no element store, no XML, no function, no global object, activation or
-// arguments object, no dispatcher with dot rows or made-up members. Its
-// objects are marked, so that any change of theirs raises the miss epoch.
-bool Object::markMissChain(Object* start, const Object* last) {
-    ObjectSpace& s = start->getSpace();
-    for (Dispatcher* d : {s.getDefaultDispatcher(0), s.getDefaultDispatcher(1)})
-        if (d && d->makesUpMembers())
-            return false;
-    const Object* end = last ? last->prototype : nullptr;
-    for (Object* p = start; p != end; p = p->prototype) {
-        s.chainSteps++;
-        if (!p->valid || (p->traits & (kNoPlainLookup | kArrayStore)) || p->xmlClass ||
-            p->classId == Sym::kFunction || p->objectId == kGlobalObjectId || p->objectId == kArgumentsId ||
-            p->objectId == kWorkspaceId)
-            return false;
-        if (Dispatcher* d = p->getDispatcher())
-            if (p->data->dotFlag || d->makesUpMembers())
-                return false;
-    }
-    for (Object* p = start; p != end; p = p->prototype)
-        p->traits |= kOnMissChain;
-    return true;
-}
-
-// Native members belong where a read puts them: a method to the object whose
-// table serves it (shared by all that inherit from it), a value to the
-// object itself. XML objects answer their own names.
-const PropInfo* Object::findOwnNativeEntry(DataPoolId symbol) {
-    if (xmlClass || !valid)
-        return nullptr;
-    const InheritedMember found = lookUpInherited(symbol, 0);
-    if (!found.entry || (found.entry->isMethod() && found.holder != this))
-        return nullptr;
-    return found.entry;
-}
-
-// A miss is remembered for a holder without dot rows and a receiver without
-// native data when no dispatcher asked makes up members: what the tables
-// answer then depends on the dispatcher, the class and the name alone, until
-// some dispatcher changes.
-bool Object::findDispatcherMember(Object* holder, Dispatcher* d, DataPoolId symbol,
-                                  InheritedMember& found) {
-    ObjectSpace& s = getSpace();
-    const bool plain = holder->data && !holder->data->dotFlag && !getNativeData();
-    const u64 changes = Dispatcher::changeCount();
-    DispatcherMisses::Entry* miss = plain ? &s.dispatcherMisses.at(d, holder->classId, symbol) : nullptr;
-    if (miss && miss->changes == changes && miss->dispatcher == d && miss->symbol == symbol &&
-        miss->classId == holder->classId)
-        return false;
-    const PropInfo* entry = findDispatcherEntry(holder, d, symbol);
-    Dispatcher* through = d;
-    Dispatcher* other = nullptr;
-    if (!entry && s.isDefaultDispatcher(d)) {
-        other = d == s.getDefaultDispatcher(0) ? s.getDefaultDispatcher(1) : s.getDefaultDispatcher(0);
-        if (other) {
-            DispatcherLock lock(other);
-            entry = other->findProperty(other->getClassID(0), symbol, getNativeData(), false, false);
-            through = other;
-        }
-    }
-    if (!entry) {
-        if (miss && !d->makesUpMembers() && !(other && other->makesUpMembers()) &&
-            Dispatcher::changeCount() == changes)
-            *miss = {d, holder->classId, symbol, changes};
-        return false;
-    }
-    found.entry = entry;
-    found.through = through;
-    found.holder = holder;
-    return true;
-}
-
-// Under the dispatcher's lock. With dot rows, an index asks ".index" then
-// ".number", another number ".number", a name its row then ".name"; what a
-// dot row offers counts only when its probe answers.
-const PropInfo* Object::findDispatcherEntry(Object* holder, Dispatcher* d, DataPoolId symbol) {
-    DispatcherLock lock(d);
-    const DataPoolId cls = holder->classId;
-    LxCore::Root* native = getNativeData();
-    if (!holder->data || !holder->data->dotFlag)
-        return d->findProperty(cls, symbol, native, false, false);
-    const PropInfo* dot = nullptr;
-    if (isIndexId(symbol)) {
-        dot = d->findProperty(cls, Sym::kIndexEntry, native, true, false);
-        if (!dot)
-            dot = d->findProperty(cls, Sym::kNumberEntry, native, true, false);
-    } else if (pool().isNumber(symbol)) {
-        dot = d->findProperty(cls, Sym::kNumberEntry, native, true, false);
-    } else {
-        const PropInfo* named = d->findProperty(cls, symbol, native, false, false);
-        if (named && !(named->flags & kHidden))
-            return named;
-        dot = d->findProperty(cls, Sym::kNameEntry, native, true, false);
-    }
-    return dot && probeDotEntry(*this, *d, *dot, symbol) ? dot : nullptr;
-}
-
-// ---------------------------------------------------------------------------
 // Writing
 
 Property* Object::put(DataPoolId symbol, const Variant& value, u32 flags) {
@@ -1913,25 +1461,6 @@ bool Object::deleteProperty(DataPoolId symbol) {
     return true;
 }
 
-void Object::invalidateRange(u32 from, u32 to) {
-    ReleaseBatch batch(getSpace());
-    for (u32 i = 0; i < table->size(); i++) {
-        u32 index;
-        if (!cellRemoved(cells[i], i32(i)) && isIndexId(table->at(i).symbol, index) && index >= from &&
-            index <= to)
-            retireCell(cells[i], i32(i));
-    }
-    if (ElementStore* store = elementStore(); store && from < store->count) {
-        const u32 last = std::min(to, store->count - 1);
-        for (u32 i = from; i <= last; i++) {
-            SlotCell& c = store->cells[i];
-            if (c.kind != SlotCell::kEmpty && !cellRemoved(c, -1))
-                retireCell(c, -1);
-        }
-    }
-    settleRemoved();
-}
-
 // ---------------------------------------------------------------------------
 // Prototype, length, operators
 
@@ -1963,115 +1492,7 @@ bool Object::setPrototype(Object* p) {
     return true;
 }
 
-u32 Object::getLength() {
-    LxCore::LiveObject* live = getLiveObject();
-    if (LxCore::LiveCollection* c = collectionOf(live)) {
-        LiveHold hold(live);
-        u32 n;
-        if (c->getLength(n) == 0)
-            length = n;
-    }
-    return length;
-}
-
-void Object::setLength(u32 value) {
-    length = value;
-    LxCore::LiveObject* live = getLiveObject();
-    if (LxCore::LiveCollection* c = collectionOf(live)) {
-        LiveHold hold(live);
-        c->setLength(value);
-    }
-}
-
 u64* Object::getHostDataSlot() { return &data_().hostData; }
-
-Property* Object::findOperator(DataPoolId symbol) {
-    for (Object* o = this; o; o = o->prototype) {
-        if (!o->valid) {
-            getSpace().getEngine().setError(Err::kInvalidObject);
-            return nullptr;
-        }
-        if (o->table->getOperatorCount() > 0) {
-            Property* p = o->searchChain(symbol);
-            if (p && !p->isRemoved())
-                return p;
-        }
-        LxCore::LiveObject* live = o->getLiveObject();
-        if (live && live->hasOperators())
-            if (Property* p = findLiveOperator(live, symbol))
-                return p;
-        Dispatcher* d = o->getDispatcher();
-        if (d && d->hasOperators(o->classId)) {
-            const PropInfo* entry;
-            {
-                DispatcherLock lock(d);
-                entry = d->findProperty(o->classId, symbol, getNativeData(), false, false);
-            }
-            if (entry && entry->isMethod())
-                return o->createDispatcherProperty(d, *entry, symbol);
-        }
-    }
-    return nullptr;
-}
-
-// Every comparison of two objects asks this of both: a link without a side
-// record (no live object, no dispatcher) answers from its table's count, and
-// a prototype chain found without operators is remembered (see ChainMemory).
-bool Object::hasOperators() {
-    ChainMemory::OperatorFree* free = nullptr;
-    u64 epoch = 0, changes = 0;
-    if (valid && !data && table->getOperatorCount() == 0 && prototype) {
-        ChainMemory& chains = getSpace().chains;
-        free = &chains.operatorFreeAt(prototype);
-        epoch = chains.epoch;
-        changes = Dispatcher::changeCount();
-        if (chains.holds(*free, prototype))
-            return false;
-    }
-    // As in lookUpInherited, a remembered answer from a later link on
-    // ends a long walk.
-    Object* last = nullptr;
-    u32 walked = 0;
-    for (Object* o = this; o; o = o->prototype) {
-        if (!o->valid) {
-            getSpace().getEngine().setError(Err::kInvalidObject);
-            return false;
-        }
-        if (o->table->getOperatorCount() > 0)
-            return true;
-        if (o->data) {
-            LxCore::LiveObject* live = o->data->liveObject;
-            if (live && live->hasOperators())
-                return true;
-            Dispatcher* d = o->data->dispatcher;
-            if (d && d->hasOperators(o->classId))
-                return true;
-        }
-        if (free && ++walked >= kRememberedRestDepth && o->restIsOperatorFree()) {
-            last = o;
-            break;
-        }
-    }
-    if (free && getSpace().chains.epoch == epoch && Dispatcher::changeCount() == changes &&
-        markOperatorFreeChain(prototype, last))
-        *free = {prototype, epoch, changes};
-    return false;
-}
-
-// A live object answers for its operators as it pleases: chains with one
-// are asked every time.
-bool Object::markOperatorFreeChain(Object* start, const Object* last) {
-    ObjectSpace& s = start->getSpace();
-    const Object* end = last ? last->prototype : nullptr;
-    for (Object* p = start; p != end; p = p->prototype) {
-        s.chainSteps++;
-        if (!p->valid || (p->traits & kNoPlainLookup))
-            return false;
-    }
-    for (Object* p = start; p != end; p = p->prototype)
-        p->traits |= kOnMissChain;
-    return true;
-}
 
 Property* Object::getCallProperty() {
     for (Object* o = this; o; o = o->prototype) {
@@ -2110,80 +1531,6 @@ void Object::materializeNativeProperties() {
 
 // ---------------------------------------------------------------------------
 // Calling and constructing
-
-// The global object's class objects made on first use: a registered live
-// class, an error class, or what the embedding's callback knows.
-Property* Object::findClassObject(DataPoolId symbol) {
-    const String name = DataPool::get().getSymbol(symbol);
-    ObjectSpace& s = getSpace();
-    ObjectRef made;
-    u32 attributes = kReadOnly | kDontEnum | kDontDelete;
-    if (LxCore::LiveObject* factory = LxCore::LiveObject::findClass(name, 0x10000)) {
-        made = ObjectRef::adopt(new LiveObjectFunction(s, symbol, symbol, LiveObjectFunction::kSelf));
-        made->setLiveObject(factory);
-        if (factory->getFlags() & LxCore::kLiveBuiltIn)
-            attributes |= kBuiltIn;
-    } else if (LxCore::Error::isErrorClass(name)) {
-        Dispatcher* errors = s.getDispatcherByID(Sym::kError);
-        const PropInfo* entry = nullptr;
-        if (errors) {
-            DispatcherLock lock(errors);
-            entry = errors->findProperty(Sym::kError, Sym::kError, nullptr, true, false);
-        }
-        if (!entry)
-            return nullptr;
-        made = ObjectRef::adopt(new DispatcherFunction(s, errors, *entry, symbol));
-        made->setNameID(symbol);
-        made->asFunction()->setPrototypeObject(s.errorPrototype);
-        attributes |= kBuiltIn;
-    } else {
-        u32 hookFlags = 0;
-        bool known = false;
-        made = classObjectFromCallback(symbol, hookFlags, known);
-        if (!made && known)
-            return nullptr;
-        if (!made) {
-            Callback* callback = s.getEngine().getCallback();
-            if (!callback || !callback->isValidClassName(s.getEngine(), name))
-                return nullptr;
-            made = ObjectRef::adopt(new Function(s, symbol));
-            made->asFunction()->setPlaceholder(true);
-        } else if (hookFlags & 2) {
-            attributes |= kReResolve;
-        }
-    }
-    return createProperty(symbol, Variant(made.get()), attributes);
-}
-
-// The class object the embedding's callback gives for a name: the wrapper of
-// its live object, a function exactly when the hook's flags have bit 1.
-// known: the callback gave a live object.
-ObjectRef Object::classObjectFromCallback(DataPoolId symbol, u32& hookFlags, bool& known) {
-    known = false;
-    Engine& engine = getSpace().getEngine();
-    Callback* callback = engine.getCallback();
-    if (!callback)
-        return ObjectRef();
-    const String name = DataPool::get().getSymbol(symbol);
-    LxCore::LiveObject* live = callback->getClassObject(engine, name, hookFlags);
-    if (!live)
-        return ObjectRef();
-    known = true;
-    const bool asFunction = (hookFlags & 1) != 0;
-    if (Object* existing = getSpace().findObjectOfLiveObject(live))
-        if ((existing->asFunction() != nullptr) == asFunction)
-            return ObjectRef(existing);
-    ObjectRef wrapper;
-    if (asFunction) {
-        wrapper = ObjectRef::adopt(
-            new LiveObjectFunction(getSpace(), symbol, symbol, LiveObjectFunction::kSelf));
-    } else {
-        wrapper = ObjectRef::adopt(new Object(getSpace()));
-        wrapper->setClassID(symbol);
-    }
-    wrapper->setLiveObject(live);
-    return wrapper;
-}
 
 String Object::displayName() const {
     return pool().getSymbol(nameId ? nameId : classId);
@@ -2228,190 +1575,6 @@ String Object::getText() { return String(); }
 
 void Object::getScopeObjects(LxCore::SimpleArray&) {}
 
-
-
-// ---------------------------------------------------------------------------
-// Listings
-
-namespace {
-
-// A method, or a plain slot without attributes holding a function.
-bool methodLike(u32 attributes, Object* held) {
-    if (attributes & kMethod)
-        return true;
-    if ((attributes & ~kBookkeepingBits) != 0)
-        return false;
-    return held && held->asFunction();
-}
-
-bool passesFilter(u32 a, bool isMethod, u32 filter) {
-    if ((a & kRemoved) && !(filter & kListRemoved))
-        return false;
-    if ((filter & kListNoBuiltIn) && (a & kBuiltIn))
-        return false;
-    if ((a & kHidden) && !(filter & kListHidden))
-        return false;
-    if ((a & kDontEnum) && !(filter & kListDontEnum))
-        return false;
-    if (isMethod)
-        return (filter & kListMethods) != 0;
-    return (filter & ((a & kReadOnly) ? kListReadOnly : kListWritable)) != 0;
-}
-
-}  // namespace
-
-bool Property::isMethodLike() const {
-    if (attributes & kMethod)
-        return true;
-    if (kind != kPlain)
-        return false;
-    return methodLike(attributes, objectOf(value));
-}
-
-// Own slots in creation order: the passing slots sorted by ordinal, so that
-// the cost follows the slots, not the ordinals ever handed out.
-void Object::collectOwnIDs(LxCore::SimpleArray& ids, u32 filter) {
-    if ((traits & kArrayStore) && static_cast<ArrayObject*>(this)->lengthState)
-        materializeLengthSlot();
-    std::vector<std::pair<u32, DataPoolId>> passing;
-    passing.reserve(liveSlotCount());
-    bool emptyName = false, hasLength = false;
-    auto visit = [&](DataPoolId symbol, const SlotCell& c, i32 place) {
-        if (symbol == Sym::kLength)
-            hasLength = true;
-        const u32 a = cellAttributes(c, place);
-        const bool method = c.isSlot() ? c.slot->isMethodLike() : methodLike(a, c.heldObject());
-        if (!passesFilter(a, method, filter))
-            return;
-        if (symbol == Sym::kEmpty)
-            emptyName = true;
-        else
-            passing.emplace_back(c.isSlot() ? c.slot->ordinal : c.ordinal, symbol);
-    };
-    forEachPlace(visit);
-    if (passing.size() <= kSmallListing) {
-        for (size_t i = 1; i < passing.size(); i++)
-            for (size_t j = i; j > 0 && passing[j].first < passing[j - 1].first; j--)
-                std::swap(passing[j], passing[j - 1]);
-    } else {
-        std::sort(passing.begin(), passing.end());
-    }
-    IdMerger merged(ids);
-    for (auto& [ordinal, symbol] : passing)
-        merged.add(symbol);
-    if (!hasLength && (filter & kListDontEnum) && !(filter & kListMethods) &&
-        (classId == Sym::kArray || collectionOf(getLiveObject())))
-        merged.add(Sym::kLength);
-    if (emptyName)
-        merged.add(Sym::kEmpty);
-}
-
-void Object::getIDs(Object* receiver, LxCore::SimpleArray& ids, u32 filter) {
-    if ((objectId == kPrototypeId || objectId == kGlobalObjectId) && getDispatcher()) {
-        Dispatcher* d = getDispatcher();
-        LxCore::SimpleArray native;
-        {
-            DispatcherLock lock(d);
-            d->getEnumerableProperties(Variant(receiver), native, i32(filter));
-        }
-        IdMerger merged(ids);
-        for (i32 i = 0; i < native.getCount(); i++)
-            merged.add(DataPoolId(native.get(i)));
-    }
-    if (getLiveObject())
-        collectLiveIDs(ids, filter);
-    collectOwnIDs(ids, filter);
-}
-
-void Object::getPropertyIDs(LxCore::SimpleArray& ids, u32 filter) {
-    ids.setCount(0);
-    ids.setGrowBy(64);
-    getIDs(this, ids, filter);
-    if (!(filter & kListOwnOnly))
-        for (Object* p = prototype; p && p->classId == classId; p = p->prototype)
-            p->getIDs(this, ids, filter);
-    constexpr u32 kAllThree = kListReadOnly | kListWritable | kListDontEnum;
-    if (!(filter & kListNoBuiltIn) && objectId != kWorkspaceId && (filter & kAllThree) == kAllThree)
-        IdMerger(ids).add(Sym::kProto);
-    ObjectSpace& s = getSpace();
-    if (objectId == kGlobalObjectId && data && data->dispatcher &&
-        data->dispatcher == s.getDefaultDispatcher(1) && s.getDefaultDispatcher(0)) {
-        Dispatcher* saved = data->dispatcher;
-        data->dispatcher = s.getDefaultDispatcher(0);
-        struct Restore {
-            ObjectData* d;
-            Dispatcher* saved;
-            ~Restore() { d->dispatcher = saved; }
-        } restore{data, saved};
-        getIDs(this, ids, filter);
-    }
-}
-
-// ---------------------------------------------------------------------------
-// Bulk access
-
-i32 Object::getPropertyValues(LxCore::THashTable<Variant>& out, u32 filter, LxCore::Error* err) {
-    Engine& engine = getSpace().getEngine();
-    LxCore::Error saved = engine.getError();
-    engine.clearError();
-    LxCore::SimpleArray ids;
-    getPropertyIDs(ids, filter);
-    i32 code = 0;
-    for (i32 i = 0; i < ids.getCount() && code == 0; i++) {
-        const DataPoolId symbol = DataPoolId(ids.get(i));
-        Variant value;
-        getValue(symbol, value, 0);
-        code = engine.getError().getCode();
-        if (code == 0)
-            out.put(pool().getSymbol(symbol), new Variant(value));
-    }
-    if (code != 0 && err)
-        *err = engine.getError();
-    engine.restoreError(saved);
-    return code;
-}
-
-i32 Object::putPropertyValues(const LxCore::THashTable<Variant>& values, LxCore::Error* err) {
-    Engine& engine = getSpace().getEngine();
-    LxCore::Error saved = engine.getError();
-    engine.clearError();
-    LxCore::THashTable<Variant> copy(values);
-    LxCore::SimpleArray entries;
-    copy.getEntries(entries);
-    i32 code = 0;
-    for (i32 i = 0; i < entries.getCount() && code == 0; i++) {
-        auto* e = reinterpret_cast<LxCore::THashTable<Variant>::Entry*>(entries.get(i));
-        Variant value(e->value);
-        getSpace().importValue(value, true);
-        put(pool().add(e->key.chars()), value, 0);
-        code = engine.getError().getCode();
-    }
-    if (code != 0 && err)
-        *err = engine.getError();
-    engine.restoreError(saved);
-    return code;
-}
-
-bool Object::getElements(LxCore::Array& out) {
-    out.setLength(0);
-    if (classId != Sym::kArray)
-        return false;
-    auto visit = [&](DataPoolId symbol, SlotCell& c, i32 place) {
-        u32 index;
-        if (cellRemoved(c, place) || !isIndexId(symbol, index))
-            return;
-        Variant& slot = out.getOrCreate(index);
-        if (c.isSlot()) {
-            const Variant* v = c.slot->get(this, 0);
-            slot = v ? *v : Variant();
-        } else {
-            c.load(slot);
-        }
-    };
-    forEachPlace(visit);
-    return true;
-}
-
 // ---------------------------------------------------------------------------
 // The side record
 
@@ -2424,6 +1587,67 @@ ObjectData::~ObjectData() {
     releaseWatches(watches);
     if (classInfo)
         classInfo->release();
+}
+
+// ---------------------------------------------------------------------------
+// Watch handlers
+
+void Object::watch(DataPoolId symbol, Function* handler) {
+    if (!handler)
+        return;
+    ObjectData& d = data_();
+    if (!d.watches)
+        d.watches = new LxCore::IntHashTable;
+    handler->addRef();
+    if (auto* cell = static_cast<WatchCell*>(d.watches->get(symbol))) {
+        Function* old = cell->handler;
+        cell->handler = handler;
+        old->dropRef();
+    } else {
+        auto* fresh = new WatchCell;
+        fresh->handler = handler;
+        try {
+            d.watches->put(symbol, fresh);
+        } catch (...) {
+            delete fresh;
+            handler->dropRef();
+            throw;
+        }
+    }
+    Property* p = searchChain(symbol);
+    if (p && !p->isRemoved() && !p->isMethod())
+        p->attributes |= kWatched;
+}
+
+void Object::unwatch(DataPoolId symbol) {
+    auto* cell = data && data->watches ? static_cast<WatchCell*>(data->watches->remove(symbol))
+                                       : nullptr;
+    if (Property* p = searchChain(symbol))
+        p->attributes &= ~kWatched;
+    if (cell) {
+        Function* handler = cell->handler;
+        delete cell;
+        handler->dropRef();
+    }
+}
+
+// The handler is held for the call: it may unwatch itself.
+void Object::callWatchHandler(Property* slot, Variant& newValue) {
+    if (!data || !data->watches)
+        return;
+    auto* cell = static_cast<WatchCell*>(data->watches->get(slot->symbol));
+    if (!cell)
+        return;
+    ObjectRef handler(cell->handler);
+    LxCore::Array args(3);
+    pool().getValue(slot->symbol, args.getOrCreate(0));
+    if (const Variant* current = slot->get(this, 0))
+        args.getOrCreate(1) = *current;
+    args.getOrCreate(2) = newValue;
+    Variant result;
+    handler->call(this, args, result);
+    if (result.getType() != Variant::kUndefined)
+        newValue = result;
 }
 
 }  // namespace LxScript

@@ -9,6 +9,7 @@
 // activations, arguments, E4X values) override; callers reach each by its
 // name, so their order in the class carries nothing.
 #pragma once
+#include <algorithm>
 #include <cstddef>
 #include <exception>
 #include <vector>
@@ -103,10 +104,9 @@ inline bool isUnboundReference(const Variant& v) {
     return v.getType() == Variant::kScriptObject && !v.getObject();
 }
 
-// The bound script object a Variant holds, or null.
-inline Object* objectOf(const Variant& v) {
-    return v.getType() == Variant::kScriptObject ? v.getObject() : nullptr;
-}
+// The bound script object a Variant holds, or null: the core holds it by
+// its base, which only the engine turns back into the object.
+inline Object* objectOf(const Variant& v);
 
 // Holds one counted reference to an object for a scope.
 class ObjectRef {
@@ -128,7 +128,8 @@ private:
     Object* held = nullptr;
 };
 
-class Object : public LxCore::Root, public LxCore::Listener {
+// The core's part comes first: a Variant holds the object by it.
+class Object : public LxCore::ScriptObject, public LxCore::Root {
 public:
     // A fresh object of the space's engine: class "Object", the engine's
     // Object prototype, one reference (the caller's), head of the ring.
@@ -244,9 +245,6 @@ public:
     // Marks what this object holds; called from the space's mark work list.
     virtual void markReferences();
 
-    LxCore::ScriptObjectCounts& getCounts() { return counts; }
-    // For the core's holders (ScriptObjectHooks::countsOffset).
-    static constexpr u32 countsOffset();
     ObjectSpace& getSpace() const { return table->getSpace(); }
     ObjectData* getData() const { return data; }
     ObjectData& data_();                        // made on first need
@@ -266,6 +264,10 @@ public:
     u32 getLength();
     void setLength(u32 length);
     u32 getStoredLength() const { return length; }
+    // Only an array's length follows its elements: a function's is its
+    // declared parameter count, and other objects keep theirs in a
+    // property of their own.
+    bool countsIndexLength() const { return classId == Sym::kArray; }
     bool hasOperators();
     // hasOperators' answer, read inline when the space remembers that no
     // link from the prototype on offers operator methods (see ChainMemory):
@@ -345,7 +347,7 @@ protected:
     Property* slotOf(SlotCell& cell, i32 place, DataPoolId symbol);
     // The attributes of the slot in a cell (kRemoved included).
     u32 cellAttributes(const SlotCell& cell, i32 place) const;
-    [[gnu::always_inline]] inline bool cellRemoved(const SlotCell& cell, i32 place) const;   // Object.cpp only
+    [[gnu::always_inline]] inline bool cellRemoved(const SlotCell& cell, i32 place) const;   // ObjectInternals.h
     // A new slot's cell (ordinal given, value undefined), in the element
     // store or the table; null only when allocation failed before anything
     // changed (it throws then).
@@ -358,6 +360,12 @@ protected:
     [[gnu::always_inline]] inline void growCells(u32 newSize);   // Object.cpp only
     // Links a new or revived compact slot: ordinal, length, operators.
     void linkCell(SlotCell& cell, DataPoolId symbol);
+    // An array's length passes an element added at an index.
+    void raiseLengthFor(DataPoolId symbol) {
+        u32 index;
+        if (countsIndexLength() && isIndexId(symbol, index))
+            length = std::max(length, index + 1);
+    }
     // A removed slot at place comes back to life in the counts.
     void countRevived(i32 place);
     // newCell for a value held in made, released when no cell can be had.
@@ -446,7 +454,6 @@ protected:
     Object* prototype = nullptr;
     SlotTable* table;               // counted; never null
     SlotCell* cells = nullptr;      // one per table entry (capacity: cellCapacity(table->size()))
-    LxCore::ScriptObjectCounts counts{1, 0};   // references; locks: low 30 bits counted, bit 30 the mark
     DataPoolId classId = Sym::kObject;
     DataPoolId nameId = 0;
     i32 objectId = 0;
@@ -543,10 +550,7 @@ void Object::forEachCell(F&& f) const {
     forEachPlace([&](DataPoolId symbol, SlotCell& c, i32) { f(symbol, c); });
 }
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Winvalid-offsetof"
-constexpr u32 Object::countsOffset() { return u32(offsetof(Object, counts)); }
-#pragma GCC diagnostic pop
+inline Object* objectOf(const Variant& v) { return static_cast<Object*>(v.getObject()); }
 
 // The side record, made on first need.
 class ObjectData : public LxCore::Root {

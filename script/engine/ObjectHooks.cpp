@@ -1,4 +1,4 @@
-// The table through which the core's Variant holds script objects.
+// The hooks through which the core's Variant holds script objects.
 #include "core/ScriptObjectHooks.h"
 #include "script/engine/Object.h"
 
@@ -6,42 +6,46 @@ namespace LxScript {
 
 namespace {
 
-LxCore::ScriptObjectCounts& counts(Object& o) { return o.getCounts(); }
+class ObjectHooks final : public LxCore::ScriptObjectHooks {
+public:
+    // The core has dropped the count to 0.
+    void finalize(LxCore::ScriptObject& o) override { of(o).release(); }
 
-// The core has dropped the count to 0.
-void finalize(Object& o) { o.release(); }
+    u32 getObjectID(LxCore::ScriptObject& o) override { return u32(of(o).getObjectID()); }
 
-u32 objectID(Object& o) { return u32(o.getObjectID()); }
+    u32 getClassID(LxCore::ScriptObject& o) override { return u32(of(o).getClassID()); }
 
-u32 classID(Object& o) { return u32(o.getClassID()); }
+    bool isValid(LxCore::ScriptObject& o) override { return of(o).isValid(); }
 
-bool valid(Object& o) { return o.isValid(); }
+    void getClassName(LxCore::ScriptObject& o, LxCore::String& out) override { of(o).getClassName(out); }
 
-void className(Object& o, LxCore::String& out) { o.getClassName(out); }
+    bool getDefaultValue(LxCore::ScriptObject& o, Variant& out, i32 hint) override {
+        return of(o).getDefaultValue(out, u8(hint));
+    }
 
-bool defaultValue(Object& o, Variant& out, i32 hint) { return o.getDefaultValue(out, u8(hint)); }
+    const Variant* getInternalValue(LxCore::ScriptObject& o) override {
+        ObjectData* data = of(o).getData();
+        return data ? &data->privateValue : nullptr;
+    }
 
-const Variant* internalValue(Object& o) {
-    ObjectData* data = o.getData();
-    return data ? &data->privateValue : nullptr;
-}
+    LxCore::LiveObject* getLiveObject(LxCore::ScriptObject& o) override { return of(o).getLiveObject(); }
 
-LxCore::LiveObject* liveObject(Object& o) { return o.getLiveObject(); }
+    LxCore::Root* getNativeData(LxCore::ScriptObject& o) override { return of(o).getNativeData(); }
 
-LxCore::Root* nativeData(Object& o) { return o.getNativeData(); }
+    void setNativeData(LxCore::ScriptObject& o, LxCore::Root* data) override { of(o).setNativeData(data); }
 
-void setNativeData(Object& o, LxCore::Root* data) { o.setNativeData(data); }
+    // File and Folder objects come with the File class.
+    const LxCore::FileSpec* getFileSpec(LxCore::ScriptObject&) override { return nullptr; }
 
-// File and Folder objects come with the File class.
-const LxCore::FileSpec* fileSpec(Object&) { return nullptr; }
-
-constexpr LxCore::ScriptObjectHooks kHooks = {
-    counts,        finalize,   objectID,     classID,       valid,    className, defaultValue,
-    internalValue, liveObject, nativeData,   setNativeData, fileSpec,  Object::countsOffset(),
+private:
+    // Every script object the core holds is one of the engine's.
+    static Object& of(LxCore::ScriptObject& o) { return static_cast<Object&>(o); }
 };
+
+ObjectHooks hooks;
 
 }  // namespace
 
-void installObjectHooks(bool start) { LxCore::setScriptObjectHooks(start ? &kHooks : nullptr); }
+void installObjectHooks(bool start) { LxCore::ScriptObjectHooks::setCurrent(start ? &hooks : nullptr); }
 
 }  // namespace LxScript

@@ -195,7 +195,7 @@ void SlotCell::adopt(const Variant& v) {
             }
             break;
         case Variant::kScriptObject:
-            if (Object* o = v.getObject()) {
+            if (Object* o = objectOf(v)) {
                 o->addRef();
                 o->addInternalRef();
                 object = o;

@@ -288,29 +288,6 @@ bool DispatcherProperty::clear(bool final) {
     return true;
 }
 
-bool probeDotEntry(Object& object, Dispatcher& dispatcher, const PropEntryCopy& entry,
-                   DataPoolId symbol) {
-    Variant self(&object), name, result;
-    DataPool::get().getValue(symbol, name);
-    LxCore::Array none;
-    Arguments record;
-    record.dispatcher = entry.owner;
-    record.engine = object.getEngine();
-    record.thisValue = &self;
-    record.name = &name;
-    record.mode = Arguments::kTest;
-    record.args = &none;
-    record.result = &result;
-    if (entry.handler)
-        dispatcher.call(record, entry.handler);
-    else
-        dispatcher.get(record);
-    if (isUnboundReference(result))
-        if (LxCore::Root* native = result.getNativeData())
-            static_cast<LxCore::NativeData*>(native)->dispose();
-    return result.getType() != Variant::kUndefined;
-}
-
 // The same script object comes back for the same native object.
 void adoptNativeResult(ObjectSpace& space, Object* previous, Variant& result) {
     if (previous && isUnboundReference(result) && i32(result.getID()) != kArgumentsId &&
@@ -514,67 +491,6 @@ bool LiveObjectProperty::clear(bool final) {
         status = live->removeProperty(id);
     }
     return status == 0 || status == Err::kUndefined;
-}
-
-// ---------------------------------------------------------------------------
-// Watch handlers
-
-void Object::watch(DataPoolId symbol, Function* handler) {
-    if (!handler)
-        return;
-    ObjectData& d = data_();
-    if (!d.watches)
-        d.watches = new LxCore::IntHashTable;
-    handler->addRef();
-    if (auto* cell = static_cast<WatchCell*>(d.watches->get(symbol))) {
-        Function* old = cell->handler;
-        cell->handler = handler;
-        old->dropRef();
-    } else {
-        auto* fresh = new WatchCell;
-        fresh->handler = handler;
-        try {
-            d.watches->put(symbol, fresh);
-        } catch (...) {
-            delete fresh;
-            handler->dropRef();
-            throw;
-        }
-    }
-    Property* p = searchChain(symbol);
-    if (p && !p->isRemoved() && !p->isMethod())
-        p->attributes |= kWatched;
-}
-
-void Object::unwatch(DataPoolId symbol) {
-    auto* cell = data && data->watches ? static_cast<WatchCell*>(data->watches->remove(symbol))
-                                       : nullptr;
-    if (Property* p = searchChain(symbol))
-        p->attributes &= ~kWatched;
-    if (cell) {
-        Function* handler = cell->handler;
-        delete cell;
-        handler->dropRef();
-    }
-}
-
-// The handler is held for the call: it may unwatch itself.
-void Object::callWatchHandler(Property* slot, Variant& newValue) {
-    if (!data || !data->watches)
-        return;
-    auto* cell = static_cast<WatchCell*>(data->watches->get(slot->symbol));
-    if (!cell)
-        return;
-    ObjectRef handler(cell->handler);
-    LxCore::Array args(3);
-    DataPool::get().getValue(slot->symbol, args.getOrCreate(0));
-    if (const Variant* current = slot->get(this, 0))
-        args.getOrCreate(1) = *current;
-    args.getOrCreate(2) = newValue;
-    Variant result;
-    handler->call(this, args, result);
-    if (result.getType() != Variant::kUndefined)
-        newValue = result;
 }
 
 }  // namespace LxScript

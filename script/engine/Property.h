@@ -178,11 +178,6 @@ void Object::forEachSlot(F&& f) const {
     });
 }
 
-// The dispatcher entry probe of ".index", ".number" and ".name" rows: true
-// when the row answers a value for the name on this object.
-bool probeDotEntry(Object& object, Dispatcher& dispatcher, const PropEntryCopy& entry,
-                   DataPoolId symbol);
-
 // Adopting a native result: the same script object comes back for the same
 // native object; anything else is imported into the engine.
 void adoptNativeResult(ObjectSpace& space, Object* previous, Variant& result);

@@ -311,7 +311,7 @@ bool sameTypeEquals(const Variant& a, const Variant& b) {
         case Variant::kString:
             return a == b;
         case Variant::kScriptObject:
-            return a.getObject() && a.getObject() == b.getObject();
+            return objectOf(a) && objectOf(a) == objectOf(b);
         default:
             return false;
     }
@@ -355,16 +355,16 @@ bool looseEquals(const Variant& left, const Variant& right) {
             b.setNumber(b.toNumber());
         } else if (ta == Variant::kString && tb == Variant::kNumber) {
             a.setNumber(a.toNumber());
-        } else if (ta == Variant::kScriptObject && a.getObject() &&
+        } else if (ta == Variant::kScriptObject && objectOf(a) &&
                    (tb == Variant::kNumber || tb == Variant::kString)) {
             Variant value;
-            if (!defaultValueOf(*a.getObject(), value))
+            if (!defaultValueOf(*objectOf(a), value))
                 return false;
             a = value;
-        } else if (tb == Variant::kScriptObject && b.getObject() &&
+        } else if (tb == Variant::kScriptObject && objectOf(b) &&
                    (ta == Variant::kNumber || ta == Variant::kString)) {
             Variant value;
-            if (!defaultValueOf(*b.getObject(), value))
+            if (!defaultValueOf(*objectOf(b), value))
                 return false;
             b = value;
         } else {
@@ -470,7 +470,7 @@ void typeOfName(Variant& v) {
             name = "string";
             break;
         case Variant::kScriptObject: {
-            Object* object = v.getObject();
+            Object* object = objectOf(v);
             if (!object) {
                 name = "object";
                 break;

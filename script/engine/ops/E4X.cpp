@@ -343,7 +343,7 @@ Status jsOpXMLPredicate::execute(jsRunner& runner, Variant& result) {
             continue;
         XML* node = xmlOf(item);
         runner.engine->importValue(item, true);
-        Object* scopeObject = item.getObject();
+        Object* scopeObject = objectOf(item);
         if (!scopeObject || !node)
             continue;
         node->addRef();

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "core/tests/TestSupport.h"
@@ -155,6 +156,35 @@ TEST_F(ObjectTest, ClearingPropertiesRecomputesTheLength) {
     EXPECT_EQ(names(ids), "3 length __proto__");
 }
 
+// ---- holders ----
+
+// The core holds an object by the counts it carries in its first base, which
+// starts where the object does: a plain object, an array and a function come
+// back whole from a Variant, and a locked holder counts a lock beside the
+// reference.
+TEST_F(ObjectTest, VariantsHoldEveryKindOfObjectByItsCounts) {
+    static_assert(std::is_base_of_v<LxCore::ScriptObject, Object>);
+    ObjectRef array = ObjectRef::adopt(Object::make(space(), Sym::kArray));
+    const ObjectRef kinds[] = {newObject(), array, native("f", [](Arguments&) {})};
+    for (const ObjectRef& o : kinds) {
+        ASSERT_TRUE(o);
+        EXPECT_EQ(static_cast<void*>(static_cast<LxCore::ScriptObject*>(o.get())), static_cast<void*>(o.get()));
+        const u32 references = o->getRefCount();
+        {
+            Variant held(*o);
+            Variant locked;
+            locked.setSlotFlags(Variant::kLockedReference);
+            locked = held;
+            EXPECT_EQ(objectOf(held), o.get());
+            EXPECT_EQ(objectOf(locked), o.get());
+            EXPECT_EQ(o->getRefCount(), references + 2);
+            EXPECT_EQ(o->getInternalCount(), 1u);
+        }
+        EXPECT_EQ(o->getRefCount(), references);
+        EXPECT_EQ(o->getInternalCount(), 0u);
+    }
+}
+
 // ---- prototypes ----
 
 TEST_F(ObjectTest, PrototypeCyclesAreRefused) {
@@ -263,7 +293,7 @@ TEST_F(ObjectTest, DefaultValueTriesBothMethods) {
 // Recursion through valueOf: each call asks the same object again.
 void recurseValueOf(Arguments& a) {
     Variant again;
-    a.thisValue->getObject()->getDefaultValue(again, 0);
+    objectOf(*a.thisValue)->getDefaultValue(again, 0);
     *a.result = again;
 }
 
@@ -374,7 +404,7 @@ bool unwatchInHandler = false;
 void watcher(Arguments& a) {
     watchCalls.push_back({text(a.arg(0)), text(a.arg(1)), text(a.arg(2))});
     if (unwatchInHandler)
-        a.thisValue->getObject()->unwatch(sym("x"));
+        objectOf(*a.thisValue)->unwatch(sym("x"));
     *a.result = watchAnswer;
 }
 

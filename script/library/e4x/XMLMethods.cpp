@@ -361,7 +361,7 @@ i32 parentMethod(XML* w, Variant& result) {
 i32 xpathMethod(XMLObject& self, const Array& args, Variant& result, Error* error) {
     LxCore::THashTable<String> variables;
     bool haveVariables = false;
-    Object* bag = args.length() > 1 ? args[1].getObject() : nullptr;
+    Object* bag = args.length() > 1 ? objectOf(args[1]) : nullptr;
     auto* engine = dynamic_cast<RealEngine*>(Engine::getCurrent());
     if (bag && engine) {
         LxCore::SimpleArray ids;

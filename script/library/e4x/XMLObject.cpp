@@ -220,7 +220,7 @@ namespace {
 bool isWrapperObjectValue(const Variant& value) {
     if (value.getType() == Variant::kLiveObject)
         return false;
-    const Object* object = value.getObject();
+    const Object* object = objectOf(value);
     if (!object)
         return value.getType() != Variant::kScriptObject;
     const DataPoolId cls = object->getClassID();
@@ -735,7 +735,7 @@ private:
         XMLSettings* s = XMLSettings::current();
         const XMLSettings defaults;
         if (id == kSetSettings) {
-            Object* from = args.length() > 0 ? args[0].getObject() : nullptr;
+            Object* from = args.length() > 0 ? objectOf(args[0]) : nullptr;
             if (!from) {
                 *s = defaults;
                 return 0;
@@ -926,7 +926,7 @@ Object* linkXMLListPrototype(Object& function, Object* global) {
     Variant xmlClass;
     if (!global->get(Sym::kXML, xmlClass, 0))
         return nullptr;
-    Object* constructor = xmlClass.getObject();
+    Object* constructor = objectOf(xmlClass);
     Function* f = constructor ? constructor->asFunction() : nullptr;
     return f && f != &function ? f->getPrototypeObject() : nullptr;
 }
