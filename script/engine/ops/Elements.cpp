@@ -62,8 +62,7 @@ inline bool storesPlainly(const Object& holder, const Variant& value) {
 // general way.
 [[gnu::always_inline]] inline SlotCell* valueCellOf(jsRunner& runner, Object& holder, const Variant& key, u32& at) {
     ElementStore* store = holder.elementStore();
-    if (!store || !holder.isValidByte() || runner.errorPending() || !fastPathsOn(runner) ||
-        !storeIndexOf(key, store->count, at))
+    if (!store || !holder.isValidByte() || runner.errorPending() || !storeIndexOf(key, store->count, at))
         return nullptr;
     SlotCell& cell = store->cells[at];
     return cell.holdsValue() ? &cell : nullptr;
@@ -128,7 +127,7 @@ private:
 
 SlotCell* liveElementAt(const jsRunner& runner, Object* o, u32 index) {
     ElementStore* store = o ? o->elementStore() : nullptr;
-    if (!store || !o->isValidByte() || index >= store->count || !fastPathsOn(runner))
+    if (!store || !o->isValidByte() || index >= store->count)
         return nullptr;
     SlotCell& cell = store->cells[index];
     return cellIsLive(cell) ? &cell : nullptr;
@@ -140,7 +139,7 @@ SlotCell* liveElementAt(const jsRunner& runner, Object* o, u32 index) {
 }
 
 [[gnu::always_inline]] inline Object* jsOpIndex::peekReceiver(jsRunner& runner) const {
-    if (attribute)
+    if (!inCells)
         return nullptr;
     return receiverSlot >= 0 ? localReceiver(runner) : object->peekObject(runner);
 }
@@ -170,7 +169,7 @@ SlotCell* liveElementAt(const jsRunner& runner, Object* o, u32 index) {
 
 [[gnu::always_inline]] inline SlotCell* jsOpIndex::elementOf(jsRunner& runner, Reference& reference, const Variant& key, u32& at) const {
     Object* o = reference.object;
-    if (attribute || !o || runner.errorPending() || !fastPathsOn(runner))
+    if (!inCells || !o || runner.errorPending())
         return nullptr;
     ElementStore* store = o->elementStore();
     if (!store || !o->isValidByte() || !storeIndexOf(key, store->count, at))

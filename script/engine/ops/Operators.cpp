@@ -126,9 +126,9 @@ bool equalityOf(i32 op, const Variant& x, const Variant& y) {
 
 // An object side whose chain is remembered as offering no operator method,
 // or a side that is no object.
-bool offersNoMethod(const jsRunner& runner, const Variant& value) {
+bool offersNoMethod(const Variant& value) {
     Object* object = objectOf(value);
-    return !object || (fastPathsOn(runner) && object->remembersNoOperators());
+    return !object || object->remembersNoOperators();
 }
 
 // result += right's text where result's text is also held by the place the
@@ -243,8 +243,11 @@ void jsOpBinary::setOperator(i32 id) {
 }
 
 void jsOpBinary::noteLocalSides() {
-    leftSlot = leftConstant ? -1 : localSlotOf(left);
-    rightSlot = rightConstant ? -1 : localSlotOf(right);
+    // Under the general paths no side is read in its frame slot, so no
+    // object side meets the remembered operator-free chain there.
+    const bool slots = !GeneralBuild::on();
+    leftSlot = leftConstant || !slots ? -1 : localSlotOf(left);
+    rightSlot = rightConstant || !slots ? -1 : localSlotOf(right);
     equality = op == kOpEqual || op == kOpNotEqual || op == kOpStrictEqual || op == kOpStrictNotEqual;
     bothInPlace = (numeric || equality) && (leftConstant || leftSlot >= 0) && (rightConstant || rightSlot >= 0);
 }
@@ -346,8 +349,8 @@ Status jsOpBinary::compareInPlace(jsRunner& runner, Variant& result) {
         result.setBool((x->toNumber() == y->toNumber()) != negate);
         return runner.status();
     }
-    if (x && y && (objectOf(*x) || objectOf(*y)) && !runner.errorPending() && offersNoMethod(runner, *x) &&
-        offersNoMethod(runner, *y) && decidedAlone(op, *x, *y)) {
+    if (x && y && (objectOf(*x) || objectOf(*y)) && !runner.errorPending() && offersNoMethod(*x) &&
+        offersNoMethod(*y) && decidedAlone(op, *x, *y)) {
         result.setBool(equalityOf(op, *x, *y));
         return runner.status();
     }
@@ -414,7 +417,7 @@ Status jsOpBinary::compareOperands(jsRunner& runner, Variant& result) {
             result.setBool((result.toNumber() == y->toNumber()) != negate);
             return runner.status();
         }
-        if (y && (leftObject || objectOf(*y)) && !runner.errorPending() && offersNoMethod(runner, *y) &&
+        if (y && (leftObject || objectOf(*y)) && !runner.errorPending() && offersNoMethod(*y) &&
             decidedAlone(op, result, *y)) {
             result.setBool(equalityOf(op, result, *y));
             return runner.status();

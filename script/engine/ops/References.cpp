@@ -324,7 +324,7 @@ jsOpProperty::jsOpProperty(jsOpcode* object, DataPoolId symbol, bool attribute)
     : jsOpVariable(symbol, attribute),
       object(object),
       cacheable(!attribute && symbol != Sym::kEmpty && symbol != Sym::kPrototype && !isIndexId(symbol)) {
-    if (!attribute && DataPool::isIntegerId(symbol))
+    if (!attribute && DataPool::isIntegerId(symbol) && !GeneralBuild::on())
         element = u32(symbol & DataPool::kPayloadMask);
 }
 
@@ -629,8 +629,6 @@ bool storeOwn(Object* receiver, SlotCell& c, const Variant& value, DataPoolId sy
 // skips the cell lookup.
 // The receiver is held while the chain's lookup may run native code.
 bool jsOpProperty::addNew(jsRunner& runner, Object* receiver, const Variant& value) const {
-    if (!fastPathsOn(runner))
-        return false;
     const ObjectRef hold(receiver);
     if (!receiver->takesNewValue(symbol, kRefQuiet & kLookupFlags))
         return false;
@@ -657,7 +655,7 @@ Status jsOpProperty::assign(jsRunner& runner, const Variant& value) {
     SlotCell* c = lookUpCell(receiver, kWriteLookup, depth);
     if (c && depth == 0 && storeOwn(receiver, *c, value, symbol))
         return runner.status();
-    if (!c && addNew(runner, receiver, value))
+    if (!c && fastPathsOn(runner) && addNew(runner, receiver, value))
         return runner.status();
     Reference reference;
     reference.symbol = symbol;
@@ -683,7 +681,7 @@ Status jsOpProperty::assignValue(jsRunner& runner, const Variant& value) {
     SlotCell* c = lookUpCell(receiver, kWriteLookup, depth);
     if (c && depth == 0 && storeOwn(receiver, *c, value, symbol))
         return runner.status();
-    if (!c && addNew(runner, receiver, value))
+    if (!c && fastPathsOn(runner) && addNew(runner, receiver, value))
         return runner.status();
     reference.setObject(receiver);
     return assignThrough(runner, reference, c, value);
@@ -740,7 +738,8 @@ jsOpIndex::jsOpIndex(jsOpcode* object, jsOpcode* index, bool attribute)
     : jsOpProperty(object, 0, attribute), index(index) {
     receiverSlot = localSlotOf(object);
     keySlot = localSlotOf(index);
-    bothLocal = receiverSlot >= 0 && keySlot >= 0 && !attribute;
+    inCells = !attribute && !GeneralBuild::on();
+    bothLocal = receiverSlot >= 0 && keySlot >= 0 && inCells;
 }
 
 jsOpIndex::~jsOpIndex() { delete index; }

@@ -292,6 +292,10 @@ private:
     i32 receiverSlot = -1;      // the object part is a local in this frame slot
     i32 keySlot = -1;           // the index is one
     bool bothLocal = false;     // both are, and no "@" stands before the index
+    // Elements may be read and written in their cells: no "@" stands before
+    // the index and the tree was not built for the general paths, which
+    // reach every cell fast path only through a peeked receiver or here.
+    bool inCells = true;
 };
 
 // A name the running function declares: its slot in the workspace, or -1
