@@ -30,6 +30,10 @@ public:
         return constant ? constant : runner.frameSlotAt(slot);
     }
 
+    // A local's value in its frame slot only, for sites where a constant
+    // never stands (a constant index names its element at a property site).
+    [[gnu::always_inline]] const Variant* peekLocal(jsRunner& runner) const { return runner.frameSlotAt(slot); }
+
     // The number in place (a constant or a local holding one), as peek.
     [[gnu::always_inline]] bool peekNumber(jsRunner& runner, LxCore::f64& number) const {
         const Variant* value = peek(runner);

@@ -146,7 +146,7 @@ SlotCell* liveElementAt(const jsRunner& runner, Object* o, u32 index) {
 
 // As the local's own read, in place.
 [[gnu::always_inline]] inline const Variant* jsOpIndex::localKey(jsRunner& runner) const {
-    return runner.frameSlotAt(keySlot);
+    return key.peekLocal(runner);
 }
 
 [[gnu::always_inline]] inline Status jsOpIndex::executeIndex(jsRunner& runner, Variant& key) {
@@ -154,7 +154,7 @@ SlotCell* liveElementAt(const jsRunner& runner, Object* o, u32 index) {
         key = *local;
         return kStatusOK;
     }
-    return index->execute(runner, key);
+    return this->key.read(runner, key);
 }
 
 [[gnu::always_inline]] inline Status jsOpIndex::evaluateInPlace(jsRunner& runner, Reference& reference,

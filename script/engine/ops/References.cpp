@@ -735,19 +735,18 @@ i32 localSlotOf(const jsOpcode* op) {
 }
 
 jsOpIndex::jsOpIndex(jsOpcode* object, jsOpcode* index, bool attribute)
-    : jsOpProperty(object, 0, attribute), index(index) {
+    : jsOpProperty(object, 0, attribute), key(Operand::of(index)) {
     receiverSlot = localSlotOf(object);
-    keySlot = localSlotOf(index);
     inCells = !attribute && !GeneralBuild::on();
-    bothLocal = receiverSlot >= 0 && keySlot >= 0 && inCells;
+    bothLocal = receiverSlot >= 0 && key.getSlot() >= 0 && inCells;
 }
 
-jsOpIndex::~jsOpIndex() { delete index; }
+jsOpIndex::~jsOpIndex() { delete key.getOperation(); }
 
 Status jsOpIndex::evaluate(jsRunner& runner, Reference& reference, Variant& key, u32 flags) {
     if (const Status status = referObject(runner, reference, flags))
         return status;
-    return index->execute(runner, key);
+    return this->key.read(runner, key);
 }
 
 Status jsOpIndex::lookUp(jsRunner& runner, Reference& reference, const Variant& key, u32 flags) {
@@ -777,13 +776,13 @@ void jsOpIndex::appendSource(String& out) const {
     if (attribute)
         out += ".@";
     out += '[';
-    index->appendSource(out);
+    key.getOperation()->appendSource(out);
     out += ']';
 }
 
 void jsOpIndex::writeOperands(CompiledScriptWriter& writer) const {
     jsOpProperty::writeOperands(writer);
-    writer.writeNode(index);
+    writer.writeNode(key.getOperation());
 }
 
 // ---------------------------------------------------------------------------
