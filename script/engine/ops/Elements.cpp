@@ -6,6 +6,7 @@
 // without a store) goes the general way, getReference's.
 #include "script/engine/ops/References.h"
 
+#include "script/engine/access/Cells.h"
 #include "script/engine/ops/Assignments.h"
 #include "script/engine/Function.h"
 #include "script/engine/Property.h"
@@ -186,15 +187,13 @@ SlotCell* liveElementAt(const jsRunner& runner, Object* o, u32 index) {
 // anonymous function takes the index as its inferred name, the cell the
 // value.
 void jsOpProperty::storeElement(DataPoolId symbol, SlotCell& cell, const Variant& value) {
-    if (cell.isNumber() && value.getType() == Variant::kNumber) {
-        cell.number = value.toNumber();
-    } else {
-        if (Object* stored = objectOf(value))
-            if (Function* function = stored->asFunction())
-                if (function->getNameID() == Sym::kAnonymous && function->getInferredName() == 0)
-                    function->setInferredName(symbol);
-        cell.store(value);
-    }
+    if (storeNumberOver(cell, value))
+        return;
+    if (Object* stored = objectOf(value))
+        if (Function* function = stored->asFunction())
+            if (function->getNameID() == Sym::kAnonymous && function->getInferredName() == 0)
+                function->setInferredName(symbol);
+    cell.store(value);
     cell.state = u8(kStateWritten);
 }
 
@@ -298,12 +297,8 @@ Status jsOpIndex::readThrough(jsRunner& runner, Reference& reference, const Vari
 
 // value into the value cell of element at, a number over a number in place.
 [[gnu::always_inline]] inline void jsOpIndex::writeCell(SlotCell& cell, u32 at, const Variant& value) {
-    if (cell.isNumber() && value.getType() == Variant::kNumber) {
-        cell.number = value.toNumber();
-        cell.state = u8(kStateWritten);
-    } else {
+    if (!storeNumberOver(cell, value))
         storeElement(DataPoolId(DataPool::kIntegerTag | i32(at)), cell, value);
-    }
 }
 
 Status jsOpIndex::assign(jsRunner& runner, const Variant& value) {
@@ -311,8 +306,7 @@ Status jsOpIndex::assign(jsRunner& runner, const Variant& value) {
         if (Object* direct = localReceiver(runner))
             if (const Variant* key = localKey(runner))
                 if (SlotCell* cell = storesNumber(*direct, value) ? numberCellOf(runner, *direct, *key) : nullptr) {
-                    cell->number = value.toNumber();
-                    cell->state = u8(kStateWritten);
+                    writeNumber(*cell, value.toNumber());
                     return kStatusOK;
                 }
     return assignPeeked(runner, value);
@@ -456,8 +450,7 @@ Status jsOpIndex::step(jsRunner& runner, Reference& reference, f64 delta, bool p
             if (const Variant* local = localKey(runner))
                 if (SlotCell* cell = putsThrough(*direct) ? nullptr : numberCellOf(runner, *direct, *local)) {
                     const f64 x = cell->number;
-                    cell->number = x + delta;
-                    cell->state = u8(kStateWritten);
+                    writeNumber(*cell, x + delta);
                     result.setNumber(postfix ? x : x + delta);
                     done = true;
                     return kStatusOK;

@@ -9,6 +9,7 @@
 #include "script/engine/RealEngine.h"
 #include "script/engine/Script.h"
 #include "script/engine/Workspace.h"
+#include "script/engine/access/Cells.h"
 #include "script/engine/ops/Literals.h"
 #include "script/frontend/Node.h"
 
@@ -604,13 +605,11 @@ bool storeOwn(Object* receiver, SlotCell& c, const Variant& value, DataPoolId sy
         const u32 place = u32(&c - receiver->cellAt(0));
         if (receiver->slotTable()->at(place).attributes & kReadOnly)
             return false;
-        if (c.isNumber() && value.getType() == Variant::kNumber) {
-            c.number = value.toNumber();
-        } else {
+        if (!storeNumberOver(c, value)) {
             noteStored(value, symbol);
             c.store(value);
+            c.state = kStateWritten;
         }
-        c.state = kStateWritten;
         return true;
     }
     Property* slot = c.slot;
