@@ -184,6 +184,7 @@ Script* jsEngine::compileSource(const String& source, const String* name, const 
         }
         if (context.getStackLimit() == 0)
             setStackLimit();
+        const GeneralBuild::Scope general(takesGeneralPaths());
         BinaryScriptReader reader(text);
         if (!parameters && reader.isBinaryScript()) {
             // Compiled text is read, not parsed; its errors have no line.

@@ -146,8 +146,7 @@ bool toPrimitiveInPlace(jsRunner& runner, Variant& value, LxCore::u8 hint) {
 
 jsOpAssign::jsOpAssign(jsOpVariable* target, jsOpcode* value, const Variant* constant, bool compound)
     : target(target),
-      value(value),
-      constant(copyOf(constant)),
+      source(Operand::decide(value, copyOf(constant))),
       compound(compound),
       append(target && !target->isAttribute() && (compound || target->is(OpKind::kName))
                  ? appendOf(value, compound, target->getSymbol())
@@ -156,8 +155,8 @@ jsOpAssign::jsOpAssign(jsOpVariable* target, jsOpcode* value, const Variant* con
 
 jsOpAssign::~jsOpAssign() {
     delete target;
-    delete value;
-    delete constant;
+    delete source.getOperation();
+    delete source.getConstant();
 }
 
 Status jsOpAssign::execute(jsRunner& runner, Variant& result) {
@@ -168,6 +167,7 @@ Status jsOpAssign::execute(jsRunner& runner, Variant& result) {
     }
     Reference reference;
     if (compound) {
+        jsOpcode* value = source.getOperation();
         if (element && value)
             return element->assignCompound(runner, *value, append, result);
         if (const Status status = target->getReference(runner, reference, kRefQuiet))
@@ -183,12 +183,9 @@ Status jsOpAssign::execute(jsRunner& runner, Variant& result) {
         // The value comes before the target's object and index: in
         // o[i] = f(), f runs before o and i are evaluated.
         NameTarget into(*target);
-        if (constant) {
-            result = *constant;
-        } else if (const Status status = append ? append->executeAppending(runner, result, into)
-                                                : value->execute(runner, result)) {
+        if (const Status status = append ? append->executeAppending(runner, result, into)
+                                         : source.read(runner, result))
             return status;
-        }
         if (element)
             return element->assign(runner, result);
         return target->assign(runner, result);
@@ -200,14 +197,14 @@ Status jsOpAssign::execute(jsRunner& runner, Variant& result) {
 void jsOpAssign::appendSource(String& out) const {
     if (target)
         target->appendSource(out);
-    appendOperator(out, compound, value);
-    appendValue(out, value, constant);
+    appendOperator(out, compound, source.getOperation());
+    appendValue(out, source.getOperation(), source.getConstant());
 }
 
 void jsOpAssign::writeOperands(CompiledScriptWriter& writer) const {
     writer.writeNode(target);
-    writer.writeNode(value);
-    writer.writeConstant(constant);
+    writer.writeNode(source.getOperation());
+    writer.writeConstant(source.getConstant());
     writer.writeBool(compound);
 }
 

@@ -36,14 +36,13 @@ public:
     char letter() const override { return 'B'; }
 
     jsOpVariable* getTarget() const { return target; }
-    jsOpcode* getValue() const { return value; }
-    const Variant* getConstant() const { return constant; }
+    jsOpcode* getValue() const { return source.getOperation(); }
+    const Variant* getConstant() const { return source.getConstant(); }
     bool isCompound() const { return compound; }
 
 private:
     jsOpVariable* target;
-    jsOpcode* value;
-    Variant* constant;
+    Operand source;         // the value expression or the constant, which this owns
     bool compound;
     jsOpBinary* append;     // value, when it is a sum that starts from the target's own value
     jsOpIndex* element;     // target, when it is an index

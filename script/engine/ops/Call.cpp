@@ -36,27 +36,20 @@ void lookUpOnXMLText(jsRunner& runner, Object& holder, DataPoolId symbol, Varian
 }
 
 // The base of a text.name(...) site (a local or a constant, whose value may
-// be text), found once when the site is made; null for any other callee.
-const jsOpcode* textBaseOf(jsOpVariable* calleeReference) {
+// be text), decided once when the site is made; no operand read in place
+// for any other callee.
+Operand textBaseOf(jsOpVariable* calleeReference) {
     const auto* property = kindCast<jsOpProperty>(calleeReference);
     if (!property || property->isAttribute())
-        return nullptr;
-    const jsOpcode* base = property->getObject();
-    return base->is(OpKind::kLocal) || base->isConstant() ? base : nullptr;
+        return Operand();
+    return Operand::of(property->getObject());
 }
 
 // The text such a base holds now, read without running anything; null when
 // it holds no string.
-inline const Variant* textReceiver(jsRunner& runner, const jsOpcode* base, bool local) {
-    const Variant* value;
-    if (local) {
-        value = runner.frameSlotAt(static_cast<const jsOpLocalVariable*>(base)->getSlot());
-        if (!value)
-            return nullptr;
-    } else {
-        value = &static_cast<const jsOpConstant*>(base)->getValue();
-    }
-    return value->getType() == Variant::kString ? value : nullptr;
+inline const Variant* textReceiver(jsRunner& runner, const Operand& base) {
+    const Variant* value = base.peek(runner);
+    return value && value->getType() == Variant::kString ? value : nullptr;
 }
 
 // A built-in String method called on such a text gets the text as its this
@@ -103,10 +96,11 @@ jsFunction* scriptCallee(Object& function) {
 
 jsOpCall::jsOpCall(jsOpcode* callee, jsOpList* arguments, bool construct)
     : callee(callee), calleeReference(callee->asVariable()), arguments(arguments), construct(construct) {
-    local = kindCast<jsOpLocalVariable>(calleeReference);
+    local = Operand::decide(kindCast<jsOpLocalVariable>(calleeReference), nullptr);
     ownName = calleeReference && calleeReference->is(OpKind::kName) && !calleeReference->isAttribute();
-    if (!construct && (textBase = textBaseOf(calleeReference)) != nullptr)
-        textLocal = textBase->is(OpKind::kLocal);
+    if (!construct)
+        textBase = textBaseOf(calleeReference);
+    onText = textBase.inPlace();
     if (ownName)
         name = calleeReference->asName();
 }
@@ -127,8 +121,8 @@ Status jsOpCall::execute(jsRunner& runner, Variant& result) {
     if (name)
         if (Object* named = name->findCallee(runner))
             return invoke(runner, named, runner.engine->getGlobalObject(), result);
-    if (textBase)
-        if (const Variant* text = textReceiver(runner, textBase, textLocal)) {
+    if (onText)
+        if (const Variant* text = textReceiver(runner, textBase)) {
             Status status;
             if (callOnText(runner, *text, calleeReference->getSymbol(), arguments, result, status))
                 return status;
@@ -146,7 +140,7 @@ Status jsOpCall::execute(jsRunner& runner, Variant& result) {
 Status jsOpCall::findCallee(jsRunner& runner, Variant& result, ObjectRef& holder, Object*& found) {
     // A local or the running function's own name: the value as it is, called
     // with the global object, and no activation object made to find it.
-    if (const Variant* value = local ? runner.frameSlotAt(local->getSlot()) : nullptr) {
+    if (const Variant* value = local.peekLocal(runner)) {
         result = *value;
         holder = ObjectRef(runner.engine->getGlobalObject());
         return kStatusOK;

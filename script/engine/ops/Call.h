@@ -38,13 +38,13 @@ private:
 
     jsOpcode* callee;
     jsOpVariable* calleeReference;      // callee seen as a reference, or null
-    jsOpLocalVariable* local = nullptr; // callee as a local, or null
+    Operand local;                      // callee as a local read in its slot
     jsOpName* name = nullptr;           // callee as a free name, or null
     jsOpList* arguments;
     bool construct;
     bool ownName = false;               // callee as a plain name
-    bool textLocal = false;             // textBase is a local, else a constant
-    const jsOpcode* textBase = nullptr; // text.name(...): the local or constant text
+    bool onText = false;                // textBase is read in place
+    Operand textBase;                   // text.name(...): the local or constant text
 };
 
 }  // namespace LxScript

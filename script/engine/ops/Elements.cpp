@@ -6,6 +6,7 @@
 // without a store) goes the general way, getReference's.
 #include "script/engine/ops/References.h"
 
+#include "script/engine/access/Cells.h"
 #include "script/engine/ops/Assignments.h"
 #include "script/engine/Function.h"
 #include "script/engine/Property.h"
@@ -62,8 +63,7 @@ inline bool storesPlainly(const Object& holder, const Variant& value) {
 // general way.
 [[gnu::always_inline]] inline SlotCell* valueCellOf(jsRunner& runner, Object& holder, const Variant& key, u32& at) {
     ElementStore* store = holder.elementStore();
-    if (!store || !holder.isValidByte() || runner.errorPending() || !fastPathsOn(runner) ||
-        !storeIndexOf(key, store->count, at))
+    if (!store || !holder.isValidByte() || runner.errorPending() || !storeIndexOf(key, store->count, at))
         return nullptr;
     SlotCell& cell = store->cells[at];
     return cell.holdsValue() ? &cell : nullptr;
@@ -128,7 +128,7 @@ private:
 
 SlotCell* liveElementAt(const jsRunner& runner, Object* o, u32 index) {
     ElementStore* store = o ? o->elementStore() : nullptr;
-    if (!store || !o->isValidByte() || index >= store->count || !fastPathsOn(runner))
+    if (!store || !o->isValidByte() || index >= store->count)
         return nullptr;
     SlotCell& cell = store->cells[index];
     return cellIsLive(cell) ? &cell : nullptr;
@@ -140,14 +140,14 @@ SlotCell* liveElementAt(const jsRunner& runner, Object* o, u32 index) {
 }
 
 [[gnu::always_inline]] inline Object* jsOpIndex::peekReceiver(jsRunner& runner) const {
-    if (attribute)
+    if (!inCells)
         return nullptr;
     return receiverSlot >= 0 ? localReceiver(runner) : object->peekObject(runner);
 }
 
 // As the local's own read, in place.
 [[gnu::always_inline]] inline const Variant* jsOpIndex::localKey(jsRunner& runner) const {
-    return runner.frameSlotAt(keySlot);
+    return key.peekLocal(runner);
 }
 
 [[gnu::always_inline]] inline Status jsOpIndex::executeIndex(jsRunner& runner, Variant& key) {
@@ -155,7 +155,7 @@ SlotCell* liveElementAt(const jsRunner& runner, Object* o, u32 index) {
         key = *local;
         return kStatusOK;
     }
-    return index->execute(runner, key);
+    return this->key.read(runner, key);
 }
 
 [[gnu::always_inline]] inline Status jsOpIndex::evaluateInPlace(jsRunner& runner, Reference& reference,
@@ -170,7 +170,7 @@ SlotCell* liveElementAt(const jsRunner& runner, Object* o, u32 index) {
 
 [[gnu::always_inline]] inline SlotCell* jsOpIndex::elementOf(jsRunner& runner, Reference& reference, const Variant& key, u32& at) const {
     Object* o = reference.object;
-    if (attribute || !o || runner.errorPending() || !fastPathsOn(runner))
+    if (!inCells || !o || runner.errorPending())
         return nullptr;
     ElementStore* store = o->elementStore();
     if (!store || !o->isValidByte() || !storeIndexOf(key, store->count, at))
@@ -187,15 +187,13 @@ SlotCell* liveElementAt(const jsRunner& runner, Object* o, u32 index) {
 // anonymous function takes the index as its inferred name, the cell the
 // value.
 void jsOpProperty::storeElement(DataPoolId symbol, SlotCell& cell, const Variant& value) {
-    if (cell.isNumber() && value.getType() == Variant::kNumber) {
-        cell.number = value.toNumber();
-    } else {
-        if (Object* stored = objectOf(value))
-            if (Function* function = stored->asFunction())
-                if (function->getNameID() == Sym::kAnonymous && function->getInferredName() == 0)
-                    function->setInferredName(symbol);
-        cell.store(value);
-    }
+    if (storeNumberOver(cell, value))
+        return;
+    if (Object* stored = objectOf(value))
+        if (Function* function = stored->asFunction())
+            if (function->getNameID() == Sym::kAnonymous && function->getInferredName() == 0)
+                function->setInferredName(symbol);
+    cell.store(value);
     cell.state = u8(kStateWritten);
 }
 
@@ -299,12 +297,8 @@ Status jsOpIndex::readThrough(jsRunner& runner, Reference& reference, const Vari
 
 // value into the value cell of element at, a number over a number in place.
 [[gnu::always_inline]] inline void jsOpIndex::writeCell(SlotCell& cell, u32 at, const Variant& value) {
-    if (cell.isNumber() && value.getType() == Variant::kNumber) {
-        cell.number = value.toNumber();
-        cell.state = u8(kStateWritten);
-    } else {
+    if (!storeNumberOver(cell, value))
         storeElement(DataPoolId(DataPool::kIntegerTag | i32(at)), cell, value);
-    }
 }
 
 Status jsOpIndex::assign(jsRunner& runner, const Variant& value) {
@@ -312,8 +306,7 @@ Status jsOpIndex::assign(jsRunner& runner, const Variant& value) {
         if (Object* direct = localReceiver(runner))
             if (const Variant* key = localKey(runner))
                 if (SlotCell* cell = storesNumber(*direct, value) ? numberCellOf(runner, *direct, *key) : nullptr) {
-                    cell->number = value.toNumber();
-                    cell->state = u8(kStateWritten);
+                    writeNumber(*cell, value.toNumber());
                     return kStatusOK;
                 }
     return assignPeeked(runner, value);
@@ -457,8 +450,7 @@ Status jsOpIndex::step(jsRunner& runner, Reference& reference, f64 delta, bool p
             if (const Variant* local = localKey(runner))
                 if (SlotCell* cell = putsThrough(*direct) ? nullptr : numberCellOf(runner, *direct, *local)) {
                     const f64 x = cell->number;
-                    cell->number = x + delta;
-                    cell->state = u8(kStateWritten);
+                    writeNumber(*cell, x + delta);
                     result.setNumber(postfix ? x : x + delta);
                     done = true;
                     return kStatusOK;

@@ -40,9 +40,31 @@ struct Truth {
     bool holds;
 };
 
-// Whether caches and in-place fast paths may answer: not under the
-// engine's general-paths switch (docs/engine-caches.md).
+// Whether caches may be filled: not under the engine's general-paths switch
+// (docs/engine-caches.md). Asked where a cache is filled, never on a hit.
 inline bool fastPathsOn(const jsRunner& runner) { return !runner.engine->takesGeneralPaths(); }
+
+// Whether the tree being built takes only the general paths: operands and
+// element sites decide it once, when they are made, so that a run pays
+// nothing for the switch. The engine sets it around each tree it builds.
+class GeneralBuild {
+public:
+    static bool on() { return current; }
+
+    class Scope {
+    public:
+        explicit Scope(bool general) : previous(current) { current = general; }
+        ~Scope() { current = previous; }
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+    private:
+        bool previous;
+    };
+
+private:
+    static inline thread_local bool current = false;
+};
 
 // Variant::toBoolean with the common types decided here, without a call.
 inline bool truthOf(const Variant& value) {

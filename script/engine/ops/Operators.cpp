@@ -126,9 +126,9 @@ bool equalityOf(i32 op, const Variant& x, const Variant& y) {
 
 // An object side whose chain is remembered as offering no operator method,
 // or a side that is no object.
-bool offersNoMethod(const jsRunner& runner, const Variant& value) {
+bool offersNoMethod(const Variant& value) {
     Object* object = objectOf(value);
-    return !object || (fastPathsOn(runner) && object->remembersNoOperators());
+    return !object || object->remembersNoOperators();
 }
 
 // result += right's text where result's text is also held by the place the
@@ -242,43 +242,43 @@ void jsOpBinary::setOperator(i32 id) {
     }
 }
 
-void jsOpBinary::noteLocalSides() {
-    leftSlot = leftConstant ? -1 : localSlotOf(left);
-    rightSlot = rightConstant ? -1 : localSlotOf(right);
-    equality = op == kOpEqual || op == kOpNotEqual || op == kOpStrictEqual || op == kOpStrictNotEqual;
-    bothInPlace = (numeric || equality) && (leftConstant || leftSlot >= 0) && (rightConstant || rightSlot >= 0);
+jsOpBinary::jsOpBinary(i32 id, jsOpcode* left, jsOpcode* right) {
+    finishMaking(id, left, nullptr, 0, right, nullptr, 0);
 }
 
-jsOpBinary::jsOpBinary(i32 id, jsOpcode* left, jsOpcode* right) : left(left), right(right) {
-    finishMaking(id, nullptr, 0, nullptr, 0);
+jsOpBinary::jsOpBinary(i32 id, const Variant& constant, i32 kind, jsOpcode* right) {
+    finishMaking(id, nullptr, &constant, kind, right, nullptr, 0);
 }
 
-jsOpBinary::jsOpBinary(i32 id, const Variant& constant, i32 kind, jsOpcode* right) : right(right) {
-    finishMaking(id, &constant, kind, nullptr, 0);
+jsOpBinary::jsOpBinary(i32 id, jsOpcode* left, const Variant& constant, i32 kind) {
+    finishMaking(id, left, nullptr, 0, nullptr, &constant, kind);
 }
 
-jsOpBinary::jsOpBinary(i32 id, jsOpcode* left, const Variant& constant, i32 kind) : left(left) {
-    finishMaking(id, nullptr, 0, &constant, kind);
+jsOpBinary::jsOpBinary(i32 id, jsOpcode* left, jsOpcode* right, const Variant* lc, const Variant* rc) {
+    finishMaking(id, left, lc, 0, right, rc, 0);
 }
 
-jsOpBinary::jsOpBinary(i32 id, jsOpcode* left, jsOpcode* right, const Variant* lc, const Variant* rc)
-    : left(left), right(right) {
-    finishMaking(id, lc, 0, rc, 0);
+// The operations are handed over: whatever throws here (out of memory)
+// deletes them, as the destructor would. The side keeps its own copy of a
+// constant; kind 0 keeps it as it is.
+Operand jsOpBinary::sideOf(jsOpcode* operation, const Variant* constant, i32 kind) {
+    Variant* copy = copyOf(constant);
+    const Operand side = Operand::decide(operation, copy);
+    if (copy)
+        jsOpConstant::convertForKind(*copy, kind);
+    return side;
 }
 
-// The operands were handed over before the constructor ran: whatever throws
-// here (out of memory) deletes them, as the destructor would. Kind 0 keeps a
-// constant as it is.
-void jsOpBinary::finishMaking(i32 id, const Variant* lc, i32 leftKind, const Variant* rc, i32 rightKind) {
+void jsOpBinary::finishMaking(i32 id, jsOpcode* left, const Variant* lc, i32 leftKind, jsOpcode* right,
+                              const Variant* rc, i32 rightKind) {
+    lhs = Operand::decide(left, nullptr);
+    rhs = Operand::decide(right, nullptr);
     try {
-        leftConstant = copyOf(lc);
-        rightConstant = copyOf(rc);
-        if (leftConstant)
-            jsOpConstant::convertForKind(*leftConstant, leftKind);
-        if (rightConstant)
-            jsOpConstant::convertForKind(*rightConstant, rightKind);
+        lhs = sideOf(left, lc, leftKind);
+        rhs = sideOf(right, rc, rightKind);
         setOperator(id);
-        noteLocalSides();
+        equality = op == kOpEqual || op == kOpNotEqual || op == kOpStrictEqual || op == kOpStrictNotEqual;
+        bothInPlace = (numeric || equality) && lhs.inPlace() && rhs.inPlace();
     } catch (...) {
         dropOperands();
         throw;
@@ -286,40 +286,35 @@ void jsOpBinary::finishMaking(i32 id, const Variant* lc, i32 leftKind, const Var
 }
 
 void jsOpBinary::dropOperands() {
-    delete left;
-    delete right;
-    delete leftConstant;
-    delete rightConstant;
-    left = right = nullptr;
-    leftConstant = rightConstant = nullptr;
+    delete lhs.getOperation();
+    delete rhs.getOperation();
+    delete lhs.getConstant();
+    delete rhs.getConstant();
+    lhs = rhs = Operand();
 }
 
 jsOpBinary::~jsOpBinary() { dropOperands(); }
 
 Status jsOpBinary::evaluateLeft(jsRunner& runner, Variant& result) const {
-    if (leftConstant) {
-        result = *leftConstant;
-        return kStatusOK;
-    }
-    return left ? left->execute(runner, result) : kStatusOK;
+    return lhs.read(runner, result);
 }
 
 [[gnu::always_inline]] inline Status jsOpBinary::evaluateRight(jsRunner& runner, Variant& temp,
-                                                              Variant*& value) const {
-    if (rightConstant) {
-        value = rightConstant;
+                                                              const Variant*& value) const {
+    if (const Variant* constant = rhs.getConstant()) {
+        value = constant;
         return kStatusOK;
     }
     value = &temp;
-    return right ? right->execute(runner, temp) : kStatusOK;
+    return rhs.read(runner, temp);
 }
 
 // Two numbers read in place from constants and locals: no copy, no
 // temporary, no frame, nothing that could recurse. Reading a local has no
 // effect, so any other value takes the general path as if this were not.
 bool jsOpBinary::numbersInPlace(jsRunner& runner, Variant& result) const {
-    const Variant* x = leftConstant ? leftConstant : runner.frameSlotAt(leftSlot);
-    const Variant* y = rightConstant ? rightConstant : runner.frameSlotAt(rightSlot);
+    const Variant* x = lhs.peek(runner);
+    const Variant* y = rhs.peek(runner);
     if (!x || !y || x->getType() != Variant::kNumber || y->getType() != Variant::kNumber)
         return false;
     ConstantOps::applyToNumbers(op, result, x->toNumber(), y->toNumber());
@@ -340,14 +335,14 @@ Status jsOpBinary::execute(jsRunner& runner, Variant& result) {
 // answers without a lookup, so what the general path would do comes down
 // to the comparison itself; any other case takes that path from the start.
 Status jsOpBinary::compareInPlace(jsRunner& runner, Variant& result) {
-    const Variant* x = leftConstant ? leftConstant : runner.frameSlotAt(leftSlot);
-    const Variant* y = rightConstant ? rightConstant : runner.frameSlotAt(rightSlot);
+    const Variant* x = lhs.peek(runner);
+    const Variant* y = rhs.peek(runner);
     if (x && y && x->getType() == Variant::kNumber && y->getType() == Variant::kNumber) {
         result.setBool((x->toNumber() == y->toNumber()) != negate);
         return runner.status();
     }
-    if (x && y && (objectOf(*x) || objectOf(*y)) && !runner.errorPending() && offersNoMethod(runner, *x) &&
-        offersNoMethod(runner, *y) && decidedAlone(op, *x, *y)) {
+    if (x && y && (objectOf(*x) || objectOf(*y)) && !runner.errorPending() && offersNoMethod(*x) &&
+        offersNoMethod(*y) && decidedAlone(op, *x, *y)) {
         result.setBool(equalityOf(op, *x, *y));
         return runner.status();
     }
@@ -369,7 +364,7 @@ Status jsOpBinary::run(jsRunner& runner, Variant& result, AppendTarget* target) 
         return s;
     // A number on the left (an operation's value) and one in place on the right.
     if (numeric && result.getType() == Variant::kNumber) {
-        const Variant* y = rightConstant ? rightConstant : runner.frameSlotAt(rightSlot);
+        const Variant* y = rhs.peek(runner);
         if (y && y->getType() == Variant::kNumber) {
             ConstantOps::applyToNumbers(op, result, result.toNumber(), y->toNumber());
             return runner.status();
@@ -386,7 +381,7 @@ Status jsOpBinary::withRight(jsRunner& runner, Variant& result, AppendTarget* ta
     Property* method = overloadable && leftObject ? findMethod(runner, leftObject, overloadId) : nullptr;
 
     Variant rightTemp;
-    Variant* rightValue = nullptr;
+    const Variant* rightValue = nullptr;
     if (const Status s = evaluateRight(runner, rightTemp, rightValue))
         return s;
     // Primitives on both sides: the shared operator table, numbers first.
@@ -409,12 +404,12 @@ Status jsOpBinary::compareOperands(jsRunner& runner, Variant& result) {
     Object* leftObject = objectOf(result);
     Property* method = leftObject ? findMethod(runner, leftObject, overloadId) : nullptr;
     if (!method) {
-        const Variant* y = rightConstant ? rightConstant : runner.frameSlotAt(rightSlot);
+        const Variant* y = rhs.peek(runner);
         if (y && result.getType() == Variant::kNumber && y->getType() == Variant::kNumber) {
             result.setBool((result.toNumber() == y->toNumber()) != negate);
             return runner.status();
         }
-        if (y && (leftObject || objectOf(*y)) && !runner.errorPending() && offersNoMethod(runner, *y) &&
+        if (y && (leftObject || objectOf(*y)) && !runner.errorPending() && offersNoMethod(*y) &&
             decidedAlone(op, result, *y)) {
             result.setBool(equalityOf(op, result, *y));
             return runner.status();
@@ -422,7 +417,7 @@ Status jsOpBinary::compareOperands(jsRunner& runner, Variant& result) {
     }
 
     Variant rightTemp;
-    Variant* rightValue = nullptr;
+    const Variant* rightValue = nullptr;
     if (const Status s = evaluateRight(runner, rightTemp, rightValue))
         return s;
     if (result.getType() == Variant::kNumber && rightValue->getType() == Variant::kNumber) {
@@ -445,7 +440,7 @@ Status jsOpBinary::compareOperands(jsRunner& runner, Variant& result) {
     return objectOperands(runner, result, *rightValue, leftObject, method);
 }
 
-Status jsOpBinary::objectOperands(jsRunner& runner, Variant& result, Variant& rightValue, Object* leftObject,
+Status jsOpBinary::objectOperands(jsRunner& runner, Variant& result, const Variant& rightValue, Object* leftObject,
                                   Property* method) {
     const ObjectRef leftHold(leftObject);
     bool reversed = false;
@@ -458,7 +453,7 @@ Status jsOpBinary::objectOperands(jsRunner& runner, Variant& result, Variant& ri
     return methodOrCombine(runner, result, rightValue, holder, method, reversed);
 }
 
-Status jsOpBinary::methodOrCombine(jsRunner& runner, Variant& result, Variant& rightValue, Object* holder,
+Status jsOpBinary::methodOrCombine(jsRunner& runner, Variant& result, const Variant& rightValue, Object* holder,
                                    Property* method, bool reversed) {
     if (method) {
         TVVariantArray args(2);
@@ -481,7 +476,7 @@ Status jsOpBinary::methodOrCombine(jsRunner& runner, Variant& result, Variant& r
 
 // Steps 7 to 11 for operands that are not both primitives (or "in" and
 // "instanceof").
-Status jsOpBinary::combine(jsRunner& runner, Variant& result, Variant& rightValue) {
+Status jsOpBinary::combine(jsRunner& runner, Variant& result, const Variant& rightValue) {
     if (toPrimitive) {
         const bool add = op == kOpAdd;
         if (!operandToPrimitive(runner, result, add))
@@ -524,18 +519,18 @@ void jsOpBinary::appendSide(String& out, const jsOpcode* side, const Variant* co
 }
 
 void jsOpBinary::appendSource(String& out) const {
-    appendSide(out, left, leftConstant);
-    if (left || leftConstant)
+    appendSide(out, lhs.getOperation(), lhs.getConstant());
+    if (lhs.getOperation() || lhs.getConstant())
         out += operatorText(op);
-    appendSide(out, right, rightConstant);
+    appendSide(out, rhs.getOperation(), rhs.getConstant());
 }
 
 void jsOpBinary::writeOperands(CompiledScriptWriter& writer) const {
     writer.writeSymbol(op);
-    writer.writeNode(left);
-    writer.writeNode(right);
-    writer.writeConstant(leftConstant);
-    writer.writeConstant(rightConstant);
+    writer.writeNode(lhs.getOperation());
+    writer.writeNode(rhs.getOperation());
+    writer.writeConstant(lhs.getConstant());
+    writer.writeConstant(rhs.getConstant());
 }
 
 // ---------------------------------------------------------------------------
@@ -548,36 +543,32 @@ Status jsOpLogAndOr::execute(jsRunner& runner, Variant& result) {
         return s;
     if (result.toBoolean() == (op == kOpOr))
         return kStatusOK;
-    if (rightConstant) {
-        result = *rightConstant;
-        return kStatusOK;
-    }
-    if (!right) {
+    if (!rhs.getConstant() && !rhs.getOperation()) {
         result.clear();
         return kStatusOK;
     }
-    return right->execute(runner, result);
+    return rhs.read(runner, result);
 }
 
 // As a condition the truth of the side that decides is the answer.
 Truth jsOpLogAndOr::test(jsRunner& runner) {
     if (runner.stackExhausted())
         return {runner.stackOverrun(), false};
-    if (!leftConstant && !left)
+    if (!lhs.getConstant() && !lhs.getOperation())
         return jsOpcode::test(runner);
-    if (leftConstant) {
-        if (leftConstant->toBoolean() == (op == kOpOr))
+    if (const Variant* constant = lhs.getConstant()) {
+        if (constant->toBoolean() == (op == kOpOr))
             return {kStatusOK, op == kOpOr};
     } else {
-        const Truth decided = left->test(runner);
+        const Truth decided = lhs.getOperation()->test(runner);
         if (decided.status != kStatusOK || decided.holds == (op == kOpOr))
             return decided;
     }
-    if (rightConstant)
-        return {kStatusOK, rightConstant->toBoolean()};
-    if (!right)
+    if (const Variant* constant = rhs.getConstant())
+        return {kStatusOK, constant->toBoolean()};
+    if (!rhs.getOperation())
         return {kStatusOK, false};
-    return right->test(runner);
+    return rhs.getOperation()->test(runner);
 }
 
 // ---------------------------------------------------------------------------
@@ -844,11 +835,11 @@ bool answersTest(const jsOpcode* condition) {
             // Numbers are what the test answers for: a constant of another
             // type (x != null) leaves the comparison to execute.
             const auto* binary = static_cast<const jsOpBinary*>(condition);
-            auto inPlace = [](const jsOpcode* side, const Variant* constant) {
-                return constant ? constant->getType() == Variant::kNumber : localSlotOf(side) >= 0;
+            auto inPlace = [](const Operand& side) {
+                const Variant* constant = side.getConstant();
+                return constant ? constant->getType() == Variant::kNumber : side.getSlot() >= 0;
             };
-            return inPlace(binary->getLeft(), binary->getLeftConstant()) &&
-                   inPlace(binary->getRight(), binary->getRightConstant());
+            return inPlace(binary->getLeftOperand()) && inPlace(binary->getRightOperand());
         }
         default:
             return false;
@@ -858,8 +849,8 @@ bool answersTest(const jsOpcode* condition) {
 // Two numbers read in place from constants and locals answer without a
 // value; anything else is computed and converted.
 Truth jsOpBinary::test(jsRunner& runner) {
-    const Variant* x = leftConstant ? leftConstant : runner.frameSlotAt(leftSlot);
-    const Variant* y = rightConstant ? rightConstant : runner.frameSlotAt(rightSlot);
+    const Variant* x = lhs.peek(runner);
+    const Variant* y = rhs.peek(runner);
     if (x && y && x->getType() == Variant::kNumber && y->getType() == Variant::kNumber) {
         bool known;
         const bool holds = truthOfNumbers(op, x->toNumber(), y->toNumber(), known);

@@ -7,6 +7,7 @@
 // Operators are named by their data-pool ids (1..48) everywhere: in the
 // tree, the compiled text and the names of operator methods.
 #pragma once
+#include "script/engine/access/Operand.h"
 #include "script/engine/ops/Opcode.h"
 
 namespace LxCore {
@@ -80,10 +81,12 @@ public:
     i32 getOperator() const { return op; }
     i32 getOverloadId() const { return overloadId; }
     bool isNegated() const { return negate; }
-    const jsOpcode* getLeft() const { return left; }
-    const jsOpcode* getRight() const { return right; }
-    const Variant* getLeftConstant() const { return leftConstant; }
-    const Variant* getRightConstant() const { return rightConstant; }
+    const jsOpcode* getLeft() const { return lhs.getOperation(); }
+    const jsOpcode* getRight() const { return rhs.getOperation(); }
+    const Variant* getLeftConstant() const { return lhs.getConstant(); }
+    const Variant* getRightConstant() const { return rhs.getConstant(); }
+    const Operand& getLeftOperand() const { return lhs; }
+    const Operand& getRightOperand() const { return rhs; }
     // Older files store "in" and "instanceof" as their reserved words.
     static i32 mapStoredOperator(i32 op);
 
@@ -92,13 +95,14 @@ protected:
     // what result holds already.
     [[gnu::always_inline]] inline Status evaluateLeft(jsRunner& runner, Variant& result) const;
     // The right value: the constant, or temp with the operation's value.
-    [[gnu::always_inline]] inline Status evaluateRight(jsRunner& runner, Variant& temp, Variant*& value) const;
+    [[gnu::always_inline]] inline Status evaluateRight(jsRunner& runner, Variant& temp,
+                                                       const Variant*& value) const;
     void appendSide(LxCore::String& out, const jsOpcode* side, const Variant* constant) const;
 
-    jsOpcode* left = nullptr;
-    jsOpcode* right = nullptr;
-    Variant* leftConstant = nullptr;
-    Variant* rightConstant = nullptr;
+    // The sides, each an operation or a constant this operation owns, read
+    // in place where that has no effect.
+    Operand lhs;
+    Operand rhs;
     u16 op = 0;
     u16 overloadId = 0;
     bool overloadable = false;
@@ -107,16 +111,13 @@ protected:
     bool numeric = false;       // an operator ConstantOps::applyToNumbers computes
     bool bothInPlace = false;   // numeric or an equality, and each side a constant or a local with a slot
     bool equality = false;      // == != === !==
-    // The slots of sides that are locals of the running call (-1: none), whose
-    // numbers are read in place.
-    i32 leftSlot = -1;
-    i32 rightSlot = -1;
 
 private:
     void setOperator(i32 id);
-    void finishMaking(i32 id, const Variant* lc, i32 leftKind, const Variant* rc, i32 rightKind);
+    void finishMaking(i32 id, jsOpcode* left, const Variant* lc, i32 leftKind, jsOpcode* right,
+                      const Variant* rc, i32 rightKind);
+    static Operand sideOf(jsOpcode* operation, const Variant* constant, i32 kind);
     void dropOperands();
-    void noteLocalSides();
     // Both numbers in place: result set, true; else nothing done.
     [[gnu::always_inline]] inline bool numbersInPlace(jsRunner& runner, Variant& result) const;
     // An equality of two sides read in place that no operator method can
@@ -132,12 +133,12 @@ private:
     [[gnu::noinline]] Status compareOperands(jsRunner& runner, Variant& result);
     // The operands once either is an object: operator methods, then combine.
     // Out of line: its frame is large and only objects need it.
-    [[gnu::noinline]] Status objectOperands(jsRunner& runner, Variant& result, Variant& rightValue,
+    [[gnu::noinline]] Status objectOperands(jsRunner& runner, Variant& result, const Variant& rightValue,
                                             Object* leftObject, Property* method);
     // The found method's answer, else (when it has none) combine.
-    Status methodOrCombine(jsRunner& runner, Variant& result, Variant& rightValue, Object* holder,
+    Status methodOrCombine(jsRunner& runner, Variant& result, const Variant& rightValue, Object* holder,
                            Property* method, bool reversed);
-    Status combine(jsRunner& runner, Variant& result, Variant& rightValue);
+    Status combine(jsRunner& runner, Variant& result, const Variant& rightValue);
 };
 
 // && and ||: the right side runs only when the left one does not decide.

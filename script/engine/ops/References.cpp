@@ -9,6 +9,7 @@
 #include "script/engine/RealEngine.h"
 #include "script/engine/Script.h"
 #include "script/engine/Workspace.h"
+#include "script/engine/access/Cells.h"
 #include "script/engine/ops/Literals.h"
 #include "script/frontend/Node.h"
 
@@ -324,7 +325,7 @@ jsOpProperty::jsOpProperty(jsOpcode* object, DataPoolId symbol, bool attribute)
     : jsOpVariable(symbol, attribute),
       object(object),
       cacheable(!attribute && symbol != Sym::kEmpty && symbol != Sym::kPrototype && !isIndexId(symbol)) {
-    if (!attribute && DataPool::isIntegerId(symbol))
+    if (!attribute && DataPool::isIntegerId(symbol) && !GeneralBuild::on())
         element = u32(symbol & DataPool::kPayloadMask);
 }
 
@@ -604,13 +605,11 @@ bool storeOwn(Object* receiver, SlotCell& c, const Variant& value, DataPoolId sy
         const u32 place = u32(&c - receiver->cellAt(0));
         if (receiver->slotTable()->at(place).attributes & kReadOnly)
             return false;
-        if (c.isNumber() && value.getType() == Variant::kNumber) {
-            c.number = value.toNumber();
-        } else {
+        if (!storeNumberOver(c, value)) {
             noteStored(value, symbol);
             c.store(value);
+            c.state = kStateWritten;
         }
-        c.state = kStateWritten;
         return true;
     }
     Property* slot = c.slot;
@@ -629,8 +628,6 @@ bool storeOwn(Object* receiver, SlotCell& c, const Variant& value, DataPoolId sy
 // skips the cell lookup.
 // The receiver is held while the chain's lookup may run native code.
 bool jsOpProperty::addNew(jsRunner& runner, Object* receiver, const Variant& value) const {
-    if (!fastPathsOn(runner))
-        return false;
     const ObjectRef hold(receiver);
     if (!receiver->takesNewValue(symbol, kRefQuiet & kLookupFlags))
         return false;
@@ -657,7 +654,7 @@ Status jsOpProperty::assign(jsRunner& runner, const Variant& value) {
     SlotCell* c = lookUpCell(receiver, kWriteLookup, depth);
     if (c && depth == 0 && storeOwn(receiver, *c, value, symbol))
         return runner.status();
-    if (!c && addNew(runner, receiver, value))
+    if (!c && fastPathsOn(runner) && addNew(runner, receiver, value))
         return runner.status();
     Reference reference;
     reference.symbol = symbol;
@@ -683,7 +680,7 @@ Status jsOpProperty::assignValue(jsRunner& runner, const Variant& value) {
     SlotCell* c = lookUpCell(receiver, kWriteLookup, depth);
     if (c && depth == 0 && storeOwn(receiver, *c, value, symbol))
         return runner.status();
-    if (!c && addNew(runner, receiver, value))
+    if (!c && fastPathsOn(runner) && addNew(runner, receiver, value))
         return runner.status();
     reference.setObject(receiver);
     return assignThrough(runner, reference, c, value);
@@ -737,18 +734,18 @@ i32 localSlotOf(const jsOpcode* op) {
 }
 
 jsOpIndex::jsOpIndex(jsOpcode* object, jsOpcode* index, bool attribute)
-    : jsOpProperty(object, 0, attribute), index(index) {
+    : jsOpProperty(object, 0, attribute), key(Operand::of(index)) {
     receiverSlot = localSlotOf(object);
-    keySlot = localSlotOf(index);
-    bothLocal = receiverSlot >= 0 && keySlot >= 0 && !attribute;
+    inCells = !attribute && !GeneralBuild::on();
+    bothLocal = receiverSlot >= 0 && key.getSlot() >= 0 && inCells;
 }
 
-jsOpIndex::~jsOpIndex() { delete index; }
+jsOpIndex::~jsOpIndex() { delete key.getOperation(); }
 
 Status jsOpIndex::evaluate(jsRunner& runner, Reference& reference, Variant& key, u32 flags) {
     if (const Status status = referObject(runner, reference, flags))
         return status;
-    return index->execute(runner, key);
+    return this->key.read(runner, key);
 }
 
 Status jsOpIndex::lookUp(jsRunner& runner, Reference& reference, const Variant& key, u32 flags) {
@@ -778,13 +775,13 @@ void jsOpIndex::appendSource(String& out) const {
     if (attribute)
         out += ".@";
     out += '[';
-    index->appendSource(out);
+    key.getOperation()->appendSource(out);
     out += ']';
 }
 
 void jsOpIndex::writeOperands(CompiledScriptWriter& writer) const {
     jsOpProperty::writeOperands(writer);
-    writer.writeNode(index);
+    writer.writeNode(key.getOperation());
 }
 
 // ---------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 // typeof and calls.
 #pragma once
 #include "script/engine/Property.h"
+#include "script/engine/access/Operand.h"
 #include "script/engine/ops/Opcode.h"
 
 namespace LxScript {
@@ -237,7 +238,7 @@ public:
     OpKind kind() const override { return kKind; }
     Status getReference(jsRunner& runner, Reference& reference, u32 flags) override;
 
-    jsOpcode* getIndex() const { return index; }
+    jsOpcode* getIndex() const { return key.getOperation(); }
 
     // What assignments and ++/-- do to this target, with the element of an
     // array's store read and written in its cell when the key names one
@@ -288,10 +289,13 @@ private:
     [[gnu::noinline]] Status assignGeneral(jsRunner& runner, const Variant& value, bool peek);
     [[gnu::noinline]] Status assignKeyed(jsRunner& runner, Object* receiver, const Variant& key, const Variant& value);
     Status assignThrough(jsRunner& runner, Reference& reference, const Variant& key, const Variant& value);
-    jsOpcode* index;
+    Operand key;                // the index, read in its frame slot when a local
     i32 receiverSlot = -1;      // the object part is a local in this frame slot
-    i32 keySlot = -1;           // the index is one
     bool bothLocal = false;     // both are, and no "@" stands before the index
+    // Elements may be read and written in their cells: no "@" stands before
+    // the index and the tree was not built for the general paths, which
+    // reach every cell fast path only through a peeked receiver or here.
+    bool inCells = true;
 };
 
 // A name the running function declares: its slot in the workspace, or -1

@@ -408,21 +408,17 @@ jsOpSimpleFor::jsOpSimpleFor(jsOpcode* counter, i32 slot, f64 start, jsOpcode* l
                              i32 compareOp, jsOpStatement* body)
     : counter(counter),
       counterReference(counter ? counter->asVariable() : nullptr),
-      limit(limit),
+      limit(Operand::of(limit)),
       start(start),
       step(step),
       slot(slot),
       compareOp(compareOp) {
     setChild(body);
-    if (limit && limit->isConstant())
-        limitConstant = &static_cast<const jsOpConstant*>(limit)->getValue();
-    else
-        limitSlot = localSlotOf(limit);
 }
 
 jsOpSimpleFor::~jsOpSimpleFor() {
     delete counter;
-    delete limit;
+    delete limit.getOperation();
 }
 
 inline bool jsOpSimpleFor::goesOn(f64 v, f64 bound) const {
@@ -438,12 +434,9 @@ inline bool jsOpSimpleFor::goesOn(f64 v, f64 bound) const {
 // A constant, or a number in a local of the running call, is read where it
 // is: reading it has no effect. Anything else runs.
 inline Status jsOpSimpleFor::evaluateLimit(jsRunner& runner, Variant& scratch, f64& bound) const {
-    const Variant* inPlace = limitConstant ? limitConstant : runner.frameSlotAt(limitSlot);
-    if (inPlace && inPlace->getType() == Variant::kNumber) {
-        bound = inPlace->toNumber();
+    if (limit.peekNumber(runner, bound))
         return kStatusOK;
-    }
-    if (const Status s = limit->execute(runner, scratch))
+    if (const Status s = limit.read(runner, scratch))
         return s;
     bound = scratch.toNumber();
     return kStatusOK;
@@ -536,7 +529,7 @@ void jsOpSimpleFor::writeOperands(CompiledScriptWriter& writer) const {
     jsOpStatement::writeOperands(writer);
     writer.writeNode(counter);
     writer.writeNumber(start);
-    writer.writeNode(limit);
+    writer.writeNode(limit.getOperation());
     writer.writeNumber(step);
     writer.writeInteger(slot);
     writer.writeSymbol(compareOp);

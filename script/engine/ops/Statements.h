@@ -169,7 +169,7 @@ public:
     char letter() const override { return 'a'; }
 
     const jsOpcode* getCounter() const { return counter; }
-    const jsOpcode* getLimit() const { return limit; }
+    const jsOpcode* getLimit() const { return limit.getOperation(); }
     LxCore::f64 getStart() const { return start; }
     LxCore::f64 getStep() const { return step; }
     i32 getSlot() const { return slot; }
@@ -185,14 +185,11 @@ private:
 
     jsOpcode* counter;
     jsOpVariable* counterReference;     // counter as a reference
-    jsOpcode* limit;
+    Operand limit;      // read in place when a constant or a local
     LxCore::f64 start;
     LxCore::f64 step;
     i32 slot;
     i32 compareOp;
-    // The limit read in place: its constant, or its local slot (-1: none).
-    const Variant* limitConstant = nullptr;
-    i32 limitSlot = -1;
 };
 
 // for (v in o) and for each (v in o). The names are taken once, before the

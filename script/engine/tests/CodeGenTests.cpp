@@ -78,6 +78,21 @@ TEST_F(CodeGenTest, ACompoundAssignmentToALocalTakesTheConstantAsItsRightSide) {
     EXPECT_EQ(binary->getOperator(), kOpAdd);
 }
 
+// Under the general-paths switch the tree reads no operand in its frame
+// slot, so only the operations' own reads run; without it both sides of a
+// sum of locals are read in place.
+TEST_F(CodeGenTest, UnderTheGeneralSwitchNoOperandIsReadInItsFrameSlot) {
+    for (const bool general : {false, true}) {
+        engine->setGeneralPaths(general);
+        ASSERT_NE(compile("function f(a, b) { a + b; }"), nullptr);
+        auto* statement = dynamic_cast<jsOpExprStatement*>(firstInFunction());
+        auto* sum = statement ? dynamic_cast<jsOpBinary*>(statement->getExpression()) : nullptr;
+        ASSERT_NE(sum, nullptr);
+        EXPECT_EQ(sum->getLeftOperand().getSlot() >= 0, !general) << general;
+        EXPECT_EQ(sum->getRightOperand().getSlot() >= 0, !general) << general;
+    }
+}
+
 TEST_F(CodeGenTest, CountingLoopsAreRecognisedByTheirHeader) {
     struct Row {
         const char* source;
