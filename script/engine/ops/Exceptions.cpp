@@ -34,11 +34,11 @@ bool fatalPending(const jsRunner& runner) { return runner.engine->getError().get
 
 }  // namespace
 
-Status raiseException(jsRunner& runner, const Variant& value) {
+Status raiseException(jsRunner& runner, const Variant& value, bool whereLater) {
     RealEngine& engine = *runner.engine;
     if (!objectOf(value)) {
         // A primitive's text is its own and runs nothing: taken when read.
-        engine.setThrownError(value, nullptr);
+        engine.setThrownError(value, nullptr, whereLater);
         return runner.status();
     }
     // The message is only for a report; a default value that fails must not
@@ -53,7 +53,7 @@ Status raiseException(jsRunner& runner, const Variant& value) {
         text += name;
         text += "]";
     }
-    engine.setThrownError(value, &text);
+    engine.setThrownError(value, &text, whereLater);
     // A host callback may have cleared the error meanwhile.
     return runner.status();
 }
@@ -70,7 +70,23 @@ Status jsOpThrow::execute(jsRunner& runner, Variant& result) {
         return kStatusError;
     if (const Status s = value->execute(runner, result))
         return s;
-    return raiseException(runner, result);
+    return raiseException(runner, result, insideTry());
+}
+
+bool jsOpThrow::insideTry() {
+    u8 known = tryAround.load(std::memory_order_relaxed);
+    if (known == kNotKnown) {
+        known = kOutside;
+        const jsOpStatement* from = this;
+        for (jsOpStatement* s = parent; s && !s->asFunctionBody(); from = s, s = s->getParent()) {
+            if (dynamic_cast<jsOpTry*>(s) && s->getChild() == from) {
+                known = kInside;
+                break;
+            }
+        }
+        tryAround.store(known, std::memory_order_relaxed);
+    }
+    return known == kInside;
 }
 
 void jsOpThrow::writeOperands(CompiledScriptWriter& writer) const {
