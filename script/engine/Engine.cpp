@@ -293,11 +293,16 @@ void Engine::dropThrown() {
     if (!thrownPending)
         return;
     thrownPending = false;
-    data->thrown.wherePending = false;
-    data->thrown.value.clear();
-    data->thrown.text.clear();
-    data->thrown.source.clear();
-    data->thrown.fileName.clear();
+    EngineData::Thrown& thrown = data->thrown;
+    thrown.value.clear();
+    // Only what this throw set holds anything: a caught number frees nothing.
+    if (!thrown.textFromValue)
+        thrown.text.clear();
+    if (!thrown.wherePending) {
+        thrown.source.clear();
+        thrown.fileName.clear();
+    }
+    thrown.wherePending = false;
 }
 
 void Engine::setThrownError(const LxCore::Variant& value, const String* text, bool whereLater) {

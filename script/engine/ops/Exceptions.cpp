@@ -229,10 +229,15 @@ Status jsOpTry::runClauses(jsRunner& runner, const Variant& exception, Variant& 
         if (clause->body)
             status = clause->body->execute(runner, result);
         workspace->popWith();
-        if (made.holds(scope) && scope->hasOwnValue(clause->variable)) {
-            // The value goes now, as it would with the object.
-            scope->put(clause->variable, Variant(), kPutDefine | kDontDelete);
-            kept = made.holds(scope);
+        Variant left;
+        if (made.holds(scope) && scope->getOwnValue(clause->variable, left)) {
+            // A value that holds anything (an object, a text) goes now, as
+            // it would with the object.
+            kept = true;
+            if (left.getType() > Variant::kNumber) {
+                scope->put(clause->variable, Variant(), kPutDefine | kDontDelete);
+                kept = made.holds(scope);
+            }
         }
         break;
     }
