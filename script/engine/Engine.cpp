@@ -31,6 +31,7 @@ public:
         LxCore::Variant value;
         String text;                    // an object's; a primitive's is its own
         bool textFromValue = false;
+        bool wherePending = false;      // line, source and file still to be read off the frame
         i32 line = -1;
         String source;
         String fileName;
@@ -292,22 +293,26 @@ void Engine::dropThrown() {
     if (!thrownPending)
         return;
     thrownPending = false;
-    data->thrown.value.clear();
-    data->thrown.text.clear();
-    data->thrown.source.clear();
-    data->thrown.fileName.clear();
+    EngineData::Thrown& thrown = data->thrown;
+    thrown.value.clear();
+    // Only what this throw set holds anything: a caught number frees nothing.
+    if (!thrown.textFromValue)
+        thrown.text.clear();
+    if (!thrown.wherePending) {
+        thrown.source.clear();
+        thrown.fileName.clear();
+    }
+    thrown.wherePending = false;
 }
 
-void Engine::setThrownError(const LxCore::Variant& value, const String* text) {
+void Engine::setThrownError(const LxCore::Variant& value, const String* text, bool whereLater) {
     if (!acceptsError(Err::kScriptException))
         return;
     EngineData::Thrown& thrown = data->thrown;
     try {
-        FrameInfo frame;
-        const bool running = innermostFrame(frame);
-        thrown.line = running ? frame.line : -1;
-        thrown.source = frame.source;
-        thrown.fileName = namedScript(running ? &frame : nullptr);
+        thrown.wherePending = whereLater;
+        if (!whereLater)
+            takeThrownWhere();
         thrown.value = value;
         thrown.textFromValue = text == nullptr;
         if (text)
@@ -316,11 +321,32 @@ void Engine::setThrownError(const LxCore::Variant& value, const String* text) {
         // No room to keep it aside: the record is built at once, as the list
         // can always report a shortage.
         thrown.value.clear();
+        thrown.wherePending = false;
         setError(Err::kScriptException, text ? *text : String(), -1, false);
         return;
     }
     thrownPending = true;
     onRuntimeError();
+}
+
+void Engine::takeThrownWhere() const {
+    EngineData::Thrown& thrown = data->thrown;
+    thrown.wherePending = false;
+    FrameInfo frame;
+    const bool running = innermostFrame(frame);
+    thrown.line = running ? frame.line : -1;
+    thrown.source = frame.source;
+    thrown.fileName = namedScript(running ? &frame : nullptr);
+}
+
+void Engine::settleThrownWhere() const {
+    if (thrownPending && data->thrown.wherePending) {
+        try {
+            takeThrownWhere();
+        } catch (const std::bad_alloc&) {
+            // The record goes without the file's name.
+        }
+    }
 }
 
 bool Engine::peekThrownValue(LxCore::Variant& out) const {
@@ -333,6 +359,7 @@ bool Engine::peekThrownValue(LxCore::Variant& out) const {
 // As setError and attaching the value would have built it at the throw.
 void Engine::buildThrownRecord() const {
     EngineData::Thrown& thrown = data->thrown;
+    settleThrownWhere();
     thrownPending = false;
     try {
         const String text = thrown.textFromValue ? thrown.value.toString() : thrown.text;

@@ -165,10 +165,12 @@ public:
     i32 getErrorCode() const;
     // Error 54 for a thrown value, its text the value's (given for an
     // object, whose text may run script; taken from the value otherwise).
-    // Where it lies is taken now; the record, its localised message and
-    // the value on it are built when the error is first read, so that a
-    // throw that is caught builds none. Nothing while an error is pending.
-    void setThrownError(const LxCore::Variant& value, const LxCore::String* text);
+    // Where it lies is taken now (whereLater: when first read, which must
+    // come before the frame runs on or ends); the record, its localised
+    // message and the value on it are built when the error is first read,
+    // so that a throw that is caught builds none. Nothing while an error is
+    // pending.
+    void setThrownError(const LxCore::Variant& value, const LxCore::String* text, bool whereLater = false);
     // A thrown value whose record is not built yet: copied to out; false,
     // out unchanged, when there is none.
     bool peekThrownValue(LxCore::Variant& out) const;
@@ -230,6 +232,9 @@ protected:
     // Frame `depth` counted outward from the innermost; false past the
     // outermost. An idle engine has no frames.
     virtual bool getFrameInfo(i32 depth, FrameInfo& out) const { return false; }
+    // Where a thrown value lies, read off the frame now if it was left for
+    // later: before anything else may run.
+    void settleThrownWhere() const;
     // After the debug or profiling level changed.
     virtual void levelsChanged() {}
 
@@ -246,6 +251,7 @@ private:
     // The error with a thrown value's record built.
     LxCore::Error& settledError() const;
     void buildThrownRecord() const;
+    void takeThrownWhere() const;
     void dropThrown();
     bool innermostFrame(FrameInfo& out) const;     // false, no details, when short of memory
     void completeFileName();

@@ -43,12 +43,16 @@ void RealEngine::onRuntimeError() {
     const bool quiet = (getEffectiveDebugFlags() & kQuietInTryFlag) && pendingCode > 0 && tryDepth >= 1;
     if (!stoppedInDebugger && currentFrame) {
         if (Callback* callback = getCallback()) {
+            // The host may run script before it reads the error.
+            settleThrownWhere();
             callback->runtimeError(*this);
             pendingCode = getErrorCode();
         }
     }
-    if (!quiet && getDebugger() && getDebugLevel() != 0 && pendingCode != Err::kExecutionHalted && pendingCode != 0)
+    if (!quiet && getDebugger() && getDebugLevel() != 0 && pendingCode != Err::kExecutionHalted && pendingCode != 0) {
+        settleThrownWhere();
         enterDebugger(String());
+    }
 }
 
 // The class of the oldest record's number ("Error" when it has none), made

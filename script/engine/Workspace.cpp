@@ -101,11 +101,13 @@ Workspace::Workspace(ObjectSpace& space) : Object(space, nullptr) {
 
 Workspace::~Workspace() {
     clear();
+    delete spareChain;
     if (ownsSlots)
         deleteSlots(slots, slotCount);
 }
 
 void Workspace::leaveFrame() {
+    keepSpareScope(nullptr);
     if (ownsSlots)
         return;
     Variant* frameSlots = slots;
@@ -140,6 +142,7 @@ void Workspace::clear() {
         slots[i].clear();
     while (withChain)
         popWith();
+    keepSpareScope(nullptr);
     if (ScopeInfo* info = scopeInfo) {
         scopeInfo = nullptr;
         info->decRef();
@@ -342,13 +345,43 @@ void Workspace::declareConstant(DataPoolId symbol, i32 slot, const Variant& valu
     p->addAttributes(kReadOnly | kDontDelete);
 }
 
-void Workspace::pushWith(Object* object) { withChain = new ScopeChain(withChain, object); }
+// A catch in a loop pushes and pops once a pass: one node is kept aside.
+void Workspace::pushWith(Object* object) {
+    ScopeChain* node = spareChain;
+    if (!node) {
+        withChain = new ScopeChain(withChain, object);
+        return;
+    }
+    spareChain = nullptr;
+    node->next = withChain;
+    node->object = object;
+    if (object)
+        object->addRef();
+    withChain = node;
+}
 
 void Workspace::popWith() {
-    if (ScopeChain* node = withChain) {
-        withChain = node->next;
+    ScopeChain* node = withChain;
+    if (!node)
+        return;
+    withChain = node->next;
+    if (spareChain) {
         delete node;
+        return;
     }
+    Object* object = node->object;
+    node->object = nullptr;
+    node->next = nullptr;
+    spareChain = node;
+    if (object)
+        object->dropRef();
+}
+
+void Workspace::keepSpareScope(Object* object) {
+    Object* dropped = spareScope;
+    spareScope = object;
+    if (dropped)
+        dropped->dropRef();
 }
 
 // ---------------------------------------------------------------------------

@@ -81,6 +81,16 @@ public:
     void pushWith(Object* object);
     void popWith();
     ScopeChain* getWithChain() const { return withChain; }
+    // A catch clause's scope object kept for this activation's next catch
+    // (counted): taken while a catch runs, so that a nested catch makes its
+    // own; given back only when nothing else holds it. Dropped when the
+    // frame ends.
+    Object* takeSpareScope() {
+        Object* o = spareScope;
+        spareScope = nullptr;
+        return o;
+    }
+    void keepSpareScope(Object* object);
 
     // Fill reference: holder and property of the name along the scope
     // chain (with-objects, this workspace, the callee's closures, the
@@ -127,6 +137,8 @@ private:
     Variant callee;                 // the running function
     Variant argumentsObject;        // made on first use
     ScopeChain* withChain = nullptr;
+    ScopeChain* spareChain = nullptr;   // a popped node, for the next push
+    Object* spareScope = nullptr;
     ScopeInfo* scopeInfo = nullptr; // counted
     u32 argumentCount = 0;
     u32 localCount = 0;             // A + B

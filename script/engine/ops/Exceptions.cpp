@@ -34,11 +34,11 @@ bool fatalPending(const jsRunner& runner) { return runner.engine->getError().get
 
 }  // namespace
 
-Status raiseException(jsRunner& runner, const Variant& value) {
+Status raiseException(jsRunner& runner, const Variant& value, bool whereLater) {
     RealEngine& engine = *runner.engine;
     if (!objectOf(value)) {
         // A primitive's text is its own and runs nothing: taken when read.
-        engine.setThrownError(value, nullptr);
+        engine.setThrownError(value, nullptr, whereLater);
         return runner.status();
     }
     // The message is only for a report; a default value that fails must not
@@ -53,7 +53,7 @@ Status raiseException(jsRunner& runner, const Variant& value) {
         text += name;
         text += "]";
     }
-    engine.setThrownError(value, &text);
+    engine.setThrownError(value, &text, whereLater);
     // A host callback may have cleared the error meanwhile.
     return runner.status();
 }
@@ -70,7 +70,23 @@ Status jsOpThrow::execute(jsRunner& runner, Variant& result) {
         return kStatusError;
     if (const Status s = value->execute(runner, result))
         return s;
-    return raiseException(runner, result);
+    return raiseException(runner, result, insideTry());
+}
+
+bool jsOpThrow::insideTry() {
+    u8 known = tryAround.load(std::memory_order_relaxed);
+    if (known == kNotKnown) {
+        known = kOutside;
+        const jsOpStatement* from = this;
+        for (jsOpStatement* s = parent; s && !s->asFunctionBody(); from = s, s = s->getParent()) {
+            if (dynamic_cast<jsOpTry*>(s) && s->getChild() == from) {
+                known = kInside;
+                break;
+            }
+        }
+        tryAround.store(known, std::memory_order_relaxed);
+    }
+    return known == kInside;
 }
 
 void jsOpThrow::writeOperands(CompiledScriptWriter& writer) const {
@@ -141,15 +157,57 @@ bool jsOpTry::takeException(jsRunner& runner, Variant& exception) {
     return true;
 }
 
-Status jsOpTry::runClauses(jsRunner& runner, const Variant& exception, Variant& result, bool& caught) {
-    caught = false;
+namespace {
+
+// What a catch scope object is right after its variable is stored: a later
+// catch may take it again only if nothing changed it since (a function
+// called from the body may get it as this, a closure or an eval keep it).
+struct ScopeState {
+    explicit ScopeState(Object* scope)
+        : prototype(scope->getPrototype()), name(scope->getNameID()), length(scope->getStoredLength()),
+          serial(scope->slotTable()->getSerial()) {}
+
+    // Held by nobody else, its variable alone in a shared table (names and
+    // attributes fixed), no side record (watches, host data), no elements.
+    bool holds(Object* scope) const {
+        const SlotTable* table = scope->slotTable();
+        return scope->getRefCount() == 1 && scope->getInternalCount() == 0 && scope->isValidByte() &&
+               !scope->isCleared() && !scope->getData() && !scope->elementStore() && scope->getObjectID() == 0 &&
+               scope->getClassID() == Sym::kObject && scope->getPrototype() == prototype &&
+               scope->getNameID() == name && scope->getStoredLength() == length && table->isShared() &&
+               table->getSerial() == serial && table->size() == 1 && scope->getRemovedSlotCount() == 0;
+    }
+
+    Object* prototype;
+    DataPoolId name;
+    u32 length;
+    u64 serial;
+};
+
+// A catch's scope object (one reference, the caller's): the activation's
+// spare when it was kept for the same variable, else a new one.
+Object* acquireCatchScope(jsRunner& runner, DataPoolId variable) {
+    if (Object* spare = runner.getScope()->takeSpareScope()) {
+        if (spare->slotTable()->at(0).symbol == variable)
+            return spare;
+        spare->dropRef();
+    }
     Object* scope = nullptr;
     runner.engine->newObjectRef(scope, Sym::kObject);
-    const ObjectRef hold = ObjectRef::adopt(scope);
+    return scope;
+}
+
+}  // namespace
+
+Status jsOpTry::runClauses(jsRunner& runner, const Variant& exception, Variant& result, bool& caught) {
+    caught = false;
+    Object* scope = acquireCatchScope(runner, clauses.get(0)->variable);
     if (!scope)
         return runner.status();
-    runner.getScope()->pushWith(scope);
+    Workspace* workspace = runner.getScope();
+    workspace->pushWith(scope);
     Status status = kStatusOK;
+    bool kept = false;
     for (i32 i = 0; i < clauses.getCount(); i++) {
         const Clause* clause = clauses.get(i);
         // The catch variable cannot be deleted by the script.
@@ -157,7 +215,8 @@ Status jsOpTry::runClauses(jsRunner& runner, const Variant& exception, Variant& 
         if (clause->condition) {
             Variant accepted;
             if (const Status s = clause->condition->execute(runner, accepted)) {
-                runner.getScope()->popWith();
+                workspace->popWith();
+                scope->dropRef();
                 return s;
             }
             if (!accepted.toBoolean()) {
@@ -166,11 +225,28 @@ Status jsOpTry::runClauses(jsRunner& runner, const Variant& exception, Variant& 
             }
         }
         caught = true;
+        const ScopeState made(scope);
         if (clause->body)
             status = clause->body->execute(runner, result);
+        workspace->popWith();
+        Variant left;
+        if (made.holds(scope) && scope->getOwnValue(clause->variable, left)) {
+            // A value that holds anything (an object, a text) goes now, as
+            // it would with the object.
+            kept = true;
+            if (left.getType() > Variant::kNumber) {
+                scope->put(clause->variable, Variant(), kPutDefine | kDontDelete);
+                kept = made.holds(scope);
+            }
+        }
         break;
     }
-    runner.getScope()->popWith();
+    if (!caught)
+        workspace->popWith();
+    if (kept && runner.getScope() == workspace)
+        workspace->keepSpareScope(scope);
+    else
+        scope->dropRef();
     return status;
 }
 

@@ -3,6 +3,8 @@
 // operation above returns the error status until a try statement takes the
 // error over. Fatal errors (negative numbers) pass every try untouched.
 #pragma once
+#include <atomic>
+
 #include "script/engine/ops/Operators.h"
 
 namespace LxScript {
@@ -17,7 +19,14 @@ public:
     char letter() const override { return 'f'; }
 
 private:
+    // Whether the throw lies in the block of a try statement of its own
+    // function: that statement takes the error before any other statement
+    // runs, so where it was thrown need only be read if it is read at all.
+    bool insideTry();
+
+    enum : u8 { kNotKnown, kInside, kOutside };
     jsOpcode* value;
+    std::atomic<u8> tryAround{kNotKnown};      // found on the first run
 };
 
 // The child is the try block. Catch clauses are tried in order; a clause
@@ -68,6 +77,7 @@ private:
 
 // Raises error 54 for value (its error text as the message) and attaches a
 // copy of it to the new record; returns the runner's status.
-Status raiseException(jsRunner& runner, const Variant& value);
+// whereLater: see Engine::setThrownError.
+Status raiseException(jsRunner& runner, const Variant& value, bool whereLater = false);
 
 }  // namespace LxScript

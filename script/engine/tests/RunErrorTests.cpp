@@ -76,6 +76,50 @@ TEST_F(RunTest, Flag0x400SkipsTheDebuggerForErrorsATryCatches) {
     engine->setDebugger(nullptr);
 }
 
+// The debugger stops at a throw and reads where it lies, whether a try of
+// the same function takes the error afterwards or nothing does.
+class WhereDebugger : public Debugger {
+public:
+    i32 line = -2;
+    i32 breaks = 0;
+    LxCore::String source;
+    void breakExecution(Engine& e) override {
+        if (breaks++ > 0)
+            return;
+        const LxCore::ErrorRecord* record = e.getError().getRecord();
+        line = record ? record->line : -3;
+        source = record ? record->source : LxCore::String();
+    }
+    void endOfRun(Engine&) override {}
+    void poll(Engine&) override {}
+};
+
+TEST_F(RunTest, TheDebuggerReadsWhereAThrowLiesInsideATryAsOutside) {
+    WhereDebugger hook;
+    engine->setDebugger(&hook);
+    struct Row {
+        const char* source;
+        i32 line;
+    };
+    const Row rows[] = {
+        {"var a = 1;\ntry {\n  a++;\n  throw a;\n} catch (e) { a = 0;\n a++; }", 3},
+        {"var a = 1;\ntry {\n  try {\n throw a;\n } finally { a = 0;\n a++; }\n} catch (e) {}", 3},
+        {"function f() {\n  try {\n    throw 1;\n  } catch (e) {}\n}\nf();", 2},
+        {"var a = 1;\n\nthrow a;", 2},
+    };
+    for (const Row& row : rows) {
+        hook.line = -2;
+        hook.breaks = 0;
+        engine->clearError();
+        engine->setDebugFlags(0);
+        engine->setDebugLevel(1);
+        run(row.source);
+        EXPECT_EQ(hook.line, row.line) << row.source << " (" << hook.breaks << " breaks)";
+        EXPECT_EQ(hook.source, LxCore::String(row.source)) << row.source;
+    }
+    engine->setDebugger(nullptr);
+}
+
 TEST_F(RunTest, Flag0x40ReturnsTheErrorAsTheResult) {
     Variant result;
     EXPECT_EQ(run("null.x", &result, 0, 0x40), 21);
