@@ -53,6 +53,12 @@ public:
         return operation ? operation->execute(runner, into) : kStatusOK;
     }
 
+    // The operation run, for sites that keep no constant for it and have
+    // tried their local in place already (the operation is always there).
+    [[gnu::always_inline]] Status run(jsRunner& runner, Variant& into) const {
+        return operation->execute(runner, into);
+    }
+
     // Whether peek may answer: a constant or a local with a slot.
     bool inPlace() const { return constant || slot >= 0; }
     const Variant* getConstant() const { return constant; }

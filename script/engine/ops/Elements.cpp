@@ -155,7 +155,7 @@ SlotCell* liveElementAt(const jsRunner& runner, Object* o, u32 index) {
         key = *local;
         return kStatusOK;
     }
-    return this->key.read(runner, key);
+    return this->key.run(runner, key);
 }
 
 [[gnu::always_inline]] inline Status jsOpIndex::evaluateInPlace(jsRunner& runner, Reference& reference,
