@@ -281,6 +281,26 @@ i32 platformSetCurrentFolder(const String& path) {
     return 0;
 }
 
+namespace {
+
+// A descriptor opened without blocking, made blocking again and wrapped in a
+// stream when what it names may be read as a file (never a folder; with
+// regularOnly, a regular file alone); closed otherwise. st: what it names.
+i32 streamOfDescriptor(int fd, const char* mode, bool regularOnly, FILE*& stream, struct stat& st) {
+    const int status = fcntl(fd, F_GETFL);
+    const bool accepted = fstat(fd, &st) == 0 && (regularOnly ? S_ISREG(st.st_mode) : !S_ISDIR(st.st_mode)) &&
+                          status >= 0 && fcntl(fd, F_SETFL, status & ~O_NONBLOCK) == 0;
+    FILE* file = accepted ? fdopen(fd, mode) : nullptr;
+    if (!file) {
+        close(fd);
+        return Err::kIOError;
+    }
+    stream = file;
+    return 0;
+}
+
+}  // namespace
+
 // Opened without blocking, so that a pipe without a writer or reader cannot
 // hold the caller; blocking comes back once it is open.
 i32 platformOpenStream(const String& path, const char* mode, FILE*& stream) {
@@ -295,19 +315,7 @@ i32 platformOpenStream(const String& path, const char* mode, FILE*& stream) {
     if (fd < 0)
         return missing(errno) ? Err::kFileNotFound : Err::kIOError;
     struct stat st;
-    const int status = fcntl(fd, F_GETFL);
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || status < 0 ||
-        fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
-        close(fd);
-        return Err::kIOError;
-    }
-    FILE* file = fdopen(fd, mode);
-    if (!file) {
-        close(fd);
-        return Err::kIOError;
-    }
-    stream = file;
-    return 0;
+    return streamOfDescriptor(fd, mode, false, stream, st);
 }
 
 i32 platformOpenRegularFile(const String& path, FILE*& stream, i64& size) {
@@ -324,17 +332,8 @@ i32 platformOpenRegularFile(const String& path, FILE*& stream, i64& size) {
     const int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return errorFromErrno(errno);
-    const int status = fcntl(fd, F_GETFL);
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || status < 0 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
-        close(fd);
-        return Err::kIOError;
-    }
-    FILE* file = fdopen(fd, "rb");
-    if (!file) {
-        close(fd);
-        return Err::kIOError;
-    }
-    stream = file;
+    if (const i32 code = streamOfDescriptor(fd, "rb", true, stream, st))
+        return code;
     size = i64(st.st_size);
     return 0;
 }

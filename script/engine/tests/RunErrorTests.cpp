@@ -78,10 +78,9 @@ TEST_F(RunTest, Flag0x400SkipsTheDebuggerForErrorsATryCatches) {
 
 // The debugger stops at a throw and reads where it lies, whether a try of
 // the same function takes the error afterwards or nothing does.
-class WhereDebugger : public Debugger {
+class WhereDebugger : public CountingDebugger {
 public:
     i32 line = -2;
-    i32 breaks = 0;
     LxCore::String source;
     void breakExecution(Engine& e) override {
         if (breaks++ > 0)
@@ -90,8 +89,6 @@ public:
         line = record ? record->line : -3;
         source = record ? record->source : LxCore::String();
     }
-    void endOfRun(Engine&) override {}
-    void poll(Engine&) override {}
 };
 
 TEST_F(RunTest, TheDebuggerReadsWhereAThrowLiesInsideATryAsOutside) {
